@@ -1,0 +1,62 @@
+#pragma once
+// The provider's lock classes. CSync is the common interface; CCritSec locks
+// the threads of one process, CMtx all processes through a named mutex.
+// ScopedLock holds a CSync and counts how often it took it, so that code
+// that waits can hand its caller's lock back for the wait and retake it.
+#include <memory>
+#include <string_view>
+
+#include "platform/critical_section.h"
+
+namespace platform {
+class NamedMutex;
+}
+
+class CSync {
+ public:
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+  virtual ~CSync() = default;
+};
+
+class CCritSec : public CSync {
+ public:
+  void Lock() override { cs_.lock(); }
+  void Unlock() override { cs_.unlock(); }
+  // Takes the lock when it is free (or already held by this thread); never waits.
+  bool TryLock() { return cs_.tryLock(); }
+
+ private:
+  platform::CriticalSection cs_;
+};
+
+class CMtx : public CSync {
+ public:
+  // Opens the named mutex unowned; every CMtx of the same name, in any
+  // process, is the same mutex.
+  explicit CMtx(std::u16string_view name);
+  ~CMtx() override;
+
+  // Waits without time limit; does nothing when the mutex could not be created.
+  void Lock() override;
+  void Unlock() override;
+
+ private:
+  std::unique_ptr<platform::NamedMutex> mutex_;
+};
+
+class ScopedLock {
+ public:
+  explicit ScopedLock(CSync* sync, bool lockNow = true);
+  ~ScopedLock();  // unlocks as often as it is locked
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+  void Lock();    // locks and counts one level
+  void Unlock();  // nothing at depth 0, else one level less and unlocks
+  int Depth() const { return depth_; }
+
+ private:
+  CSync* sync_;
+  int depth_ = 0;
+};

@@ -1,0 +1,71 @@
+#include "platform/thread.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace platform {
+
+// Shared by the Thread object and the running thread, so that a thread that
+// outlives its Thread object can still mark itself finished.
+struct Thread::State : Waitable {
+  std::thread thread;
+  uint32_t id = 0;
+  bool finished = true;
+
+  bool isSignaledLocked() const override { return finished; }
+  void setFinished(bool value) {
+    changeState([&] { finished = value; });
+  }
+};
+
+Thread::Thread() : state_(std::make_shared<State>()) {}
+
+Thread::~Thread() {
+  if (!state_->thread.joinable()) return;
+  if (!join(0)) state_->thread.detach();
+}
+
+bool Thread::start(std::function<void()> fn, const std::string& name) {
+  if (state_->thread.joinable() && !join(0)) return false;
+  state_->setFinished(false);
+  Event started(Event::Reset::Manual);
+  try {
+    state_->thread = std::thread([state = state_, fn = std::move(fn), name, &started] {
+      if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+      state->id = currentThreadId();
+      started.set();
+      fn();
+      state->setFinished(true);
+    });
+  } catch (const std::system_error&) {
+    state_->setFinished(true);
+    return false;
+  }
+  started.wait();
+  return true;
+}
+
+bool Thread::join(uint32_t timeoutMs) {
+  if (waitForSingle(*state_, timeoutMs) != kWaitObject0) return false;
+  if (state_->thread.joinable()) state_->thread.join();
+  return true;
+}
+
+bool Thread::running() const { return waitForSingle(*state_, 0) != kWaitObject0; }
+
+uint32_t Thread::id() const { return state_->id; }
+
+Waitable& Thread::handle() { return *state_; }
+
+uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+void sleepMs(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace platform
