@@ -1,0 +1,140 @@
+#pragma once
+// Plays the telephony service towards one provider plug-in: loads it,
+// resolves its TSPI functions by name, drives TSPI_providerEnumDevices,
+// TSPI_providerInit, TSPI_providerShutdown and any other TSPI call, and
+// records every completion, line event and LINE_CREATE in order, with the
+// thread that made it. It writes htCall through dwParam2 of LINE_NEWCALL as
+// TAPI does, and checks the TSPI contract as it goes (see ContractChecker):
+// every breach goes to the violation handler, which by default prints it and
+// aborts the process, so a broken contract can never pass unnoticed.
+//
+// TAPI's callbacks carry no context, so one harness at a time is active in a
+// process.
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+#include "tapi/host/callback_record.h"
+#include "tapi/host/contract_checker.h"
+#include "tapi/host/provider_module.h"
+#include "tapi/tapi.h"
+#include "tapi/tspi.h"
+
+namespace tapihost {
+
+struct AsyncCall {
+  DRV_REQUESTID requestId = 0;
+  LONG result = 0;  // what the function returned: the request ID, or an error
+  bool accepted() const { return result == static_cast<LONG>(requestId); }
+};
+
+class ProviderHarness {
+ public:
+  using ViolationHandler = std::function<void(const std::string&)>;
+  static void abortOnViolation(const std::string& message);
+
+  explicit ProviderHarness(ViolationHandler onViolation = abortOnViolation);
+  // Unloads the plug-in, unless the provider is still initialised (that is
+  // reported as a violation, and the plug-in stays loaded, since its threads
+  // may still run).
+  ~ProviderHarness();
+  ProviderHarness(const ProviderHarness&) = delete;
+  ProviderHarness& operator=(const ProviderHarness&) = delete;
+
+  bool load(const std::string& providerPath);
+  const std::string& loadError() const { return module_.error(); }
+
+  // The handle the host gives the provider in TSPI_providerEnumDevices.
+  static HPROVIDER providerHandle();
+  // The event callback to pass to TSPI_lineOpen.
+  static LINEEVENT lineEventCallback();
+
+  LONG enumDevices(DWORD permanentProviderId, DWORD* numLines, DWORD* numPhones);
+  LONG init(DWORD tspiVersion, DWORD permanentProviderId, DWORD lineDeviceIdBase, DWORD numLines,
+            DWORD* tspiOptions);
+  LONG shutdown(DWORD tspiVersion, DWORD permanentProviderId);
+
+  // Calls a synchronous TSPI function; Fn is its pointer type
+  // (use TSPI_CALL below). A missing export is a violation and returns
+  // LINEERR_OPERATIONUNAVAIL.
+  template <typename Fn, typename... Args>
+  LONG call(const char* name, Args&&... args) {
+    Fn fn = module_.function<Fn>(name);
+    if (!fn) {
+      report({std::string("the provider does not export ") + name});
+      return LINEERR_OPERATIONUNAVAIL;
+    }
+    CallScope scope(*this, name);
+    return fn(std::forward<Args>(args)...);
+  }
+
+  // Calls an asynchronous TSPI function with a fresh request ID as its first
+  // argument (use TSPI_CALL_ASYNC below).
+  template <typename Fn, typename... Args>
+  AsyncCall callAsync(const char* name, Args&&... args) {
+    AsyncCall c;
+    c.requestId = issueRequest(name);
+    c.result = call<Fn>(name, c.requestId, std::forward<Args>(args)...);
+    returnRequest(c.requestId, c.result);
+    return c;
+  }
+
+  // Everything recorded so far, in order of arrival.
+  std::vector<CallbackRecord> records() const;
+  // Waits until pred holds for the records (checked at every arrival); real
+  // time, for providers with their own threads.
+  bool waitFor(const std::function<bool(const std::vector<CallbackRecord>&)>& pred, uint32_t timeoutMs = 10000);
+  // The result the request was completed with, once it is.
+  std::optional<LONG> waitForCompletion(DRV_REQUESTID requestId, uint32_t timeoutMs = 10000);
+
+  std::vector<std::string> violations() const;
+
+ private:
+  class CallScope {
+   public:
+    CallScope(ProviderHarness& h, const char* name);
+    ~CallScope();
+
+   private:
+    ProviderHarness& h_;
+  };
+
+  static void completionTrampoline(DRV_REQUESTID id, LONG result);
+  static void lineEventTrampoline(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
+                                  DWORD_PTR p3);
+  static void lineCreateTrampoline(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
+                                   DWORD_PTR p3);
+  void onCompletion(DRV_REQUESTID id, LONG result);
+  void onLineEvent(CallbackRecord::Kind kind, HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1,
+                   DWORD_PTR p2, DWORD_PTR p3);
+
+  DRV_REQUESTID issueRequest(const char* name);
+  void returnRequest(DRV_REQUESTID id, LONG result);
+  void record(CallbackRecord r);
+  void report(const ContractChecker::Violations& v);
+
+  ViolationHandler onViolation_;
+  ProviderModule module_;
+
+  mutable std::mutex m_;
+  std::condition_variable changed_;
+  ContractChecker checker_;
+  std::vector<CallbackRecord> records_;
+  std::vector<std::string> violations_;
+  DRV_REQUESTID nextRequestId_ = 1;
+  uintptr_t nextHtCall_ = 0x10000;
+};
+
+}  // namespace tapihost
+
+// TSPI_CALL(harness, TSPI_lineClose, hdLine) calls the provider's
+// TSPI_lineClose with the argument types of its declaration;
+// TSPI_CALL_ASYNC(harness, TSPI_lineDrop, hdCall, nullptr, 0) does the same
+// for an asynchronous function, inserting the request ID.
+#define TSPI_CALL(harness, fn, ...) (harness).call<decltype(&::fn)>(#fn __VA_OPT__(, ) __VA_ARGS__)
+#define TSPI_CALL_ASYNC(harness, fn, ...) (harness).callAsync<decltype(&::fn)>(#fn __VA_OPT__(, ) __VA_ARGS__)

@@ -1,0 +1,33 @@
+#pragma once
+// A provider plug-in loaded from its file, with its TSPI functions looked up by name.
+#include <string>
+
+#include "platform/module.h"
+
+namespace tapihost {
+
+class ProviderModule {
+ public:
+  ProviderModule() = default;
+  ~ProviderModule();
+  ProviderModule(const ProviderModule&) = delete;
+  ProviderModule& operator=(const ProviderModule&) = delete;
+
+  // Loads the plug-in (a path, or a module name resolved like any other).
+  bool load(const std::string& path);
+  void unload();
+  bool loaded() const { return module_ != nullptr; }
+  const std::string& error() const { return error_; }
+
+  // The exported function of that name, or nullptr.
+  template <typename Fn>
+  Fn function(const char* name) const {
+    return module_ ? reinterpret_cast<Fn>(platform::getProcAddress(module_, name)) : nullptr;
+  }
+
+ private:
+  platform::ModuleHandle module_ = nullptr;
+  std::string error_;
+};
+
+}  // namespace tapihost
