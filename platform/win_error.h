@@ -10,6 +10,7 @@ constexpr long kErrorPathNotFound = 3;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorNotEnoughMemory = 8;
+constexpr long kErrorInvalidData = 13;
 constexpr long kErrorWriteFault = 29;
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorMoreData = 234;

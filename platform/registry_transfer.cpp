@@ -1,0 +1,58 @@
+// Export of keys as .reg text and import of .reg text into the store.
+#include "platform/registry.h"
+#include "platform/registry_internal.h"
+#include "platform/registry_store.h"
+
+namespace platform {
+
+long regExportKey(RegKeyHandle key, std::u16string_view subKey, std::string* regText) {
+  clearRegistryError();
+  if (!regText) return kErrorInvalidParameter;
+  RegKeyRef base, target;
+  if (long rc = resolveRegHandle(key, &base); rc != kErrorSuccess) return rc;
+  if (long rc = extendRegKeyRef(base, subKey, &target); rc != kErrorSuccess) return rc;
+  std::vector<std::shared_ptr<const RegKey>> trees;
+  if (long rc = readRegTreesLocked({target.root}, &trees); rc != kErrorSuccess) return rc;
+  if (!findRegKey(*trees[0], base)) return kErrorKeyDeleted;
+  // The path as stored, in the case the keys were created with.
+  const RegKey* k = trees[0].get();
+  std::u16string fullPath(regRootName(target.root));
+  for (const auto& name : target.path) {
+    k = k->findSubkey(name);
+    if (!k) return kErrorFileNotFound;
+    fullPath += u'\\';
+    fullPath += k->name;
+  }
+  *regText = regTextHeader();
+  appendRegText(*regText, *k, fullPath);
+  return kErrorSuccess;
+}
+
+long regExportAll(std::string* regText) {
+  clearRegistryError();
+  if (!regText) return kErrorInvalidParameter;
+  std::vector<RegRoot> roots(std::begin(kAllRegRoots), std::end(kAllRegRoots));
+  std::vector<std::shared_ptr<const RegKey>> trees;
+  if (long rc = readRegTreesLocked(roots, &trees); rc != kErrorSuccess) return rc;
+  *regText = regTextHeader();
+  for (size_t i = 0; i < roots.size(); ++i) appendRegText(*regText, *trees[i], regRootName(roots[i]));
+  return kErrorSuccess;
+}
+
+long regImport(std::string_view regFileBytes, std::string_view sourceName) {
+  clearRegistryError();
+  RegTextParseResult parsed = parseRegText(regFileBytes, sourceName);
+  if (!parsed.error.empty()) {
+    setRegistryError(parsed.error);
+    return kErrorInvalidData;
+  }
+  std::vector<RegRoot> roots;
+  for (const RegTextSection& section : parsed.document.sections) roots.push_back(section.root);
+  if (roots.empty()) return kErrorSuccess;
+  return editRegTrees(roots, [&](std::vector<RegTreeEdit>& edits) {
+    for (RegTreeEdit& edit : edits) edit.changed = applyRegText(parsed.document, edit.root, edit.tree);
+    return kErrorSuccess;
+  });
+}
+
+}  // namespace platform

@@ -1,0 +1,370 @@
+// The registry files: what is on disk, what other processes see, the cache,
+// broken files, export and import.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/codepage.h"
+#include "platform/reg_tree.h"
+#include "platform/registry.h"
+#include "platform/root.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using namespace platform;
+using Bytes = std::vector<uint8_t>;
+
+struct Key {
+  RegKeyHandle h = nullptr;
+  Key() = default;
+  Key(const Key&) = delete;
+  ~Key() {
+    if (h) regCloseKey(h);
+  }
+};
+
+Bytes utf16z(std::u16string_view text) {
+  std::u16string withZero(text);
+  withZero += u'\0';
+  return utf16LeBytes(withZero);
+}
+
+long setValue(RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
+  return regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+long setDword(RegKeyHandle key, std::u16string_view name, uint32_t n) {
+  Bytes data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+                static_cast<uint8_t>(n >> 24)};
+  return setValue(key, name, kRegDword, data);
+}
+
+Bytes query(RegKeyHandle key, std::u16string_view name, long* rc = nullptr) {
+  uint32_t size = 0;
+  long result = regQueryValueEx(key, name, nullptr, nullptr, &size);
+  Bytes data(size);
+  if (result == kErrorSuccess) result = regQueryValueEx(key, name, nullptr, data.data(), &size);
+  if (rc) *rc = result;
+  data.resize(result == kErrorSuccess ? size : 0);
+  return data;
+}
+
+std::string hex(const Bytes& data) {
+  std::string out;
+  char byte[3];
+  for (uint8_t b : data) {
+    std::snprintf(byte, sizeof byte, "%02x", b);
+    out += byte;
+  }
+  return out;
+}
+
+std::string registryFile(const char* root) { return registryDir() + "/" + root + ".reg"; }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Runs the registry test child to its end; its output lines.
+std::vector<std::string> runChild(const std::vector<std::string>& args, int* exitCode = nullptr) {
+  tktest::ChildProcess child;
+  std::vector<std::string> lines;
+  if (!child.start(TK_REGISTRY_TEST_CHILD, args)) {
+    ADD_FAILURE() << "cannot start the child";
+    return lines;
+  }
+  for (int i = 0; i < 1000; ++i) {
+    auto line = child.readLine(std::chrono::seconds(20));
+    if (!line) break;
+    lines.push_back(*line);
+  }
+  auto code = child.wait(std::chrono::seconds(20));
+  EXPECT_TRUE(code.has_value());
+  if (exitCode) *exitCode = code.value_or(-1);
+  return lines;
+}
+
+TEST(RegistryFiles, MissingFileIsAnEmptyRootAndTheFirstWriteCreatesIt) {
+  std::string path = registryFile("HKEY_LOCAL_MACHINE");
+  ASSERT_FALSE(std::filesystem::exists(path));
+  Key k;
+  EXPECT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software", &k.h), kErrorFileNotFound);
+  EXPECT_EQ(registryLastError(), "");
+  std::u16string name;
+  EXPECT_EQ(regEnumKeyEx(kHkeyLocalMachine, 0, &name), kErrorNoMoreItems);
+  EXPECT_FALSE(std::filesystem::exists(path));  // reading creates nothing
+
+  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\Vendor\\Test", &k.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setDword(k.h, u"Count", 10), kErrorSuccess);
+  ASSERT_EQ(setValue(k.h, u"Name", kRegSz, utf16z(u"Grüße")), kErrorSuccess);
+  EXPECT_EQ(readFile(path),
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Test]\n"
+            "\"Count\"=dword:0000000a\n"
+            "\"Name\"=\"Grüße\"\n\n");
+  EXPECT_FALSE(std::filesystem::exists(registryFile("HKEY_CURRENT_USER")));
+  // No temporary files are left behind.
+  for (const auto& entry : std::filesystem::directory_iterator(registryDir())) {
+    std::string file = entry.path().filename().string();
+    EXPECT_TRUE(file == "HKEY_LOCAL_MACHINE.reg" || file == "HKEY_LOCAL_MACHINE.reg.lock") << file;
+  }
+}
+
+TEST(RegistryFiles, EveryTypeReachesAFreshProcessUnchanged) {
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Types", &k.h, nullptr), kErrorSuccess);
+  const std::vector<std::tuple<std::string, uint32_t, Bytes>> values = {
+      {"Sz", kRegSz, utf16z(u"äöü ß €")},
+      {"Dword", kRegDword, {0x0a, 0, 0, 0x80}},
+      {"Binary", kRegBinary, {0, 1, 0x7f, 0xff}},
+      {"Qword", kRegQword, {8, 7, 6, 5, 4, 3, 2, 1}},
+      {"Multi", kRegMultiSz, utf16LeBytes(std::u16string(u"a\0b\0\0", 5))},
+      {"Odd", kRegSz, {0x41, 0x00, 0x42}},
+      {"Lines", kRegSz, utf16z(u"one\r\ntwo")},
+      {"Custom", 0x123, {0xde, 0xad}},
+  };
+  for (const auto& [name, type, data] : values) ASSERT_EQ(setValue(k.h, utf8ToWide(name), type, data), kErrorSuccess);
+  for (const auto& [name, type, data] : values) {
+    auto lines = runChild({"dump", "HKCU", "software\\TYPES", name});
+    ASSERT_EQ(lines.size(), 1u) << name;
+    EXPECT_EQ(lines[0], std::to_string(type) + " " + hex(data)) << name;
+  }
+}
+
+TEST(RegistryFiles, AnsiRegSzBytesReachAFreshProcessUnchanged) {
+  Key k;
+  ASSERT_EQ(regCreateKeyExA(kHkeyLocalMachine, "Software\\Link", &k.h, nullptr), kErrorSuccess);
+  auto setA = [&](const char* name, std::string_view data) {
+    return regSetValueExA(k.h, name, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
+                          static_cast<uint32_t>(data.size()));
+  };
+  ASSERT_EQ(setA("LinkSpeed", "115200"), kErrorSuccess);
+  ASSERT_EQ(setA("Slow", std::string_view("9600\0\0", 6)), kErrorSuccess);
+  ASSERT_EQ(setA("Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
+  auto expect = [](std::string_view bytes) {
+    return "0 1 " + std::to_string(bytes.size()) + " " + hex(Bytes(bytes.begin(), bytes.end()));
+  };
+  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "LinkSpeed", "6"}),
+            std::vector<std::string>{expect("115200")});
+  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "Slow", "6"}),
+            std::vector<std::string>{expect(std::string_view("9600\0\0", 6))});
+  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "Link", "8"}),
+            std::vector<std::string>{expect(std::string_view("COM1\0\0\0\0", 8))});
+}
+
+TEST(RegistryFiles, TwoProcessesWritingAtOnceLoseNothing) {
+  constexpr int kPerChild = 100;
+  tktest::ChildProcess first, second;
+  ASSERT_TRUE(first.start(TK_REGISTRY_TEST_CHILD, {"write-values", "Software\\Shared", "first", "100"}));
+  ASSERT_TRUE(second.start(TK_REGISTRY_TEST_CHILD, {"write-values", "Software\\Shared", "second", "100"}));
+  // Both are up before either writes, so their writes overlap.
+  EXPECT_EQ(first.readLine(std::chrono::seconds(20)), "ready");
+  EXPECT_EQ(second.readLine(std::chrono::seconds(20)), "ready");
+  writeFile(rootDir() + "/go", "");
+  EXPECT_EQ(first.readLine(std::chrono::seconds(60)), "done");
+  EXPECT_EQ(second.readLine(std::chrono::seconds(60)), "done");
+  EXPECT_EQ(first.wait(std::chrono::seconds(20)), 0);
+  EXPECT_EQ(second.wait(std::chrono::seconds(20)), 0);
+
+  Key k;
+  ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"Software\\Shared", &k.h), kErrorSuccess);
+  int found = 0;
+  for (const char* prefix : {"first", "second"}) {
+    for (int i = 0; i < kPerChild; ++i) {
+      long rc = 0;
+      Bytes data = query(k.h, utf8ToWide(prefix + std::to_string(i)), &rc);
+      EXPECT_EQ(rc, kErrorSuccess) << prefix << i;
+      uint32_t n = static_cast<uint32_t>(i);
+      if (data == Bytes(reinterpret_cast<uint8_t*>(&n), reinterpret_cast<uint8_t*>(&n) + 4)) ++found;
+    }
+  }
+  EXPECT_EQ(found, 2 * kPerChild);
+  std::u16string name;
+  EXPECT_EQ(regEnumValue(k.h, 2 * kPerChild, &name, nullptr, nullptr, nullptr), kErrorNoMoreItems);
+}
+
+TEST(RegistryFiles, HandWrittenRegedit4AndUtf16FilesAreRead) {
+  writeFile(registryFile("HKEY_LOCAL_MACHINE"),
+            "REGEDIT4\r\n\r\n; written by hand\r\n[HKEY_LOCAL_MACHINE\\Software\\M\xFCller]\r\n"
+            "\"Name\"=\"Gr\xFC\xDF" "e\"\r\n\"Count\"=dword:00000003\r\n");
+  std::u16string wide = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Ünïcode]\r\n@=\"€\"\r\n";
+  Bytes utf16 = utf16LeBytes(wide);
+  writeFile(registryFile("HKEY_CURRENT_USER"), "\xFF\xFE" + std::string(utf16.begin(), utf16.end()));
+
+  Key lm, cu;
+  ASSERT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Müller", &lm.h), kErrorSuccess);
+  EXPECT_EQ(query(lm.h, u"name"), utf16z(u"Grüße"));
+  EXPECT_EQ(query(lm.h, u"Count"), (Bytes{3, 0, 0, 0}));
+  ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"ünïcode", &cu.h), kErrorSuccess);
+  EXPECT_EQ(query(cu.h, u""), utf16z(u"€"));
+  // The first write turns the file into our own format, keeping its content.
+  ASSERT_EQ(setDword(lm.h, u"Added", 1), kErrorSuccess);
+  std::string text = readFile(registryFile("HKEY_LOCAL_MACHINE"));
+  EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\n")) << text;
+  EXPECT_NE(text.find("\"Name\"=\"Grüße\"\n\"Count\"=dword:00000003\n\"Added\"=dword:00000001\n"), std::string::npos)
+      << text;
+}
+
+TEST(RegistryCache, UnchangedFilesAreNotParsedAgainAndChangesAreSeenAtOnce) {
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Trace", &k.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setDword(k.h, u"Enabled", 1), kErrorSuccess);
+  query(k.h, u"Enabled");
+  uint64_t before = registryFileParseCount();
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(query(k.h, u"Enabled"), (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(registryFileParseCount(), before);
+
+  // A hand edit is seen by the next read, which parses once.
+  std::string path = registryFile("HKEY_CURRENT_USER");
+  std::string text = readFile(path);
+  size_t at = text.find("dword:00000001");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 14, "dword:00000000\n\"Extra\"=dword:00000002");
+  writeFile(path, text);
+  EXPECT_EQ(query(k.h, u"Enabled"), (Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(query(k.h, u"Extra"), (Bytes{2, 0, 0, 0}));
+  EXPECT_EQ(registryFileParseCount(), before + 1);
+
+  // So is another process's write.
+  writeFile(rootDir() + "/go", "");
+  int exitCode = -1;
+  EXPECT_EQ(runChild({"write-values", "Software\\Trace", "child", "1"}, &exitCode),
+            (std::vector<std::string>{"ready", "done"}));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(query(k.h, u"child0"), (Bytes{0, 0, 0, 0}));
+  uint64_t afterChild = registryFileParseCount();
+  for (int i = 0; i < 100; ++i) query(k.h, u"child0");
+  EXPECT_EQ(registryFileParseCount(), afterChild);
+}
+
+TEST(RegistryCorruptFile, IsReadAsEmptyAndNeverOverwritten) {
+  Key ok;
+  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\Test", &ok.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setDword(ok.h, u"Before", 1), kErrorSuccess);
+
+  std::string path = registryFile("HKEY_LOCAL_MACHINE");
+  const std::string broken =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Test]\n\"Before\"=dword:1\n"
+      "\"Typo\"=dwrod:00000001\n";
+  writeFile(path, broken);
+  const std::string where = path + ":5: ";
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(setDword(ok.h, u"After", 2), kErrorRegistryCorrupt);
+  EXPECT_EQ(registryLastError().rfind(where, 0), 0u) << registryLastError();
+  Key created;
+  EXPECT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\New", &created.h, nullptr), kErrorRegistryCorrupt);
+  EXPECT_EQ(regDeleteValue(ok.h, u"Before"), kErrorRegistryCorrupt);
+  EXPECT_EQ(regDeleteTree(kHkeyLocalMachine, u"Software"), kErrorRegistryCorrupt);
+  const std::string import = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\X]\n";
+  EXPECT_EQ(regImport(import, "in.reg"), kErrorRegistryCorrupt);
+  std::string text;
+  EXPECT_EQ(regExportKey(kHkeyLocalMachine, u"", &text), kErrorRegistryCorrupt);
+  // Reading sees an empty root and can tell why.
+  Key k;
+  EXPECT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Test", &k.h), kErrorFileNotFound);
+  EXPECT_EQ(registryLastError().rfind(where, 0), 0u) << registryLastError();
+  long rc = 0;
+  query(ok.h, u"Before", &rc);
+  EXPECT_EQ(rc, kErrorKeyDeleted);
+  std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(readFile(path), broken);
+
+  // Standard error heard about this version of the file once.
+  size_t first = reported.find(where);
+  EXPECT_NE(first, std::string::npos) << reported;
+  EXPECT_EQ(reported.find(where, first + 1), std::string::npos) << reported;
+
+  // The other root is not affected.
+  Key cu;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Fine", &cu.h, nullptr), kErrorSuccess);
+  EXPECT_EQ(registryLastError(), "");
+  EXPECT_EQ(setDword(cu.h, u"v", 1), kErrorSuccess);
+
+  // A key of the other root is an error too; a new version is reported anew.
+  const std::string misplaced =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"v\"=dword:00000001\n";
+  writeFile(path, misplaced);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(setDword(ok.h, u"After", 2), kErrorRegistryCorrupt);
+  EXPECT_NE(registryLastError().find(path + ":3: "), std::string::npos) << registryLastError();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(path + ":3: "), std::string::npos);
+  EXPECT_EQ(readFile(path), misplaced);
+
+  // Once repaired, the file is used and written again.
+  writeFile(path, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Test]\n");
+  EXPECT_EQ(setDword(ok.h, u"After", 2), kErrorSuccess);
+  EXPECT_EQ(registryLastError(), "");
+  EXPECT_EQ(query(ok.h, u"After"), (Bytes{2, 0, 0, 0}));
+}
+
+TEST(RegistryTransfer, ExportAndImportRoundTripWithDeletions) {
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Grüße\\Sub", &k.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setValue(k.h, u"Wörter", kRegSz, utf16z(u"ä ö ü ß €")), kErrorSuccess);
+  ASSERT_EQ(setDword(k.h, u"Zahl", 42), kErrorSuccess);
+  ASSERT_EQ(setValue(k.h, u"Roh", kRegSz, utf16LeBytes(u"115200")), kErrorSuccess);
+  Key lm;
+  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\Machine", &lm.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setDword(lm.h, u"m", 7), kErrorSuccess);
+
+  std::string exported;
+  ASSERT_EQ(regExportKey(kHkeyCurrentUser, u"software\\GRÜßE", &exported),
+            kErrorSuccess);
+  EXPECT_TRUE(exported.starts_with("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Grüße]\n"))
+      << exported;
+  EXPECT_NE(exported.find("\"Wörter\"=\"ä ö ü ß €\"\n"), std::string::npos) << exported;
+  EXPECT_EQ(exported.find("Machine"), std::string::npos);
+
+  ASSERT_EQ(regDeleteTree(kHkeyCurrentUser, u"Software\\Grüße"), kErrorSuccess);
+  ASSERT_EQ(regImport(exported, "saved.reg"), kErrorSuccess);
+  std::string again;
+  ASSERT_EQ(regExportKey(kHkeyCurrentUser, u"Software\\Grüße", &again), kErrorSuccess);
+  EXPECT_EQ(again, exported);
+
+  std::string all;
+  ASSERT_EQ(regExportAll(&all), kErrorSuccess);
+  size_t machine = all.find("[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"m\"=dword:00000007\n");
+  size_t user = all.find("[HKEY_CURRENT_USER\\Software\\Grüße\\Sub]\n");
+  EXPECT_NE(machine, std::string::npos) << all;
+  EXPECT_NE(user, std::string::npos) << all;
+  EXPECT_EQ(all.find("Windows Registry Editor"), all.rfind("Windows Registry Editor"));
+
+  // Deletions, in both roots at once.
+  ASSERT_EQ(regImport("Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Grüße\\Sub]\n\"Zahl\"=-\n\"Neu\"=dword:00000001\n"
+                      "[-HKEY_LOCAL_MACHINE\\Software\\Machine]\n",
+                      "changes.reg"),
+            kErrorSuccess);
+  long rc = 0;
+  query(k.h, u"Zahl", &rc);
+  EXPECT_EQ(rc, kErrorFileNotFound);
+  EXPECT_EQ(query(k.h, u"Neu"), (Bytes{1, 0, 0, 0}));
+  Key gone;
+  EXPECT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Machine", &gone.h), kErrorFileNotFound);
+
+  // A syntax error changes nothing and names the text and line.
+  EXPECT_EQ(regImport("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Grüße\\Sub]\n"
+                      "\"Neu\"=dword:00000002\nnonsense\n",
+                      "bad.reg"),
+            kErrorInvalidData);
+  EXPECT_EQ(registryLastError(), "bad.reg:5: expected \"Name\"=value");
+  EXPECT_EQ(query(k.h, u"Neu"), (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regExportKey(kHkeyCurrentUser, u"Software\\Missing", &again), kErrorFileNotFound);
+}
+
+}  // namespace
