@@ -4,19 +4,14 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "platform/root.h"
+#include "tests/support/files.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using tktest::readFile;
 
 class ModuleLoading : public ::testing::Test {
  protected:

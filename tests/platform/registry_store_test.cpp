@@ -3,38 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/codepage.h"
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
 #include "platform/root.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/registry_helpers.h"
 
 namespace {
 
 using namespace platform;
-using Bytes = std::vector<uint8_t>;
-
-struct Key {
-  RegKeyHandle h = nullptr;
-  Key() = default;
-  Key(const Key&) = delete;
-  ~Key() {
-    if (h) regCloseKey(h);
-  }
-};
-
-Bytes utf16z(std::u16string_view text) {
-  std::u16string withZero(text);
-  withZero += u'\0';
-  return utf16LeBytes(withZero);
-}
-
-long setValue(RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
-  return regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
-}
+using namespace tktest;
 
 long setDword(RegKeyHandle key, std::u16string_view name, uint32_t n) {
   Bytes data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
@@ -63,18 +44,6 @@ std::string hex(const Bytes& data) {
 }
 
 std::string registryFile(const char* root) { return registryDir() + "/" + root + ".reg"; }
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Runs the registry test child to its end; its output lines.
 std::vector<std::string> runChild(const std::vector<std::string>& args, int* exitCode = nullptr) {

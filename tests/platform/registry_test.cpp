@@ -9,33 +9,14 @@
 
 #include "platform/codepage.h"
 #include "platform/reg_tree.h"
+#include "tests/support/registry_helpers.h"
 
 namespace {
 
 using namespace platform;
-using Bytes = std::vector<uint8_t>;
-
-// An open key, closed at the end of the scope.
-struct Key {
-  RegKeyHandle h = nullptr;
-  Key() = default;
-  Key(const Key&) = delete;
-  ~Key() {
-    if (h) regCloseKey(h);
-  }
-};
-
-Bytes utf16z(std::u16string_view text) {
-  std::u16string withZero(text);
-  withZero += u'\0';
-  return utf16LeBytes(withZero);
-}
+using namespace tktest;
 
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
-
-long setValue(RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
-  return regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
-}
 
 // Reads a value whole: type and data, or the error.
 struct Read {

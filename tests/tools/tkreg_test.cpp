@@ -2,32 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/codepage.h"
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
 #include "platform/root.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/registry_helpers.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
 using namespace platform;
-using Bytes = std::vector<uint8_t>;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using namespace tktest;
 
 struct ToolRun {
   int exitCode = -1;
@@ -65,12 +53,6 @@ Bytes query(RegKeyHandle root, std::u16string_view path, std::u16string_view nam
   if (regQueryValueEx(key, name, type, data.data(), &size) != kErrorSuccess) data.clear();
   regCloseKey(key);
   return data;
-}
-
-Bytes utf16z(std::u16string_view text) {
-  std::u16string withZero(text);
-  withZero += u'\0';
-  return utf16LeBytes(withZero);
 }
 
 TEST(Tkreg, HelpDescribesTheCommandsAndTheRootFolder) {

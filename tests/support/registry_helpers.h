@@ -1,0 +1,35 @@
+#pragma once
+// Small helpers for tests that use the registry store directly.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "platform/reg_tree.h"
+#include "platform/registry.h"
+
+namespace tktest {
+
+using Bytes = std::vector<uint8_t>;
+
+// An open key, closed at the end of the scope.
+struct Key {
+  platform::RegKeyHandle h = nullptr;
+  Key() = default;
+  Key(const Key&) = delete;
+  ~Key() {
+    if (h) platform::regCloseKey(h);
+  }
+};
+
+// UTF-16LE bytes of text with its terminating zero, as REG_SZ data.
+inline Bytes utf16z(std::u16string_view text) {
+  std::u16string withZero(text);
+  withZero += u'\0';
+  return platform::utf16LeBytes(withZero);
+}
+
+inline long setValue(platform::RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
+  return platform::regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+}  // namespace tktest
