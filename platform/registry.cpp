@@ -5,26 +5,6 @@
 #include "platform/registry_store.h"
 
 namespace platform {
-namespace {
-
-// The handle's key and the key subKey names below it.
-long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegKeyRef* base, RegKeyRef* target) {
-  if (long rc = resolveRegHandle(key, base); rc != kErrorSuccess) return rc;
-  return extendRegKeyRef(*base, subKey, target);
-}
-
-// The stored names of the keys along ref's path (they keep their own case).
-RegKeyRef storedNames(const RegKey& tree, const RegKeyRef& ref) {
-  RegKeyRef stored{ref.root, {}};
-  const RegKey* key = &tree;
-  for (const auto& name : ref.path) {
-    key = key ? key->findSubkey(name) : nullptr;
-    stored.path.push_back(key ? key->name : name);
-  }
-  return stored;
-}
-
-}  // namespace
 
 long regCreateKeyEx(RegKeyHandle key, std::u16string_view subKey, RegKeyHandle* result, uint32_t* disposition) {
   clearRegistryError();
@@ -127,8 +107,7 @@ long regDeleteKey(RegKeyHandle key, std::u16string_view subKey) {
     const RegKey* victim = tree.find(target.path);
     if (!victim) return kErrorFileNotFound;
     if (!victim->subkeys.empty()) return kErrorAccessDenied;
-    std::vector<std::u16string> parentPath(target.path.begin(), target.path.end() - 1);
-    changed = tree.find(parentPath)->removeSubkey(target.path.back());
+    changed = removeRegKey(tree, target.path);
     return kErrorSuccess;
   });
 }
@@ -147,8 +126,7 @@ long regDeleteTree(RegKeyHandle key, std::u16string_view subKey) {
       victim->subkeys.clear();
       return kErrorSuccess;
     }
-    std::vector<std::u16string> parentPath(target.path.begin(), target.path.end() - 1);
-    changed = tree.find(parentPath)->removeSubkey(target.path.back());
+    changed = removeRegKey(tree, target.path);
     return kErrorSuccess;
   });
 }

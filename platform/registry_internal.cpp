@@ -70,6 +70,27 @@ long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegKeyRe
   return kErrorSuccess;
 }
 
+long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegKeyRef* base, RegKeyRef* target) {
+  if (long rc = resolveRegHandle(key, base); rc != kErrorSuccess) return rc;
+  return extendRegKeyRef(*base, subKey, target);
+}
+
+RegKeyRef storedNames(const RegKey& tree, const RegKeyRef& ref) {
+  RegKeyRef stored{ref.root, {}};
+  const RegKey* key = &tree;
+  for (const auto& name : ref.path) {
+    key = key ? key->findSubkey(name) : nullptr;
+    stored.path.push_back(key ? key->name : name);
+  }
+  return stored;
+}
+
+bool removeRegKey(RegKey& tree, const std::vector<std::u16string>& path) {
+  std::vector<std::u16string> parentPath(path.begin(), path.end() - 1);
+  RegKey* parent = tree.find(parentPath);
+  return parent && parent->removeSubkey(path.back());
+}
+
 const RegKey* findRegKey(const RegKey& tree, const RegKeyRef& ref) { return tree.find(ref.path); }
 
 long readRegValue(RegKeyHandle handle, std::u16string_view name, RegValue* value) {

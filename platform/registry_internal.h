@@ -26,6 +26,16 @@ bool closeRegHandle(RegKeyHandle handle);
 // unstorable name in it.
 long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegKeyRef* out);
 
+// The handle's key (base) and the key subKey names below it (target).
+long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegKeyRef* base, RegKeyRef* target);
+
+// ref with the names of the keys along its path as stored (they keep the
+// case they were created with); names not found are kept as given.
+RegKeyRef storedNames(const RegKey& tree, const RegKeyRef& ref);
+
+// Removes the key of a non-empty path from tree; false when it was not there.
+bool removeRegKey(RegKey& tree, const std::vector<std::u16string>& path);
+
 // The key of ref in tree; nullptr when missing.
 const RegKey* findRegKey(const RegKey& tree, const RegKeyRef& ref);
 

@@ -9,19 +9,17 @@ long regExportKey(RegKeyHandle key, std::u16string_view subKey, std::string* reg
   clearRegistryError();
   if (!regText) return kErrorInvalidParameter;
   RegKeyRef base, target;
-  if (long rc = resolveRegHandle(key, &base); rc != kErrorSuccess) return rc;
-  if (long rc = extendRegKeyRef(base, subKey, &target); rc != kErrorSuccess) return rc;
+  if (long rc = resolveSubKey(key, subKey, &base, &target); rc != kErrorSuccess) return rc;
   std::vector<std::shared_ptr<const RegKey>> trees;
   if (long rc = readRegTreesLocked({target.root}, &trees); rc != kErrorSuccess) return rc;
   if (!findRegKey(*trees[0], base)) return kErrorKeyDeleted;
+  const RegKey* k = findRegKey(*trees[0], target);
+  if (!k) return kErrorFileNotFound;
   // The path as stored, in the case the keys were created with.
-  const RegKey* k = trees[0].get();
   std::u16string fullPath(regRootName(target.root));
-  for (const auto& name : target.path) {
-    k = k->findSubkey(name);
-    if (!k) return kErrorFileNotFound;
+  for (const auto& name : storedNames(*trees[0], target).path) {
     fullPath += u'\\';
-    fullPath += k->name;
+    fullPath += name;
   }
   *regText = regTextHeader();
   appendRegText(*regText, *k, fullPath);
