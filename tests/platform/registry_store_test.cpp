@@ -117,13 +117,9 @@ TEST(RegistryFiles, EveryTypeReachesAFreshProcessUnchanged) {
 TEST(RegistryFiles, AnsiRegSzBytesReachAFreshProcessUnchanged) {
   Key k;
   ASSERT_EQ(regCreateKeyExA(kHkeyLocalMachine, "Software\\Link", &k.h, nullptr), kErrorSuccess);
-  auto setA = [&](const char* name, std::string_view data) {
-    return regSetValueExA(k.h, name, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
-                          static_cast<uint32_t>(data.size()));
-  };
-  ASSERT_EQ(setA("LinkSpeed", "115200"), kErrorSuccess);
-  ASSERT_EQ(setA("Slow", std::string_view("9600\0\0", 6)), kErrorSuccess);
-  ASSERT_EQ(setA("Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "LinkSpeed", "115200"), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "Slow", std::string_view("9600\0\0", 6)), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
   auto expect = [](std::string_view bytes) {
     return "0 1 " + std::to_string(bytes.size()) + " " + hex(Bytes(bytes.begin(), bytes.end()));
   };

@@ -318,12 +318,8 @@ TEST(RegistryAnsi, ConvertsNamesAndStringsWithUmlauts) {
 TEST(RegistryAnsi, KeepsRegSzBytesExactlyAsWritten) {
   Key k;
   ASSERT_EQ(regCreateKeyExA(kHkeyLocalMachine, "Software\\Link", &k.h, nullptr), kErrorSuccess);
-  auto setA = [&](const char* name, std::string_view data) {
-    return regSetValueExA(k.h, name, kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
-                          static_cast<uint32_t>(data.size()));
-  };
   // Six bytes of "115200" have no room for a terminator, and get none.
-  ASSERT_EQ(setA("LinkSpeed", "115200"), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "LinkSpeed", "115200"), kErrorSuccess);
   EXPECT_EQ(query(k.h, u"LinkSpeed").data, utf16LeBytes(u"115200"));
   uint8_t six[6] = {};
   uint32_t size = sizeof six;
@@ -334,13 +330,13 @@ TEST(RegistryAnsi, KeepsRegSzBytesExactlyAsWritten) {
   EXPECT_EQ(Bytes(six, six + 6), bytesOf("115200"));
 
   // "9600" padded with zeros to six bytes keeps the padding.
-  ASSERT_EQ(setA("LinkSpeed", std::string_view("9600\0\0", 6)), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "LinkSpeed", std::string_view("9600\0\0", 6)), kErrorSuccess);
   size = sizeof six;
   EXPECT_EQ(regQueryValueExA(k.h, "LinkSpeed", &type, six, &size), kErrorSuccess);
   EXPECT_EQ(Bytes(six, six + size), bytesOf(std::string_view("9600\0\0", 6)));
 
   // Text, terminator and padding, eight bytes.
-  ASSERT_EQ(setA("Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
+  ASSERT_EQ(setAnsiSz(k.h, "Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
   EXPECT_EQ(query(k.h, u"Link").data.size(), 16u);
   uint8_t five[5];
   size = sizeof five;

@@ -32,4 +32,10 @@ inline long setValue(platform::RegKeyHandle key, std::u16string_view name, uint3
   return platform::regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
 }
 
+// Sets REG_SZ data of exactly these Windows-1252 bytes through the A function.
+inline long setAnsiSz(platform::RegKeyHandle key, const char* name, std::string_view data) {
+  return platform::regSetValueExA(key, name, platform::kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
+                                  static_cast<uint32_t>(data.size()));
+}
+
 }  // namespace tktest
