@@ -88,11 +88,14 @@ std::string findInFolder(const std::string& folder, const std::vector<std::strin
   return {};
 }
 
-std::string programFolder() {
+std::string programPath() {
   char buf[4096];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  std::string path(buf, static_cast<size_t>(n));
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+std::string programFolder() {
+  std::string path = programPath();
   return path.substr(0, path.rfind('/'));
 }
 
@@ -211,11 +214,7 @@ void* getProcAddress(ModuleHandle module, const char* exportName) {
 }
 
 std::string moduleFileName(ModuleHandle module) {
-  if (module == nullptr) {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-  }
+  if (module == nullptr) return programPath();
   {
     std::lock_guard lock(loaderLock());
     auto it = loadedModules().find(module);
