@@ -68,4 +68,10 @@ void sleepMs(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::string currentThreadName() {
+  char name[16] = {};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
+  return name;
+}
+
 }  // namespace platform

@@ -41,6 +41,9 @@ class Thread {
 };
 
 uint32_t currentThreadId();
+// The calling thread's name as debuggers show it (the name given to
+// Thread::start; for the main thread, the program's name).
+std::string currentThreadName();
 void sleepMs(uint32_t milliseconds);
 
 }  // namespace platform
