@@ -1,0 +1,65 @@
+#pragma once
+// Binding of the layer-2 interface library: "VNLSOCK.DLL" is loaded by name
+// and its six VNL2 entry points are looked up; the link interface thread is
+// started and the loader waits until it reports ready. Loads are counted;
+// the last unload stops the thread and unbinds the library.
+#include <cstdint>
+#include <memory>
+
+#include "common/sync.h"
+#include "platform/module.h"
+#include "platform/thread.h"
+#include "platform/wait.h"
+#include "provider/link_interface.h"
+
+namespace kvarsp {
+
+// The six functions of the VNL2 API the provider uses (service 32 always).
+struct Vnl2Api {
+  using OpenConnectionFn = int (*)(int service);
+  using CloseConnectionFn = int (*)(int service);
+  using SendDataFn = int (*)(int service, const void* data, uint32_t length);
+  using ReceiveDataFn = int (*)(int service, void* buffer, uint32_t size);
+  using EnableNotificationFn = uint32_t (*)(int service, void* window);
+  using GetStateFn = int (*)(int service, void* state);
+
+  OpenConnectionFn openConnection = nullptr;
+  CloseConnectionFn closeConnection = nullptr;
+  SendDataFn sendData = nullptr;
+  ReceiveDataFn receiveData = nullptr;
+  EnableNotificationFn enableNotification = nullptr;
+  GetStateFn getState = nullptr;
+};
+
+class Layer2Binding : public LinkInterface {
+ public:
+  Layer2Binding() = default;
+  ~Layer2Binding() override;
+
+  int Load(uint32_t* status) override;
+  int Unload() override;
+
+  // The link operations with the exchange need the connection and the
+  // message exchange, which the binding does not offer yet: a start cannot
+  // open the connection (1), an end finds the link not started (0), and an
+  // address list finds the link not started (20).
+  int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) override;
+  int LinkEnd(ScopedLock& providerLock) override;
+  int GetAddressList(ScopedLock& providerLock) override;
+
+  bool IsLoaded();
+
+ private:
+  void ThreadMain();
+  void Release();  // undoes everything a load made
+
+  CCritSec linkLock_;
+  int loadCount_ = 0;
+  platform::ModuleHandle library_ = nullptr;
+  Vnl2Api api_;
+  std::unique_ptr<platform::Event> readyEvent_;
+  std::unique_ptr<platform::Event> stopEvent_;
+  std::unique_ptr<platform::Thread> thread_;
+};
+
+}  // namespace kvarsp
