@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/reg_tree.h"
 #include "platform/reg_types.h"
 #include "platform/win_error.h"
 #include "provider/line_config.h"
@@ -22,18 +23,6 @@ RegKeyHandle createKey(RegKeyHandle parent, std::string_view path, long* rc) {
   RegKeyHandle key = nullptr;
   *rc = platform::regCreateKeyEx(parent, platform::utf8ToWide(path), &key, nullptr);
   return *rc == platform::kErrorSuccess ? key : nullptr;
-}
-
-std::vector<uint8_t> utf16LeBytesWithTerminator(std::u16string_view text) {
-  std::vector<uint8_t> bytes;
-  bytes.reserve((text.size() + 1) * 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
 }
 
 // The text of REG_SZ data: whole characters only, up to the first zero.
@@ -171,7 +160,8 @@ bool ConfigKey::WriteDword(std::string_view name, uint32_t value) const {
 bool ConfigKey::WriteString(std::string_view name, std::u16string_view value) const {
   RegKeyHandle key = Open();
   if (!key) return false;
-  std::vector<uint8_t> data = utf16LeBytesWithTerminator(value.substr(0, value.find(u'\0')));
+  std::u16string text(value.substr(0, value.find(u'\0')));
+  std::vector<uint8_t> data = platform::utf16LeBytes(std::u16string_view(text.c_str(), text.size() + 1));
   long rc = platform::regSetValueEx(key, platform::utf8ToWide(name), platform::kRegSz, data.data(),
                                     static_cast<uint32_t>(data.size()));
   platform::regCloseKey(key);
