@@ -1,0 +1,58 @@
+#pragma once
+// Processes: starting a program with a Windows-style command line, waiting
+// for a process with a time-out, and testing whether one runs.
+//
+// A program path may use Windows spelling: "<system>\VNL2C64.EXE" finds,
+// case-insensitively, "vnl2c64.exe" or "vnl2c64" in that folder (a symbolic
+// link to the built program will do). The command line is split into
+// arguments at blanks (double quotes group, as on Windows), the first being
+// the program name; the child also finds the whole line through
+// commandLine().
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/wait.h"
+
+namespace platform {
+
+// A started child process; signalled (as a Waitable) once it has ended.
+class Process : public Waitable {
+ public:
+  ~Process() override;  // the process goes on running
+  uint32_t id() const;
+  bool running() const;
+  // The exit code once ended (a signal that killed it gives 128 + signal).
+  int exitCode() const;
+  bool wait(uint32_t timeoutMs = kInfinite);
+
+  struct State;
+  explicit Process(std::shared_ptr<State> state);
+
+ private:
+  bool isSignaledLocked() const override;
+  std::shared_ptr<State> state_;
+};
+
+// Starts the program; nullptr on failure, with the reason in *error.
+// Environment and working folder are the caller's.
+std::unique_ptr<Process> createProcess(std::string_view programPath, std::string_view commandLine,
+                                       std::string* error = nullptr);
+// The file a Windows-style program path resolves to, "" when none.
+std::string resolveProgramPath(std::string_view programPath);
+
+// For any process id (also one this process did not start).
+bool processRunning(uint32_t processId);
+// True once the process has ended (at once for one that does not run).
+bool waitForProcessExit(uint32_t processId, uint32_t timeoutMs);
+
+uint32_t currentProcessId();
+// The running program's command line as it was given to createProcess
+// (or the arguments joined by blanks for a program started otherwise).
+std::string commandLine();
+// The running program's file name without folder and extension ("VNL2C64" style
+// names keep their case as the file has it).
+std::string programBaseName();
+
+}  // namespace platform
