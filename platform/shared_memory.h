@@ -33,8 +33,7 @@ class SharedMemory {
   void* data_ = nullptr;
   size_t size_ = 0;
   bool created_ = false;
-  int fd_ = -1;
-  int refFd_ = -1;
+  int refFd_ = -1;  // holds the shared lock that keeps the area alive
   std::string error_;
 };
 

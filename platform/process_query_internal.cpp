@@ -1,0 +1,104 @@
+// Questions about any process by its id, also one this process did not start.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/process.h"
+
+namespace platform {
+namespace {
+
+enum class Presence { Running, Ended, Unknown };
+
+// A process that has ended but was not yet reaped by its parent (a zombie)
+// still has its id; it counts as ended.
+Presence presenceFromProc(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  if (!in) return Presence::Unknown;
+  std::string stat;
+  std::getline(in, stat);
+  // "pid (name) S ...": the name may contain anything, so look after the last ')'.
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return Presence::Unknown;
+  char state = stat[close + 2];
+  return state == 'Z' || state == 'X' ? Presence::Ended : Presence::Running;
+}
+
+bool validPid(uint32_t processId) { return processId != 0 && processId <= static_cast<uint32_t>(INT_MAX); }
+
+// A descriptor that becomes readable when the process ends, -1 when the
+// kernel offers none (then errno tells why).
+int openProcessDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+bool pollUntilEnded(int pidfd, uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs != kInfinite) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      wait = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(left.count(), INT_MAX)));
+    }
+    pollfd p{pidfd, POLLIN, 0};
+    int rc = ::poll(&p, 1, wait);
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+bool processRunning(uint32_t processId) {
+  if (!validPid(processId)) return false;
+  const pid_t pid = static_cast<pid_t>(processId);
+  auto exists = [pid] { return ::kill(pid, 0) == 0 || errno == EPERM; };
+  if (!exists()) return false;
+  switch (presenceFromProc(pid)) {
+    case Presence::Running:
+      return true;
+    case Presence::Ended:
+      return false;
+    case Presence::Unknown:
+      break;
+  }
+  return exists();  // gone meanwhile, or no /proc to ask
+}
+
+bool waitForProcessExit(uint32_t processId, uint32_t timeoutMs) {
+  if (!processRunning(processId)) return true;
+  if (timeoutMs == 0) return false;
+  const pid_t pid = static_cast<pid_t>(processId);
+  int pidfd = openProcessDescriptor(pid);
+  if (pidfd >= 0) {
+    bool ended = pollUntilEnded(pidfd, timeoutMs);
+    ::close(pidfd);
+    return ended;
+  }
+  if (errno == ESRCH) return true;
+  // No process descriptors here: look every few milliseconds.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (!processRunning(processId)) return true;
+    if (timeoutMs != kInfinite && std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,264 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/command_line_internal.h"
+#include "platform/root.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/test_root.h"
+#include "tests/support/wait_until.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::splitCommandLine;
+using Args = std::vector<std::string>;
+
+constexpr int kStillActive = 259;
+
+// A folder with a blank in its name, holding the test child under a
+// Windows-style program name (a symbolic link, as an installation would make).
+std::string programFolder() {
+  std::string folder = tktest::currentRoot() + "/Program Files";
+  fs::create_directories(folder);
+  return folder;
+}
+
+std::string linkChildAs(const std::string& folder, const std::string& fileName) {
+  std::string path = folder + "/" + fileName;
+  fs::create_symlink(TK_PROCESS_TEST_CHILD, path);
+  return path;
+}
+
+// What the child's "report" command wrote, as key and values in order.
+std::multimap<std::string, std::string> readReport(const std::string& path) {
+  std::multimap<std::string, std::string> out;
+  std::istringstream in(tktest::readFile(path));
+  for (std::string line; std::getline(in, line);) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) out.emplace(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return out;
+}
+
+std::vector<std::string> valuesOf(const std::multimap<std::string, std::string>& report, const std::string& key) {
+  std::vector<std::string> out;
+  auto [from, to] = report.equal_range(key);
+  for (auto it = from; it != to; ++it) out.push_back(it->second);
+  return out;
+}
+
+std::string only(const std::multimap<std::string, std::string>& report, const std::string& key) {
+  auto values = valuesOf(report, key);
+  return values.size() == 1 ? values[0] : "<" + std::to_string(values.size()) + " values>";
+}
+
+TEST(CommandLine, SplitsAtBlanksWithQuotesGrouping) {
+  EXPECT_EQ(splitCommandLine("VNL2C64.EXE LINK1"), (Args{"VNL2C64.EXE", "LINK1"}));
+  EXPECT_EQ(splitCommandLine("VNL2C64.EXE "), (Args{"VNL2C64.EXE"}));  // empty link name
+  EXPECT_EQ(splitCommandLine("a \t b   c"), (Args{"a", "b", "c"}));
+  EXPECT_EQ(splitCommandLine("a \"two words\" x\"y z\"w"), (Args{"a", "two words", "xy zw"}));
+  EXPECT_EQ(splitCommandLine("a \"\" \"\""), (Args{"a", "", ""}));
+  EXPECT_EQ(splitCommandLine("a \"open to the end"), (Args{"a", "open to the end"}));
+  EXPECT_EQ(splitCommandLine(""), Args{});
+}
+
+TEST(CommandLine, BackslashesEscapeOnlyBeforeQuotes) {
+  EXPECT_EQ(splitCommandLine(R"(a C:\dir\file.txt \\server\share)"),
+            (Args{"a", R"(C:\dir\file.txt)", R"(\\server\share)"}));
+  EXPECT_EQ(splitCommandLine(R"(a \"b)"), (Args{"a", "\"b"}));             // 1: a literal quote
+  EXPECT_EQ(splitCommandLine(R"(a \\"b c")"), (Args{"a", "\\b c"}));       // 2: one backslash, quote groups
+  EXPECT_EQ(splitCommandLine(R"(a \\\"b)"), (Args{"a", "\\\"b"}));         // 3: one backslash and a quote
+  EXPECT_EQ(splitCommandLine(R"(a "x""y" z)"), (Args{"a", "x\"y", "z"}));  // "" inside quotes
+  EXPECT_EQ(splitCommandLine(R"(a "dir\\" b)"), (Args{"a", "dir\\", "b"}));
+}
+
+TEST(CommandLine, TheProgramNameKnowsNoEscapes) {
+  EXPECT_EQ(splitCommandLine(R"("C:\Program Files\x\" arg)"), (Args{R"(C:\Program Files\x\)", "arg"}));
+  EXPECT_EQ(splitCommandLine(R"(C:\a"b c"d e)"), (Args{R"(C:\ab cd)", "e"}));
+  EXPECT_EQ(splitCommandLine(" a"), (Args{"", "a"}));
+}
+
+TEST(ProgramPath, WindowsNamesFindTheProgramWhateverItsCase) {
+  std::string folder = programFolder();
+  std::string exe = linkChildAs(folder, "vnl2c64.exe");
+  std::string bare = linkChildAs(folder, "Tool");
+  std::string winFolder = folder;
+  for (char& c : winFolder) c = c == '/' ? '\\' : c;
+
+  EXPECT_EQ(platform::resolveProgramPath(winFolder + "\\VNL2C64.EXE"), exe);
+  EXPECT_EQ(platform::resolveProgramPath(folder + "/Vnl2C64"), exe);  // ".exe" is understood
+  EXPECT_EQ(platform::resolveProgramPath(winFolder + "\\TOOL.EXE"), bare);
+  EXPECT_EQ(platform::resolveProgramPath(exe), exe);
+  EXPECT_EQ(platform::resolveProgramPath(folder + "/MISSING.EXE"), "");
+  EXPECT_EQ(platform::resolveProgramPath(""), "");
+
+  // A file that cannot be run is no program.
+  tktest::writeFile(folder + "/notes.exe", "text");
+  EXPECT_EQ(platform::resolveProgramPath(folder + "/NOTES.EXE"), "");
+}
+
+TEST(ProgramPath, ABareNameIsLookedForInTheSystemDirectory) {
+  std::string exe = linkChildAs(platform::systemDir(), "vnl2c64");
+  EXPECT_EQ(platform::resolveProgramPath("VNL2C64.EXE"), exe);
+  EXPECT_EQ(platform::resolveProgramPath("NOSUCHPROGRAM.EXE"), "");
+}
+
+TEST(Process, StartsAProgramWithAWindowsCommandLine) {
+  std::string folder = programFolder();
+  linkChildAs(folder, "vnl2c64.exe");
+  std::string reportFile = tktest::currentRoot() + "/report";
+  const std::string line = "VNL2C64.EXE report \"" + reportFile + R"(" "two  words" C:\dir\ "say \"hi\"" "" last)";
+  std::string error;
+  auto process = platform::createProcess(folder + "\\VNL2C64.EXE", line, &error);
+  ASSERT_NE(process, nullptr) << error;
+  ASSERT_TRUE(process->wait(10000));
+  EXPECT_EQ(process->exitCode(), 0);
+
+  auto report = readReport(reportFile);
+  EXPECT_EQ(only(report, "line"), line);
+  EXPECT_EQ(valuesOf(report, "arg"),
+            (Args{"VNL2C64.EXE", "report", reportFile, "two  words", R"(C:\dir\)", "say \"hi\"", "", "last"}));
+  EXPECT_EQ(only(report, "pid"), std::to_string(process->id()));
+  // The caller's environment goes with it.
+  EXPECT_EQ(only(report, "root"), tktest::currentRoot());
+  // Through a symbolic link the name is that of the program file itself.
+  EXPECT_EQ(only(report, "base"), fs::path(TK_PROCESS_TEST_CHILD).stem().string());
+}
+
+TEST(Process, TheBaseNameKeepsTheCaseOfTheProgramFile) {
+  std::string folder = programFolder();
+  fs::copy_file(TK_PROCESS_TEST_CHILD, folder + "/Vnl2C64.Exe");
+  // The copy finds the platform library next to itself, as the original does.
+  fs::path library = fs::path(TK_PROCESS_TEST_CHILD).parent_path() / "libtkplatform.so";
+  fs::copy_file(library, folder + "/libtkplatform.so");
+  std::string reportFile = tktest::currentRoot() + "/report";
+  auto process = platform::createProcess(folder + "/VNL2C64.EXE", "VNL2C64.EXE report " + reportFile);
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(process->wait(10000));
+  EXPECT_EQ(process->exitCode(), 0);
+  EXPECT_EQ(only(readReport(reportFile), "base"), "Vnl2C64");
+}
+
+TEST(Process, CanBeWaitedForWithATimeOut) {
+  std::string release = tktest::currentRoot() + "/release";
+  std::string error;
+  auto process = platform::createProcess(TK_PROCESS_TEST_CHILD, "child wait-file " + release + " 7", &error);
+  ASSERT_NE(process, nullptr) << error;
+  EXPECT_FALSE(process->wait(50));
+  EXPECT_TRUE(process->running());
+  EXPECT_EQ(process->exitCode(), kStillActive);
+  EXPECT_TRUE(platform::processRunning(process->id()));
+
+  // It is a waitable object like any other: a wait on several sees it end.
+  platform::Event never(platform::Event::Reset::Manual);
+  EXPECT_EQ(platform::waitForMultiple({&never, process.get()}, false, 20), platform::kWaitTimeout);
+  tktest::writeFile(release, "");
+  EXPECT_EQ(platform::waitForMultiple({&never, process.get()}, false, 10000), platform::kWaitObject0 + 1);
+  EXPECT_FALSE(process->running());
+  EXPECT_EQ(process->exitCode(), 7);
+  EXPECT_TRUE(process->wait(0));
+  EXPECT_FALSE(platform::processRunning(process->id()));
+  EXPECT_TRUE(platform::waitForProcessExit(process->id(), 0));
+}
+
+TEST(Process, AProcessEndedByASignalGives128PlusTheSignal) {
+  auto process = platform::createProcess(TK_PROCESS_TEST_CHILD, "child abort");
+  ASSERT_NE(process, nullptr);
+  ASSERT_TRUE(process->wait(10000));
+  EXPECT_EQ(process->exitCode(), 128 + 6);  // SIGABRT
+}
+
+TEST(Process, GoesOnRunningWhenItsObjectIsGone) {
+  std::string release = tktest::currentRoot() + "/release";
+  uint32_t pid = 0;
+  {
+    auto process = platform::createProcess(TK_PROCESS_TEST_CHILD, "child wait-file " + release + " 0");
+    ASSERT_NE(process, nullptr);
+    pid = process->id();
+  }
+  EXPECT_TRUE(platform::processRunning(pid));
+  EXPECT_FALSE(platform::waitForProcessExit(pid, 30));
+  tktest::writeFile(release, "");
+  EXPECT_TRUE(platform::waitForProcessExit(pid, 10000));
+  EXPECT_FALSE(platform::processRunning(pid));
+}
+
+TEST(Process, WaitsForAProcessStartedByAnother) {
+  // The child starts a grandchild and ends; the grandchild runs on, and this
+  // process, which did not start it, can watch it end.
+  std::string pidFile = tktest::currentRoot() + "/grandchild";
+  std::string release = tktest::currentRoot() + "/release";
+  auto child = platform::createProcess(TK_PROCESS_TEST_CHILD, "child spawn-waiter " + pidFile + " " + release);
+  ASSERT_NE(child, nullptr);
+  ASSERT_TRUE(child->wait(10000));
+  ASSERT_EQ(child->exitCode(), 0);
+  uint32_t grandchild = static_cast<uint32_t>(std::stoul(tktest::readFile(pidFile)));
+
+  EXPECT_TRUE(platform::processRunning(grandchild));
+  EXPECT_FALSE(platform::waitForProcessExit(grandchild, 50));
+  tktest::writeFile(release, "");
+  EXPECT_TRUE(platform::waitForProcessExit(grandchild, 10000));
+  EXPECT_FALSE(platform::processRunning(grandchild));
+}
+
+TEST(Process, AMissingProgramFailsWithAReason) {
+  std::string error;
+  auto process = platform::createProcess(platform::systemDir() + "\\VNL2C64.EXE", "VNL2C64.EXE ", &error);
+  EXPECT_EQ(process, nullptr);
+  EXPECT_NE(error.find("VNL2C64.EXE"), std::string::npos) << error;
+}
+
+TEST(Process, AProgramThatCannotBeExecutedFailsWithAReason) {
+  // Executable by its mode, but no program the system can run.
+  std::string path = programFolder() + "/broken.exe";
+  tktest::writeFile(path,
+                    "\x7f"
+                    "ELF but not really");
+  fs::permissions(path, fs::perms::owner_all);
+  std::string error;
+  EXPECT_EQ(platform::createProcess(path, "broken.exe", &error), nullptr);
+  EXPECT_NE(error.find(path), std::string::npos) << error;
+}
+
+TEST(Process, AnEndedProcessNotYetReapedCountsAsEnded) {
+  // ChildProcess reaps its child only in wait(): until then it is a zombie.
+  std::string release = tktest::currentRoot() + "/release";
+  tktest::ChildProcess child;
+  ASSERT_TRUE(child.start(TK_PROCESS_TEST_CHILD, {"wait-file", release, "0"}));
+  const auto pid = static_cast<uint32_t>(child.pid());
+  EXPECT_TRUE(platform::processRunning(pid));
+  EXPECT_FALSE(platform::waitForProcessExit(pid, 20));
+  tktest::writeFile(release, "");
+  EXPECT_TRUE(platform::waitForProcessExit(pid, 10000));
+  EXPECT_FALSE(platform::processRunning(pid));
+  EXPECT_EQ(child.wait(), 0);
+}
+
+TEST(Process, AnIdThatIsNoProcessDoesNotRun) {
+  EXPECT_FALSE(platform::processRunning(0));
+  EXPECT_TRUE(platform::waitForProcessExit(0, 1000));
+  EXPECT_FALSE(platform::processRunning(0xFFFFFFFF));
+  EXPECT_TRUE(platform::processRunning(platform::currentProcessId()));
+  EXPECT_FALSE(platform::waitForProcessExit(platform::currentProcessId(), 10));
+}
+
+TEST(Process, AProgramStartedOtherwiseSeesItsArgumentsAsItsCommandLine) {
+  // An inherited command line that is not this program's own is ignored.
+  std::string reportFile = tktest::currentRoot() + "/report";
+  tktest::ChildProcess child;
+  ASSERT_TRUE(child.start(TK_PROCESS_TEST_CHILD, {"report", reportFile, "a b"},
+                          {{"TK_COMMAND_LINE", "VNL2C64.EXE report other"}}));
+  ASSERT_EQ(child.wait(), 0);
+  EXPECT_EQ(only(readReport(reportFile), "line"),
+            std::string(TK_PROCESS_TEST_CHILD) + " report " + reportFile + " a b");
+}
+
+}  // namespace
