@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/sync.h"
+#include "link/api/vnl2_api.h"
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
@@ -16,19 +17,12 @@ namespace kvarsp {
 
 // The six functions of the VNL2 API the provider uses (service 32 always).
 struct Vnl2Api {
-  using OpenConnectionFn = int (*)(int service);
-  using CloseConnectionFn = int (*)(int service);
-  using SendDataFn = int (*)(int service, const void* data, uint32_t length);
-  using ReceiveDataFn = int (*)(int service, void* buffer, uint32_t size);
-  using EnableNotificationFn = uint32_t (*)(int service, void* window);
-  using GetStateFn = int (*)(int service, void* state);
-
-  OpenConnectionFn openConnection = nullptr;
-  CloseConnectionFn closeConnection = nullptr;
-  SendDataFn sendData = nullptr;
-  ReceiveDataFn receiveData = nullptr;
-  EnableNotificationFn enableNotification = nullptr;
-  GetStateFn getState = nullptr;
+  Vnl2OpenConnectionFn openConnection = nullptr;
+  Vnl2CloseConnectionFn closeConnection = nullptr;
+  Vnl2SendDataFn sendData = nullptr;
+  Vnl2ReceiveDataFn receiveData = nullptr;
+  Vnl2EnableNotificationFn enableNotification = nullptr;
+  Vnl2GetStateFn getState = nullptr;
 };
 
 class Layer2Binding : public LinkInterface {

@@ -1,0 +1,150 @@
+#include "link/api/control_process.h"
+
+#include <cstring>
+#include <string>
+
+#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_library.h"
+#include "link/common/link_config.h"
+#include "link/common/link_log.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/root.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr char kControlClass[] = "VNL2ControlProg";
+constexpr uint32_t kStaleExitWaitMs = 3000;
+constexpr uint32_t kPollIntervalMs = 20;
+constexpr uint32_t kAnswerDeadlineMs = 3100;
+constexpr uint32_t kExitWaitMs = 3000;
+constexpr size_t kMaxPath = 260;
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+uint64_t AsWord(platform::WindowHandle window) { return reinterpret_cast<uint64_t>(window); }
+unsigned Low32(platform::WindowHandle window) { return static_cast<unsigned>(AsWord(window)); }
+
+// Handles what waits in the calling thread's queue, so that its windows stay
+// responsive while it waits for the control process. A quit request is kept.
+void DrainMessages() {
+  platform::Message message;
+  bool quit = false;
+  int exitCode = 0;
+  while (platform::peekMessage(message)) {
+    if (message.message == platform::kWmQuit) {
+      quit = true;
+      exitCode = static_cast<int>(message.wParam);
+      continue;
+    }
+    platform::dispatchMessage(message);
+  }
+  if (quit) platform::postQuitMessage(exitCode);
+}
+
+// Sends WM_CLOSE to a control process found at start-up and waits for it to end.
+void CloseStaleControlProcess(platform::WindowHandle window) {
+  LinkLog(kLogDetail, "VNL2 BgndApplikation gefunden:  Handle  %X", Low32(window));
+  uint32_t processId = platform::windowProcessId(window);
+  platform::sendMessage(window, platform::kWmClose, 0, 0);
+  if (processId != 0 && !platform::waitForProcessExit(processId, kStaleExitWaitMs))
+    LinkLog(kLogWarning, "WaitForSingleObject( hWndBgndProc, 3000)==WAIT_TIMEOUT)");
+}
+
+bool WaitForAnswer(Vnl2SharedArea& area) {
+  uint32_t start = platform::tickCount();
+  for (;;) {
+    platform::sleepMs(kPollIntervalMs);
+    DrainMessages();
+    int32_t state = area.linkState;
+    if (state == static_cast<int32_t>(kVnl2LinkUp) || state == static_cast<int32_t>(kVnl2LinkAcknowledged))
+      return true;
+    if (state != static_cast<int32_t>(kVnl2LinkStarting)) return false;
+    if (platform::tickCount() - start >= kAnswerDeadlineMs) return false;
+  }
+}
+
+}  // namespace
+
+bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
+  platform::WindowHandle stale = platform::findWindow(kControlClass);
+  area.controlWindow = AsWord(stale);
+  if (stale) CloseStaleControlProcess(stale);
+
+  std::string path = platform::systemDir();
+  if (path.size() > kMaxPath) path.resize(kMaxPath);
+  path += "\\VNL2C64.EXE";
+  std::string name = link ? link : "";
+  std::string commandLine = "VNL2C64.EXE " + name;
+  LinkLog(kLogDetail, "Create %s", path.c_str());
+
+  area.linkState = kVnl2LinkStarting;
+  std::memset(area.linkName, 0, sizeof area.linkName);
+  std::strncpy(area.linkName, name.c_str(), sizeof area.linkName - 1);
+
+  std::string error;
+  std::unique_ptr<platform::Process> process = platform::createProcess(path, commandLine, &error);
+  if (!process) {
+    LinkLog(kLogError, "Create VNL2 Process failed");
+    area.openCount = 0;
+    return false;
+  }
+  area.processInformation = {};
+  area.processInformation.processId = process->id();
+  Vnl2().startedProcess() = std::move(process);
+
+  if (WaitForAnswer(area)) {
+    platform::WindowHandle window = platform::findWindow(kControlClass);
+    area.controlWindow = AsWord(window);
+    LinkLog(kLogDetail, "VNL2 BgndApplikation gestartet:  Handle  %X", Low32(window));
+    return true;
+  }
+  area.openCount = 0;
+  LinkLog(kLogError, "VNL2 LinkRequest failed");
+  if (platform::WindowHandle window = platform::findWindow(kControlClass))
+    platform::sendMessage(window, platform::kWmClose, 0, 0);
+  return false;
+}
+
+void StopControlProcess(Vnl2SharedArea& area) {
+  area.openCount = 0;
+  auto window = reinterpret_cast<platform::WindowHandle>(area.controlWindow);
+  if (!window || !platform::isWindow(window)) {
+    LinkLog(kLogTrace, "VNL2 BgndApplikation not found !");
+    return;
+  }
+  LinkLog(kLogDetail, "WM_CLOSE to 0x%x", Low32(window));
+  uint32_t processId = platform::windowProcessId(window);
+  platform::postMessage(window, platform::kWmClose, 0, 0);
+  // The process that started the control process waits on its own record;
+  // any other closer waits by process id.
+  std::unique_ptr<platform::Process>& started = Vnl2().startedProcess();
+  if (started && started->id() == processId) {
+    started->wait(kExitWaitMs);
+    if (!started->running()) started.reset();
+  } else if (processId != 0) {
+    platform::waitForProcessExit(processId, kExitWaitMs);
+  }
+  LinkLog(kLogTrace, "VNL2 BgndApplikation closed");
+}
+
+bool AcceptsLinkName(const Vnl2SharedArea& area, const char* link) {
+  if (!link || !*link) return true;
+  std::string_view stored(area.linkName, sizeof area.linkName);
+  std::string running(stored.substr(0, stored.find('\0')));
+  if (running.empty()) {
+    LinkConfig config;
+    LoadConfiguration(&config);
+    running = config.Link;
+  }
+  return EqualIgnoringCase(running, link);
+}

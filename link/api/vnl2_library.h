@@ -1,0 +1,48 @@
+#pragma once
+// What one process holds of VNL2D32: its mapping of the shared area, the
+// cross-process locks that the area itself does not carry, and the control
+// process this process started (if any).
+#include <memory>
+
+#include "link/api/vnl2_shared_area.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
+
+class Vnl2Library {
+ public:
+  Vnl2Library();
+  ~Vnl2Library();
+
+  // Null when the area could not be mapped; every function then refuses.
+  Vnl2SharedArea* area() { return area_; }
+  // Serialises insert and remove on the receive queues across processes.
+  platform::NamedMutex& queueLock() { return queueLock_; }
+  // Serialises opening and closing services across processes, so that two
+  // first opens at the same moment start one control process.
+  platform::NamedMutex& openLock() { return openLock_; }
+  // The control process this process started, kept to wait for its end.
+  std::unique_ptr<platform::Process>& startedProcess() { return startedProcess_; }
+
+ private:
+  std::unique_ptr<platform::SharedMemory> memory_;
+  Vnl2SharedArea* area_ = nullptr;
+  platform::NamedMutex queueLock_;
+  platform::NamedMutex openLock_;
+  std::unique_ptr<platform::Process> startedProcess_;
+};
+
+// The process-wide instance, created when the library is loaded.
+Vnl2Library& Vnl2();
+
+// Holds a named mutex for a scope.
+class NamedMutexLock {
+ public:
+  explicit NamedMutexLock(platform::NamedMutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~NamedMutexLock() { mutex_.unlock(); }
+  NamedMutexLock(const NamedMutexLock&) = delete;
+  NamedMutexLock& operator=(const NamedMutexLock&) = delete;
+
+ private:
+  platform::NamedMutex& mutex_;
+};

@@ -1,0 +1,235 @@
+// The exports of VNL2D32: the client half of the VNL2 API, and the two
+// functions through which the link control process reports received blocks
+// and the state of the link.
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "link/api/control_process.h"
+#include "link/api/receive_queue.h"
+#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_library.h"
+#include "link/common/link_log.h"
+#include "platform/codepage.h"
+#include "platform/export.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr char kNotificationMessage[] = "CTI_LayerII_Event";
+
+platform::WindowHandle AsWindow(uint64_t value) { return reinterpret_cast<platform::WindowHandle>(value); }
+uint64_t AsWord(platform::WindowHandle window) { return reinterpret_cast<uint64_t>(window); }
+unsigned long Hex(platform::WindowHandle window) { return static_cast<unsigned long>(AsWord(window)); }
+
+// Posts a notification of `kind` to the slot's window.
+void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
+  platform::postMessage(AsWindow(area.notifyWindow[slot - 1]), area.messageId, kVnl2ServiceOfSlot[slot], kind);
+}
+
+// Marks a service closed, telling its window when notification is on, and empties its queue.
+void CloseService(Vnl2SharedArea& area, int slot) {
+  area.serviceOpen[slot - 1] = 0;
+  if (area.notifyEnabled[slot - 1]) {
+    Notify(area, slot, VNL2_DISCONNECT_IND);
+    LinkLog(kLogTrace, "VNL2_DISCONNECT_IND to %lx", Hex(AsWindow(area.notifyWindow[slot - 1])));
+  }
+  area.notifyEnabled[slot - 1] = 0;
+  area.notifyWindow[slot - 1] = 0;
+  NamedMutexLock lock(Vnl2().queueLock());
+  RecQueueClear(area.recQueue[slot], area.recIndex[slot]);
+}
+
+bool IsOpen(const Vnl2SharedArea& area, int slot) { return slot != 0 && area.serviceOpen[slot - 1] != 0; }
+
+}  // namespace
+
+extern "C" {
+
+TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
+  LinkLog(kLogTrace, "VNL2_OpenConnectionExA(0x%x,%s)", service, link ? link : "");
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || slot == 0) return 0;
+  NamedMutexLock lock(Vnl2().openLock());
+  if (IsOpen(*area, slot)) return 0;
+  if (area->openCount++ == 0) {
+    if (!StartControlProcess(*area, link)) return 0;
+  } else if (!AcceptsLinkName(*area, link)) {
+    --area->openCount;
+    return 0;
+  }
+  area->serviceOpen[slot - 1] = 1;
+  area->recQueue[slot].blocks[0].length = 0;
+  return 1;
+}
+
+TK_EXPORT int32_t VNL2_OpenConnection(uint32_t service) {
+  LinkLog(kLogTrace, "VNL2_OpenConnection (0x%x)", service);
+  return VNL2_OpenConnectionExA(service, "");
+}
+
+TK_EXPORT int32_t VNL2_OpenConnectionExW(uint32_t service, const char16_t* link) {
+  std::string name = link ? platform::wideToAnsi(link) : std::string();
+  LinkLog(kLogTrace, "VNL2_OpenConnectionExW(0x%x,%s)", service, name.c_str());
+  // Link names are at most 11 characters; a longer one is refused rather
+  // than opened under some other name.
+  if (name.size() > 11) return 0;
+  return VNL2_OpenConnectionExA(service, name.c_str());
+}
+
+TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
+  LinkLog(kLogTrace, "VNL2_CloseConnection (0x%x)", service);
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || slot == 0) return 0;
+  NamedMutexLock lock(Vnl2().openLock());
+  if (area->linkState == static_cast<int32_t>(kVnl2LinkDown)) return 1;
+  if (!IsOpen(*area, slot)) return 0;
+  --area->openCount;
+  CloseService(*area, slot);
+  if (area->openCount <= 0) {
+    area->openCount = 0;
+    StopControlProcess(*area);
+  }
+  return 1;
+}
+
+TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
+  LinkLog(kLogTrace, "VNL2_EnableNotification 0x%x ,0x%lx", service, Hex(window));
+  Vnl2SharedArea* area = Vnl2().area();
+  if (!area) return 0;
+  uint32_t id = platform::registerWindowMessage(kNotificationMessage);
+  if (id == 0) return 0;
+  area->messageId = id;
+  int slot = Vnl2SlotOf(service);
+  if (!IsOpen(*area, slot)) return 0;
+  area->notifyWindow[slot - 1] = AsWord(window);
+  // VNL2_LinkInfo kind 1 may run in the control process at this moment. The
+  // store of the flag and the load of the state, like its store of the state
+  // and load of the flag, are sequentially consistent, so one of the two sees
+  // the other's write: the client hears that the link is up at least once.
+  std::atomic_ref<int32_t>(area->notifyEnabled[slot - 1]).store(1);
+  if (std::atomic_ref<int32_t>(area->linkState).load() == static_cast<int32_t>(kVnl2LinkUp)) {
+    Notify(*area, slot, VNL2_CONNECT_IND);
+    LinkLog(kLogTrace, "VNL2_CONNECT_IND to %lx", Hex(window));
+  }
+  return static_cast<int32_t>(id);
+}
+
+TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t length) {
+  LinkLog(kLogTrace, "VNL2_SendData (0x%x,0x%lx,%i)", service, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)),
+          static_cast<int>(length));
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || slot == 0) return kVnl2SendFailed;
+  if (!IsOpen(*area, slot)) return kVnl2SendNotOpen;
+  if (!data || length == 0) return kVnl2SendFailed;
+  LinkLog(kLogDetail, "SendData Service 0x%x Length %i Address 0x%lx", service, static_cast<int>(length),
+          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)));
+  platform::CopyDataStruct record{0x00010000u | service, length, const_cast<void*>(data)};
+  platform::LResult answer =
+      platform::sendMessage(AsWindow(area->controlWindow), platform::kWmCopyData,
+                            static_cast<platform::WParam>(area->notifyWindow[slot - 1]),
+                            reinterpret_cast<platform::LParam>(&record));
+  return answer != 0 ? 1 : kVnl2SendFailed;
+}
+
+TK_EXPORT int32_t VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size) {
+  LinkLog(kLogTrace, "VNL2_ReceiveData (0x%x,0x%lx,%i)", service,
+          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(buffer)), static_cast<int>(size));
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || !buffer || size == 0 || !IsOpen(*area, slot)) return 0;
+  uint32_t copied = 0;
+  {
+    NamedMutexLock lock(Vnl2().queueLock());
+    copied = RecQueueTake(area->recQueue[slot], area->recIndex[slot], buffer, size);
+  }
+  if (copied == 0) return 0;
+  LinkLog(kLogDetail, "ReceiveData %i %lx", static_cast<int>(copied),
+          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(buffer)));
+  return static_cast<int32_t>(copied);
+}
+
+TK_EXPORT void VNL2_GetState(uint32_t service, VNL2_STATE* state) {
+  LinkLog(kLogTrace, "VNL2_GetState (0x%x,0x%lx)", service,
+          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(state)));
+  if (!state) return;
+  std::memset(state, 0, sizeof *state);
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (area && IsOpen(*area, slot)) {
+    NamedMutexLock lock(Vnl2().queueLock());
+    state->State = 1;
+    int32_t index = area->recIndex[slot];
+    if (index >= 0) {
+      state->RecQueue = static_cast<uint16_t>(RecQueueCount(index));
+      state->Length = static_cast<uint16_t>(area->recQueue[slot].blocks[0].length);
+    }
+  }
+  LinkLog(kLogDetail, "GetState State %x Service:%x, RecQueue %x, Length %i", state->State, service,
+          state->RecQueue, state->Length);
+}
+
+TK_EXPORT int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length) {
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || !IsOpen(*area, slot)) return -1;
+  // A block without data would look like an empty queue to the reader and
+  // hold up every later block of the service.
+  if (!data || length == 0 || length > kRecBlockData) {
+    LinkLog(kLogWarning, "CopyRecData Service: %x, block of %u bytes refused", service, length);
+    return -1;
+  }
+  {
+    NamedMutexLock lock(Vnl2().queueLock());
+    if (!RecQueueAppend(area->recQueue[slot], area->recIndex[slot], data, length)) return -1;
+    LinkLog(kLogDetail, "CopyRecData Service: %x, RecQueue %x, Length %i, Data * %lx", service,
+            static_cast<unsigned>(area->recIndex[slot]), static_cast<int>(length),
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)));
+  }
+  if (area->notifyEnabled[slot - 1]) {
+    LinkLog(kLogTrace, "VNL2_DATA_IND to 0x%lx", Hex(AsWindow(area->notifyWindow[slot - 1])));
+    Notify(*area, slot, VNL2_DATA_IND);
+  }
+  return 1;
+}
+
+TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
+  LinkLog(kLogDetail, "VNL2_Linkinfo (0x%x)", kind);
+  Vnl2SharedArea* area = Vnl2().area();
+  if (!area) return 0;
+  switch (kind) {
+    case kVnl2LinkDown:
+      if (area->linkState != static_cast<int32_t>(kVnl2LinkDown)) {
+        area->linkState = kVnl2LinkDown;
+        for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
+          if (IsOpen(*area, slot)) CloseService(*area, slot);
+      }
+      area->controlWindow = 0;
+      area->openCount = 0;
+      return 1;
+    case kVnl2LinkUp:
+      std::atomic_ref<int32_t>(area->linkState).store(kVnl2LinkUp);  // see VNL2_EnableNotification
+      for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) {
+        if (IsOpen(*area, slot) && std::atomic_ref<int32_t>(area->notifyEnabled[slot - 1]).load()) {
+          Notify(*area, slot, VNL2_CONNECT_IND);
+          LinkLog(kLogTrace, "VNL2_CONNECT_IND to %lx", Hex(AsWindow(area->notifyWindow[slot - 1])));
+        }
+      }
+      return 1;
+    case kVnl2LinkAcknowledged:
+      LinkLog(kLogDetail, "Varnet ACK");
+      area->linkState = kVnl2LinkAcknowledged;
+      return 1;
+    case kVnl2LinkRefused:
+      LinkLog(kLogDetail, "Varnet NACK");
+      area->linkState = kVnl2LinkRefused;
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+}  // extern "C"

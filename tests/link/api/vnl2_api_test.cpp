@@ -1,0 +1,296 @@
+// VNL2D32 with real processes: the test is one client, vnl2_client_child a
+// second one, and fake_control_program plays the link control process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/api/vnl2_shared_area.h"
+#include "platform/process.h"
+#include "platform/root.h"
+#include "platform/shared_memory.h"
+#include "tests/link/api/vnl2_client.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/wait_until.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using tktest::Notification;
+
+constexpr uint32_t kCti = 0x20;
+
+std::vector<std::string> ControlLog() {
+  std::ifstream in(platform::rootDir() + "/fake-control.log");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+size_t Starts() {
+  size_t n = 0;
+  for (const auto& line : ControlLog()) n += line.rfind("start", 0) == 0;
+  return n;
+}
+
+class Vnl2Api : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::ensureDirectory(platform::systemDir());
+    std::filesystem::create_symlink(TK_FAKE_CONTROL_PROGRAM, platform::systemDir() + "/vnl2c64");
+    Behave("up");
+    ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH)) << platform::lastModuleError();
+  }
+  void TearDown() override {
+    // No control program may outlive its test.
+    for (int i = 0; i < 5; ++i) {
+      platform::WindowHandle control = platform::findWindow("VNL2ControlProg");
+      if (!control) break;
+      uint32_t pid = platform::windowProcessId(control);
+      platform::postMessage(control, platform::kWmClose, 0, 0);
+      platform::waitForProcessExit(pid, 5000);
+    }
+    area_.reset();
+    vnl2.Unload();
+  }
+
+  void Behave(const char* mode) { setenv("TK_FAKE_CONTROL", mode, 1); }
+
+  // The library's shared area, as a further mapping of it.
+  Vnl2SharedArea& Area() {
+    if (!area_) area_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea));
+    return *static_cast<Vnl2SharedArea*>(area_->data());
+  }
+
+  std::string Send(const std::string& text) {
+    return std::to_string(vnl2.send(kCti, text.data(), static_cast<uint32_t>(text.size())));
+  }
+  std::string Receive(uint32_t size = 4096) {
+    std::string buffer(size, '\0');
+    int32_t n = vnl2.receive(kCti, buffer.data(), size);
+    return n > 0 ? buffer.substr(0, static_cast<size_t>(n)) : "";
+  }
+
+  tktest::Vnl2Functions vnl2;
+  std::unique_ptr<platform::SharedMemory> area_;
+};
+
+TEST_F(Vnl2Api, FirstOpenStartsTheControlProgramAndTheLastCloseEndsIt) {
+  ASSERT_EQ(vnl2.openExA(kCti, "TCP"), 1);
+  EXPECT_EQ(ControlLog(), (std::vector<std::string>{"start VNL2C64.EXE TCP"}));
+  EXPECT_STREQ(Area().linkName, "TCP");
+  EXPECT_EQ(Area().openCount, 1);
+  EXPECT_EQ(Area().linkState, 1);
+  platform::WindowHandle control = platform::findWindow("VNL2ControlProg");
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(Area().controlWindow, reinterpret_cast<uint64_t>(control));
+  uint32_t controlPid = platform::windowProcessId(control);
+
+  // A second process opens another service at once, without a second start;
+  // it may not open the service this process holds.
+  tktest::ChildProcess child;
+  std::string flag = platform::rootDir() + "/child-may-close";
+  ASSERT_TRUE(child.start(TK_VNL2_CLIENT_CHILD, {"open", "0x30", "open", "0x20", "waitfile", flag, "close", "0x30"}));
+  EXPECT_EQ(child.readLine(), "open 1");
+  EXPECT_EQ(child.readLine(), "open 0");
+  EXPECT_EQ(Starts(), 1u);
+  EXPECT_EQ(Area().openCount, 2);
+
+  // Closing one of two services leaves the control program running.
+  EXPECT_EQ(vnl2.close(kCti), 1);
+  EXPECT_EQ(vnl2.close(kCti), 0);  // no longer open
+  EXPECT_TRUE(platform::processRunning(controlPid));
+  tktest::writeFile(flag, "");
+  EXPECT_EQ(child.readLine(), "waitfile 1");
+  EXPECT_EQ(child.readLine(), "close 1");
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
+  EXPECT_EQ(ControlLog().back(), "close");
+  EXPECT_EQ(child.wait(), 0);
+}
+
+TEST_F(Vnl2Api, NotificationsReachAClientInAnotherProcess) {
+  tktest::ChildProcess child;
+  std::string flag = platform::rootDir() + "/link-down-sent";
+  ASSERT_TRUE(child.start(TK_VNL2_CLIENT_CHILD, {"open", "0x30", "enable", "0x30", "notify", "e00", "send", "0x30",
+                                                 "hello", "notify", "100", "recv", "0x30", "waitfile", flag,
+                                                 "notify", "f00"}));
+  // When the link comes up just as the client enables its notifications,
+  // both may report it: a repeated VNL2_CONNECT_IND is allowed.
+  bool connected = false;
+  auto next = [&]() -> std::optional<std::string> {
+    for (;;) {
+      auto line = child.readLine();
+      if (line && *line == "notify 30 e00" && connected) continue;
+      if (line && *line == "notify 30 e00") connected = true;
+      return line;
+    }
+  };
+  EXPECT_EQ(next(), "open 1");
+  EXPECT_EQ(next(), "enable 1");
+  EXPECT_EQ(next(), "notify 30 e00");  // the link is up
+  EXPECT_EQ(next(), "send 1");
+  EXPECT_EQ(next(), "notify 30 100");  // the echoed block arrived
+  EXPECT_EQ(next(), "recv 5 hello");
+  // The control program reports the link down.
+  platform::postMessage(platform::findWindow("VNL2ControlProg"), platform::kWmUser + 2, 0, 0);
+  tktest::writeFile(flag, "");
+  EXPECT_EQ(next(), "waitfile 1");
+  EXPECT_EQ(next(), "notify 30 f00");
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(Area().serviceOpen[1], 0);
+  EXPECT_EQ(Area().openCount, 0);
+}
+
+TEST_F(Vnl2Api, ConnectIsPostedWhenTheLinkComesUpAndDisconnectOnlyOnce) {
+  Behave("ack");
+  tktest::NotificationWindow window;
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_EQ(Area().linkState, 17);
+  EXPECT_NE(vnl2.enable(kCti, window.handle()), 0);
+  EXPECT_TRUE(window.Settle(100ms).empty());  // not up yet
+  platform::postMessage(platform::findWindow("VNL2ControlProg"), platform::kWmUser + 1, 0, 0);
+  auto seen = window.WaitFor(1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].service, kCti);
+  EXPECT_EQ(seen[0].kind, VNL2_CONNECT_IND);
+
+  EXPECT_EQ(vnl2.linkInfo(kVnl2LinkDown), 1);
+  EXPECT_EQ(vnl2.linkInfo(kVnl2LinkDown), 1);
+  seen = window.Settle();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_EQ(vnl2.linkInfo(99), 0);
+  // The link being down, closing is a no-op that succeeds.
+  EXPECT_EQ(vnl2.close(kCti), 1);
+}
+
+TEST_F(Vnl2Api, QueueHoldsSixteenBlocksAndShortReadsLoseTheRest) {
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  VNL2_STATE state{};
+  vnl2.getState(kCti, &state);
+  EXPECT_EQ(state.State, 1);
+  EXPECT_EQ(state.RecQueue, 0);
+  EXPECT_EQ(state.Length, 0);
+
+  // Every block sent comes back as a received block (the control program echoes).
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(Send("block " + std::to_string(i)), "1");
+  EXPECT_EQ(Send("block 16"), "-12");  // the queue is full: the echo is refused
+  vnl2.getState(kCti, &state);
+  EXPECT_EQ(state.RecQueue, 16);
+  EXPECT_EQ(state.Length, 7);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(Receive(), "block " + std::to_string(i));
+  EXPECT_EQ(Receive(), "");
+
+  ASSERT_EQ(Send(std::string(100, 'x')), "1");
+  ASSERT_EQ(Send("after"), "1");
+  EXPECT_EQ(Receive(10), std::string(10, 'x'));
+  EXPECT_EQ(Receive(), "after");
+
+  // Refusals.
+  EXPECT_EQ(vnl2.send(0x21, "x", 1), kVnl2SendFailed);
+  EXPECT_EQ(vnl2.send(0x30, "x", 1), kVnl2SendNotOpen);
+  EXPECT_EQ(vnl2.send(kCti, nullptr, 1), kVnl2SendFailed);
+  EXPECT_EQ(vnl2.copyRecData(kCti, "", 0), -1);  // an empty block would stall the queue
+  vnl2.getState(0x30, &state);
+  EXPECT_EQ(state.State, 0);
+  EXPECT_EQ(vnl2.open(0x21), 0);
+}
+
+TEST_F(Vnl2Api, RefusalFailsTheOpenAtOnce) {
+  Behave("refuse");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vnl2.open(kCti), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_EQ(Area().linkState, 0);
+}
+
+TEST_F(Vnl2Api, NoAnswerFailsAfterTheDeadlineAndClosesTheHalfStartedProgram) {
+  Behave("silent");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vnl2.open(kCti), 0);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 3000ms);
+  EXPECT_LT(took, 8000ms);
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_TRUE(tktest::waitUntil([] { return ControlLog().size() == 2; }, 5000ms));
+  EXPECT_EQ(ControlLog().back(), "close");
+}
+
+TEST_F(Vnl2Api, AStaleControlProgramIsClosedBeforeTheNewStart) {
+  tktest::ChildProcess stale;
+  ASSERT_TRUE(stale.start(TK_FAKE_CONTROL_PROGRAM, {}, {{"TK_FAKE_CONTROL", "silent"}}));
+  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow("vnl2controlprog") != nullptr; }, 5000ms));
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  auto log = ControlLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1], "close");
+  EXPECT_EQ(log[2], "start VNL2C64.EXE ");
+  EXPECT_EQ(stale.wait(), 0);
+}
+
+TEST_F(Vnl2Api, MissingControlProgramFailsTheOpen) {
+  std::filesystem::remove(platform::systemDir() + "/vnl2c64");
+  EXPECT_EQ(vnl2.open(kCti), 0);
+  EXPECT_EQ(Area().openCount, 0);
+  // The next open, with the program back, works.
+  std::filesystem::create_symlink(TK_FAKE_CONTROL_PROGRAM, platform::systemDir() + "/vnl2c64");
+  EXPECT_EQ(vnl2.open(kCti), 1);
+}
+
+TEST_F(Vnl2Api, LaterOpenersMustNameTheRunningLinkOrNone) {
+  ASSERT_EQ(vnl2.openExA(kCti, "COM1"), 1);
+  EXPECT_EQ(vnl2.openExA(0x30, "com1"), 1);
+  EXPECT_EQ(vnl2.openExA(0x40, "TCP"), 0);
+  EXPECT_EQ(vnl2.openExW(0x40, u"COM1"), 1);
+  EXPECT_EQ(vnl2.openExW(0x42, u"ABCDEFGHIJKL"), 0);  // longer than 11 characters
+  EXPECT_EQ(vnl2.open(0x42), 1);
+  EXPECT_EQ(Area().openCount, 4);
+}
+
+TEST_F(Vnl2Api, LogLinesFollowTheMask) {
+  // The log is on for libraries loaded after vnl2.log exists.
+  vnl2.Unload();
+  std::string log = platform::systemDir() + "/vnl2.log";
+  tktest::writeFile(log, "");
+  ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH));
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_EQ(Area().logMask, 23u);
+  std::string text = tktest::readFile(log);
+  EXPECT_NE(text.find("] link_api_tests:  - Process_Attach\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("VNL2_OpenConnectionExA(0x20,)"), std::string::npos);
+  EXPECT_EQ(text.find("Create "), std::string::npos);  // detail lines are not written
+  EXPECT_NE(text.find("] fake_control_program: "), std::string::npos);  // the control program logs too
+}
+
+TEST_F(Vnl2Api, VnlsockForwardsOrReturnsZero) {
+  tktest::Vnl2Functions sock;
+  ASSERT_TRUE(sock.Load(TK_VNLSOCK_PATH));
+  EXPECT_EQ(sock.copyRecData, nullptr);  // not offered
+  EXPECT_EQ(sock.linkInfo, nullptr);
+  ASSERT_EQ(sock.open(kCti), 1);
+  VNL2_STATE state{};
+  vnl2.getState(kCti, &state);
+  EXPECT_EQ(state.State, 1);
+  EXPECT_EQ(sock.close(kCti), 1);
+  sock.Unload();
+
+  // Where no VNL2D32 can be found, vnlsock still loads and refuses everything.
+  std::string folder = platform::rootDir() + "/lonely";
+  platform::ensureDirectory(folder);
+  std::filesystem::copy_file(TK_VNLSOCK_PROBE, folder + "/vnlsock_probe");
+  std::filesystem::copy_file(TK_TKPLATFORM_LIBRARY, folder + "/" + std::filesystem::path(TK_TKPLATFORM_LIBRARY).filename().string());
+  tktest::ChildProcess probe;
+  ASSERT_TRUE(probe.start(folder + "/vnlsock_probe", {TK_VNLSOCK_PATH}, {{"TK_MODULE_PATH", ""}}));
+  EXPECT_EQ(probe.readLine(), "loaded open=0 send=0 receive=0");
+  EXPECT_EQ(probe.wait(), 0);
+}
+
+}  // namespace
