@@ -1,5 +1,7 @@
 #include "platform/file_append.h"
 
+#include "platform/fd_io_internal.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,16 +43,6 @@ bool setTailLock(int fd, short type, short whence) {
   return true;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 }  // namespace
 
 bool fileExists(const std::string& path) {
@@ -74,7 +66,7 @@ bool appendToExistingFile(const std::string& path, std::string_view bytes) {
   // O_APPEND writes there.
   bool ok = setTailLock(fd, F_WRLCK, SEEK_END);
   if (ok) {
-    ok = writeAll(fd, bytes);
+    ok = internal::writeAll(fd, bytes);
     // Releases every lock this description holds, wherever the end is now.
     setTailLock(fd, F_UNLCK, SEEK_SET);
   }

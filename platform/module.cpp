@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/root.h"
+#include "platform/text_internal.h"
 
 namespace platform {
 namespace {
@@ -40,19 +41,12 @@ std::map<ModuleHandle, LoadedModule>& loadedModules() {
   return modules;
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool endsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using internal::asciiLower;
+using internal::endsWith;
 
 // File names (lower case) that a Windows module name may have here.
 std::vector<std::string> candidateNames(std::string_view name) {
-  std::string n = lower(name);
+  std::string n = asciiLower(name);
   std::vector<std::string> out{n};
   if (endsWith(n, ".dll")) {
     std::string stem = n.substr(0, n.size() - 4);
@@ -80,7 +74,7 @@ std::string findInFolder(const std::string& folder, const std::vector<std::strin
   closedir(dir);
   for (const std::string& want : candidates) {
     for (const std::string& entry : entries) {
-      if (lower(entry) != want) continue;
+      if (asciiLower(entry) != want) continue;
       std::string path = (folder.empty() ? "." : folder) + "/" + entry;
       if (isRegularFile(path)) return path;
     }

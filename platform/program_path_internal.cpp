@@ -8,25 +8,19 @@
 
 #include "platform/process.h"
 #include "platform/root.h"
+#include "platform/text_internal.h"
 
 namespace platform {
 namespace {
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool endsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using internal::asciiLower;
+using internal::endsWith;
 
 // File names (lower case) that a Windows program name may have here:
 // "vnl2c64.exe" for "VNL2C64.EXE", then "vnl2c64"; a name without an
 // extension may also have ".exe".
 std::vector<std::string> candidateNames(std::string_view name) {
-  std::string n = lower(name);
+  std::string n = asciiLower(name);
   std::vector<std::string> out{n};
   if (endsWith(n, ".exe") && n.size() > 4) {
     out.push_back(n.substr(0, n.size() - 4));
@@ -54,7 +48,7 @@ std::string findInFolder(const std::string& folder, const std::vector<std::strin
   for (const std::string& want : candidates) {
     for (bool exact : {true, false}) {
       for (const std::string& entry : entries) {
-        if (exact ? entry != want : lower(entry) != want) continue;
+        if (exact ? entry != want : asciiLower(entry) != want) continue;
         if (isExecutableFile(prefix + entry)) return prefix + entry;
       }
     }

@@ -1,5 +1,7 @@
 #include "platform/registry_files.h"
 
+#include "platform/fd_io_internal.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -10,6 +12,9 @@
 
 namespace platform {
 namespace {
+
+using internal::readAll;
+using internal::writeAll;
 
 std::string describe(const char* what, const std::string& path, int err) {
   return std::string(what) + " " + path + ": " + std::strerror(err);
@@ -25,28 +30,6 @@ FileIdentity identityOf(const struct stat& st) {
   id.changedSeconds = st.st_ctim.tv_sec;
   id.changedNanoseconds = st.st_ctim.tv_nsec;
   return id;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-bool readAll(int fd, std::string* bytes) {
-  bytes->clear();
-  char buffer[16384];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
 }
 
 // A modification time after both the clock and the replaced file's, so that
