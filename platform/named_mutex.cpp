@@ -1,5 +1,7 @@
 #include "platform/named_mutex.h"
 
+#include "platform/text_internal.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -48,23 +50,6 @@ std::map<std::string, std::weak_ptr<NamedMutexState>>& openMutexes() {
   return map;
 }
 
-// Characters outside a safe set become %XX, so every name maps to one file.
-std::string fileNameFor(std::string_view name) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-                c == '-' || c == '.';
-    if (safe && !(out.empty() && c == '.')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out + ".mutex";
-}
 
 bool setFileLock(int fd, bool wait) {
   struct flock fl {};
@@ -101,7 +86,7 @@ void writeOwnerPid(int fd, int32_t pid) {
 NamedMutex::NamedMutex(std::string_view name) {
   std::string dir = runtimeDir() + "/mutex";
   ensureDirectory(dir);
-  std::string path = dir + "/" + fileNameFor(name);
+  std::string path = dir + "/" + internal::encodeFileName(name) + ".mutex";
 
   std::lock_guard lock(registryLock());
   auto& map = openMutexes();

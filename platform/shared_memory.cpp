@@ -1,5 +1,7 @@
 #include "platform/shared_memory.h"
 
+#include "platform/text_internal.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -27,35 +29,6 @@
 
 namespace platform {
 namespace {
-
-// File names are limited to 255 bytes; longer encoded names are cut and
-// made unique again by a hash of the whole name.
-constexpr size_t kMaxEncodedName = 200;
-
-// Characters outside a safe set become %XX, so every name maps to one file.
-std::string encodeName(std::string_view name) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    bool safe =
-        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
-    if (safe && !(out.empty() && c == '.')) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  if (out.size() > kMaxEncodedName) {
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
-    out.resize(kMaxEncodedName - 17);
-    out += '#';
-    for (int shift = 60; shift >= 0; shift -= 4) out += hex[(hash >> shift) & 15];
-  }
-  return out;
-}
 
 std::string describe(const std::string& what, const std::string& path, int err) {
   return what + " " + path + ": " + std::strerror(err);
@@ -104,7 +77,7 @@ SharedMemory::SharedMemory(std::string_view name, size_t size, std::span<const s
     error_ = "cannot create the folder " + dir;
     return;
   }
-  const std::string base = dir + "/" + encodeName(name);
+  const std::string base = dir + "/" + internal::encodeFileName(name);
   const std::string areaPath = base + ".shm";
   const std::string initPath = base + ".init";
 
