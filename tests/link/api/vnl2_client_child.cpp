@@ -4,10 +4,12 @@
 //   enable <service>          -> "enable <0|1>" (notifications to a window of this program)
 //   send <service> <text>     -> "send <result>"
 //   recv <service>            -> "recv <count> <text>"
-//   notify <kind>             -> "notify <wParam> <lParam>" for each notification, until one of this
-//                                kind (lParam, hex) arrived (10 s at most)
+//   notify <kind>             -> until a notification of this kind (lParam, hex) has arrived since
+//                                the previous notify step (10 s at most); every notification prints
+//                                "notify <wParam> <lParam>" when it arrives
 //   waitfile <path>           -> "waitfile <0|1>" once the file exists (20 s at most), serving messages
 //   close <service>           -> "close <result>"
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/api/vnl2_api.h"
 #include "platform/window.h"
@@ -30,14 +33,15 @@ int32_t VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size);
 namespace {
 
 uint32_t notificationId = 0;
-long lastKind = -1;
+// Kinds that arrived and no notify step has taken yet, oldest first.
+std::vector<long> arrived;
 
 platform::LResult ClientProc(platform::WindowHandle window, uint32_t message, platform::WParam wParam,
                              platform::LParam lParam) {
   if (notificationId != 0 && message == notificationId) {
     std::printf("notify %lx %lx\n", static_cast<unsigned long>(wParam), static_cast<unsigned long>(lParam));
     std::fflush(stdout);
-    lastKind = static_cast<long>(lParam);
+    arrived.push_back(static_cast<long>(lParam));
     return 0;
   }
   return platform::defWindowProc(window, message, wParam, lParam);
@@ -87,8 +91,9 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     } else if (step == "notify") {
       long kind = std::strtol(argv[++i], nullptr, 16);
-      lastKind = -1;
-      ServeUntil([&] { return lastKind == kind; }, std::chrono::seconds(10));
+      auto found = [&] { return std::find(arrived.begin(), arrived.end(), kind); };
+      ServeUntil([&] { return found() != arrived.end(); }, std::chrono::seconds(10));
+      if (found() != arrived.end()) arrived.erase(arrived.begin(), found() + 1);
     } else if (step == "waitfile") {
       std::string path = argv[++i];
       Say("waitfile", ServeUntil([&] { return std::filesystem::exists(path); }, std::chrono::seconds(20)));
