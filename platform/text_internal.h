@@ -1,6 +1,5 @@
 #pragma once
 // Small text helpers shared by the platform's own files.
-#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,10 +7,20 @@
 
 namespace platform::internal {
 
+// Lower case for ASCII letters only, whatever the locale.
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 inline std::string asciiLower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = asciiLower(c);
   return out;
+}
+
+inline bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  return true;
 }
 
 inline bool endsWith(std::string_view s, std::string_view suffix) {

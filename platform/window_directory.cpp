@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 
+#include "platform/fd_io_internal.h"
 #include "platform/root.h"
 #include "platform/window_handle.h"
 #include "platform/window_process_identity.h"
@@ -36,14 +37,8 @@ uint64_t realTimeNs() {
 bool writeFile(const std::string& path, const std::string& text) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return close(fd) == 0 && done == text.size();
+  bool written = internal::writeAll(fd, text);
+  return close(fd) == 0 && written;
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {

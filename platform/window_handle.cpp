@@ -1,5 +1,7 @@
 #include "platform/window_handle.h"
 
+#include "platform/text_internal.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -19,17 +21,9 @@ WindowHandle nextWindowHandle() {
   return makeHandle(ownProcessId(), next);
 }
 
-std::string lowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string lowerCase(std::string_view text) { return internal::asciiLower(text); }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && lowerCase(a) == lowerCase(b);
-}
+bool equalsNoCase(std::string_view a, std::string_view b) { return internal::equalsIgnoringAsciiCase(a, b); }
 
 std::string handleHex(WindowHandle window) {
   char text[17];

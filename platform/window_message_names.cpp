@@ -11,6 +11,8 @@
 
 #include "platform/root.h"
 #include "platform/window.h"
+
+#include "platform/fd_io_internal.h"
 #include "platform/window_handle.h"
 
 namespace platform {
@@ -21,32 +23,10 @@ constexpr size_t kMaximumRegisteredMessages = 0x10000 - kFirstRegisteredMessage;
 // Windows keeps atom names of at most 255 characters.
 constexpr size_t kMaximumNameLength = 255;
 
-bool readWhole(int fd, std::string& text) {
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-}
-
-bool writeWhole(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Looks the name up in the locked table file, adding it when new.
 uint32_t lookUpOrAdd(int fd, std::string_view name) {
   std::string text;
-  if (!readWhole(fd, text)) return 0;
+  if (!internal::readAll(fd, &text)) return 0;
   // A line without its end was cut short (a writer died): it does not count
   // and is overwritten.
   size_t complete = text.rfind('\n');
@@ -62,7 +42,7 @@ uint32_t lookUpOrAdd(int fd, std::string_view name) {
   if (index >= kMaximumRegisteredMessages) return 0;
   if (complete != text.size() && ftruncate(fd, static_cast<off_t>(complete)) != 0) return 0;
   if (lseek(fd, static_cast<off_t>(complete), SEEK_SET) < 0) return 0;
-  if (!writeWhole(fd, std::string(name) + "\n")) return 0;
+  if (!internal::writeAll(fd, std::string(name) + "\n")) return 0;
   return kFirstRegisteredMessage + static_cast<uint32_t>(index);
 }
 
