@@ -22,6 +22,7 @@ constexpr uint32_t kAnswerDeadlineMs = 3100;
 constexpr uint32_t kExitWaitMs = 3000;
 constexpr size_t kMaxPath = 260;
 
+// Link names are ANSI text; only ASCII letters compare without regard to case.
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -51,13 +52,21 @@ void DrainMessages() {
   if (quit) platform::postQuitMessage(exitCode);
 }
 
-// Sends WM_CLOSE to a control process found at start-up and waits for it to end.
-void CloseStaleControlProcess(platform::WindowHandle window) {
-  LinkLog(kLogDetail, "VNL2 BgndApplikation gefunden:  Handle  %X", Low32(window));
+// Asks a control process to end and waits up to timeoutMs for it. The
+// request is posted, not sent: a control process that no longer serves its
+// messages must not hold up the caller (and with it every open and close in
+// the system) beyond the wait. False when it did not end in time.
+bool CloseControlProcess(platform::WindowHandle window, uint32_t timeoutMs) {
   uint32_t processId = platform::windowProcessId(window);
-  platform::sendMessage(window, platform::kWmClose, 0, 0);
-  if (processId != 0 && !platform::waitForProcessExit(processId, kStaleExitWaitMs))
-    LinkLog(kLogWarning, "WaitForSingleObject( hWndBgndProc, 3000)==WAIT_TIMEOUT)");
+  if (processId == 0) return true;
+  platform::postMessage(window, platform::kWmClose, 0, 0);
+  std::unique_ptr<platform::Process>& started = Vnl2().startedProcess();
+  if (started && started->id() == processId) {
+    bool ended = started->wait(timeoutMs);
+    if (ended) started.reset();
+    return ended;
+  }
+  return platform::waitForProcessExit(processId, timeoutMs);
 }
 
 bool WaitForAnswer(Vnl2SharedArea& area) {
@@ -78,7 +87,14 @@ bool WaitForAnswer(Vnl2SharedArea& area) {
 bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
   platform::WindowHandle stale = platform::findWindow(kControlClass);
   area.controlWindow = AsWord(stale);
-  if (stale) CloseStaleControlProcess(stale);
+  if (stale) {
+    LinkLog(kLogDetail, "VNL2 BgndApplikation gefunden:  Handle  %X", Low32(stale));
+    if (!CloseControlProcess(stale, kStaleExitWaitMs))
+      LinkLog(kLogWarning, "WaitForSingleObject( hWndBgndProc, 3000)==WAIT_TIMEOUT)");
+    // The old process reports the link down on its way out, which clears
+    // the open count; this open still counts.
+    area.openCount = 1;
+  }
 
   std::string path = platform::systemDir();
   if (path.size() > kMaxPath) path.resize(kMaxPath);
@@ -111,29 +127,21 @@ bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
   area.openCount = 0;
   LinkLog(kLogError, "VNL2 LinkRequest failed");
   if (platform::WindowHandle window = platform::findWindow(kControlClass))
-    platform::sendMessage(window, platform::kWmClose, 0, 0);
+    platform::postMessage(window, platform::kWmClose, 0, 0);
   return false;
 }
 
 void StopControlProcess(Vnl2SharedArea& area) {
   area.openCount = 0;
   auto window = reinterpret_cast<platform::WindowHandle>(area.controlWindow);
-  if (!window || !platform::isWindow(window)) {
+  if (!window || platform::windowProcessId(window) == 0) {
     LinkLog(kLogTrace, "VNL2 BgndApplikation not found !");
     return;
   }
   LinkLog(kLogDetail, "WM_CLOSE to 0x%x", Low32(window));
-  uint32_t processId = platform::windowProcessId(window);
-  platform::postMessage(window, platform::kWmClose, 0, 0);
   // The process that started the control process waits on its own record;
   // any other closer waits by process id.
-  std::unique_ptr<platform::Process>& started = Vnl2().startedProcess();
-  if (started && started->id() == processId) {
-    started->wait(kExitWaitMs);
-    if (!started->running()) started.reset();
-  } else if (processId != 0) {
-    platform::waitForProcessExit(processId, kExitWaitMs);
-  }
+  CloseControlProcess(window, kExitWaitMs);
   LinkLog(kLogTrace, "VNL2 BgndApplikation closed");
 }
 

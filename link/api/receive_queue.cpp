@@ -4,7 +4,8 @@
 
 bool RecQueueAppend(RecQueue& queue, int32_t& index, const void* data, uint32_t length) {
   if (length == 0 || length > kRecBlockData) return false;
-  if (index + 1 >= static_cast<int32_t>(kRecQueueBlocks)) return false;
+  // Also refuses an index damaged below -1 by another process.
+  if (index < -1 || index + 1 >= static_cast<int32_t>(kRecQueueBlocks)) return false;
   RecBlock& block = queue.blocks[index + 1];
   block.length = length;
   std::memcpy(block.data, data, length);

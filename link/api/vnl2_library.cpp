@@ -21,10 +21,13 @@ std::vector<std::byte> InitialArea() {
 Vnl2Library::Vnl2Library() : queueLock_("VNL2D32.RecQueue"), openLock_("VNL2D32.Open") {
   std::vector<std::byte> initial = InitialArea();
   memory_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea), initial);
-  if (memory_->valid()) area_ = static_cast<Vnl2SharedArea*>(memory_->data());
-  LinkLogSetup(area_ ? &area_->logMask : nullptr);
+  // Without its locks the area cannot be used safely: every call refuses then.
+  bool locks = queueLock_.valid() && openLock_.valid();
+  if (memory_->valid() && locks) area_ = static_cast<Vnl2SharedArea*>(memory_->data());
+  LinkLogSetup(memory_->valid() ? &static_cast<Vnl2SharedArea*>(memory_->data())->logMask : nullptr);
   LinkLog(kLogTrace, " - Process_Attach");
-  if (!area_) LinkLog(kLogError, "Shared data area not available: %s", memory_->error().c_str());
+  if (!memory_->valid()) LinkLog(kLogError, "Shared data area not available: %s", memory_->error().c_str());
+  if (!locks) LinkLog(kLogError, "Shared data area locks not available");
 }
 
 Vnl2Library::~Vnl2Library() {

@@ -59,8 +59,12 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
     --area->openCount;
     return 0;
   }
+  {
+    // Whatever a writer left in the queue while the service was closed goes.
+    NamedMutexLock queue(Vnl2().queueLock());
+    RecQueueClear(area->recQueue[slot], area->recIndex[slot]);
+  }
   area->serviceOpen[slot - 1] = 1;
-  area->recQueue[slot].blocks[0].length = 0;
   return 1;
 }
 
@@ -184,6 +188,8 @@ TK_EXPORT int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t 
   }
   {
     NamedMutexLock lock(Vnl2().queueLock());
+    // Checked again under the lock: a close in between empties the queue.
+    if (!IsOpen(*area, slot)) return -1;
     if (!RecQueueAppend(area->recQueue[slot], area->recIndex[slot], data, length)) return -1;
     LinkLog(kLogDetail, "CopyRecData Service: %x, RecQueue %x, Length %i, Data * %lx", service,
             static_cast<unsigned>(area->recIndex[slot]), static_cast<int>(length),

@@ -59,6 +59,11 @@ TEST(ReceiveQueue, ClearEmptiesAndADamagedIndexNeverReadsPastTheQueue) {
   EXPECT_EQ(q.queue->blocks[0].length, 0u);
   EXPECT_EQ(q.Take(), "");
 
+  q.index = -7;  // damaged by another process
+  EXPECT_FALSE(q.Append("x"));
+  EXPECT_EQ(q.Take(), "");
+  q.index = -1;
+
   q.Append("c");
   q.index = 40;  // as another process might have left it
   EXPECT_EQ(q.Take(), "c");

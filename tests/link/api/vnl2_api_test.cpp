@@ -199,6 +199,19 @@ TEST_F(Vnl2Api, QueueHoldsSixteenBlocksAndShortReadsLoseTheRest) {
   EXPECT_EQ(vnl2.open(0x21), 0);
 }
 
+TEST_F(Vnl2Api, OpeningAServiceEmptiesWhatItsQueueHeldWhileClosed) {
+  ASSERT_EQ(vnl2.open(0x30), 1);  // keeps the link up
+  // Leftovers of a block written while the service was closed.
+  Area().recIndex[1] = 0;
+  Area().recQueue[1].blocks[0].length = 5;
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  VNL2_STATE state{};
+  vnl2.getState(kCti, &state);
+  EXPECT_EQ(state.RecQueue, 0);
+  ASSERT_EQ(Send("fresh"), "1");
+  EXPECT_EQ(Receive(), "fresh");
+}
+
 TEST_F(Vnl2Api, RefusalFailsTheOpenAtOnce) {
   Behave("refuse");
   auto start = std::chrono::steady_clock::now();
@@ -230,6 +243,11 @@ TEST_F(Vnl2Api, AStaleControlProgramIsClosedBeforeTheNewStart) {
   EXPECT_EQ(log[1], "close");
   EXPECT_EQ(log[2], "start VNL2C64.EXE ");
   EXPECT_EQ(stale.wait(), 0);
+  // The old program's link-down report on its way out does not cost this
+  // open its count: a second service joins the running link.
+  EXPECT_EQ(Area().openCount, 1);
+  EXPECT_EQ(vnl2.open(0x30), 1);
+  EXPECT_EQ(ControlLog().size(), 3u);
 }
 
 TEST_F(Vnl2Api, MissingControlProgramFailsTheOpen) {
