@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <fstream>
 #include <string>
 #include <thread>
 
+#include "platform/proc_stat_internal.h"
 #include "platform/process.h"
 
 namespace platform {
@@ -23,15 +23,9 @@ enum class Presence { Running, Ended, Unknown };
 // A process that has ended but was not yet reaped by its parent (a zombie)
 // still has its id; it counts as ended.
 Presence presenceFromProc(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  if (!in) return Presence::Unknown;
-  std::string stat;
-  std::getline(in, stat);
-  // "pid (name) S ...": the name may contain anything, so look after the last ')'.
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos || close + 2 >= stat.size()) return Presence::Unknown;
-  char state = stat[close + 2];
-  return state == 'Z' || state == 'X' ? Presence::Ended : Presence::Running;
+  auto stat = internal::readProcStat(static_cast<uint32_t>(pid));
+  if (!stat) return Presence::Unknown;
+  return stat->ended() ? Presence::Ended : Presence::Running;
 }
 
 bool validPid(uint32_t processId) { return processId != 0 && processId <= static_cast<uint32_t>(INT_MAX); }
