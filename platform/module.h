@@ -37,6 +37,14 @@ std::string moduleFileName(ModuleHandle module);
 // nullptr when none does.
 ModuleHandle moduleFromAddress(const void* address);
 
+// Looks an export up into a typed function pointer; false (and fn null) when
+// the module does not export the name.
+template <typename Fn>
+bool getProcAddress(ModuleHandle module, const char* exportName, Fn& fn) {
+  fn = reinterpret_cast<Fn>(getProcAddress(module, exportName));
+  return fn != nullptr;
+}
+
 // The file a name resolves to, or "" when there is none.
 std::string resolveModulePath(std::string_view name);
 // The reason of the last failure on the calling thread.

@@ -24,23 +24,18 @@ struct Vnl2d32 {
   Vnl2GetStateFn getState = nullptr;
 };
 
-template <typename Fn>
-bool Bind(platform::ModuleHandle module, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(platform::getProcAddress(module, name));
-  return fn != nullptr;
-}
-
 Vnl2d32 LoadVnl2d32() {
   Vnl2d32 t;
   t.module = platform::loadLibrary("vnl2d32.dll");
   if (!t.module) return {};
-  if (!Bind(t.module, "VNL2_OpenConnection", t.openConnection) ||
-      !Bind(t.module, "VNL2_OpenConnectionExA", t.openConnectionExA) ||
-      !Bind(t.module, "VNL2_OpenConnectionExW", t.openConnectionExW) ||
-      !Bind(t.module, "VNL2_CloseConnection", t.closeConnection) ||
-      !Bind(t.module, "VNL2_EnableNotification", t.enableNotification) ||
-      !Bind(t.module, "VNL2_ReceiveData", t.receiveData) || !Bind(t.module, "VNL2_SendData", t.sendData) ||
-      !Bind(t.module, "VNL2_GetState", t.getState)) {
+  if (!platform::getProcAddress(t.module, "VNL2_OpenConnection", t.openConnection) ||
+      !platform::getProcAddress(t.module, "VNL2_OpenConnectionExA", t.openConnectionExA) ||
+      !platform::getProcAddress(t.module, "VNL2_OpenConnectionExW", t.openConnectionExW) ||
+      !platform::getProcAddress(t.module, "VNL2_CloseConnection", t.closeConnection) ||
+      !platform::getProcAddress(t.module, "VNL2_EnableNotification", t.enableNotification) ||
+      !platform::getProcAddress(t.module, "VNL2_ReceiveData", t.receiveData) ||
+      !platform::getProcAddress(t.module, "VNL2_SendData", t.sendData) ||
+      !platform::getProcAddress(t.module, "VNL2_GetState", t.getState)) {
     platform::freeLibrary(t.module);
     return {};
   }

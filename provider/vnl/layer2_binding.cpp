@@ -8,12 +8,6 @@ namespace {
 
 constexpr int kLinkThreadStartFailed = 1;  // the thread's own error: it could not be created
 
-template <typename Fn>
-bool Bind(platform::ModuleHandle library, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(platform::getProcAddress(library, name));
-  return fn != nullptr;
-}
-
 }  // namespace
 
 // Runs when the plug-in is unloaded, under the module loader's lock and
@@ -44,11 +38,12 @@ int Layer2Binding::Load(uint32_t* status) {
     traceTapi("Cannot load VNLSOCK.DLL: %s", platform::lastModuleError().c_str());
     return static_cast<int>(platform::kErrorModNotFound);
   }
-  if (!Bind(library_, "VNL2_OpenConnection", api_.openConnection) ||
-      !Bind(library_, "VNL2_CloseConnection", api_.closeConnection) ||
-      !Bind(library_, "VNL2_SendData", api_.sendData) || !Bind(library_, "VNL2_ReceiveData", api_.receiveData) ||
-      !Bind(library_, "VNL2_EnableNotification", api_.enableNotification) ||
-      !Bind(library_, "VNL2_GetState", api_.getState)) {
+  if (!platform::getProcAddress(library_, "VNL2_OpenConnection", api_.openConnection) ||
+      !platform::getProcAddress(library_, "VNL2_CloseConnection", api_.closeConnection) ||
+      !platform::getProcAddress(library_, "VNL2_SendData", api_.sendData) ||
+      !platform::getProcAddress(library_, "VNL2_ReceiveData", api_.receiveData) ||
+      !platform::getProcAddress(library_, "VNL2_EnableNotification", api_.enableNotification) ||
+      !platform::getProcAddress(library_, "VNL2_GetState", api_.getState)) {
     *status = kLinkLoadEntryMissing;
     Release();
     return static_cast<int>(platform::kErrorProcNotFound);

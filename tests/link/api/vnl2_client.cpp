@@ -17,12 +17,6 @@ platform::LResult WindowProc(platform::WindowHandle window, uint32_t message, pl
   return platform::defWindowProc(window, message, wParam, lParam);
 }
 
-template <typename Fn>
-bool Bind(platform::ModuleHandle module, const char* name, Fn& fn) {
-  fn = reinterpret_cast<Fn>(platform::getProcAddress(module, name));
-  return fn != nullptr;
-}
-
 void Serve() {
   platform::Message message;
   while (platform::peekMessage(message)) platform::dispatchMessage(message);
@@ -33,12 +27,16 @@ void Serve() {
 bool Vnl2Functions::Load(const std::string& path) {
   module = platform::loadLibrary(path);
   if (!module) return false;
-  Bind(module, "VNL2_CopyRecData", copyRecData);
-  Bind(module, "VNL2_LinkInfo", linkInfo);
-  return Bind(module, "VNL2_OpenConnection", open) && Bind(module, "VNL2_OpenConnectionExA", openExA) &&
-         Bind(module, "VNL2_OpenConnectionExW", openExW) && Bind(module, "VNL2_CloseConnection", close) &&
-         Bind(module, "VNL2_EnableNotification", enable) && Bind(module, "VNL2_SendData", send) &&
-         Bind(module, "VNL2_ReceiveData", receive) && Bind(module, "VNL2_GetState", getState);
+  platform::getProcAddress(module, "VNL2_CopyRecData", copyRecData);
+  platform::getProcAddress(module, "VNL2_LinkInfo", linkInfo);
+  return platform::getProcAddress(module, "VNL2_OpenConnection", open) &&
+         platform::getProcAddress(module, "VNL2_OpenConnectionExA", openExA) &&
+         platform::getProcAddress(module, "VNL2_OpenConnectionExW", openExW) &&
+         platform::getProcAddress(module, "VNL2_CloseConnection", close) &&
+         platform::getProcAddress(module, "VNL2_EnableNotification", enable) &&
+         platform::getProcAddress(module, "VNL2_SendData", send) &&
+         platform::getProcAddress(module, "VNL2_ReceiveData", receive) &&
+         platform::getProcAddress(module, "VNL2_GetState", getState);
 }
 
 void Vnl2Functions::Unload() {
