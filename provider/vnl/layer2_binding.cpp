@@ -2,11 +2,13 @@
 
 #include "platform/win_error.h"
 #include "provider/trace.h"
+#include "provider/vnl/codec/vnl_trace_text.h"
 
 namespace kvarsp {
 namespace {
 
 constexpr int kLinkThreadStartFailed = 1;  // the thread's own error: it could not be created
+constexpr uint32_t kProviderService = 0x20;
 
 }  // namespace
 
@@ -84,7 +86,15 @@ bool Layer2Binding::IsLoaded() {
   return loadCount_ > 0;
 }
 
+bool Layer2Binding::SendBlock(std::span<const uint8_t> message) {
+  ScopedLock lock(&linkLock_);
+  if (!library_ || !api_.sendData || !connectionOpen_) return false;
+  traceVnl("%s", vnl::RawTraceLine(true, message).c_str());
+  return api_.sendData(kProviderService, message.data(), static_cast<uint32_t>(message.size())) != 0;
+}
+
 void Layer2Binding::Release() {
+  connectionOpen_ = false;
   api_ = {};
   if (library_) platform::freeLibrary(library_);
   library_ = nullptr;

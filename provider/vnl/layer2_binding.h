@@ -12,6 +12,7 @@
 #include "platform/thread.h"
 #include "platform/wait.h"
 #include "provider/link_interface.h"
+#include "provider/vnl/vnl_link.h"
 
 namespace kvarsp {
 
@@ -25,7 +26,7 @@ struct Vnl2Api {
   Vnl2GetStateFn getState = nullptr;
 };
 
-class Layer2Binding : public LinkInterface {
+class Layer2Binding : public LinkInterface, public VnlLink {
  public:
   Layer2Binding() = default;
   ~Layer2Binding() override;
@@ -43,12 +44,18 @@ class Layer2Binding : public LinkInterface {
 
   bool IsLoaded();
 
+  // Sends one built message on service 32 under the link lock, after its
+  // raw protocol-trace line; only while the library is bound and the
+  // connection is open.
+  bool SendBlock(std::span<const uint8_t> message) override;
+
  private:
   void ThreadMain();
   void Release();  // undoes everything a load made
 
   CCritSec linkLock_;
   int loadCount_ = 0;
+  bool connectionOpen_ = false;  // opened by the link start
   platform::ModuleHandle library_ = nullptr;
   Vnl2Api api_;
   std::unique_ptr<platform::Event> readyEvent_;

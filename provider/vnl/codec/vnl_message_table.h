@@ -1,0 +1,32 @@
+#pragma once
+// The message table: for every message code its name, kind and the
+// parameters in the order the encoder writes them.
+#include <cstdint>
+#include <span>
+
+#include "provider/vnl/codec/vnl_protocol.h"
+
+namespace vnl {
+
+enum class ParamRule : uint8_t {
+  Always,     // written whatever its value
+  Optional,   // written when non-zero (numbers) or non-empty (texts)
+  IfPresent,  // written when the message's present bit is set (TK -> PC)
+};
+
+struct TableParam {
+  uint8_t type;
+  ParamRule rule;
+};
+
+struct MessageSpec {
+  uint8_t type;
+  const char* name;
+  Kind kind;
+  std::span<const TableParam> params;
+};
+
+// nullptr for a code the protocol does not define.
+const MessageSpec* FindMessageSpec(uint8_t type);
+
+}  // namespace vnl
