@@ -1,0 +1,222 @@
+#include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/wait.h"
+
+namespace platform {
+namespace {
+
+void setError(int* error, int value) {
+  if (error) *error = value;
+}
+
+bool toAddress(const std::string& ipv4, uint16_t port, sockaddr_in& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  return inet_pton(AF_INET, ipv4.c_str(), &address.sin_addr) == 1;
+}
+
+// Waits for readability; -1 waits without end.
+bool pollReadable(int fd, int timeoutMs) {
+  pollfd entry{fd, POLLIN, 0};
+  for (;;) {
+    int n = ::poll(&entry, 1, timeoutMs);
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return true;  // let the following call report the error
+  }
+}
+
+int pollTimeout(uint32_t timeoutMs) {
+  if (timeoutMs == kInfinite) return -1;
+  return timeoutMs > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(timeoutMs);
+}
+
+uint16_t boundPort(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() { close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error) {
+  sockaddr_in address;
+  if (!toAddress(ipv4, port, address)) {
+    setError(error, EINVAL);
+    return TcpSocket();
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    setError(error, errno);
+    return TcpSocket();
+  }
+  int result;
+  do {
+    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    setError(error, errno);
+    ::close(fd);
+    return TcpSocket();
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setError(error, 0);
+  return TcpSocket(fd);
+}
+
+long TcpSocket::send(const void* data, size_t count, int* error) {
+  if (fd_ < 0) {
+    setError(error, EBADF);
+    return -1;
+  }
+  const char* bytes = static_cast<const char*>(data);
+  size_t sent = 0;
+  while (sent < count) {
+    ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setError(error, errno);
+      return -1;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  setError(error, 0);
+  return static_cast<long>(sent);
+}
+
+long TcpSocket::receive(void* buffer, size_t capacity, int* error) {
+  if (fd_ < 0) {
+    setError(error, EBADF);
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = ::recv(fd_, buffer, capacity, 0);
+    if (n >= 0) {
+      setError(error, 0);
+      return static_cast<long>(n);
+    }
+    if (errno == EINTR) continue;
+    setError(error, errno);
+    return -1;
+  }
+}
+
+bool TcpSocket::waitReadable(uint32_t timeoutMs) { return fd_ >= 0 && pollReadable(fd_, pollTimeout(timeoutMs)); }
+
+void TcpSocket::shutdownBoth() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpSocket::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+uint16_t TcpSocket::localPort() const { return boundPort(fd_); }
+
+TcpListener::~TcpListener() { close(); }
+
+TcpListener::TcpListener(TcpListener&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+TcpListener TcpListener::listen(const std::string& ipv4, uint16_t port, int* error) {
+  sockaddr_in address;
+  if (!toAddress(ipv4, port, address)) {
+    setError(error, EINVAL);
+    return TcpListener();
+  }
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    setError(error, errno);
+    return TcpListener();
+  }
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+    setError(error, errno);
+    ::close(fd);
+    return TcpListener();
+  }
+  setError(error, 0);
+  TcpListener listener;
+  listener.fd_ = fd;
+  return listener;
+}
+
+uint16_t TcpListener::port() const { return boundPort(fd_); }
+
+TcpSocket TcpListener::accept(uint32_t timeoutMs, int* error) {
+  if (fd_ < 0) {
+    setError(error, EBADF);
+    return TcpSocket();
+  }
+  if (!pollReadable(fd_, pollTimeout(timeoutMs))) {
+    setError(error, ETIMEDOUT);
+    return TcpSocket();
+  }
+  int fd;
+  do {
+    fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    setError(error, errno);
+    return TcpSocket();
+  }
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setError(error, 0);
+  return TcpSocket(fd);
+}
+
+void TcpListener::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool isIpv4Address(const std::string& text) {
+  in_addr address;
+  return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+bool isLoopbackIpv4(const std::string& ipv4) {
+  in_addr address;
+  if (inet_pton(AF_INET, ipv4.c_str(), &address) != 1) return false;
+  return (ntohl(address.s_addr) >> 24) == 127;
+}
+
+std::string socketErrorText(int error) { return std::strerror(error); }
+
+}  // namespace platform

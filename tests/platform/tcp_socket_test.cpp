@@ -1,0 +1,90 @@
+// TCP on loopback: connect, whole sends, peer close, shutdown waking a
+// blocked receive, refused connections and the address checks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/tcp_socket.h"
+
+namespace {
+
+struct Pair {
+  platform::TcpListener listener;
+  platform::TcpSocket client;
+  platform::TcpSocket server;
+};
+
+Pair Connected() {
+  Pair p;
+  p.listener = platform::TcpListener::listen("127.0.0.1", 0);
+  EXPECT_TRUE(p.listener.valid());
+  p.client = platform::TcpSocket::connect("127.0.0.1", p.listener.port());
+  EXPECT_TRUE(p.client.valid());
+  p.server = p.listener.accept(5000);
+  EXPECT_TRUE(p.server.valid());
+  return p;
+}
+
+TEST(TcpSocket, LargeSendsArriveWholeAndAPeerCloseReadsAsZero) {
+  Pair p = Connected();
+  std::vector<char> block(1 << 20);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+  std::thread writer([&] { EXPECT_EQ(p.client.send(block.data(), block.size()), static_cast<long>(block.size())); });
+  std::vector<char> received;
+  char buffer[65536];
+  while (received.size() < block.size()) {
+    ASSERT_TRUE(p.server.waitReadable(5000));
+    long n = p.server.receive(buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    received.insert(received.end(), buffer, buffer + n);
+  }
+  writer.join();
+  EXPECT_EQ(received, block);
+
+  p.client.close();
+  ASSERT_TRUE(p.server.waitReadable(5000));
+  EXPECT_EQ(p.server.receive(buffer, sizeof buffer), 0);
+}
+
+TEST(TcpSocket, ShutdownWakesABlockedReceiveAndSendsAfterwardsFail) {
+  Pair p = Connected();
+  long result = -2;
+  std::thread reader([&] {
+    char buffer[16];
+    result = p.client.receive(buffer, sizeof buffer);
+  });
+  p.client.shutdownBoth();
+  reader.join();
+  EXPECT_EQ(result, 0);
+  int error = 0;
+  EXPECT_EQ(p.client.send("x", 1, &error), -1);
+  EXPECT_NE(error, 0);
+}
+
+TEST(TcpSocket, ARefusedConnectionAndBadAddressesFail) {
+  platform::TcpListener listener = platform::TcpListener::listen("127.0.0.1", 0);
+  uint16_t port = listener.port();
+  listener.close();
+  int error = 0;
+  EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", port, &error).valid());
+  EXPECT_NE(error, 0);
+  EXPECT_FALSE(platform::TcpSocket::connect("not-an-address", 1, &error).valid());
+  EXPECT_FALSE(listener.accept(0).valid());
+
+  platform::TcpListener idle = platform::TcpListener::listen("127.0.0.1", 0);
+  EXPECT_FALSE(idle.accept(20, &error).valid());
+}
+
+TEST(TcpSocket, AddressChecks) {
+  EXPECT_TRUE(platform::isLoopbackIpv4("127.0.0.1"));
+  EXPECT_TRUE(platform::isLoopbackIpv4("127.44.0.9"));
+  EXPECT_FALSE(platform::isLoopbackIpv4("192.168.0.1"));
+  EXPECT_FALSE(platform::isLoopbackIpv4("0.0.0.0"));
+  EXPECT_FALSE(platform::isLoopbackIpv4("localhost"));
+  EXPECT_TRUE(platform::isIpv4Address("10.1.2.3"));
+  EXPECT_FALSE(platform::isIpv4Address("10.1.2"));
+}
+
+}  // namespace
