@@ -57,9 +57,10 @@ enum class TapiFamily {
   LineEvent,  // LINE_ADDRESSSTATE ... LINE_SENDDIALOGINSTANCEDATA
 };
 
-// A single value: its constant name, "<not used (zero)>" for 0 (except the
-// LINEERR_ family, where 0 is "SUCCESS", and the event family, where 0 is
-// LINE_ADDRESSSTATE), or "<unknown>" when the table has no such value.
+// A single value: its constant name, "<unknown>" when the table has no such
+// value, or "<not used (zero)>" for 0. A family whose table has a real entry
+// for 0 prints that name instead: the LINEERR_ family ("SUCCESS") and the
+// event family (LINE_ADDRESSSTATE).
 const char* TapiValueName(TapiFamily family, DWORD value);
 
 // A flag word: the names of its set bits from bit 31 down to bit 0. The first
@@ -67,7 +68,10 @@ const char* TapiValueName(TapiFamily family, DWORD value);
 // indented by valueColumn - 2 blanks and starts with "| ", so that every name
 // lines up at valueColumn. Bits without a name are shown once, as
 // "<unknown bits>", after the named ones. A zero word prints
-// "<not used (zero)>".
+// "<not used (zero)>" (or the family's real name for 0, as above).
+// A value of more than one bit (LINEREMOVEFROMCONF_ANY = 3) is named when all
+// its bits are set; it comes before the single-bit values it contains, and
+// those are then not repeated.
 std::string TapiFlagWord(TapiFamily family, DWORD flags, size_t valueColumn);
 
 // Shorthands kept for existing callers.
