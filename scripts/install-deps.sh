@@ -2,7 +2,9 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev)
+# clang and libclang-rt-14-dev (libFuzzer's runtime) build the decoder fuzzer;
+# libbenchmark-dev the codec benchmark.
+packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev libbenchmark-dev)
 
 missing=()
 for p in "${packages[@]}"; do
