@@ -46,10 +46,8 @@ std::string ProviderSubkeyName(uint32_t permanentProviderId) {
 
 ConfigKey ConfigKey::Provider(uint32_t permanentProviderId) { return ConfigKey(Which::Provider, permanentProviderId); }
 ConfigKey ConfigKey::User() { return ConfigKey(Which::User, 0); }
-ConfigKey ConfigKey::Logging() { return ConfigKey(Which::Logging, 0); }
 
 void ConfigKey::TraceError(Call call, std::string_view name, long code) const {
-  if (which_ == Which::Logging) return;
   std::string text(name);
   switch (call) {
     case Call::CreateKey:
@@ -79,12 +77,9 @@ RegKeyHandle ConfigKey::Open() const {
       if (!provider) TraceError(Call::CreateKey, subkey, rc);
       return provider;
     }
-    case Which::User:
-    case Which::Logging: {
-      RegKeyHandle root = which_ == Which::User ? platform::kHkeyCurrentUser : platform::kHkeyLocalMachine;
-      const char* path = which_ == Which::User ? kUserKeyPath : kLoggingKeyPath;
-      RegKeyHandle key = createKey(root, path, &rc);
-      if (!key) TraceError(Call::CreateKey, path, rc);
+    case Which::User: {
+      RegKeyHandle key = createKey(platform::kHkeyCurrentUser, kUserKeyPath, &rc);
+      if (!key) TraceError(Call::CreateKey, kUserKeyPath, rc);
       return key;
     }
   }

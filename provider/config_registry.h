@@ -22,8 +22,6 @@ namespace kvarsp {
 inline constexpr char kTelephonyKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Telephony";
 // Under HKEY_CURRENT_USER.
 inline constexpr char kUserKeyPath[] = "Software\\Marlix\\TSP\\Marlix TK-Anlage";
-// Under HKEY_LOCAL_MACHINE.
-inline constexpr char kLoggingKeyPath[] = "Software\\Marlix\\TSP\\Logging";
 
 // "Provider<id>", the id printed as a signed 32-bit number as the telephony
 // service names provider keys.
@@ -36,7 +34,6 @@ class ConfigKey {
  public:
   static ConfigKey Provider(uint32_t permanentProviderId);
   static ConfigKey User();
-  static ConfigKey Logging();
 
   // The value when it exists as REG_DWORD of exactly 4 bytes, else the default.
   uint32_t ReadDword(std::string_view name, uint32_t defaultValue) const;
@@ -54,7 +51,7 @@ class ConfigKey {
   bool WriteString(std::string_view name, std::u16string_view value) const;
 
  private:
-  enum class Which { Provider, User, Logging };
+  enum class Which { Provider, User };
   ConfigKey(Which which, uint32_t providerId) : which_(which), providerId_(providerId) {}
 
   // The open key, or null after tracing the failure.

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/trace_file_settings.h"
 #include "provider/config_registry.h"
 
 namespace kvarsp {
@@ -13,7 +14,6 @@ namespace {
 constexpr size_t kLineAddressCapacity = kMaxLineAddressChars + 1;
 constexpr size_t kMsnAddressCapacity = kMaxMsnAddressChars + 1;
 constexpr size_t kPrefixCapacityForNumbers = 6;
-constexpr size_t kLogPathCapacity = 261;
 constexpr uint32_t kMissingLineId = 256;
 
 std::string valueName(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -254,10 +254,10 @@ uint32_t ReadFirstConfig() { return ConfigKey::User().ReadDword("FirstConfig", 0
 
 void WriteFirstConfig(uint32_t value) { ConfigKey::User().WriteDword("FirstConfig", value); }
 
-bool ReadLogTapi() { return ConfigKey::Logging().ReadDword("LogTapi", 0) != 0; }
+bool ReadLogTapi() { return TraceSwitchOn(TraceFile::Tapi); }
 
-bool ReadLogCti() { return ConfigKey::Logging().ReadDword("LogCTI", 0) != 0; }
+bool ReadLogCti() { return TraceSwitchOn(TraceFile::Cti); }
 
-std::u16string ReadLogPath() { return ConfigKey::Logging().ReadString("LogPath", u"", kLogPathCapacity); }
+std::u16string ReadLogPath() { return TraceFolder(); }
 
 }  // namespace kvarsp

@@ -74,7 +74,8 @@ uint32_t ReadNumPhones(uint32_t permanentProviderId);
 void WriteNumPhones(uint32_t permanentProviderId, uint32_t value);
 uint32_t ReadFirstConfig();  // per-user key, default 0
 void WriteFirstConfig(uint32_t value);
-// Logging key; errors are not traced.
+// The trace files' settings, read as the trace writer reads them (errors are
+// not traced).
 bool ReadLogTapi();
 bool ReadLogCti();
 std::u16string ReadLogPath();  // at most 260 characters, empty when missing

@@ -1,13 +1,12 @@
 #include "provider/event_queue.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <utility>
 
 #include "common/tick_timer.h"
+#include "provider/event_records.h"
 #include "provider/tapi_names.h"
 #include "provider/trace.h"
 
@@ -18,43 +17,7 @@ constexpr uint32_t kWaitErrorPauseMs = 100;
 constexpr BOOL kFalse = 0;
 constexpr BOOL kTrue = 1;
 
-// Handles and pointer-sized parameters as the trace prints them.
-size_t HandleValue(const void* handle) { return static_cast<size_t>(reinterpret_cast<uintptr_t>(handle)); }
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return n < 0 ? std::string() : std::string(buffer);
-}
-
 }  // namespace
-
-std::string LineEventRecord(HTAPILINE htLine, HTAPICALL, DWORD msg, DWORD_PTR param1, DWORD_PTR param2,
-                            DWORD_PTR param3) {
-  switch (msg) {
-    case LINE_CLOSE:
-      return Format("LINE_CLOSE( htLine = 0x%zx )", HandleValue(htLine));
-    case LINE_CREATE:
-      return Format("LINE_CREATE( hProviderHandle = 0x%zx, dwTempDeviceID = %zu )", size_t{param1},
-                    size_t{param2});
-    case LINE_REMOVE:
-      return Format("LINE_REMOVE( dwDeviceID = %zu )", size_t{param1});
-    case LINE_NEWCALL:
-      // The pointer as a 64-bit pointer prints: 16 upper-case hex digits.
-      return Format("LINE_NEWCALL( htLine = 0x%zx, hdCall = 0x%zx, htCall * = 0x%016zX )", HandleValue(htLine),
-                    size_t{param1}, size_t{param2});
-    default:
-      break;
-  }
-  const char* name = LineEventName(msg);
-  if (std::string_view(name) == "<unknown>") return "Unknown message from TSP to TAPI";
-  return Format("%s( dwParam1 = 0x%zx, dwParam2 = 0x%zx, dwParam3 = 0x%zx )", name, size_t{param1},
-                size_t{param2}, size_t{param3});
-}
 
 CAsyncComplEvent2Tapi::CAsyncComplEvent2Tapi(platform::Clock& clock, std::function<void(uint32_t)> sleep)
     : clock_(clock),
@@ -193,12 +156,15 @@ void CAsyncComplEvent2Tapi::Deliver(const EventQueueItem& item) {
       traceTapi("ASYNC_COMPLETION() return");
     }
   } else if (item.eventCallback) {
-    traceTapi("%s", LineEventRecord(item.htLine, item.htCall, item.msg, item.param1, item.param2, item.param3).c_str());
+    // The multi-line records are built only when they are wanted.
+    if (TapiTraceOn())
+      traceTapi("%s",
+                LineEventRecord(item.htLine, item.htCall, item.msg, item.param1, item.param2, item.param3).c_str());
     item.eventCallback(item.htLine, item.htCall, item.msg, item.param1, item.param2, item.param3);
     if (item.msg == LINE_NEWCALL) {
       // TAPI has written its handle of the new call through dwParam2.
       const auto* newCall = reinterpret_cast<const HTAPICALL*>(item.param2);
-      traceTapi("LINE_NEWCALL( *htCall = 0x%zx ) return", newCall ? HandleValue(*newCall) : size_t{0});
+      traceTapi("LINE_NEWCALL( *htCall = 0x%zx ) return", newCall ? TraceHandle(*newCall) : size_t{0});
     } else {
       traceTapi("%s return", LineEventName(item.msg));
     }
@@ -243,7 +209,7 @@ void CAsyncComplEvent2Tapi::WaitForLine(HTAPILINE line) {
   DrainWait([line](const EventQueueItem& item) { return item.line == line; },
             [line] {
               traceTapi("Not all events/async completions for line 0x%zx sent to TAPI, waiting ...",
-                        HandleValue(line));
+                        TraceHandle(line));
             });
 }
 
@@ -253,7 +219,7 @@ void CAsyncComplEvent2Tapi::WaitForCall(HTAPICALL htCall) {
         return item.kind == EventQueueItem::Kind::LineEvent && item.htCall == htCall;
       },
       [htCall] {
-        traceTapi("Not all events for call 0x%zx (htCall) sent to TAPI, waiting ...", HandleValue(htCall));
+        traceTapi("Not all events for call 0x%zx (htCall) sent to TAPI, waiting ...", TraceHandle(htCall));
       });
 }
 

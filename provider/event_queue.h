@@ -16,14 +16,11 @@
 #include "platform/critical_section.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
+#include "provider/event_records.h"  // the records written before each event
 #include "provider/event_sink.h"
 #include "tapi/tspi.h"
 
 namespace kvarsp {
-
-// The TAPI trace record written just before a line event is handed to TAPI.
-std::string LineEventRecord(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR param1,
-                            DWORD_PTR param2, DWORD_PTR param3);
 
 class CAsyncComplEvent2Tapi : public EventSink {
  public:

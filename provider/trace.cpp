@@ -2,41 +2,34 @@
 
 #include <atomic>
 #include <cstdarg>
-#include <cstdio>
-#include <string>
 
+#include "common/trace_file.h"
+#include "common/trace_file_record.h"
 #include "platform/codepage.h"
-#include "platform/debug_output.h"
 
 namespace kvarsp {
 namespace {
 
-class DebugOutputTraceSink : public TraceSink {
- public:
-  void write(TraceLog, std::string_view record) override {
-    std::string text(record);
-    text += "\r\n";
-    platform::outputDebugString(platform::utf8ToWide(text));
-  }
-};
+// Null: the trace files. Constant-initialised, so usable at any time of the
+// module's life, also while its globals are created or destroyed.
+std::atomic<TraceSink*> installedSink{nullptr};
 
-DebugOutputTraceSink defaultSink;
-std::atomic<TraceSink*> currentSink{&defaultSink};
-
-// A record is cut at 16384 characters, the limit of the trace writer.
-constexpr size_t kMaxRecord = 16384;
+TraceFile FileOf(TraceLog log) { return log == TraceLog::Tapi ? TraceFile::Tapi : TraceFile::Cti; }
 
 void writeFormatted(TraceLog log, const char* format, va_list args) {
-  char buffer[kMaxRecord + 1];
-  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  if (n < 0) return;
-  size_t length = static_cast<size_t>(n) < kMaxRecord ? static_cast<size_t>(n) : kMaxRecord;
-  currentSink.load()->write(log, std::string_view(buffer, length));
+  TraceSink* sink = installedSink.load();
+  if (!sink && !TraceSwitchOn(FileOf(log))) return;
+  std::string message = FormatTraceMessage(format, args);
+  if (sink) {
+    sink->write(log, message);
+  } else {
+    ProcessTraceWriter().Write(FileOf(log), message);
+  }
 }
 
 }  // namespace
 
-void setTraceSink(TraceSink* sink) { currentSink.store(sink ? sink : &defaultSink); }
+void setTraceSink(TraceSink* sink) { installedSink.store(sink); }
 
 void traceTapi(const char* format, ...) {
   va_list args;
@@ -51,5 +44,9 @@ void traceVnl(const char* format, ...) {
   writeFormatted(TraceLog::Vnl, format, args);
   va_end(args);
 }
+
+bool TapiTraceOn() { return installedSink.load() != nullptr || TraceSwitchOn(TraceFile::Tapi); }
+
+std::string TraceText(const char16_t* text) { return text ? platform::wideToUtf8(text) : std::string(); }
 
 }  // namespace kvarsp

@@ -1,9 +1,13 @@
 #pragma once
 // The provider's two trace logs: the TAPI trace (TSPI calls, structures,
-// events and completions) and the protocol trace (VNL messages). Producers
-// write printf-style records here; where the records go is decided by the
-// installed sink. The default sink hands each record to the debugger output;
-// the trace files replace it once they exist. Records are UTF-8.
+// events and completions) in "KVARTAPI.LOG" and the protocol trace (VNL
+// messages) in "KVARVNL.LOG". Producers write printf-style UTF-8 records
+// here. By default each record goes to its trace file when the file's switch
+// is on (the switch is read before the record is formatted); a test can
+// install a sink that receives every record instead.
+#include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kvarsp {
@@ -17,11 +21,28 @@ class TraceSink {
   virtual void write(TraceLog log, std::string_view record) = 0;
 };
 
-// Installs a sink for the whole process; nullptr restores the default.
+// Installs a sink for the whole process; nullptr restores the trace files.
 // Not meant to be switched while other threads write.
 void setTraceSink(TraceSink* sink);
 
 void traceTapi(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void traceVnl(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether TAPI trace records are wanted now (always with a sink installed).
+// Costs one registry read; lets structure dumps skip building their text.
+bool TapiTraceOn();
+
+// Values as the records print them: handles as "0x%zx", pointers as
+// "0x%016zX" (the form a 64-bit "%p" takes).
+inline size_t TraceHandle(const void* handle) { return static_cast<size_t>(reinterpret_cast<uintptr_t>(handle)); }
+inline size_t TraceHandle(uintptr_t handle) { return static_cast<size_t>(handle); }
+inline size_t TracePointer(const void* pointer) { return static_cast<size_t>(reinterpret_cast<uintptr_t>(pointer)); }
+template <typename Result, typename... Args>
+size_t TracePointer(Result (*function)(Args...)) {
+  return static_cast<size_t>(reinterpret_cast<uintptr_t>(function));
+}
+// A UTF-16 string parameter as UTF-8 text for "%s"; a null pointer prints as
+// the empty string.
+std::string TraceText(const char16_t* text);
 
 }  // namespace kvarsp

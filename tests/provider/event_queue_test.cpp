@@ -168,8 +168,8 @@ TEST(LineEventRecord, OneLineRecordsAndASimpleRecordForOtherMessages) {
   EXPECT_EQ(LineEventRecord(nullptr, nullptr, LINE_REMOVE, 4, 0, 0), "LINE_REMOVE( dwDeviceID = 4 )");
   EXPECT_EQ(LineEventRecord(Line(0x10), nullptr, LINE_NEWCALL, 0x2c, 0x7ffdeadbeef0, 0),
             "LINE_NEWCALL( htLine = 0x10, hdCall = 0x2c, htCall * = 0x00007FFDEADBEEF0 )");
-  EXPECT_EQ(LineEventRecord(Line(1), Call(2), LINE_CALLSTATE, 0x100, 0, 0xff),
-            "LINE_CALLSTATE( dwParam1 = 0x100, dwParam2 = 0x0, dwParam3 = 0xff )");
+  EXPECT_EQ(LineEventRecord(Line(1), Call(2), LINE_DEVSPECIFIC, 0x100, 0, 0xff),
+            "LINE_DEVSPECIFIC( dwParam1 = 0x100, dwParam2 = 0x0, dwParam3 = 0xff )");
   EXPECT_EQ(LineEventRecord(Line(1), nullptr, PHONE_STATE, 1, 2, 3), "Unknown message from TSP to TAPI");
 }
 
@@ -222,7 +222,7 @@ TEST_F(EventQueueTest, OneGlobalOrderOnTheDeliveryThreadWithItsTraceRecords) {
 
   EXPECT_EQ(trace_.count("ASYNC_COMPLETION( 0x12, LINEERR_INVALCALLHANDLE )"), 1u);
   EXPECT_EQ(trace_.count("ASYNC_COMPLETION() return"), 1u);
-  EXPECT_EQ(trace_.count("LINE_CALLSTATE( dwParam1 = 0x31, dwParam2 = 0x0, dwParam3 = 0x0 )"), 1u);
+  EXPECT_EQ(trace_.count(kvarsp::LineEventRecord(Line(3), nullptr, LINE_CALLSTATE, 0x31, 0, 0)), 1u);
   EXPECT_TRUE(tktest::waitUntil([&] { return trace_.count("LINE_CALLSTATE return") == 3; }));
 }
 

@@ -52,7 +52,18 @@ class ProviderFixture : public ::testing::Test {
       std::lock_guard lock(m_);
       trace_ += text;
     });
+    // Both trace files on, into a folder of the test root: every record
+    // also reaches the debugger output captured above.
+    std::string traceFolder = currentRoot() + "/trace";
+    platform::ensureDirectory(traceFolder);
+    Configure(("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
+               "\"LogTapi\"=dword:00000001\n\"LogCTI\"=dword:00000001\n\"LogPath\"=\"" + traceFolder + "\"\n").c_str());
     UseLayer2("complete");
+  }
+  // Removes the trace switches that SetUp set: both files off, as by default.
+  void RemoveTraceSwitches() {
+    Configure("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
+              "\"LogTapi\"=-\n\"LogCTI\"=-\n");
   }
   void TearDown() override {
     if (harness_ && initialised_) harness_->shutdown(kVersion, kProviderId);

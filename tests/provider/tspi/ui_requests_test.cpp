@@ -178,6 +178,7 @@ TEST_F(UiRequests, ProviderFlagsAndValues) {
   EXPECT_EQ(Ui(UIREQ_IS_FIRST_CONFIG).result, 0u);
   EXPECT_EQ(ReadDword(platform::kHkeyCurrentUser, kUserKey, u"FirstConfig"), 1u);
 
+  RemoveTraceSwitches();
   EXPECT_EQ(Ui(UIREQ_GET_LOG_TAPI).result, 0u);
   Configure(R"(Windows Registry Editor Version 5.00
 

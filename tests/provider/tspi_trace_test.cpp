@@ -1,0 +1,110 @@
+#include "provider/tspi_trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/root.h"
+#include "tapi/tapi_constants.h"
+#include "tests/support/files.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+using namespace kvarsp;
+
+class TraceCapture : public TraceSink {
+ public:
+  TraceCapture() { setTraceSink(this); }
+  ~TraceCapture() override { setTraceSink(nullptr); }
+  void write(TraceLog log, std::string_view record) override { records.push_back({log, std::string(record)}); }
+  struct Record {
+    TraceLog log;
+    std::string text;
+    bool operator==(const Record&) const = default;
+  };
+  std::vector<Record> records;
+};
+
+TEST(LogResult, NamesResultsAndShowsRequestIdsAndReturnsTheResultUnchanged) {
+  TraceCapture trace;
+  EXPECT_EQ(LogResult("TSPI_lineDrop()", LINEERR_INVALCALLHANDLE), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(LogResult("TSPI_lineDrop()", 0x12), 0x12);
+  EXPECT_EQ(LogResult("TSPI_lineClose()", 0), 0);
+  EXPECT_EQ(LogResult("TSPI_lineMakeCall()", 0x7fffffff), 0x7fffffff);
+  EXPECT_EQ(LogResult("TSPI_lineOpen()", static_cast<LONG>(0x8000ffff)), static_cast<LONG>(0x8000ffff));
+  using R = TraceCapture::Record;
+  EXPECT_EQ(trace.records, (std::vector<R>{
+                               {TraceLog::Tapi, "TSPI_lineDrop() return LINEERR_INVALCALLHANDLE"},
+                               {TraceLog::Tapi, "TSPI_lineDrop() return dwRequestID (0x12)"},
+                               {TraceLog::Tapi, "TSPI_lineClose() return SUCCESS"},
+                               {TraceLog::Tapi, "TSPI_lineMakeCall() return dwRequestID (0x7fffffff)"},
+                               {TraceLog::Tapi, "TSPI_lineOpen() return <unknown>"},
+                           }));
+}
+
+TEST(TraceValues, HandlesPointersAndTextPrintAsTheRecordsShowThem) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "0x%zx | 0x%zx | 0x%016zX", TraceHandle(reinterpret_cast<HTAPILINE>(0xab12)),
+                TraceHandle(DWORD_PTR{0x5f0}), TracePointer(reinterpret_cast<const void*>(0x7ffdeadbeef0)));
+  EXPECT_STREQ(buffer, "0xab12 | 0x5f0 | 0x00007FFDEADBEEF0");
+  EXPECT_EQ(TraceText(nullptr), "");
+  EXPECT_EQ(TraceText(u"B\u00fcro 20"), "B\xC3\xBCro 20");
+}
+
+// Without a sink the records go to the trace files, each log to its own.
+class TraceToFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = tktest::currentRoot() + "/logs";
+    platform::ensureDirectory(folder_);
+  }
+  void Switch(int tapi, int vnl) {
+    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
+                       "\"LogTapi\"=dword:0000000" + std::to_string(tapi) + "\n\"LogCTI\"=dword:0000000" +
+                       std::to_string(vnl) + "\n\"LogPath\"=\"" + folder_ + "\"\n";
+    ASSERT_EQ(platform::regImport(text, "switch.reg"), 0) << platform::registryLastError();
+  }
+  // The file's records without their time prefixes.
+  std::vector<std::string> Records(const char* name) {
+    std::string text = tktest::readFile(folder_ + "/" + name);
+    std::vector<std::string> records;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      records.push_back(text.substr(at + 24, end - at - 24));
+      at = end + 2;
+    }
+    return records;
+  }
+  std::string folder_;
+};
+
+TEST_F(TraceToFiles, EachLogGoesToItsFileOnlyWhileItsSwitchIsOn) {
+  Switch(0, 0);
+  EXPECT_FALSE(TapiTraceOn());
+  traceTapi("tapi %d", 1);
+  traceVnl("vnl %d", 1);
+  Switch(1, 0);
+  EXPECT_TRUE(TapiTraceOn());
+  traceTapi("tapi %d", 2);
+  traceVnl("vnl %d", 2);
+  Switch(0, 1);
+  EXPECT_FALSE(TapiTraceOn());
+  traceTapi("tapi %d", 3);
+  traceVnl("vnl %d", 3);
+  EXPECT_EQ(Records("KVARTAPI.LOG"), std::vector<std::string>{"tapi 2"});
+  EXPECT_EQ(Records("KVARVNL.LOG"), std::vector<std::string>{"vnl 3"});
+
+  // A sink takes every record whatever the switches say.
+  TraceCapture trace;
+  EXPECT_TRUE(TapiTraceOn());
+  traceTapi("tapi %d", 4);
+  EXPECT_EQ(trace.records, (std::vector<TraceCapture::Record>{{TraceLog::Tapi, "tapi 4"}}));
+  EXPECT_EQ(Records("KVARTAPI.LOG"), std::vector<std::string>{"tapi 2"});
+}
+
+}  // namespace
