@@ -34,6 +34,13 @@ vnl::Message CallRequest(uint8_t type, uint16_t callId) {
   return m;
 }
 
+// The requests on an active call and a held one.
+vnl::Message CallPairRequest(uint8_t type, uint16_t callId, uint16_t heldCallId) {
+  vnl::Message m = CallRequest(type, callId);
+  m.heldCallId = heldCallId;
+  return m;
+}
+
 }  // namespace
 
 int VnlSender::iVnlIntfBuildAndSend(bool useGivenRefId, uint8_t type, uint8_t& refId,
@@ -141,21 +148,15 @@ int VnlSender::iSendTransferReq(uint16_t callId, std::u16string_view destination
 }
 
 int VnlSender::iSend3PtyConferenceReq(uint16_t callId, uint16_t heldCallId, uint8_t& refId) {
-  vnl::Message m = CallRequest(vnl::k3PtyConferenceReq, callId);
-  m.heldCallId = heldCallId;
-  return SendRequest(m, false, refId);
+  return SendRequest(CallPairRequest(vnl::k3PtyConferenceReq, callId, heldCallId), false, refId);
 }
 
 int VnlSender::iSendCompleteTransferReq(uint16_t callId, uint16_t heldCallId, uint8_t& refId) {
-  vnl::Message m = CallRequest(vnl::kCompleteTransferReq, callId);
-  m.heldCallId = heldCallId;
-  return SendRequest(m, false, refId);
+  return SendRequest(CallPairRequest(vnl::kCompleteTransferReq, callId, heldCallId), false, refId);
 }
 
 int VnlSender::iSendAlternateCallReq(uint16_t callId, uint16_t heldCallId, uint8_t& refId) {
-  vnl::Message m = CallRequest(vnl::kAlternateCallReq, callId);
-  m.heldCallId = heldCallId;
-  return SendRequest(m, false, refId);
+  return SendRequest(CallPairRequest(vnl::kAlternateCallReq, callId, heldCallId), false, refId);
 }
 
 int VnlSender::iSendParkCallReq(uint16_t callId, uint8_t& refId) {

@@ -188,9 +188,9 @@ Param ParamFor(const Message& m, uint8_t type, bool lineId16, bool& hasValue) {
 
 std::vector<Param> ParamsOf(const Message& message, bool lineId16) {
   std::vector<Param> params;
-  const MessageSpec* spec = FindMessageSpec(message.type);
-  if (!spec) return params;
-  for (const TableParam& entry : spec->params) {
+  const MessageLayout* layout = FindMessageLayout(message.type);
+  if (!layout) return params;
+  for (const TableParam& entry : layout->params) {
     bool hasValue = false;
     Param param = ParamFor(message, entry.type, lineId16, hasValue);
     bool write = false;

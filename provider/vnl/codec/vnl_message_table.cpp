@@ -52,7 +52,7 @@ constexpr Kind Conf = Kind::Confirmation;
 constexpr Kind Ind = Kind::Indication;
 constexpr Kind Resp = Kind::Response;
 
-constexpr MessageSpec kMessages[] = {
+constexpr MessageLayout kMessages[] = {
     {kStartReq, "VNL_START_REQ", Req, kStartReqParams},
     {kStartConf, "VNL_START_CONF", Conf, kStartConfParams},
     {kEndReq, "VNL_END_REQ", Req, kEndReqParams},
@@ -108,15 +108,15 @@ constexpr MessageSpec kMessages[] = {
 
 // Index by code, built once.
 struct Index {
-  std::array<const MessageSpec*, 256> byType{};
+  std::array<const MessageLayout*, 256> byType{};
   Index() {
-    for (const MessageSpec& spec : kMessages) byType[spec.type] = &spec;
+    for (const MessageLayout& layout : kMessages) byType[layout.type] = &layout;
   }
 };
 
 }  // namespace
 
-const MessageSpec* FindMessageSpec(uint8_t type) {
+const MessageLayout* FindMessageLayout(uint8_t type) {
   static const Index index;
   return index.byType[type];
 }

@@ -19,7 +19,7 @@ struct TableParam {
   ParamRule rule;
 };
 
-struct MessageSpec {
+struct MessageLayout {
   uint8_t type;
   const char* name;
   Kind kind;
@@ -27,6 +27,6 @@ struct MessageSpec {
 };
 
 // nullptr for a code the protocol does not define.
-const MessageSpec* FindMessageSpec(uint8_t type);
+const MessageLayout* FindMessageLayout(uint8_t type);
 
 }  // namespace vnl

@@ -5,14 +5,14 @@
 namespace vnl {
 
 const char* MessageName(uint8_t type) {
-  const MessageSpec* spec = FindMessageSpec(type);
-  return spec ? spec->name : nullptr;
+  const MessageLayout* layout = FindMessageLayout(type);
+  return layout ? layout->name : nullptr;
 }
 
 bool MessageKind(uint8_t type, Kind& kind) {
-  const MessageSpec* spec = FindMessageSpec(type);
-  if (!spec) return false;
-  kind = spec->kind;
+  const MessageLayout* layout = FindMessageLayout(type);
+  if (!layout) return false;
+  kind = layout->kind;
   return true;
 }
 
