@@ -1,0 +1,154 @@
+#include "exchange/tksim_options.h"
+
+#include <charconv>
+
+#include "exchange/command_interpreter.h"
+
+namespace exchange {
+namespace {
+
+std::optional<uint32_t> Number(const std::string& text, uint32_t max) {
+  uint32_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOptions& options, std::string* error) {
+  auto fail = [&](std::string text) {
+    if (error) *error = std::move(text);
+    return ParseOutcome::Error;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
+    if (arg == "--help" || arg == "-h") return ParseOutcome::Help;
+    if (arg == "--allow-non-loopback") {
+      options.allowNonLoopback = true;
+    } else if (arg == "--drop-on-missed-keepalive") {
+      options.dropOnMissedKeepalive = true;
+    } else if (arg == "--no-stdin") {
+      options.readStdin = false;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--address") {
+      const std::string* text = value();
+      if (!text) return fail("--address needs an IPv4 address");
+      options.address = *text;
+    } else if (arg == "--port" || arg == "--control-port") {
+      const std::string* text = value();
+      auto port = text ? Number(*text, 0xFFFF) : std::nullopt;
+      if (!port) return fail(arg + " needs a port number 0 to 65535");
+      if (arg == "--port") {
+        options.port = static_cast<uint16_t>(*port);
+      } else {
+        options.controlPort = static_cast<uint16_t>(*port);
+      }
+    } else if (arg == "--keepalive-ms") {
+      const std::string* text = value();
+      auto ms = text ? Number(*text, 0x7FFFFFFF) : std::nullopt;
+      if (!ms) return fail("--keepalive-ms needs a number of milliseconds (0 = off)");
+      options.keepaliveMs = *ms;
+    } else if (arg == "--engine") {
+      const std::string* text = value();
+      if (!text || (*text != "echo" && *text != "script")) return fail("--engine needs 'echo' or 'script'");
+      options.engine = *text;
+    } else if (arg == "--rule") {
+      const std::string* text = value();
+      if (!text) return fail("--rule needs 'PATTERN [ANSWER ...]'");
+      options.rules.push_back(*text);
+    } else if (arg == "--script") {
+      const std::string* text = value();
+      if (!text) return fail("--script needs a file");
+      options.scriptFile = *text;
+    } else {
+      return fail("unknown option '" + arg + "'");
+    }
+  }
+  if (!options.rules.empty() && options.engine != "script") return fail("--rule needs --engine script");
+  return ParseOutcome::Run;
+}
+
+std::string TksimHelp(const std::string& engineHelp) {
+  return "usage: tksim [OPTIONS]\n"
+         "\n"
+         "A simulated exchange (TK): the exchange's side of the LAN link. It listens on\n"
+         "a TCP port, serves one client at a time, exchanges tagged frames (0xC5,\n"
+         "16-bit big-endian length, data), sends keep-alive frames (0xF2 and a 16-bit\n"
+         "counter) and checks that they come back unchanged, and hands every received\n"
+         "data block to its protocol engine. It is driven by line commands on standard\n"
+         "input, from a scenario file, or over a control port, and reports events on\n"
+         "standard output.\n"
+         "\n"
+         "Options:\n"
+         "  --address A           listen address (default 127.0.0.1); only 127.0.0.0/8\n"
+         "                        is accepted unless --allow-non-loopback is given\n"
+         "  --port N              listen port (default 5002); 0 picks a free port\n"
+         "  --allow-non-loopback  permit a listen address outside 127.0.0.0/8\n"
+         "  --keepalive-ms N      keep-alive period in ms (default 20000, three within the\n"
+         "                        peer's 61 s supervision); 0 = no keep-alives. The first\n"
+         "                        goes out one period after the client connected; an echo\n"
+         "                        must come back before the next one is due\n"
+         "  --drop-on-missed-keepalive\n"
+         "                        close the connection when an echo is missed\n"
+         "  --engine echo|script  protocol engine (default echo): echo sends every\n"
+         "                        received block back; script answers by rules\n"
+         "  --rule 'PATTERN [ANSWER ...]'\n"
+         "                        a rule for the script engine (repeatable; see 'rule')\n"
+         "  --script FILE         run the commands in FILE first (then standard input,\n"
+         "                        unless --no-stdin); a failing command ends tksim with\n"
+         "                        exit status 3 after \"script-failed FILE:LINE\"\n"
+         "  --no-stdin            do not read standard input; run until 'quit' (from the\n"
+         "                        script or the control port) or until killed\n"
+         "  --control-port N      also take commands over TCP on the listen address\n"
+         "                        (loopback only), port N (0 = a free port), one client\n"
+         "                        at a time; results go back to that client, events to\n"
+         "                        standard output\n"
+         "  --quiet               leave out the per-frame events (block, keepalive-sent,\n"
+         "                        keepalive-echo), e.g. for benchmarks\n"
+         "  --help                show this text\n"
+         "\n"
+         "The end of standard input ends tksim (like 'quit'); use --no-stdin to run in\n"
+         "the background.\n"
+         "\n"
+         "Commands (one per line; blank lines and lines starting with # are ignored;\n"
+         "each command answers one line, \"ok COMMAND[ DETAILS]\" or\n"
+         "\"error COMMAND: REASON\"):\n" +
+         CommandInterpreter::CommandHelp() + engineHelp +
+         "\n"
+         "Events on standard output (one per line, flushed; the first word names it):\n"
+         "  listening A:P         always the first line: the address and port in use\n"
+         "  control A:P           the control port in use (second line, with --control-port)\n"
+         "  connected             a client connected\n"
+         "  disconnected          the client's connection ended (peer closed, drop, error)\n"
+         "  refused-second-connection\n"
+         "                        another client connected while one was active; closed\n"
+         "  block HEX             a data block was received (keep-alive echoes are not)\n"
+         "  empty-frame           a data frame of length 0 was received (ignored)\n"
+         "  unknown-tag TT discarded N\n"
+         "                        a byte other than 0xC5 stood where a tag belongs; the\n"
+         "                        N bytes buffered with it were dropped (there is no way\n"
+         "                        to find the next frame in the stream)\n"
+         "  keepalive-sent HEX    a keep-alive frame went out with data HEX\n"
+         "  keepalive-echo ok     the outstanding keep-alive came back unchanged\n"
+         "  keepalive-mismatch HEX\n"
+         "                        a keep-alive came back altered (HEX: what came back)\n"
+         "  keepalive-unexpected HEX\n"
+         "                        a keep-alive frame came while none was outstanding\n"
+         "  keepalive-missed HEX  the keep-alive HEX was not echoed within one period\n"
+         "  keepalive-drop        the connection is closed because of a missed echo\n"
+         "  unanswered HEX        (script engine) no rule matched the block\n"
+         "  answer-failed HEX     (script engine) an answer referred past the block's end\n"
+         "  merge-timeout         a frame held for 'merge' went out alone\n"
+         "  send-failed TEXT      writing to the connection failed\n"
+         "  receive-error TEXT    reading from the connection failed\n"
+         "  script-failed FILE:LINE\n"
+         "                        a scenario command failed; tksim ends with status 3\n"
+         "\n"
+         "Exit status: 0 after quit or the end of standard input, 1 when the port\n"
+         "cannot be opened, 2 wrong usage, 3 a scenario command failed.\n";
+}
+
+}  // namespace exchange

@@ -1,0 +1,34 @@
+#pragma once
+// The command line of tksim.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "exchange/lan_exchange.h"
+
+namespace exchange {
+
+struct TksimOptions {
+  std::string address = "127.0.0.1";
+  uint16_t port = LanExchange::kDefaultPort;
+  bool allowNonLoopback = false;
+  uint32_t keepaliveMs = LanExchange::kDefaultKeepaliveMs;
+  bool dropOnMissedKeepalive = false;
+  std::string engine = "echo";
+  std::vector<std::string> rules;  // --rule, for the script engine
+  std::string scriptFile;
+  bool readStdin = true;
+  std::optional<uint16_t> controlPort;
+  bool quiet = false;
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// args without the program name. On Error, *error says what is wrong.
+ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOptions& options, std::string* error);
+
+// The text of tksim --help; engineHelp lists the commands of the engines.
+std::string TksimHelp(const std::string& engineHelp);
+
+}  // namespace exchange

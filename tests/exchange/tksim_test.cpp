@@ -1,0 +1,283 @@
+// tksim as a program: started with port 0, driven through its control port,
+// standard input and scenario files, watched through its standard output and
+// a loopback client that plays the link control process.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/exchange/frame_client.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+using exchangetest::FrameClient;
+using exchangetest::Hex;
+using namespace std::chrono_literals;
+
+uint16_t PortOf(const std::string& line, const std::string& event) {
+  const std::string prefix = event + " 127.0.0.1:";
+  if (line.rfind(prefix, 0) != 0) return 0;
+  return static_cast<uint16_t>(std::stoi(line.substr(prefix.size())));
+}
+
+class Tksim {
+ public:
+  // Starts tksim on a free port without standard input; with a control port
+  // when asked. False when it did not report its ports.
+  bool Start(std::vector<std::string> args, bool control = true) {
+    args.insert(args.begin(), {"--port", "0", "--no-stdin"});
+    if (control) args.insert(args.end(), {"--control-port", "0"});
+    if (!process.start(TK_TKSIM, args)) return false;
+    port = PortOf(process.readLine().value_or(""), "listening");
+    if (control) controlPort = PortOf(process.readLine().value_or(""), "control");
+    return port != 0 && (!control || controlPort != 0);
+  }
+
+  // Reads standard output until the line comes; false at the end of output
+  // or after the deadline. Lines passed over are kept in `seen`.
+  bool Expect(const std::string& line, std::chrono::milliseconds timeout = 10s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      auto next = process.readLine(left);
+      if (!next) return false;
+      if (*next == line) return true;
+      seen.push_back(*next);
+    }
+  }
+
+  // Runs one command over the control port and returns its result line.
+  std::string Command(const std::string& line) {
+    if (!Issue(line)) return "(send failed)";
+    return Result();
+  }
+
+  // Sends a command without waiting for its result (for commands that take
+  // time, such as a split send with pauses); Result() reads it later.
+  bool Issue(const std::string& line) {
+    if (!control_.valid()) control_ = platform::TcpSocket::connect("127.0.0.1", controlPort);
+    std::string text = line + "\n";
+    return control_.send(text.data(), text.size()) >= 0;
+  }
+
+  std::string Result() {
+    std::string result;
+    char c;
+    while (result.find('\n') == std::string::npos) {
+      if (!control_.waitReadable(15000) || control_.receive(&c, 1) != 1) return "(no answer)";
+      result.push_back(c);
+    }
+    result.pop_back();
+    return result;
+  }
+
+  tktest::ChildProcess process;
+  uint16_t port = 0;
+  uint16_t controlPort = 0;
+  std::vector<std::string> seen;
+
+ private:
+  platform::TcpSocket control_;
+};
+
+std::string WriteFile(const std::string& name, const std::string& text) {
+  std::string path = tktest::currentRoot() + "/" + name;
+  std::ofstream(path) << text;
+  return path;
+}
+
+// Runs tksim under a shell with standard input from a file; returns the exit
+// code, standard output in *out.
+int RunWithInput(const std::vector<std::string>& args, const std::string& input, std::vector<std::string>* out) {
+  std::string in = WriteFile("stdin.txt", input);
+  std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" <\"$TKSIM_IN\" 2>/dev/null", TK_TKSIM};
+  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+  tktest::ChildProcess child;
+  if (!child.start("/bin/sh", shellArgs, {{"TKSIM_IN", in}})) return -1;
+  while (auto line = child.readLine(15s)) out->push_back(*line);
+  return child.wait(15s).value_or(-1);
+}
+
+TEST(Tksim, ReportsItsPortFirstAndEchoesDataFrames) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(sim.Expect("connected"));
+  ASSERT_TRUE(client.SendHex("c50005 0102030405 c5000106"));
+  EXPECT_EQ(client.ReceiveExactly(12), Hex("c500050102030405c5000106"));
+  EXPECT_TRUE(sim.Expect("block 0102030405"));
+  EXPECT_TRUE(sim.Expect("block 06"));
+  client.Close();
+  EXPECT_TRUE(sim.Expect("disconnected"));
+}
+
+TEST(Tksim, KeepAlivesAreSentAndTheirEchoesChecked) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "100"}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  auto keepalive = client.ReceiveExactly(6);
+  EXPECT_EQ(keepalive, Hex("c50003f20001"));
+  ASSERT_TRUE(client.Send(keepalive));
+  EXPECT_TRUE(sim.Expect("keepalive-echo ok"));
+  // The next one goes unanswered.
+  EXPECT_EQ(client.ReceiveExactly(6), Hex("c50003f20002"));
+  EXPECT_TRUE(sim.Expect("keepalive-missed f20002"));
+}
+
+TEST(Tksim, DropsTheConnectionOnAMissedEchoWhenAskedTo) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "100", "--drop-on-missed-keepalive"}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_TRUE(sim.Expect("keepalive-drop"));
+  EXPECT_TRUE(sim.Expect("disconnected"));
+}
+
+TEST(Tksim, FaultCommandsProduceTheirBytes) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_EQ(sim.Command("wait-connected 10000"), "ok wait-connected");
+
+  ASSERT_EQ(sim.Command("split 2 300"), "ok split 2");
+  ASSERT_TRUE(sim.Issue("send 01020304"));
+  EXPECT_EQ(client.ReceiveOnce(), Hex("c5000401")) << "first of two segments";
+  EXPECT_EQ(client.ReceiveExactly(3), Hex("020304"));
+  EXPECT_EQ(sim.Result(), "ok send");
+
+  ASSERT_EQ(sim.Command("merge"), "ok merge");
+  ASSERT_EQ(sim.Command("send 0a"), "ok send");
+  ASSERT_EQ(sim.Command("send 0b"), "ok send");
+  EXPECT_EQ(client.ReceiveOnce(), Hex("c500010ac500010b"));
+
+  ASSERT_EQ(sim.Command("bad-tag"), "ok bad-tag");
+  EXPECT_EQ(client.ReceiveExactly(4), Hex("c6000100"));
+  ASSERT_EQ(sim.Command("raw c500"), "ok raw");
+  EXPECT_EQ(client.ReceiveExactly(2), Hex("c500"));
+
+  ASSERT_EQ(sim.Command("drop"), "ok drop");
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_TRUE(sim.Expect("disconnected"));
+}
+
+TEST(Tksim, RefusesASecondClientAndAcceptsTheNextAfterADisconnect) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}));
+  FrameClient first, second, third;
+  ASSERT_TRUE(first.Connect(sim.port));
+  ASSERT_TRUE(sim.Expect("connected"));
+  ASSERT_TRUE(second.Connect(sim.port));
+  EXPECT_TRUE(second.WaitClosed());
+  EXPECT_TRUE(sim.Expect("refused-second-connection"));
+  first.Close();
+  ASSERT_TRUE(sim.Expect("disconnected"));
+  ASSERT_TRUE(third.Connect(sim.port));
+  ASSERT_TRUE(sim.Expect("connected"));
+  ASSERT_TRUE(third.SendHex("c5000155"));
+  EXPECT_EQ(third.ReceiveExactly(4), Hex("c5000155"));
+  EXPECT_NE(sim.Command("status").find(" connections=2 "), std::string::npos);
+}
+
+TEST(Tksim, StopEchoSilencesTheExchangeUntilStartEcho) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_EQ(sim.Command("wait-connected"), "ok wait-connected");
+  ASSERT_EQ(sim.Command("stop-echo"), "ok stop-echo");
+  ASSERT_TRUE(client.SendHex("c5000101"));
+  ASSERT_EQ(sim.Command("wait-block 01"), "ok wait-block 01");
+  ASSERT_EQ(sim.Command("start-echo"), "ok start-echo");
+  ASSERT_TRUE(client.SendHex("c5000102"));
+  EXPECT_EQ(client.ReceiveExactly(4), Hex("c5000102"));
+}
+
+TEST(Tksim, AScenarioFileDrivesTheScriptEngineAndQuits) {
+  std::string script = WriteFile("scenario.txt",
+                                 "# register line 5, expect the confirmation\n"
+                                 "rule 10??0003* 11[1]0003d00100\n"
+                                 "wait-connected 10000\n"
+                                 "send 6001000410010005\n"
+                                 "wait-block 10 10000\n"
+                                 "quit\n");
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--engine", "script", "--keepalive-ms", "0", "--script", script}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  EXPECT_EQ(client.ReceiveExactly(11), Hex("c50008 6001000410010005"));
+  ASSERT_TRUE(client.SendHex("c50007 10090003100105"));
+  EXPECT_EQ(client.ReceiveExactly(10), Hex("c50007 11090003d00100"));
+  EXPECT_TRUE(sim.Expect("ok wait-block 10090003100105"));
+  EXPECT_TRUE(sim.Expect("ok quit"));
+  EXPECT_EQ(sim.process.wait(10s), 0);
+}
+
+TEST(Tksim, AFailingScenarioCommandEndsWithStatusThree) {
+  std::string script = WriteFile("failing.txt", "keepalive 0\n\nwait-block 99 10\nquit\n");
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--script", script}, false));
+  EXPECT_TRUE(sim.Expect("error wait-block: timed out"));
+  EXPECT_TRUE(sim.Expect("script-failed " + script + ":3"));
+  EXPECT_EQ(sim.process.wait(10s), 3);
+}
+
+TEST(Tksim, CommandsFromStandardInputAndItsEndQuits) {
+  std::vector<std::string> out;
+  EXPECT_EQ(RunWithInput({"--port", "0", "--engine", "script"}, "status\nrule 01 02\nbogus\n", &out), 0);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].rfind("listening 127.0.0.1:", 0), 0u);
+  EXPECT_EQ(out[1].rfind("ok status connected=no engine=script", 0), 0u) << out[1];
+  EXPECT_EQ(out[2], "ok rule 1");
+  EXPECT_EQ(out[3], "error bogus: unknown command (try help)");
+}
+
+TEST(Tksim, RefusesANonLoopbackAddressAndWrongUsage) {
+  std::vector<std::string> out;
+  EXPECT_EQ(RunWithInput({"--address", "10.9.8.7", "--port", "0"}, "", &out), 1);
+  EXPECT_TRUE(out.empty()) << "nothing listened";
+  EXPECT_EQ(RunWithInput({"--port", "70000"}, "", &out), 2);
+  EXPECT_EQ(RunWithInput({"--rule", "01 02"}, "", &out), 2) << "rules need the script engine";
+  EXPECT_EQ(RunWithInput({"--engine", "script", "--rule", "zz"}, "", &out), 2);
+  EXPECT_EQ(RunWithInput({"--frobnicate"}, "", &out), 2);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
+  std::vector<std::string> out;
+  ASSERT_EQ(RunWithInput({"--help"}, "", &out), 0);
+  std::string help;
+  for (const auto& line : out) help += line + "\n";
+  for (const char* word :
+       {"--address", "--port", "--allow-non-loopback", "--keepalive-ms", "default 20000", "--drop-on-missed-keepalive",
+        "--engine", "--rule", "--script", "--no-stdin", "--control-port", "--quiet", "send HEX", "raw HEX",
+        "bad-tag", "frame TAG", "drop ", "keepalive MS", "drop-on-missed on|off", "stop-echo", "start-echo",
+        "split N", "split-at", "merge", "wait-connected", "wait-disconnected", "wait-block", "sleep MS", "mark",
+        "status", "quit", "rule PATTERN", "rules-clear", "listening A:P", "control A:P", "connected",
+        "disconnected", "refused-second-connection", "block HEX", "empty-frame", "unknown-tag", "keepalive-sent",
+        "keepalive-echo ok", "keepalive-mismatch", "keepalive-unexpected", "keepalive-missed", "keepalive-drop",
+        "unanswered", "answer-failed", "merge-timeout", "send-failed", "receive-error", "script-failed",
+        "Exit status"}) {
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  }
+}
+
+TEST(Tksim, QuietLeavesOutPerFrameEvents) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0", "--quiet"}));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(sim.Expect("connected"));
+  ASSERT_TRUE(client.SendHex("c5000101"));
+  EXPECT_EQ(client.ReceiveExactly(4), Hex("c5000101"));
+  client.Close();
+  ASSERT_TRUE(sim.Expect("disconnected"));
+  EXPECT_TRUE(sim.seen.empty()) << sim.seen.front();
+}
+
+}  // namespace
