@@ -106,8 +106,9 @@ TEST(ProgramPath, WindowsNamesFindTheProgramWhateverItsCase) {
 }
 
 TEST(ProgramPath, ABareNameIsLookedForInTheSystemDirectory) {
-  std::string exe = linkChildAs(platform::systemDir(), "vnl2c64");
-  EXPECT_EQ(platform::resolveProgramPath("VNL2C64.EXE"), exe);
+  // A name that no program of the build folder has: that folder is searched first.
+  std::string exe = linkChildAs(platform::systemDir(), "tksyschild");
+  EXPECT_EQ(platform::resolveProgramPath("TKSYSCHILD.EXE"), exe);
   EXPECT_EQ(platform::resolveProgramPath("NOSUCHPROGRAM.EXE"), "");
 }
 

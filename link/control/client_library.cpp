@@ -1,0 +1,23 @@
+#include "link/control/client_library.h"
+
+extern "C" {
+int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length);
+int32_t VNL2_LinkInfo(uint32_t kind);
+}
+
+namespace {
+
+class Vnl2d32 final : public ClientLibrary {
+ public:
+  int32_t CopyRecData(uint32_t service, const void* data, uint32_t length) override {
+    return VNL2_CopyRecData(service, data, length);
+  }
+  int32_t LinkInfo(uint32_t kind) override { return VNL2_LinkInfo(kind); }
+};
+
+}  // namespace
+
+ClientLibrary& Vnl2d32Library() {
+  static Vnl2d32 library;
+  return library;
+}

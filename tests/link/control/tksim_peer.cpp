@@ -1,0 +1,65 @@
+#include "tests/link/control/tksim_peer.h"
+
+namespace tktest {
+namespace {
+
+// The port of an event line "listening 127.0.0.1:40123" or "control 127.0.0.1:40124".
+uint16_t PortOf(const std::optional<std::string>& line, const std::string& word) {
+  if (!line || line->rfind(word + " ", 0) != 0) return 0;
+  size_t colon = line->rfind(':');
+  if (colon == std::string::npos) return 0;
+  return static_cast<uint16_t>(std::stoul(line->substr(colon + 1)));
+}
+
+}  // namespace
+
+bool TksimPeer::Start(const std::vector<std::string>& options) {
+  std::vector<std::string> args{"--port", "0", "--control-port", "0", "--no-stdin"};
+  args.insert(args.end(), options.begin(), options.end());
+  if (!process_.start(TK_TKSIM_PATH, args)) return false;
+  port_ = PortOf(process_.readLine(std::chrono::seconds(10)), "listening");
+  uint16_t controlPort = PortOf(process_.readLine(std::chrono::seconds(10)), "control");
+  if (port_ == 0 || controlPort == 0) return false;
+  control_ = platform::TcpSocket::connect("127.0.0.1", controlPort);
+  return control_.valid();
+}
+
+std::string TksimPeer::Command(const std::string& line) {
+  std::string text = line + "\n";
+  if (control_.send(text.data(), text.size()) < 0) return "";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    if (size_t newline = controlBuffer_.find('\n'); newline != std::string::npos) {
+      std::string answer = controlBuffer_.substr(0, newline);
+      controlBuffer_.erase(0, newline + 1);
+      return answer;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return "";
+    if (!control_.waitReadable(100)) continue;
+    char buffer[1024];
+    long n = control_.receive(buffer, sizeof buffer);
+    if (n <= 0) return "";
+    controlBuffer_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+bool TksimPeer::WaitEvent(const std::string& prefix, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    std::optional<std::string> line = process_.readLine(left);
+    if (!line) return false;
+    events_.push_back(*line);
+    if (line->rfind(prefix, 0) == 0) return true;
+  }
+}
+
+long TksimPeer::StatusCounter(const std::string& name) {
+  std::string status = Command("status");
+  size_t at = status.find(" " + name + "=");
+  if (at == std::string::npos) return -1;
+  return std::stol(status.substr(at + name.size() + 2));
+}
+
+}  // namespace tktest

@@ -1,0 +1,41 @@
+#pragma once
+// The simulated exchange tksim as a separate process for integration
+// tests: it listens on a free loopback port, takes commands over its control
+// port and reports its events on standard output.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/tcp_socket.h"
+#include "tests/support/child_process.h"
+
+namespace tktest {
+
+class TksimPeer {
+ public:
+  // Starts tksim with the echo engine and these further options; false when
+  // it did not come up within a few seconds.
+  bool Start(const std::vector<std::string>& options = {});
+  uint16_t port() const { return port_; }
+
+  // Runs one command; its result line ("ok ..." or "error ..."), empty when none came.
+  std::string Command(const std::string& line);
+
+  // Waits for the next event line that begins with prefix; lines read on the
+  // way are kept in events(). False when none came in time.
+  bool WaitEvent(const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  const std::vector<std::string>& events() const { return events_; }
+
+  // The counter `name` of the status line, or -1.
+  long StatusCounter(const std::string& name);
+
+ private:
+  ChildProcess process_;
+  platform::TcpSocket control_;
+  std::string controlBuffer_;
+  std::vector<std::string> events_;
+  uint16_t port_ = 0;
+};
+
+}  // namespace tktest

@@ -1,0 +1,178 @@
+// Benchmark: blocks per second and the median round trip of a block from a
+// client through VNL2D32 and VNL2C64 over a loopback TCP connection to the
+// simulated exchange (tksim, echo engine) and back, measured in the same run
+// as a raw loopback TCP ping-pong and a ping-pong of tagged frames straight
+// with tksim.
+//
+//   vnl2c64_echo_bench [--blocks N] [--size BYTES]
+//
+// It runs under a temporary root folder of its own and removes it at the end.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/common/link_config.h"
+#include "platform/root.h"
+#include "platform/tcp_socket.h"
+#include "platform/window.h"
+#include "tests/link/api/vnl2_client.h"
+#include "tests/link/control/tksim_peer.h"
+#include "tests/support/test_root.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+  double blocksPerSecond;
+  double medianMicros;
+};
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "vnl2c64_echo_bench: %s\n", what);
+  std::exit(1);
+}
+
+Figures Summarise(std::vector<double> micros, Clock::duration total) {
+  std::sort(micros.begin(), micros.end());
+  return {static_cast<double>(micros.size()) / std::chrono::duration<double>(total).count(), micros[micros.size() / 2]};
+}
+
+template <typename RoundTrip>
+Figures Measure(int blocks, RoundTrip roundTrip) {
+  std::vector<double> micros;
+  micros.reserve(static_cast<size_t>(blocks));
+  auto begin = Clock::now();
+  for (int i = 0; i < blocks; ++i) {
+    auto start = Clock::now();
+    roundTrip();
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  return Summarise(std::move(micros), Clock::now() - begin);
+}
+
+bool ReadExactly(platform::TcpSocket& socket, uint8_t* buffer, size_t count) {
+  for (size_t got = 0; got < count;) {
+    if (!socket.waitReadable(5000)) return false;
+    long n = socket.receive(buffer + got, count - got);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Plain bytes to an echoing thread over loopback TCP.
+Figures RawTcpPingPong(int blocks, size_t size) {
+  auto listener = platform::TcpListener::listen("127.0.0.1", 0);
+  if (!listener.valid()) Fail("cannot listen on loopback");
+  std::thread echo([&] {
+    platform::TcpSocket peer = listener.accept(5000);
+    std::vector<uint8_t> buffer(size);
+    for (int i = 0; i < blocks && ReadExactly(peer, buffer.data(), size); ++i) peer.send(buffer.data(), size);
+  });
+  platform::TcpSocket socket = platform::TcpSocket::connect("127.0.0.1", listener.port());
+  if (!socket.valid()) Fail("cannot connect on loopback");
+  std::vector<uint8_t> block(size, 'b'), answer(size);
+  Figures figures = Measure(blocks, [&] {
+    if (socket.send(block.data(), size) < 0 || !ReadExactly(socket, answer.data(), size)) Fail("raw ping-pong broke");
+  });
+  echo.join();
+  return figures;
+}
+
+// Tagged frames straight to tksim, which echoes them.
+Figures TksimPingPong(int blocks, size_t size, uint16_t port) {
+  platform::TcpSocket socket = platform::TcpSocket::connect("127.0.0.1", port);
+  if (!socket.valid()) Fail("cannot connect to tksim");
+  std::vector<uint8_t> frame{0xC5, static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)};
+  frame.resize(3 + size, 'b');
+  std::vector<uint8_t> answer(frame.size());
+  Figures figures = Measure(blocks, [&] {
+    if (socket.send(frame.data(), frame.size()) < 0 || !ReadExactly(socket, answer.data(), answer.size()))
+      Fail("tksim ping-pong broke");
+  });
+  socket.shutdownBoth();
+  return figures;
+}
+
+// A client of VNL2D32: send, wait for VNL2_DATA_IND, receive.
+Figures Vnl2c64Echo(int blocks, size_t size) {
+  tktest::Vnl2Functions vnl2;
+  if (!vnl2.Load(TK_VNL2D32_PATH)) Fail("cannot load VNL2D32");
+  if (vnl2.open(0x20) != 1) Fail("VNL2_OpenConnection failed");
+  tktest::NotificationWindow window;
+  if (vnl2.enable(0x20, window.handle()) == 0) Fail("VNL2_EnableNotification failed");
+  std::vector<char> block(size, 'b'), answer(4096);
+  Figures figures = Measure(blocks, [&] {
+    if (vnl2.send(0x20, block.data(), static_cast<uint32_t>(size)) != 1) Fail("VNL2_SendData failed");
+    for (;;) {
+      int32_t n = vnl2.receive(0x20, answer.data(), static_cast<uint32_t>(answer.size()));
+      if (n == static_cast<int32_t>(size)) return;
+      if (n != 0) Fail("a block came back changed");
+      if (platform::msgWaitForMultiple({}, 5000) == platform::kWaitTimeout) Fail("no answer within 5 s");
+      platform::Message message;
+      while (platform::peekMessage(message)) platform::dispatchMessage(message);
+    }
+  });
+  vnl2.close(0x20);
+  vnl2.Unload();
+  return figures;
+}
+
+void Print(const char* name, const Figures& f) {
+  std::printf("%-28s: %9.0f blocks/s, median round trip %7.1f us\n", name, f.blocksPerSecond, f.medianMicros);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int blocks = 5000;
+  size_t size = 64;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--blocks" && i + 1 < argc) {
+      blocks = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--size" && i + 1 < argc) {
+      size = std::clamp<size_t>(std::strtoul(argv[++i], nullptr, 0), 1, 2048);
+    } else {
+      std::printf("usage: vnl2c64_echo_bench [--blocks N] [--size BYTES (1..2048)]\n");
+      return arg == "--help" ? 0 : 2;
+    }
+  }
+  std::string root = tktest::makeTempDir("vnl2c64-bench-");
+  setenv("TK_ROOT", root.c_str(), 1);
+  platform::ensureDirectory(platform::systemDir());
+  std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+
+  int status = 0;
+  {
+    tktest::TksimPeer tksim;
+    if (!tksim.Start({"--keepalive-ms", "0", "--quiet"})) Fail("tksim did not start");
+    LinkConfig config;
+    DefaultLinkConfiguration(&config);
+    std::strcpy(config.Link, "LAN/USB");
+    std::strcpy(config.TapiSvrIpAddr, "127.0.0.1");
+    config.TapiSvrIpPort = tksim.port();
+    config.Keepalive = 0;
+    if (!SaveLinkConfiguration(config)) Fail("cannot write the link configuration");
+
+    std::printf("%d blocks of %zu bytes\n", blocks, size);
+    Figures raw = RawTcpPingPong(blocks, size);
+    Print("raw loopback TCP ping-pong", raw);
+    Figures direct = TksimPingPong(blocks, size, tksim.port());
+    Print("tagged frames with tksim", direct);
+    if (!tksim.WaitEvent("disconnected")) status = 1;
+    Figures link = Vnl2c64Echo(blocks, size);
+    Print("VNL2D32 + VNL2C64 + tksim", link);
+    std::printf("%-28s: %9.2f x round trip, %.2f x throughput\n", "ratio (VNL2C64 path / raw)",
+                link.medianMicros / raw.medianMicros, link.blocksPerSecond / raw.blocksPerSecond);
+  }
+  tktest::removeTree(root);
+  return status;
+}

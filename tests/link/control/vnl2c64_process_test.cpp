@@ -1,0 +1,282 @@
+// VNL2C64 for real: a client in this process goes through VNL2D32 to the
+// control process, which reaches the simulated exchange tksim over a
+// loopback TCP connection.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "link/api/vnl2_shared_area.h"
+#include "link/common/link_config.h"
+#include "platform/process.h"
+#include "platform/root.h"
+#include "platform/shared_memory.h"
+#include "platform/tcp_socket.h"
+#include "platform/window.h"
+#include "tests/link/api/vnl2_client.h"
+#include "tests/link/control/link_log_capture.h"
+#include "tests/link/control/tksim_peer.h"
+#include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kCti = 0x20;
+constexpr char kControlClass[] = "VNL2ControlProg";
+
+// A tksim command answered "ok ...".
+::testing::AssertionResult Ok(const std::string& answer) {
+  if (answer.rfind("ok", 0) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
+}
+
+// The link states the shared area goes through while an open runs.
+class StateWatch {
+ public:
+  explicit StateWatch(Vnl2SharedArea& area)
+      : thread_([this, &area] {
+          while (!stop_) {
+            seen_.insert(std::atomic_ref<int32_t>(area.linkState).load());
+            std::this_thread::yield();
+          }
+        }) {}
+  std::set<int32_t> Stop() {
+    stop_ = true;
+    thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::set<int32_t> seen_;
+  std::thread thread_;
+};
+
+class Vnl2c64Process : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::ensureDirectory(platform::systemDir());
+    std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+    ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH)) << platform::lastModuleError();
+  }
+  void TearDown() override {
+    // No control process may outlive its test.
+    for (int i = 0; i < 5; ++i) {
+      platform::WindowHandle control = platform::findWindow(kControlClass);
+      if (!control) break;
+      uint32_t pid = platform::windowProcessId(control);
+      platform::postMessage(control, platform::kWmClose, 0, 0);
+      platform::waitForProcessExit(pid, 5000);
+    }
+    unsetenv("TK_KEEPALIVE_MS");
+    area_.reset();
+    vnl2.Unload();
+  }
+
+  void Configure(const char* link, uint16_t port, uint32_t keepalive) {
+    LinkConfig config;
+    DefaultLinkConfiguration(&config);
+    std::memset(config.Link, 0, sizeof config.Link);
+    std::memcpy(config.Link, link, std::strlen(link));
+    std::strcpy(config.TapiSvrIpAddr, "127.0.0.1");
+    config.TapiSvrIpPort = port;
+    config.Keepalive = keepalive;
+    ASSERT_TRUE(SaveLinkConfiguration(config));
+  }
+
+  Vnl2SharedArea& Area() {
+    if (!area_) area_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea));
+    return *static_cast<Vnl2SharedArea*>(area_->data());
+  }
+
+  static uint32_t ControlPid() { return platform::windowProcessId(platform::findWindow(kControlClass)); }
+
+  std::string Receive() {
+    std::string buffer(4096, '\0');
+    int32_t n = vnl2.receive(kCti, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    return n > 0 ? buffer.substr(0, static_cast<size_t>(n)) : "";
+  }
+
+  tktest::LinkLogCapture log;  // before anything starts, so that every program logs
+  tktest::Vnl2Functions vnl2;
+  std::unique_ptr<platform::SharedMemory> area_;
+};
+
+TEST_F(Vnl2c64Process, BlocksMakeTheRoundTripThroughTheExchangeOnALinkThatIsUpAtOnce) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("LAN/USB", tksim.port(), 0);
+
+  StateWatch watch(Area());
+  ASSERT_EQ(vnl2.openExA(kCti, ""), 1);  // an empty name keeps the configured link
+  std::set<int32_t> states = watch.Stop();
+  // The LAN link reports itself up as soon as it is connected, without the
+  // service answer of a serial or USB link.
+  EXPECT_EQ(Area().linkState, 1);
+  EXPECT_EQ(states.count(17), 0u);
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  auto seen = window.WaitFor(1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].kind, VNL2_CONNECT_IND);
+
+  // Client -> exchange (echoed) -> client.
+  ASSERT_EQ(vnl2.send(kCti, "hello", 5), 1);
+  EXPECT_TRUE(tksim.WaitEvent("block 68656c6c6f"));
+  seen = window.WaitFor(2);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].service, kCti);
+  EXPECT_EQ(seen[1].kind, VNL2_DATA_IND);
+  EXPECT_EQ(Receive(), "hello");
+
+  // A block from the exchange whose header is split over three segments.
+  EXPECT_TRUE(Ok(tksim.Command("split-at 1,2")));
+  EXPECT_TRUE(Ok(tksim.Command("send 0a0b0c")));
+  seen = window.WaitFor(3);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(Receive(), "\x0a\x0b\x0c");
+  EXPECT_EQ(Area().linkState, 1);
+}
+
+TEST_F(Vnl2c64Process, TheExchangeClosingTheConnectionReleasesTheLink) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("TCP", tksim.port(), 3);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  uint32_t controlPid = ControlPid();
+  ASSERT_NE(controlPid, 0u);
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+  EXPECT_TRUE(Ok(tksim.Command("drop")));
+  auto seen = window.WaitFor(2);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
+  VNL2_STATE state{};
+  vnl2.getState(kCti, &state);
+  EXPECT_EQ(state.State, 0) << "the service is closed";
+  EXPECT_EQ(Area().linkState, 0);
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_TRUE(log.Contains("vnl2c64: Server closed connection\n\r\n")) << log.Text();
+  EXPECT_TRUE(log.Contains("vnl2c64: Varnet Released\r\n"));
+
+  // The next open starts a new control process and a new connection.
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_TRUE(tksim.WaitEvent("connected"));
+  EXPECT_NE(ControlPid(), controlPid);
+}
+
+TEST_F(Vnl2c64Process, TheLastCloseEndsTheControlProcessAndItsConnection) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("TCP", tksim.port(), 0);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  ASSERT_EQ(vnl2.open(0x30), 1);
+  uint32_t controlPid = ControlPid();
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+
+  // A second control process finds the first one's window and ends at once.
+  tktest::ChildProcess second;
+  ASSERT_TRUE(second.start(TK_VNL2C64_PATH, {"TCP"}));
+  EXPECT_EQ(second.wait(5s), 0);
+  EXPECT_EQ(tksim.StatusCounter("connections"), 1);
+  EXPECT_EQ(ControlPid(), controlPid);
+
+  EXPECT_EQ(vnl2.close(0x30), 1);
+  EXPECT_TRUE(platform::processRunning(controlPid)) << "one service is still open";
+  EXPECT_EQ(vnl2.close(kCti), 1);
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
+  EXPECT_TRUE(tksim.WaitEvent("disconnected"));
+  EXPECT_EQ(platform::findWindow(kControlClass), nullptr);
+  EXPECT_EQ(Area().linkState, 0);
+}
+
+TEST_F(Vnl2c64Process, ARefusedConnectionFailsTheFirstOpenWellBeforeTheDeadline) {
+  uint16_t unused;
+  {
+    auto listener = platform::TcpListener::listen("127.0.0.1", 0);
+    unused = listener.port();
+  }
+  Configure("TCP", unused, 3);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vnl2.open(kCti), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  std::string text = log.Text();
+  EXPECT_NE(text.find("vnl2c64: connect() failed: "), std::string::npos) << text;
+  EXPECT_NE(text.find("vnl2c64: OpenConnection LAN/USB failed !\r\n"), std::string::npos);
+  EXPECT_NE(text.find("vnl2c64: Vnl2Wnd: OpenConnection failed\r\n"), std::string::npos);
+}
+
+TEST_F(Vnl2c64Process, ACommandLineLinkNameReplacesOnlyAReplaceableConfiguredLink) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+
+  // A configured LAN link replaced by a serial port, which this build cannot open.
+  Configure("TCP", tksim.port(), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(vnl2.openExA(kCti, "COM1"), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_TRUE(log.Contains("vnl2c64: OpenConnection COM1 failed !\r\n")) << log.Text();
+
+  // A configured link of another kind refuses a given name outright.
+  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  Configure("XYZ", tksim.port(), 0);
+  EXPECT_EQ(vnl2.openExA(kCti, "TCP"), 0);
+  EXPECT_FALSE(log.Contains("OpenConnection TCP failed")) << "no open was tried";
+  // Without a name it has no transport, and the link is released at once.
+  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  EXPECT_EQ(vnl2.open(kCti), 0);
+  EXPECT_TRUE(log.Contains("vnl2c64: Varnet Released\r\n"));
+
+  // None of these reached the exchange; the configured LAN link does.
+  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  Configure("TCP", tksim.port(), 0);
+  ASSERT_EQ(vnl2.openExA(kCti, "TCP"), 1);
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+  EXPECT_EQ(tksim.StatusCounter("connections"), 1);
+}
+
+TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "100"}));
+  Configure("TCP", tksim.port(), 1);
+  setenv("TK_KEEPALIVE_MS", "600", 1);  // inherited by the control process
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  uint32_t controlPid = ControlPid();
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+  ASSERT_TRUE(tksim.WaitEvent("keepalive-echo ok"));
+  ASSERT_TRUE(tksim.WaitEvent("keepalive-echo ok"));
+  // Keep-alive frames are not handed to the client.
+  EXPECT_EQ(window.Settle(50ms).size(), 1u);
+  EXPECT_EQ(Receive(), "");
+
+  // The exchange falls silent: the supervision runs out and ends the link.
+  auto silent = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Ok(tksim.Command("keepalive 0")));
+  auto seen = window.WaitFor(2, 10s);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_GE(std::chrono::steady_clock::now() - silent, 400ms);
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
+  EXPECT_TRUE(tksim.WaitEvent("disconnected"));
+  EXPECT_TRUE(log.Contains("vnl2c64: Keepalive Timed out!\r\n")) << log.Text();
+}
+
+}  // namespace
