@@ -1,6 +1,7 @@
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -50,6 +51,29 @@ uint16_t boundPort(int fd) {
   return ntohs(address.sin_port);
 }
 
+// Connects a non-blocking socket and waits for the outcome at most
+// timeoutMs; 0 or the error number.
+int connectWithin(int fd, const sockaddr_in& address, uint32_t timeoutMs) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
+  int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  if (result != 0 && errno != EINPROGRESS && errno != EINTR) return errno;
+  if (result != 0) {
+    pollfd entry{fd, POLLOUT, 0};
+    int ready;
+    do {
+      ready = ::poll(&entry, 1, pollTimeout(timeoutMs));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length) != 0) return errno;
+    if (failure != 0) return failure;
+  }
+  return ::fcntl(fd, F_SETFL, flags) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 TcpSocket::~TcpSocket() { close(); }
@@ -64,7 +88,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   return *this;
 }
 
-TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error) {
+TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error, uint32_t timeoutMs) {
   sockaddr_in address;
   if (!toAddress(ipv4, port, address)) {
     setError(error, EINVAL);
@@ -75,12 +99,8 @@ TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error)
     setError(error, errno);
     return TcpSocket();
   }
-  int result;
-  do {
-    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    setError(error, errno);
+  if (int failure = connectWithin(fd, address, timeoutMs); failure != 0) {
+    setError(error, failure);
     ::close(fd);
     return TcpSocket();
   }

@@ -20,8 +20,11 @@ class TcpSocket {
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   // Connects to a dotted IPv4 address; an invalid socket on failure, with
-  // the error in *error (when given).
-  static TcpSocket connect(const std::string& ipv4, uint16_t port, int* error = nullptr);
+  // the error in *error (when given). A peer that does not answer at all
+  // fails after timeoutMs (ETIMEDOUT), about as long as Windows tries.
+  static constexpr uint32_t kDefaultConnectTimeoutMs = 21000;
+  static TcpSocket connect(const std::string& ipv4, uint16_t port, int* error = nullptr,
+                           uint32_t timeoutMs = kDefaultConnectTimeoutMs);
 
   bool valid() const { return fd_ >= 0; }
 

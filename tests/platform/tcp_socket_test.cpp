@@ -2,6 +2,8 @@
 // blocked receive, refused connections and the address checks.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +87,26 @@ TEST(TcpSocket, AddressChecks) {
   EXPECT_FALSE(platform::isLoopbackIpv4("localhost"));
   EXPECT_TRUE(platform::isIpv4Address("10.1.2.3"));
   EXPECT_FALSE(platform::isIpv4Address("10.1.2"));
+}
+
+}  // namespace
+
+namespace {
+
+// A listener that never accepts takes only a few connections into its queue;
+// the kernel leaves further attempts unanswered, so they end at their timeout.
+TEST(TcpSocket, AConnectionAttemptWithoutAnswerEndsAfterItsTimeout) {
+  platform::TcpListener listener = platform::TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener.valid());
+  std::vector<platform::TcpSocket> queued;
+  int error = 0;
+  for (int i = 0; i < 64; ++i) {
+    platform::TcpSocket socket = platform::TcpSocket::connect("127.0.0.1", listener.port(), &error, 200);
+    if (!socket.valid()) break;
+    queued.push_back(std::move(socket));
+  }
+  EXPECT_EQ(error, ETIMEDOUT);
+  EXPECT_LT(queued.size(), 64u);
 }
 
 }  // namespace
