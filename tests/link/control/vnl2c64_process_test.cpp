@@ -212,7 +212,7 @@ TEST_F(Vnl2c64Process, ARefusedConnectionFailsTheFirstOpenWellBeforeTheDeadline)
   Configure("TCP", unused, 3);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(vnl2.open(kCti), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);  // the library would wait 3100 ms
   EXPECT_EQ(Area().openCount, 0);
   EXPECT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
   std::string text = log.Text();
@@ -229,7 +229,7 @@ TEST_F(Vnl2c64Process, ACommandLineLinkNameReplacesOnlyAReplaceableConfiguredLin
   Configure("TCP", tksim.port(), 0);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(vnl2.openExA(kCti, "COM1"), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2000ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);  // the library would wait 3100 ms
   EXPECT_TRUE(log.Contains("vnl2c64: OpenConnection COM1 failed !\r\n")) << log.Text();
 
   // A configured link of another kind refuses a given name outright.
