@@ -35,6 +35,11 @@ void LinkLog(uint32_t level, const char* format, ...) __attribute__((format(prin
 // 2040 characters. The dump is one message (not cut at kLinkLogMaxMessage).
 void LinkLogHexDump(uint32_t level, const char* title, const uint8_t* bytes, size_t count);
 
+// A pointer as the link log's "0x%x" shows it: its low 32 bits.
+inline unsigned LinkLogPointer(const void* pointer) {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer));
+}
+
 // For tests: the clock of the time stamps (nullptr: the system clock) and the
 // program name of the lines (empty: the running program's file name without
 // folder and extension).

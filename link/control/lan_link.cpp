@@ -12,7 +12,6 @@ namespace {
 // the shut-down reach the peer first.
 constexpr uint32_t kCloseDelayMs = 20;
 
-unsigned Low32(const void* pointer) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer)); }
 
 }  // namespace
 
@@ -56,7 +55,7 @@ void LanLink::ReleaseSocket() {
 }
 
 int LanLink::SendSocket(const uint8_t* data, size_t count) {
-  LinkLog(kLogDetail, "SendSocket(0x%x,%i)", Low32(data), static_cast<int>(count));
+  LinkLog(kLogDetail, "SendSocket(0x%x,%i)", LinkLogPointer(data), static_cast<int>(count));
   if (!data || count == 0) return 0;
   int error = 0;
   long sent = -1;
@@ -73,7 +72,7 @@ int LanLink::SendSocket(const uint8_t* data, size_t count) {
 }
 
 int LanLink::ReceiveSocket(uint8_t* buffer, size_t capacity) {
-  LinkLog(kLogDetail, "ReceiveSocket(0x%x,%i)", Low32(buffer), static_cast<int>(capacity));
+  LinkLog(kLogDetail, "ReceiveSocket(0x%x,%i)", LinkLogPointer(buffer), static_cast<int>(capacity));
   int error = 0;
   long received = socket_.receive(buffer, capacity, &error);
   bool ours;
@@ -104,7 +103,7 @@ int LanLink::SendSocketFrame(const uint8_t* data, size_t length) {
     LinkLog(kLogError, "SendSocketFrame failed - pData or nDatalen 0 !");
     return 0;
   }
-  LinkLog(kLogDetail, "SendSocketFrame(0x%x,%i)", Low32(data), static_cast<int>(length));
+  LinkLog(kLogDetail, "SendSocketFrame(0x%x,%i)", LinkLogPointer(data), static_cast<int>(length));
   std::vector<uint8_t> frame = BuildTaggedFrame({data, length});
   if (SendConnection(frame.data(), frame.size()) == 1) return 1;
   LinkLog(kLogError, "SendSocketFrame failed !");
@@ -118,7 +117,7 @@ bool LanLink::CheckSocketFrame(std::vector<uint8_t>& frame, const uint8_t* bytes
 void LanLink::EndOfStream() { reassembler_.EndOfStream(); }
 
 int LanLink::ProcessSocketFrame(const std::vector<uint8_t>* frame) {
-  LinkLog(kLogDetail, "ProcessSocketFrame(0x%x)", Low32(frame));
+  LinkLog(kLogDetail, "ProcessSocketFrame(0x%x)", LinkLogPointer(frame));
   if (!frame) {
     LinkLog(kLogError, "ProcessSocketFrame failed: Receiveframe is NULL !");
     return 0;

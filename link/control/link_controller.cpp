@@ -16,7 +16,6 @@ constexpr uint8_t kServiceRequest[] = {0x1B, 0x43};  // ESC "C", sent unframed
 constexpr uint32_t kCopyOutboundBlock = 0x0001;
 constexpr uint32_t kCopyRequestServiceAgain = 0x1111;
 
-unsigned Low32(const void* pointer) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer)); }
 
 std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
@@ -32,7 +31,7 @@ bool LinkController::OnCreate(platform::WindowHandle window, const std::string& 
 }
 
 bool LinkController::OpenConnection(const std::string& linkName) {
-  LinkLog(kLogTrace, "OpenConnection (0x%x,%s)", Low32(window_), linkName.c_str());
+  LinkLog(kLogTrace, "OpenConnection (0x%x,%s)", LinkLogPointer(window_), linkName.c_str());
   LoadConfiguration(&config_);
   switch (ApplyCommandLineLink(config_, linkName)) {
     case LinkChoice::Kept:

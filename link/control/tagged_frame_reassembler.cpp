@@ -6,14 +6,9 @@
 #include "link/common/link_log.h"
 #include "link/control/tagged_frame.h"
 
-namespace {
-
-unsigned Low32(const void* pointer) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(pointer)); }
-
-}  // namespace
-
 bool TaggedFrameReassembler::Check(std::vector<uint8_t>& frame, const uint8_t* bytes, size_t count) {
-  LinkLog(kLogDetail, "CheckSocketFrame((0x%x,0x%x,%i)", Low32(&frame), Low32(bytes), static_cast<int>(count));
+  LinkLog(kLogDetail, "CheckSocketFrame((0x%x,0x%x,%i)", LinkLogPointer(&frame), LinkLogPointer(bytes),
+          static_cast<int>(count));
   if (bytes && count > 0) pending_.insert(pending_.end(), bytes, bytes + count);
 
   for (;;) {
