@@ -23,21 +23,14 @@
 #include "platform/module.h"
 #include "platform/root.h"
 #include "platform/window.h"
+#include "tests/support/round_trips.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = tktest::BenchClock;
 
-struct Figures {
-  double blocksPerSecond;
-  double medianMicros;
-};
-
-Figures Summarise(std::vector<double> micros, Clock::duration total) {
-  std::sort(micros.begin(), micros.end());
-  double seconds = std::chrono::duration<double>(total).count();
-  return {static_cast<double>(micros.size()) / seconds, micros[micros.size() / 2]};
-}
+using tktest::Figures;
+using tktest::Summarise;
 
 Figures RawSocketPingPong(int blocks, size_t size) {
   int fds[2];

@@ -23,38 +23,17 @@
 #include "platform/window.h"
 #include "tests/link/api/vnl2_client.h"
 #include "tests/link/control/tksim_peer.h"
+#include "tests/support/round_trips.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Figures {
-  double blocksPerSecond;
-  double medianMicros;
-};
+using tktest::Figures;
+using tktest::Measure;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "vnl2c64_echo_bench: %s\n", what);
   std::exit(1);
-}
-
-Figures Summarise(std::vector<double> micros, Clock::duration total) {
-  std::sort(micros.begin(), micros.end());
-  return {static_cast<double>(micros.size()) / std::chrono::duration<double>(total).count(), micros[micros.size() / 2]};
-}
-
-template <typename RoundTrip>
-Figures Measure(int blocks, RoundTrip roundTrip) {
-  std::vector<double> micros;
-  micros.reserve(static_cast<size_t>(blocks));
-  auto begin = Clock::now();
-  for (int i = 0; i < blocks; ++i) {
-    auto start = Clock::now();
-    roundTrip();
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-  }
-  return Summarise(std::move(micros), Clock::now() - begin);
 }
 
 bool ReadExactly(platform::TcpSocket& socket, uint8_t* buffer, size_t count) {
