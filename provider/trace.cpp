@@ -47,6 +47,8 @@ void traceVnl(const char* format, ...) {
 
 bool TapiTraceOn() { return installedSink.load() != nullptr || TraceSwitchOn(TraceFile::Tapi); }
 
+bool VnlTraceOn() { return installedSink.load() != nullptr || TraceSwitchOn(TraceFile::Cti); }
+
 std::string TraceText(const char16_t* text) { return text ? platform::wideToUtf8(text) : std::string(); }
 
 }  // namespace kvarsp

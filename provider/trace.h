@@ -28,9 +28,11 @@ void setTraceSink(TraceSink* sink);
 void traceTapi(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void traceVnl(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Whether TAPI trace records are wanted now (always with a sink installed).
-// Costs one registry read; lets structure dumps skip building their text.
+// Whether TAPI / protocol trace records are wanted now (always with a sink
+// installed). Each costs one registry read; callers use them to skip
+// building the text of a record nobody writes.
 bool TapiTraceOn();
+bool VnlTraceOn();
 
 // Values as the records print them: handles as "0x%zx", pointers as
 // "0x%016zX" (the form a 64-bit "%p" takes).

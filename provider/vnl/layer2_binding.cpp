@@ -89,7 +89,7 @@ bool Layer2Binding::IsLoaded() {
 bool Layer2Binding::SendBlock(std::span<const uint8_t> message) {
   ScopedLock lock(&linkLock_);
   if (!library_ || !api_.sendData || !connectionOpen_) return false;
-  traceVnl("%s", vnl::RawTraceLine(true, message).c_str());
+  if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(true, message).c_str());
   return api_.sendData(kProviderService, message.data(), static_cast<uint32_t>(message.size())) != 0;
 }
 

@@ -14,7 +14,7 @@ namespace kvarsp {
 int VnlDispatcher::iVnlIntfDecodeMessage(const uint8_t* bytes, size_t count) {
   std::span<const uint8_t> received(bytes, count);
   try {
-    traceVnl("%s", vnl::RawTraceLine(false, received).c_str());
+    if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, received).c_str());
     vnl::Message message;
     const vnl::DecodeResult result = vnl::DecodeMessage(
         received, lineId16_ && lineId16_(), message,

@@ -11,8 +11,12 @@
 namespace kvarsp {
 namespace {
 
-// Protocol texts are ANSI on the wire; the trace takes UTF-8.
-void TraceProtocolText(const std::string& ansi) { traceVnl("%s", platform::ansiToUtf8(ansi).c_str()); }
+// Protocol texts are ANSI on the wire; the trace takes UTF-8. The text is
+// built only when the protocol trace is on.
+template <typename Text>
+void TraceProtocolText(Text text) {
+  if (VnlTraceOn()) traceVnl("%s", platform::ansiToUtf8(text()).c_str());
+}
 
 std::string Ansi(std::u16string_view text) { return platform::wideToAnsi(text); }
 
@@ -58,7 +62,7 @@ int VnlSender::iVnlIntfBuildAndSend(bool useGivenRefId, uint8_t type, uint8_t& r
 
 int VnlSender::SendRequest(const vnl::Message& request, bool lineId16, uint8_t& refId) {
   try {
-    TraceProtocolText(vnl::DecodedTraceText(request));
+    TraceProtocolText([&] { return vnl::DecodedTraceText(request); });
     std::vector<vnl::Param> params = vnl::ParamsOf(request, lineId16);
     return iVnlIntfBuildAndSend(false, request.type, refId, params);
   } catch (const std::bad_alloc&) {
@@ -68,8 +72,9 @@ int VnlSender::SendRequest(const vnl::Message& request, bool lineId16, uint8_t& 
 
 void VnlSender::SendResponse(uint8_t type, uint8_t result, std::span<const uint8_t> details, uint8_t refId) {
   try {
-    TraceProtocolText(vnl::ResponseTraceText((std::string("PC -> TK: ") + vnl::MessageName(type)).c_str(), result,
-                                             details));
+    TraceProtocolText([&] {
+      return vnl::ResponseTraceText((std::string("PC -> TK: ") + vnl::MessageName(type)).c_str(), result, details);
+    });
     vnl::Param param = vnl::Param::Result(result, details);
     iVnlIntfBuildAndSend(true, type, refId, std::span(&param, 1));
   } catch (const std::bad_alloc&) {
