@@ -278,6 +278,22 @@ bool CallModel::SendLineEvent(const OpenLine* line, HTAPICALL htCall, DWORD msg,
   return events_.QueueEvent(line->htLine, line->eventProc, line->htLine, htCall, msg, param1, param2, param3);
 }
 
+void CallModel::SetLineForwarding(OpenLine& line, uint32_t mode, uint32_t countryCode,
+                                  std::optional<std::u16string> destination) {
+  if (mode == 0) {
+    countryCode = 0;
+    destination.reset();
+  }
+  if (line.forwardMode == mode && line.forwardCountryCode == countryCode && line.forwardDestination == destination)
+    return;
+  line.forwardMode = mode;
+  line.forwardCountryCode = countryCode;
+  line.forwardDestination = std::move(destination);
+  const uint32_t addresses = addresses_.AddressCount(line.deviceId);
+  for (uint32_t id = 0; id < addresses; ++id)
+    SendLineEvent(&line, nullptr, LINE_ADDRESSSTATE, id, LINEADDRESSSTATE_FORWARD);
+}
+
 void CallModel::LinkLost(const std::function<void(OpenLine&)>& abortLineRequests) {
   for (OpenLine* line : Lines()) {
     for (TspCall* call : CallsOfLine(*line)) SetCallState(*call, LINECALLSTATE_IDLE, 0);

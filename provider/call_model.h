@@ -108,6 +108,13 @@ class CallModel {
                   std::optional<std::u16string_view> name, bool notify);
   void SetBlob(TspCall& call, CallBlob which, std::vector<uint8_t> bytes, bool notify);
 
+  // --- Line forwarding ----------------------------------------------------
+  // Stores the line's forwarding (mode 0: none, which clears country code and
+  // destination); when anything changed, reports LINE_ADDRESSSTATE with
+  // LINEADDRESSSTATE_FORWARD for every address of the line.
+  void SetLineForwarding(OpenLine& line, uint32_t mode, uint32_t countryCode,
+                         std::optional<std::u16string> destination);
+
   // --- Events -------------------------------------------------------------
   // Queues a line event, subject to the line's masks; false when dropped.
   bool SendLineEvent(const OpenLine* line, HTAPICALL htCall, DWORD msg, DWORD_PTR param1 = 0,

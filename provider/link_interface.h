@@ -1,19 +1,26 @@
 #pragma once
 // The provider's narrow view of its link to the exchange: binding the
-// layer-2 library with its link interface thread, and the link operations
-// the configuration dialog can ask for. The provider's start-up and the
-// dialog requests go through this interface only, so that tests can put a
-// double in its place.
+// layer-2 library with its link interface thread, the link operations of
+// line open and close and of the configuration dialog, and the abort of a
+// line's pending requests. The provider's TSPI operations go through this
+// interface only, so that tests can put a double in its place.
 #include <cstdint>
+
+#include "tapi/tapi_types.h"
 
 class ScopedLock;
 
 namespace kvarsp {
 
+struct OpenLine;
+
 // Status codes of a failed load.
 constexpr uint32_t kLinkLoadThreadFailed = 28;   // events or the link interface thread
 constexpr uint32_t kLinkLoadLibraryFailed = 29;  // "VNLSOCK.DLL" did not load
 constexpr uint32_t kLinkLoadEntryMissing = 30;   // an entry point is missing
+
+// The protocol version a TAPI line open starts the link with.
+constexpr uint8_t kLineOpenProtocolVersion = 0x30;
 
 class LinkInterface {
  public:
@@ -26,12 +33,24 @@ class LinkInterface {
   // Undoes one Load; the last one stops the thread and unbinds. 0 or a system error code.
   virtual int Unload() = 0;
 
-  // The link operations with the exchange. They run with the provider lock
-  // taken through `providerLock` and hand it back while they wait. Each
-  // returns 0 or its result code.
+  // The synchronous link operations with the exchange. They run with the
+  // provider lock taken (once) through `providerLock` and hand it back while
+  // they wait for the exchange.
+  // Start, end and address list return 0 or their result code (1..99).
   virtual int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) = 0;
   virtual int LinkEnd(ScopedLock& providerLock) = 0;
   virtual int GetAddressList(ScopedLock& providerLock) = 0;
+  // Register, unregister and line information return 0 or LINEERR_OPERATIONFAILED.
+  // The line ID is sent 16 bits wide when the configuration says so.
+  virtual LONG RegisterLine(uint16_t pbxLineId, ScopedLock& providerLock) = 0;
+  virtual LONG UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) = 0;
+  // On success the line's forwarding is set from the exchange's answer.
+  virtual LONG GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) = 0;
+
+  // Line close: every pending request of the line is aborted (asynchronous
+  // TAPI requests complete with LINEERR_OPERATIONFAILED) and the line's
+  // transfer records are deleted. Under the provider lock.
+  virtual void AbortLineRequests(OpenLine& line) = 0;
 };
 
 }  // namespace kvarsp

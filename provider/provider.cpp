@@ -95,6 +95,12 @@ std::optional<uint32_t> Provider::MatchAddress(uint32_t deviceId, std::u16string
   return static_cast<uint32_t>(match);
 }
 
+std::optional<uint16_t> Provider::PbxLineIdOf(uint32_t deviceId) const {
+  auto index = LineIndexOf(deviceId);
+  if (!index) return std::nullopt;
+  return config_.lines[*index].pbxLineId;
+}
+
 void Provider::ReloadConfiguration() { LoadConfiguration(config_, permanentProviderId_); }
 
 void Provider::SaveAndRebuildDevices() {

@@ -36,6 +36,29 @@ class Provider : public LineAddresses {
   // The dialog requests on a block (the provider lock is taken inside).
   void HandleUiRequest(UiRequestBlock& block);
 
+  // --- Line devices: open and close (line_open_close.cpp) -----------------
+  LONG LineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD tspiVersion, LINEEVENT eventProc);
+  LONG LineClose(HDRVLINE hdLine);
+
+  // --- Line devices: capabilities, status and settings (line_device_ops.cpp)
+  LONG GetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD extVersion, LPLINEDEVCAPS caps);
+  LONG GetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion, DWORD extVersion,
+                      LPLINEADDRESSCAPS caps);
+  LONG GetNumAddressIDs(HDRVLINE hdLine, LPDWORD numAddressIds);
+  LONG GetAddressID(HDRVLINE hdLine, LPDWORD addressId, DWORD addressMode, LPCWSTR address, DWORD size);
+  LONG GetAddressStatus(HDRVLINE hdLine, DWORD addressId, LPLINEADDRESSSTATUS status);
+  LONG GetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status);
+  LONG SetLineDevStatus(DRV_REQUESTID requestId, HDRVLINE hdLine, DWORD statusToChange, DWORD fStatus);
+  LONG SetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addressStates);
+  LONG SetDefaultMediaDetection(HDRVLINE hdLine, DWORD mediaModes);
+  LONG ConditionalMediaDetection(HDRVLINE hdLine, DWORD mediaModes, LPLINECALLPARAMS callParams);
+  LONG GetID(HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall, DWORD select, LPVARSTRING deviceId,
+             LPCWSTR deviceClass);
+  LONG GetIcon(DWORD deviceId, LPHICON icon);
+
+  // The PBX line ID of a device; nullopt for an invalid device ID.
+  std::optional<uint16_t> PbxLineIdOf(uint32_t deviceId) const;
+
   // LineAddresses
   uint32_t AddressCount(uint32_t deviceId) const override;
   std::optional<uint32_t> MatchAddress(uint32_t deviceId, std::u16string_view number) const override;

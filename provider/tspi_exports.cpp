@@ -6,6 +6,7 @@
 #include "platform/export.h"
 #include "platform/module.h"
 #include "provider/provider.h"
+#include "provider/provider_instance.h"
 #include "provider/tspi_trace.h"
 #include "provider/vnl/layer2_binding.h"
 #include "tapi/tspi.h"
@@ -32,6 +33,8 @@ bool providerDllMain(platform::ModuleHandle module, uint32_t reason) {
 }
 
 }  // namespace
+
+kvarsp::Provider& kvarsp::TheProvider() { return provider; }
 
 TK_DLL_MAIN(providerDllMain)
 

@@ -13,6 +13,7 @@
 #include "platform/wait.h"
 #include "provider/link_interface.h"
 #include "provider/vnl/vnl_link.h"
+#include "tapi/tapi_constants.h"
 
 namespace kvarsp {
 
@@ -41,6 +42,10 @@ class Layer2Binding : public LinkInterface, public VnlLink {
   int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) override;
   int LinkEnd(ScopedLock& providerLock) override;
   int GetAddressList(ScopedLock& providerLock) override;
+  LONG RegisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  LONG UnregisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  LONG GetLineInfo(OpenLine&, uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  void AbortLineRequests(OpenLine&) override {}
 
   bool IsLoaded();
 

@@ -26,6 +26,10 @@ class AlwaysBinds : public kvarsp::LinkInterface {
   int LinkStart(uint8_t, ScopedLock&) override { return 1; }
   int LinkEnd(ScopedLock&) override { return 0; }
   int GetAddressList(ScopedLock&) override { return 20; }
+  LONG RegisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  LONG UnregisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  LONG GetLineInfo(OpenLine&, uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
+  void AbortLineRequests(OpenLine&) override {}
 };
 
 struct Seen {
