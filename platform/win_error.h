@@ -22,6 +22,9 @@ constexpr long kErrorBadKey = 1010;            // invalid key name
 constexpr long kErrorCantWrite = 1013;         // the store could not be written
 constexpr long kErrorRegistryCorrupt = 1015;
 constexpr long kErrorKeyDeleted = 1018;
+constexpr long kErrorInvalidWindowHandle = 1400;
+constexpr long kErrorClassAlreadyExists = 1410;
+constexpr long kErrorNoSystemResources = 1450;
 constexpr long kErrorTimeout = 1460;
 
 }  // namespace platform

@@ -15,6 +15,7 @@ struct OpenLine {
   uint32_t tspiVersion = 0;  // of TSPI_lineOpen; selects version-dependent behaviour
   HTAPILINE htLine = nullptr;
   LINEEVENT eventProc = nullptr;
+  uint16_t pbxLineId = 0;     // the exchange's LINE_ID, as it was registered at open
   bool outOfService = false;  // set when the link to the exchange is lost
   uint32_t detectionMediaModes = LINEMEDIAMODE_INTERACTIVEVOICE;
   uint32_t lineStateMask = 0xFFFFFFFF;     // LINEDEVSTATE_ bits that are reported

@@ -9,6 +9,7 @@
 #include "provider/provider_instance.h"
 #include "provider/tspi_trace.h"
 #include "provider/vnl/layer2_binding.h"
+#include "provider/vnl/vnl_client.h"
 #include "tapi/tspi.h"
 
 namespace {
@@ -17,8 +18,16 @@ namespace {
 // and outlive the provider, whose shut-down at unload still writes records.
 [[maybe_unused]] const bool traceWriterCreated = (ProcessTraceWriter(), true);
 
-kvarsp::Layer2Binding layer2;
-kvarsp::Provider provider(layer2);
+// The layer-2 binding, the protocol client over it and the provider, tied
+// together before anything can call in.
+struct ProviderInstance {
+  kvarsp::Layer2Binding layer2;
+  kvarsp::VnlClient client{layer2};
+  kvarsp::Provider provider{client};
+  ProviderInstance() { client.Attach(provider); }
+};
+ProviderInstance instance;
+kvarsp::Provider& provider = instance.provider;
 
 platform::ModuleHandle moduleHandle = nullptr;
 int attachCount = 0;

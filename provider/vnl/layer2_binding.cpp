@@ -1,14 +1,25 @@
 #include "provider/vnl/layer2_binding.h"
 
+#include <new>
+#include <vector>
+
 #include "platform/win_error.h"
 #include "provider/trace.h"
+#include "provider/vnl/codec/vnl_protocol.h"
 #include "provider/vnl/codec/vnl_trace_text.h"
 
 namespace kvarsp {
 namespace {
 
-constexpr int kLinkThreadStartFailed = 1;  // the thread's own error: it could not be created
 constexpr uint32_t kProviderService = 0x20;
+constexpr char kWindowClass[] = "__KvarSpWndClass__";
+constexpr uintptr_t kTickTimerId = 1;
+constexpr int kThreadCreateFailed = static_cast<int>(platform::kErrorNoSystemResources);
+
+// The window procedure finds its binding here. Window classes are per
+// process and this one can be registered once, so one binding at a time
+// runs a link interface thread.
+std::atomic<Layer2Binding*> threadOwner{nullptr};
 
 }  // namespace
 
@@ -22,6 +33,11 @@ Layer2Binding::~Layer2Binding() {
     if (thread_) thread_->join();
     Release();
   }
+}
+
+void Layer2Binding::Attach(CCritSec& providerLock, Layer2Events& events) {
+  providerLock_ = &providerLock;
+  events_ = &events;
 }
 
 int Layer2Binding::Load(uint32_t* status) {
@@ -54,17 +70,19 @@ int Layer2Binding::Load(uint32_t* status) {
   readyEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
   stopEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
   thread_ = std::make_unique<platform::Thread>();
+  threadExitCode_ = 0;
   if (!thread_->start([this] { ThreadMain(); }, "VnlLinkIntf")) {
     Release();
-    return kLinkThreadStartFailed;
+    return kThreadCreateFailed;
   }
   uint32_t woke = platform::waitForMultiple({readyEvent_.get(), &thread_->handle()}, false, platform::kInfinite);
   if (woke != platform::kWaitObject0) {
     // The thread ended before it was ready (or the wait failed).
     stopEvent_->set();
     thread_->join();
+    const int code = woke == platform::kWaitObject0 + 1 && threadExitCode_ != 0 ? threadExitCode_ : kThreadCreateFailed;
     Release();
-    return kLinkThreadStartFailed;
+    return code;
   }
   ++loadCount_;
   *status = 0;
@@ -76,7 +94,7 @@ int Layer2Binding::Unload() {
   if (loadCount_ == 0) return 0;
   if (--loadCount_ > 0) return 0;
   stopEvent_->set();
-  thread_->join();
+  if (!thread_->join()) traceTapi("VNL Layer 2 Interface Thread kann nicht beendet werden");
   Release();
   return 0;
 }
@@ -86,15 +104,58 @@ bool Layer2Binding::IsLoaded() {
   return loadCount_ > 0;
 }
 
+int Layer2Binding::OpenConnection() {
+  ScopedLock lock(&linkLock_);
+  if (!library_ || loadCount_ == 0) {
+    traceVnl("iVnlIntfOpenConnection() - No connection to Layer 2-DLL");
+    return -1;
+  }
+  if (connected_) {
+    traceVnl("iVnlIntfOpenConnection() - Already connected");
+    return -1;
+  }
+  if (api_.openConnection(kProviderService) == 0) {
+    traceVnl("iVnlIntfOpenConnection() - Error in VNL2_OpenConnection()");
+    return -1;
+  }
+  connected_ = true;
+  const int32_t message = api_.enableNotification(kProviderService, window_);
+  if (message == 0) {
+    traceVnl("iVnlIntfOpenConnection() - Error in VNL2_EnableNotification()");
+    api_.closeConnection(kProviderService);
+    connected_ = false;
+    return -1;
+  }
+  notificationMessage_ = static_cast<uint32_t>(message);
+  return 0;
+}
+
+void Layer2Binding::CloseConnection() {
+  ScopedLock lock(&linkLock_);
+  if (!connected_) return;
+  if (api_.closeConnection) api_.closeConnection(kProviderService);
+  connected_ = false;
+}
+
+bool Layer2Binding::LinkUp() {
+  ScopedLock lock(&linkLock_);
+  if (!library_ || !connected_ || !api_.getState) return false;
+  VNL2_STATE state{};
+  api_.getState(kProviderService, &state);
+  return state.State == 1;
+}
+
 bool Layer2Binding::SendBlock(std::span<const uint8_t> message) {
   ScopedLock lock(&linkLock_);
-  if (!library_ || !api_.sendData || !connectionOpen_) return false;
+  if (!library_ || !api_.sendData || !connected_) return false;
   if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(true, message).c_str());
   return api_.sendData(kProviderService, message.data(), static_cast<uint32_t>(message.size())) != 0;
 }
 
 void Layer2Binding::Release() {
-  connectionOpen_ = false;
+  if (connected_ && api_.closeConnection) api_.closeConnection(kProviderService);
+  connected_ = false;
+  notificationMessage_ = 0;
   api_ = {};
   if (library_) platform::freeLibrary(library_);
   library_ = nullptr;
@@ -103,17 +164,110 @@ void Layer2Binding::Release() {
   stopEvent_.reset();
 }
 
-void Layer2Binding::ThreadMain() {
+// --- The link interface thread ---------------------------------------------
+
+void Layer2Binding::ThreadMain() { threadExitCode_ = RunThread(); }
+
+int Layer2Binding::RunThread() {
   traceTapi("VNL Layer 2 Interface Thread started");
+  Layer2Binding* expected = nullptr;
+  if (!threadOwner.compare_exchange_strong(expected, this) || !platform::registerClass(kWindowClass, WindowProcedure)) {
+    if (expected == nullptr) threadOwner = nullptr;
+    traceTapi("VNL Layer 2 Interface Thread: Fensterklasse kann nicht registriert werden");
+    return static_cast<int>(platform::kErrorClassAlreadyExists);
+  }
+  auto undo = [this](bool timer) {
+    if (timer) platform::killTimer(window_, kTickTimerId);
+    if (window_) platform::destroyWindow(window_);
+    window_ = nullptr;
+    platform::unregisterClass(kWindowClass);
+    threadOwner = nullptr;
+  };
+  window_ = platform::createWindow(kWindowClass);
+  if (!window_) {
+    traceTapi("VNL Layer 2 Interface Thread: Hintergrundfenster kann nicht erstellt werden");
+    undo(false);
+    return static_cast<int>(platform::kErrorInvalidWindowHandle);
+  }
+  if (platform::setTimer(window_, kTickTimerId, kTickMs) == 0) {
+    traceTapi("VNL Layer 2 Interface Thread: Timer kann nicht erstellt werden");
+    undo(false);
+    return static_cast<int>(platform::kErrorNoSystemResources);
+  }
   readyEvent_->set();
-  stopEvent_->wait();
+
+  platform::Waitable* stop = stopEvent_.get();
+  for (;;) {
+    const uint32_t woke = platform::msgWaitForMultiple({&stop, 1}, platform::kInfinite);
+    if (woke == platform::kWaitObject0 || woke == platform::kWaitFailed) break;
+    platform::Message message;
+    while (platform::peekMessage(message)) platform::dispatchMessage(message);
+  }
+
+  undo(true);
   traceTapi("VNL Layer 2 Interface Thread finished");
+  return 0;
 }
 
-int Layer2Binding::LinkStart(uint8_t, ScopedLock&) { return 1; }
+template <typename Fn>
+bool Layer2Binding::WithProviderLock(Fn&& fn) {
+  if (!providerLock_ || !events_) return false;
+  for (;;) {
+    if (stopEvent_->isSet()) return false;
+    if (providerLock_->TryLock()) break;
+    platform::sleepMs(kLockRetryMs);
+  }
+  fn();
+  providerLock_->Unlock();
+  return true;
+}
 
-int Layer2Binding::LinkEnd(ScopedLock&) { return 0; }
+platform::LResult Layer2Binding::WindowProcedure(platform::WindowHandle window, uint32_t message,
+                                                 platform::WParam wParam, platform::LParam lParam) {
+  Layer2Binding* self = threadOwner.load();
+  if (self && message == platform::kWmTimer && wParam == kTickTimerId) {
+    self->OnTimer();
+    return 0;
+  }
+  if (self && message != 0 && message == self->notificationMessage_.load()) {
+    if (lParam == VNL2_DATA_IND) self->OnDataWaiting();
+    if (lParam == VNL2_DISCONNECT_IND) self->OnDisconnected();
+    return 0;
+  }
+  return platform::defWindowProc(window, message, wParam, lParam);
+}
 
-int Layer2Binding::GetAddressList(ScopedLock&) { return 20; }
+void Layer2Binding::OnTimer() {
+  WithProviderLock([this] { events_->OnLayer2Tick(); });
+}
+
+void Layer2Binding::OnDataWaiting() {
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.resize(vnl::kMaxMessage);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  for (;;) {
+    int32_t length = 0;
+    {
+      ScopedLock lock(&linkLock_);
+      if (!api_.receiveData || !connected_) return;
+      length = api_.receiveData(kProviderService, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    }
+    if (length <= 0) return;
+    const size_t count = static_cast<size_t>(length) < buffer.size() ? static_cast<size_t>(length) : buffer.size();
+    if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, {buffer.data(), count}).c_str());
+    WithProviderLock([&] { events_->OnLayer2Message(buffer.data(), count); });
+  }
+}
+
+void Layer2Binding::OnDisconnected() {
+  traceVnl("VNL2_DISCONNECT_IND");
+  WithProviderLock([this] {
+    CloseConnection();
+    events_->OnLayer2Disconnect();
+  });
+}
 
 }  // namespace kvarsp

@@ -1,8 +1,14 @@
 #pragma once
-// Binding of the layer-2 interface library: "VNLSOCK.DLL" is loaded by name
-// and its six VNL2 entry points are looked up; the link interface thread is
-// started and the loader waits until it reports ready. Loads are counted;
-// the last unload stops the thread and unbinds the library.
+// The real layer 2: "VNLSOCK.DLL" is loaded by name and its six VNL2 entry
+// points are bound; the link interface thread runs a hidden window of class
+// "__KvarSpWndClass__" that receives the library's notifications and a
+// 500 ms timer. Loads are counted; the last unload stops the thread and
+// unbinds. The provider's connection (service 32) is opened by the link start.
+//
+// The thread never blocks on the provider lock: it tries it in a loop with
+// 10 ms pauses and gives up when its stop event is set, so that an unload
+// that holds the provider lock while it waits for the thread cannot deadlock.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -11,9 +17,9 @@
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
+#include "platform/window.h"
 #include "provider/link_interface.h"
-#include "provider/vnl/vnl_link.h"
-#include "tapi/tapi_constants.h"
+#include "provider/vnl/layer2.h"
 
 namespace kvarsp {
 
@@ -27,25 +33,24 @@ struct Vnl2Api {
   Vnl2GetStateFn getState = nullptr;
 };
 
-class Layer2Binding : public LinkInterface, public VnlLink {
+class Layer2Binding : public Layer2 {
  public:
+  static constexpr uint32_t kTickMs = 500;
+  static constexpr uint32_t kLockRetryMs = 10;
+
   Layer2Binding() = default;
   ~Layer2Binding() override;
 
+  void Attach(CCritSec& providerLock, Layer2Events& events) override;
+
+  // iVnlIntfLoad / iVnlIntfUnload.
   int Load(uint32_t* status) override;
   int Unload() override;
 
-  // The link operations with the exchange need the connection and the
-  // message exchange, which the binding does not offer yet: a start cannot
-  // open the connection (1), an end finds the link not started (0), and an
-  // address list finds the link not started (20).
-  int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) override;
-  int LinkEnd(ScopedLock& providerLock) override;
-  int GetAddressList(ScopedLock& providerLock) override;
-  LONG RegisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  LONG UnregisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  LONG GetLineInfo(OpenLine&, uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  void AbortLineRequests(OpenLine&) override {}
+  // iVnlIntfOpenConnection / vVnlIntfCloseConnection / bVnlIntfLinkUp.
+  int OpenConnection() override;
+  void CloseConnection() override;
+  bool LinkUp() override;
 
   bool IsLoaded();
 
@@ -55,17 +60,32 @@ class Layer2Binding : public LinkInterface, public VnlLink {
   bool SendBlock(std::span<const uint8_t> message) override;
 
  private:
+  static platform::LResult WindowProcedure(platform::WindowHandle window, uint32_t message, platform::WParam wParam,
+                                           platform::LParam lParam);
   void ThreadMain();
-  void Release();  // undoes everything a load made
+  int RunThread();  // the thread's exit code
+  void Release();   // undoes everything a load made
+  // Runs fn with the provider lock taken by trying it; false (fn not run)
+  // when the stop event was set first.
+  template <typename Fn>
+  bool WithProviderLock(Fn&& fn);
+  void OnTimer();
+  void OnDataWaiting();
+  void OnDisconnected();
 
   CCritSec linkLock_;
+  CCritSec* providerLock_ = nullptr;
+  Layer2Events* events_ = nullptr;
   int loadCount_ = 0;
-  bool connectionOpen_ = false;  // opened by the link start
+  bool connected_ = false;
+  std::atomic<uint32_t> notificationMessage_{0};
   platform::ModuleHandle library_ = nullptr;
   Vnl2Api api_;
   std::unique_ptr<platform::Event> readyEvent_;
   std::unique_ptr<platform::Event> stopEvent_;
   std::unique_ptr<platform::Thread> thread_;
+  int threadExitCode_ = 0;
+  platform::WindowHandle window_ = nullptr;
 };
 
 }  // namespace kvarsp

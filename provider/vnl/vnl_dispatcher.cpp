@@ -11,10 +11,10 @@
 
 namespace kvarsp {
 
-int VnlDispatcher::iVnlIntfDecodeMessage(const uint8_t* bytes, size_t count) {
+int VnlDispatcher::iVnlIntfDecodeMessage(const uint8_t* bytes, size_t count, bool traceRaw) {
   std::span<const uint8_t> received(bytes, count);
   try {
-    if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, received).c_str());
+    if (traceRaw && VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, received).c_str());
     vnl::Message message;
     const vnl::DecodeResult result = vnl::DecodeMessage(
         received, lineId16_ && lineId16_(), message,

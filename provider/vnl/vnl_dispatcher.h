@@ -25,7 +25,9 @@ class VnlDispatcher {
   // a cut-short parameter. A type outside 1..175 or without a handler writes
   // "Invalid Message Type: 0x%02x". Returns 0 when the message is shorter
   // than its header or a value could not be stored, else 1.
-  int iVnlIntfDecodeMessage(const uint8_t* bytes, size_t count);
+  // With traceRaw clear the raw line is left out (the link interface thread
+  // writes it before it takes the provider lock).
+  int iVnlIntfDecodeMessage(const uint8_t* bytes, size_t count, bool traceRaw = true);
 
  private:
   std::function<bool()> lineId16_;

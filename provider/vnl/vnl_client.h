@@ -1,0 +1,72 @@
+#pragma once
+// The provider's protocol client: the send and receive paths, the pending
+// transactions and the link session over one layer-2 connection, offered to
+// the provider as its LinkInterface, and driven by the link interface thread
+// through Layer2Events (ticks, received messages, link loss).
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "provider/link_interface.h"
+#include "provider/vnl/layer2.h"
+#include "provider/vnl/link_session.h"
+#include "provider/vnl/pending_requests.h"
+#include "provider/vnl/refid_allocator.h"
+#include "provider/vnl/vnl_dispatcher.h"
+#include "provider/vnl/vnl_sender.h"
+
+namespace kvarsp {
+
+class Provider;
+
+class VnlClient : public LinkInterface, public Layer2Events {
+ public:
+  // The clock runs the transaction deadlines and the wait for VNL_END_IND;
+  // sleep is the pause of a synchronous operation waiting for its turn.
+  explicit VnlClient(Layer2& layer2, platform::Clock& clock = platform::systemClock(),
+                     std::function<void(uint32_t)> sleep = platform::sleepMs);
+  VnlClient(const VnlClient&) = delete;
+  VnlClient& operator=(const VnlClient&) = delete;
+
+  // Connects the client with the provider whose lines and configuration it
+  // serves, and the layer 2 with the provider lock. Before the first Load.
+  void Attach(Provider& provider);
+
+  // LinkInterface
+  int Load(uint32_t* status) override;
+  int Unload() override;
+  int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) override;
+  int LinkEnd(ScopedLock& providerLock) override;
+  int GetAddressList(ScopedLock& providerLock) override;
+  LONG RegisterLine(uint16_t pbxLineId, ScopedLock& providerLock) override;
+  LONG UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) override;
+  LONG GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) override;
+  void AbortLineRequests(OpenLine& line) override;
+
+  // Layer2Events
+  void OnLayer2Tick() override;
+  void OnLayer2Message(const uint8_t* bytes, size_t count) override;
+  void OnLayer2Disconnect() override;
+
+  PendingRequests& transactions() { return txns_; }
+  VnlSender& sender() { return sender_; }
+  VnlDispatcher& dispatcher() { return dispatcher_; }
+  LinkSession& session() { return *session_; }
+
+ private:
+  bool LineId16() const;
+
+  Layer2& layer2_;
+  platform::Clock& clock_;
+  std::function<void(uint32_t)> sleep_;
+  Provider* provider_ = nullptr;
+  RefIdAllocator refIds_;
+  VnlSender sender_;
+  VnlDispatcher dispatcher_;
+  PendingRequests txns_;
+  std::unique_ptr<LinkSession> session_;
+};
+
+}  // namespace kvarsp
