@@ -22,6 +22,10 @@ class TraceRecorder : public kvarsp::TraceSink {
     std::lock_guard lock(mutex_);
     return vnl_;
   }
+  std::vector<std::string> Tapi() {
+    std::lock_guard lock(mutex_);
+    return tapi_;
+  }
 
  private:
   std::mutex mutex_;
