@@ -13,9 +13,11 @@
 #include "exchange/control_port.h"
 #include "exchange/echo_engine.h"
 #include "exchange/event_printer.h"
+#include "exchange/exchange_config.h"
 #include "exchange/lan_exchange.h"
 #include "exchange/script_engine.h"
 #include "exchange/tksim_options.h"
+#include "exchange/vnl_engine.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 
@@ -31,7 +33,7 @@ constexpr uint32_t kCommandThreadWaitMs = 2000;
 
 std::string EnginesHelp() {
   EventPrinter none(stderr, true);
-  return ScriptEngine(none).CommandHelp();
+  return ScriptEngine(none).CommandHelp() + VnlEngine(DefaultExchangeConfig()).CommandHelp();
 }
 
 // Runs the scenario file; false (after "script-failed") when a command failed.
@@ -86,6 +88,13 @@ int main(int argc, char** argv) {
       }
     }
     engine = std::move(script);
+  } else if (options.engine == "vnl") {
+    ExchangeConfig config = DefaultExchangeConfig();
+    if (!options.exchangeConfig.empty() && !LoadExchangeConfig(options.exchangeConfig, config, &error)) {
+      std::fprintf(stderr, "tksim: --exchange-config %s: %s\n", options.exchangeConfig.c_str(), error.c_str());
+      return kExitUsage;
+    }
+    engine = std::make_unique<VnlEngine>(std::move(config), &printer);
   } else {
     engine = std::make_unique<EchoEngine>();
   }

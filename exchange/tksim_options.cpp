@@ -53,12 +53,18 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       options.keepaliveMs = *ms;
     } else if (arg == "--engine") {
       const std::string* text = value();
-      if (!text || (*text != "echo" && *text != "script")) return fail("--engine needs 'echo' or 'script'");
+      if (!text || (*text != "echo" && *text != "script" && *text != "vnl")) {
+        return fail("--engine needs 'echo', 'script' or 'vnl'");
+      }
       options.engine = *text;
     } else if (arg == "--rule") {
       const std::string* text = value();
       if (!text) return fail("--rule needs 'PATTERN [ANSWER ...]'");
       options.rules.push_back(*text);
+    } else if (arg == "--exchange-config") {
+      const std::string* text = value();
+      if (!text) return fail("--exchange-config needs a file");
+      options.exchangeConfig = *text;
     } else if (arg == "--script") {
       const std::string* text = value();
       if (!text) return fail("--script needs a file");
@@ -68,6 +74,7 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
     }
   }
   if (!options.rules.empty() && options.engine != "script") return fail("--rule needs --engine script");
+  if (!options.exchangeConfig.empty() && options.engine != "vnl") return fail("--exchange-config needs --engine vnl");
   return ParseOutcome::Run;
 }
 
@@ -93,8 +100,22 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        must come back before the next one is due\n"
          "  --drop-on-missed-keepalive\n"
          "                        close the connection when an echo is missed\n"
-         "  --engine echo|script  protocol engine (default echo): echo sends every\n"
-         "                        received block back; script answers by rules\n"
+         "  --engine echo|script|vnl\n"
+         "                        protocol engine (default echo): echo sends every\n"
+         "                        received block back; script answers by rules; vnl\n"
+         "                        speaks the call-control protocol: start, end, address\n"
+         "                        list, registration and line information\n"
+         "  --exchange-config FILE\n"
+         "                        lines and subscriber numbers of the vnl engine (default:\n"
+         "                        a demo exchange with lines 10, 11, 12 at addresses 20,\n"
+         "                        21, 22); a faulty file ends tksim with exit status 2.\n"
+         "                        Lines of the file ('#' starts a comment):\n"
+         "                          line-list 8|16       8-bit IDs with addresses, or 16-bit\n"
+         "                          protocol-version N   the exchange's version (0x30)\n"
+         "                          manufacturer \"TEXT\"\n"
+         "                          line ID \"ADDRESS\" [forward KIND \"DEST\"]\n"
+         "                                               KIND: unconditional|busy|noanswer\n"
+         "                          msn INDEX \"NUMBER\" [lines ID ...]\n"
          "  --rule 'PATTERN [ANSWER ...]'\n"
          "                        a rule for the script engine (repeatable; see 'rule')\n"
          "  --script FILE         run the commands in FILE first (then standard input,\n"
@@ -141,6 +162,22 @@ std::string TksimHelp(const std::string& engineHelp) {
          "  keepalive-drop        the connection is closed because of a missed echo\n"
          "  unanswered HEX        (script engine) no rule matched the block\n"
          "  answer-failed HEX     (script engine) an answer referred past the block's end\n"
+         "  vnl-rx NAME ref=N [line=ID]\n"
+         "                        (vnl engine) a message was received\n"
+         "  vnl-tx NAME ref=N result=R [details=HEX]\n"
+         "                        (vnl engine) a confirmation was sent; indications:\n"
+         "                        vnl-tx VNL_END_IND ref=N cause=C,\n"
+         "                        vnl-tx VNL_LINEINFO_IND ref=N line=ID state=S\n"
+         "  vnl-ignored NAME ref=N (vnl engine) a request left unanswered ('ignore')\n"
+         "  vnl-send-failed NAME ref=N ...\n"
+         "                        (vnl engine) an answer could not be sent\n"
+         "  vnl-undecodable REASON: HEX\n"
+         "                        (vnl engine) a block that is no valid message\n"
+         "  vnl-unknown-type 0xTT ref=N\n"
+         "                        (vnl engine) a message type the protocol does not define\n"
+         "  vnl-unexpected NAME ref=N\n"
+         "                        (vnl engine) a confirmation or indication from the PC\n"
+         "  vnl-warning NAME: TEXT (vnl engine) an unknown parameter was skipped\n"
          "  merge-timeout         a frame held for 'merge' went out alone\n"
          "  send-failed TEXT      writing to the connection failed\n"
          "  receive-error TEXT    reading from the connection failed\n"
@@ -148,7 +185,8 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        a scenario command failed; tksim ends with status 3\n"
          "\n"
          "Exit status: 0 after quit or the end of standard input, 1 when the port\n"
-         "cannot be opened, 2 wrong usage, 3 a scenario command failed.\n";
+         "cannot be opened, 2 wrong usage or a faulty exchange configuration, 3 a\n"
+         "scenario command failed.\n";
 }
 
 }  // namespace exchange

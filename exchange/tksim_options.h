@@ -17,6 +17,7 @@ struct TksimOptions {
   bool dropOnMissedKeepalive = false;
   std::string engine = "echo";
   std::vector<std::string> rules;  // --rule, for the script engine
+  std::string exchangeConfig;      // --exchange-config, for the vnl engine
   std::string scriptFile;
   bool readStdin = true;
   std::optional<uint16_t> controlPort;

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "provider/vnl/codec/vnl_decoder.h"
+#include "provider/vnl/codec/vnl_protocol.h"
 #include "tests/exchange/frame_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_root.h"
@@ -258,13 +260,59 @@ TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
         "--engine", "--rule", "--script", "--no-stdin", "--control-port", "--quiet", "send HEX", "raw HEX",
         "bad-tag", "frame TAG", "drop ", "keepalive MS", "drop-on-missed on|off", "stop-echo", "start-echo",
         "split N", "split-at", "merge", "wait-connected", "wait-disconnected", "wait-block", "sleep MS", "mark",
-        "status", "quit", "rule PATTERN", "rules-clear", "listening A:P", "control A:P", "connected",
+        "status", "quit", "rule PATTERN", "rules-clear", "--exchange-config", "line-list 8|16", "refuse-start",
+        "end-ind on|off", "refuse-register", "refuse-unregister", "ignore NAME|all", "forward LINE", "vnl-status",
+        "vnl-rx", "vnl-tx", "vnl-ignored", "vnl-undecodable", "vnl-unknown-type", "vnl-unexpected", "listening A:P", "control A:P", "connected",
         "disconnected", "refused-second-connection", "block HEX", "empty-frame", "unknown-tag", "keepalive-sent",
         "keepalive-echo ok", "keepalive-mismatch", "keepalive-unexpected", "keepalive-missed", "keepalive-drop",
         "unanswered", "answer-failed", "merge-timeout", "send-failed", "receive-error", "script-failed",
         "Exit status"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
   }
+}
+
+// One data frame from the client's stream: tag, length, data.
+exchangetest::Bytes ReceiveFrame(FrameClient& client) {
+  exchangetest::Bytes header = client.ReceiveExactly(3);
+  if (header.size() != 3 || header[0] != 0xC5) return {};
+  return client.ReceiveExactly(static_cast<size_t>(header[1] << 8 | header[2]));
+}
+
+TEST(Tksim, TheVnlEngineAnswersAStartRequest) {
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--engine", "vnl", "--keepalive-ms", "0"}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(client.SendHex("c5000a 00010006 000130 010110"));
+  exchangetest::Bytes answer = ReceiveFrame(client);
+  vnl::Message conf;
+  ASSERT_TRUE(vnl::DecodeMessage(answer, false, conf, nullptr).headerComplete);
+  EXPECT_EQ(conf.type, vnl::kStartConf);
+  EXPECT_EQ(conf.refId, 1);
+  EXPECT_EQ(conf.result, 0);
+  EXPECT_EQ(conf.linkProtocolVersion, 0x30);
+  EXPECT_EQ(conf.manufacturerInfo, "Marlix TK-Anlage (simulated)");
+  EXPECT_TRUE(sim.Expect("vnl-rx VNL_START_REQ ref=1"));
+  EXPECT_TRUE(sim.Expect("vnl-tx VNL_START_CONF ref=1 result=0"));
+}
+
+TEST(Tksim, TheVnlEngineTakesItsLinesFromAConfigurationFile) {
+  std::string config = WriteFile("exchange.conf", "line-list 16  # wide IDs\nline 300\n");
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--engine", "vnl", "--exchange-config", config, "--keepalive-ms", "0"}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(client.SendHex("c50004 ae070000"));
+  EXPECT_EQ(ReceiveFrame(client), Hex("af07000b d00100 0e0002012c 0d0000"));
+}
+
+TEST(Tksim, AFaultyExchangeConfigurationIsWrongUsage) {
+  std::string bad = WriteFile("bad.conf", "line 10\nline 10\n");
+  std::vector<std::string> out;
+  EXPECT_EQ(RunWithInput({"--port", "0", "--engine", "vnl", "--exchange-config", bad}, "", &out), 2);
+  EXPECT_EQ(RunWithInput({"--port", "0", "--engine", "vnl", "--exchange-config", bad + ".missing"}, "", &out), 2);
+  EXPECT_EQ(RunWithInput({"--port", "0", "--exchange-config", bad}, "", &out), 2) << "needs --engine vnl";
+  EXPECT_TRUE(out.empty()) << out.front();
 }
 
 TEST(Tksim, QuietLeavesOutPerFrameEvents) {

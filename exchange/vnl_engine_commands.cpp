@@ -1,0 +1,164 @@
+// The line commands of the VNL engine (tksim's command interface).
+#include <charconv>
+
+#include "exchange/hex_text.h"
+#include "exchange/vnl_engine.h"
+#include "platform/codepage.h"
+#include "provider/vnl/codec/vnl_protocol.h"
+
+namespace exchange {
+namespace {
+
+using CommandResult = ProtocolEngine::CommandResult;
+
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r')) ++i;
+    size_t begin = i;
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r') ++i;
+    if (i > begin) words.push_back(text.substr(begin, i - begin));
+  }
+  return words;
+}
+
+std::optional<uint16_t> LineIdOf(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  uint16_t value = 0;
+  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || failure != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
+// The request type named like "VNL_REGISTER_REQ" (any case).
+std::optional<uint8_t> RequestTypeOf(std::string_view name) {
+  for (unsigned type = 0; type <= vnl::kHighestMessageType; ++type) {
+    const char* known = vnl::MessageName(static_cast<uint8_t>(type));
+    vnl::Kind kind;
+    if (known && SameName(name, known) && vnl::MessageKind(static_cast<uint8_t>(type), kind) &&
+        kind == vnl::Kind::Request) {
+      return static_cast<uint8_t>(type);
+    }
+  }
+  return std::nullopt;
+}
+
+CommandResult Ok(std::string_view verb, const std::string& details) {
+  return {true, std::string(verb) + (details.empty() ? "" : " " + details)};
+}
+
+CommandResult Error(std::string_view verb, const std::string& reason) {
+  return {false, std::string(verb) + ": " + reason};
+}
+
+}  // namespace
+
+std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_view verb, std::string_view args,
+                                                                  BlockSink& out) {
+  const std::vector<std::string_view> words = Words(args);
+
+  if (verb == "refuse-start" || verb == "refuse-register" || verb == "refuse-unregister") {
+    auto details = ParseHex(args);
+    if (!details) return Error(verb, "usage: " + std::string(verb) + " [DETAIL ...] (hex bytes, none = accept)");
+    std::string shown = details->empty() ? "off" : ToHex(*details);
+    if (verb == "refuse-start") {
+      RefuseStart(std::move(*details));
+    } else if (verb == "refuse-register") {
+      RefuseRegister(std::move(*details));
+    } else {
+      RefuseUnregister(std::move(*details));
+    }
+    return Ok(verb, shown);
+  }
+
+  if (verb == "end-ind") {
+    if (words.size() != 1 || (words[0] != "on" && words[0] != "off")) return Error(verb, "usage: end-ind on|off");
+    SetEndIndication(words[0] == "on");
+    return Ok(verb, std::string(words[0]));
+  }
+
+  if (verb == "ignore") {
+    if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) {
+      return Error(verb, "usage: ignore NAME|all on|off");
+    }
+    std::optional<uint8_t> type = words[0] == "all" ? std::optional<uint8_t>(kAllRequests) : RequestTypeOf(words[0]);
+    if (!type) return Error(verb, "'" + std::string(words[0]) + "' is not a request name such as VNL_REGISTER_REQ");
+    Ignore(*type, words[1] == "on");
+    return Ok(verb, std::string(words[0]) + " " + std::string(words[1]));
+  }
+
+  if (verb == "forward") {
+    uint8_t state = kForwardNone;
+    std::optional<uint16_t> lineId = words.size() >= 2 ? LineIdOf(words[0]) : std::nullopt;
+    if (!lineId || words.size() > 3 || !ForwardingStateFromName(words[1], state) ||
+        (state == kForwardNone && words.size() == 3)) {
+      return Error(verb, "usage: forward LINE none|unconditional|busy|noanswer [DEST]");
+    }
+    std::string destination = words.size() == 3 ? platform::utf8ToAnsi(words[2]) : std::string();
+    if (destination.size() > vnl::kMaxSentText) return Error(verb, "destination longer than 255 bytes");
+    if (!SetForwarding(*lineId, state, destination, out)) {
+      return Error(verb, "no line " + std::to_string(*lineId));
+    }
+    std::string details = std::to_string(*lineId) + " " + std::string(words[1]);
+    if (words.size() == 3) details += " " + std::string(words[2]);
+    return Ok(verb, details);
+  }
+
+  if (verb == "vnl-status") {
+    if (!words.empty()) return Error(verb, "no arguments expected");
+    std::lock_guard lock(mutex_);
+    std::string registered;
+    for (uint16_t id : registered_) registered += (registered.empty() ? "" : ",") + std::to_string(id);
+    std::string counts;
+    for (size_t type = 0; type < received_.size(); ++type) {
+      if (received_[type] == 0) continue;
+      const char* name = vnl::MessageName(static_cast<uint8_t>(type));
+      counts += (counts.empty() ? "" : ",") + (name ? std::string(name) : "type-" + std::to_string(type)) + ":" +
+                std::to_string(received_[type]);
+    }
+    return Ok(verb, std::string("started=") + (started_ ? "yes" : "no") +
+                        " registered=" + (registered.empty() ? "-" : registered) +
+                        " line-list=" + (config_.lineList16 ? "16" : "8") +
+                        " end-ind=" + (endIndication_ ? "on" : "off") +
+                        " received=" + (counts.empty() ? "-" : counts));
+  }
+
+  return std::nullopt;
+}
+
+std::string VnlEngine::CommandHelp() const {
+  return "  refuse-start [DETAIL ...]\n"
+         "                        (vnl engine) refuse every VNL_START_REQ with RESULT 255\n"
+         "                        and these result details (hex bytes, e.g. c0 or c0 c2);\n"
+         "                        without details: accept again\n"
+         "  end-ind on|off        (vnl engine) follow VNL_END_CONF with VNL_END_IND (on,\n"
+         "                        the default) or fall silent after it\n"
+         "  refuse-register [DETAIL ...]\n"
+         "  refuse-unregister [DETAIL ...]\n"
+         "                        (vnl engine) refuse (un)registrations with RESULT 255 and\n"
+         "                        the details (a refused registration with b0 still\n"
+         "                        registers the line); without details: accept again\n"
+         "  ignore NAME|all on|off\n"
+         "                        (vnl engine) give requests of that type (a name such as\n"
+         "                        VNL_REGISTER_REQ) or of every type no answer at all\n"
+         "  forward LINE none|unconditional|busy|noanswer [DEST]\n"
+         "                        (vnl engine) set a line's forwarding; a registered line\n"
+         "                        is told with VNL_LINEINFO_IND\n"
+         "  vnl-status            (vnl engine) started, registered lines, received counts\n";
+}
+
+}  // namespace exchange
