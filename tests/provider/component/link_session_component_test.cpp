@@ -1,0 +1,278 @@
+// The link with the exchange from line open to line close, and the dialog's
+// link requests, against the simulated exchange in this process on a fake
+// clock: handshakes, registration, time-outs, refusals, the turn and link loss.
+#include <gtest/gtest.h>
+
+#include "provider/vnl/link_session.h"
+#include "tests/provider/component/link_component_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using tktest::LinkComponent;
+using tktest::TapiLine;
+using tktest::TapiRecorder;
+using namespace kvarsp;
+
+TEST_F(LinkComponent, TwoLinesShareOneStartAndTheLastCloseEndsTheLink) {
+  ASSERT_EQ(Open(0), 0);
+  ASSERT_EQ(Open(1), 0);
+  EXPECT_EQ(layer2.SentTypes(), (std::vector<uint8_t>{vnl::kStartReq, vnl::kRegisterReq, vnl::kGetLineInfoReq,
+                                                       vnl::kRegisterReq, vnl::kGetLineInfoReq}));
+  EXPECT_EQ(engine.RegisteredLines(), (std::vector<uint16_t>{10, 11}));
+  EXPECT_EQ(Open(0), LINEERR_RESOURCEUNAVAIL);  // already open
+
+  ASSERT_EQ(Close(0), 0);
+  EXPECT_TRUE(layer2.Connected());
+  ASSERT_EQ(Close(1), 0);
+  EXPECT_EQ(SentCount(vnl::kUnregisterReq), 2u);
+  EXPECT_EQ(SentCount(vnl::kEndReq), 1u);
+  EXPECT_EQ(SentCount(vnl::kEndResp), 1u);  // the exchange's VNL_END_IND was answered
+  EXPECT_FALSE(layer2.Connected());
+  EXPECT_EQ(client.session().StartCount(), 0);
+}
+
+TEST_F(LinkComponent, ARequestWithoutAnswerTimesOutOnTheScanAfter5000Ms) {
+  engine.Ignore(vnl::kRegisterReq, true);
+  auto open = OpenAsync(0);
+  ASSERT_TRUE(SentAtLeast(2));  // START, REGISTER
+  layer2.Tick(10);              // 5000 ms: not yet past the deadline
+  EXPECT_FALSE(Ready(open, 100ms));
+  layer2.Tick(1);
+  ASSERT_TRUE(Ready(open, 5s));
+  EXPECT_EQ(open.get(), LINEERR_OPERATIONFAILED);
+  EXPECT_TRUE(TraceHas("Timeout"));
+  // The failed open gave its link reference back: the link was ended.
+  EXPECT_EQ(SentCount(vnl::kEndReq), 1u);
+  EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(LinkComponent, AConfirmationAfterItsTimeOutIsIgnored) {
+  layer2.Hold(true);
+  auto connect = UiAsync(UIREQ_PBX_CONNECT, 0x30);
+  ASSERT_TRUE(SentAtLeast(1));
+  layer2.Tick(11);
+  ASSERT_TRUE(Ready(connect, 5s));
+  EXPECT_EQ(connect.get(), static_cast<uint32_t>(kvarsp::kStartTimeout));
+  EXPECT_FALSE(layer2.Connected());
+
+  layer2.Hold(false);  // the late VNL_START_CONF arrives now
+  layer2.WaitIdle();
+  EXPECT_TRUE(TraceHas("VNL_START_CONF"));
+  EXPECT_EQ(client.session().StartCount(), 0);
+  EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(LinkComponent, TheTurnLetsOneSynchronousOperationWaitAtATime) {
+  layer2.Hold(true);
+  auto first = OpenAsync(0);
+  ASSERT_TRUE(SentAtLeast(1));
+  auto second = OpenAsync(1);
+  // The second open waits for its turn instead of sending.
+  EXPECT_FALSE(Ready(second, 200ms));
+  EXPECT_EQ(layer2.Sent().size(), 1u);
+
+  layer2.Hold(false);
+  ASSERT_TRUE(Ready(first, 10s));
+  ASSERT_TRUE(Ready(second, 10s));
+  EXPECT_EQ(first.get(), 0);
+  EXPECT_EQ(second.get(), 0);
+  EXPECT_EQ(SentCount(vnl::kStartReq), 1u);
+  EXPECT_EQ(SentCount(vnl::kRegisterReq), 2u);
+  EXPECT_EQ(Close(0), 0);
+  EXPECT_EQ(Close(1), 0);
+}
+
+struct StartRefusal {
+  std::vector<uint8_t> details;
+  int code;
+};
+
+class StartRefusals : public LinkComponent, public ::testing::WithParamInterface<StartRefusal> {};
+
+TEST_P(StartRefusals, TheLastTellingDetailDecidesTheCode) {
+  engine.RefuseStart(GetParam().details);
+  EXPECT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), static_cast<uint32_t>(GetParam().code));
+  EXPECT_EQ(layer2.Connected(), GetParam().code == 0);
+  EXPECT_EQ(client.session().StartCount(), GetParam().code == 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LinkStart, StartRefusals,
+    ::testing::Values(StartRefusal{{0xC0}, 4}, StartRefusal{{0xC1}, 5}, StartRefusal{{0xC2}, 0},
+                      StartRefusal{{0xFF}, 7}, StartRefusal{{0x12}, 8}, StartRefusal{{0xC0, 0xC2}, 0},
+                      StartRefusal{{0xC2, 0xC1, 0x33}, 5}));
+
+TEST_F(LinkComponent, ALineOpenRefusedAtTheStartFailsAndSendsNothingMore) {
+  engine.RefuseStart({0xC0});
+  EXPECT_EQ(Open(0), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(layer2.SentTypes(), std::vector<uint8_t>{vnl::kStartReq});
+  EXPECT_TRUE(provider.calls().Lines().empty());
+  layer2.RefuseOpen(true);
+  EXPECT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), static_cast<uint32_t>(kvarsp::kStartOpenFailed));
+}
+
+TEST_F(LinkComponent, AnEndWithoutEndIndicationReturns32After5000Ms) {
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  engine.SetEndIndication(false);
+  auto end = UiAsync(UIREQ_PBX_DISCONNECT);
+  ASSERT_TRUE(tktest::waitUntil([&] { return TraceHas("Waiting for VNL_END_IND"); }));
+  clock.advance(4900);
+  EXPECT_FALSE(Ready(end, 200ms));
+  clock.advance(100);
+  ASSERT_TRUE(Ready(end, 5s));
+  EXPECT_EQ(end.get(), static_cast<uint32_t>(kvarsp::kEndIndMissing));
+  EXPECT_TRUE(TraceHas("Timeout VNL_END_IND"));
+  EXPECT_FALSE(layer2.Connected());
+  EXPECT_EQ(client.session().StartCount(), 0);
+}
+
+TEST_F(LinkComponent, ARegisterConfirmationForALineInformationRequestIsRejected) {
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  engine.Ignore(vnl::kGetLineInfoReq, true);
+  kvarsp::OpenLine* line = nullptr;
+  {
+    ScopedLock lock(&provider.lock());
+    kvarsp::OpenLine record;
+    record.htLine = TapiLine(0x200);
+    line = &provider.calls().AddLine(record);
+  }
+  auto info = std::async(std::launch::async, [&] {
+    ScopedLock lock(&provider.lock());
+    return client.GetLineInfo(*line, 10, lock);
+  });
+  ASSERT_TRUE(SentAtLeast(2));
+  const uint8_t refId = LastRefId();
+  layer2.Inject({vnl::kRegisterConf, refId, 0x00, 0x03, 0xD0, 0x01, 0x00});
+  ASSERT_TRUE(Ready(info, 5s)) << "no time-out needed";
+  EXPECT_EQ(info.get(), LINEERR_OPERATIONFAILED);
+  EXPECT_TRUE(TraceHas("MsgRefID and MsgType do not fit together (in VNL_REGISTER_CONF)"));
+  EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(LinkComponent, ARefusedRegistrationWithDetailB0CountsAsRegistered) {
+  engine.RefuseRegister({0xB0});
+  EXPECT_EQ(Open(0), 0);
+  engine.RefuseRegister({0x90});
+  EXPECT_EQ(Open(1), LINEERR_OPERATIONFAILED);
+  EXPECT_TRUE(TapiTraceHas("TSPI_lineOpen - Cannot register line"));
+  EXPECT_EQ(provider.calls().Lines().size(), 1u);
+  EXPECT_EQ(Close(0), 0);
+}
+
+TEST_F(LinkComponent, TheAddressListRefillsTheTablesWithCutAddresses) {
+  EXPECT_EQ(Ui(UIREQ_PBX_READ), static_cast<uint32_t>(kvarsp::kAddressListNotStarted));
+  EXPECT_TRUE(layer2.Sent().empty());
+
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
+  auto& tables = provider.config();
+  ASSERT_EQ(tables.lines.size(), 2u);
+  EXPECT_EQ(tables.lines[0].pbxLineId, 10);
+  EXPECT_EQ(tables.lines[0].address, u"20");
+  EXPECT_EQ(tables.lines[0].msnCount, 2);
+  EXPECT_FALSE(tables.lineId16Bit);
+  ASSERT_EQ(tables.msns.size(), 2u);
+  EXPECT_EQ(tables.msns[1].address, u"4712");
+}
+
+// An exchange that lists its lines with 16-bit IDs, one of them with an
+// address longer than the tables keep.
+class WideExchange : public LinkComponent {
+ protected:
+  static exchange::ExchangeConfig Config() {
+    exchange::ExchangeConfig config = Exchange();
+    config.lineList16 = true;
+    config.lines = {{300, "300", 0, ""}, {7, "7", 0, ""}};
+    config.msns = {{1, "4711", {300, 7}}, {2, "4712", {7}}};
+    return config;
+  }
+  WideExchange() : LinkComponent(Config()) {}
+};
+
+TEST_F(WideExchange, SixteenBitLineListsSwitchTheProviderToSixteenBitLineIds) {
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
+  auto& tables = provider.config();
+  EXPECT_TRUE(tables.lineId16Bit);
+  ASSERT_EQ(tables.lines.size(), 2u);
+  EXPECT_EQ(tables.lines[0].pbxLineId, 300);
+  EXPECT_EQ(tables.lines[0].address, u"300");
+  EXPECT_EQ(tables.lines[0].msnCount, 1);
+  EXPECT_EQ(tables.lines[1].msnCount, 2);
+  EXPECT_TRUE(TraceHas("TK -> PC:      Line-ID: 0x012c   Line-Address: \"300\""));
+  EXPECT_TRUE(TraceHas("TK -> PC:      MSN Index: 2   MSN: \"4712\""));
+}
+
+class LongAddressExchange : public LinkComponent {
+ protected:
+  static exchange::ExchangeConfig Config() {
+    exchange::ExchangeConfig config = Exchange();
+    config.lines = {{10, "1234567890123456789012345", 0, ""}, {11, "21", 0, ""}};
+    return config;
+  }
+  LongAddressExchange() : LinkComponent(Config()) {}
+};
+
+TEST_F(LongAddressExchange, AnAddressOf25BytesKeeps20AndTheNextLineIsReadWhole) {
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
+  auto& tables = provider.config();
+  ASSERT_EQ(tables.lines.size(), 2u);
+  EXPECT_EQ(tables.lines[0].address, u"12345678901234567890");
+  EXPECT_EQ(tables.lines[1].pbxLineId, 11);
+  EXPECT_EQ(tables.lines[1].address, u"21");
+}
+
+TEST_F(LinkComponent, ForwardingFromTheLineInformationIsKeptWithTheLine) {
+  ASSERT_TRUE(layer2.Command("forward", "10 busy 0301234").has_value());
+  ASSERT_EQ(Open(0), 0);
+  kvarsp::OpenLine* line = provider.calls().FindLineByDevice(0);
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->forwardMode, static_cast<uint32_t>(LINEFORWARDMODE_BUSY));
+  ASSERT_TRUE(line->forwardDestination.has_value());
+  EXPECT_EQ(*line->forwardDestination, u"0301234");
+  // Both addresses of the line heard of it.
+  ASSERT_TRUE(tktest::waitUntil([&] {
+    return TapiRecorder::Instance().Count(TapiLine(0x100), LINE_ADDRESSSTATE, 1) == 1;
+  }));
+  EXPECT_EQ(TapiRecorder::Instance().Count(TapiLine(0x100), LINE_ADDRESSSTATE, 0), 1u);
+  EXPECT_EQ(Close(0), 0);
+}
+
+TEST_F(LinkComponent, LinkLossTakesLinesOutOfServiceAndTheirCloseSendsNothing) {
+  ASSERT_EQ(Open(0), 0);
+  ASSERT_EQ(Open(1), 0);
+  layer2.LoseLink();
+  EXPECT_FALSE(layer2.Connected());
+  EXPECT_EQ(client.session().StartCount(), 0);
+  for (DWORD device : {0u, 1u}) {
+    const HTAPILINE htLine = TapiLine(0x100 + device);
+    ASSERT_TRUE(tktest::waitUntil([&] { return TapiRecorder::Instance().Count(htLine, LINE_CLOSE, 0) == 1; }));
+    EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_DISCONNECTED), 1u);
+    EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE), 1u);
+  }
+  const size_t sent = layer2.Sent().size();
+  EXPECT_EQ(Close(0), 0);
+  EXPECT_EQ(Close(1), 0);
+  EXPECT_EQ(layer2.Sent().size(), sent);
+
+  // The next open starts the link again.
+  ASSERT_EQ(Open(0), 0);
+  EXPECT_EQ(SentCount(vnl::kStartReq), 2u);
+  EXPECT_EQ(Close(0), 0);
+}
+
+TEST_F(LinkComponent, LinkLossEndsAWaitingOperationWith99OnTheNextScan) {
+  layer2.Hold(true);
+  auto connect = UiAsync(UIREQ_PBX_CONNECT, 0x30);
+  ASSERT_TRUE(SentAtLeast(1));
+  layer2.LoseLink();
+  layer2.Tick(1);
+  ASSERT_TRUE(Ready(connect, 5s));
+  EXPECT_EQ(connect.get(), static_cast<uint32_t>(kvarsp::kLinkDownWhileWaiting));
+  EXPECT_TRUE(TraceHas("Layer 2 disconnected"));
+  layer2.Discard();
+}
+
+}  // namespace
