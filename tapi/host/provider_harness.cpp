@@ -34,6 +34,7 @@ ProviderHarness::~ProviderHarness() {
   if (active) {
     report({"the harness ends while the provider is still initialised (TSPI_providerShutdown missing)"});
     // Its threads may still run: keep the code loaded.
+    module_.keepLoaded();
   } else {
     module_.unload();
   }
@@ -165,7 +166,13 @@ void ProviderHarness::record(CallbackRecord r) {
   std::lock_guard lock(m_);
   r.sequence = records_.size() + 1;
   records_.push_back(r);
+  if (listener_) listener_(records_.back());
   changed_.notify_all();
+}
+
+void ProviderHarness::setRecordListener(RecordListener listener) {
+  std::lock_guard lock(m_);
+  listener_ = std::move(listener);
 }
 
 void ProviderHarness::report(const ContractChecker::Violations& v) {

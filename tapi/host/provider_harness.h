@@ -94,6 +94,12 @@ class ProviderHarness {
 
   std::vector<std::string> violations() const;
 
+  // Called with every record as it is stored, in order of arrival, on the
+  // thread of the provider's callback and with the harness's lock held (so
+  // it must not call back into the harness).
+  using RecordListener = std::function<void(const CallbackRecord&)>;
+  void setRecordListener(RecordListener listener);
+
  private:
   class CallScope {
    public:
@@ -126,6 +132,7 @@ class ProviderHarness {
   ContractChecker checker_;
   std::vector<CallbackRecord> records_;
   std::vector<std::string> violations_;
+  RecordListener listener_;
   DRV_REQUESTID nextRequestId_ = 1;
   uintptr_t nextHtCall_ = 0x10000;
 };

@@ -16,6 +16,9 @@ class ProviderModule {
   // Loads the plug-in (a path, or a module name resolved like any other).
   bool load(const std::string& path);
   void unload();
+  // Forgets the module without unloading it, for code that may still run
+  // (a provider's threads): it stays loaded for the rest of the process.
+  void keepLoaded() { module_ = nullptr; }
   bool loaded() const { return module_ != nullptr; }
   const std::string& error() const { return error_; }
 

@@ -1,0 +1,42 @@
+#include "tapi/host/host_event.h"
+
+#include <cstdio>
+
+#include "tapi/host/line_message_names.h"
+
+namespace tapihost {
+
+HostEvent hostEventFrom(const CallbackRecord& record, std::optional<uint32_t> deviceId) {
+  HostEvent e;
+  e.kind = record.kind;
+  e.requestId = record.requestId;
+  e.result = record.result;
+  e.htLine = record.htLine;
+  e.htCall = record.htCall;
+  e.msg = record.msg;
+  e.param1 = record.param1;
+  e.param2 = record.param2;
+  e.param3 = record.param3;
+  e.newHtCall = record.newHtCall;
+  e.deviceId = deviceId;
+  e.name = record.kind == HostEvent::Kind::Completion ? std::string("ASYNC_COMPLETION") : lineMessageText(record.msg);
+  return e;
+}
+
+std::string describe(const HostEvent& e) {
+  char buf[256];
+  if (e.kind == HostEvent::Kind::Completion) {
+    std::snprintf(buf, sizeof buf, "#%llu ASYNC_COMPLETION request %u result 0x%x",
+                  static_cast<unsigned long long>(e.sequence), e.requestId, static_cast<DWORD>(e.result));
+    return buf;
+  }
+  char device[24] = "-";
+  if (e.deviceId) std::snprintf(device, sizeof device, "%u", *e.deviceId);
+  std::snprintf(buf, sizeof buf, "#%llu %s line %s htCall %p (0x%zx, 0x%zx, 0x%zx)",
+                static_cast<unsigned long long>(e.sequence), e.name.c_str(), device,
+                static_cast<const void*>(e.htCall), static_cast<size_t>(e.param1), static_cast<size_t>(e.param2),
+                static_cast<size_t>(e.param3));
+  return buf;
+}
+
+}  // namespace tapihost

@@ -1,0 +1,50 @@
+#pragma once
+// One completion or event as the telephony host hands it to a program: what
+// the provider reported, with the host's line device ID already resolved
+// from the htLine it carries, and the message's name for printing.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tapi/host/callback_record.h"
+#include "tapi/tapi_types.h"
+
+namespace tapihost {
+
+struct HostEvent {
+  using Kind = CallbackRecord::Kind;
+
+  Kind kind = Kind::Completion;
+  uint64_t sequence = 0;  // order of arrival at the host, from 1
+
+  // Completion
+  DRV_REQUESTID requestId = 0;
+  LONG result = 0;
+
+  // LineEvent, LineCreate
+  HTAPILINE htLine = nullptr;
+  HTAPICALL htCall = nullptr;
+  DWORD msg = 0;
+  DWORD_PTR param1 = 0;
+  DWORD_PTR param2 = 0;
+  DWORD_PTR param3 = 0;
+  // LINE_NEWCALL: the htCall the host gave the new call.
+  HTAPICALL newHtCall = nullptr;
+
+  // The line device the event belongs to: the one opened with htLine, or,
+  // for LINE_CREATE, the device ID the host gave the new device once it
+  // has been created. Empty when there is none (yet).
+  std::optional<uint32_t> deviceId;
+
+  // "ASYNC_COMPLETION" for completions, else the message's name
+  // ("LINE_CALLSTATE"), or "message <number>" for an unknown one.
+  std::string name;
+};
+
+// The event for a callback the provider made; the sequence is left to the log.
+HostEvent hostEventFrom(const CallbackRecord& record, std::optional<uint32_t> deviceId);
+
+// One line of text for logs and program output.
+std::string describe(const HostEvent& event);
+
+}  // namespace tapihost

@@ -1,0 +1,162 @@
+#include "tapi/host/event_log.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/fake_clock.h"
+#include "tapi/tapi.h"
+#include "tests/support/wait_until.h"
+
+namespace {
+
+using tapihost::EventLog;
+using tapihost::HostEvent;
+
+HostEvent LineEvent(DWORD msg, DWORD_PTR param1 = 0) {
+  HostEvent e;
+  e.kind = HostEvent::Kind::LineEvent;
+  e.msg = msg;
+  e.param1 = param1;
+  return e;
+}
+
+HostEvent Completion(DRV_REQUESTID id, LONG result) {
+  HostEvent e;
+  e.kind = HostEvent::Kind::Completion;
+  e.requestId = id;
+  e.result = result;
+  return e;
+}
+
+auto IsMsg(DWORD msg) {
+  return [msg](const HostEvent& e) { return e.kind == HostEvent::Kind::LineEvent && e.msg == msg; };
+}
+
+TEST(EventLog, EachReaderSeesEveryEventOnceInOrderOfArrival) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  EXPECT_EQ(log.append(LineEvent(LINE_CALLSTATE, 1)), 1u);
+  EXPECT_EQ(log.append(LineEvent(LINE_CALLSTATE, 2)), 2u);
+
+  size_t a = 0, b = 0;
+  auto first = log.since(a);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first[0].param1, 1u);
+  EXPECT_EQ(first[1].sequence, 2u);
+  EXPECT_TRUE(log.since(a).empty());
+
+  log.append(LineEvent(LINE_CLOSE));
+  auto next = log.since(a);
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].msg, LINE_CLOSE);
+  // Another reader is not disturbed by the first.
+  EXPECT_EQ(log.since(b).size(), 3u);
+}
+
+TEST(EventLog, WaitFindsAnEventThatArrivedBeforeTheWaitAndMovesPastIt) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  log.append(LineEvent(LINE_LINEDEVSTATE));
+  log.append(LineEvent(LINE_CALLSTATE, 1));
+  log.append(LineEvent(LINE_CALLSTATE, 2));
+
+  size_t cursor = 0;
+  auto found = log.waitFor(cursor, IsMsg(LINE_CALLSTATE), 0);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->sequence, 2u);
+  EXPECT_EQ(cursor, 2u);
+  // The next wait starts after the match, not at the beginning.
+  found = log.waitFor(cursor, IsMsg(LINE_CALLSTATE), 0);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->param1, 2u);
+  EXPECT_EQ(cursor, 3u);
+  EXPECT_FALSE(log.waitFor(cursor, IsMsg(LINE_CALLSTATE), 0));
+  EXPECT_EQ(cursor, 3u);
+}
+
+TEST(EventLog, TheTimeOutIsMeasuredOnTheInjectedClock) {
+  platform::FakeClock clock(0xFFFFF000);  // the deadline lies beyond the tick's wrap
+  EventLog log(clock);
+  log.append(LineEvent(LINE_LINEDEVSTATE));
+
+  std::atomic<int> looks{0};
+  std::atomic<bool> done{false};
+  std::optional<HostEvent> result;
+  size_t cursor = 0;
+  std::thread waiter([&] {
+    result = log.waitFor(
+        cursor,
+        [&](const HostEvent&) {
+          ++looks;
+          return false;
+        },
+        5000);
+    done = true;
+  });
+  // The waiter has looked at the event that was there before it started.
+  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 1; }));
+
+  clock.advance(4999);
+  log.append(LineEvent(LINE_CLOSE));
+  // It looked at the new event at 4999 ms and went on waiting.
+  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 2; }));
+  EXPECT_FALSE(done.load());
+
+  clock.advance(1);
+  ASSERT_TRUE(tktest::waitUntil([&] { return done.load(); }));
+  waiter.join();
+  EXPECT_FALSE(result);
+  EXPECT_EQ(cursor, 0u);  // a time-out consumes nothing
+  EXPECT_EQ(looks.load(), 2);
+}
+
+TEST(EventLog, AWaiterWakesForAnEventFromAnotherThread) {
+  EventLog log;  // the real clock, with a generous deadline
+  size_t cursor = 0;
+  std::thread provider([&] {
+    log.append(LineEvent(LINE_LINEDEVSTATE));
+    log.append(Completion(7, 0));
+  });
+  auto found = log.waitFor(
+      cursor, [](const HostEvent& e) { return e.kind == HostEvent::Kind::Completion; }, 10000);
+  provider.join();
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->requestId, 7u);
+  EXPECT_EQ(cursor, 2u);
+}
+
+TEST(EventLog, HousekeepingRunsBeforeTheEventsItCouldHaveSeenAreLookedAt) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  uint64_t created = log.append(LineEvent(LINE_CREATE));
+  int rounds = 0;
+  auto housekeeping = [&] {
+    ++rounds;
+    log.update(created, [](HostEvent& e) { e.deviceId = 2; });
+  };
+  size_t cursor = 0;
+  auto found = log.waitFor(cursor, IsMsg(LINE_CREATE), 0, housekeeping);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->deviceId, 2u);
+  EXPECT_EQ(rounds, 1);
+
+  size_t reader = 0;
+  auto events = log.since(reader, housekeeping);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(rounds, 2);
+  EXPECT_FALSE(log.update(99, [](HostEvent&) {}));
+}
+
+TEST(EventLog, WaitCompletionLooksAtEveryEventWhateverTheCursors) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  log.append(Completion(3, LINEERR_OPERATIONFAILED));
+  log.append(Completion(4, 0));
+  EXPECT_EQ(log.waitCompletion(3, 0), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(log.waitCompletion(4, 0), 0);
+  EXPECT_EQ(log.waitCompletion(5, 0), std::nullopt);
+}
+
+}  // namespace
