@@ -80,7 +80,9 @@ class ProviderLink : public ::testing::Test {
     initialised = true;
   }
   void TearDown() override {
-    if (initialised) EXPECT_EQ(harness.shutdown(kVersion, kProviderId), 0);
+    if (initialised) {
+      EXPECT_EQ(harness.shutdown(kVersion, kProviderId), 0);
+    }
     // No control process may outlive its test.
     for (int i = 0; i < 5; ++i) {
       platform::WindowHandle control = platform::findWindow(kControlClass);
@@ -96,7 +98,9 @@ class ProviderLink : public ::testing::Test {
     HDRVLINE hdLine = nullptr;
     LONG rc = TSPI_CALL(harness, TSPI_lineOpen, deviceId, TapiLine(deviceId), &hdLine, kVersion,
                         tapihost::ProviderHarness::lineEventCallback());
-    if (rc == 0) EXPECT_EQ(hdLine, reinterpret_cast<HDRVLINE>(TapiLine(deviceId)));
+    if (rc == 0) {
+      EXPECT_EQ(hdLine, reinterpret_cast<HDRVLINE>(TapiLine(deviceId)));
+    }
     return rc;
   }
   LONG Close(DWORD deviceId) {
