@@ -251,6 +251,12 @@ TEST_F(LinkComponent, LinkLossTakesLinesOutOfServiceAndTheirCloseSendsNothing) {
     ASSERT_TRUE(tktest::waitUntil([&] { return TapiRecorder::Instance().Count(htLine, LINE_CLOSE, 0) == 1; }));
     EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_DISCONNECTED), 1u);
     EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE), 1u);
+    // Until TAPI closes it, the line reports itself out of service.
+    LINEDEVSTATUS status{};
+    status.dwTotalSize = sizeof status;
+    ASSERT_EQ(provider.GetLineDevStatus(reinterpret_cast<HDRVLINE>(htLine), &status), 0);
+    EXPECT_EQ(status.dwDevStatusFlags, 0u);
+    EXPECT_EQ(status.dwLineFeatures, 0xC0u);  // opened with version 0x20000
   }
   const size_t sent = layer2.Sent().size();
   EXPECT_EQ(Close(0), 0);
