@@ -94,7 +94,12 @@ int Layer2Binding::Unload() {
   if (loadCount_ == 0) return 0;
   if (--loadCount_ > 0) return 0;
   stopEvent_->set();
-  if (!thread_->join()) traceTapi("VNL Layer 2 Interface Thread kann nicht beendet werden");
+  // The thread takes the link lock to read received blocks, so it is waited
+  // for with the link lock handed back.
+  lock.Unlock();
+  const bool ended = thread_->join();
+  lock.Lock();
+  if (!ended) traceTapi("VNL Layer 2 Interface Thread kann nicht beendet werden");
   Release();
   return 0;
 }

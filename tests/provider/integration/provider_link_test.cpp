@@ -175,6 +175,8 @@ TEST_F(ProviderLink, ALostConnectionClosesTheLinesAndTheNextOpenStartsAgain) {
   ASSERT_EQ(Open(0), 0);
   ASSERT_EQ(Open(1), 0);
   ASSERT_TRUE(WaitSeen("vnl-rx VNL_GETLINEINFO_REQ", 2));
+  const uint32_t controlPid = platform::windowProcessId(platform::findWindow(kControlClass));
+  ASSERT_NE(controlPid, 0u);
   ASSERT_EQ(tksim.Command("drop").rfind("ok", 0), 0u);
   for (DWORD device : {0u, 1u}) {
     EXPECT_TRUE(LineEventSeen(device, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE));
@@ -182,6 +184,9 @@ TEST_F(ProviderLink, ALostConnectionClosesTheLinesAndTheNextOpenStartsAgain) {
   }
   EXPECT_EQ(Close(0), 0);
   EXPECT_EQ(Close(1), 0);
+  // The control process of the lost link ends by itself; the next open
+  // starts a new one.
+  ASSERT_TRUE(platform::waitForProcessExit(controlPid, 10000));
 
   // The closes sent nothing: the next thing the exchange hears is a new start.
   ASSERT_EQ(Open(0), 0);
