@@ -8,16 +8,9 @@ namespace tapihost {
 
 HostEvent hostEventFrom(const CallbackRecord& record, std::optional<uint32_t> deviceId) {
   HostEvent e;
-  e.kind = record.kind;
-  e.requestId = record.requestId;
-  e.result = record.result;
-  e.htLine = record.htLine;
-  e.htCall = record.htCall;
-  e.msg = record.msg;
-  e.param1 = record.param1;
-  e.param2 = record.param2;
-  e.param3 = record.param3;
-  e.newHtCall = record.newHtCall;
+  static_cast<CallbackRecord&>(e) = record;
+  e.sequence = 0;
+  e.threadId = 0;
   e.deviceId = deviceId;
   e.name = record.kind == HostEvent::Kind::Completion ? std::string("ASYNC_COMPLETION") : lineMessageText(record.msg);
   return e;

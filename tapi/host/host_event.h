@@ -11,26 +11,9 @@
 
 namespace tapihost {
 
-struct HostEvent {
-  using Kind = CallbackRecord::Kind;
-
-  Kind kind = Kind::Completion;
-  uint64_t sequence = 0;  // order of arrival at the host, from 1
-
-  // Completion
-  DRV_REQUESTID requestId = 0;
-  LONG result = 0;
-
-  // LineEvent, LineCreate
-  HTAPILINE htLine = nullptr;
-  HTAPICALL htCall = nullptr;
-  DWORD msg = 0;
-  DWORD_PTR param1 = 0;
-  DWORD_PTR param2 = 0;
-  DWORD_PTR param3 = 0;
-  // LINE_NEWCALL: the htCall the host gave the new call.
-  HTAPICALL newHtCall = nullptr;
-
+// The provider's callback as recorded, with the host's additions. The
+// sequence is the order of arrival at the host, from 1.
+struct HostEvent : CallbackRecord {
   // The line device the event belongs to: the one opened with htLine, or,
   // for LINE_CREATE, the device ID the host gave the new device once it
   // has been created. Empty when there is none (yet).
