@@ -157,16 +157,13 @@ class LinkComponent : public ::testing::Test {
   static bool Ready(std::future<T>& f, std::chrono::milliseconds within = std::chrono::milliseconds(0)) {
     return f.wait_for(within) == std::future_status::ready;
   }
-  bool TraceHas(const std::string& text) {
-    for (const std::string& record : trace.Vnl())
+  static bool AnyHas(const std::vector<std::string>& records, const std::string& text) {
+    for (const std::string& record : records)
       if (record.find(text) != std::string::npos) return true;
     return false;
   }
-  bool TapiTraceHas(const std::string& text) {
-    for (const std::string& record : trace.Tapi())
-      if (record.find(text) != std::string::npos) return true;
-    return false;
-  }
+  bool TraceHas(const std::string& text) { return AnyHas(trace.Vnl(), text); }
+  bool TapiTraceHas(const std::string& text) { return AnyHas(trace.Tapi(), text); }
 
   vnltest::TraceRecorder trace;
   platform::FakeClock clock{1000};
