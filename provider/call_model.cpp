@@ -166,11 +166,29 @@ std::vector<TspCall*> CallModel::CallsOfLine(const OpenLine& line) {
 }
 
 void CallModel::DeleteCall(TspCall* call) {
-  calls_.remove_if([&](const auto& c) { return c.get() == call; });
+  calls_.remove_if([&](const auto& c) {
+    if (c.get() != call) return false;
+    if (callDeleted_) callDeleted_(call);
+    return true;
+  });
 }
 
 void CallModel::DeleteCallsOfLine(const OpenLine& line) {
-  calls_.remove_if([&](const auto& c) { return c->line == line.htLine; });
+  calls_.remove_if([&](const auto& c) {
+    if (c->line != line.htLine) return false;
+    if (callDeleted_) callDeleted_(c.get());
+    return true;
+  });
+}
+
+void CallModel::CloseCallByExchange(TspCall& call) {
+  if (!call.bound) {
+    DeleteCall(&call);
+    return;
+  }
+  SetCallState(call, LINECALLSTATE_IDLE, 0);
+  call.pbxCallIdValid = false;
+  call.pbxCallId = 0;
 }
 
 void CallModel::CloseCallsOfLine(const OpenLine& line) {
@@ -266,6 +284,49 @@ void CallModel::SetPartyId(TspCall& call, PartyRole role, uint32_t flags, std::o
 
 void CallModel::SetBlob(TspCall& call, CallBlob which, std::vector<uint8_t> bytes, bool notify) {
   SetNotifying(call, call.blobs[static_cast<size_t>(which)], std::move(bytes), CallInfoStateBit(which), notify);
+}
+
+// --- Ring repetition ----------------------------------------------------------
+
+namespace {
+bool Rings(const TspCall& call) {
+  return call.callState == LINECALLSTATE_OFFERING || call.callState == LINECALLSTATE_ACCEPTED;
+}
+// After a long stall (a suspended machine, say) the missed rings are not all
+// caught up: a few are sent and the timer starts afresh from now.
+constexpr uint32_t kMaxRingsPerTick = 16;
+}  // namespace
+
+void CallModel::StartRinging(TspCall& call) {
+  const OpenLine* line = FindLine(reinterpret_cast<HDRVLINE>(call.line));
+  SendLineEvent(line, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 1, call.ringCount);
+  ++call.ringCount;
+  call.ringTimer.Start(clock_, kRingIntervalMs);
+}
+
+uint32_t CallModel::RepeatRinging(TspCall& call) {
+  const uint32_t now = clock_.tickCount();
+  uint32_t rings = 0;
+  const OpenLine* line = FindLine(reinterpret_cast<HDRVLINE>(call.line));
+  // The next interval starts where the last one ended, so the elapsed time
+  // since that start shrinks by one interval per ring and the loop ends,
+  // also across a wrap of the tick count.
+  while (Rings(call) && call.ringTimer.HasExpired(now)) {
+    if (rings == kMaxRingsPerTick) {
+      call.ringTimer.Start(now, kRingIntervalMs);
+      break;
+    }
+    SendLineEvent(line, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 1, call.ringCount);
+    ++call.ringCount;
+    ++rings;
+    call.ringTimer.Start(call.ringTimer.EndTick(), kRingIntervalMs);
+  }
+  return rings;
+}
+
+void CallModel::Complete(const OpenLine* line, DRV_REQUESTID requestId, LONG result) {
+  if (requestId == 0) return;
+  events_.QueueCompletion(line ? line->htLine : nullptr, requestId, result);
 }
 
 // --- Events -----------------------------------------------------------------

@@ -41,6 +41,8 @@ struct CallCounts {
 // Duration of the setup watch: a call still being set up after this long is
 // dropped at the exchange.
 constexpr uint32_t kSetupWatchMs = 180000;
+// An offered call rings again this often.
+constexpr uint32_t kRingIntervalMs = 4000;
 
 class CallModel {
  public:
@@ -88,6 +90,14 @@ class CallModel {
 
   void DeleteCall(TspCall* call);
   void DeleteCallsOfLine(const OpenLine& line);
+  // Called for every call object just before it is freed (the pending
+  // requests forget their pointer to it).
+  void SetCallDeletedHook(std::function<void(const TspCall*)> hook) { callDeleted_ = std::move(hook); }
+
+  // The exchange ended the call (or the provider gave it up as if it had):
+  // a bound call goes IDLE (mode 0) and forgets its PBX call ID; an unbound
+  // call, which TAPI has already closed, is deleted.
+  void CloseCallByExchange(TspCall& call);
   // Closing a line: every call not yet IDLE (or without state) goes IDLE, then all are deleted.
   void CloseCallsOfLine(const OpenLine& line);
 
@@ -107,6 +117,19 @@ class CallModel {
   void SetPartyId(TspCall& call, PartyRole role, uint32_t flags, std::optional<std::u16string_view> number,
                   std::optional<std::u16string_view> name, bool notify);
   void SetBlob(TspCall& call, CallBlob which, std::vector<uint8_t> bytes, bool notify);
+
+  // --- Ring repetition ----------------------------------------------------
+  // Reports LINEDEVSTATE_RINGING (ring mode 1, the current ring count),
+  // counts the ring and starts the ring timer with kRingIntervalMs.
+  void StartRinging(TspCall& call);
+  // The tick's duty for one call: while the call is OFFERING or ACCEPTED and
+  // its running ring timer has expired, ring again and move the timer's end
+  // on by kRingIntervalMs, as often as intervals were missed. Returns the
+  // number of rings sent.
+  uint32_t RepeatRinging(TspCall& call);
+
+  // Queues the completion of a TAPI request on the line; request ID 0 completes nothing.
+  void Complete(const OpenLine* line, DRV_REQUESTID requestId, LONG result);
 
   // --- Line forwarding ----------------------------------------------------
   // Stores the line's forwarding (mode 0: none, which clears country code and
@@ -139,6 +162,7 @@ class CallModel {
   std::list<std::unique_ptr<OpenLine>> lines_;  // newest first
   std::list<std::unique_ptr<TspCall>> calls_;   // newest first
   uintptr_t nextCallHandle_ = 1;                // 1, 5, 9, ...
+  std::function<void(const TspCall*)> callDeleted_;
 };
 
 }  // namespace kvarsp

@@ -5,14 +5,17 @@
 // line's pending requests. The provider's TSPI operations go through this
 // interface only, so that tests can put a double in its place.
 #include <cstdint>
+#include <string_view>
 
 #include "tapi/tapi_types.h"
+#include "tapi/tspi.h"
 
 class ScopedLock;
 
 namespace kvarsp {
 
 struct OpenLine;
+struct TspCall;
 
 // Status codes of a failed load.
 constexpr uint32_t kLinkLoadThreadFailed = 28;   // events or the link interface thread
@@ -46,6 +49,30 @@ class LinkInterface {
   virtual LONG UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) = 0;
   // On success the line's forwarding is set from the exchange's answer.
   virtual LONG GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) = 0;
+
+  // --- Call requests ------------------------------------------------------
+  // Each sends its request to the exchange and registers the pending
+  // transaction under TAPI's request ID; its confirmation, its time-out or
+  // the line's close completes the request later. Returns 0, or
+  // LINEERR_OPERATIONFAILED when the request could not be sent, or the
+  // registration's code. Under the provider lock.
+  //
+  // VNL_CALLESTABLISH_REQ for a call the provider just created; the
+  // confirmation binds it to TAPI's htCall, a refusal or time-out deletes it.
+  virtual LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+                        uint8_t callOptions) = 0;
+  // VNL_DIAL_REQ with the filtered digits; `dialString` is the caller's
+  // unfiltered text, kept with the request.
+  virtual LONG Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+                    std::u16string_view dialString) = 0;
+  virtual LONG Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) = 0;
+  // VNL_DISCONNECT_REQ for the call's own CALL_ID.
+  virtual LONG Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) = 0;
+  // A call that stands for two exchange calls (a conference root): the
+  // first CALL_ID is disconnected, then the second; the request completes
+  // after the second confirmation.
+  virtual LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+                       uint16_t secondCallId) = 0;
 
   // Line close: every pending request of the line is aborted (asynchronous
   // TAPI requests complete with LINEERR_OPERATIONFAILED) and the line's

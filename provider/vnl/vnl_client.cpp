@@ -17,6 +17,14 @@ void VnlClient::Attach(Provider& provider) {
   session_ = std::make_unique<LinkSession>(layer2_, sender_, txns_, provider.config(), provider.calls(), clock_,
                                            sleep_);
   session_->RegisterHandlers(dispatcher_);
+  callRequests_ = std::make_unique<CallRequests>(sender_, txns_, provider.calls(), [this] { return LineId16(); });
+  callRequests_->RegisterHandlers(dispatcher_);
+  supervision_ = std::make_unique<CallSupervision>(provider.calls(), *callRequests_);
+  indications_ = std::make_unique<IndicationHandlers>(sender_, provider.calls(),
+                                                      [&provider] { return provider.permanentProviderId(); });
+  indications_->RegisterHandlers(dispatcher_);
+  // Pending requests must not keep pointers to calls that are gone.
+  provider.calls().SetCallDeletedHook([this](const TspCall* call) { txns_.ForgetCall(call); });
   layer2_.Attach(provider.lock(), *this);
 }
 
@@ -48,8 +56,32 @@ LONG VnlClient::GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& prov
 
 void VnlClient::AbortLineRequests(OpenLine& line) { txns_.vVnlTxnAbortLine(&line); }
 
+LONG VnlClient::MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+                         uint8_t callOptions) {
+  return callRequests_->MakeCall(requestId, line, call, digits, callOptions);
+}
+
+LONG VnlClient::Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+                     std::u16string_view dialString) {
+  return callRequests_->Dial(requestId, line, call, digits, dialString);
+}
+
+LONG VnlClient::Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) {
+  return callRequests_->Answer(requestId, line, call, callOptions);
+}
+
+LONG VnlClient::Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) {
+  return callRequests_->Drop(requestId, line, call);
+}
+
+LONG VnlClient::DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+                        uint16_t secondCallId) {
+  return callRequests_->DropTwo(requestId, line, call, firstCallId, secondCallId);
+}
+
 void VnlClient::OnLayer2Tick() {
   txns_.vVnlTxnScan([this] { return layer2_.LinkUp(); });
+  if (supervision_) supervision_->OnTick();
 }
 
 void VnlClient::OnLayer2Message(const uint8_t* bytes, size_t count) {

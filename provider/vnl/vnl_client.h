@@ -10,6 +10,9 @@
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "provider/link_interface.h"
+#include "provider/vnl/call_requests.h"
+#include "provider/vnl/call_supervision.h"
+#include "provider/vnl/indication_handlers.h"
 #include "provider/vnl/layer2.h"
 #include "provider/vnl/link_session.h"
 #include "provider/vnl/pending_requests.h"
@@ -44,6 +47,14 @@ class VnlClient : public LinkInterface, public Layer2Events {
   LONG UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) override;
   LONG GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) override;
   void AbortLineRequests(OpenLine& line) override;
+  LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+                uint8_t callOptions) override;
+  LONG Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+            std::u16string_view dialString) override;
+  LONG Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) override;
+  LONG Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) override;
+  LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+               uint16_t secondCallId) override;
 
   // Layer2Events
   void OnLayer2Tick() override;
@@ -54,6 +65,7 @@ class VnlClient : public LinkInterface, public Layer2Events {
   VnlSender& sender() { return sender_; }
   VnlDispatcher& dispatcher() { return dispatcher_; }
   LinkSession& session() { return *session_; }
+  CallRequests& callRequests() { return *callRequests_; }
 
  private:
   bool LineId16() const;
@@ -67,6 +79,9 @@ class VnlClient : public LinkInterface, public Layer2Events {
   VnlDispatcher dispatcher_;
   PendingRequests txns_;
   std::unique_ptr<LinkSession> session_;
+  std::unique_ptr<CallRequests> callRequests_;
+  std::unique_ptr<CallSupervision> supervision_;
+  std::unique_ptr<IndicationHandlers> indications_;
 };
 
 }  // namespace kvarsp

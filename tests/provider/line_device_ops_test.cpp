@@ -13,6 +13,7 @@
 #include "provider/line_device_structs.h"
 #include "provider/provider.h"
 #include "provider/trace.h"
+#include "tests/provider/fake_link.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -26,21 +27,7 @@ constexpr DWORD kBase = 100;  // device IDs 100 (line 10) and 101 (line 11)
 constexpr DWORD kThreeMsns = 100, kNoMsn = 101, kNotInUse = 102;
 
 // A link that always succeeds; these operations never use it.
-class AlwaysSucceeds : public kvarsp::LinkInterface {
- public:
-  int Load(uint32_t* status) override {
-    *status = 0;
-    return 0;
-  }
-  int Unload() override { return 0; }
-  int LinkStart(uint8_t, ScopedLock&) override { return 0; }
-  int LinkEnd(ScopedLock&) override { return 0; }
-  int GetAddressList(ScopedLock&) override { return 0; }
-  LONG RegisterLine(uint16_t, ScopedLock&) override { return 0; }
-  LONG UnregisterLine(uint16_t, ScopedLock&) override { return 0; }
-  LONG GetLineInfo(OpenLine&, uint16_t, ScopedLock&) override { return 0; }
-  void AbortLineRequests(OpenLine&) override {}
-};
+using AlwaysSucceeds = kvarsp_test::FakeLink;
 
 class TraceCapture : public kvarsp::TraceSink {
  public:

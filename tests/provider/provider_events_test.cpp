@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "provider/provider.h"
+#include "tests/provider/fake_link.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -15,21 +16,13 @@ using kvarsp::OpenLine;
 using kvarsp::Provider;
 using kvarsp::TspCall;
 
-// A link that always binds; the link operations are not used here.
-class AlwaysBinds : public kvarsp::LinkInterface {
- public:
-  int Load(uint32_t* status) override {
-    *status = 0;
-    return 0;
+// A link that always binds; the link operations fail and are not used here.
+struct AlwaysBinds : kvarsp_test::FakeLink {
+  AlwaysBinds() {
+    linkStartResult = 1;
+    addressListResult = 20;
+    registerResult = unregisterResult = lineInfoResult = LINEERR_OPERATIONFAILED;
   }
-  int Unload() override { return 0; }
-  int LinkStart(uint8_t, ScopedLock&) override { return 1; }
-  int LinkEnd(ScopedLock&) override { return 0; }
-  int GetAddressList(ScopedLock&) override { return 20; }
-  LONG RegisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  LONG UnregisterLine(uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  LONG GetLineInfo(OpenLine&, uint16_t, ScopedLock&) override { return LINEERR_OPERATIONFAILED; }
-  void AbortLineRequests(OpenLine&) override {}
 };
 
 struct Seen {

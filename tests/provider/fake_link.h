@@ -1,0 +1,77 @@
+#pragma once
+// A LinkInterface double for provider tests that do not need an exchange:
+// the link operations return the results set here, and the call requests
+// are recorded (with a result to return) so tests can see what the provider
+// asked the exchange for.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/sync.h"
+#include "provider/link_interface.h"
+#include "provider/open_line.h"
+#include "provider/tsp_call.h"
+
+namespace kvarsp_test {
+
+class FakeLink : public kvarsp::LinkInterface {
+ public:
+  struct CallRequest {
+    std::string what;  // "make", "dial", "answer", "drop", "drop-two"
+    DRV_REQUESTID requestId = 0;
+    kvarsp::TspCall* call = nullptr;
+    std::u16string digits;
+    std::u16string dialString;
+    uint8_t callOptions = 0;
+    uint16_t firstCallId = 0;
+    uint16_t secondCallId = 0;
+  };
+
+  int linkStartResult = 0;
+  int addressListResult = 0;
+  LONG registerResult = 0;
+  LONG unregisterResult = 0;
+  LONG lineInfoResult = 0;
+  LONG callRequestResult = 0;  // what every call request returns
+  std::vector<CallRequest> callRequests;
+
+  int Load(uint32_t* status) override {
+    *status = 0;
+    return 0;
+  }
+  int Unload() override { return 0; }
+  int LinkStart(uint8_t, ScopedLock&) override { return linkStartResult; }
+  int LinkEnd(ScopedLock&) override { return 0; }
+  int GetAddressList(ScopedLock&) override { return addressListResult; }
+  LONG RegisterLine(uint16_t, ScopedLock&) override { return registerResult; }
+  LONG UnregisterLine(uint16_t, ScopedLock&) override { return unregisterResult; }
+  LONG GetLineInfo(kvarsp::OpenLine&, uint16_t, ScopedLock&) override { return lineInfoResult; }
+  void AbortLineRequests(kvarsp::OpenLine&) override {}
+
+  LONG MakeCall(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, std::u16string_view digits,
+                uint8_t callOptions) override {
+    return Record({"make", requestId, &call, std::u16string(digits), {}, callOptions, 0, 0});
+  }
+  LONG Dial(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, std::u16string_view digits,
+            std::u16string_view dialString) override {
+    return Record({"dial", requestId, &call, std::u16string(digits), std::u16string(dialString), 0, 0, 0});
+  }
+  LONG Answer(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, uint8_t callOptions) override {
+    return Record({"answer", requestId, &call, {}, {}, callOptions, 0, 0});
+  }
+  LONG Drop(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call) override {
+    return Record({"drop", requestId, &call, {}, {}, 0, 0, 0});
+  }
+  LONG DropTwo(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, uint16_t firstCallId,
+               uint16_t secondCallId) override {
+    return Record({"drop-two", requestId, &call, {}, {}, 0, firstCallId, secondCallId});
+  }
+
+ private:
+  LONG Record(CallRequest request) {
+    callRequests.push_back(std::move(request));
+    return callRequestResult;
+  }
+};
+
+}  // namespace kvarsp_test
