@@ -28,13 +28,15 @@ std::optional<ProcStat> readProcStat(uint32_t processId) {
   if (paren == std::string::npos) return std::nullopt;
   ProcStat stat;
   size_t pos = paren + 1;
-  // Field 3 is the state, field 22 the start time.
+  // Field 3 is the state, 14 and 15 the user and system times, 22 the start time.
   for (int field = 3; field <= 22; ++field) {
     while (pos < text.size() && text[pos] == ' ') ++pos;
     if (pos >= text.size()) return std::nullopt;
     size_t end = text.find(' ', pos);
     if (end == std::string::npos) end = text.size();
     if (field == 3) stat.state = text[pos];
+    if (field == 14) stat.userTime = std::strtoull(text.c_str() + pos, nullptr, 10);
+    if (field == 15) stat.systemTime = std::strtoull(text.c_str() + pos, nullptr, 10);
     if (field == 22) {
       stat.startTime = std::strtoull(text.c_str() + pos, nullptr, 10);
       return stat;

@@ -10,6 +10,7 @@
 // commandLine().
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,9 @@ bool processRunning(uint32_t processId);
 bool waitForProcessExit(uint32_t processId, uint32_t timeoutMs);
 
 uint32_t currentProcessId();
+// CPU time (user and kernel) the process has used so far, in milliseconds;
+// nothing when there is no such process.
+std::optional<uint64_t> processCpuTimeMs(uint32_t processId);
 // The running program's command line as it was given to createProcess
 // (or the arguments joined by blanks for a program started otherwise).
 std::string commandLine();

@@ -59,6 +59,15 @@ bool pollUntilEnded(int pidfd, uint32_t timeoutMs) {
 
 }  // namespace
 
+std::optional<uint64_t> processCpuTimeMs(uint32_t processId) {
+  if (!validPid(processId)) return std::nullopt;
+  auto stat = internal::readProcStat(processId);
+  if (!stat) return std::nullopt;
+  const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+  if (ticksPerSecond <= 0) return std::nullopt;
+  return (stat->userTime + stat->systemTime) * 1000 / static_cast<uint64_t>(ticksPerSecond);
+}
+
 bool processRunning(uint32_t processId) {
   if (!validPid(processId)) return false;
   const pid_t pid = static_cast<pid_t>(processId);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -263,3 +265,17 @@ TEST(Process, AProgramStartedOtherwiseSeesItsArgumentsAsItsCommandLine) {
 }
 
 }  // namespace
+
+TEST(Process, CpuTimeGrowsWithWorkAndIsUnknownForNoProcess) {
+  const uint32_t self = platform::currentProcessId();
+  std::optional<uint64_t> before = platform::processCpuTimeMs(self);
+  ASSERT_TRUE(before.has_value());
+  // Busy for at least 300 ms of CPU time (bounded by wall time as well).
+  volatile uint64_t sink = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (platform::processCpuTimeMs(self).value_or(0) < *before + 300 && std::chrono::steady_clock::now() < deadline)
+    for (int i = 0; i < 100000; ++i) sink = sink + static_cast<uint64_t>(i);
+  EXPECT_GE(platform::processCpuTimeMs(self).value_or(0), *before + 300);
+  EXPECT_FALSE(platform::processCpuTimeMs(0).has_value());
+  EXPECT_FALSE(platform::processCpuTimeMs(0x7FFFFFF0).has_value());
+}
