@@ -21,6 +21,13 @@ inline Figures Summarise(std::vector<double> micros, BenchClock::duration total)
   return {static_cast<double>(micros.size()) / seconds, micros[micros.size() / 2]};
 }
 
+// The value below which the share q (0..1) of the sorted values lies.
+inline double Percentile(const std::vector<double>& sorted, double q) {
+  if (sorted.empty()) return 0;
+  size_t index = static_cast<size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
+  return sorted[std::min(index, sorted.size() - 1)];
+}
+
 // Times blocks calls of roundTrip.
 template <typename RoundTrip>
 Figures Measure(int blocks, RoundTrip roundTrip) {

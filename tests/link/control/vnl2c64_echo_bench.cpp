@@ -23,6 +23,7 @@
 #include "platform/window.h"
 #include "tests/link/api/vnl2_client.h"
 #include "tests/link/control/tksim_peer.h"
+#include "tests/support/raw_tcp_ping_pong.h"
 #include "tests/support/round_trips.h"
 #include "tests/support/test_root.h"
 
@@ -36,33 +37,13 @@ using tktest::Measure;
   std::exit(1);
 }
 
-bool ReadExactly(platform::TcpSocket& socket, uint8_t* buffer, size_t count) {
-  for (size_t got = 0; got < count;) {
-    if (!socket.waitReadable(5000)) return false;
-    long n = socket.receive(buffer + got, count - got);
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Plain bytes to an echoing thread over loopback TCP.
 Figures RawTcpPingPong(int blocks, size_t size) {
-  auto listener = platform::TcpListener::listen("127.0.0.1", 0);
-  if (!listener.valid()) Fail("cannot listen on loopback");
-  std::thread echo([&] {
-    platform::TcpSocket peer = listener.accept(5000);
-    std::vector<uint8_t> buffer(size);
-    for (int i = 0; i < blocks && ReadExactly(peer, buffer.data(), size); ++i) peer.send(buffer.data(), size);
-  });
-  platform::TcpSocket socket = platform::TcpSocket::connect("127.0.0.1", listener.port());
-  if (!socket.valid()) Fail("cannot connect on loopback");
-  std::vector<uint8_t> block(size, 'b'), answer(size);
-  Figures figures = Measure(blocks, [&] {
-    if (socket.send(block.data(), size) < 0 || !ReadExactly(socket, answer.data(), size)) Fail("raw ping-pong broke");
-  });
-  echo.join();
-  return figures;
+  auto begin = tktest::BenchClock::now();
+  std::vector<double> micros = tktest::RawTcpRoundTrips(blocks, size);
+  if (micros.empty()) Fail("raw ping-pong over loopback failed");
+  return tktest::Summarise(std::move(micros), tktest::BenchClock::now() - begin);
 }
 
 // Tagged frames straight to tksim, which echoes them.
@@ -73,7 +54,7 @@ Figures TksimPingPong(int blocks, size_t size, uint16_t port) {
   frame.resize(3 + size, 'b');
   std::vector<uint8_t> answer(frame.size());
   Figures figures = Measure(blocks, [&] {
-    if (socket.send(frame.data(), frame.size()) < 0 || !ReadExactly(socket, answer.data(), answer.size()))
+    if (socket.send(frame.data(), frame.size()) < 0 || !tktest::ReadExactly(socket, answer.data(), answer.size()))
       Fail("tksim ping-pong broke");
   });
   socket.shutdownBoth();
