@@ -46,6 +46,26 @@ class CallRequests {
   bool SendUntrackedDisconnect(uint16_t callId);
 
  private:
+  // Sends VNL_DISCONNECT_REQ for callId and registers it (kind 2 or 18).
+  LONG SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, TspCall& call, uint16_t callId,
+                      TxnContext context);
+  // The second disconnect of a kind 18 drop, as kind 2 under the first's TAPI request.
+  void DisconnectSecond(PendingRequest& first, uint16_t secondCallId);
+
+  // Time-out and abort handlers: each traces its text and fails the TAPI request.
+  TxnHandler FailingHandler(const char* text);
+  int MakeCallFailed(OpenLine* line, TspCall* call, PendingRequest& entry);
+  int DisconnectTimedOut(OpenLine* line, TspCall* call, PendingRequest& entry);
+
+  // The entry a confirmation answers, when it is of one of the expected
+  // kinds. Another kind is rejected with "MsgRefID and MsgType do not fit
+  // together (in <name>)" and removed, its TAPI request failed.
+  PendingRequest* MatchingEntry(const vnl::Message& m, uint32_t kind, uint32_t otherKind, const char* name);
+  void OnCallEstablishConf(const vnl::Message& m);
+  // Dial and answer: complete 0, or LINEERR_OPERATIONFAILED on a refusal.
+  void OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name);
+  void OnDisconnectConf(const vnl::Message& m);
+
   VnlSender& sender_;
   PendingRequests& txns_;
   CallModel& calls_;
