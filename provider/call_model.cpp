@@ -211,11 +211,11 @@ CallCounts CallModel::CountAddress(const OpenLine& line, uint32_t addressId) con
   return counts;
 }
 
-void CallModel::SetCallState(TspCall& call, uint32_t state, uint32_t mode) {
+void CallModel::SetCallState(TspCall& call, uint32_t state, DWORD_PTR mode) {
   if (state == 0) return;
   // A conferenced call keeps mode 0; the mode given (TAPI's handle of the
   // conference call) is only reported.
-  uint32_t storedMode = state == LINECALLSTATE_CONFERENCED ? 0 : mode;
+  uint32_t storedMode = state == LINECALLSTATE_CONFERENCED ? 0 : static_cast<uint32_t>(mode);
   if (call.callState == state && call.callStateMode == storedMode) return;
 
   OpenLine* line = FindLine(reinterpret_cast<HDRVLINE>(call.line));

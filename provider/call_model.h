@@ -104,8 +104,10 @@ class CallModel {
   CallCounts CountLine(const OpenLine& line) const;
   CallCounts CountAddress(const OpenLine& line, uint32_t addressId) const;
 
-  // Sets the state with its LINE_CALLSTATE, NUMCALLS events and the setup watch start.
-  void SetCallState(TspCall& call, uint32_t state, uint32_t mode);
+  // Sets the state with its LINE_CALLSTATE, NUMCALLS events and the setup
+  // watch start. The mode is pointer-wide because a CONFERENCED call reports
+  // TAPI's handle of its conference call as its mode.
+  void SetCallState(TspCall& call, uint32_t state, DWORD_PTR mode);
 
   // Field setters: with notify, a real change sends LINE_CALLINFO with its bit.
   void SetAddressId(TspCall& call, uint32_t addressId, bool notify);

@@ -9,6 +9,8 @@
 // the provider lock.
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "provider/call_model.h"
 #include "provider/vnl/codec/vnl_message.h"
@@ -42,6 +44,23 @@ class IndicationHandlers {
  private:
   // The open line registered with this LINE_ID that is in service, or null.
   OpenLine* UsableLine(uint16_t pbxLineId);
+
+  // Steps of VNL_CALLINFO_IND for a known call.
+  void SetState(TspCall& call, OpenLine* line, uint32_t state, uint32_t tspiVersion, const vnl::Message& m);
+  void UpdateOrigin(TspCall& call, uint32_t origin, bool forced, const vnl::Message& m);
+  void AppendDialledDigits(TspCall& call, const vnl::Message& m);
+  void UpdateParties(TspCall& call, const vnl::Message& m);
+  // A party from its address (prefixed by its type) and type: an address
+  // sets number and flags, a type alone the flags of an empty number,
+  // neither leaves the party as it is.
+  void UpdateParty(TspCall& call, PartyRole role, const std::string& address, std::optional<uint8_t> addressType);
+
+  // The transfer records of blind transfers, kept for the exchange's
+  // consultation calls. Each answers whether a record for the CALL_ID exists.
+  bool RecordTransferState(uint16_t pbxCallId, uint8_t callState);
+  bool DeleteTransferRecord(uint16_t pbxCallId);
+  // Finishes or fails the blind transfer waiting on the consultation call.
+  void FinishBlindTransfer(uint16_t pbxCallId);
 
   VnlSender& sender_;
   CallModel& calls_;

@@ -22,14 +22,14 @@ namespace tktest {
 // Every line event with all its parameters, for checks on dwParam3 (the
 // ring count); each is also handed to TapiRecorder, which keeps the one
 // order of completions and events.
-class LineEventLog {
+class RingEventLog {
  public:
   struct Event {
     DWORD msg = 0;
     DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
   };
-  static LineEventLog& Instance() {
-    static LineEventLog log;
+  static RingEventLog& Instance() {
+    static RingEventLog log;
     return log;
   }
   static void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
@@ -63,11 +63,11 @@ class CallComponent : public LinkComponent {
 
   void SetUp() override {
     LinkComponent::SetUp();
-    LineEventLog::Instance().Clear();
+    RingEventLog::Instance().Clear();
     for (uint8_t type : {vnl::kCallEstablishReq, vnl::kDialReq, vnl::kAnswerCallReq, vnl::kDisconnectReq})
       engine.Ignore(type, true);
     HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(provider.LineOpen(0, kHtLine, &hdLine, 0x20000, LineEventLog::OnEvent), 0);
+    ASSERT_EQ(provider.LineOpen(0, kHtLine, &hdLine, 0x20000, RingEventLog::OnEvent), 0);
     line = provider.calls().FindLine(hdLine);
     ASSERT_NE(line, nullptr);
     sentBefore = layer2.Sent().size();

@@ -13,7 +13,7 @@
 namespace {
 
 using tktest::CallComponent;
-using tktest::LineEventLog;
+using tktest::RingEventLog;
 using tktest::TapiRecorder;
 using tktest::TapiSeen;
 using namespace kvarsp;
@@ -371,19 +371,19 @@ TEST_F(CallComponent, ACallRingsEvery4000MsWhileOfferedOrAccepted) {
   Locked([&] { provider.calls().StartRinging(*call); });
   layer2.Tick(8);  // 4000 ms: not past the interval
   DrainEvents();
-  EXPECT_EQ(LineEventLog::Instance().RingCounts(), std::vector<DWORD_PTR>{0});
+  EXPECT_EQ(RingEventLog::Instance().RingCounts(), std::vector<DWORD_PTR>{0});
   layer2.Tick(1);
   DrainEvents();
-  EXPECT_EQ(LineEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1}));
+  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1}));
   Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_ACCEPTED, 0); });
   layer2.Tick(8);
   DrainEvents();
-  EXPECT_EQ(LineEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
+  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
 
   Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_CONNECTED, 0); });
   layer2.Tick(20);
   DrainEvents();
-  EXPECT_EQ(LineEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
+  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
 }
 
 }  // namespace
