@@ -1,21 +1,31 @@
 # Entry points for people and CI. `make test` installs what is missing on a
-# Debian machine, configures, builds and runs every test.
+# Debian machine, configures, builds and runs every test; `make demo` builds
+# what the demo needs and runs it (scripts/demo.sh).
 #   make test                 normal build in build/
 #   make test PRESET=asan     AddressSanitizer + UBSan in build-asan/
 #   make test PRESET=tsan     ThreadSanitizer in build-tsan/
+#   make demo                 two telephone lines on the simulated exchange
 
 PRESET ?= default
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Tests mostly wait on other processes and threads, so run more of them than there are cores.
 TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
 
-.PHONY: test deps configure build clean
+# The build folder of the preset (build/, build-asan/, build-tsan/).
+BUILD_DIR = build$(if $(filter default,$(PRESET)),,-$(PRESET))
+DEMO_TARGETS = tkphone tksetup tksim kvarsp64 vnlsock vnl2d32 vnl2c64
+
+.PHONY: test deps configure build clean demo
 
 test: build
 	ctest --preset $(PRESET) -j $(TEST_JOBS) --timeout 300
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
+
+demo: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target $(DEMO_TARGETS)
+	scripts/demo.sh $(BUILD_DIR)
 
 configure: deps
 	cmake --preset $(PRESET)

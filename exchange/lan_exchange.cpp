@@ -128,6 +128,9 @@ LanExchange::Status LanExchange::GetStatus() const {
 
 std::optional<ProtocolEngine::CommandResult> LanExchange::EngineCommand(std::string_view verb,
                                                                         std::string_view args) {
+  // A waiting command must not hold the engine: the blocks it waits for go
+  // through the engine.
+  if (auto result = engine_.OnWaitCommand(verb, args)) return result;
   std::lock_guard lock(engineMutex_);
   return engine_.OnCommand(verb, args, sink_);
 }

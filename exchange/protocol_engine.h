@@ -7,7 +7,8 @@
 // later sit behind the serial and USB links as well.
 //
 // The transport calls an engine from one thread at a time (it serialises the
-// calls), so an engine needs no lock of its own.
+// calls), so an engine needs no lock of its own; only an engine that offers
+// waiting commands (OnWaitCommand) is called beside that and guards itself.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -65,6 +66,17 @@ class ProtocolEngine {
     (void)verb;
     (void)args;
     (void)out;
+    return std::nullopt;
+  }
+
+  // A command that waits for the peer (a registration, a call state). The
+  // transport offers every command here first, without serialising the
+  // call with the engine's others, so the peer's blocks keep coming while it
+  // waits; an engine with such commands guards its own state. nullopt: no
+  // such command (it then goes to OnCommand).
+  virtual std::optional<CommandResult> OnWaitCommand(std::string_view verb, std::string_view args) {
+    (void)verb;
+    (void)args;
     return std::nullopt;
   }
 

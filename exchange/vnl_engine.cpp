@@ -29,21 +29,40 @@ std::string Head(uint8_t type, uint8_t refId) { return NameOf(type) + " ref=" + 
 
 }  // namespace
 
-VnlEngine::VnlEngine(ExchangeConfig config, EventSink* events) : events_(events), config_(std::move(config)) {}
+VnlEngine::VnlEngine(ExchangeConfig config, EventSink* events)
+    : events_(events), config_(std::move(config)), calls_(config_) {}
 
 // ---- blocks in, blocks out -------------------------------------------------
 
+namespace {
+
+// For steps that hold only event lines.
+class NoBlocks : public BlockSink {
+ public:
+  bool SendBlock(std::span<const uint8_t>) override { return false; }
+};
+
+}  // namespace
+
 void VnlEngine::OnConnected(BlockSink& out) {
-  (void)out;
-  std::lock_guard lock(mutex_);
-  started_ = false;
-  registered_.clear();
+  Steps steps;
+  {
+    std::lock_guard lock(mutex_);
+    started_ = false;
+    ResetCallsLocked(steps);
+  }
+  Run(steps, out);
 }
 
 void VnlEngine::OnDisconnected() {
-  std::lock_guard lock(mutex_);
-  started_ = false;
-  registered_.clear();
+  Steps steps;
+  {
+    std::lock_guard lock(mutex_);
+    started_ = false;
+    ResetCallsLocked(steps);
+  }
+  NoBlocks none;
+  Run(steps, none);
 }
 
 void VnlEngine::OnBlock(std::span<const uint8_t> block, BlockSink& out) {
@@ -56,6 +75,8 @@ void VnlEngine::OnBlock(std::span<const uint8_t> block, BlockSink& out) {
 }
 
 void VnlEngine::Run(Steps& steps, BlockSink& out) {
+  // Waiters look again after every change (registrations, calls).
+  changed_.notify_all();
   for (Step& step : steps) {
     std::string line = std::move(step.event);
     if (step.isBlock && !out.SendBlock(step.block)) {
@@ -123,7 +144,7 @@ void VnlEngine::HandleLocked(std::span<const uint8_t> block, Steps& steps) {
 
   switch (kind) {
     case vnl::Kind::Request: HandleRequestLocked(message, steps); break;
-    case vnl::Kind::Response: break;  // taken as it is
+    case vnl::Kind::Response: ResponseLocked(message, steps); break;
     case vnl::Kind::Confirmation:
     case vnl::Kind::Indication: event("vnl-unexpected " + Head(message.type, message.refId)); break;
   }
@@ -143,6 +164,10 @@ void VnlEngine::HandleRequestLocked(const vnl::Message& request, Steps& steps) {
     case vnl::kRegisterReq: RegisterLocked(request, steps); return;
     case vnl::kUnregisterReq: UnregisterLocked(request, steps); return;
     case vnl::kGetLineInfoReq: LineInfoLocked(request, steps); return;
+    case vnl::kCallEstablishReq: CallEstablishLocked(request, steps); return;
+    case vnl::kDialReq: DialLocked(request, steps); return;
+    case vnl::kDisconnectReq: DisconnectLocked(request, steps); return;
+    case vnl::kAnswerCallReq: AnswerCallLocked(request, steps); return;
     default: {
       // A request this exchange does not carry out: refused.
       Step step{{}, {}, true};
@@ -159,9 +184,10 @@ void VnlEngine::StartLocked(const vnl::Message& request, Steps& steps) {
   std::vector<uint8_t> details = startRefusal_;
   if (details.empty() && request.linkProtocolVersion > config_.protocolVersion) details.push_back(kDetailVersion);
   const uint8_t result = details.empty() ? kResultOk : kResultRefused;
-  // A start begins a new session: registrations of an earlier one are gone.
+  // A start begins a new session: registrations and calls of an earlier one
+  // are gone.
   started_ = result == kResultOk;
-  registered_.clear();
+  ResetCallsLocked(steps);
 
   std::vector<vnl::Param> params{vnl::Param::Result(result, details),
                                  vnl::Param::Byte(vnl::kLinkProtocolVersion, config_.protocolVersion)};
@@ -173,7 +199,7 @@ void VnlEngine::StartLocked(const vnl::Message& request, Steps& steps) {
 
 void VnlEngine::EndLocked(const vnl::Message& request, Steps& steps) {
   started_ = false;
-  registered_.clear();
+  ResetCallsLocked(steps);
   Step confirmation{{}, {}, true};
   Confirm(request.type, request.refId, {vnl::Param::Result(kResultOk)}, confirmation.block, confirmation.event);
   steps.push_back(std::move(confirmation));
@@ -206,11 +232,11 @@ void VnlEngine::RegisterLocked(const vnl::Message& request, Steps& steps) {
   if (!registerRefusal_.empty()) {
     refusal = &registerRefusal_;
     const bool anyway = std::find(refusal->begin(), refusal->end(), kDetailRegisteredAnyway) != refusal->end();
-    if (anyway && line) registered_.insert(line->lineId);
+    if (anyway && line) SetRegisteredLocked(line->lineId, true, steps);
   } else if (!line) {
     refusal = &unknownLine;
   } else {
-    registered_.insert(line->lineId);
+    SetRegisteredLocked(line->lineId, true, steps);
   }
   Step step{{}, {}, true};
   Confirm(request.type, request.refId, {ResultParam(refusal)}, step.block, step.event);
@@ -225,12 +251,12 @@ void VnlEngine::UnregisterLocked(const vnl::Message& request, Steps& steps) {
     refusal = &unregisterRefusal_;
   } else if (!line) {
     refusal = &unknownLine;
-  } else {
-    registered_.erase(line->lineId);
   }
   Step step{{}, {}, true};
   Confirm(request.type, request.refId, {ResultParam(refusal)}, step.block, step.event);
   steps.push_back(std::move(step));
+  // The line's calls end after the confirmation; their other sides learn it.
+  if (!refusal) SetRegisteredLocked(line->lineId, false, steps);
 }
 
 void VnlEngine::LineInfoLocked(const vnl::Message& request, Steps& steps) {
@@ -239,8 +265,14 @@ void VnlEngine::LineInfoLocked(const vnl::Message& request, Steps& steps) {
   if (!line) {
     params.push_back(vnl::Param::Result(kResultRefused, std::vector<uint8_t>{kDetailUnknownLine}));
   } else {
-    // No calls yet: the CALL_ID list is empty.
-    params = {vnl::Param::Result(kResultOk), vnl::Param::Octets(vnl::kCallId, {}),
+    // The CALL_IDs of the line's calls, 16 bits each, big-endian.
+    std::vector<uint8_t> callIds;
+    for (const CallSnapshot& call : calls_.Calls()) {
+      if (call.lineId != line->lineId) continue;
+      callIds.push_back(static_cast<uint8_t>(call.callId >> 8));
+      callIds.push_back(static_cast<uint8_t>(call.callId));
+    }
+    params = {vnl::Param::Result(kResultOk), vnl::Param::Octets(vnl::kCallId, std::move(callIds)),
               vnl::Param::Byte(vnl::kLineState, line->lineState)};
     if (line->lineState != kForwardNone && !line->forwardDestination.empty()) {
       params.push_back(vnl::Param::Text(vnl::kDestAddress, line->forwardDestination));
@@ -269,6 +301,15 @@ void VnlEngine::LineInfoIndicationLocked(const ExchangeLine& line, Steps& steps)
             true};
   if (vnl::EncodeMessage(indication, config_.lineList16, step.block) != vnl::BuildStatus::Ok) return;
   steps.push_back(std::move(step));
+}
+
+void VnlEngine::ResponseLocked(const vnl::Message& response, Steps& steps) {
+  // RESULT 0 and 1 are success; anything else is the PC's refusal.
+  if (response.result <= 1) return;
+  std::string line = "vnl-refused " + Head(response.type, response.refId);
+  if (response.result != kResultRefused) line += " result=" + std::to_string(response.result);
+  if (!response.resultDetails.empty()) line += " details=" + ToHex(response.resultDetails);
+  steps.push_back({std::move(line), {}, false});
 }
 
 ExchangeLine* VnlEngine::FindLineLocked(uint16_t lineId) {

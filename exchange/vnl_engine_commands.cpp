@@ -69,6 +69,10 @@ CommandResult Error(std::string_view verb, const std::string& reason) {
 
 std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_view verb, std::string_view args,
                                                                   BlockSink& out) {
+  if (auto result = CallCommand(verb, args, out)) return result;
+  // In-process callers may wait here; the transport calls OnWaitCommand
+  // itself, outside its serialisation, so blocks keep coming meanwhile.
+  if (auto result = OnWaitCommand(verb, args)) return result;
   const std::vector<std::string_view> words = Words(args);
 
   if (verb == "refuse-start" || verb == "refuse-register" || verb == "refuse-unregister") {
@@ -158,7 +162,55 @@ std::string VnlEngine::CommandHelp() const {
          "  forward LINE none|unconditional|busy|noanswer [DEST]\n"
          "                        (vnl engine) set a line's forwarding; a registered line\n"
          "                        is told with VNL_LINEINFO_IND\n"
-         "  vnl-status            (vnl engine) started, registered lines, received counts\n";
+         "  vnl-status            (vnl engine) started, registered lines, received counts\n"
+         "  party NUMBER|* answer [AFTER-MS] [hangup-after MS] [charge AMOUNT [CURRENCY]]\n"
+         "  party NUMBER|* busy|reject|noanswer|unreachable\n"
+         "                        (vnl engine) how a simulated party behaves when called\n"
+         "                        (an external number, or an extension whose line the\n"
+         "                        PC has not registered): answer rings (delivered),\n"
+         "                        answers after AFTER-MS (default 1000), hangs up MS\n"
+         "                        after the connect and reports the charge (e.g. 1.25\n"
+         "                        EUR) at the end; busy: busy (cause 0x14); reject:\n"
+         "                        disconnected (cause 0x11); noanswer: rings for ever;\n"
+         "                        unreachable: disconnected (cause 0x17). * is the\n"
+         "                        default for every number without a rule of its own\n"
+         "                        (initially answer 1000)\n"
+         "  incoming TARGET FROM [internal|external] [hangup-after MS] [ring-timeout MS]\n"
+         "                        (vnl engine) a call from FROM to the registered\n"
+         "                        line(s) of TARGET (a line address or an MSN):\n"
+         "                        VNL_NEWCALL_IND, offering, accepted; answers\n"
+         "                        \"ok incoming call=N\" (plus \" also=M,...\" for more\n"
+         "                        lines). External FROM (the default): +CC... or\n"
+         "                        00CC... goes out as international (type 5), 0... as\n"
+         "                        national (type 4), both without the prefix; other\n"
+         "                        numbers unchanged (type 0); internal: type 3. The\n"
+         "                        caller hangs up MS after the connect / gives up after\n"
+         "                        MS of ringing\n"
+         "  hangup CALL           (vnl engine) the simulated party of call CALL hangs up\n"
+         "  answer CALL           (vnl engine) the simulated party that call CALL rings\n"
+         "                        answers (e.g. a noanswer party)\n"
+         "  clear-after MS        (vnl engine) a call the far end ended is closed by the\n"
+         "                        exchange MS later unless the PC disconnects it first\n"
+         "                        (default 5000; 0 = keep until the PC disconnects)\n"
+         "  wait-registered LINE [MS]\n"
+         "                        (vnl engine) wait until the PC has registered the\n"
+         "                        line (a line ID, else a line address; default\n"
+         "                        10000 ms)\n"
+         "  wait-call-state CALL STATE [MS]\n"
+         "                        (vnl engine) wait until call CALL is in STATE (idle,\n"
+         "                        offering, accepted, connected, busy, dialtone,\n"
+         "                        dialing, delivered, disconnected, proceeding); an\n"
+         "                        ended call is idle (default 10000 ms)\n"
+         "  calls                 (vnl engine) one event line per call, \"call N line=ID\n"
+         "                        state=NAME party=NUMBER\", and the same in the result\n"
+         "                        (\"ok calls COUNT: call ...; call ...\")\n"
+         "                        Numbers and addresses may be given in double quotes.\n"
+         "                        Call events (vnl engine): \"call N STATE line=ID\n"
+         "                        party=NUMBER\" whenever a call changes state; \"vnl-tx\n"
+         "                        VNL_NEWCALL_IND ref=N line=ID call=C\", \"vnl-tx\n"
+         "                        VNL_CALLINFO_IND ref=N call=C state=NAME [cause=0xHH]\",\n"
+         "                        \"vnl-tx VNL_CLOSECALL_IND ref=N call=C\"; \"vnl-refused\n"
+         "                        NAME ref=N [details=HEX]\" for a refusing response\n";
 }
 
 }  // namespace exchange

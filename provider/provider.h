@@ -56,6 +56,27 @@ class Provider : public LineAddresses {
              LPCWSTR deviceClass);
   LONG GetIcon(DWORD deviceId, LPHICON icon);
 
+  // --- Calls: basic call operations (call_ops.cpp) -------------------------
+  LONG MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
+                LPCWSTR destAddress, DWORD countryCode, LPLINECALLPARAMS callParams);
+  LONG DialCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress, DWORD countryCode);
+  LONG AcceptCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size);
+  LONG AnswerCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size);
+  LONG DropCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size);
+  LONG DropOnClose(HDRVCALL hdCall);
+  LONG DropNoOwner(HDRVCALL hdCall);
+  // Returns after the queued events of the call have gone to TAPI (or the
+  // drain wait gave up); the provider lock is free during that wait.
+  LONG CloseCall(HDRVCALL hdCall);
+  LONG GetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo);
+  LONG GetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus);
+  LONG GetCallAddressID(HDRVCALL hdCall, LPDWORD addressId);
+  LONG SetAppSpecific(HDRVCALL hdCall, DWORD appSpecific);
+  LONG SetCallData(DRV_REQUESTID requestId, HDRVCALL hdCall, LPVOID callData, DWORD size);
+  LONG SetCallParams(DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD bearerMode, DWORD minRate, DWORD maxRate,
+                     LPLINEDIALPARAMS dialParams);
+  LONG SetMediaMode(HDRVCALL hdCall, DWORD mediaMode);
+
   // The PBX line ID of a device; nullopt for an invalid device ID.
   std::optional<uint16_t> PbxLineIdOf(uint32_t deviceId) const;
 

@@ -261,7 +261,8 @@ TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
         "bad-tag", "frame TAG", "drop ", "keepalive MS", "drop-on-missed on|off", "stop-echo", "start-echo",
         "split N", "split-at", "merge", "wait-connected", "wait-disconnected", "wait-block", "sleep MS", "mark",
         "status", "quit", "rule PATTERN", "rules-clear", "--exchange-config", "line-list 8|16", "refuse-start",
-        "end-ind on|off", "refuse-register", "refuse-unregister", "ignore NAME|all", "forward LINE", "vnl-status",
+        "end-ind on|off", "refuse-register", "refuse-unregister", "ignore NAME|all", "forward LINE", "vnl-status", "party NUMBER", "incoming TARGET FROM", "hangup CALL", "answer CALL", "clear-after MS",
+        "wait-registered LINE", "wait-call-state CALL STATE", "calls ", "vnl-refused", "VNL_CALLINFO_IND ref=N",
         "vnl-rx", "vnl-tx", "vnl-ignored", "vnl-undecodable", "vnl-unknown-type", "vnl-unexpected", "listening A:P", "control A:P", "connected",
         "disconnected", "refused-second-connection", "block HEX", "empty-frame", "unknown-tag", "keepalive-sent",
         "keepalive-echo ok", "keepalive-mismatch", "keepalive-unexpected", "keepalive-missed", "keepalive-drop",
@@ -294,6 +295,50 @@ TEST(Tksim, TheVnlEngineAnswersAStartRequest) {
   EXPECT_EQ(conf.manufacturerInfo, "Marlix TK-Anlage (simulated)");
   EXPECT_TRUE(sim.Expect("vnl-rx VNL_START_REQ ref=1"));
   EXPECT_TRUE(sim.Expect("vnl-tx VNL_START_CONF ref=1 result=0"));
+}
+
+vnl::Message DecodeFrame(FrameClient& client) {
+  vnl::Message message;
+  exchangetest::Bytes block = ReceiveFrame(client);
+  EXPECT_TRUE(vnl::DecodeMessage(block, false, message, nullptr).headerComplete);
+  return message;
+}
+
+TEST(Tksim, AScenarioRingsARegisteredLineAndFollowsTheCall) {
+  std::string script = WriteFile("calls.txt",
+                                 "wait-registered 20 10000\n"
+                                 "incoming \"20\" \"0301234567\"\n"
+                                 "wait-call-state 1 connected 10000\n"
+                                 "hangup 1\n"
+                                 "wait-call-state 1 idle 10000\n"
+                                 "quit\n");
+  Tksim sim;
+  ASSERT_TRUE(sim.Start({"--engine", "vnl", "--keepalive-ms", "0", "--script", script}, false));
+  FrameClient client;
+  ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(client.SendHex("c50007 10010003 10010a"));
+  EXPECT_EQ(ReceiveFrame(client), Hex("11010003 d00100"));
+  EXPECT_EQ(ReceiveFrame(client), Hex("60010007 10010a 11020001"));
+  vnl::Message offering = DecodeFrame(client);
+  EXPECT_EQ(offering.callState, 0x11);
+  EXPECT_EQ(offering.origAddress, "301234567");
+  EXPECT_EQ(offering.origAddressType, 4);
+  EXPECT_EQ(DecodeFrame(client).callState, 0x12);
+
+  ASSERT_TRUE(client.SendHex("c50008 26010004 11020001"));
+  EXPECT_EQ(ReceiveFrame(client), Hex("27010003 d00100"));
+  EXPECT_EQ(DecodeFrame(client).callState, 0x13);
+  EXPECT_TRUE(sim.Expect("ok wait-call-state 1 connected"));
+  vnl::Message disconnected = DecodeFrame(client);
+  EXPECT_EQ(disconnected.callState, 0x18);
+  EXPECT_EQ(disconnected.cause, 0);
+
+  ASSERT_TRUE(client.SendHex("c50008 24020004 11020001"));
+  EXPECT_EQ(ReceiveFrame(client), Hex("25020003 d00100"));
+  EXPECT_EQ(DecodeFrame(client).type, vnl::kCloseCallInd);
+  EXPECT_TRUE(sim.Expect("ok wait-call-state 1 idle"));
+  EXPECT_TRUE(sim.Expect("ok quit"));
+  EXPECT_EQ(sim.process.wait(10s), 0);
 }
 
 TEST(Tksim, TheVnlEngineTakesItsLinesFromAConfigurationFile) {

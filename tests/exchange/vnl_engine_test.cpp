@@ -368,8 +368,8 @@ TEST_F(VnlEngineTest, IgnoredRequestsGetNoAnswerAtAll) {
 }
 
 TEST_F(VnlEngineTest, RequestsTheExchangeDoesNotCarryOutAreRefused) {
-  EXPECT_EQ(Answer("20030006 10010a 300131"), Hex("21030003 d001ff"));
-  EXPECT_TRUE(Saw("vnl-tx VNL_CALLESTABLISH_CONF ref=3 result=255"));
+  EXPECT_EQ(Answer("34030003 10010a"), Hex("35030003 d001ff"));
+  EXPECT_TRUE(Saw("vnl-tx VNL_PICKUPCALL_CONF ref=3 result=255"));
   EXPECT_EQ(Answer("44040008 10010a 510101 3000"), Hex("45040003 d001ff"));
 }
 

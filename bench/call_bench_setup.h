@@ -1,0 +1,38 @@
+#pragma once
+// The whole telephony system of the call benchmark under a temporary root:
+// tksim with an exchange of `lines` extensions, the link configuration
+// pointing at it over loopback, the provider's line table, VNL2C64 where
+// VNL2D32 looks for it, and the provider plug-in loaded and started in a
+// telephony host.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tapi/host/host_calls.h"
+#include "tapi/host/telephony_host.h"
+#include "tests/link/control/tksim_peer.h"
+
+namespace callbench {
+
+class BenchSystem {
+ public:
+  // Exits the program with a message when any part does not come up.
+  explicit BenchSystem(uint32_t lines);
+  ~BenchSystem();
+
+  tapihost::TelephonyHost& host() { return *host_; }
+  tapihost::HostCalls& calls() { return *calls_; }
+  tktest::TksimPeer& tksim() { return *tksim_; }
+  // The process of the link control process; 0 when it cannot be found.
+  uint32_t ControlProcessId() const;
+
+ private:
+  std::string root_;
+  std::unique_ptr<tktest::TksimPeer> tksim_;
+  std::unique_ptr<tapihost::TelephonyHost> host_;
+  std::unique_ptr<tapihost::HostCalls> calls_;
+};
+
+[[noreturn]] void Fail(const std::string& what);
+
+}  // namespace callbench

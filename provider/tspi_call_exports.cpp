@@ -1,0 +1,191 @@
+// The TSPI entry points of the basic call operations. Each writes its call
+// (with the call parameters it is given), its outputs and its result to the
+// TAPI trace and leaves the work to the provider.
+#include <iterator>
+#include <string>
+
+#include "platform/export.h"
+#include "provider/provider.h"
+#include "provider/provider_instance.h"
+#include "provider/tapi_dump.h"
+#include "provider/tspi_trace.h"
+#include "provider/tspi_versions.h"
+#include "tapi/tspi.h"
+
+namespace {
+
+using kvarsp::LogResult;
+using kvarsp::TapiFamily;
+using kvarsp::TapiFlagWord;
+using kvarsp::TapiValueName;
+using kvarsp::TheProvider;
+using kvarsp::traceTapi;
+using kvarsp::TraceHandle;
+using kvarsp::TracePointer;
+using kvarsp::TraceText;
+
+// The value column of a parameter line "  <name> = ", for flag words.
+size_t ValueColumn(const char* name) { return 2 + std::char_traits<char>::length(name) + 3; }
+
+// The TSPI version of a line, or of the line a call belongs to, for the
+// dumps of their structures.
+DWORD LineVersion(HDRVLINE hdLine) {
+  kvarsp::Provider& provider = TheProvider();
+  ScopedLock lock(&provider.lock());
+  const kvarsp::OpenLine* line = provider.calls().FindLine(hdLine);
+  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
+}
+DWORD CallLineVersion(HDRVCALL hdCall) {
+  kvarsp::Provider& provider = TheProvider();
+  ScopedLock lock(&provider.lock());
+  const kvarsp::TspCall* call = provider.calls().FindCall(hdCall);
+  const kvarsp::OpenLine* line = call ? provider.calls().FindLine(reinterpret_cast<HDRVLINE>(call->line)) : nullptr;
+  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
+}
+
+// Writes a structure's dump as a record of its own, built only when the
+// TAPI trace is on.
+template <typename Dump>
+void TraceDump(Dump&& dump) {
+  if (!kvarsp::TapiTraceOn()) return;
+  traceTapi("%s", dump().c_str());
+}
+
+// Writes "<function> output:", an empty line and the structure's dump.
+template <typename Dump>
+void TraceOutputDump(const char* function, Dump&& dump) {
+  if (!kvarsp::TapiTraceOn()) return;
+  traceTapi("%s output:\n\n%s\n", function, dump().c_str());
+}
+
+}  // namespace
+
+extern "C" {
+
+TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
+                                 LPCWSTR lpszDestAddress, DWORD dwCountryCode, LPLINECALLPARAMS lpCallParams) {
+  traceTapi(
+      "TSPI_lineMakeCall\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  htCall = 0x%zx\n  lphdCall = 0x%016zX\n"
+      "  lpszDestAddress = \"%s\"\n  dwCountryCode = %u\n  lpCallParams = 0x%016zX\n  )",
+      dwRequestID, TraceHandle(hdLine), TraceHandle(htCall), TracePointer(lphdCall),
+      TraceText(lpszDestAddress).c_str(), dwCountryCode, TracePointer(lpCallParams));
+  if (lpCallParams) {
+    TraceDump([&] { return kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, LineVersion(hdLine)); });
+  }
+  LONG result = TheProvider().MakeCall(dwRequestID, hdLine, htCall, lphdCall, lpszDestAddress, dwCountryCode,
+                                       lpCallParams);
+  if (result > 0 && lphdCall) traceTapi("TSPI_lineMakeCall() output: *lphdCall = 0x%zx", TraceHandle(*lphdCall));
+  return LogResult("TSPI_lineMakeCall()", result);
+}
+
+TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                             DWORD dwCountryCode) {
+  traceTapi(
+      "TSPI_lineDial\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
+      "  dwCountryCode = %u\n  )",
+      dwRequestID, TraceHandle(hdCall), TraceText(lpszDestAddress).c_str(), dwCountryCode);
+  return LogResult("TSPI_lineDial()", TheProvider().DialCall(dwRequestID, hdCall, lpszDestAddress, dwCountryCode));
+}
+
+TK_EXPORT LONG TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+  traceTapi(
+      "TSPI_lineAccept\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
+      "  dwSize = %u\n  )",
+      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  return LogResult("TSPI_lineAccept()", TheProvider().AcceptCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+}
+
+TK_EXPORT LONG TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+  traceTapi(
+      "TSPI_lineAnswer\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
+      "  dwSize = %u\n  )",
+      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  return LogResult("TSPI_lineAnswer()", TheProvider().AnswerCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+}
+
+TK_EXPORT LONG TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+  traceTapi(
+      "TSPI_lineDrop\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
+      "  dwSize = %u\n  )",
+      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  return LogResult("TSPI_lineDrop()", TheProvider().DropCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+}
+
+TK_EXPORT LONG TSPI_lineDropOnClose(HDRVCALL hdCall) {
+  traceTapi("TSPI_lineDropOnClose\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+  return LogResult("TSPI_lineDropOnClose()", TheProvider().DropOnClose(hdCall));
+}
+
+TK_EXPORT LONG TSPI_lineDropNoOwner(HDRVCALL hdCall) {
+  traceTapi("TSPI_lineDropNoOwner\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+  return LogResult("TSPI_lineDropNoOwner()", TheProvider().DropNoOwner(hdCall));
+}
+
+TK_EXPORT LONG TSPI_lineCloseCall(HDRVCALL hdCall) {
+  traceTapi("TSPI_lineCloseCall\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+  return LogResult("TSPI_lineCloseCall()", TheProvider().CloseCall(hdCall));
+}
+
+TK_EXPORT LONG TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
+  traceTapi("TSPI_lineGetCallInfo\n  (\n  hdCall = 0x%zx\n  lpCallInfo = 0x%016zX\n  )", TraceHandle(hdCall),
+            TracePointer(lpCallInfo));
+  LONG result = TheProvider().GetCallInfo(hdCall, lpCallInfo);
+  if (result == 0) {
+    TraceOutputDump("TSPI_lineGetCallInfo()",
+                    [&] { return kvarsp::DumpLineCallInfo("lpCallInfo", lpCallInfo, CallLineVersion(hdCall)); });
+  }
+  return LogResult("TSPI_lineGetCallInfo()", result);
+}
+
+TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallStatus) {
+  traceTapi("TSPI_lineGetCallStatus\n  (\n  hdCall = 0x%zx\n  lpCallStatus = 0x%016zX\n  )", TraceHandle(hdCall),
+            TracePointer(lpCallStatus));
+  LONG result = TheProvider().GetCallStatus(hdCall, lpCallStatus);
+  if (result == 0) {
+    TraceOutputDump("TSPI_lineGetCallStatus()", [&] {
+      return kvarsp::DumpLineCallStatus("lpCallStatus", lpCallStatus, CallLineVersion(hdCall));
+    });
+  }
+  return LogResult("TSPI_lineGetCallStatus()", result);
+}
+
+TK_EXPORT LONG TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID) {
+  traceTapi("TSPI_lineGetCallAddressID\n  (\n  hdCall = 0x%zx\n  lpdwAddressID = 0x%016zX\n  )", TraceHandle(hdCall),
+            TracePointer(lpdwAddressID));
+  LONG result = TheProvider().GetCallAddressID(hdCall, lpdwAddressID);
+  if (result == 0) traceTapi("TSPI_lineGetCallAddressID() output: *lpdwAddressID = %u", *lpdwAddressID);
+  return LogResult("TSPI_lineGetCallAddressID()", result);
+}
+
+TK_EXPORT LONG TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
+  traceTapi("TSPI_lineSetAppSpecific\n  (\n  hdCall = 0x%zx\n  dwAppSpecific = 0x%08x\n  )", TraceHandle(hdCall),
+            dwAppSpecific);
+  return LogResult("TSPI_lineSetAppSpecific()", TheProvider().SetAppSpecific(hdCall, dwAppSpecific));
+}
+
+TK_EXPORT LONG TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpCallData, DWORD dwSize) {
+  traceTapi(
+      "TSPI_lineSetCallData\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpCallData = 0x%016zX\n"
+      "  dwSize = %u\n  )",
+      dwRequestID, TraceHandle(hdCall), TracePointer(lpCallData), dwSize);
+  return LogResult("TSPI_lineSetCallData()", TheProvider().SetCallData(dwRequestID, hdCall, lpCallData, dwSize));
+}
+
+TK_EXPORT LONG TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode,
+                                      DWORD dwMinRate, DWORD dwMaxRate, LPLINEDIALPARAMS lpDialParams) {
+  traceTapi(
+      "TSPI_lineSetCallParams\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  dwBearerMode = %s\n"
+      "  dwMinRate = %u\n  dwMaxRate = %u\n  lpDialParams = 0x%016zX\n  )",
+      dwRequestID, TraceHandle(hdCall), TapiValueName(TapiFamily::LineBearerMode, dwBearerMode), dwMinRate,
+      dwMaxRate, TracePointer(lpDialParams));
+  return LogResult("TSPI_lineSetCallParams()",
+                   TheProvider().SetCallParams(dwRequestID, hdCall, dwBearerMode, dwMinRate, dwMaxRate, lpDialParams));
+}
+
+TK_EXPORT LONG TSPI_lineSetMediaMode(HDRVCALL hdCall, DWORD dwMediaMode) {
+  traceTapi("TSPI_lineSetMediaMode\n  (\n  hdCall = 0x%zx\n  dwMediaMode = %s\n  )", TraceHandle(hdCall),
+            TapiFlagWord(TapiFamily::LineMediaMode, dwMediaMode, ValueColumn("dwMediaMode")).c_str());
+  return LogResult("TSPI_lineSetMediaMode()", TheProvider().SetMediaMode(hdCall, dwMediaMode));
+}
+
+}  // extern "C"

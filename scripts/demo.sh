@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The demo of `make demo`: a PC with two telephone lines on the simulated
+# exchange, driven by tkphone through the whole chain (provider, vnlsock,
+# VNL2D32, the link control process, the LAN link over loopback).
+#
+# It prepares a fresh root folder, starts tksim with the demo exchange and
+# its scenario, runs tkphone's demo script (an outside call answered and
+# hung up by the caller, then a call to an internal extension), and cleans
+# up: tksim, any link control process of that root and the root folder,
+# also when interrupted. Everything is bounded by time-outs.
+#
+# usage: scripts/demo.sh [BUILD_DIR]     (default: build)
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+demo="$here/demo"
+bin=$(cd "${1:-$here/../build}" && pwd)/bin
+tkphone_limit=${TK_DEMO_TIMEOUT:-90}
+
+for program in tkphone tksetup tksim vnl2c64 kvarsp64.tsp; do
+  if [ ! -e "$bin/$program" ]; then
+    echo "demo: $bin/$program is missing; run 'make demo' to build it" >&2
+    exit 2
+  fi
+done
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/tk-demo.XXXXXX")
+export TK_ROOT="$root"
+tksim_pid=""
+phone_pid=""
+
+# The process IDs of the running program named $1 that belong to this root.
+pids_of_root() {
+  local dir pid exe
+  for dir in /proc/[0-9]*; do
+    pid=${dir#/proc/}
+    exe=$(readlink "$dir/exe" 2>/dev/null) || continue
+    [ "$(basename "$exe")" = "$1" ] || continue
+    if tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qxF "TK_ROOT=$root"; then
+      echo "$pid"
+    fi
+  done
+}
+
+# Waits up to $2 tenths of a second for process $1 to end.
+wait_gone() {
+  local i
+  for ((i = 0; i < $2; i++)); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+cleanup() {
+  local pid
+  # tkphone closes its lines and stops the provider on SIGTERM. It gets the
+  # signal alone: timeout would pass it on to its whole process group, the
+  # link control process included, and the lines could then not be closed
+  # in an orderly way.
+  if [ -n "$phone_pid" ] && kill -0 "$phone_pid" 2>/dev/null; then
+    pkill -TERM -P "$phone_pid" 2>/dev/null
+    wait_gone "$phone_pid" 150 || kill -KILL "$phone_pid" 2>/dev/null
+  fi
+  if [ -n "$tksim_pid" ] && kill -0 "$tksim_pid" 2>/dev/null; then
+    kill -TERM "$tksim_pid" 2>/dev/null
+    wait_gone "$tksim_pid" 50 || kill -KILL "$tksim_pid" 2>/dev/null
+    wait "$tksim_pid" 2>/dev/null
+  fi
+  # The link control process ends by itself when the last client is gone;
+  # one that is left over (after an interruption) is ended here.
+  for pid in $(pids_of_root vnl2c64); do
+    wait_gone "$pid" 30 || { kill -TERM "$pid" 2>/dev/null; wait_gone "$pid" 30 || kill -KILL "$pid" 2>/dev/null; }
+  done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+trap 'echo "demo: interrupted" >&2; exit 130' INT
+trap 'echo "demo: terminated" >&2; exit 143' TERM
+
+echo "== TK telephony demo (root folder $root)"
+
+# The simulated exchange on a free loopback port; its first line names the port.
+"$bin/tksim" --port 0 --keepalive-ms 0 --engine vnl --exchange-config "$demo/exchange.conf" \
+  --script "$demo/tksim.scenario" --no-stdin >"$root/tksim.log" 2>&1 &
+tksim_pid=$!
+port=""
+for ((i = 0; i < 100; i++)); do
+  line=$(head -n 1 "$root/tksim.log" 2>/dev/null)
+  case "$line" in
+    listening\ *) port=${line##*:}; break ;;
+  esac
+  kill -0 "$tksim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "demo: tksim did not start:" >&2
+  cat "$root/tksim.log" >&2
+  exit 1
+fi
+echo "== exchange: tksim listening on 127.0.0.1:$port"
+
+# The link configuration, the link control program, the provider in TAPI's
+# provider list and the provider's lines.
+"$bin/tksetup" --port "$port" --link-control "$bin/vnl2c64" --provider "$bin/kvarsp64.tsp" \
+  --provider-config "$demo/provider.values" | sed 's/^/== setup: /' || exit 1
+
+echo "== tkphone $demo/tkphone.script"
+# In the background, so that an interruption reaches this script's traps at
+# once; timeout gives it a process group of its own, which the terminal's
+# Ctrl-C does not reach (the traps end it in order).
+timeout -k 5 "$tkphone_limit" "$bin/tkphone" --script "$demo/tkphone.script" &
+phone_pid=$!
+wait "$phone_pid"
+status=$?
+phone_pid=""
+case $status in
+  0) echo "== tkphone: every step succeeded" ;;
+  124) echo "demo: tkphone did not finish within $tkphone_limit s" >&2 ;;
+  *) echo "demo: tkphone ended with exit status $status" >&2 ;;
+esac
+
+echo "== what the exchange saw of the calls:"
+grep -E '^(call |script-failed|error )' "$root/tksim.log" | sed 's/^/   /'
+exit $status

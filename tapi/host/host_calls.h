@@ -1,0 +1,97 @@
+#pragma once
+// The calls of the lines a TelephonyHost has open, as a program sees them:
+// makes a call (the host hands out TAPI's htCall for calls it creates),
+// dials, accepts, answers, drops and closes calls and reads their
+// LINECALLINFO and LINECALLSTATUS. Calls are named by TAPI's htCall; the
+// provider's hdCall stays inside. Calls the provider offers are learnt from
+// LINE_NEWCALL (the harness writes TAPI's htCall through its dwParam2), read
+// from the host's event log with a cursor of their own, so no reader of the
+// log misses an event because of it.
+//
+// Asynchronous operations return the AsyncCall of their request; the result
+// comes as a completion through the host's event log. A call whose
+// TSPI_lineMakeCall fails, at once or in its completion, is forgotten.
+//
+// Threads: every method may be called from any thread.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "tapi/host/host_event.h"
+#include "tapi/host/telephony_host.h"
+
+namespace tapihost {
+
+struct HostCall {
+  HTAPICALL htCall = nullptr;
+  HDRVCALL hdCall = nullptr;
+  uint32_t deviceId = 0;
+  bool offered = false;  // announced by the provider with LINE_NEWCALL
+
+  bool operator==(const HostCall&) const = default;
+};
+
+class HostCalls {
+ public:
+  // TSPI_lineGetCallInfo is asked at most this often for a structure that
+  // fits; a provider asking for more than kMaxStructSize gets what fits.
+  static constexpr int kStructAttempts = 3;
+  static constexpr DWORD kMaxStructSize = 64 * 1024;
+
+  explicit HostCalls(TelephonyHost& host);
+  HostCalls(const HostCalls&) = delete;
+  HostCalls& operator=(const HostCalls&) = delete;
+
+  // TSPI_lineMakeCall on an open line to destination; with a non-empty
+  // origAddress, LINECALLPARAMS names the originating address
+  // (LINEADDRESSMODE_DIALABLEADDR). *htCall is the new call's handle, also
+  // when the request fails (the call is forgotten then).
+  // LINEERR_INVALLINEHANDLE (request ID 0) when the line is not open.
+  AsyncCall MakeCall(uint32_t deviceId, std::u16string_view destination, std::u16string_view origAddress,
+                     HTAPICALL* htCall, DWORD countryCode = 0);
+  // The call operations; LINEERR_INVALCALLHANDLE (request ID 0) for a call
+  // the host does not know.
+  AsyncCall Dial(HTAPICALL htCall, std::u16string_view digits, DWORD countryCode = 0);
+  AsyncCall Accept(HTAPICALL htCall);
+  AsyncCall Answer(HTAPICALL htCall);
+  AsyncCall Drop(HTAPICALL htCall);
+  // TSPI_lineCloseCall; the host forgets the call whatever the provider says.
+  LONG CloseCall(HTAPICALL htCall);
+
+  // TSPI_lineGetCallInfo into buffer: LINECALLINFO followed by its variable
+  // part. Starts with buffer's size (at least the fixed part) and asks again
+  // with dwNeededSize while that does not fit. LINEERR_OPERATIONFAILED when
+  // the provider misreports the sizes of the buffer it was given.
+  LONG GetCallInfo(HTAPICALL htCall, std::vector<uint8_t>& buffer);
+  // TSPI_lineGetCallStatus into buffer (LINECALLSTATUS, at least its size).
+  LONG GetCallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer);
+
+  // The call with that handle.
+  std::optional<HostCall> Find(HTAPICALL htCall);
+  // The call an event is about: for LINE_NEWCALL the call it announces,
+  // else the one its htCall names.
+  std::optional<HostCall> CallOf(const HostEvent& event);
+  // Every known call, in order of their handles.
+  std::vector<HostCall> Calls();
+  // Forgets the calls of a line (closing a line ends its calls).
+  void ForgetLine(uint32_t deviceId);
+
+ private:
+  AsyncCall onCall(HTAPICALL htCall, const std::function<AsyncCall(HDRVCALL)>& operation);
+  void refreshLocked();
+  std::optional<HostCall> findLocked(HTAPICALL htCall);
+
+  TelephonyHost& host_;
+  std::mutex m_;
+  size_t cursor_ = 0;
+  uintptr_t nextHtCall_;
+  std::map<HTAPICALL, HostCall> calls_;
+  std::map<DRV_REQUESTID, HTAPICALL> pendingMakes_;  // TSPI_lineMakeCall requests not yet completed
+};
+
+}  // namespace tapihost

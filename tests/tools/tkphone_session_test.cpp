@@ -1,0 +1,219 @@
+// tkphone's core against a fake backend and a fake clock: call numbering,
+// waits, failures and exit codes, and what the commands show.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/tools/tkphone_fake_backend.h"
+#include "tools/tkphone_command.h"
+#include "tools/tkphone_session.h"
+
+namespace {
+
+using namespace tkphone;
+using tktest::FakePhoneBackend;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const HTAPICALL kOffered = reinterpret_cast<HTAPICALL>(uintptr_t{0x10000});
+
+class TkphoneSession : public ::testing::Test {
+ protected:
+  int Run(const std::string& script, bool json = false) {
+    std::string error;
+    EXPECT_TRUE(ParseScript(script, "t.script", &commands, &error)) << error;
+    Session session(
+        backend, clock, json, [this](const std::string& l) { out.push_back(l); },
+        [this](const std::string& l) { err.push_back(l); }, [this] { return ++looks >= stopAfterLooks; });
+    return session.Run(commands);
+  }
+  bool OutHas(const std::string& text) const {
+    for (const auto& l : out) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  platform::FakeClock clock;
+  FakePhoneBackend backend{clock};
+  std::vector<Command> commands;
+  std::vector<std::string> out, err;
+  int looks = 0;
+  int stopAfterLooks = 1 << 30;  // never
+};
+
+TEST_F(TkphoneSession, CallsAreNumberedInOrderOfAppearanceMadeOrOffered) {
+  backend.Gap();  // the first look finds nothing
+  backend.Gap();  // nor the one after the call
+  backend.NewCall(kOffered, 1);
+  backend.CallState(kOffered, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 1);
+  EXPECT_EQ(Run("call 0 22 4711\nwait NEWCALL\naccept 2\nanswer 2\ndrop 1\ndial 1 \"3 4\"\ndealloc 2\n"), kExitOk)
+      << ::testing::PrintToString(err);
+  EXPECT_THAT(backend.ops, ElementsAre("make 0 22 4711", "accept 0x10000", "answer 0x10000", "drop 0x7c000010",
+                                       "dial 0x7c000010 3 4", "dealloc 0x10000"));
+  EXPECT_TRUE(OutHas("> call 0 22 4711: call 1, request 1"));
+  EXPECT_TRUE(OutHas("line 1 call 2 LINE_NEWCALL hdCall 0x5"));
+  EXPECT_TRUE(OutHas("line 1 call 2 LINE_CALLSTATE OFFERING (ACTIVE)"));
+  EXPECT_TRUE(OutHas("> accept 2: request 2"));
+  EXPECT_THAT(err, IsEmpty());
+}
+
+TEST_F(TkphoneSession, AWaitMatchesTheEventsSinceThePreviousWaitInOrder) {
+  const HTAPICALL made = FakePhoneBackend::MadeCall(1);
+  backend.Gap();
+  backend.Gap();
+  // All three arrive during the sleep, before any wait looks for them.
+  backend.CallState(made, LINECALLSTATE_DIALTONE);
+  backend.CallState(made, LINECALLSTATE_RINGBACK);
+  backend.CallState(made, LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(Run("call 0 22\n"
+                "sleep 100\n"
+                "wait CALLSTATE DIALTONE 0\n"
+                "wait CALLSTATE CONNECTED call=1 0\n"
+                "wait CALLSTATE RINGBACK 0\n"),
+            kExitFailed);
+  // The second wait passed the RINGBACK, so the third finds nothing.
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:5: wait CALLSTATE RINGBACK 0: timed out after 0 ms"));
+  EXPECT_TRUE(OutHas("call 1 LINE_CALLSTATE RINGBACK"));
+}
+
+TEST_F(TkphoneSession, AWaitNarrowsDownByStateCallAndLine) {
+  const HTAPICALL made = FakePhoneBackend::MadeCall(1);
+  backend.Gap();
+  backend.Gap();
+  backend.CallState(made, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY);
+  backend.NewCall(kOffered, 1);
+  backend.CallState(kOffered, LINECALLSTATE_IDLE, 0, 1);
+  EXPECT_EQ(Run("call 0 22\n"
+                "sleep 10\n"
+                "wait CALLSTATE BUSY|DISCONNECTED call=1 0\n"
+                "wait CALLSTATE IDLE line=1 0\n"
+                "wait CALLSTATE IDLE call=1 0\n"),
+            kExitFailed);
+  EXPECT_THAT(err, ElementsAre(HasSubstr("t.script:5:")));
+}
+
+TEST_F(TkphoneSession, AWaitTimesOutOnTheClock) {
+  EXPECT_EQ(Run("open 0\nwait CALLSTATE OFFERING 3000\nopen 1\n"), kExitFailed);
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:2: wait CALLSTATE OFFERING 3000: timed out after 3000 ms"));
+  EXPECT_EQ(clock.tickCount(), 3000u);
+  EXPECT_THAT(backend.ops, ElementsAre("open 0"));  // the run ended there
+}
+
+TEST_F(TkphoneSession, AFailedCompletionEndsTheRunAndNamesItsCommand) {
+  backend.Gap();
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(1, LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(Run("call 0 22\nopen 0\nwait CALLSTATE IDLE\n"), kExitFailed);
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: call 0 22: completed with LINEERR_OPERATIONFAILED"));
+  EXPECT_TRUE(OutHas("call 1 ASYNC_COMPLETION request 1 of \"call 0 22\": LINEERR_OPERATIONFAILED"));
+  EXPECT_LT(clock.tickCount(), kDefaultWaitMs);  // the wait ended with it
+}
+
+TEST_F(TkphoneSession, TryShowsAnErrorWithoutEndingTheRun) {
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(1, LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(Run("try call 0 22\nwait COMPLETION OPERATIONFAILED\ntry open 9\nopen 1\n"), kExitOk)
+      << ::testing::PrintToString(err);
+  EXPECT_TRUE(OutHas("> try open 9: LINEERR_BADDEVICEID"));
+  EXPECT_THAT(backend.ops, Contains("open 1"));
+}
+
+TEST_F(TkphoneSession, ErrorsAtOnceAndUnknownCallsEndTheRun) {
+  EXPECT_EQ(Run("open 5\n"), kExitFailed);
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: open 5: LINEERR_BADDEVICEID"));
+
+  err.clear();
+  commands.clear();
+  EXPECT_EQ(Run("drop 3\n"), kExitFailed);
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: drop 3: unknown call 3"));
+
+  err.clear();
+  commands.clear();
+  EXPECT_EQ(Run("call 0 22\ndealloc 1\ninfo 1\n"), kExitFailed);
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:3: info 1: call 1 was deallocated"));
+}
+
+TEST_F(TkphoneSession, ACallRefusedAtOnceGetsNoNumber) {
+  backend.makeResult = LINEERR_INVALADDRESS;
+  EXPECT_EQ(Run("try call 0 W1\ndrop 1\n"), kExitFailed);
+  EXPECT_TRUE(OutHas("> try call 0 W1: LINEERR_INVALADDRESS"));
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:2: drop 1: unknown call 1"));
+}
+
+TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
+  // LINECALLINFO with a caller ID (number and name) and a called ID.
+  const std::u16string number = u"0301234", name = u"M\u00fcller", called = u"20";
+  std::vector<uint8_t>& b = backend.callInfo;
+  b.assign(sizeof(LINECALLINFO), 0);
+  auto append = [&b](const std::u16string& s, DWORD* offset, DWORD* size) {
+    *offset = static_cast<DWORD>(b.size());
+    *size = static_cast<DWORD>((s.size() + 1) * 2);
+    for (char16_t ch : s + u'\0') {
+      b.push_back(static_cast<uint8_t>(ch & 0xFF));
+      b.push_back(static_cast<uint8_t>(ch >> 8));
+    }
+  };
+  LINECALLINFO info{};
+  info.dwLineDeviceID = 1;
+  info.dwCallID = 0x12;
+  info.dwOrigin = LINECALLORIGIN_EXTERNAL;
+  info.dwReason = LINECALLREASON_DIRECT;
+  info.dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
+  info.dwCallerIDFlags = LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME;
+  append(number, &info.dwCallerIDOffset, &info.dwCallerIDSize);
+  append(name, &info.dwCallerIDNameOffset, &info.dwCallerIDNameSize);
+  info.dwCalledIDFlags = LINECALLPARTYID_ADDRESS;
+  append(called, &info.dwCalledIDOffset, &info.dwCalledIDSize);
+  info.dwConnectedIDFlags = LINECALLPARTYID_UNKNOWN;
+  info.dwTotalSize = info.dwNeededSize = info.dwUsedSize = static_cast<DWORD>(b.size());
+  std::memcpy(b.data(), &info, sizeof info);
+
+  ASSERT_EQ(Run("call 0 22\ninfo 1\nstatus 1\n"), kExitOk);
+  EXPECT_TRUE(OutHas("> info 1: line 1 address 0 call ID 0x12 origin EXTERNAL reason DIRECT media INTERACTIVEVOICE"));
+  EXPECT_TRUE(OutHas("  caller NAME|ADDRESS \"0301234\" \"M\xc3\xbcller\""));
+  EXPECT_TRUE(OutHas("  called ADDRESS \"20\" \"\""));
+  EXPECT_TRUE(OutHas("  connected UNKNOWN \"\" \"\""));
+  EXPECT_TRUE(OutHas("> status 1: DISCONNECTED (BUSY) features 0x200080 features2 0x0"));
+
+  out.clear();
+  commands.clear();
+  ASSERT_EQ(Run("call 0 22\ninfo 1\n", true), kExitOk);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_THAT(out[1], HasSubstr("\"caller\":{\"flags\":\"NAME|ADDRESS\",\"flags_value\":12,\"number\":\"0301234\","
+                                "\"name\":\"M\xc3\xbcller\"}"));
+  EXPECT_THAT(out[1], HasSubstr(R"("called":{"flags":"ADDRESS","flags_value":8,"number":"20","name":""})"));
+}
+
+TEST_F(TkphoneSession, JsonModeWritesOneObjectALine) {
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(1, 0);
+  ASSERT_EQ(Run("lines\ncall 0 22\nwait REPLY OK\n", true), kExitOk);
+  EXPECT_THAT(out, ElementsAre(R"({"command":"lines","where":"t.script:1","lines":2})",
+                               R"({"line":0,"name":"Line \"A\""})", R"({"line":1,"name":"Line B"})",
+                               R"({"command":"call 0 22","where":"t.script:2","result":"PENDING","request":1,"call":1})",
+                               R"({"time_ms":0,"event":"ASYNC_COMPLETION","line":0,"call":1,"request":1,)"
+                               R"("command":"call 0 22","result":"OK","param1":1,"param2":0,"param3":0})",
+                               R"({"command":"wait REPLY OK","where":"t.script:3","result":"OK"})"));
+}
+
+TEST_F(TkphoneSession, QuitEndsTheRunAndAStopRequestInterruptsIt) {
+  EXPECT_EQ(Run("open 0\nquit\nopen 1\n"), kExitOk);
+  EXPECT_THAT(backend.ops, ElementsAre("open 0"));
+
+  commands.clear();
+  backend.ops.clear();
+  looks = 0;
+  stopAfterLooks = 4;
+  EXPECT_EQ(Run("open 0\nwait CALLSTATE\nopen 1\n"), kExitInterrupted);
+  EXPECT_THAT(backend.ops, ElementsAre("open 0"));
+  EXPECT_THAT(err, ElementsAre("tkphone: interrupted"));
+}
+
+}  // namespace

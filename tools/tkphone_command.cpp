@@ -1,0 +1,299 @@
+#include "tools/tkphone_command.h"
+
+#include <cctype>
+
+#include "tapi/host/line_message_names.h"
+#include "tapi/tapi_constants.h"
+#include "tools/tkphone_names.h"
+
+namespace tkphone {
+namespace {
+
+// The line messages are small numbers, and those only providers send count
+// from TSPI_MESSAGE_BASE; a name is looked up among these.
+constexpr DWORD kLineMessageLimit = 64;
+constexpr DWORD kProviderMessageCount = 16;
+// A number of milliseconds or a line device ID is at most this long.
+constexpr size_t kMaxNumberDigits = 9;
+
+std::string upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::optional<uint32_t> number(std::string_view text) {
+  if (text.empty() || text.size() > kMaxNumberDigits) return std::nullopt;
+  uint32_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return n;
+}
+
+bool fail(std::string* error, std::string text) {
+  *error = std::move(text);
+  return false;
+}
+
+// The line message of an event name: "LINE_CALLSTATE" or "CALLSTATE".
+std::optional<DWORD> lineMessage(std::string_view name) {
+  std::string wanted = upper(name);
+  if (wanted.rfind("LINE_", 0) != 0) wanted = "LINE_" + wanted;
+  for (DWORD msg = 0; msg < kLineMessageLimit + kProviderMessageCount; ++msg) {
+    const DWORD candidate = msg < kLineMessageLimit ? msg : TSPI_MESSAGE_BASE + (msg - kLineMessageLimit);
+    const char* known = tapihost::lineMessageName(candidate);
+    if (known && wanted == known) return candidate;
+  }
+  return std::nullopt;
+}
+
+bool isCompletion(std::string_view name) {
+  const std::string n = upper(name);
+  return n == "COMPLETION" || n == "ASYNC_COMPLETION" || n == "REPLY" || n == "LINE_REPLY";
+}
+
+// The filter of a wait: state names joined by '|' in the family the event uses.
+bool parseWaitFilter(std::string_view text, WaitTarget* wait, std::string* error) {
+  if (wait->completion) {
+    auto result = ParseResult(text);
+    if (!result) return fail(error, "unknown result '" + std::string(text) + "' (OK or a LINEERR_ name)");
+    wait->result = result;
+    return true;
+  }
+  NameSet set;
+  switch (wait->msg) {
+    case LINE_CALLSTATE: set = NameSet::CallState; break;
+    case LINE_LINEDEVSTATE: set = NameSet::DevState; break;
+    case LINE_CALLINFO: set = NameSet::CallInfoState; break;
+    case LINE_ADDRESSSTATE: set = NameSet::AddressState; break;
+    default:
+      return fail(error, tapihost::lineMessageText(wait->msg) + " takes no state");
+  }
+  size_t start = 0;
+  for (int parts = 0; parts < 32; ++parts) {
+    const size_t bar = text.find('|', start);
+    std::string_view part = text.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+    auto value = ParseName(set, part);
+    if (!value) return fail(error, "unknown state '" + std::string(part) + "'");
+    wait->states.push_back(*value);
+    if (bar == std::string_view::npos) return true;
+    start = bar + 1;
+  }
+  return fail(error, "too many states");
+}
+
+bool parseWait(const std::vector<std::string>& words, WaitTarget* wait, std::string* error) {
+  if (words.size() < 2) return fail(error, "wait needs an event (e.g. CALLSTATE or COMPLETION)");
+  if (isCompletion(words[1])) {
+    wait->completion = true;
+  } else if (auto msg = lineMessage(words[1])) {
+    wait->msg = *msg;
+  } else {
+    return fail(error, "unknown event '" + words[1] + "'");
+  }
+  bool haveFilter = false, haveTimeout = false;
+  for (size_t i = 2; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w.rfind("call=", 0) == 0 || w.rfind("line=", 0) == 0) {
+      auto n = number(std::string_view(w).substr(5));
+      if (!n) return fail(error, "'" + w + "' needs a number");
+      (w[0] == 'c' ? wait->call : wait->line) = *n;
+    } else if (auto ms = number(w)) {
+      if (haveTimeout) return fail(error, "wait takes one time-out");
+      wait->timeoutMs = *ms;
+      haveTimeout = true;
+    } else {
+      if (haveFilter || haveTimeout) return fail(error, "unexpected '" + w + "'");
+      if (!parseWaitFilter(w, wait, error)) return false;
+      haveFilter = true;
+    }
+  }
+  return true;
+}
+
+struct Syntax {
+  const char* name;
+  Verb verb;
+  size_t minArgs;
+  size_t maxArgs;
+};
+
+constexpr Syntax kSyntax[] = {
+    {"lines", Verb::Lines, 0, 0},   {"open", Verb::Open, 1, 1},       {"close", Verb::Close, 1, 1},
+    {"call", Verb::Call, 2, 3},     {"dial", Verb::Dial, 2, 2},       {"accept", Verb::Accept, 1, 1},
+    {"answer", Verb::Answer, 1, 1}, {"drop", Verb::Drop, 1, 1},       {"dealloc", Verb::Dealloc, 1, 1},
+    {"info", Verb::Info, 1, 1},     {"status", Verb::Status, 1, 1},   {"wait", Verb::Wait, 1, 6},
+    {"sleep", Verb::Sleep, 1, 1},   {"quit", Verb::Quit, 0, 0},
+};
+
+}  // namespace
+
+bool SplitWords(std::string_view line, std::vector<std::string>* words, std::string* error) {
+  words->clear();
+  size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+      continue;
+    }
+    if (c == '#') break;
+    std::string word;
+    if (c == '"') {
+      ++i;
+      bool closed = false;
+      while (i < line.size()) {
+        char q = line[i++];
+        if (q == '"') {
+          closed = true;
+          break;
+        }
+        if (q == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) q = line[i++];
+        word += q;
+      }
+      if (!closed) return fail(error, "unfinished quote");
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n') {
+        word += line[i++];
+      }
+    }
+    words->push_back(std::move(word));
+  }
+  return true;
+}
+
+std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
+  error->clear();
+  std::vector<std::string> words;
+  if (!SplitWords(line, &words, error)) return std::nullopt;
+  if (words.empty()) return std::nullopt;
+  Command command;
+  for (const std::string& w : words) {
+    const bool quote = w.empty() || w.find_first_of(" \t\"#") != std::string::npos;
+    command.text += (command.text.empty() ? "" : " ") + (quote ? "\"" + w + "\"" : w);
+  }
+  if (words[0] == "try") {
+    command.tolerant = true;
+    words.erase(words.begin());
+    if (words.empty()) return fail(error, "try needs a command"), std::nullopt;
+  }
+  const Syntax* syntax = nullptr;
+  for (const Syntax& s : kSyntax) {
+    if (words[0] == s.name) syntax = &s;
+  }
+  if (!syntax) return fail(error, "unknown command '" + words[0] + "'"), std::nullopt;
+  const size_t args = words.size() - 1;
+  if (args < syntax->minArgs || args > syntax->maxArgs) {
+    fail(error, words[0] + ": wrong number of arguments (see --help)");
+    return std::nullopt;
+  }
+  command.verb = syntax->verb;
+  auto numberArg = [&](const char* what, uint32_t* out) {
+    auto n = number(words[1]);
+    if (!n) return fail(error, words[0] + ": " + what + " must be a number, not '" + words[1] + "'");
+    *out = *n;
+    return true;
+  };
+  bool ok = true;
+  switch (command.verb) {
+    case Verb::Open:
+    case Verb::Close: ok = numberArg("LINE", &command.line); break;
+    case Verb::Call:
+      ok = numberArg("LINE", &command.line);
+      command.number = words[2];
+      if (args == 3) command.address = words[3];
+      break;
+    case Verb::Dial:
+      ok = numberArg("CALL", &command.call);
+      command.number = words[2];
+      break;
+    case Verb::Accept:
+    case Verb::Answer:
+    case Verb::Drop:
+    case Verb::Dealloc:
+    case Verb::Info:
+    case Verb::Status: ok = numberArg("CALL", &command.call); break;
+    case Verb::Sleep: ok = numberArg("MS", &command.ms); break;
+    case Verb::Wait: ok = parseWait(words, &command.wait, error); break;
+    case Verb::Lines:
+    case Verb::Quit: break;
+  }
+  if (!ok) return std::nullopt;
+  return command;
+}
+
+bool ParseScript(std::string_view text, const std::string& where, std::vector<Command>* commands,
+                 std::string* error) {
+  size_t lineNo = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    ++lineNo;
+    const std::string place = where + ":" + std::to_string(lineNo);
+    std::string problem;
+    auto command = ParseCommand(text.substr(start, end - start), &problem);
+    if (!problem.empty()) return fail(error, place + ": " + problem);
+    if (command) {
+      command->where = place;
+      commands->push_back(std::move(*command));
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool ParseArguments(const std::vector<std::string>& args, std::vector<Command>* commands, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string place = "argument " + std::to_string(i + 1);
+    std::string problem;
+    auto command = ParseCommand(args[i], &problem);
+    if (!problem.empty()) return fail(error, place + ": " + problem);
+    if (!command) return fail(error, place + ": empty command");
+    command->where = place;
+    commands->push_back(std::move(*command));
+  }
+  return true;
+}
+
+const char* CommandHelp() {
+  return R"(Commands (LINE: a line device ID from 0; CALL: a call number, given by tkphone
+to calls in order of appearance, made or offered, from 1):
+  lines                     list the line devices and their names
+  open LINE                 open a line device
+  close LINE                close it (its calls end)
+  call LINE NUMBER [ADDRESS]
+                            make a call to NUMBER; ADDRESS names the originating
+                            address (one of the line's addresses or MSNs)
+  dial CALL DIGITS          dial more digits on a call
+  accept CALL               accept an offered call
+  answer CALL               answer an accepted call
+  drop CALL                 drop (hang up) a call
+  dealloc CALL              deallocate a call (TSPI_lineCloseCall); its number
+                            is not used again
+  info CALL                 show the call's information (LINECALLINFO) with the
+                            caller, called, connected, redirection and
+                            redirecting IDs: flags, number and name
+  status CALL               show the call's state, mode and features
+  wait EVENT [STATE] [TIMEOUT] [call=CALL] [line=LINE]
+                            wait for the next event EVENT received since the
+                            previous wait (an event that arrived before the wait
+                            began counts); EVENT is a line message with or without
+                            LINE_ (CALLSTATE, NEWCALL, LINEDEVSTATE, CALLINFO,
+                            CLOSE ...) or COMPLETION (also REPLY) for the
+                            completion of a request; STATE narrows it down: call
+                            states for CALLSTATE (OFFERING or LINECALLSTATE_OFFERING;
+                            several joined by '|': BUSY|DISCONNECTED), a
+                            LINEDEVSTATE_, LINECALLINFOSTATE_ or LINEADDRESSSTATE_
+                            bit, or the result of a completion (OK or a LINEERR_
+                            name); TIMEOUT in milliseconds (default 10000)
+  sleep MS                  pause (events are still shown as they arrive)
+  quit                      end here
+  try COMMAND               run COMMAND; an error result (at once or in its
+                            completion) is shown but does not end the run
+)";
+}
+
+}  // namespace tkphone

@@ -1,0 +1,144 @@
+#include "tools/tkphone_format.h"
+
+#include <cstdio>
+
+#include "tapi/tapi_constants.h"
+#include "tools/tkphone_names.h"
+
+namespace tkphone {
+namespace {
+
+using tapihost::HostEvent;
+
+std::string hex(uint64_t value) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(value));
+  return buf;
+}
+
+DWORD dword(DWORD_PTR value) { return static_cast<DWORD>(value); }
+
+// The event's own part of the text, after line and call.
+std::string detailText(const HostEvent& e, const EventContext& c) {
+  if (e.kind == HostEvent::Kind::Completion) {
+    std::string text = "request " + std::to_string(e.requestId);
+    if (!c.command.empty()) text += " of \"" + c.command + "\"";
+    return text + ": " + ResultText(e.result);
+  }
+  switch (e.msg) {
+    case LINE_CALLSTATE: {
+      std::string text = ValueText(NameSet::CallState, dword(e.param1));
+      std::string mode = CallStateModeText(dword(e.param1), dword(e.param2));
+      if (!mode.empty()) text += " (" + mode + ")";
+      return text + " media " + FlagsText(NameSet::MediaMode, dword(e.param3));
+    }
+    case LINE_NEWCALL: return "hdCall " + hex(e.param1);
+    case LINE_LINEDEVSTATE:
+      if (e.param1 == LINEDEVSTATE_RINGING) {
+        return "RINGING mode " + std::to_string(e.param2) + " count " + std::to_string(e.param3);
+      }
+      return FlagsText(NameSet::DevState, dword(e.param1));
+    case LINE_CALLINFO: return FlagsText(NameSet::CallInfoState, dword(e.param1));
+    case LINE_ADDRESSSTATE:
+      return "address " + std::to_string(e.param1) + " " + FlagsText(NameSet::AddressState, dword(e.param2));
+    case LINE_CLOSE: return "";
+    default: return "(" + hex(e.param1) + ", " + hex(e.param2) + ", " + hex(e.param3) + ")";
+  }
+}
+
+}  // namespace
+
+std::string EventText(const HostEvent& e, const EventContext& c) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%4u.%03u]", c.elapsedMs / 1000, c.elapsedMs % 1000);
+  std::string text = stamp;
+  if (c.line) text += " line " + std::to_string(*c.line);
+  if (c.call) text += " call " + std::to_string(*c.call);
+  text += " " + e.name;
+  std::string detail = detailText(e, c);
+  if (!detail.empty()) text += " " + detail;
+  return text;
+}
+
+std::string EventJson(const HostEvent& e, const EventContext& c) {
+  JsonObject json;
+  json.Num("time_ms", c.elapsedMs).Str("event", e.name).OptNum("line", c.line).OptNum("call", c.call);
+  if (e.kind == HostEvent::Kind::Completion) {
+    json.Num("request", e.requestId);
+    if (!c.command.empty()) json.Str("command", c.command);
+    json.Str("result", ResultText(e.result));
+    return json.Num("param1", e.requestId).Num("param2", static_cast<DWORD>(e.result)).Num("param3", 0).Text();
+  }
+  switch (e.msg) {
+    case LINE_CALLSTATE:
+      json.Str("state", ValueText(NameSet::CallState, dword(e.param1)))
+          .Str("mode", CallStateModeText(dword(e.param1), dword(e.param2)))
+          .Str("media", FlagsText(NameSet::MediaMode, dword(e.param3)));
+      break;
+    case LINE_LINEDEVSTATE: json.Str("state", FlagsText(NameSet::DevState, dword(e.param1))); break;
+    case LINE_CALLINFO: json.Str("info", FlagsText(NameSet::CallInfoState, dword(e.param1))); break;
+    case LINE_ADDRESSSTATE:
+      json.Num("address", e.param1).Str("state", FlagsText(NameSet::AddressState, dword(e.param2)));
+      break;
+    default: break;
+  }
+  return json.Num("param1", e.param1).Num("param2", e.param2).Num("param3", e.param3).Text();
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out = "\"";
+  for (char ch : utf8) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void JsonObject::key(std::string_view key) {
+  if (body_.size() > 1) body_ += ",";
+  body_ += JsonString(key) + ":";
+}
+
+JsonObject& JsonObject::Str(std::string_view k, std::string_view value) {
+  key(k);
+  body_ += JsonString(value);
+  return *this;
+}
+
+JsonObject& JsonObject::Num(std::string_view k, uint64_t value) {
+  key(k);
+  body_ += std::to_string(value);
+  return *this;
+}
+
+JsonObject& JsonObject::Null(std::string_view k) {
+  key(k);
+  body_ += "null";
+  return *this;
+}
+
+JsonObject& JsonObject::Raw(std::string_view k, std::string_view json) {
+  key(k);
+  body_ += json;
+  return *this;
+}
+
+JsonObject& JsonObject::OptNum(std::string_view k, const std::optional<uint32_t>& value) {
+  return value ? Num(k, *value) : Null(k);
+}
+
+}  // namespace tkphone

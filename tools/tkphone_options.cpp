@@ -1,0 +1,102 @@
+#include "tools/tkphone_options.h"
+
+#include "tools/tkphone_command.h"
+#include "tools/tkphone_session.h"
+
+namespace tkphone {
+
+bool ParsePhoneOptions(const std::vector<std::string>& args, PhoneOptions* options, std::string* error) {
+  bool providerIdGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* what) -> const std::string* {
+      if (i + 1 >= args.size()) {
+        *error = arg + " needs " + what;
+        return nullptr;
+      }
+      return &args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      options->help = true;
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "--provider") {
+      const std::string* file = value("a file");
+      if (!file) return false;
+      options->providerFile = *file;
+    } else if (arg == "--provider-id") {
+      const std::string* text = value("a number");
+      if (!text) return false;
+      if (text->empty() || text->size() > 9 || text->find_first_not_of("0123456789") != std::string::npos) {
+        *error = "--provider-id needs a number, not '" + *text + "'";
+        return false;
+      }
+      options->providerId = static_cast<uint32_t>(std::stoul(*text));
+      providerIdGiven = true;
+    } else if (arg == "--script") {
+      const std::string* file = value("a file");
+      if (!file) return false;
+      options->scriptFile = *file;
+    } else if (arg == "--") {
+      options->commands.insert(options->commands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      *error = "unknown option " + arg;
+      return false;
+    } else {
+      options->commands.push_back(arg);
+    }
+  }
+  if (providerIdGiven && options->providerFile.empty() && !options->help) {
+    *error = "--provider-id needs --provider";
+    return false;
+  }
+  return true;
+}
+
+std::string PhoneHelp() {
+  return std::string(R"(usage: tkphone [--json] [--provider FILE [--provider-id N]] [--script FILE] [COMMAND...]
+
+Telephony from the shell: loads a TAPI service provider into the telephony
+host, runs commands against its lines and calls, and shows every event and
+completion as it arrives, one line each.
+
+Options:
+  --provider FILE     the provider plug-in to load (a path, or a module name
+                      such as KVARSP64.TSP); without it, the first provider of
+                      TAPI's provider list in the registry store
+                      (HKLM "Software\Microsoft\Windows\CurrentVersion\Telephony\Providers")
+  --provider-id N     the permanent provider ID to run it under (default 1;
+                      only with --provider)
+  --script FILE       read commands from FILE, one a line ('#' starts a comment)
+  --json              one JSON object a line instead of text: events with the
+                      members "time_ms", "event", "line", "call" (null when
+                      none), symbolic names ("state", "mode", "media", "result"
+                      ...) and the raw "param1", "param2", "param3"; results of
+                      commands with "command", "where", "result"
+  --help              show this text
+
+COMMAND: each argument is one whole command (quote it in the shell:
+'call 0 22'); they run after the script, in order. Words of a command may be
+given in double quotes: call 0 "0 (123) 456-78".
+
+)") + CommandHelp() + R"(
+Events are shown as "[SECONDS] line L call C NAME DETAILS" (line and call
+when known): LINE_CALLSTATE with the state, its mode and media mode;
+ASYNC_COMPLETION with the request, the command that made it and its result.
+
+Every line device tkphone opened is closed and the provider stopped on the
+way out, also after a failure and on SIGINT or SIGTERM (a second signal
+ends tkphone at once).
+
+Exit status: 0 every command succeeded; 1 a command failed (an error result,
+at once or in its completion, a wait that timed out, an unknown call or
+line), with a message naming it; 2 wrong usage or a script that does not
+parse; 3 the provider could not be loaded or started; 128 + the signal's
+number when interrupted (130 for SIGINT, 143 for SIGTERM).
+
+The registry store and everything else lives under $TK_ROOT (see tkreg --help).
+)";
+}
+
+}  // namespace tkphone

@@ -1,0 +1,350 @@
+#include "tools/tkphone_session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/codepage.h"
+#include "tapi/host/struct_text.h"
+#include "tapi/tapi_constants.h"
+#include "tapi/tapi_structs.h"
+#include "tools/tkphone_format.h"
+#include "tools/tkphone_names.h"
+
+namespace tkphone {
+namespace {
+
+using tapihost::HostEvent;
+
+std::string hex(DWORD value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%x", value);
+  return buf;
+}
+
+std::string quoted(const std::string& text) { return JsonString(text); }
+
+// One party ID of LINECALLINFO: its flags, number and name.
+struct Party {
+  const char* role;
+  DWORD flags;
+  std::string number;
+  std::string name;
+};
+
+std::string text(const std::vector<uint8_t>& buffer, DWORD offset, DWORD size) {
+  return platform::wideToUtf8(tapihost::structText(buffer, offset, size, STRINGFORMAT_UNICODE));
+}
+
+std::vector<Party> partiesOf(const std::vector<uint8_t>& b, const LINECALLINFO& i) {
+  return {
+      {"caller", i.dwCallerIDFlags, text(b, i.dwCallerIDOffset, i.dwCallerIDSize),
+       text(b, i.dwCallerIDNameOffset, i.dwCallerIDNameSize)},
+      {"called", i.dwCalledIDFlags, text(b, i.dwCalledIDOffset, i.dwCalledIDSize),
+       text(b, i.dwCalledIDNameOffset, i.dwCalledIDNameSize)},
+      {"connected", i.dwConnectedIDFlags, text(b, i.dwConnectedIDOffset, i.dwConnectedIDSize),
+       text(b, i.dwConnectedIDNameOffset, i.dwConnectedIDNameSize)},
+      {"redirection", i.dwRedirectionIDFlags, text(b, i.dwRedirectionIDOffset, i.dwRedirectionIDSize),
+       text(b, i.dwRedirectionIDNameOffset, i.dwRedirectionIDNameSize)},
+      {"redirecting", i.dwRedirectingIDFlags, text(b, i.dwRedirectingIDOffset, i.dwRedirectingIDSize),
+       text(b, i.dwRedirectingIDNameOffset, i.dwRedirectingIDNameSize)},
+  };
+}
+
+}  // namespace
+
+Session::Session(PhoneBackend& backend, const platform::Clock& clock, bool json, LineSink out, LineSink err,
+                 std::function<bool()> stopRequested)
+    : backend_(backend),
+      clock_(clock),
+      json_(json),
+      out_(std::move(out)),
+      err_(std::move(err)),
+      stopRequested_(std::move(stopRequested)),
+      start_(clock.tickCount()) {}
+
+uint32_t Session::elapsed() const { return clock_.tickCount() - start_; }
+
+bool Session::interrupted() const { return stopRequested_ && stopRequested_(); }
+
+std::optional<uint32_t> Session::NumberOf(HTAPICALL htCall) const {
+  auto it = numbers_.find(htCall);
+  if (it == numbers_.end()) return std::nullopt;
+  return it->second;
+}
+
+int Session::Run(const std::vector<Command>& commands) {
+  pump(0);
+  for (const Command& c : commands) {
+    if (interrupted()) break;
+    if (c.verb == Verb::Quit) {
+      emit("> " + c.text, JsonObject().Str("command", c.text).Str("where", c.where).Text());
+      return kExitOk;
+    }
+    if (!execute(c)) {
+      if (interrupted()) break;
+      if (failed_) err_("tkphone: " + *failed_);
+      return kExitFailed;
+    }
+    pump(0);
+    if (failed_) {
+      err_("tkphone: " + *failed_);
+      return kExitFailed;
+    }
+  }
+  if (interrupted()) {
+    err_("tkphone: interrupted");
+    return kExitInterrupted;
+  }
+  return kExitOk;
+}
+
+void Session::emit(const std::string& text, const std::string& json) { out_(json_ ? json : text); }
+
+bool Session::failure(const Command& c, const std::string& message) {
+  err_("tkphone: " + c.where + ": " + c.text + ": " + message);
+  return false;
+}
+
+bool Session::result(const Command& c, LONG rc, const std::string& what) {
+  const std::string shown = what.empty() ? ResultText(rc) : what;
+  emit("> " + c.text + ": " + shown,
+       JsonObject().Str("command", c.text).Str("where", c.where).Str("result", ResultText(rc)).Text());
+  if (rc != 0 && !c.tolerant) return failure(c, ResultText(rc));
+  return true;
+}
+
+bool Session::requestResult(const Command& c, const tapihost::AsyncCall& request, std::optional<uint32_t> line,
+                            std::optional<uint32_t> call, const std::string& what) {
+  if (!request.accepted()) {
+    // A positive result that is not the request ID is no error code either.
+    const LONG rc = request.result < 0 ? request.result : LINEERR_OPERATIONFAILED;
+    return result(c, rc);
+  }
+  requests_[request.requestId] = Request{&c, line, call};
+  const std::string text = (what.empty() ? "" : what + ", ") + "request " + std::to_string(request.requestId);
+  JsonObject json;
+  json.Str("command", c.text).Str("where", c.where).Str("result", "PENDING").Num("request", request.requestId);
+  if (call) json.Num("call", *call);
+  emit("> " + c.text + ": " + text, json.Text());
+  return true;
+}
+
+bool Session::lookupCall(const Command& c, CallEntry** entry) {
+  if (c.call == 0 || c.call > calls_.size()) return failure(c, "unknown call " + std::to_string(c.call));
+  *entry = &calls_[c.call - 1];
+  if ((*entry)->deallocated) return failure(c, "call " + std::to_string(c.call) + " was deallocated");
+  return true;
+}
+
+bool Session::execute(const Command& c) {
+  switch (c.verb) {
+    case Verb::Lines: return lines(c);
+    case Verb::Open: return result(c, backend_.OpenLine(c.line));
+    case Verb::Close: return result(c, backend_.CloseLine(c.line));
+    case Verb::Call: return makeCall(c);
+    case Verb::Dial:
+    case Verb::Accept:
+    case Verb::Answer:
+    case Verb::Drop: return callOperation(c);
+    case Verb::Dealloc: {
+      CallEntry* entry;
+      if (!lookupCall(c, &entry)) return false;
+      LONG rc = backend_.CloseCall(entry->htCall);
+      entry->deallocated = true;
+      return result(c, rc);
+    }
+    case Verb::Info: return info(c);
+    case Verb::Status: return status(c);
+    case Verb::Wait: return wait(c);
+    case Verb::Sleep: return sleep(c);
+    case Verb::Quit: return true;
+  }
+  return true;
+}
+
+bool Session::lines(const Command& c) {
+  const uint32_t count = backend_.LineCount();
+  emit("> " + c.text + ": " + std::to_string(count) + " line device" + (count == 1 ? "" : "s"),
+       JsonObject().Str("command", c.text).Str("where", c.where).Num("lines", count).Text());
+  for (uint32_t line = 0; line < count; ++line) {
+    const std::string name = backend_.LineName(line);
+    emit("  line " + std::to_string(line) + " " + quoted(name), JsonObject().Num("line", line).Str("name", name).Text());
+  }
+  return true;
+}
+
+bool Session::makeCall(const Command& c) {
+  HTAPICALL htCall = nullptr;
+  tapihost::AsyncCall request = backend_.MakeCall(c.line, c.number, c.address, &htCall);
+  std::optional<uint32_t> number;
+  if (request.accepted()) {
+    calls_.push_back(CallEntry{htCall, c.line, false});
+    number = static_cast<uint32_t>(calls_.size());
+    numbers_[htCall] = *number;
+  }
+  return requestResult(c, request, c.line, number, number ? "call " + std::to_string(*number) : "");
+}
+
+bool Session::callOperation(const Command& c) {
+  CallEntry* entry;
+  if (!lookupCall(c, &entry)) return false;
+  tapihost::AsyncCall request;
+  switch (c.verb) {
+    case Verb::Dial: request = backend_.Dial(entry->htCall, c.number); break;
+    case Verb::Accept: request = backend_.Accept(entry->htCall); break;
+    case Verb::Answer: request = backend_.Answer(entry->htCall); break;
+    default: request = backend_.Drop(entry->htCall); break;
+  }
+  return requestResult(c, request, entry->line, c.call, "");
+}
+
+bool Session::info(const Command& c) {
+  CallEntry* entry;
+  if (!lookupCall(c, &entry)) return false;
+  std::vector<uint8_t> buffer;
+  LONG rc = backend_.CallInfo(entry->htCall, buffer);
+  if (rc != 0) return result(c, rc);
+  const auto& i = *reinterpret_cast<const LINECALLINFO*>(buffer.data());
+  const std::vector<Party> parties = partiesOf(buffer, i);
+  if (json_) {
+    JsonObject json;
+    json.Str("command", c.text).Str("where", c.where).Str("result", "OK").Num("call", c.call);
+    json.Num("line", i.dwLineDeviceID).Num("address", i.dwAddressID).Num("call_id", i.dwCallID);
+    json.Str("origin", FlagsText(NameSet::Origin, i.dwOrigin)).Str("reason", FlagsText(NameSet::Reason, i.dwReason));
+    json.Str("media", FlagsText(NameSet::MediaMode, i.dwMediaMode));
+    for (const Party& p : parties) {
+      json.Raw(p.role, JsonObject()
+                           .Str("flags", FlagsText(NameSet::PartyId, p.flags))
+                           .Num("flags_value", p.flags)
+                           .Str("number", p.number)
+                           .Str("name", p.name)
+                           .Text());
+    }
+    out_(json.Text());
+    return true;
+  }
+  out_("> " + c.text + ": line " + std::to_string(i.dwLineDeviceID) + " address " + std::to_string(i.dwAddressID) +
+       " call ID " + hex(i.dwCallID) + " origin " + FlagsText(NameSet::Origin, i.dwOrigin) + " reason " +
+       FlagsText(NameSet::Reason, i.dwReason) + " media " + FlagsText(NameSet::MediaMode, i.dwMediaMode));
+  for (const Party& p : parties) {
+    out_("  " + std::string(p.role) + " " + FlagsText(NameSet::PartyId, p.flags) + " " + quoted(p.number) + " " +
+         quoted(p.name));
+  }
+  return true;
+}
+
+bool Session::status(const Command& c) {
+  CallEntry* entry;
+  if (!lookupCall(c, &entry)) return false;
+  std::vector<uint8_t> buffer;
+  LONG rc = backend_.CallStatus(entry->htCall, buffer);
+  if (rc != 0) return result(c, rc);
+  const auto& s = *reinterpret_cast<const LINECALLSTATUS*>(buffer.data());
+  const std::string state = ValueText(NameSet::CallState, s.dwCallState);
+  const std::string mode = CallStateModeText(s.dwCallState, s.dwCallStateMode);
+  emit("> " + c.text + ": " + state + (mode.empty() ? "" : " (" + mode + ")") + " features " + hex(s.dwCallFeatures) +
+           " features2 " + hex(s.dwCallFeatures2),
+       JsonObject()
+           .Str("command", c.text)
+           .Str("where", c.where)
+           .Str("result", "OK")
+           .Num("call", c.call)
+           .Str("state", state)
+           .Str("mode", mode)
+           .Num("features", s.dwCallFeatures)
+           .Num("features2", s.dwCallFeatures2)
+           .Text());
+  return true;
+}
+
+std::optional<uint32_t> Session::callOfEvent(const HostEvent& e) const {
+  if (e.kind == HostEvent::Kind::Completion) {
+    auto it = requests_.find(e.requestId);
+    return it == requests_.end() ? std::nullopt : it->second.call;
+  }
+  return NumberOf(e.msg == LINE_NEWCALL ? e.newHtCall : e.htCall);
+}
+
+bool Session::matches(const WaitTarget& want, const HostEvent& e) const {
+  if (want.completion) {
+    if (e.kind != HostEvent::Kind::Completion) return false;
+    if (want.result && e.result != *want.result) return false;
+    auto it = requests_.find(e.requestId);
+    if (want.line && (it == requests_.end() || it->second.line != want.line)) return false;
+  } else {
+    if (e.kind != HostEvent::Kind::LineEvent || e.msg != want.msg) return false;
+    if (want.line && e.deviceId != want.line) return false;
+    if (!want.states.empty()) {
+      const DWORD value = static_cast<DWORD>(want.msg == LINE_ADDRESSSTATE ? e.param2 : e.param1);
+      const bool exact = want.msg == LINE_CALLSTATE;
+      if (std::none_of(want.states.begin(), want.states.end(),
+                       [&](DWORD s) { return exact ? value == s : (value & s) != 0; })) {
+        return false;
+      }
+    }
+  }
+  if (want.call && callOfEvent(e) != want.call) return false;
+  return true;
+}
+
+void Session::pump(uint32_t waitMs) {
+  for (HostEvent& e : backend_.NextEvents(waitMs)) {
+    if (e.kind == HostEvent::Kind::LineEvent && e.msg == LINE_NEWCALL && e.newHtCall && !numbers_.count(e.newHtCall)) {
+      calls_.push_back(CallEntry{e.newHtCall, e.deviceId, false});
+      numbers_[e.newHtCall] = static_cast<uint32_t>(calls_.size());
+    }
+    EventContext context;
+    context.elapsedMs = elapsed();
+    context.line = e.deviceId;
+    context.call = callOfEvent(e);
+    if (e.kind == HostEvent::Kind::Completion) {
+      auto it = requests_.find(e.requestId);
+      if (it != requests_.end()) {
+        context.line = it->second.line;
+        context.command = it->second.command->text;
+        if (e.result != 0 && !it->second.command->tolerant && !failed_) {
+          failed_ = it->second.command->where + ": " + it->second.command->text + ": completed with " +
+                    ResultText(e.result);
+        }
+      }
+    }
+    emit(EventText(e, context), EventJson(e, context));
+    unwaited_.push_back(std::move(e));
+  }
+}
+
+bool Session::wait(const Command& c) {
+  if (!json_) out_("> " + c.text);
+  const uint32_t start = clock_.tickCount();
+  for (;;) {
+    for (size_t i = 0; i < unwaited_.size(); ++i) {
+      if (matches(c.wait, unwaited_[i])) {
+        // The events before the match count as seen.
+        unwaited_.erase(unwaited_.begin(), unwaited_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        if (json_) {
+          out_(JsonObject().Str("command", c.text).Str("where", c.where).Str("result", "OK").Text());
+        }
+        return true;
+      }
+    }
+    if (failed_ || interrupted()) return false;
+    const uint32_t spent = clock_.tickCount() - start;
+    if (spent >= c.wait.timeoutMs) {
+      return failure(c, "timed out after " + std::to_string(c.wait.timeoutMs) + " ms");
+    }
+    pump(std::min(c.wait.timeoutMs - spent, kPollMs));
+  }
+}
+
+bool Session::sleep(const Command& c) {
+  emit("> " + c.text, JsonObject().Str("command", c.text).Str("where", c.where).Text());
+  const uint32_t start = clock_.tickCount();
+  for (;;) {
+    if (failed_ || interrupted()) return false;
+    const uint32_t spent = clock_.tickCount() - start;
+    if (spent >= c.ms) return true;
+    pump(std::min(c.ms - spent, kPollMs));
+  }
+}
+
+}  // namespace tkphone

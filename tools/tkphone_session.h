@@ -1,0 +1,123 @@
+#pragma once
+// tkphone's core: runs parsed commands against a telephony backend, numbers
+// the calls in order of appearance (made or offered, from 1), shows every
+// event and completion as it arrives, and matches `wait` against the events
+// received since the previous wait, in order. It does no input or output of
+// its own: the backend stands for the telephony host, lines of output go to
+// two sinks, and time-outs are measured on an injected clock.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tapi/host/host_event.h"
+#include "tapi/host/provider_harness.h"
+#include "tools/tkphone_command.h"
+
+namespace tkphone {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;       // a command failed or a wait timed out
+inline constexpr int kExitUsage = 2;        // wrong options or a script that does not parse
+inline constexpr int kExitNoProvider = 3;   // the provider could not be loaded or started
+inline constexpr int kExitInterrupted = 130;  // stopped from outside (128 + SIGINT)
+
+// The telephony operations tkphone uses; calls are named by TAPI's htCall.
+class PhoneBackend {
+ public:
+  virtual ~PhoneBackend() = default;
+  virtual uint32_t LineCount() = 0;
+  virtual std::string LineName(uint32_t line) = 0;  // UTF-8
+  virtual LONG OpenLine(uint32_t line) = 0;
+  virtual LONG CloseLine(uint32_t line) = 0;
+  // number and address in UTF-8; an empty address names none.
+  virtual tapihost::AsyncCall MakeCall(uint32_t line, const std::string& number, const std::string& address,
+                                       HTAPICALL* htCall) = 0;
+  virtual tapihost::AsyncCall Dial(HTAPICALL htCall, const std::string& digits) = 0;
+  virtual tapihost::AsyncCall Accept(HTAPICALL htCall) = 0;
+  virtual tapihost::AsyncCall Answer(HTAPICALL htCall) = 0;
+  virtual tapihost::AsyncCall Drop(HTAPICALL htCall) = 0;
+  virtual LONG CloseCall(HTAPICALL htCall) = 0;
+  virtual LONG CallInfo(HTAPICALL htCall, std::vector<uint8_t>& buffer) = 0;
+  virtual LONG CallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer) = 0;
+  // The events that arrived since the previous call, in order; waits up to
+  // timeoutMs for the first one when none has.
+  virtual std::vector<tapihost::HostEvent> NextEvents(uint32_t timeoutMs) = 0;
+};
+
+class Session {
+ public:
+  using LineSink = std::function<void(const std::string&)>;
+  // The longest a wait or sleep blocks in one go before it looks at the
+  // clock and at stopRequested again.
+  static constexpr uint32_t kPollMs = 50;
+
+  // out takes the results and events, err the failures; stopRequested (may
+  // be empty) ends the run between two looks at the events.
+  Session(PhoneBackend& backend, const platform::Clock& clock, bool json, LineSink out, LineSink err,
+          std::function<bool()> stopRequested = {});
+
+  // Runs the commands in order; the exit code (kExitOk, kExitFailed or
+  // kExitInterrupted). The first failing command ends the run with a message
+  // on err naming its place and text.
+  int Run(const std::vector<Command>& commands);
+
+  // tkphone's number of a call.
+  std::optional<uint32_t> NumberOf(HTAPICALL htCall) const;
+
+ private:
+  struct CallEntry {
+    HTAPICALL htCall = nullptr;
+    std::optional<uint32_t> line;
+    bool deallocated = false;
+  };
+  struct Request {
+    const Command* command = nullptr;
+    std::optional<uint32_t> line;
+    std::optional<uint32_t> call;
+  };
+
+  bool execute(const Command& c);
+  bool lines(const Command& c);
+  bool makeCall(const Command& c);
+  bool callOperation(const Command& c);
+  bool info(const Command& c);
+  bool status(const Command& c);
+  bool wait(const Command& c);
+  bool sleep(const Command& c);
+
+  // Reads the events that arrived (waiting up to waitMs for one), numbers
+  // new calls, shows them and notes failed completions.
+  void pump(uint32_t waitMs);
+  bool matches(const WaitTarget& want, const tapihost::HostEvent& e) const;
+  std::optional<uint32_t> callOfEvent(const tapihost::HostEvent& e) const;
+  // The call of a number, or false (a failure) when there is none.
+  bool lookupCall(const Command& c, CallEntry** entry);
+  bool requestResult(const Command& c, const tapihost::AsyncCall& request, std::optional<uint32_t> line,
+                     std::optional<uint32_t> call, const std::string& what);
+  bool result(const Command& c, LONG rc, const std::string& what = {});
+  bool failure(const Command& c, const std::string& message);
+  bool interrupted() const;
+  void emit(const std::string& text, const std::string& json);
+  uint32_t elapsed() const;
+
+  PhoneBackend& backend_;
+  const platform::Clock& clock_;
+  const bool json_;
+  LineSink out_;
+  LineSink err_;
+  std::function<bool()> stopRequested_;
+  const uint32_t start_;
+
+  std::vector<CallEntry> calls_;                // call n is calls_[n - 1]
+  std::map<HTAPICALL, uint32_t> numbers_;
+  std::map<DRV_REQUESTID, Request> requests_;
+  std::deque<tapihost::HostEvent> unwaited_;    // received since the previous wait ended
+  std::optional<std::string> failed_;           // a failed completion, with its place
+};
+
+}  // namespace tkphone
