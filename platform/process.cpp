@@ -157,7 +157,12 @@ std::unique_ptr<Process> createProcess(std::string_view programPath, std::string
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // A process group of its own: like a program without console on Windows,
+  // the child does not get the Ctrl-C that a terminal sends to its caller's
+  // group (the link control process must release its link in order when the
+  // program that started it is interrupted).
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   pid_t pid = 0;
   int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);

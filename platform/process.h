@@ -37,7 +37,9 @@ class Process : public Waitable {
 };
 
 // Starts the program; nullptr on failure, with the reason in *error.
-// Environment and working folder are the caller's.
+// Environment and working folder are the caller's; the new process leads a
+// process group of its own, so signals a terminal sends to the caller's
+// group (Ctrl-C) do not reach it.
 std::unique_ptr<Process> createProcess(std::string_view programPath, std::string_view commandLine,
                                        std::string* error = nullptr);
 // The file a Windows-style program path resolves to, "" when none.

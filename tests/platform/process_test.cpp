@@ -130,6 +130,9 @@ TEST(Process, StartsAProgramWithAWindowsCommandLine) {
   EXPECT_EQ(valuesOf(report, "arg"),
             (Args{"VNL2C64.EXE", "report", reportFile, "two  words", R"(C:\dir\)", "say \"hi\"", "", "last"}));
   EXPECT_EQ(only(report, "pid"), std::to_string(process->id()));
+  // It leads a process group of its own, so a terminal's Ctrl-C meant for
+  // the caller does not reach it.
+  EXPECT_EQ(only(report, "pgid"), std::to_string(process->id()));
   // The caller's environment goes with it.
   EXPECT_EQ(only(report, "root"), tktest::currentRoot());
   // Through a symbolic link the name is that of the program file itself.

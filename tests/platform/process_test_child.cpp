@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "platform/module.h"
 #include "platform/process.h"
 #include "platform/root.h"
@@ -70,6 +72,7 @@ int report(int argc, char** argv) {
   std::string text = "line=" + platform::commandLine() + "\n";
   text += "base=" + platform::programBaseName() + "\n";
   text += "pid=" + std::to_string(platform::currentProcessId()) + "\n";
+  text += "pgid=" + std::to_string(::getpgrp()) + "\n";
   text += "root=" + platform::rootDir() + "\n";
   for (int i = 0; i < argc; ++i) text += "arg=" + std::string(argv[i]) + "\n";
   publishFile(argv[2], text);
