@@ -55,13 +55,20 @@ void WaitState(tapihost::TelephonyHost& host, size_t& cursor, HTAPICALL call, DW
       cursor,
       [&](const HostEvent& e) { return e.msg == LINE_CALLSTATE && e.htCall == call && e.param1 == state; },
       kWaitMs);
-  if (!event) Fail("no LINE_CALLSTATE " + std::to_string(state) + " in time");
+  if (!event) {
+    // What did come, for the message.
+    std::string seen;
+    size_t from = cursor;
+    for (const HostEvent& e : host.EventsSince(from)) seen += "\n  " + tapihost::describe(e);
+    Fail("no LINE_CALLSTATE " + std::to_string(state) + " in time; events since the last match:" + seen);
+  }
 }
 
 void Complete(tapihost::TelephonyHost& host, const tapihost::AsyncCall& request, const char* what) {
   if (!request.accepted()) Fail(std::string(what) + " refused at once: " + std::to_string(request.result));
   auto result = host.WaitCompletion(request.requestId, kWaitMs);
-  if (!result || *result != 0) Fail(std::string(what) + " did not complete with 0");
+  if (!result) Fail(std::string(what) + " did not complete in time");
+  if (*result != 0) Fail(std::string(what) + " completed with " + std::to_string(*result));
 }
 
 // Drops a call, waits until it is idle and closes it.
@@ -108,7 +115,7 @@ void Throughput(int seconds) {
   int calls = 0;
   const auto begin = BenchClock::now();
   const auto end = begin + std::chrono::seconds(seconds);
-  while (BenchClock::now() < end) {
+  while (BenchClock::now() < end) try {
     HTAPICALL call = nullptr;
     tapihost::AsyncCall make = system.calls().MakeCall(0, kDestination, u"", &call);
     requests.push_back(make.requestId);
@@ -120,6 +127,8 @@ void Throughput(int seconds) {
     WaitState(system.host(), cursor, call, LINECALLSTATE_IDLE);
     if (system.calls().CloseCall(call) != 0) Fail("lineCloseCall failed");
     ++calls;
+  } catch (const callbench::BenchFailure& failure) {
+    Fail(std::string(failure.what()) + "\nthe exchange's calls: " + system.tksim().Command("calls"));
   }
   const double elapsed = std::chrono::duration<double>(BenchClock::now() - begin).count();
   // Let late duplicates arrive before counting.
@@ -190,8 +199,13 @@ int main(int argc, char** argv) {
     else if (arg == "--skip-idle") skipIdle = true;
     else return Usage(arg == "--help" ? 0 : 2);
   }
-  Latency(latencyCalls);
-  Throughput(seconds);
-  if (!skipIdle) IdleLoad(idleLines, idleSeconds);
+  try {
+    Latency(latencyCalls);
+    Throughput(seconds);
+    if (!skipIdle) IdleLoad(idleLines, idleSeconds);
+  } catch (const callbench::BenchFailure& failure) {
+    std::fprintf(stderr, "call_bench: %s\n", failure.what());
+    return 1;
+  }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "bench/call_bench_setup.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,12 +48,18 @@ std::string ExchangeConfiguration(uint32_t lines) {
 
 }  // namespace
 
-void Fail(const std::string& what) {
-  std::fprintf(stderr, "call_bench: %s\n", what.c_str());
-  std::exit(1);
-}
+void Fail(const std::string& what) { throw BenchFailure(what); }
 
 BenchSystem::BenchSystem(uint32_t lines) {
+  try {
+    Setup(lines);
+  } catch (...) {
+    Cleanup();
+    throw;
+  }
+}
+
+void BenchSystem::Setup(uint32_t lines) {
   root_ = tktest::makeTempDir("call-bench-");
   setenv("TK_ROOT", root_.c_str(), 1);
   platform::ensureDirectory(platform::systemDir());
@@ -63,6 +70,10 @@ BenchSystem::BenchSystem(uint32_t lines) {
   tksim_ = std::make_unique<tktest::TksimPeer>();
   if (!tksim_->Start({"--keepalive-ms", "0", "--quiet", "--engine", "vnl", "--exchange-config", exchangeFile}))
     Fail("tksim did not start");
+  draining_ = true;
+  drain_ = std::thread([this] {
+    while (draining_) tksim_->WaitEvent("\x01", std::chrono::milliseconds(200));
+  });
   // Every number called answers at once.
   if (tksim_->Command("party * answer 0").rfind("ok", 0) != 0) Fail("tksim does not take 'party * answer 0'");
 
@@ -85,15 +96,20 @@ BenchSystem::BenchSystem(uint32_t lines) {
   calls_ = std::make_unique<tapihost::HostCalls>(*host_);
 }
 
-BenchSystem::~BenchSystem() {
+BenchSystem::~BenchSystem() { Cleanup(); }
+
+void BenchSystem::Cleanup() {
   calls_.reset();
   if (host_) host_->Stop();
   host_.reset();
+  draining_ = false;
+  if (drain_.joinable()) drain_.join();
   tksim_.reset();
   // The link control process ends with the last line; wait for it before the root goes.
   if (platform::WindowHandle control = platform::findWindow(kControlClass))
     platform::waitForProcessExit(platform::windowProcessId(control), 5000);
-  tktest::removeTree(root_);
+  if (!root_.empty()) tktest::removeTree(root_);
+  root_.clear();
 }
 
 uint32_t BenchSystem::ControlProcessId() const {

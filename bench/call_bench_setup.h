@@ -5,8 +5,11 @@
 // VNL2D32 looks for it, and the provider plug-in loaded and started in a
 // telephony host.
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "tapi/host/host_calls.h"
 #include "tapi/host/telephony_host.h"
@@ -16,7 +19,7 @@ namespace callbench {
 
 class BenchSystem {
  public:
-  // Exits the program with a message when any part does not come up.
+  // Throws BenchFailure when any part does not come up.
   explicit BenchSystem(uint32_t lines);
   ~BenchSystem();
 
@@ -27,12 +30,23 @@ class BenchSystem {
   uint32_t ControlProcessId() const;
 
  private:
+  void Setup(uint32_t lines);
+  void Cleanup();
+
   std::string root_;
   std::unique_ptr<tktest::TksimPeer> tksim_;
   std::unique_ptr<tapihost::TelephonyHost> host_;
   std::unique_ptr<tapihost::HostCalls> calls_;
+  // Reads tksim's event lines all along: a full pipe would stop the exchange.
+  std::thread drain_;
+  std::atomic<bool> draining_{false};
 };
 
+// A part of the benchmark that cannot go on; main reports it after every
+// process and folder of the run has been cleaned up.
+struct BenchFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 [[noreturn]] void Fail(const std::string& what);
 
 }  // namespace callbench
