@@ -12,6 +12,7 @@
 #include "platform/reg_text.h"
 #include "platform/root.h"
 #include "platform/window.h"
+#include "tests/link/control/loopback_link.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
 
@@ -62,8 +63,7 @@ BenchSystem::BenchSystem(uint32_t lines) {
 void BenchSystem::Setup(uint32_t lines) {
   root_ = tktest::makeTempDir("call-bench-");
   setenv("TK_ROOT", root_.c_str(), 1);
-  platform::ensureDirectory(platform::systemDir());
-  std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+  tktest::InstallLinkControl(TK_VNL2C64_PATH);
 
   const std::string exchangeFile = root_ + "/exchange.conf";
   tktest::writeFile(exchangeFile, ExchangeConfiguration(lines));
@@ -77,14 +77,7 @@ void BenchSystem::Setup(uint32_t lines) {
   // Every number called answers at once.
   if (tksim_->Command("party * answer 0").rfind("ok", 0) != 0) Fail("tksim does not take 'party * answer 0'");
 
-  LinkConfig link;
-  DefaultLinkConfiguration(&link);
-  std::memset(link.Link, 0, sizeof link.Link);
-  std::memcpy(link.Link, "TCP", 3);
-  std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
-  link.TapiSvrIpPort = tksim_->port();
-  link.Keepalive = 0;
-  if (!SaveLinkConfiguration(link)) Fail("cannot write the link configuration");
+  if (!tktest::WriteLoopbackLinkConfiguration(tksim_->port())) Fail("cannot write the link configuration");
   if (platform::regImport(ProviderConfiguration(lines), "provider configuration") != 0)
     Fail("cannot write the provider configuration");
 
@@ -105,9 +98,8 @@ void BenchSystem::Cleanup() {
   draining_ = false;
   if (drain_.joinable()) drain_.join();
   tksim_.reset();
-  // The link control process ends with the last line; wait for it before the root goes.
-  if (platform::WindowHandle control = platform::findWindow(kControlClass))
-    platform::waitForProcessExit(platform::windowProcessId(control), 5000);
+  // The link control process ends with the last line; make sure before the root goes.
+  tktest::EndLinkControlProcesses();
   if (!root_.empty()) tktest::removeTree(root_);
   root_.clear();
 }

@@ -3,9 +3,8 @@
 #include <algorithm>
 
 namespace kvarsp {
-namespace {
 
-bool IsSetupState(uint32_t state) {
+bool IsCallSetupState(uint32_t state) {
   switch (state) {
     case LINECALLSTATE_OFFERING:
     case LINECALLSTATE_ACCEPTED:
@@ -16,6 +15,8 @@ bool IsSetupState(uint32_t state) {
     default: return false;
   }
 }
+
+namespace {
 
 void Count(const TspCall& call, CallCounts& counts) {
   if (!call.bound) return;
@@ -232,7 +233,7 @@ void CallModel::SetCallState(TspCall& call, uint32_t state, DWORD_PTR mode) {
   if (line && CountAddress(*line, call.addressId) != addressBefore)
     SendLineEvent(line, nullptr, LINE_ADDRESSSTATE, call.addressId, LINEADDRESSSTATE_NUMCALLS);
 
-  if (!call.setupWatchTimer.IsRunning() && IsSetupState(state)) {
+  if (!call.setupWatchTimer.IsRunning() && IsCallSetupState(state)) {
     call.setupWatchTimer.Start(clock_, kSetupWatchMs);
     call.watchDropSent = false;
     call.watchDropDone = false;

@@ -41,6 +41,10 @@ struct CallCounts {
 // Duration of the setup watch: a call still being set up after this long is
 // dropped at the exchange.
 constexpr uint32_t kSetupWatchMs = 180000;
+// The states of a call still being set up (offering, accepted, dial tone,
+// dialling, ringback, proceeding): the setup watch runs for them.
+bool IsCallSetupState(uint32_t state);
+
 // An offered call rings again this often.
 constexpr uint32_t kRingIntervalMs = 4000;
 

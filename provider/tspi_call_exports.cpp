@@ -23,9 +23,8 @@ using kvarsp::traceTapi;
 using kvarsp::TraceHandle;
 using kvarsp::TracePointer;
 using kvarsp::TraceText;
+using kvarsp::ValueColumn;
 
-// The value column of a parameter line "  <name> = ", for flag words.
-size_t ValueColumn(const char* name) { return 2 + std::char_traits<char>::length(name) + 3; }
 
 // The TSPI version of a line, or of the line a call belongs to, for the
 // dumps of their structures.

@@ -26,12 +26,11 @@ using kvarsp::traceTapi;
 using kvarsp::TraceHandle;
 using kvarsp::TracePointer;
 using kvarsp::TraceText;
+using kvarsp::ValueColumn;
 
 // The name of the configuration dialog's library.
 constexpr char16_t kUiLibraryName[] = u"KVARUI.DLL";
 
-// The value column of a parameter line "  <name> = ", for flag words.
-size_t ValueColumn(const char* name) { return 2 + std::char_traits<char>::length(name) + 3; }
 
 // The TSPI version a line was opened with, for the dump of its structures.
 DWORD LineVersion(HDRVLINE hdLine) {

@@ -11,6 +11,9 @@
 // flag names with TapiValueName and TapiFlagWord), its outputs after
 // success as "TSPI_lineOpen() output: *lphdLine = 0x%zx", and returns
 // through LogResult.
+#include <cstddef>
+#include <string>
+
 #include "provider/tapi_names.h"
 #include "provider/trace.h"
 #include "tapi/tapi_types.h"
@@ -22,5 +25,9 @@ namespace kvarsp {
 // request ID of an asynchronous function); returns the result unchanged.
 // function is the text "TSPI_lineDrop()" and the like.
 LONG LogResult(const char* function, LONG result);
+
+// The column where a parameter's value starts in its line "  <name> = ";
+// TapiFlagWord indents continued flag lists to it.
+inline size_t ValueColumn(const char* name) { return 2 + std::char_traits<char>::length(name) + 3; }
 
 }  // namespace kvarsp

@@ -3,18 +3,6 @@
 namespace kvarsp {
 namespace {
 
-bool InSetup(uint32_t state) {
-  switch (state) {
-    case LINECALLSTATE_OFFERING:
-    case LINECALLSTATE_ACCEPTED:
-    case LINECALLSTATE_DIALTONE:
-    case LINECALLSTATE_DIALING:
-    case LINECALLSTATE_RINGBACK:
-    case LINECALLSTATE_PROCEEDING: return true;
-    default: return false;
-  }
-}
-
 bool AwaitsAnswer(uint32_t state) {
   return state == LINECALLSTATE_PROCEEDING || state == LINECALLSTATE_RINGBACK;
 }
@@ -51,7 +39,7 @@ void CallSupervision::SetupWatch() {
   size_t handled = 0;
   for (TspCall* call : calls_.Calls()) {
     if (handled == kSetupWatchCallsPerTick) return;
-    if (!InSetup(call->callState) || call->watchDropSent || call->watchDropDone) continue;
+    if (!IsCallSetupState(call->callState) || call->watchDropSent || call->watchDropDone) continue;
     if (!call->setupWatchTimer.HasExpired(now)) continue;
     // A call the exchange has not named cannot be disconnected there; it
     // does not take one of this tick's places either.

@@ -17,6 +17,7 @@
 #include "platform/window.h"
 #include "provider/ui_request_block.h"
 #include "tapi/host/provider_harness.h"
+#include "tests/link/control/loopback_link.h"
 #include "tests/link/control/tksim_peer.h"
 #include "tests/support/files.h"
 #include "tests/support/harness_violations.h"
@@ -55,20 +56,12 @@ msn 1 "4711" lines 10 11
 class ProviderLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::ensureDirectory(platform::systemDir());
-    std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+    tktest::InstallLinkControl(TK_VNL2C64_PATH);
     const std::string exchangeFile = tktest::currentRoot() + "/exchange.conf";
     tktest::writeFile(exchangeFile, kExchangeConfiguration);
     ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0", "--engine", "vnl", "--exchange-config", exchangeFile}));
 
-    LinkConfig link;
-    DefaultLinkConfiguration(&link);
-    std::memset(link.Link, 0, sizeof link.Link);
-    std::memcpy(link.Link, "TCP", 3);
-    std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
-    link.TapiSvrIpPort = tksim.port();
-    link.Keepalive = 0;
-    ASSERT_TRUE(SaveLinkConfiguration(link));
+    ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(tksim.port()));
     ASSERT_EQ(platform::regImport(kProviderConfiguration, "provider configuration"), 0);
 
     ASSERT_TRUE(harness.load(TK_KVARSP_PATH)) << harness.loadError();
@@ -84,13 +77,7 @@ class ProviderLink : public ::testing::Test {
       EXPECT_EQ(harness.shutdown(kVersion, kProviderId), 0);
     }
     // No control process may outlive its test.
-    for (int i = 0; i < 5; ++i) {
-      platform::WindowHandle control = platform::findWindow(kControlClass);
-      if (!control) break;
-      uint32_t pid = platform::windowProcessId(control);
-      platform::postMessage(control, platform::kWmClose, 0, 0);
-      platform::waitForProcessExit(pid, 5000);
-    }
+    tktest::EndLinkControlProcesses();
   }
 
   static HTAPILINE TapiLine(DWORD deviceId) { return reinterpret_cast<HTAPILINE>(uintptr_t{0x500} + deviceId); }

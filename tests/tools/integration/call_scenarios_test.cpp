@@ -17,6 +17,7 @@
 #include "platform/root.h"
 #include "platform/window.h"
 #include "tapi/host/provider_list.h"
+#include "tests/link/control/loopback_link.h"
 #include "tests/link/control/tksim_peer.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
@@ -28,7 +29,6 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr char kControlClass[] = "VNL2ControlProg";
 
 // Extensions 20 and 21 are the PC's lines; 22 is a party the exchange plays.
 const char* kExchangeConfiguration = R"(# the exchange of the call scenarios
@@ -51,21 +51,12 @@ const char* kProviderValues = R"(
 class CallScenarios : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::ensureDirectory(platform::systemDir());
-    std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+    tktest::InstallLinkControl(TK_VNL2C64_PATH);
     const std::string exchangeFile = tktest::currentRoot() + "/exchange.conf";
     tktest::writeFile(exchangeFile, kExchangeConfiguration);
     ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0", "--engine", "vnl", "--exchange-config", exchangeFile}));
 
-    LinkConfig link;
-    DefaultLinkConfiguration(&link);
-    std::memset(link.Link, 0, sizeof link.Link);
-    std::memcpy(link.Link, kLanLinkStored, sizeof kLanLinkStored);
-    std::memset(link.TapiSvrIpAddr, 0, sizeof link.TapiSvrIpAddr);
-    std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
-    link.TapiSvrIpPort = tksim.port();
-    link.Keepalive = 0;
-    ASSERT_TRUE(SaveLinkConfiguration(link));
+    ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(tksim.port()));
 
     // tkphone loads the first provider of TAPI's list.
     const uint32_t id = tapihost::AddProvider(TK_KVARSP_PATH);
@@ -82,13 +73,7 @@ class CallScenarios : public ::testing::Test {
       phone.wait(10s);
     }
     // No link control process may outlive its test.
-    for (int i = 0; i < 5; ++i) {
-      platform::WindowHandle control = platform::findWindow(kControlClass);
-      if (!control) break;
-      uint32_t pid = platform::windowProcessId(control);
-      platform::postMessage(control, platform::kWmClose, 0, 0);
-      platform::waitForProcessExit(pid, 5000);
-    }
+    tktest::EndLinkControlProcesses();
   }
 
   // Starts tkphone on a script (standard error joins its output).

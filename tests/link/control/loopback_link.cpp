@@ -1,0 +1,42 @@
+#include "tests/link/control/loopback_link.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "link/common/link_config.h"
+#include "platform/process.h"
+#include "platform/root.h"
+#include "platform/window.h"
+
+namespace tktest {
+
+void InstallLinkControl(const std::string& vnl2c64Path) {
+  platform::ensureDirectory(platform::systemDir());
+  std::filesystem::create_symlink(vnl2c64Path, platform::systemDir() + "/vnl2c64");
+}
+
+bool WriteLoopbackLinkConfiguration(uint16_t port) {
+  LinkConfig link;
+  DefaultLinkConfiguration(&link);
+  std::memset(link.Link, 0, sizeof link.Link);
+  std::memcpy(link.Link, kLanLinkStored, sizeof kLanLinkStored);
+  std::memset(link.TapiSvrIpAddr, 0, sizeof link.TapiSvrIpAddr);
+  std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
+  link.TapiSvrIpPort = port;
+  link.Keepalive = 0;
+  return SaveLinkConfiguration(link);
+}
+
+void EndLinkControlProcesses() {
+  // The control window's class, as VNL2D32 looks for it.
+  constexpr char kControlClass[] = "VNL2ControlProg";
+  for (int i = 0; i < 5; ++i) {
+    platform::WindowHandle control = platform::findWindow(kControlClass);
+    if (!control) break;
+    uint32_t pid = platform::windowProcessId(control);
+    platform::postMessage(control, platform::kWmClose, 0, 0);
+    platform::waitForProcessExit(pid, 5000);
+  }
+}
+
+}  // namespace tktest
