@@ -77,12 +77,11 @@ class InProcessLayer2 : public kvarsp::Layer2 {
   }
 
   // --- Test controls ------------------------------------------------------
-  // Moves the clock by 500 ms and runs one tick on the worker, n times.
+  // Moves the clock by 500 ms and runs one tick on the worker, n times. The
+  // clock moves on the worker with the provider lock held, as a real tick
+  // comes: a request sent under that lock is registered before time passes.
   void Tick(int n = 1) {
-    for (int i = 0; i < n; ++i) {
-      clock_.advance(500);
-      Post(TickJob{});
-    }
+    for (int i = 0; i < n; ++i) Post(TickJob{});
     WaitIdle();
   }
   // While held, the exchange's answers wait; Release delivers them in order.
@@ -200,6 +199,7 @@ class InProcessLayer2 : public kvarsp::Layer2 {
       }
       while (!providerLock_->TryLock()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (std::holds_alternative<TickJob>(job)) {
+        clock_.advance(500);
         events_->OnLayer2Tick();
       } else if (std::holds_alternative<DisconnectJob>(job)) {
         CloseConnection();
