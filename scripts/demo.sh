@@ -10,7 +10,7 @@
 # also when interrupted. Everything is bounded by time-outs.
 #
 # usage: scripts/demo.sh [BUILD_DIR]     (default: build)
-set -u
+set -u -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 demo="$here/demo"

@@ -331,3 +331,54 @@ TEST_F(CallModelTest, ClosingALineIdlesAndDeletesOnlyItsCalls) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ring counts (dwParam3 of LINEDEVSTATE_RINGING) among the events.
+std::vector<DWORD_PTR> RingCounts(const std::vector<tktest::QueuedEntry>& entries) {
+  std::vector<DWORD_PTR> counts;
+  for (const auto& e : entries)
+    if (e.msg == LINE_LINEDEVSTATE && e.param1 == LINEDEVSTATE_RINGING) counts.push_back(e.param3);
+  return counts;
+}
+
+}  // namespace
+
+TEST_F(CallModelTest, RingingCatchesUpMissedIntervalsAcrossTheTickWrap) {
+  OpenLine& line = Open(0x100);
+  TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
+  model.SetCallState(*call, LINECALLSTATE_OFFERING, 0);
+  clock.setTick(0xFFFFF000);  // 4096 ms before the 32-bit tick count wraps
+  Take();
+
+  model.StartRinging(*call);
+  EXPECT_EQ(RingCounts(Take()), (std::vector<DWORD_PTR>{0}));
+  clock.advance(3999);
+  EXPECT_EQ(model.RepeatRinging(*call), 0u);
+  clock.advance(2);  // past the wrap, one interval gone
+  EXPECT_EQ(model.RepeatRinging(*call), 1u);
+  EXPECT_EQ(RingCounts(Take()), (std::vector<DWORD_PTR>{1}));
+  // Three intervals missed at once: three rings in one tick, then quiet.
+  clock.advance(12000);
+  EXPECT_EQ(model.RepeatRinging(*call), 3u);
+  EXPECT_EQ(RingCounts(Take()), (std::vector<DWORD_PTR>{2, 3, 4}));
+  EXPECT_EQ(model.RepeatRinging(*call), 0u);
+}
+
+TEST_F(CallModelTest, RingingAfterALongStallIsBoundedAndOnlyWhileOfferedOrAccepted) {
+  OpenLine& line = Open(0x100);
+  TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
+  model.SetCallState(*call, LINECALLSTATE_ACCEPTED, 0);
+  model.StartRinging(*call);
+  clock.advance(0x7FFFFFFF);  // weeks without a tick
+  const uint32_t rings = model.RepeatRinging(*call);
+  EXPECT_GT(rings, 0u);
+  EXPECT_LE(rings, 16u);
+  EXPECT_EQ(model.RepeatRinging(*call), 0u);  // the timer starts afresh from now
+  clock.advance(4001);
+  EXPECT_EQ(model.RepeatRinging(*call), 1u);
+
+  model.SetCallState(*call, LINECALLSTATE_CONNECTED, 1);
+  clock.advance(40000);
+  EXPECT_EQ(model.RepeatRinging(*call), 0u);
+}
