@@ -1,6 +1,5 @@
 #include "bench/call_bench_setup.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,10 +69,6 @@ void BenchSystem::Setup(uint32_t lines) {
   tksim_ = std::make_unique<tktest::TksimPeer>();
   if (!tksim_->Start({"--keepalive-ms", "0", "--quiet", "--engine", "vnl", "--exchange-config", exchangeFile}))
     Fail("tksim did not start");
-  draining_ = true;
-  drain_ = std::thread([this] {
-    while (draining_) tksim_->WaitEvent("\x01", std::chrono::milliseconds(200));
-  });
   // Every number called answers at once.
   if (tksim_->Command("party * answer 0").rfind("ok", 0) != 0) Fail("tksim does not take 'party * answer 0'");
 
@@ -95,8 +90,6 @@ void BenchSystem::Cleanup() {
   calls_.reset();
   if (host_) host_->Stop();
   host_.reset();
-  draining_ = false;
-  if (drain_.joinable()) drain_.join();
   tksim_.reset();
   // The link control process ends with the last line; make sure before the root goes.
   tktest::EndLinkControlProcesses();

@@ -5,11 +5,9 @@
 // VNL2D32 looks for it, and the provider plug-in loaded and started in a
 // telephony host.
 #include <cstdint>
-#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "tapi/host/host_calls.h"
 #include "tapi/host/telephony_host.h"
@@ -37,9 +35,6 @@ class BenchSystem {
   std::unique_ptr<tktest::TksimPeer> tksim_;
   std::unique_ptr<tapihost::TelephonyHost> host_;
   std::unique_ptr<tapihost::HostCalls> calls_;
-  // Reads tksim's event lines all along: a full pipe would stop the exchange.
-  std::thread drain_;
-  std::atomic<bool> draining_{false};
 };
 
 // A part of the benchmark that cannot go on; main reports it after every

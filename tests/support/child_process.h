@@ -23,6 +23,8 @@ class ChildProcess {
   // The next line of standard output (without line end), or nothing at end of
   // output or when the deadline passes.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // True once the whole output has been read (the child closed it).
+  bool outputEnded() const { return outFd_ < 0 && buffer_.empty(); }
 
   // Sends SIGKILL.
   void kill();

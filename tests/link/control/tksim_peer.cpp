@@ -21,7 +21,29 @@ bool TksimPeer::Start(const std::vector<std::string>& options) {
   uint16_t controlPort = PortOf(process_.readLine(std::chrono::seconds(10)), "control");
   if (port_ == 0 || controlPort == 0) return false;
   control_ = platform::TcpSocket::connect("127.0.0.1", controlPort);
-  return control_.valid();
+  if (!control_.valid()) return false;
+  reader_ = std::thread([this] { ReadEvents(); });
+  return true;
+}
+
+TksimPeer::~TksimPeer() {
+  stop_ = true;
+  if (reader_.joinable()) reader_.join();
+}
+
+void TksimPeer::ReadEvents() {
+  while (!stop_) {
+    std::optional<std::string> line = process_.readLine(std::chrono::milliseconds(200));
+    std::lock_guard lock(m_);
+    if (line) {
+      unread_.push_back(std::move(*line));
+      arrived_.notify_all();
+    } else if (process_.outputEnded()) {
+      ended_ = true;
+      arrived_.notify_all();
+      return;
+    }
+  }
 }
 
 std::string TksimPeer::Command(const std::string& line) {
@@ -45,13 +67,15 @@ std::string TksimPeer::Command(const std::string& line) {
 
 bool TksimPeer::WaitEvent(const std::string& prefix, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock lock(m_);
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    std::optional<std::string> line = process_.readLine(left);
-    if (!line) return false;
-    events_.push_back(*line);
-    if (line->rfind(prefix, 0) == 0) return true;
+    while (!unread_.empty()) {
+      events_.push_back(std::move(unread_.front()));
+      unread_.pop_front();
+      if (events_.back().rfind(prefix, 0) == 0) return true;
+    }
+    if (ended_) return false;
+    if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout && unread_.empty()) return false;
   }
 }
 

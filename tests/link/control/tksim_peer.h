@@ -1,10 +1,17 @@
 #pragma once
 // The simulated exchange tksim as a separate process for integration
 // tests: it listens on a free loopback port, takes commands over its control
-// port and reports its events on standard output.
+// port and reports its events on standard output. A reader thread takes
+// those event lines all along, so that tksim never stalls on a full pipe
+// while a test is not waiting for an event.
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/tcp_socket.h"
@@ -14,6 +21,11 @@ namespace tktest {
 
 class TksimPeer {
  public:
+  TksimPeer() = default;
+  TksimPeer(const TksimPeer&) = delete;
+  TksimPeer& operator=(const TksimPeer&) = delete;
+  ~TksimPeer();
+
   // Starts tksim with the echo engine and these further options; false when
   // it did not come up within a few seconds.
   bool Start(const std::vector<std::string>& options = {});
@@ -31,7 +43,15 @@ class TksimPeer {
   long StatusCounter(const std::string& name);
 
  private:
+  void ReadEvents();
+
   ChildProcess process_;
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+  std::mutex m_;
+  std::condition_variable arrived_;
+  std::deque<std::string> unread_;  // read from tksim, not yet looked at by WaitEvent
+  bool ended_ = false;              // tksim's output has ended
   platform::TcpSocket control_;
   std::string controlBuffer_;
   std::vector<std::string> events_;
