@@ -27,18 +27,28 @@ void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
   platform::postMessage(AsWindow(area.notifyWindow[slot - 1]), area.messageId, kVnl2ServiceOfSlot[slot], kind);
 }
 
-// Marks a service closed, telling its window when notification is on, and empties its queue.
-void CloseService(Vnl2SharedArea& area, int slot) {
+// Marks a service closed and empties its queue. Returns the window to tell
+// of it with VNL2_DISCONNECT_IND (notification was on), else 0. The caller
+// posts that only after every shared change is made: a client that reacts at
+// once (closes, opens again) must find the slot, the open count and the
+// control window already as the close leaves them.
+uint64_t CloseServiceSlot(Vnl2SharedArea& area, int slot) {
+  const uint64_t window = area.notifyEnabled[slot - 1] ? area.notifyWindow[slot - 1] : 0;
   area.serviceOpen[slot - 1] = 0;
-  if (area.notifyEnabled[slot - 1]) {
-    Notify(area, slot, VNL2_DISCONNECT_IND);
-    LinkLog(kLogTrace, "VNL2_DISCONNECT_IND to %lx", Hex(AsWindow(area.notifyWindow[slot - 1])));
-  }
   area.notifyEnabled[slot - 1] = 0;
   area.notifyWindow[slot - 1] = 0;
   NamedMutexLock lock(Vnl2().queueLock());
   RecQueueClear(area.recQueue[slot], area.recIndex[slot]);
+  return window;
 }
+
+void TellClosed(const Vnl2SharedArea& area, int slot, uint64_t window) {
+  if (window == 0) return;
+  platform::postMessage(AsWindow(window), area.messageId, kVnl2ServiceOfSlot[slot], VNL2_DISCONNECT_IND);
+  LinkLog(kLogTrace, "VNL2_DISCONNECT_IND to %lx", Hex(AsWindow(window)));
+}
+
+void CloseService(Vnl2SharedArea& area, int slot) { TellClosed(area, slot, CloseServiceSlot(area, slot)); }
 
 bool IsOpen(const Vnl2SharedArea& area, int slot) { return slot != 0 && area.serviceOpen[slot - 1] != 0; }
 
@@ -207,15 +217,21 @@ TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
   Vnl2SharedArea* area = Vnl2().area();
   if (!area) return 0;
   switch (kind) {
-    case kVnl2LinkDown:
+    case kVnl2LinkDown: {
+      // The clients hear of the loss only once the area shows no control
+      // process: one that opens again at once then starts a new one instead
+      // of sending to this one, which is on its way out.
+      uint64_t tell[kVnl2Slots] = {};
       if (area->linkState != static_cast<int32_t>(kVnl2LinkDown)) {
         area->linkState = kVnl2LinkDown;
         for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
-          if (IsOpen(*area, slot)) CloseService(*area, slot);
+          if (IsOpen(*area, slot)) tell[slot] = CloseServiceSlot(*area, slot);
       }
       area->controlWindow = 0;
       area->openCount = 0;
+      for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) TellClosed(*area, slot, tell[slot]);
       return 1;
+    }
     case kVnl2LinkUp:
       std::atomic_ref<int32_t>(area->linkState).store(kVnl2LinkUp);  // see VNL2_EnableNotification
       for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) {
