@@ -1,9 +1,7 @@
 // tkphone: telephony from the shell. Loads a TAPI service provider into the
 // telephony host, runs commands from a script or the command line against
 // its lines and calls, and shows every event and completion as it arrives.
-#include <signal.h>
 
-#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/stop_request.h"
 #include "tapi/host/telephony_host.h"
 #include "tools/tkphone_command.h"
 #include "tools/tkphone_host_backend.h"
@@ -21,26 +20,6 @@
 namespace {
 
 using namespace tkphone;
-
-std::atomic<int> g_signal{0};
-
-// The first SIGINT or SIGTERM ends the run in order (lines closed, provider
-// stopped); a second one ends the program at once.
-void onSignal(int sig) {
-  g_signal.store(sig);
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(sig, &action, nullptr);
-}
-
-void installSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 void printLine(std::FILE* to, const std::string& line) {
   std::fputs(line.c_str(), to);
@@ -79,7 +58,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tkphone: %s\n", error.c_str());
     return kExitUsage;
   }
-  installSignalHandlers();
+  platform::watchStopRequests();
 
   tapihost::TelephonyHost host;
   const bool loaded = options.providerFile.empty() ? host.LoadFirstFromRegistry(&error)
@@ -98,7 +77,7 @@ int main(int argc, char** argv) {
     HostBackend backend(host);
     Session session(
         backend, platform::systemClock(), options.json, [](const std::string& line) { printLine(stdout, line); },
-        [](const std::string& line) { printLine(stderr, line); }, [] { return g_signal.load() != 0; });
+        [](const std::string& line) { printLine(stderr, line); }, [] { return platform::stopRequest() != 0; });
     exitCode = session.Run(commands);
   }
   // Closes the lines that are still open, then shuts the provider down.
@@ -109,6 +88,6 @@ int main(int argc, char** argv) {
   for (const std::string& fault : host.violations()) {
     std::fprintf(stderr, "tkphone: provider fault: %s\n", fault.c_str());
   }
-  if (int sig = g_signal.load(); sig != 0) return 128 + sig;
+  if (int sig = platform::stopRequest(); sig != 0) return 128 + sig;
   return exitCode;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/command_line_internal.h"
+#include "platform/stop_request.h"
 #include "platform/root.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
@@ -281,4 +283,12 @@ TEST(Process, CpuTimeGrowsWithWorkAndIsUnknownForNoProcess) {
   EXPECT_GE(platform::processCpuTimeMs(self).value_or(0), *before + 300);
   EXPECT_FALSE(platform::processCpuTimeMs(0).has_value());
   EXPECT_FALSE(platform::processCpuTimeMs(0x7FFFFFF0).has_value());
+}
+
+TEST(StopRequest, TheFirstRequestIsRecordedAndTheProgramGoesOn) {
+  EXPECT_EQ(platform::stopRequest(), 0);
+  platform::watchStopRequests();
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  // Still running, with the request recorded for an orderly end.
+  EXPECT_EQ(platform::stopRequest(), SIGTERM);
 }

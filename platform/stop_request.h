@@ -1,0 +1,16 @@
+#pragma once
+// Requests to stop the program from outside: Ctrl-C at its terminal or a
+// termination request (SIGINT and SIGTERM here; a console control handler on
+// Windows). The first request is only recorded, so the program can end in
+// order (close its lines, stop its threads); a second one ends it at once.
+
+namespace platform {
+
+// Starts recording stop requests; call once, early.
+void watchStopRequests();
+
+// 0 until a stop was requested, then its signal number (a program ending
+// because of it exits with 128 + that number).
+int stopRequest();
+
+}  // namespace platform
