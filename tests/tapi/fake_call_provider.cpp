@@ -16,7 +16,6 @@
 // - TSPI_lineGetCallInfo fills the party IDs only when the caller's buffer
 //   holds them (dwNeededSize tells how much that is).
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -24,8 +23,7 @@
 #include <string>
 
 #include "platform/module.h"
-#include "platform/thread.h"
-#include "platform/wait.h"
+#include "tests/tapi/fake_worker.h"
 #include "tapi/tapi.h"
 #include "tapi/tspi.h"
 
@@ -46,33 +44,9 @@ HTAPILINE g_htLine = nullptr;
 LINEEVENT g_event = nullptr;
 std::map<uintptr_t, Call> g_calls;  // by hdCall
 uintptr_t g_nextHdCall = 0x101;
-std::deque<std::function<void()>> g_work;
-bool g_stop = false;
-platform::Event g_wake(platform::Event::Reset::Auto);
-platform::Thread* g_worker = nullptr;
+tktest::FakeWorker g_worker;
 
-void post(std::function<void()> job) {
-  {
-    std::lock_guard lock(g_m);
-    g_work.push_back(std::move(job));
-  }
-  g_wake.set();
-}
-
-void workerLoop() {
-  for (;;) {
-    g_wake.wait(5000);
-    std::deque<std::function<void()>> jobs;
-    bool stop;
-    {
-      std::lock_guard lock(g_m);
-      jobs.swap(g_work);
-      stop = g_stop;
-    }
-    for (auto& job : jobs) job();
-    if (stop) return;
-  }
-}
+void post(std::function<void()> job) { g_worker.Post(std::move(job)); }
 
 // Sets the state and reports it, from the worker.
 void reportState(uintptr_t hdCall, DWORD state) {
@@ -129,28 +103,19 @@ extern "C" TK_EXPORT LONG TSPI_providerEnumDevices(DWORD, LPDWORD lpdwNumLines, 
 extern "C" TK_EXPORT LONG TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWORD_PTR,
                                             ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
   *lpdwTSPIOptions = LINETSPIOPTION_NONREENTRANT;
-  if (g_worker) return LINEERR_OPERATIONFAILED;
+  if (g_worker.Running()) return LINEERR_OPERATIONFAILED;
   g_complete = lpfnCompletionProc;
   {
     std::lock_guard lock(g_m);
-    g_stop = false;
     g_calls.clear();
     g_nextHdCall = 0x101;
   }
-  g_worker = new platform::Thread;
-  g_worker->start(workerLoop, "fake calls");
+  g_worker.Start("fake calls");
   return 0;
 }
 
 extern "C" TK_EXPORT LONG TSPI_providerShutdown(DWORD, DWORD) {
-  {
-    std::lock_guard lock(g_m);
-    g_stop = true;
-  }
-  g_wake.set();
-  g_worker->join();
-  delete g_worker;
-  g_worker = nullptr;
+  g_worker.Stop();
   return 0;
 }
 

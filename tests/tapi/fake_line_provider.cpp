@@ -12,15 +12,13 @@
 // TSPI_lineSetCurrentLocation sends an event for an htLine nobody opened.
 // TSPI_lineDevSpecific is a well-behaved asynchronous function.
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "platform/module.h"
-#include "platform/thread.h"
-#include "platform/wait.h"
+#include "tests/tapi/fake_worker.h"
 #include "tapi/tapi.h"
 #include "tapi/tspi.h"
 
@@ -43,33 +41,9 @@ struct Line {
 };
 std::map<DWORD, Line> g_open;  // by device ID
 
-std::deque<std::function<void()>> g_work;
-bool g_stop = false;
-platform::Event g_wake(platform::Event::Reset::Auto);
-platform::Thread* g_worker = nullptr;
+tktest::FakeWorker g_worker;
 
-void post(std::function<void()> job) {
-  {
-    std::lock_guard lock(g_m);
-    g_work.push_back(std::move(job));
-  }
-  g_wake.set();
-}
-
-void workerLoop() {
-  for (;;) {
-    g_wake.wait(5000);
-    std::deque<std::function<void()>> jobs;
-    bool stop;
-    {
-      std::lock_guard lock(g_m);
-      jobs.swap(g_work);
-      stop = g_stop;
-    }
-    for (auto& job : jobs) job();
-    if (stop) return;
-  }
-}
+void post(std::function<void()> job) { g_worker.Post(std::move(job)); }
 
 bool validDevice(DWORD deviceId) {
   std::lock_guard lock(g_m);
@@ -96,16 +70,14 @@ extern "C" TK_EXPORT LONG TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PT
                                             ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
   *lpdwTSPIOptions = LINETSPIOPTION_NONREENTRANT;
   // One initialisation at a time: a host that never shut us down shows here.
-  if (g_worker) return LINEERR_OPERATIONFAILED;
+  if (g_worker.Running()) return LINEERR_OPERATIONFAILED;
   g_complete = lpfnCompletionProc;
   {
     std::lock_guard lock(g_m);
-    g_stop = false;
     g_created = false;
     g_open.clear();
   }
-  g_worker = new platform::Thread;
-  g_worker->start(workerLoop, "fake lines");
+  g_worker.Start("fake lines");
   post([] {
     g_lineCreate(nullptr, nullptr, LINE_CREATE, reinterpret_cast<DWORD_PTR>(g_provider), kAnnouncedTempId, 0);
   });
@@ -116,12 +88,8 @@ extern "C" TK_EXPORT LONG TSPI_providerShutdown(DWORD, DWORD) {
   {
     std::lock_guard lock(g_m);
     if (!g_open.empty()) return LINEERR_OPERATIONFAILED;
-    g_stop = true;
   }
-  g_wake.set();
-  g_worker->join();
-  delete g_worker;
-  g_worker = nullptr;
+  g_worker.Stop();
   return 0;
 }
 
