@@ -57,6 +57,14 @@ void TraceOutputDump(const char* function, Dump&& dump) {
   traceTapi("%s output:\n\n%s\n", function, dump().c_str());
 }
 
+// The entry record of the functions that take a request, a call and
+// user-user information (accept, answer, drop).
+void TraceUserUserInfoEntry(const char* function, DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo,
+                            DWORD dwSize) {
+  traceTapi("%s\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n  dwSize = %u\n  )",
+            function, dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+}
+
 }  // namespace
 
 extern "C" {
@@ -87,26 +95,17 @@ TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR
 }
 
 TK_EXPORT LONG TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  traceTapi(
-      "TSPI_lineAccept\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
-      "  dwSize = %u\n  )",
-      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  TraceUserUserInfoEntry("TSPI_lineAccept", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
   return LogResult("TSPI_lineAccept()", TheProvider().AcceptCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
 }
 
 TK_EXPORT LONG TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  traceTapi(
-      "TSPI_lineAnswer\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
-      "  dwSize = %u\n  )",
-      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  TraceUserUserInfoEntry("TSPI_lineAnswer", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
   return LogResult("TSPI_lineAnswer()", TheProvider().AnswerCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
 }
 
 TK_EXPORT LONG TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  traceTapi(
-      "TSPI_lineDrop\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpsUserUserInfo = 0x%016zX\n"
-      "  dwSize = %u\n  )",
-      dwRequestID, TraceHandle(hdCall), TracePointer(lpsUserUserInfo), dwSize);
+  TraceUserUserInfoEntry("TSPI_lineDrop", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
   return LogResult("TSPI_lineDrop()", TheProvider().DropCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
 }
 
