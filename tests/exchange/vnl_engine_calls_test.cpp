@@ -10,6 +10,7 @@
 #include "provider/vnl/codec/vnl_decoder.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "tests/exchange/call_messages.h"
+#include "tests/exchange/decode_answer.h"
 #include "tests/exchange/frame_client.h"
 #include "tests/exchange/recording_events.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 using exchange::VnlEngine;
 using exchangetest::Bytes;
+using exchangetest::Decode;
 using exchangetest::Describe;
 using exchangetest::Hex;
 using Lines = std::vector<std::string>;
@@ -47,16 +49,6 @@ exchange::ExchangeConfig TestConfig(bool lineList16 = false) {
                   {300, "30", exchange::kForwardNone, ""}};
   config.msns = {{1, "4711", {10, 11}}};
   return config;
-}
-
-vnl::Message Decode(const Bytes& bytes, bool lineId16 = false) {
-  vnl::Message message;
-  EXPECT_GE(bytes.size(), 4u);
-  if (bytes.size() < 4) return message;
-  EXPECT_EQ(static_cast<size_t>(bytes[2] << 8 | bytes[3]), bytes.size() - 4) << "parameter length";
-  vnl::DecodeResult result = vnl::DecodeMessage(bytes, lineId16, message, nullptr);
-  EXPECT_EQ(result.errors, 0);
-  return message;
 }
 
 class VnlEngineCallsTest : public ::testing::Test {

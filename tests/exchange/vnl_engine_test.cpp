@@ -10,6 +10,7 @@
 #include "exchange/vnl_engine.h"
 #include "provider/vnl/codec/vnl_decoder.h"
 #include "provider/vnl/codec/vnl_protocol.h"
+#include "tests/exchange/decode_answer.h"
 #include "tests/exchange/frame_client.h"
 #include "tests/exchange/recording_events.h"
 
@@ -18,6 +19,7 @@ namespace {
 using exchange::ExchangeConfig;
 using exchange::VnlEngine;
 using exchangetest::Bytes;
+using exchangetest::Decode;
 using exchangetest::Hex;
 
 class CollectingSink : public exchange::BlockSink {
@@ -47,18 +49,6 @@ ExchangeConfig TestConfig() {
                   {12, "22", exchange::kForwardNone, ""}};
   config.msns = {{1, "4711", {10, 11}}};
   return config;
-}
-
-// Decodes an answer; the header's parameter length must match the block.
-vnl::Message Decode(const Bytes& bytes, bool lineId16 = false) {
-  vnl::Message message;
-  EXPECT_GE(bytes.size(), 4u);
-  if (bytes.size() < 4) return message;
-  EXPECT_EQ(static_cast<size_t>(bytes[2] << 8 | bytes[3]), bytes.size() - 4) << "parameter length";
-  vnl::DecodeResult result = vnl::DecodeMessage(bytes, lineId16, message, nullptr);
-  EXPECT_TRUE(result.headerComplete);
-  EXPECT_EQ(result.errors, 0);
-  return message;
 }
 
 class VnlEngineTest : public ::testing::Test {
