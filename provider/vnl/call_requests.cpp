@@ -2,16 +2,10 @@
 
 #include "provider/trace.h"
 #include "provider/vnl/codec/vnl_protocol.h"
-#include "provider/vnl/codec/vnl_trace_text.h"
+#include "provider/vnl/received_message.h"
 
 namespace kvarsp {
 namespace {
-
-bool Succeeded(const vnl::Message& m) { return m.result == 0 || m.result == 1; }
-
-void TraceConfirmation(const vnl::Message& m) {
-  if (VnlTraceOn()) traceVnl("%s", vnl::DecodedTraceText(m).c_str());
-}
 
 }  // namespace
 
@@ -131,26 +125,12 @@ int CallRequests::DisconnectTimedOut(OpenLine* line, TspCall* call, PendingReque
 
 // --- Confirmations ----------------------------------------------------------------
 
-PendingRequest* CallRequests::MatchingEntry(const vnl::Message& m, uint32_t kind, uint32_t otherKind,
-                                            const char* name) {
-  PendingRequest* entry = txns_.pVnlTxnFind(m.refId);
-  if (!entry) return nullptr;
-  if (entry->kind == kind || entry->kind == otherKind) return entry;
-  // A confirmation of another kind must not be applied to this entry (a
-  // make-call confirmation would bind whatever call the entry refers to);
-  // the entry is given up, and a TAPI request it carried is failed.
-  traceVnl("MsgRefID and MsgType do not fit together (in %s)", name);
-  if (entry->requestId != 0 && entry->onAbort) entry->onAbort(entry->line, entry->call, *entry);
-  txns_.bVnlTxnRemove(entry);
-  return nullptr;
-}
-
 void CallRequests::OnCallEstablishConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnMakeCall, kTxnMakeCall, "VNL_CALLESTABLISH_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnMakeCall}, "VNL_CALLESTABLISH_CONF");
   if (!entry) return;
   TspCall* call = entry->call;
-  if (!Succeeded(m)) {
+  if (!ConfirmationSucceeded(m)) {
     if (call) calls_.DeleteCall(call);
     calls_.Complete(entry->line, entry->requestId, LINEERR_OPERATIONFAILED);
   } else if (!call) {
@@ -173,16 +153,16 @@ void CallRequests::OnCallEstablishConf(const vnl::Message& m) {
 }
 
 void CallRequests::OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kind, kind, name);
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kind}, name);
   if (!entry) return;
-  calls_.Complete(entry->line, entry->requestId, Succeeded(m) ? 0 : LINEERR_OPERATIONFAILED);
+  calls_.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
   txns_.bVnlTxnRemove(entry);
 }
 
 void CallRequests::OnDisconnectConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnDrop, kTxnDropTwo, "VNL_DISCONNECT_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnDrop, kTxnDropTwo}, "VNL_DISCONNECT_CONF");
   if (!entry) return;
   if (entry->requestId != 0) {
     if (entry->kind == kTxnDropTwo && entry->context.secondCallId) {
@@ -190,12 +170,12 @@ void CallRequests::OnDisconnectConf(const vnl::Message& m) {
       // result): the second follows under the same TAPI request.
       DisconnectSecond(*entry, *entry->context.secondCallId);
     } else {
-      calls_.Complete(entry->line, entry->requestId, Succeeded(m) ? 0 : LINEERR_OPERATIONFAILED);
+      calls_.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
     }
   } else if (TspCall* call = entry->call; call && call->watchDropSent) {
     call->watchDropDone = true;
     call->watchDropSent = false;
-    if (!Succeeded(m) && call->pbxCallIdValid) calls_.CloseCallByExchange(*call);
+    if (!ConfirmationSucceeded(m) && call->pbxCallIdValid) calls_.CloseCallByExchange(*call);
   }
   txns_.bVnlTxnRemove(entry);
 }

@@ -57,10 +57,6 @@ class CallRequests {
   int MakeCallFailed(OpenLine* line, TspCall* call, PendingRequest& entry);
   int DisconnectTimedOut(OpenLine* line, TspCall* call, PendingRequest& entry);
 
-  // The entry a confirmation answers, when it is of one of the expected
-  // kinds. Another kind is rejected with "MsgRefID and MsgType do not fit
-  // together (in <name>)" and removed, its TAPI request failed.
-  PendingRequest* MatchingEntry(const vnl::Message& m, uint32_t kind, uint32_t otherKind, const char* name);
   void OnCallEstablishConf(const vnl::Message& m);
   // Dial and answer: complete 0, or LINEERR_OPERATIONFAILED on a refusal.
   void OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name);

@@ -11,8 +11,8 @@
 #include "provider/trace.h"
 #include "provider/vnl/call_state_tables.h"
 #include "provider/vnl/codec/vnl_protocol.h"
-#include "provider/vnl/codec/vnl_trace_text.h"
 #include "provider/vnl/conference_links.h"
+#include "provider/vnl/received_message.h"
 
 namespace kvarsp {
 namespace {
@@ -21,10 +21,6 @@ constexpr uint8_t kApplied = 0;
 constexpr uint8_t kRefused = 255;
 constexpr std::array<uint8_t, 1> kUnknownLine{kUnknownLineDetail};
 constexpr std::array<uint8_t, 1> kUnknownCall{kUnknownCallDetail};
-
-void TraceMessage(const vnl::Message& m) {
-  if (VnlTraceOn()) traceVnl("%s", vnl::DecodedTraceText(m).c_str());
-}
 
 std::optional<uint8_t> Present(const vnl::Message& m, uint8_t param, uint8_t value) {
   if (!m.Has(param)) return std::nullopt;
@@ -91,7 +87,7 @@ OpenLine* IndicationHandlers::UsableLine(uint16_t pbxLineId) {
 }
 
 void IndicationHandlers::OnNewCall(const vnl::Message& m) {
-  TraceMessage(m);
+  TraceReceived(m);
   OpenLine* line = UsableLine(m.lineId);
   if (!line) {
     sender_.SendNewCallResp(kRefused, kUnknownLine, m.refId);
@@ -114,7 +110,7 @@ void IndicationHandlers::OnNewCall(const vnl::Message& m) {
 }
 
 void IndicationHandlers::OnCloseCall(const vnl::Message& m) {
-  TraceMessage(m);
+  TraceReceived(m);
   if (TspCall* call = calls_.FindCallByPbxId(m.callId)) {
     calls_.CloseCallByExchange(*call);
   } else if (!DeleteTransferRecord(m.callId)) {
@@ -125,7 +121,7 @@ void IndicationHandlers::OnCloseCall(const vnl::Message& m) {
 }
 
 void IndicationHandlers::OnLineInfo(const vnl::Message& m) {
-  TraceMessage(m);
+  TraceReceived(m);
   OpenLine* line = UsableLine(m.lineId);
   if (!line) {
     sender_.SendLineInfoResp(kRefused, kUnknownLine, m.refId);
@@ -142,11 +138,11 @@ void IndicationHandlers::OnLineInfo(const vnl::Message& m) {
   sender_.SendLineInfoResp(kApplied, {}, m.refId);
 }
 
-void IndicationHandlers::OnFailure(const vnl::Message& m) { TraceMessage(m); }
+void IndicationHandlers::OnFailure(const vnl::Message& m) { TraceReceived(m); }
 
-void IndicationHandlers::OnGetCallInfoConf(const vnl::Message& m) { TraceMessage(m); }
+void IndicationHandlers::OnGetCallInfoConf(const vnl::Message& m) { TraceReceived(m); }
 
-void IndicationHandlers::OnGetCtiCapsConf(const vnl::Message& m) { TraceMessage(m); }
+void IndicationHandlers::OnGetCtiCapsConf(const vnl::Message& m) { TraceReceived(m); }
 
 // Blind transfers keep a record of the exchange's consultation call; until
 // they exist no CALL_ID has one.
@@ -155,7 +151,7 @@ bool IndicationHandlers::DeleteTransferRecord(uint16_t) { return false; }
 void IndicationHandlers::FinishBlindTransfer(uint16_t) {}
 
 void IndicationHandlers::OnCallInfo(const vnl::Message& m) {
-  TraceMessage(m);
+  TraceReceived(m);
   const bool transferRecord = RecordTransferState(m.callId, m.callState);
   TspCall* call = calls_.FindCallByPbxId(m.callId);
   if (!call) {

@@ -7,6 +7,7 @@
 #include "provider/vnl/address_list_parser.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "provider/vnl/codec/vnl_trace_text.h"
+#include "provider/vnl/received_message.h"
 
 namespace kvarsp {
 namespace {
@@ -14,8 +15,6 @@ namespace {
 constexpr uint32_t kTurnPauseMs = 50;
 constexpr uint32_t kEndIndicationSliceMs = 20;  // how often the end wait looks at the clock
 constexpr uint8_t kDriverType = 16;
-
-bool Succeeded(const vnl::Message& m) { return m.result == 0 || m.result == 1; }
 
 bool HasDetail(const vnl::Message& m, uint8_t detail) {
   for (uint8_t d : m.resultDetails)
@@ -25,10 +24,6 @@ bool HasDetail(const vnl::Message& m, uint8_t detail) {
 
 void SetResult(PendingRequest& entry, int value) {
   if (entry.context.resultSlot) *entry.context.resultSlot = value;
-}
-
-void TraceConfirmation(const vnl::Message& m) {
-  if (VnlTraceOn()) traceVnl("%s", vnl::DecodedTraceText(m).c_str());
 }
 
 // The wait hands every level of the caller's hold on the provider lock back
@@ -216,22 +211,12 @@ LONG LinkSession::lVnlGetLineInfo(OpenLine& line, bool lineId16, uint16_t lineId
   return LineRequest(kTxnLineInfo, &line, lineId16, lineId, lock);
 }
 
-PendingRequest* LinkSession::MatchingEntry(const vnl::Message& m, uint32_t kind, const char* name) {
-  PendingRequest* entry = txns_.pVnlTxnFind(m.refId);
-  if (!entry) return nullptr;
-  if (entry->kind == kind) return entry;
-  traceVnl("MsgRefID and MsgType do not fit together (in %s)", name);
-  if (entry->requestId != 0 && entry->onAbort) entry->onAbort(entry->line, entry->call, *entry);
-  txns_.bVnlTxnRemove(entry);
-  return nullptr;
-}
-
 void LinkSession::OnStartConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnLinkStart, "VNL_START_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnLinkStart}, "VNL_START_CONF");
   if (!entry) return;
   int result = kLinkOk;
-  if (!Succeeded(m)) {
+  if (!ConfirmationSucceeded(m)) {
     result = kStartFailed;
     for (uint8_t detail : m.resultDetails) {
       switch (detail) {
@@ -248,15 +233,15 @@ void LinkSession::OnStartConf(const vnl::Message& m) {
 }
 
 void LinkSession::OnEndConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnLinkEnd, "VNL_END_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnLinkEnd}, "VNL_END_CONF");
   if (!entry) return;
-  SetResult(*entry, Succeeded(m) ? kLinkOk : kEndFailed);
+  SetResult(*entry, ConfirmationSucceeded(m) ? kLinkOk : kEndFailed);
   txns_.bVnlTxnRemove(entry);
 }
 
 void LinkSession::OnEndInd(const vnl::Message& m) {
-  TraceConfirmation(m);
+  TraceReceived(m);
   sender_.SendEndResp(0, {}, m.refId);
   endIndication_ = 0;
   if (endIndEvent_) endIndEvent_->set();
@@ -265,14 +250,14 @@ void LinkSession::OnEndInd(const vnl::Message& m) {
 void LinkSession::OnAddressListConf(const vnl::Message& m) {
   // A refusal carries no lists; it leaves the tables as they are instead of
   // emptying them.
-  if (Succeeded(m)) RefillFromAddressList(config_, ParseAddressList(m.lineList, m.lineList16, m.msnList));
+  if (ConfirmationSucceeded(m)) RefillFromAddressList(config_, ParseAddressList(m.lineList, m.lineList16, m.msnList));
   if (VnlTraceOn()) {
     traceVnl("%s", vnl::ConfirmationTraceText("TK -> PC: VNL_GETADDRESSLIST_CONF", m, {}).c_str());
     TraceAddressMap();
   }
-  PendingRequest* entry = MatchingEntry(m, kTxnAddressList, "VNL_GETADDRESSLIST_CONF");
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnAddressList}, "VNL_GETADDRESSLIST_CONF");
   if (!entry) return;
-  SetResult(*entry, Succeeded(m) ? kLinkOk : kAddressListFailed);
+  SetResult(*entry, ConfirmationSucceeded(m) ? kLinkOk : kAddressListFailed);
   txns_.bVnlTxnRemove(entry);
 }
 
@@ -289,26 +274,26 @@ void LinkSession::TraceAddressMap() const {
 }
 
 void LinkSession::OnRegisterConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnRegister, "VNL_REGISTER_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnRegister}, "VNL_REGISTER_CONF");
   if (!entry) return;
-  SetResult(*entry, Succeeded(m) || HasDetail(m, 0xB0) ? kLinkOk : kRegisterRefused);
+  SetResult(*entry, ConfirmationSucceeded(m) || HasDetail(m, 0xB0) ? kLinkOk : kRegisterRefused);
   txns_.bVnlTxnRemove(entry);
 }
 
 void LinkSession::OnUnregisterConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnUnregister, "VNL_UNREGISTER_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnUnregister}, "VNL_UNREGISTER_CONF");
   if (!entry) return;
-  SetResult(*entry, Succeeded(m) ? kLinkOk : kUnregisterRefused);
+  SetResult(*entry, ConfirmationSucceeded(m) ? kLinkOk : kUnregisterRefused);
   txns_.bVnlTxnRemove(entry);
 }
 
 void LinkSession::OnLineInfoConf(const vnl::Message& m) {
-  TraceConfirmation(m);
-  PendingRequest* entry = MatchingEntry(m, kTxnLineInfo, "VNL_GETLINEINFO_CONF");
+  TraceReceived(m);
+  PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnLineInfo}, "VNL_GETLINEINFO_CONF");
   if (!entry) return;
-  const bool ok = Succeeded(m);
+  const bool ok = ConfirmationSucceeded(m);
   SetResult(*entry, ok ? kLinkOk : kLineInfoRefused);
   if (ok && entry->line) {
     const uint32_t mode = ForwardModeOf(m.lineState);

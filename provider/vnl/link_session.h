@@ -93,11 +93,6 @@ class LinkSession {
   void OnRegisterConf(const vnl::Message& m);
   void OnUnregisterConf(const vnl::Message& m);
   void OnLineInfoConf(const vnl::Message& m);
-  // The entry a confirmation answers, when it is of the expected kind. An
-  // entry of another kind is rejected with "MsgRefID and MsgType do not fit
-  // together (in <name>)" and removed; a TAPI request it carried is failed
-  // through its abort handler first, so that it is not left open.
-  PendingRequest* MatchingEntry(const vnl::Message& m, uint32_t kind, const char* name);
   void TraceAddressMap() const;
 
   Layer2& layer2_;

@@ -1,0 +1,28 @@
+#pragma once
+// What every handler of a received message shares: its decoded line in the
+// protocol trace, the success test of a confirmation's RESULT, and finding
+// the pending request a confirmation answers.
+#include <cstdint>
+#include <initializer_list>
+
+#include "provider/vnl/codec/vnl_message.h"
+#include "provider/vnl/pending_requests.h"
+
+namespace kvarsp {
+
+// Writes the message's decoded line to the protocol trace (when it is on).
+void TraceReceived(const vnl::Message& m);
+
+// RESULT 0 and 1 both count as success.
+inline bool ConfirmationSucceeded(const vnl::Message& m) { return m.result == 0 || m.result == 1; }
+
+// The pending request a confirmation answers: the newest entry with its
+// RefID, when that is of one of the kinds. An entry of another kind must not
+// take this confirmation (a make-call confirmation would bind whatever call
+// it refers to): "MsgRefID and MsgType do not fit together (in <name>)" is
+// traced, a TAPI request the entry carries fails through its abort handler,
+// and the entry is removed. Null then, and when no entry has the RefID.
+PendingRequest* EntryForConfirmation(PendingRequests& txns, const vnl::Message& m,
+                                     std::initializer_list<uint32_t> kinds, const char* name);
+
+}  // namespace kvarsp
