@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,6 +20,7 @@
 #include "platform/window.h"
 #include "tests/link/api/vnl2_client.h"
 #include "tests/link/control/link_log_capture.h"
+#include "tests/link/control/loopback_link.h"
 #include "tests/link/control/tksim_peer.h"
 #include "tests/support/child_process.h"
 #include "tests/support/wait_until.h"
@@ -63,19 +63,12 @@ class StateWatch {
 class Vnl2c64Process : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::ensureDirectory(platform::systemDir());
-    std::filesystem::create_symlink(TK_VNL2C64_PATH, platform::systemDir() + "/vnl2c64");
+    tktest::InstallLinkControl(TK_VNL2C64_PATH);
     ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH)) << platform::lastModuleError();
   }
   void TearDown() override {
     // No control process may outlive its test.
-    for (int i = 0; i < 5; ++i) {
-      platform::WindowHandle control = platform::findWindow(kControlClass);
-      if (!control) break;
-      uint32_t pid = platform::windowProcessId(control);
-      platform::postMessage(control, platform::kWmClose, 0, 0);
-      platform::waitForProcessExit(pid, 5000);
-    }
+    tktest::EndLinkControlProcesses();
     unsetenv("TK_KEEPALIVE_MS");
     area_.reset();
     vnl2.Unload();
