@@ -57,6 +57,13 @@ struct RegTextParseResult {
 // Parses the bytes of a .reg file. sourceName only appears in error messages.
 RegTextParseResult parseRegText(std::string_view bytes, std::string_view sourceName);
 
+// Parses the value lines of one key alone, without the header and without
+// [KEY] lines (a [KEY] line is an error): what a person writes to fill one
+// key. Encodings, comments and value syntax as in a .reg file. On success
+// the document has one section (HKEY_LOCAL_MACHINE, empty path) with the
+// values; the caller points it at its key.
+RegTextParseResult parseRegValueLines(std::string_view bytes, std::string_view sourceName);
+
 // Applies the sections of one root to its tree in file order: creates keys,
 // sets and deletes values, deletes keys. Returns whether anything changed.
 bool applyRegText(const RegTextDocument& document, RegRoot root, RegKey& tree);

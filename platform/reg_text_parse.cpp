@@ -120,12 +120,27 @@ class Parser {
     } else if (header != kHeader5) {
       return ParseError{1, "expected the header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
     }
-    for (index_ = 1; index_ < lines_.size(); ++index_) {
+    return parseLines(1, doc);
+  }
+
+  // Value lines of one key, without header and [KEY] lines: they all go into
+  // one section below the root.
+  std::optional<ParseError> runValueLines(RegTextDocument* doc) {
+    doc->sections.emplace_back();
+    doc->sections.back().line = 1;
+    valueLinesOnly_ = true;
+    return parseLines(0, doc);
+  }
+
+ private:
+  std::optional<ParseError> parseLines(size_t first, RegTextDocument* doc) {
+    for (index_ = first; index_ < lines_.size(); ++index_) {
       std::u16string_view line = trim(lines_[index_]);
       if (line.empty() || line.front() == u';') continue;
       std::optional<ParseError> error;
       if (line.front() == u'[') {
-        error = parseKeyLine(line, doc);
+        error = valueLinesOnly_ ? fail("only value lines (\"Name\"=value) belong here, no [KEY] lines")
+                                : parseKeyLine(line, doc);
       } else if (line.front() == u'"' || line.front() == u'@') {
         error = parseValueLine(line, doc);
       } else {
@@ -136,7 +151,6 @@ class Parser {
     return std::nullopt;
   }
 
- private:
   ParseError fail(std::string message) const { return ParseError{lineNumber(), std::move(message)}; }
   int lineNumber() const { return static_cast<int>(index_ + 1); }
 
@@ -267,20 +281,36 @@ class Parser {
   std::vector<std::u16string_view> lines_;
   size_t index_ = 0;
   bool regedit4_ = false;
+  bool valueLinesOnly_ = false;
 };
 
 }  // namespace
 
-RegTextParseResult parseRegText(std::string_view bytes, std::string_view sourceName) {
+namespace {
+
+RegTextParseResult parseWith(std::string_view bytes, std::string_view sourceName, bool valueLinesOnly) {
   RegTextParseResult result;
   DecodedText decoded = decode(bytes);
   std::optional<ParseError> error = decoded.error;
-  if (!error) error = Parser(decoded.text).run(&result.document);
+  if (!error) {
+    Parser parser(decoded.text);
+    error = valueLinesOnly ? parser.runValueLines(&result.document) : parser.run(&result.document);
+  }
   if (error) {
     result.document = {};
     result.error = std::string(sourceName) + ":" + std::to_string(error->line) + ": " + error->message;
   }
   return result;
+}
+
+}  // namespace
+
+RegTextParseResult parseRegText(std::string_view bytes, std::string_view sourceName) {
+  return parseWith(bytes, sourceName, false);
+}
+
+RegTextParseResult parseRegValueLines(std::string_view bytes, std::string_view sourceName) {
+  return parseWith(bytes, sourceName, true);
 }
 
 }  // namespace platform

@@ -109,6 +109,10 @@ long regExportAll(std::string* regText);
 // changed when the text has a syntax error (kErrorInvalidData; the message
 // names sourceName and the line) or a root's file is broken.
 long regImport(std::string_view regFileBytes, std::string_view sourceName);
+// The same for a document already parsed (or built by the caller): applied
+// to the store in one step, all or nothing.
+struct RegTextDocument;
+long regImportDocument(const RegTextDocument& document);
 
 // The message of the last problem a registry call on this thread met with a
 // registry file or import text; empty when the last call met none.

@@ -44,11 +44,16 @@ long regImport(std::string_view regFileBytes, std::string_view sourceName) {
     setRegistryError(parsed.error);
     return kErrorInvalidData;
   }
+  return regImportDocument(parsed.document);
+}
+
+long regImportDocument(const RegTextDocument& document) {
+  clearRegistryError();
   std::vector<RegRoot> roots;
-  for (const RegTextSection& section : parsed.document.sections) roots.push_back(section.root);
+  for (const RegTextSection& section : document.sections) roots.push_back(section.root);
   if (roots.empty()) return kErrorSuccess;
   return editRegTrees(roots, [&](std::vector<RegTreeEdit>& edits) {
-    for (RegTreeEdit& edit : edits) edit.changed = applyRegText(parsed.document, edit.root, edit.tree);
+    for (RegTreeEdit& edit : edits) edit.changed = applyRegText(document, edit.root, edit.tree);
     return kErrorSuccess;
   });
 }

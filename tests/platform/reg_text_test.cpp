@@ -324,3 +324,31 @@ TEST(RegTextWrite, RandomTreesSurviveAWriteAndParse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RegValueLines, ParsesTheValuesOfOneKeyWithTheirOwnLineNumbers) {
+  const std::string utf8 = "; lines of the provider\n\"NumLinesTotal\"=dword:00000002\r\n\n\"LineName\"=\"Gr\xC3\xBC\xC3\x9F" "e\"\n";
+  const Bytes utf16 = platform::utf16LeBytes(platform::utf8ToWide(utf8));
+  for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8, "\xFF\xFE" + std::string(utf16.begin(), utf16.end())}) {
+    auto parsed = platform::parseRegValueLines(bytes, "values.reg");
+    ASSERT_EQ(parsed.error, "");
+    ASSERT_EQ(parsed.document.sections.size(), 1u);
+    const auto& section = parsed.document.sections[0];
+    EXPECT_TRUE(section.path.empty());
+    ASSERT_EQ(section.values.size(), 2u);
+    EXPECT_EQ(section.values[0].name, u"NumLinesTotal");
+    EXPECT_EQ(section.values[1].data, utf16z(u"Grüße"));
+  }
+  const struct {
+    std::string text;
+    std::string error;
+  } bad[] = {
+      {"\"A\"=dword:1\n[HKEY_LOCAL_MACHINE\\Software]\n", "values.reg:2: only value lines (\"Name\"=value) belong here, no [KEY] lines"},
+      {"\n\n\"A\"=dword:xyz\n", "values.reg:3: expected up to 8 hex digits after dword:"},
+      {"Windows Registry Editor Version 5.00\n", "values.reg:1: expected \"Name\"=value"},
+  };
+  for (const auto& b : bad) EXPECT_EQ(platform::parseRegValueLines(b.text, "values.reg").error, b.error);
+}
+
+}  // namespace

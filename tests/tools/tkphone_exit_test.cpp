@@ -8,37 +8,16 @@
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using tktest::ToolRun;
 
-ToolRun tkphone(const std::vector<std::string>& args) {
-  const std::string outFile = tktest::currentRoot() + "/tkphone.out";
-  const std::string errFile = tktest::currentRoot() + "/tkphone.err";
-  std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" </dev/null >\"$TKPHONE_OUT\" 2>\"$TKPHONE_ERR\"",
-                                        TK_TKPHONE};
-  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-  ToolRun run;
-  tktest::ChildProcess child;
-  if (!child.start("/bin/sh", shellArgs, {{"TKPHONE_OUT", outFile}, {"TKPHONE_ERR", errFile}})) {
-    ADD_FAILURE() << "cannot start tkphone";
-    return run;
-  }
-  auto code = child.wait(std::chrono::seconds(30));
-  EXPECT_TRUE(code.has_value()) << "tkphone did not end";
-  run.exitCode = code.value_or(-1);
-  run.out = tktest::readFile(outFile);
-  run.err = tktest::readFile(errFile);
-  return run;
-}
+ToolRun tkphone(const std::vector<std::string>& args) { return tktest::runTool(TK_TKPHONE, args); }
 
 TEST(TkphoneProgram, HelpAndUsageMistakes) {
   ToolRun help = tkphone({"--help"});

@@ -7,41 +7,21 @@
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
 #include "platform/root.h"
-#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/registry_helpers.h"
 #include "tests/support/test_root.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
 using namespace platform;
 using namespace tktest;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
 // Runs tkreg with args; standard input comes from inputFile when given.
 ToolRun tkreg(const std::vector<std::string>& args, const std::string& inputFile = "/dev/null") {
-  std::string outFile = tktest::currentRoot() + "/tkreg.out";
-  std::string errFile = tktest::currentRoot() + "/tkreg.err";
-  std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" <\"$TKREG_IN\" >\"$TKREG_OUT\" 2>\"$TKREG_ERR\"",
-                                        TK_TKREG};
-  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-  ToolRun run;
-  tktest::ChildProcess child;
-  if (!child.start("/bin/sh", shellArgs, {{"TKREG_IN", inputFile}, {"TKREG_OUT", outFile}, {"TKREG_ERR", errFile}})) {
-    ADD_FAILURE() << "cannot start tkreg";
-    return run;
-  }
-  auto code = child.wait(std::chrono::seconds(30));
-  EXPECT_TRUE(code.has_value()) << "tkreg did not end";
-  run.exitCode = code.value_or(-1);
-  run.out = readFile(outFile);
-  run.err = readFile(errFile);
-  return run;
+  ToolRunOptions options;
+  options.inputFile = inputFile;
+  return runTool(TK_TKREG, args, options);
 }
 
 Bytes query(RegKeyHandle root, std::u16string_view path, std::u16string_view name, uint32_t* type = nullptr) {

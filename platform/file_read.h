@@ -1,0 +1,16 @@
+#pragma once
+// Reading a whole file that a person named (a script, a configuration, a
+// .reg file), with an error a person can act on instead of an exception:
+// a folder, a missing file or an unreadable one is reported by its name.
+#include <string>
+
+namespace platform {
+
+// Reads the whole file at path into *bytes ("-" is not special here).
+// Standard streams such as /dev/stdin and pipes are read to their end. On
+// failure *error says what went wrong, for example
+// "cannot read /tmp: it is a folder, not a file" or
+// "cannot open x.reg: No such file or directory".
+bool readWholeFileText(const std::string& path, std::string* bytes, std::string* error);
+
+}  // namespace platform
