@@ -24,8 +24,7 @@ for program in tkphone tksetup tksim vnl2c64 kvarsp64.tsp; do
   fi
 done
 
-root=$(mktemp -d "${TMPDIR:-/tmp}/tk-demo.XXXXXX")
-export TK_ROOT="$root"
+root=""
 tksim_pid=""
 phone_pid=""
 
@@ -42,6 +41,22 @@ pids_of_root() {
   done
 }
 
+# The process IDs of the children of process $1, read from /proc so that
+# nothing beyond bash and the essential tools is needed.
+children_of() {
+  local stat line fields
+  for stat in /proc/[0-9]*/stat; do
+    read -r line <"$stat" 2>/dev/null || continue
+    # "PID (COMMAND) STATE PPID ...": the command may hold blanks and
+    # parentheses, so the fields are read after its last parenthesis.
+    read -r -a fields <<<"${line##*) }"
+    if [ "${fields[1]:-}" = "$1" ]; then
+      stat=${stat#/proc/}
+      echo "${stat%/stat}"
+    fi
+  done
+}
+
 # Waits up to $2 tenths of a second for process $1 to end.
 wait_gone() {
   local i
@@ -54,13 +69,22 @@ wait_gone() {
 
 cleanup() {
   local pid
+  # Further Ctrl-C or SIGTERM must not cut the clean-up short: it is what
+  # ends the simulated exchange and removes the root folder.
+  trap '' INT TERM HUP
+  [ -n "$root" ] || return 0
   # tkphone closes its lines and stops the provider on SIGTERM. It gets the
   # signal alone: timeout would pass it on to its whole process group, the
   # link control process included, and the lines could then not be closed
   # in an orderly way.
   if [ -n "$phone_pid" ] && kill -0 "$phone_pid" 2>/dev/null; then
-    pkill -TERM -P "$phone_pid" 2>/dev/null
-    wait_gone "$phone_pid" 150 || kill -KILL "$phone_pid" 2>/dev/null
+    local phone_children
+    phone_children=$(children_of "$phone_pid")
+    for pid in $phone_children; do kill -TERM "$pid" 2>/dev/null; done
+    if ! wait_gone "$phone_pid" 150; then
+      for pid in $phone_children; do kill -KILL "$pid" 2>/dev/null; done
+      kill -KILL "$phone_pid" 2>/dev/null
+    fi
   fi
   if [ -n "$tksim_pid" ] && kill -0 "$tksim_pid" 2>/dev/null; then
     kill -TERM "$tksim_pid" 2>/dev/null
@@ -72,11 +96,23 @@ cleanup() {
   for pid in $(pids_of_root vnl2c64); do
     wait_gone "$pid" 30 || { kill -TERM "$pid" 2>/dev/null; wait_gone "$pid" 30 || kill -KILL "$pid" 2>/dev/null; }
   done
-  rm -rf "$root"
+  [ -n "$root" ] && rm -rf "$root"
 }
 trap cleanup EXIT
-trap 'echo "demo: interrupted" >&2; exit 130' INT
-trap 'echo "demo: terminated" >&2; exit 143' TERM
+# The first signal ends the demo through the clean-up; later ones are ignored
+# from here on, so that a second Ctrl-C a moment later cannot leave tksim
+# running or the root folder behind.
+on_signal() {
+  trap '' INT TERM HUP
+  echo "demo: $1" >&2
+  exit "$2"
+}
+trap 'on_signal interrupted 130' INT
+trap 'on_signal terminated 143' TERM
+trap 'on_signal "hung up" 129' HUP
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/tk-demo.XXXXXX") || exit 1
+export TK_ROOT="$root"
 
 echo "== TK telephony demo (root folder $root)"
 

@@ -49,11 +49,13 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
     return false;
   }
   if (pid == 0) {
+    if (ownProcessGroup_) setpgid(0, 0);
     dup2(fds[1], STDOUT_FILENO);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(fds[1]);
+  if (ownProcessGroup_) setpgid(pid, pid);  // also here, so that no signal can come before the child's own call
   pid_ = pid;
   outFd_ = fds[0];
   exitCode_.reset();
@@ -85,6 +87,10 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
     }
     buffer_.append(buf, static_cast<size_t>(n));
   }
+}
+
+void ChildProcess::signalGroup(int sig) {
+  if (pid_ > 0 && !exitCode_ && ownProcessGroup_) ::kill(-pid_, sig);
 }
 
 void ChildProcess::kill() {

@@ -26,6 +26,13 @@ class ChildProcess {
   // True once the whole output has been read (the child closed it).
   bool outputEnded() const { return outFd_ < 0 && buffer_.empty(); }
 
+  // Makes the next started child lead a process group of its own, as a
+  // shell's foreground job does, so that signalGroup reaches it and
+  // everything it starts in its group (a terminal's Ctrl-C).
+  void setOwnProcessGroup(bool own) { ownProcessGroup_ = own; }
+  // Sends sig to the child's process group (needs setOwnProcessGroup).
+  void signalGroup(int sig);
+
   // Sends SIGKILL.
   void kill();
   // The exit code (128 + signal for a killed child), or nothing when it did not end in time.
@@ -38,6 +45,7 @@ class ChildProcess {
   int outFd_ = -1;
   std::string buffer_;
   std::optional<int> exitCode_;
+  bool ownProcessGroup_ = false;
 };
 
 }  // namespace tktest
