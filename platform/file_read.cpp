@@ -6,11 +6,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/fd_io_internal.h"
 
 namespace platform {
 
-bool readWholeFileText(const std::string& path, std::string* bytes, std::string* error) {
+namespace {
+
+enum class ReadOutcome { Done, Failed, TooLarge };
+
+// Reads from fd to its end, but no more than maxBytes.
+ReadOutcome readUpTo(int fd, std::string* bytes, size_t maxBytes) {
+  char buffer[16384];
+  while (true) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadOutcome::Failed;
+    if (n == 0) return ReadOutcome::Done;
+    if (bytes->size() + static_cast<size_t>(n) > maxBytes) return ReadOutcome::TooLarge;
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+bool readWholeFileText(const std::string& path, std::string* bytes, std::string* error, size_t maxBytes) {
   bytes->clear();
   if (path.empty()) {
     *error = "no file name given";
@@ -26,9 +44,21 @@ bool readWholeFileText(const std::string& path, std::string* bytes, std::string*
   if (ok && S_ISDIR(st.st_mode)) {
     *error = "cannot read " + path + ": it is a folder, not a file";
     ok = false;
-  } else if (!ok || !internal::readAll(fd, bytes)) {
+  } else if (!ok) {
     *error = "cannot read " + path + ": " + std::strerror(errno);
-    ok = false;
+  } else {
+    switch (readUpTo(fd, bytes, maxBytes)) {
+      case ReadOutcome::Done: break;
+      case ReadOutcome::Failed:
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        ok = false;
+        break;
+      case ReadOutcome::TooLarge:
+        *error = "cannot read " + path + ": it is larger than " + std::to_string(maxBytes) +
+                 " bytes, too large for a text file of this kind";
+        ok = false;
+        break;
+    }
   }
   ::close(fd);
   if (!ok) bytes->clear();

@@ -64,6 +64,11 @@ bool isRegularFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Finds, in one folder, a file whose name matches a candidate case-insensitively.
 // Candidates are tried in order, so an exact-name match wins over a mapped one.
 std::string findInFolder(const std::string& folder, const std::vector<std::string>& candidates) {
@@ -141,6 +146,7 @@ ModuleHandle loadLibrary(std::string_view name) {
   std::string path = resolveModulePath(name);
   if (path.empty()) {
     t_lastError = "module not found: " + std::string(name);
+    if (isFolder(toNativePath(name))) t_lastError += " (it is a folder, not a module file)";
     return nullptr;
   }
   std::lock_guard lock(loaderLock());

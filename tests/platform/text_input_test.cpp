@@ -49,6 +49,10 @@ TEST(ReadWholeFileText, ReadsFilesAndNamesWhatWentWrong) {
       {file + "/below", "cannot open " + file + "/below: Not a directory"},
       {"", "no file name given"},
   };
+  EXPECT_FALSE(readWholeFileText("/dev/zero", &bytes, &error, 100000));
+  EXPECT_EQ(error, "cannot read /dev/zero: it is larger than 100000 bytes, too large for a text file of this kind");
+  EXPECT_EQ(bytes, "");
+  EXPECT_TRUE(readWholeFileText(file, &bytes, &error, 14)) << error;  // exactly at the limit
   for (const auto& f : failures) {
     bytes = "stale";
     EXPECT_FALSE(readWholeFileText(f.path, &bytes, &error)) << f.path;
