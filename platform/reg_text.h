@@ -8,8 +8,12 @@
 // "REGEDIT4"; CRLF or LF line ends; comments (";" first on a line); blank
 // lines; "[-KEY]" (delete a key and everything below it) and "Name"=- (delete
 // a value); hex data continued over several lines with a trailing backslash.
+// Key paths and names are checked against the limits of reg_tree.h before
+// anything is built from them.
 //
-// Writing produces REGEDIT5 text in UTF-8 without BOM, with LF line ends.
+// Writing produces REGEDIT5 text in UTF-8 without BOM, with LF line ends (the
+// store's own format); regTextForWindows turns it into what Windows' registry
+// editor writes and reads: UTF-16LE with BOM and CR LF line ends.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -54,8 +58,15 @@ struct RegTextParseResult {
   std::string error;
 };
 
-// Parses the bytes of a .reg file. sourceName only appears in error messages.
+// Parses the bytes of a .reg file from outside (an import). sourceName only
+// appears in error messages. Key and value names must be storable
+// (RegNames::Storable): a name with a control character is an error.
 RegTextParseResult parseRegText(std::string_view bytes, std::string_view sourceName);
+// Parses a file of the store itself. The same, except that names with
+// control characters, which earlier versions accepted on import, are read
+// (RegNames::Existing), so that such a key stays readable and deletable and
+// the store file does not become unreadable as a whole.
+RegTextParseResult parseRegStoreText(std::string_view bytes, std::string_view sourceName);
 
 // Parses the value lines of one key alone, without the header and without
 // [KEY] lines (a [KEY] line is an error): what a person writes to fill one
@@ -66,6 +77,8 @@ RegTextParseResult parseRegValueLines(std::string_view bytes, std::string_view s
 
 // Applies the sections of one root to its tree in file order: creates keys,
 // sets and deletes values, deletes keys. Returns whether anything changed.
+// The document must be one the parser made, or checked as regImportDocument
+// checks a document a program built.
 bool applyRegText(const RegTextDocument& document, RegRoot root, RegKey& tree);
 
 // The header line and the blank line after it.
@@ -75,5 +88,9 @@ std::string regTextHeader();
 void appendRegText(std::string& out, const RegKey& key, std::u16string_view fullPath);
 // A whole file: the header and the root's tree.
 std::string writeRegText(const RegKey& tree, RegRoot root);
+// Text of the writer above (UTF-8, LF line ends) as Windows' registry editor
+// writes its files, so that one can be opened there: UTF-16LE with a
+// byte-order mark, CR LF line ends.
+std::string regTextForWindows(std::string_view utf8Text);
 
 }  // namespace platform

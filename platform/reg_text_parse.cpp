@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "platform/codepage.h"
+#include "platform/printable_text.h"
 #include "platform/reg_text.h"
 #include "platform/reg_types.h"
 
@@ -54,6 +55,14 @@ std::vector<std::string_view> splitLines(std::string_view bytes) {
   return lines;
 }
 
+// Text of the file as a message shows it: quoted, safe for a terminal, cut
+// short when long.
+std::string shown(std::u16string_view text) {
+  constexpr size_t kShown = 60;
+  bool cut = text.size() > kShown;
+  return "\"" + printableText(wideToUtf8(text.substr(0, kShown))) + (cut ? "...\"" : "\"");
+}
+
 struct ParseError {
   int line;
   std::string message;
@@ -67,6 +76,12 @@ struct DecodedText {
 
 DecodedText decode(std::string_view bytes) {
   DecodedText out;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
+    out.error = ParseError{1, "the text is UTF-16 big-endian; only UTF-16 little-endian (with its byte-order mark), "
+                              "UTF-8 and REGEDIT4 text are read"};
+    return out;
+  }
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
     bytes.remove_prefix(2);
@@ -97,7 +112,7 @@ DecodedText decode(std::string_view bytes) {
 
 class Parser {
  public:
-  explicit Parser(std::u16string_view text) {
+  Parser(std::u16string_view text, RegNames names) : names_(names) {
     size_t start = 0;
     while (start <= text.size()) {
       size_t end = text.find(u'\n', start);
@@ -165,13 +180,11 @@ class Parser {
     }
     size_t slash = name.find(u'\\');
     std::u16string_view rootName = name.substr(0, slash);
-    if (!regRootFromName(rootName, &section.root)) {
-      return fail("unknown root key \"" + wideToUtf8(rootName) + "\"");
-    }
+    if (!regRootFromName(rootName, &section.root)) return fail("unknown root key " + shown(rootName));
     std::u16string_view rest = slash == std::u16string_view::npos ? u"" : name.substr(slash + 1);
-    if ((slash != std::u16string_view::npos && rest.empty()) || !splitRegPath(rest, &section.path)) {
-      return fail("empty key name in \"" + wideToUtf8(name) + "\"");
-    }
+    if (slash != std::u16string_view::npos && rest.empty()) return fail("empty key name in " + shown(name));
+    // Limits and names are checked before any key is built from the path.
+    if (std::string problem = splitRegKeyPath(rest, names_, &section.path); !problem.empty()) return fail(problem);
     if (section.remove && section.path.empty()) return fail("a root key cannot be deleted");
     doc->sections.push_back(std::move(section));
     return std::nullopt;
@@ -206,6 +219,7 @@ class Parser {
     } else if (auto error = parseQuoted(line, pos, &value.name)) {
       return error;
     }
+    if (std::string problem = regValueNameProblem(value.name, names_); !problem.empty()) return fail(problem);
     while (pos < line.size() && isBlank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != u'=') return fail("expected \"Name\"=value");
     std::u16string_view data = trim(line.substr(pos + 1));
@@ -279,6 +293,7 @@ class Parser {
   }
 
   std::vector<std::u16string_view> lines_;
+  RegNames names_;
   size_t index_ = 0;
   bool regedit4_ = false;
   bool valueLinesOnly_ = false;
@@ -288,12 +303,13 @@ class Parser {
 
 namespace {
 
-RegTextParseResult parseWith(std::string_view bytes, std::string_view sourceName, bool valueLinesOnly) {
+RegTextParseResult parseWith(std::string_view bytes, std::string_view sourceName, bool valueLinesOnly,
+                             RegNames names) {
   RegTextParseResult result;
   DecodedText decoded = decode(bytes);
   std::optional<ParseError> error = decoded.error;
   if (!error) {
-    Parser parser(decoded.text);
+    Parser parser(decoded.text, names);
     error = valueLinesOnly ? parser.runValueLines(&result.document) : parser.run(&result.document);
   }
   if (error) {
@@ -306,11 +322,15 @@ RegTextParseResult parseWith(std::string_view bytes, std::string_view sourceName
 }  // namespace
 
 RegTextParseResult parseRegText(std::string_view bytes, std::string_view sourceName) {
-  return parseWith(bytes, sourceName, false);
+  return parseWith(bytes, sourceName, false, RegNames::Storable);
+}
+
+RegTextParseResult parseRegStoreText(std::string_view bytes, std::string_view sourceName) {
+  return parseWith(bytes, sourceName, false, RegNames::Existing);
 }
 
 RegTextParseResult parseRegValueLines(std::string_view bytes, std::string_view sourceName) {
-  return parseWith(bytes, sourceName, true);
+  return parseWith(bytes, sourceName, true, RegNames::Storable);
 }
 
 }  // namespace platform

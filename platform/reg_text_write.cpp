@@ -1,4 +1,5 @@
-// Writing the .reg text format (REGEDIT5, UTF-8, LF line ends).
+// Writing the .reg text format (REGEDIT5, UTF-8, LF line ends), and turning
+// it into the UTF-16LE form with CR LF that Windows' registry editor reads.
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -117,6 +118,22 @@ void appendRegText(std::string& out, const RegKey& key, std::u16string_view full
 std::string writeRegText(const RegKey& tree, RegRoot root) {
   std::string out = regTextHeader();
   appendRegText(out, tree, regRootName(root));
+  return out;
+}
+
+std::string regTextForWindows(std::string_view utf8Text) {
+  std::string out = "\xFF\xFE";
+  out.reserve(2 + 2 * utf8Text.size() + utf8Text.size() / 16);
+  auto put = [&](char16_t c) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  };
+  // The writer ends lines with LF alone and puts no line break inside a line
+  // (names cannot hold one, text with one is written as hex).
+  for (char16_t c : utf8ToWide(utf8Text)) {
+    if (c == u'\n') put(u'\r');
+    put(c);
+  }
   return out;
 }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/codepage.h"
+#include "platform/printable_text.h"
+
 namespace platform {
 namespace {
 
@@ -150,6 +153,99 @@ bool isStorableRegName(std::u16string_view name) {
     }
   }
   return true;
+}
+
+namespace {
+
+// A name as a message shows it: quoted, safe for a terminal, and cut short
+// when long.
+std::string shownName(std::u16string_view name) {
+  constexpr size_t kShown = 40;
+  bool cut = name.size() > kShown;
+  if (cut) {
+    name = name.substr(0, kShown);
+    if (isHighSurrogate(name.back())) name.remove_suffix(1);
+  }
+  return "\"" + printableText(wideToUtf8(name)) + (cut ? "...\"" : "\"");
+}
+
+// What is wrong with the characters of a name under the rule; nullptr when nothing is.
+const char* characterProblem(std::u16string_view name, RegNames names) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    char16_t c = name[i];
+    if (c == u'\n') return "holds a line break";
+    if (names == RegNames::Storable && (c < 0x20 || c == 0x7F)) return "holds a control character";
+    if (isHighSurrogate(c) && i + 1 < name.size() && isLowSurrogate(name[i + 1])) {
+      ++i;
+    } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+      return "holds an unpaired UTF-16 surrogate";
+    }
+  }
+  return nullptr;
+}
+
+std::string keyNameProblem(std::u16string_view name, RegNames names) {
+  if (name.empty()) return "the key path has an empty key name";
+  if (name.size() > kMaxRegKeyNameLength) {
+    return "the key name " + shownName(name) + " is " + std::to_string(name.size()) +
+           " characters long; at most " + std::to_string(kMaxRegKeyNameLength) + " are allowed";
+  }
+  if (name.find(u'\\') != std::u16string_view::npos) {
+    return "the key name " + shownName(name) + " holds a backslash, which separates key names";
+  }
+  if (const char* problem = characterProblem(name, names)) return "the key name " + shownName(name) + " " + problem;
+  return {};
+}
+
+std::string pathLengthProblem(size_t length) {
+  return "the key path is " + std::to_string(length) + " characters long; at most " +
+         std::to_string(kMaxRegKeyPathLength) + " are allowed";
+}
+
+std::string depthProblem(size_t depth) {
+  return "the key path is " + std::to_string(depth) + " levels deep; at most " + std::to_string(kMaxRegKeyDepth) +
+         " are allowed";
+}
+
+}  // namespace
+
+std::string splitRegKeyPath(std::u16string_view path, RegNames names, std::vector<std::u16string>* components) {
+  components->clear();
+  if (path.size() > kMaxRegKeyPathLength) return pathLengthProblem(path.size());
+  if (path.empty()) return {};
+  size_t depth = 1 + static_cast<size_t>(std::count(path.begin(), path.end(), u'\\'));
+  if (depth > kMaxRegKeyDepth) return depthProblem(depth);
+  if (!splitRegPath(path, components)) {
+    components->clear();
+    return "the key path " + shownName(path) + " has an empty key name";
+  }
+  for (const auto& name : *components) {
+    if (std::string problem = keyNameProblem(name, names); !problem.empty()) {
+      components->clear();
+      return problem;
+    }
+  }
+  return {};
+}
+
+std::string regKeyPathProblem(const std::vector<std::u16string>& path, RegNames names) {
+  if (path.size() > kMaxRegKeyDepth) return depthProblem(path.size());
+  size_t length = path.empty() ? 0 : path.size() - 1;
+  for (const auto& name : path) length += name.size();
+  if (length > kMaxRegKeyPathLength) return pathLengthProblem(length);
+  for (const auto& name : path) {
+    if (std::string problem = keyNameProblem(name, names); !problem.empty()) return problem;
+  }
+  return {};
+}
+
+std::string regValueNameProblem(std::u16string_view name, RegNames names) {
+  if (name.size() > kMaxRegValueNameLength) {
+    return "the value name " + shownName(name) + " is " + std::to_string(name.size()) +
+           " characters long; at most " + std::to_string(kMaxRegValueNameLength) + " are allowed";
+  }
+  if (const char* problem = characterProblem(name, names)) return "the value name " + shownName(name) + " " + problem;
+  return {};
 }
 
 std::vector<uint8_t> utf16LeBytes(std::u16string_view text) {

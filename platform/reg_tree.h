@@ -57,6 +57,41 @@ std::u16string joinRegPath(const std::vector<std::u16string>& components);
 // control characters and no unpaired UTF-16 surrogates.
 bool isStorableRegName(std::u16string_view name);
 
+// Limits of names and paths, as Windows has them, in UTF-16 units. Every way
+// into the store (the registry functions, .reg text, documents built by
+// programs) refuses what lies beyond them, so no tree deeper than
+// kMaxRegKeyDepth is ever built and the recursive walks over a tree (the
+// destructor, comparison, the .reg writer) stay shallow. The path limit also
+// bounds the .reg text, in which every key repeats its whole path.
+constexpr size_t kMaxRegKeyNameLength = 255;
+constexpr size_t kMaxRegValueNameLength = 16383;
+constexpr size_t kMaxRegKeyDepth = 512;         // key names below the root
+constexpr size_t kMaxRegKeyPathLength = 32767;  // the path below the root, backslashes included
+
+// Which names a check lets through.
+enum class RegNames {
+  // Names that may be created: no control characters, no unpaired
+  // surrogates (isStorableRegName).
+  Storable,
+  // Names that may already be in a store file, to be found, kept and
+  // deleted: earlier versions imported names with control characters, and
+  // refusing them would make the whole file unreadable. Only what .reg text
+  // cannot carry unchanged (a line break, an unpaired surrogate) is refused.
+  Existing,
+};
+
+// Splits a key path below a root ("Software\Vendor") into its names and
+// checks it against the limits and the rule of names. Returns what is wrong
+// in words, for a message ("the key path is 600 levels deep; at most 512 are
+// allowed"), or "" when nothing is; components then holds the names. The
+// length is checked before the path is split, so a huge path costs little.
+std::string splitRegKeyPath(std::u16string_view path, RegNames names, std::vector<std::u16string>* components);
+// The same checks for a path already split (a document a program built):
+// also refuses a name with a backslash in it, which would read back as two.
+std::string regKeyPathProblem(const std::vector<std::u16string>& path, RegNames names);
+// What is wrong with a value name; "" when nothing is.
+std::string regValueNameProblem(std::u16string_view name, RegNames names);
+
 // UTF-16 text as little-endian bytes and back. An odd trailing byte is ignored
 // when decoding.
 std::vector<uint8_t> utf16LeBytes(std::u16string_view text);

@@ -10,7 +10,7 @@ long regCreateKeyEx(RegKeyHandle key, std::u16string_view subKey, RegKeyHandle* 
   clearRegistryError();
   if (!result) return kErrorInvalidParameter;
   RegKeyRef base, target;
-  if (long rc = resolveSubKey(key, subKey, &base, &target); rc != kErrorSuccess) return rc;
+  if (long rc = resolveSubKey(key, subKey, RegNames::Storable, &base, &target); rc != kErrorSuccess) return rc;
 
   // Opening an existing key needs no lock and no write. (A broken file is
   // left to editRegTree, which reports it.)
@@ -47,7 +47,7 @@ long regOpenKeyEx(RegKeyHandle key, std::u16string_view subKey, RegKeyHandle* re
   clearRegistryError();
   if (!result) return kErrorInvalidParameter;
   RegKeyRef base, target;
-  if (long rc = resolveSubKey(key, subKey, &base, &target); rc != kErrorSuccess) return rc;
+  if (long rc = resolveSubKey(key, subKey, RegNames::Existing, &base, &target); rc != kErrorSuccess) return rc;
   auto tree = readRegTree(target.root);
   if (!findRegKey(*tree, base)) return kErrorKeyDeleted;
   if (!findRegKey(*tree, target)) return kErrorFileNotFound;
@@ -71,7 +71,7 @@ long regQueryValueEx(RegKeyHandle key, std::u16string_view name, uint32_t* type,
 
 long regSetValueEx(RegKeyHandle key, std::u16string_view name, uint32_t type, const uint8_t* data, uint32_t size) {
   clearRegistryError();
-  if ((!data && size > 0) || !isStorableRegName(name)) return kErrorInvalidParameter;
+  if ((!data && size > 0) || !regValueNameProblem(name, RegNames::Storable).empty()) return kErrorInvalidParameter;
   RegKeyRef ref;
   if (long rc = resolveRegHandle(key, &ref); rc != kErrorSuccess) return rc;
   std::vector<uint8_t> bytes(data, data + size);
@@ -100,7 +100,7 @@ long regDeleteValue(RegKeyHandle key, std::u16string_view name) {
 long regDeleteKey(RegKeyHandle key, std::u16string_view subKey) {
   clearRegistryError();
   RegKeyRef base, target;
-  if (long rc = resolveSubKey(key, subKey, &base, &target); rc != kErrorSuccess) return rc;
+  if (long rc = resolveSubKey(key, subKey, RegNames::Existing, &base, &target); rc != kErrorSuccess) return rc;
   if (target.path.empty()) return kErrorAccessDenied;  // a root cannot be deleted
   return editRegTree(target.root, [&](RegKey& tree, bool& changed) {
     if (!tree.find(base.path)) return kErrorKeyDeleted;
@@ -115,7 +115,7 @@ long regDeleteKey(RegKeyHandle key, std::u16string_view subKey) {
 long regDeleteTree(RegKeyHandle key, std::u16string_view subKey) {
   clearRegistryError();
   RegKeyRef base, target;
-  if (long rc = resolveSubKey(key, subKey, &base, &target); rc != kErrorSuccess) return rc;
+  if (long rc = resolveSubKey(key, subKey, RegNames::Existing, &base, &target); rc != kErrorSuccess) return rc;
   return editRegTree(target.root, [&](RegKey& tree, bool& changed) {
     if (!tree.find(base.path)) return kErrorKeyDeleted;
     RegKey* victim = tree.find(target.path);

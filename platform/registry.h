@@ -12,6 +12,14 @@
 // value names compare case-insensitively and keep the case they were created
 // with. The empty value name is the key's default value.
 //
+// Limits, as Windows has them (lengths in UTF-16 units): a key name at most
+// 255, a value name at most 16383, a key path at most 512 names deep below
+// its root and at most 32767 long (backslashes included; below an open key
+// the path from the root counts). New keys and values need names without
+// control characters and unpaired surrogates. Opening, deleting and
+// exporting also find keys with control characters in their names, which
+// older versions let an import create, so such keys can be removed.
+//
 // Data: stored exactly as given, byte for byte, for every type; REG_SZ data
 // gets no terminator added or removed. Wide ("W") functions take UTF-16 names
 // and string data as UTF-16LE bytes; the "A" functions take Windows-1252
@@ -56,14 +64,18 @@ constexpr uint32_t kRegOpenedExistingKey = 2;
 // Error codes particular to the registry:
 //   kErrorFileNotFound     the key or value does not exist
 //   kErrorKeyDeleted       the key of the handle was deleted since it was opened
-//   kErrorBadKey           a key path with an empty or unstorable name in it
+//   kErrorBadKey           a key path with an empty name in it, a key name
+//                          too long or not storable, a path too deep or too long
 //   kErrorInvalidParameter a null pointer where one is needed, or a value name
-//                          with control characters or unpaired surrogates
+//                          too long or with control characters or unpaired
+//                          surrogates (regSetValueEx)
 //   kErrorAccessDenied     deleting a key that has subkeys (use regDeleteTree), or a root
 //   kErrorRegistryCorrupt  the root's file cannot be parsed, so it is not written
 //   kErrorCantWrite        the root's file could not be locked, read or written
-//   kErrorInvalidData      regImport was given text with a syntax error
-// The last three leave a message in registryLastError().
+//   kErrorInvalidData      regImport was given text with a syntax error, or a
+//                          name or path beyond the limits
+// The last three leave a message in registryLastError(), and so does
+// regImportDocument for any document it refuses.
 
 // Opens or creates subKey below key, creating missing parents. disposition
 // (may be null) receives kRegCreatedNewKey or kRegOpenedExistingKey.
@@ -99,18 +111,24 @@ long regOpenKeyExA(RegKeyHandle key, std::string_view subKey, RegKeyHandle* resu
 long regQueryValueExA(RegKeyHandle key, std::string_view name, uint32_t* type, uint8_t* data, uint32_t* size);
 long regSetValueExA(RegKeyHandle key, std::string_view name, uint32_t type, const uint8_t* data, uint32_t size);
 
-// .reg text (REGEDIT5, UTF-8) of subKey below key (key itself when empty)
-// and everything below it. kErrorRegistryCorrupt when the root's file is broken.
+// .reg text (REGEDIT5, UTF-8, LF line ends) of subKey below key (key itself
+// when empty) and everything below it. kErrorRegistryCorrupt when the root's
+// file is broken. regTextForWindows (reg_text.h) turns it into the form
+// Windows' registry editor reads.
 long regExportKey(RegKeyHandle key, std::u16string_view subKey, std::string* regText);
 // .reg text of both roots.
 long regExportAll(std::string* regText);
 // Merges .reg text (any encoding regedit writes) into the store: creates
 // keys, sets values, and honours [-KEY] and "Name"=- deletions. Nothing is
-// changed when the text has a syntax error (kErrorInvalidData; the message
-// names sourceName and the line) or a root's file is broken.
+// changed when the text has a syntax error, a name that cannot be stored or
+// a path or name beyond the limits (kErrorInvalidData; the message names
+// sourceName and the line) or a root's file is broken.
 long regImport(std::string_view regFileBytes, std::string_view sourceName);
-// The same for a document already parsed (or built by the caller): applied
-// to the store in one step, all or nothing.
+// The same for a document already parsed (or built by the caller): checked
+// as the parser checks text (kErrorBadKey for a key path, kErrorInvalidParameter
+// for a value name or values under a deleted key, kErrorAccessDenied for
+// deleting a root; the message names the section), then applied to the
+// store in one step, all or nothing.
 struct RegTextDocument;
 long regImportDocument(const RegTextDocument& document);
 

@@ -59,20 +59,22 @@ bool closeRegHandle(RegKeyHandle handle) {
   return true;
 }
 
-long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegKeyRef* out) {
-  std::vector<std::u16string> names;
-  if (!splitRegPath(subKey, &names)) return kErrorBadKey;
-  for (const auto& name : names) {
-    if (!isStorableRegName(name)) return kErrorBadKey;
-  }
-  *out = base;
-  out->path.insert(out->path.end(), names.begin(), names.end());
+long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegNames names, RegKeyRef* out) {
+  std::vector<std::u16string> added;
+  if (!splitRegKeyPath(subKey, names, &added).empty()) return kErrorBadKey;
+  RegKeyRef full = base;
+  full.path.insert(full.path.end(), added.begin(), added.end());
+  // Below an open key, the whole path from the root counts against the
+  // limits. (The names of the open key passed when it was opened.)
+  if (!regKeyPathProblem(full.path, RegNames::Existing).empty()) return kErrorBadKey;
+  *out = std::move(full);
   return kErrorSuccess;
 }
 
-long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegKeyRef* base, RegKeyRef* target) {
+long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegNames names, RegKeyRef* base,
+                   RegKeyRef* target) {
   if (long rc = resolveRegHandle(key, base); rc != kErrorSuccess) return rc;
-  return extendRegKeyRef(*base, subKey, target);
+  return extendRegKeyRef(*base, subKey, names, target);
 }
 
 RegKeyRef storedNames(const RegKey& tree, const RegKeyRef& ref) {

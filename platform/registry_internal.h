@@ -22,12 +22,14 @@ RegKeyHandle newRegHandle(RegKeyRef ref);
 // False when handle is not an open handle of this process.
 bool closeRegHandle(RegKeyHandle handle);
 
-// base extended by the names of subKey; kErrorBadKey for an empty or
-// unstorable name in it.
-long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegKeyRef* out);
+// base extended by the names of subKey; kErrorBadKey when a name is empty,
+// breaks the rule of names (RegNames::Storable to create a key,
+// RegNames::Existing to find one) or the whole path the limits of reg_tree.h.
+long extendRegKeyRef(const RegKeyRef& base, std::u16string_view subKey, RegNames names, RegKeyRef* out);
 
 // The handle's key (base) and the key subKey names below it (target).
-long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegKeyRef* base, RegKeyRef* target);
+long resolveSubKey(RegKeyHandle key, std::u16string_view subKey, RegNames names, RegKeyRef* base,
+                   RegKeyRef* target);
 
 // ref with the names of the keys along its path as stored (they keep the
 // case they were created with); names not found are kept as given.

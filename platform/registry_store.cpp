@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/codepage.h"
+#include "platform/printable_text.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
 #include "platform/root.h"
@@ -61,14 +62,14 @@ void reportBroken(const std::string& path, const FileIdentity& identity, const s
     c.reported[path] = identity;
   }
   std::fprintf(stderr, "registry: %s (the file is read as empty and is not written until it is repaired)\n",
-               message.c_str());
+               printableText(message).c_str());
   std::fflush(stderr);
 }
 
 Version parseVersion(RegRoot root, const std::string& path, const std::string& bytes, const FileIdentity& identity) {
   ++g_parseCount;
   Version version{identity, nullptr, {}};
-  RegTextParseResult parsed = parseRegText(bytes, path);
+  RegTextParseResult parsed = parseRegStoreText(bytes, path);
   version.error = parsed.error;
   for (const RegTextSection& section : parsed.document.sections) {
     if (version.error.empty() && section.root != root) {

@@ -6,15 +6,14 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
+#include "platform/reg_text.h"
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
 
@@ -26,31 +25,80 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kUsage = R"(usage:
+constexpr const char* kCommands = R"(usage:
   tkreg get KEY [NAME]           show a value; without NAME, list the values and subkeys of KEY
-  tkreg set KEY NAME --dword N   set a REG_DWORD value (N decimal, or hex with 0x)
+  tkreg set KEY NAME --dword N   set a REG_DWORD value (N from 0 to 4294967295, decimal or hex with 0x)
   tkreg set KEY NAME --sz TEXT   set a REG_SZ value (stored as UTF-16 with a terminating zero)
   tkreg delete KEY [NAME]        delete a value; without NAME, delete KEY and everything below it
-  tkreg export [KEY]             write .reg text of KEY, or of both roots, to standard output
+  tkreg export [--utf8] [KEY]    write .reg text of KEY, or of both roots, to standard output
   tkreg import FILE              merge a .reg file into the registry ("-" reads standard input)
-  tkreg --help                   show this text
+  tkreg --help                   show this text (so does COMMAND --help)
+)";
 
+constexpr const char* kDetails = R"(
 KEY is a root, HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (in any
 case), optionally followed by a backslash and the path below it, for example
 'HKLM\Software\Vendor'. Only the backslash separates key names: '/' is an
 ordinary character in a key name, as on Windows. NAME "" is the key's
 default value. Names and text are UTF-8.
 
+Limits, as on Windows (in UTF-16 units): a key name at most 255 characters,
+a value name at most 16383, a key path at most 512 keys deep and 32767
+characters long. Names of new keys and values must not hold control
+characters; delete still removes a key or value whose name has them (older
+versions let an import create such names).
+
+set writes REG_DWORD (--dword) and REG_SZ (--sz) values; values of other
+types come in through import. get shows every type: REG_SZ, REG_EXPAND_SZ
+and REG_MULTI_SZ as text (the strings of a REG_MULTI_SZ separated by \0),
+REG_DWORD and REG_QWORD in hex and decimal, any other type as hex bytes.
+Control characters in names and text are shown escaped (\t, \n, \xHH).
+
+export writes what Windows' registry editor writes: UTF-16LE text with a
+byte-order mark, CR LF line ends, the header "Windows Registry Editor
+Version 5.00" and long hex data continued on the next line after a
+backslash, so the file opens on Windows as it is. With --utf8 it writes the
+same text in UTF-8 with LF line ends, for reading on a terminal (the form of
+the registry files themselves). import reads both forms, UTF-8 with a
+byte-order mark and REGEDIT4 files (Windows-1252); [-KEY] deletes a key and
+everything below it, "NAME"=- a value. A file with an error, with a name
+that set would refuse or with a path beyond the limits changes nothing; the
+message names the file and line. A FILE whose name starts with '-' is given
+as ./-name.
+
 The registry files are in $TK_ROOT/registry; without TK_ROOT, the root
 folder is $XDG_DATA_HOME/tk or ~/.local/share/tk.
 
-Exit status: 0 success, 1 failure (such as a missing key or value, or a
-broken registry file), 2 wrong usage.
+Exit status: 0 success; 1 failure (such as a missing key or value, a file
+that cannot be read or has an error, a broken registry file, standard
+output that cannot be written); 2 wrong usage (an unknown command or option,
+a missing or extra argument, a bad number, a key path or name that is not
+allowed).
 )";
 
-int usage() {
-  std::fputs(kUsage, stderr);
+int help() {
+  std::fputs(kCommands, stdout);
+  std::fputs(kDetails, stdout);
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
+// Wrong usage: the problem first, then the commands (for a wrong command or
+// wrong arguments) or a hint (for a bad key, name or number).
+enum class Hint { Commands, Short };
+int usageError(const std::string& problem, Hint hint = Hint::Short) {
+  std::fprintf(stderr, "tkreg: %s\n%s", printableText(problem).c_str(), hint == Hint::Commands ? kCommands : "");
+  std::fputs("Run 'tkreg --help' for the usage in full.\n", stderr);
   return kExitUsage;
+}
+
+// An argument as messages show it: quoted and cut short when long (a
+// terminal escapes come later, over the whole message).
+std::string shown(std::string_view arg) {
+  constexpr size_t kShown = 80;
+  if (arg.size() <= kShown) return "'" + std::string(arg) + "'";
+  size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(arg[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+  return "'" + std::string(arg.substr(0, cut)) + "...'";
 }
 
 // Reports a failed call: the registry's own message when it has one (it
@@ -58,17 +106,20 @@ int usage() {
 int fail(const std::string& what, long rc) {
   std::string detail = registryLastError();
   if (!detail.empty()) {
-    std::fprintf(stderr, "tkreg: %s\n", detail.c_str());
+    std::fprintf(stderr, "tkreg: %s\n", printableText(detail).c_str());
   } else {
     const char* reason = rc == kErrorFileNotFound ? "not found"
                          : rc == kErrorAccessDenied ? "access denied"
+                         : rc == kErrorKeyDeleted ? "the key was deleted meanwhile"
                          : rc == kErrorBadKey ? "invalid key name"
                          : rc == kErrorInvalidParameter ? "invalid name"
                                                         : "failed";
-    std::fprintf(stderr, "tkreg: %s: %s (error %ld)\n", what.c_str(), reason, rc);
+    std::fprintf(stderr, "tkreg: %s: %s (error %ld)\n", printableText(what).c_str(), reason, rc);
   }
   return kExitFailure;
 }
+
+bool isOption(std::string_view arg) { return arg.size() > 1 && arg[0] == '-'; }
 
 struct KeyArg {
   RegKeyHandle root = nullptr;
@@ -84,17 +135,37 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool parseKey(std::string_view text, KeyArg* key) {
+// Reads KEY. names is the rule for the names in its path: RegNames::Storable
+// where a key may be created. Returns what is wrong, or "" when nothing is.
+std::string parseKey(std::string_view text, RegNames names, KeyArg* key) {
+  if (isOption(text)) return "unknown option " + std::string(text);
+  if (!isValidUtf8(text)) return "the key " + shown(text) + " is not valid UTF-8";
   key->text = std::string(text);
   size_t slash = text.find('\\');
   std::string_view root = text.substr(0, slash);
-  if (equalsNoCase(root, "HKLM") || equalsNoCase(root, "HKEY_LOCAL_MACHINE")) key->root = kHkeyLocalMachine;
-  else if (equalsNoCase(root, "HKCU") || equalsNoCase(root, "HKEY_CURRENT_USER")) key->root = kHkeyCurrentUser;
-  else return false;
+  if (equalsNoCase(root, "HKLM") || equalsNoCase(root, "HKEY_LOCAL_MACHINE")) {
+    key->root = kHkeyLocalMachine;
+  } else if (equalsNoCase(root, "HKCU") || equalsNoCase(root, "HKEY_CURRENT_USER")) {
+    key->root = kHkeyCurrentUser;
+  } else {
+    return "unknown root key " + shown(root) + (slash == std::string_view::npos ? "" : " in " + shown(text)) +
+           " (a key starts with HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, then a backslash and the path)";
+  }
   std::string_view rest = slash == std::string_view::npos ? std::string_view() : text.substr(slash + 1);
   while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
   key->path = utf8ToWide(rest);
-  return true;
+  std::vector<std::u16string> components;
+  if (std::string problem = splitRegKeyPath(key->path, names, &components); !problem.empty()) {
+    return "bad key " + shown(text) + ": " + problem;
+  }
+  return {};
+}
+
+// Reads a value NAME; what is wrong, or "" when nothing is.
+std::string parseName(const std::string& text, RegNames names, std::u16string* name) {
+  if (!isValidUtf8(text)) return "the value name " + shown(text) + " is not valid UTF-8";
+  *name = utf8ToWide(text);
+  return regValueNameProblem(*name, names);
 }
 
 bool parseDword(std::string_view text, uint32_t* value) {
@@ -141,7 +212,8 @@ std::string hexBytes(const std::vector<uint8_t>& data) {
   return out;
 }
 
-// "REG_DWORD 0x0000000a (10)", "REG_SZ text", "REG_BINARY 01 02 ff".
+// "REG_DWORD 0x0000000a (10)", "REG_SZ text", "REG_BINARY 01 02 ff"; text is
+// made safe for a terminal.
 std::string describeValue(uint32_t type, const std::vector<uint8_t>& data) {
   std::string out = typeName(type);
   char number[64];
@@ -164,12 +236,12 @@ std::string describeValue(uint32_t type, const std::vector<uint8_t>& data) {
       for (size_t start = 0; start <= text.size();) {
         size_t end = std::min(text.find(u'\0', start), text.size());
         if (start > 0) joined += "\\0";
-        joined += wideToUtf8(std::u16string_view(text).substr(start, end - start));
+        joined += printableText(wideToUtf8(std::u16string_view(text).substr(start, end - start)));
         start = end + 1;
       }
       return out + " " + joined;
     }
-    return out + " " + wideToUtf8(text.substr(0, text.find(u'\0')));
+    return out + " " + printableText(wideToUtf8(text.substr(0, text.find(u'\0'))));
   }
   return data.empty() ? out : out + " " + hexBytes(data);
 }
@@ -181,12 +253,16 @@ std::string quotedName(const std::u16string& name) {
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }
-  return out + "\"";
+  return printableText(out + "\"");
 }
 
-void writeOut(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+// Writes to standard output; false (with a message) when that fails, say on
+// a full disk, so a broken export is not reported as done.
+bool writeOut(const std::string& text) {
+  bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  ok = std::fflush(stdout) == 0 && ok;
+  if (!ok) std::fprintf(stderr, "tkreg: cannot write to standard output: %s\n", std::strerror(errno));
+  return ok;
 }
 
 // Reads a value whole, whatever its size.
@@ -229,15 +305,24 @@ int listKey(RegKeyHandle key) {
     long rc = regEnumKeyEx(key, i, &name);
     if (rc == kErrorNoMoreItems) break;
     if (rc != kErrorSuccess) return fail("cannot list the subkeys", rc);
-    out += "[" + wideToUtf8(name) + "]\n";
+    out += "[" + printableText(wideToUtf8(name)) + "]\n";
   }
-  writeOut(out);
-  return kExitOk;
+  return writeOut(out) ? kExitOk : kExitFailure;
 }
 
 int cmdGet(const std::vector<std::string>& args) {
+  if (args.empty()) return usageError("get needs KEY", Hint::Commands);
+  if (args.size() > 2) return usageError("too many arguments for get: " + shown(args[2]), Hint::Commands);
   KeyArg keyArg;
-  if (args.size() < 1 || args.size() > 2 || !parseKey(args[0], &keyArg)) return usage();
+  if (std::string problem = parseKey(args[0], RegNames::Existing, &keyArg); !problem.empty()) {
+    return usageError(problem);
+  }
+  std::u16string name;
+  if (args.size() == 2) {
+    if (std::string problem = parseName(args[1], RegNames::Existing, &name); !problem.empty()) {
+      return usageError(problem);
+    }
+  }
   OpenKey key;
   if (long rc = regOpenKeyEx(keyArg.root, keyArg.path, &key.handle); rc != kErrorSuccess) {
     return fail("key " + keyArg.text, rc);
@@ -245,41 +330,52 @@ int cmdGet(const std::vector<std::string>& args) {
   if (args.size() == 1) return listKey(key.handle);
   uint32_t type = 0;
   std::vector<uint8_t> data;
-  if (long rc = readValue(key.handle, utf8ToWide(args[1]), &type, &data); rc != kErrorSuccess) {
+  if (long rc = readValue(key.handle, name, &type, &data); rc != kErrorSuccess) {
     return fail("value \"" + args[1] + "\" of " + keyArg.text, rc);
   }
-  writeOut(describeValue(type, data) + "\n");
-  return kExitOk;
+  return writeOut(describeValue(type, data) + "\n") ? kExitOk : kExitFailure;
 }
 
 int cmdSet(const std::vector<std::string>& args) {
+  if (args.size() < 3) return usageError("set needs KEY, NAME and the value: --dword N or --sz TEXT", Hint::Commands);
   KeyArg keyArg;
-  if (args.size() != 4 || !parseKey(args[0], &keyArg)) return usage();
+  if (std::string problem = parseKey(args[0], RegNames::Storable, &keyArg); !problem.empty()) {
+    return usageError(problem);
+  }
+  std::u16string name;
+  if (std::string problem = parseName(args[1], RegNames::Storable, &name); !problem.empty()) {
+    return usageError(problem);
+  }
+  const std::string& option = args[2];
+  if (option != "--dword" && option != "--sz") {
+    if (isOption(option)) return usageError("unknown option " + option + " (set takes --dword N or --sz TEXT)");
+    return usageError("set takes the value as --dword N or --sz TEXT, not " + shown(option));
+  }
+  if (args.size() > 4) return usageError("too many arguments for set: " + shown(args[4]), Hint::Commands);
   uint32_t type = 0;
   std::vector<uint8_t> data;
-  if (args[2] == "--dword") {
+  if (option == "--dword") {
     uint32_t n = 0;
-    if (!parseDword(args[3], &n)) return usage();
+    if (args.size() < 4 || !parseDword(args[3], &n)) {
+      return usageError("--dword needs a number from 0 to 4294967295 (decimal, or hex with 0x)" +
+                        (args.size() < 4 ? std::string() : ", not " + shown(args[3])));
+    }
     type = kRegDword;
     data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
             static_cast<uint8_t>(n >> 24)};
-  } else if (args[2] == "--sz") {
-    if (!isValidUtf8(args[3])) {
-      std::fprintf(stderr, "tkreg: the text is not valid UTF-8\n");
-      return usage();
-    }
+  } else {
+    if (args.size() < 4) return usageError("--sz needs the text");
+    if (!isValidUtf8(args[3])) return usageError("the text after --sz is not valid UTF-8");
     type = kRegSz;
     std::u16string text = utf8ToWide(args[3]);
     text += u'\0';
     data = utf16LeBytes(text);
-  } else {
-    return usage();
   }
   OpenKey key;
   if (long rc = regCreateKeyEx(keyArg.root, keyArg.path, &key.handle, nullptr); rc != kErrorSuccess) {
     return fail("cannot create " + keyArg.text, rc);
   }
-  if (long rc = regSetValueEx(key.handle, utf8ToWide(args[1]), type, data.data(), static_cast<uint32_t>(data.size()));
+  if (long rc = regSetValueEx(key.handle, name, type, data.data(), static_cast<uint32_t>(data.size()));
       rc != kErrorSuccess) {
     return fail("cannot set \"" + args[1] + "\" in " + keyArg.text, rc);
   }
@@ -287,8 +383,12 @@ int cmdSet(const std::vector<std::string>& args) {
 }
 
 int cmdDelete(const std::vector<std::string>& args) {
+  if (args.empty()) return usageError("delete needs KEY", Hint::Commands);
+  if (args.size() > 2) return usageError("too many arguments for delete: " + shown(args[2]), Hint::Commands);
   KeyArg keyArg;
-  if (args.size() < 1 || args.size() > 2 || !parseKey(args[0], &keyArg)) return usage();
+  if (std::string problem = parseKey(args[0], RegNames::Existing, &keyArg); !problem.empty()) {
+    return usageError(problem);
+  }
   if (args.size() == 1) {
     if (keyArg.path.empty()) {
       std::fprintf(stderr, "tkreg: a root key cannot be deleted\n");
@@ -297,64 +397,90 @@ int cmdDelete(const std::vector<std::string>& args) {
     long rc = regDeleteTree(keyArg.root, keyArg.path);
     return rc == kErrorSuccess ? kExitOk : fail("key " + keyArg.text, rc);
   }
+  std::u16string name;
+  if (std::string problem = parseName(args[1], RegNames::Existing, &name); !problem.empty()) {
+    return usageError(problem);
+  }
   OpenKey key;
   if (long rc = regOpenKeyEx(keyArg.root, keyArg.path, &key.handle); rc != kErrorSuccess) {
     return fail("key " + keyArg.text, rc);
   }
-  long rc = regDeleteValue(key.handle, utf8ToWide(args[1]));
+  long rc = regDeleteValue(key.handle, name);
   return rc == kErrorSuccess ? kExitOk : fail("value \"" + args[1] + "\" of " + keyArg.text, rc);
 }
 
 int cmdExport(const std::vector<std::string>& args) {
-  if (args.size() > 1) return usage();
+  bool utf8 = false;
+  std::vector<std::string> keys;
+  for (const std::string& arg : args) {
+    if (arg == "--utf8") utf8 = true;
+    else if (isOption(arg)) return usageError("unknown option " + arg + " (export takes --utf8)");
+    else keys.push_back(arg);
+  }
+  if (keys.size() > 1) return usageError("too many arguments for export: " + shown(keys[1]), Hint::Commands);
   std::string text;
-  long rc;
-  if (args.empty()) {
-    rc = regExportAll(&text);
+  if (keys.empty()) {
+    if (long rc = regExportAll(&text); rc != kErrorSuccess) return fail("cannot export", rc);
   } else {
     KeyArg keyArg;
-    if (!parseKey(args[0], &keyArg)) return usage();
-    rc = regExportKey(keyArg.root, keyArg.path, &text);
-    if (rc != kErrorSuccess) return fail("key " + keyArg.text, rc);
+    if (std::string problem = parseKey(keys[0], RegNames::Existing, &keyArg); !problem.empty()) {
+      return usageError(problem);
+    }
+    if (long rc = regExportKey(keyArg.root, keyArg.path, &text); rc != kErrorSuccess) {
+      return fail("key " + keyArg.text, rc);
+    }
   }
-  if (rc != kErrorSuccess) return fail("cannot export", rc);
-  writeOut(text);
-  return kExitOk;
+  return writeOut(utf8 ? text : regTextForWindows(text)) ? kExitOk : kExitFailure;
+}
+
+// Reads standard input to its end; false (with a message) when that fails.
+bool readStandardInput(std::string* bytes) {
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) bytes->append(buffer, n);
+  if (std::ferror(stdin)) {
+    std::fprintf(stderr, "tkreg: cannot read standard input: %s\n", std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 int cmdImport(const std::vector<std::string>& args) {
-  if (args.size() != 1) return usage();
-  std::string bytes;
-  if (args[0] == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    bytes = buffer.str();
-  } else {
-    std::ifstream in(args[0], std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "tkreg: cannot open %s: %s\n", args[0].c_str(), std::strerror(errno));
-      return kExitFailure;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (args.empty()) return usageError("import needs FILE (or - for standard input)", Hint::Commands);
+  if (isOption(args[0])) {
+    return usageError("unknown option " + args[0] + " (a FILE whose name starts with '-' is given as ./" +
+                      args[0] + ")");
   }
-  long rc = regImport(bytes, args[0] == "-" ? "<stdin>" : args[0]);
+  if (args.size() > 1) return usageError("too many arguments for import: " + shown(args[1]), Hint::Commands);
+  std::string bytes;
+  bool fromStdin = args[0] == "-";
+  if (fromStdin) {
+    if (!readStandardInput(&bytes)) return kExitFailure;
+  } else if (std::string error; !readWholeFileText(args[0], &bytes, &error)) {
+    std::fprintf(stderr, "tkreg: %s\n", printableText(error).c_str());
+    return kExitFailure;
+  }
+  long rc = regImport(bytes, fromStdin ? "<stdin>" : args[0]);
   return rc == kErrorSuccess ? kExitOk : fail("cannot import " + args[0], rc);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
+  if (argc < 2) return usageError("no command given", Hint::Commands);
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
+  if (command == "--help" || command == "-h" || command == "help") return help();
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    if (command == "get" || command == "set" || command == "delete" || command == "export" || command == "import") {
+      return help();
+    }
   }
   if (command == "get") return cmdGet(args);
   if (command == "set") return cmdSet(args);
   if (command == "delete") return cmdDelete(args);
   if (command == "export") return cmdExport(args);
   if (command == "import") return cmdImport(args);
-  return usage();
+  if (isOption(command)) return usageError("unknown option " + command, Hint::Commands);
+  return usageError("unknown command " + shown(command), Hint::Commands);
 }

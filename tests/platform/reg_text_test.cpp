@@ -38,6 +38,13 @@ const platform::RegValue& valueAt(const RegKey& tree, std::vector<std::u16string
 
 std::string errorOf(std::string_view text) { return platform::parseRegText(text, "HKEY_LOCAL_MACHINE.reg").error; }
 
+// "d\d\...": a key path depth names deep.
+std::string pathOfDepth(size_t depth) {
+  std::string path = "d";
+  for (size_t i = 1; i < depth; ++i) path += "\\d";
+  return path;
+}
+
 TEST(RegTextParse, ReadsEveryKindOfValue) {
   RegKey tree = treeOf(
       "Windows Registry Editor Version 5.00\n"
@@ -180,6 +187,18 @@ TEST(RegTextParse, ReportsSyntaxErrorsWithSourceAndLine) {
       {h + "[HKEY_LOCAL_MACHINE\\K]\n\"a\" \"x\"\n", 4, "expected \"Name\"=value"},
       {h + "[HKEY_LOCAL_MACHINE\\K]\n\"a\"=yes\n", 4, "unknown value data"},
       {h + "[HKEY_LOCAL_MACHINE\\K]\n\n\"a\"=\"\xC3\"\n", 5, "not valid UTF-8"},
+      {"\xFE\xFFW\0", 1, "UTF-16 big-endian"},
+      // Limits, checked before anything is built.
+      {h + "[HKEY_LOCAL_MACHINE\\" + pathOfDepth(513) + "]\n", 3, "513 levels deep; at most 512 are allowed"},
+      {h + "[HKEY_LOCAL_MACHINE\\" + pathOfDepth(30000) + "]\n", 3, "59999 characters long; at most 32767"},
+      {h + "[-HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 3, "256 characters long; at most 255"},
+      {h + "[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(16384, 'v') + "\"=-\n", 4,
+       "16384 characters long; at most 16383"},
+      // Names that cannot be created cannot be imported either.
+      {h + "[HKEY_LOCAL_MACHINE\\a\tb]\n", 3, "the key name \"a\\tb\" holds a control character"},
+      {h + "[-HKEY_LOCAL_MACHINE\\K\\a\x1b[31m]\n", 3, "the key name \"a\\x1b[31m\" holds a control character"},
+      {h + "[HKEY_LOCAL_MACHINE\\K]\n\"a" + std::string(1, '\0') + "b\"=dword:1\n", 4,
+       "the value name \"a\\x00b\" holds a control character"},
   };
   for (const Case& c : cases) {
     std::string error = errorOf(c.text);
@@ -189,6 +208,44 @@ TEST(RegTextParse, ReportsSyntaxErrorsWithSourceAndLine) {
   }
   // An error leaves no half-parsed document behind.
   EXPECT_TRUE(platform::parseRegText(cases[1].text, "x").document.sections.empty());
+}
+
+TEST(RegTextParse, StoreFilesKeepNamesWithControlCharactersButNotBeyondTheLimits) {
+  const std::string h = "Windows Registry Editor Version 5.00\n\n";
+  // Earlier versions imported such names into the store.
+  const std::string old = h + "[HKEY_CURRENT_USER\\a\x01" "b]\n\"tab\there\"=dword:00000001\n\"nul" +
+                          std::string(1, '\0') + "\"=\"x\"\n";
+  EXPECT_NE(platform::parseRegText(old, "x.reg").error.find("x.reg:3: the key name"), std::string::npos);
+  auto stored = platform::parseRegStoreText(old, "HKEY_CURRENT_USER.reg");
+  ASSERT_EQ(stored.error, "");
+  RegKey tree;
+  platform::applyRegText(stored.document, RegRoot::CurrentUser, tree);
+  ASSERT_NE(tree.find({u"a\x01" u"b"}), nullptr);
+  // Written back unchanged.
+  std::string written = platform::writeRegText(tree, RegRoot::CurrentUser);
+  EXPECT_NE(written.find(old.substr(h.size())), std::string::npos) << written;
+
+  // The limits hold for the store as for an import; exactly at them is fine.
+  std::u16string lone = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\x";
+  lone += char16_t(0xD800);
+  lone += u"]\r\n";
+  const Bytes loneBytes = platform::utf16LeBytes(lone);
+  for (auto parse : {platform::parseRegText, platform::parseRegStoreText}) {
+    EXPECT_NE(parse(h + "[HKEY_CURRENT_USER\\" + pathOfDepth(513) + "]\n", "s.reg").error.find("s.reg:3: "),
+              std::string::npos);
+    EXPECT_NE(parse("\xFF\xFE" + std::string(loneBytes.begin(), loneBytes.end()), "s.reg").error.find("unpaired"),
+              std::string::npos);
+    EXPECT_EQ(parse(h + "[HKEY_CURRENT_USER\\" + pathOfDepth(511) + "\\" + std::string(255, 'n') + "]\n\"" +
+                        std::string(16383, 'v') + "\"=dword:1\n",
+                    "s.reg")
+                  .error,
+              "");
+  }
+}
+
+TEST(RegTextWrite, ForWindowsIsUtf16WithByteOrderMarkAndCrLf) {
+  EXPECT_EQ(platform::regTextForWindows("A\n\xE2\x82\xAC\n"),
+            std::string("\xFF\xFE" "A\0\r\0\n\0\xAC\x20\r\0\n\0", 14));
 }
 
 TEST(RegTextParse, EmptyTextIsAnEmptyDocument) {

@@ -184,6 +184,31 @@ TEST(RegistryFiles, HandWrittenRegedit4AndUtf16FilesAreRead) {
       << text;
 }
 
+TEST(RegistryFiles, NamesWithControlCharactersFromOlderVersionsStayReadableAndCanBeDeleted) {
+  // Earlier versions let an import create such names; the file stays usable.
+  const std::string odd = "[HKEY_CURRENT_USER\\Software\\a\x01" "b]\n\"v\x02\"=dword:00000001\n\n";
+  writeFile(registryFile("HKEY_CURRENT_USER"), "Windows Registry Editor Version 5.00\n\n" + odd +
+                                                   "[HKEY_CURRENT_USER\\Software\\a\x01" "b\\Sub]\n\n");
+  const std::u16string oddKey = u"Software\\a\x01" u"b";
+  Key k;
+  ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, oddKey, &k.h), kErrorSuccess);
+  EXPECT_EQ(query(k.h, u"v\x02"), (Bytes{1, 0, 0, 0}));
+  // Nothing new gets such a name, but a write elsewhere keeps the old ones unchanged.
+  Key created;
+  EXPECT_EQ(regCreateKeyEx(kHkeyCurrentUser, oddKey + u"\\New", &created.h, nullptr), kErrorBadKey);
+  EXPECT_EQ(setDword(k.h, u"w\x03", 1), kErrorInvalidParameter);
+  Key other;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Other", &other.h, nullptr), kErrorSuccess);
+  EXPECT_NE(readFile(registryFile("HKEY_CURRENT_USER")).find(odd), std::string::npos);
+  // Deleting them works, value by value or the key with its subkeys.
+  EXPECT_EQ(regDeleteValue(k.h, u"v\x02"), kErrorSuccess);
+  EXPECT_EQ(regDeleteKey(kHkeyCurrentUser, oddKey), kErrorAccessDenied);  // it has a subkey
+  EXPECT_EQ(regDeleteTree(kHkeyCurrentUser, oddKey), kErrorSuccess);
+  Key gone;
+  EXPECT_EQ(regOpenKeyEx(kHkeyCurrentUser, oddKey, &gone.h), kErrorFileNotFound);
+  EXPECT_EQ(readFile(registryFile("HKEY_CURRENT_USER")).find('\x01'), std::string::npos);
+}
+
 TEST(RegistryCache, UnchangedFilesAreNotParsedAgainAndChangesAreSeenAtOnce) {
   Key k;
   ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Trace", &k.h, nullptr), kErrorSuccess);

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/reg_text.h"
 #include "platform/reg_tree.h"
 #include "tests/support/registry_helpers.h"
 
@@ -161,6 +163,104 @@ TEST(RegistryValues, RefusesNamesAndArgumentsThatCannotBeStored) {
   EXPECT_EQ(regCreateKeyEx(k.h, u"line\nbreak", &sub.h, nullptr), kErrorBadKey);
   EXPECT_EQ(regCreateKeyEx(k.h, u"ok", nullptr, nullptr), kErrorInvalidParameter);
   EXPECT_EQ(sub.h, nullptr);
+}
+
+// Names of 'k' of at most 255 characters, joined by backslashes, exactly length long.
+std::u16string pathOfLength(size_t length) {
+  std::u16string path;
+  while (path.size() < length) {
+    if (!path.empty()) path += u'\\';
+    size_t left = length - path.size();
+    size_t take = std::min<size_t>(kMaxRegKeyNameLength, left);
+    if (left - take == 1) --take;  // leave room for a backslash and one more name
+    path += std::u16string(take, u'k');
+  }
+  return path;
+}
+
+std::u16string pathOfDepth(size_t depth) {
+  std::u16string path = u"d";
+  for (size_t i = 1; i < depth; ++i) path += u"\\d";
+  return path;
+}
+
+TEST(RegistryLimits, KeyPathsAndNamesBeyondTheWindowsLimitsAreRefusedEverywhere) {
+  struct Case {
+    const char* what;
+    std::u16string subKey;
+    long rc;
+  };
+  const std::vector<Case> cases = {
+      {"512 levels", pathOfDepth(512), kErrorSuccess},
+      {"513 levels", pathOfDepth(513), kErrorBadKey},
+      {"30000 levels", pathOfDepth(30000), kErrorBadKey},
+      {"255 characters", std::u16string(255, u'n'), kErrorSuccess},
+      {"256 characters", std::u16string(256, u'n'), kErrorBadKey},
+      {"path of 32767", pathOfLength(32767), kErrorSuccess},
+      {"path of 32768", pathOfLength(32768), kErrorBadKey},
+  };
+  for (const Case& c : cases) {
+    Key k;
+    EXPECT_EQ(regCreateKeyEx(kHkeyCurrentUser, c.subKey, &k.h, nullptr), c.rc) << c.what;
+    EXPECT_EQ(regOpenKeyEx(kHkeyCurrentUser, c.subKey, &k.h), c.rc) << c.what;
+    EXPECT_EQ(regDeleteTree(kHkeyCurrentUser, c.subKey), c.rc) << c.what;
+  }
+  // Below an open key the path from the root counts.
+  Key half;
+  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, pathOfDepth(300), &half.h, nullptr), kErrorSuccess);
+  Key deeper;
+  EXPECT_EQ(regCreateKeyEx(half.h, pathOfDepth(212), &deeper.h, nullptr), kErrorSuccess);
+  EXPECT_EQ(regCreateKeyEx(half.h, pathOfDepth(213), &deeper.h, nullptr), kErrorBadKey);
+
+  EXPECT_EQ(setValue(half.h, std::u16string(16383, u'v'), kRegDword, {1, 0, 0, 0}), kErrorSuccess);
+  EXPECT_EQ(setValue(half.h, std::u16string(16384, u'v'), kRegDword, {1, 0, 0, 0}), kErrorInvalidParameter);
+}
+
+TEST(RegistryLimits, ImportOfABuiltDocumentChecksItAsTheParserChecksText) {
+  auto document = [](std::vector<std::u16string> path, std::u16string valueName, bool remove = false) {
+    RegTextDocument doc;
+    RegTextSection fine;
+    fine.root = RegRoot::CurrentUser;
+    fine.path = {u"Software", u"Fine"};
+    doc.sections.push_back(fine);
+    RegTextSection section;
+    section.root = RegRoot::CurrentUser;
+    section.path = std::move(path);
+    section.remove = remove;
+    section.line = 7;
+    RegTextValue value;
+    value.name = std::move(valueName);
+    value.type = kRegDword;
+    value.data = {1, 0, 0, 0};
+    if (!remove) section.values.push_back(value);
+    doc.sections.push_back(section);
+    return doc;
+  };
+  struct Case {
+    RegTextDocument doc;
+    long rc;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {document(std::vector<std::u16string>(513, u"d"), u"v"), kErrorBadKey, "513 levels deep"},
+      {document({u"a\\b"}, u"v"), kErrorBadKey, "holds a backslash"},
+      {document({u"a", u""}, u"v"), kErrorBadKey, "empty key name"},
+      {document({std::u16string(256, u'n')}, u"v"), kErrorBadKey, "256 characters long"},
+      {document({u"tab\tkey"}, u"v"), kErrorBadKey, "holds a control character"},
+      {document({u"Software"}, std::u16string(u"nul\0name", 8)), kErrorInvalidParameter, "holds a control character"},
+      {document({u"Software"}, std::u16string(16384, u'v')), kErrorInvalidParameter, "16384 characters long"},
+      {document({}, u"", true), kErrorAccessDenied, "a root key cannot be deleted"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(regImportDocument(c.doc), c.rc) << c.message;
+    EXPECT_EQ(registryLastError().rfind("key section 2 (line 7): ", 0), 0u) << registryLastError();
+    EXPECT_NE(registryLastError().find(c.message), std::string::npos) << registryLastError();
+  }
+  // All or nothing: the fine section before the bad one was not applied either.
+  Key fine;
+  EXPECT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"Software\\Fine", &fine.h), kErrorFileNotFound);
+  EXPECT_EQ(regImportDocument(document({u"Software"}, u"v")), kErrorSuccess);
+  EXPECT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"Software\\Fine", &fine.h), kErrorSuccess);
 }
 
 TEST(RegistryNames, KeysAndValuesMatchInAnyCaseAndKeepTheirOwnCase) {

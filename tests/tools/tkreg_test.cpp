@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "platform/codepage.h"
 #include "platform/reg_tree.h"
@@ -39,39 +40,97 @@ TEST(Tkreg, HelpDescribesTheCommandsAndTheRootFolder) {
   ToolRun run = tkreg({"--help"});
   EXPECT_EQ(run.exitCode, 0);
   for (const char* word : {"get KEY", "set KEY NAME --dword", "--sz", "delete KEY", "export", "import FILE", "TK_ROOT",
-                           "HKLM", "HKEY_CURRENT_USER"}) {
+                           "HKLM", "HKEY_CURRENT_USER", "REG_DWORD", "REG_SZ", "--utf8", "UTF-16LE", "CR LF",
+                           "255", "16383", "512", "32767", "Exit status"}) {
     EXPECT_NE(run.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(run.err, "");
+  EXPECT_EQ(tkreg({"set", "--help"}).out, run.out);
 }
 
-TEST(Tkreg, WrongUsagePrintsTheUsageAndExitsWithTwo) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {"frobnicate"},
-      {"get"},
-      {"get", "HKXX\\Software"},
-      {"get", "HKLM\\a", "b", "c"},
-      {"set", "HKLM\\Software", "v"},
-      {"set", "HKLM\\Software", "v", "--dword"},
-      {"set", "HKLM\\Software", "v", "--dword", "ten"},
-      {"set", "HKLM\\Software", "v", "--dword", "4294967296"},
-      {"set", "HKLM\\Software", "v", "--dword", "-1"},
-      {"set", "HKLM\\Software", "v", "--dword", "0x"},
-      {"set", "HKLM\\Software", "v", "--qword", "1"},
-      {"set", "Software", "v", "--sz", "x"},
-      {"export", "HKLM", "extra"},
-      {"import"},
+// "d\d\...": a key path depth names deep.
+std::string pathOfDepth(size_t depth) {
+  std::string path = "d";
+  for (size_t i = 1; i < depth; ++i) path += "\\d";
+  return path;
+}
+
+TEST(Tkreg, BadInputIsRefusedWithWhatIsWrongAndChangesNothing) {
+  const std::string h = "Windows Registry Editor Version 5.00\n\n";
+  const std::string folder = tktest::currentRoot();
+  const std::string file = folder + "/in.reg";
+  struct Case {
+    std::vector<std::string> args;  // "FILE" stands for a file holding text
+    std::string text;
+    int exitCode;
+    std::string error;  // what stderr must say
   };
-  for (const auto& args : wrong) {
-    ToolRun run = tkreg(args);
+  const std::vector<Case> cases = {
+      {{}, "", 2, "tkreg: no command given\nusage:"},
+      {{"frobnicate"}, "", 2, "tkreg: unknown command 'frobnicate'\nusage:"},
+      {{"--frob"}, "", 2, "tkreg: unknown option --frob\n"},
+      {{"get"}, "", 2, "tkreg: get needs KEY\n"},
+      {{"get", "HKXX\\Software"}, "", 2, "tkreg: unknown root key 'HKXX' in 'HKXX\\Software'"},
+      {{"get", "HKLM\\a", "b", "c"}, "", 2, "tkreg: too many arguments for get: 'c'"},
+      {{"set", "HKLM\\Software", "v"}, "", 2, "tkreg: set needs KEY, NAME and the value"},
+      {{"set", "HKLM\\Software", "v", "--dword"}, "", 2, "tkreg: --dword needs a number from 0 to 4294967295"},
+      {{"set", "HKLM\\Software", "v", "--dword", "ten"}, "", 2,
+       "tkreg: --dword needs a number from 0 to 4294967295 (decimal, or hex with 0x), not 'ten'\n"},
+      {{"set", "HKLM\\Software", "v", "--dword", "4294967296"}, "", 2, "not '4294967296'"},
+      {{"set", "HKLM\\Software", "v", "--dword", "-1"}, "", 2, "not '-1'"},
+      {{"set", "HKLM\\Software", "v", "--dword", "0x"}, "", 2, "not '0x'"},
+      {{"set", "HKLM\\Software", "v", "--qword", "1"}, "", 2, "tkreg: unknown option --qword"},
+      {{"set", "Software", "v", "--sz", "x"}, "", 2, "tkreg: unknown root key 'Software'"},
+      {{"set", "HKLM\\a\\\\b", "v", "--sz", "x"}, "", 2, "has an empty key name"},
+      {{"set", "HKLM\\" + pathOfDepth(513), "v", "--dword", "1"}, "", 2, "513 levels deep; at most 512"},
+      {{"set", "HKLM\\" + pathOfDepth(30000), "v", "--dword", "1"}, "", 2, "59999 characters long; at most 32767"},
+      {{"set", "HKLM\\" + std::string(256, 'n'), "v", "--dword", "1"}, "", 2, "256 characters long; at most 255"},
+      {{"set", "HKLM\\a", std::string(16384, 'v'), "--dword", "1"}, "", 2, "16384 characters long; at most 16383"},
+      {{"set", "HKLM\\a\tb", "v", "--sz", "x"}, "", 2, "the key name \"a\\tb\" holds a control character"},
+      {{"set", "HKLM\\a", "v\x1b[2J", "--dword", "1"}, "", 2,
+       "the value name \"v\\x1b[2J\" holds a control character"},
+      {{"set", "HKLM\\a", "\xFF", "--dword", "1"}, "", 2, "the value name '\\xff' is not valid UTF-8"},
+      {{"set", "HKLM\\a", "v", "--sz", "\xC3"}, "", 2, "the text after --sz is not valid UTF-8"},
+      {{"export", "HKLM", "extra"}, "", 2, "tkreg: too many arguments for export: 'extra'"},
+      {{"export", "--frob"}, "", 2, "tkreg: unknown option --frob"},
+      {{"import"}, "", 2, "tkreg: import needs FILE"},
+      {{"import", folder}, "", 1, "tkreg: cannot read " + folder + ": it is a folder, not a file\n"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\" + pathOfDepth(30000) + "]\n", 1,
+       file + ":3: the key path is 59999 characters long; at most 32767 are allowed"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\" + pathOfDepth(513) + "]\n", 1,
+       file + ":3: the key path is 513 levels deep; at most 512 are allowed"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\" + std::string(256, 'n') + "]\n", 1,
+       file + ":3: the key name \"nnnn"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\K]\n\"" + std::string(16384, 'v') + "\"=dword:1\n", 1,
+       file + ":4: the value name \"vvvv"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\K]\n[HKEY_CURRENT_USER\\a" + std::string(1, '\0') + "b]\n", 1,
+       file + ":4: the key name \"a\\x00b\" holds a control character"},
+      {{"import", "FILE"}, h + "[HKEY_CURRENT_USER\\K]\n\"a\tb\"=dword:1\n", 1,
+       file + ":4: the value name \"a\\tb\" holds a control character"},
+      {{"import", "FILE"}, "\xFE\xFF", 1, file + ":1: the text is UTF-16 big-endian"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
     std::string shown;
-    for (const auto& a : args) shown += a + " ";
-    EXPECT_EQ(run.exitCode, 2) << shown;
-    EXPECT_NE(run.err.find("usage"), std::string::npos) << shown << run.err;
+    for (auto& arg : args) {
+      if (arg == "FILE") {
+        writeFile(file, c.text);
+        arg = file;
+      }
+      shown += arg.substr(0, 40) + " ";
+    }
+    ToolRun run = tkreg(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << shown;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << shown << "\n" << run.err;
+    EXPECT_TRUE(run.err.starts_with("tkreg: ")) << shown << "\n" << run.err;
+    if (c.exitCode == 2) {
+      EXPECT_NE(run.err.find("tkreg --help"), std::string::npos) << shown;
+    }
+    EXPECT_LT(run.err.size(), 2000u) << shown;  // long arguments are cut short in messages
     EXPECT_EQ(run.out, "") << shown;
   }
   EXPECT_FALSE(std::filesystem::exists(registryDir() + "/HKEY_LOCAL_MACHINE.reg"));
+  EXPECT_FALSE(std::filesystem::exists(registryDir() + "/HKEY_CURRENT_USER.reg"));
 }
 
 TEST(Tkreg, SetsAndGetsDwordsAndText) {
@@ -166,7 +225,7 @@ TEST(Tkreg, ExportAndImportRoundTripWithUmlauts) {
   ASSERT_EQ(tkreg({"set", "HKCU\\Software\\Grüße\\Währung", "Cent", "--dword", "100"}).exitCode, 0);
   ASSERT_EQ(tkreg({"set", "HKLM\\Software\\Other", "x", "--dword", "1"}).exitCode, 0);
 
-  ToolRun exported = tkreg({"export", "HKCU\\Software\\Grüße"});
+  ToolRun exported = tkreg({"export", "--utf8", "HKCU\\Software\\Grüße"});
   ASSERT_EQ(exported.exitCode, 0) << exported.err;
   EXPECT_EQ(exported.out,
             "Windows Registry Editor Version 5.00\n\n"
@@ -184,10 +243,10 @@ TEST(Tkreg, ExportAndImportRoundTripWithUmlauts) {
   EXPECT_EQ(imported.exitCode, 0) << imported.err;
   EXPECT_EQ(tkreg({"get", "HKCU\\Software\\Grüße\\Währung", "Zeichen"}).out, "REG_SZ €\n");
   EXPECT_EQ(query(kHkeyCurrentUser, u"Software\\Grüße", u"Umlaute"), utf16z(u"ä ö ü ß"));
-  EXPECT_EQ(tkreg({"export", "HKCU\\Software\\Grüße"}).out, exported.out);
+  EXPECT_EQ(tkreg({"export", "HKCU\\Software\\Grüße", "--utf8"}).out, exported.out);
 
   // Export of everything holds both roots; import from standard input honours deletions.
-  ToolRun all = tkreg({"export"});
+  ToolRun all = tkreg({"export", "--utf8"});
   EXPECT_EQ(all.exitCode, 0);
   EXPECT_NE(all.out.find("[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"x\"=dword:00000001\n"), std::string::npos);
   EXPECT_NE(all.out.find("[HKEY_CURRENT_USER\\Software\\Grüße\\Währung]\n"), std::string::npos);
@@ -198,6 +257,86 @@ TEST(Tkreg, ExportAndImportRoundTripWithUmlauts) {
             "[HKEY_CURRENT_USER\\Software\\Grüße]\r\n\"Umlaute\"=-\r\n\"Neu\"=\"ÄÖÜ\"\r\n");
   EXPECT_EQ(tkreg({"import", "-"}, changes).exitCode, 0);
   EXPECT_EQ(tkreg({"get", "HKCU\\Software\\Grüße"}).out, "\"Neu\" REG_SZ ÄÖÜ\n");
+}
+
+TEST(Tkreg, ExportIsUtf16WithBomAndCrLfAsWindowsWritesAndImportsBackExactly) {
+  const std::u16string path = u"Software\\Größe €";
+  Bytes blob;
+  for (int i = 0; i < 100; ++i) blob.push_back(static_cast<uint8_t>(i * 13));
+  const std::vector<std::tuple<std::u16string, uint32_t, Bytes>> values = {
+      {u"Größe €", kRegSz, utf16z(u"Größe €")},
+      {u"Liste", kRegMultiSz, utf16LeBytes(std::u16string(u"Größe\0€uro\0\0", 12))},
+      {u"Pfad", kRegExpandSz, utf16z(u"%TK_ROOT%\\Größe")},
+      {u"Blob", kRegBinary, blob},
+      {u"Zahl", kRegDword, {0x2a, 0, 0, 0}},
+  };
+  {
+    Key key;
+    ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, path, &key.h, nullptr), kErrorSuccess);
+    for (const auto& [name, type, data] : values) ASSERT_EQ(setValue(key.h, name, type, data), kErrorSuccess);
+  }
+  ToolRun exported = tkreg({"export", "HKCU\\Software\\Größe €"});
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  ASSERT_TRUE(exported.out.starts_with("\xFF\xFE"));
+  ASSERT_EQ(exported.out.size() % 2, 0u);
+  std::string text = wideToUtf8(
+      utf16FromLeBytes(reinterpret_cast<const uint8_t*>(exported.out.data()) + 2, exported.out.size() - 2));
+  EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\r\n\r\n"
+                               "[HKEY_CURRENT_USER\\Software\\Größe €]\r\n"
+                               "\"Größe €\"=\"Größe €\"\r\n"
+                               "\"Liste\"=hex(7):47,00,72,00,f6,00,df,00,65,00,00,00,ac,20,75,00,72,00,6f,00,00,\\\r\n"
+                               "  00,00,00\r\n"
+                               "\"Pfad\"=hex(2):25,00,54,00,4b,00,5f,00,52,00,4f,00,4f,00,54,00,25,00,5c,00,47,\\\r\n"
+                               "  00,72,00,f6,00,df,00,65,00,00,00\r\n"
+                               "\"Blob\"=hex:00,0d,1a,"))
+      << text;
+  size_t lineEnds = 0;
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    ++lineEnds;
+    EXPECT_EQ(text[at - 1], '\r') << at;
+  }
+  EXPECT_GT(lineEnds, 8u);
+
+  // --utf8 writes the same text as UTF-8 with LF line ends.
+  ToolRun utf8 = tkreg({"export", "--utf8", "HKCU\\Software\\Größe €"});
+  std::string lf = text;
+  for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+  EXPECT_EQ(utf8.out, lf);
+
+  // The file imports back byte for byte.
+  std::string saved = tktest::currentRoot() + "/saved.reg";
+  writeFile(saved, exported.out);
+  ASSERT_EQ(tkreg({"delete", "HKCU\\Software"}).exitCode, 0);
+  ToolRun imported = tkreg({"import", saved});
+  EXPECT_EQ(imported.exitCode, 0) << imported.err;
+  for (const auto& [name, type, data] : values) {
+    uint32_t stored = 0;
+    EXPECT_EQ(query(kHkeyCurrentUser, path, name, &stored), data) << wideToUtf8(name);
+    EXPECT_EQ(stored, type) << wideToUtf8(name);
+  }
+  EXPECT_EQ(tkreg({"export", "HKCU\\Software\\Größe €"}).out, exported.out);
+}
+
+TEST(Tkreg, NamesWithControlCharactersFromAnOlderStoreAreShownEscapedAndCanBeDeleted) {
+  writeFile(registryDir() + "/HKEY_CURRENT_USER.reg",
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Odd\x1b[31m]\n\"v\x01\"=\"x\"\n");
+  const std::string odd = "HKCU\\Software\\Odd\x1b[31m";
+  {
+    Key key;
+    ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"Software\\Odd\x1b[31m", &key.h), kErrorSuccess);
+    ASSERT_EQ(setValue(key.h, u"text", kRegSz, utf16z(u"red\x1b[0m\n")), kErrorSuccess);
+  }
+  EXPECT_EQ(tkreg({"get", "HKCU\\Software"}).out, "[Odd\\x1b[31m]\n");
+  EXPECT_EQ(tkreg({"get", odd}).out, "\"v\\x01\" REG_SZ x\n\"text\" REG_SZ red\\x1b[0m\\n\n");
+  ToolRun missing = tkreg({"get", odd, "w\x1b[2J"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("value \"w\\x1b[2J\" of HKCU\\Software\\Odd\\x1b[31m: not found"), std::string::npos)
+      << missing.err;
+  EXPECT_EQ(tkreg({"delete", odd, "v\x01"}).exitCode, 0);
+  EXPECT_EQ(tkreg({"get", odd}).out, "\"text\" REG_SZ red\\x1b[0m\\n\n");
+  ToolRun deleted = tkreg({"delete", odd});
+  EXPECT_EQ(deleted.exitCode, 0) << deleted.err;
+  EXPECT_EQ(tkreg({"get", "HKCU\\Software"}).out, "");
 }
 
 TEST(Tkreg, BrokenFilesAreReportedWithFileAndLine) {
