@@ -3,13 +3,14 @@
 // its lines and calls, and shows every event and completion as it arrives.
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
 #include "platform/stop_request.h"
+#include "tapi/host/provider_list.h"
 #include "tapi/host/telephony_host.h"
 #include "tools/tkphone_command.h"
 #include "tools/tkphone_host_backend.h"
@@ -27,14 +28,17 @@ void printLine(std::FILE* to, const std::string& line) {
   std::fflush(to);
 }
 
+// A message on standard error; the text may hold what a person or the
+// provider gave, so it is made safe to print.
+void complain(const std::string& text) { printLine(stderr, "tkphone: " + platform::printableText(text)); }
+
 bool readCommands(const PhoneOptions& options, std::vector<Command>* commands, std::string* error) {
   if (!options.scriptFile.empty()) {
-    std::ifstream in(options.scriptFile, std::ios::binary);
-    if (!in) {
-      *error = "cannot read the script " + options.scriptFile;
+    std::string text, readError;
+    if (!platform::readWholeFileText(options.scriptFile, &text, &readError)) {
+      *error = "the script: " + readError;
       return false;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!ParseScript(text, options.scriptFile, commands, error)) return false;
   }
   return ParseArguments(options.commands, commands, error);
@@ -46,7 +50,7 @@ int main(int argc, char** argv) {
   PhoneOptions options;
   std::string error;
   if (!ParsePhoneOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-    std::fprintf(stderr, "tkphone: %s (try --help)\n", error.c_str());
+    complain(error + " (try --help)");
     return kExitUsage;
   }
   if (options.help) {
@@ -55,7 +59,7 @@ int main(int argc, char** argv) {
   }
   std::vector<Command> commands;
   if (!readCommands(options, &commands, &error)) {
-    std::fprintf(stderr, "tkphone: %s\n", error.c_str());
+    complain(error);
     return kExitUsage;
   }
   platform::watchStopRequests();
@@ -64,11 +68,15 @@ int main(int argc, char** argv) {
   const bool loaded = options.providerFile.empty() ? host.LoadFirstFromRegistry(&error)
                                                    : host.Load(options.providerFile, options.providerId, &error);
   if (!loaded) {
-    std::fprintf(stderr, "tkphone: %s\n", error.c_str());
+    // On a fresh root folder the provider list is empty: say how to fill it.
+    if (options.providerFile.empty() && tapihost::ReadProviderList(nullptr).empty()) {
+      error += "; tksetup --provider FILE (see tksetup --help) puts one into TAPI's provider list";
+    }
+    complain(error);
     return kExitNoProvider;
   }
   if (LONG rc = host.Start(); rc != 0) {
-    std::fprintf(stderr, "tkphone: the provider did not start: %s\n", ResultText(rc).c_str());
+    complain("the provider did not start: " + ResultText(rc));
     return kExitNoProvider;
   }
 
@@ -82,11 +90,11 @@ int main(int argc, char** argv) {
   }
   // Closes the lines that are still open, then shuts the provider down.
   if (LONG rc = host.Stop(); rc != 0) {
-    std::fprintf(stderr, "tkphone: the provider did not stop cleanly: %s\n", ResultText(rc).c_str());
+    complain("the provider did not stop cleanly: " + ResultText(rc));
     if (exitCode == kExitOk) exitCode = kExitFailed;
   }
   for (const std::string& fault : host.violations()) {
-    std::fprintf(stderr, "tkphone: provider fault: %s\n", fault.c_str());
+    complain("provider fault: " + fault);
   }
   if (int sig = platform::stopRequest(); sig != 0) return 128 + sig;
   return exitCode;

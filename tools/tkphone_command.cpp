@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "platform/codepage.h"
 #include "tapi/host/line_message_names.h"
 #include "tapi/tapi_constants.h"
 #include "tools/tkphone_names.h"
@@ -15,6 +16,8 @@ constexpr DWORD kLineMessageLimit = 64;
 constexpr DWORD kProviderMessageCount = 16;
 // A number of milliseconds or a line device ID is at most this long.
 constexpr size_t kMaxNumberDigits = 9;
+// A script may begin with the byte order mark some editors write.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -166,6 +169,7 @@ bool SplitWords(std::string_view line, std::vector<std::string>* words, std::str
 
 std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
   error->clear();
+  if (!platform::isValidUtf8(line)) return fail(error, "not valid UTF-8 text"), std::nullopt;
   std::vector<std::string> words;
   if (!SplitWords(line, &words, error)) return std::nullopt;
   if (words.empty()) return std::nullopt;
@@ -226,6 +230,10 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
 
 bool ParseScript(std::string_view text, const std::string& where, std::vector<Command>* commands,
                  std::string* error) {
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    return fail(error, where + ":1: UTF-16 text; save the script as UTF-8");
+  }
   size_t lineNo = 0;
   size_t start = 0;
   while (start <= text.size()) {
@@ -233,8 +241,10 @@ bool ParseScript(std::string_view text, const std::string& where, std::vector<Co
     if (end == std::string_view::npos) end = text.size();
     ++lineNo;
     const std::string place = where + ":" + std::to_string(lineNo);
+    std::string_view line = text.substr(start, end - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);  // CRLF line ends
     std::string problem;
-    auto command = ParseCommand(text.substr(start, end - start), &problem);
+    auto command = ParseCommand(line, &problem);
     if (!problem.empty()) return fail(error, place + ": " + problem);
     if (command) {
       command->where = place;
@@ -290,7 +300,8 @@ to calls in order of appearance, made or offered, from 1):
                             bit, or the result of a completion (OK or a LINEERR_
                             name); TIMEOUT in milliseconds (default 10000)
   sleep MS                  pause (events are still shown as they arrive)
-  quit                      end here
+  quit                      end here (completions still outstanding are
+                            waited for, as at the end of the commands)
   try COMMAND               run COMMAND; an error result (at once or in its
                             completion) is shown but does not end the run
 )";

@@ -53,6 +53,8 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error);
 
 // Every command of a script; false with *error naming "WHERE: what" at the
 // first line that is wrong. where is the script's name, to which ":LINE" is added.
+// The text is UTF-8, with or without a byte order mark, with LF or CRLF line
+// ends; a line that is not valid UTF-8 is wrong (ParseCommand refuses it).
 bool ParseScript(std::string_view text, const std::string& where, std::vector<Command>* commands,
                  std::string* error);
 

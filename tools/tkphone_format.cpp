@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/codepage.h"
 #include "tapi/tapi_constants.h"
 #include "tools/tkphone_names.h"
 
@@ -85,24 +86,36 @@ std::string EventJson(const HostEvent& e, const EventContext& c) {
   return json.Num("param1", e.param1).Num("param2", e.param2).Num("param3", e.param3).Text();
 }
 
-std::string JsonString(std::string_view utf8) {
+std::string JsonString(std::string_view text) {
+  // JSON text is UTF-8: bytes that are not become U+FFFD.
+  const std::string utf8 =
+      platform::isValidUtf8(text) ? std::string(text) : platform::wideToUtf8(platform::utf8ToWide(text));
   std::string out = "\"";
-  for (char ch : utf8) {
-    const auto c = static_cast<unsigned char>(ch);
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
+      default: {
+        // C0 controls, DEL and the C1 controls (U+0080..U+009F, which some
+        // terminals obey) are written as escapes.
+        unsigned escaped = 0x100;
         if (c < 0x20 || c == 0x7F) {
+          escaped = c;
+        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+          escaped = static_cast<unsigned char>(utf8[++i]);
+        }
+        if (escaped < 0x100) {
           char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          std::snprintf(buf, sizeof buf, "\\u%04x", escaped);
           out += buf;
         } else {
-          out += ch;
+          out += static_cast<char>(c);
         }
+      }
     }
   }
   return out + "\"";

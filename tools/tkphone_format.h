@@ -25,7 +25,9 @@ std::string EventText(const tapihost::HostEvent& event, const EventContext& cont
 //  "param1":2,"param2":1,"param3":4}
 std::string EventJson(const tapihost::HostEvent& event, const EventContext& context);
 
-// The text in double quotes with JSON escapes (", \ and control characters).
+// The text in double quotes with JSON escapes (", \ and control characters,
+// C1 controls included); bytes that are not UTF-8 become U+FFFD, so the
+// result is always valid JSON.
 std::string JsonString(std::string_view utf8);
 
 // One JSON object, members in the order added.

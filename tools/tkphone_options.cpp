@@ -16,27 +16,41 @@ bool ParsePhoneOptions(const std::vector<std::string>& args, PhoneOptions* optio
       }
       return &args[++i];
     };
+    // A file option: given once, not empty (an empty one would silently
+    // mean none).
+    auto file = [&](std::string* target) {
+      const std::string* name = value("a file");
+      if (!name) return false;
+      if (!target->empty()) {
+        *error = arg + " is given twice";
+        return false;
+      }
+      if (name->empty()) {
+        *error = arg + " needs a file name, not an empty one";
+        return false;
+      }
+      *target = *name;
+      return true;
+    };
     if (arg == "--help" || arg == "-h") {
       options->help = true;
     } else if (arg == "--json") {
       options->json = true;
     } else if (arg == "--provider") {
-      const std::string* file = value("a file");
-      if (!file) return false;
-      options->providerFile = *file;
+      if (!file(&options->providerFile)) return false;
     } else if (arg == "--provider-id") {
       const std::string* text = value("a number");
       if (!text) return false;
-      if (text->empty() || text->size() > 9 || text->find_first_not_of("0123456789") != std::string::npos) {
-        *error = "--provider-id needs a number, not '" + *text + "'";
+      // Permanent provider IDs are handed out from 1 on; 0 names no provider.
+      if (text->empty() || text->size() > 9 || text->find_first_not_of("0123456789") != std::string::npos ||
+          std::stoul(*text) == 0) {
+        *error = "--provider-id needs a number from 1 to 999999999, not '" + *text + "'";
         return false;
       }
       options->providerId = static_cast<uint32_t>(std::stoul(*text));
       providerIdGiven = true;
     } else if (arg == "--script") {
-      const std::string* file = value("a file");
-      if (!file) return false;
-      options->scriptFile = *file;
+      if (!file(&options->scriptFile)) return false;
     } else if (arg == "--") {
       options->commands.insert(options->commands.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -68,7 +82,9 @@ Options:
                       (HKLM "Software\Microsoft\Windows\CurrentVersion\Telephony\Providers")
   --provider-id N     the permanent provider ID to run it under (default 1;
                       only with --provider)
-  --script FILE       read commands from FILE, one a line ('#' starts a comment)
+  --script FILE       read commands from FILE, one a line ('#' starts a comment);
+                      UTF-8 text, with or without a byte order mark, LF or
+                      CRLF line ends
   --json              one JSON object a line instead of text: events with the
                       members "time_ms", "event", "line", "call" (null when
                       none), symbolic names ("state", "mode", "media", "result"
@@ -84,16 +100,26 @@ given in double quotes: call 0 "0 (123) 456-78".
 Events are shown as "[SECONDS] line L call C NAME DETAILS" (line and call
 when known): LINE_CALLSTATE with the state, its mode and media mode;
 ASYNC_COMPLETION with the request, the command that made it and its result.
+In text output, control characters (in names and numbers from the provider,
+or in commands) are shown as escapes such as \x1b or \u009b, and bytes that
+are not UTF-8 as \xff or U+FFFD; --json output is always valid JSON in UTF-8.
+
+After the last command (or quit) tkphone waits up to )" +
+         std::to_string(Session::kCompletionWaitMs) + R"( ms (the
+default wait time-out) for the completions of requests still outstanding,
+showing events as they arrive: a completion that fails or does not come
+fails the run like a failing command; for a `try` command it is only shown.
 
 Every line device tkphone opened is closed and the provider stopped on the
 way out, also after a failure and on SIGINT or SIGTERM (a second signal
 ends tkphone at once).
 
 Exit status: 0 every command succeeded; 1 a command failed (an error result,
-at once or in its completion, a wait that timed out, an unknown call or
-line), with a message naming it; 2 wrong usage or a script that does not
-parse; 3 the provider could not be loaded or started; 128 + the signal's
-number when interrupted (130 for SIGINT, 143 for SIGTERM).
+at once or in its completion, a completion that did not come, a wait that
+timed out, an unknown call or line), with a message naming it; 2 wrong usage
+or a script that cannot be read or does not parse; 3 the provider could not
+be loaded or started; 128 + the signal's number when interrupted (130 for
+SIGINT, 143 for SIGTERM).
 
 The registry store and everything else lives under $TK_ROOT (see tkreg --help).
 )";

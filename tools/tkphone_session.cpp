@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/codepage.h"
+#include "platform/printable_text.h"
 #include "tapi/host/struct_text.h"
 #include "tapi/tapi_constants.h"
 #include "tapi/tapi_structs.h"
@@ -74,34 +75,69 @@ std::optional<uint32_t> Session::NumberOf(HTAPICALL htCall) const {
 
 int Session::Run(const std::vector<Command>& commands) {
   pump(0);
+  bool ok = true;
   for (const Command& c : commands) {
     if (interrupted()) break;
     if (c.verb == Verb::Quit) {
       emit("> " + c.text, JsonObject().Str("command", c.text).Str("where", c.where).Text());
-      return kExitOk;
+      break;
     }
-    if (!execute(c)) {
-      if (interrupted()) break;
-      if (failed_) err_("tkphone: " + *failed_);
-      return kExitFailed;
+    ok = execute(c);
+    if (ok) {
+      pump(0);
+      ok = !failed_;
     }
-    pump(0);
-    if (failed_) {
-      err_("tkphone: " + *failed_);
-      return kExitFailed;
-    }
+    if (!ok) break;
   }
+  if (ok && !interrupted()) ok = awaitCompletions();
   if (interrupted()) {
-    err_("tkphone: interrupted");
+    complain("tkphone: interrupted");
     return kExitInterrupted;
+  }
+  if (!ok) {
+    if (failed_) complain("tkphone: " + *failed_);
+    return kExitFailed;
   }
   return kExitOk;
 }
 
-void Session::emit(const std::string& text, const std::string& json) { out_(json_ ? json : text); }
+bool Session::awaitCompletions() {
+  const uint32_t start = clock_.tickCount();
+  for (;;) {
+    if (failed_ || interrupted()) return false;
+    if (std::all_of(requests_.begin(), requests_.end(), [](const auto& r) { return r.second.completed; })) return true;
+    const uint32_t spent = clock_.tickCount() - start;
+    if (spent >= kCompletionWaitMs) break;
+    pump(std::min(kCompletionWaitMs - spent, kPollMs));
+  }
+  // The first command (in request order) that is not a `try` fails the run;
+  // those of `try` commands are shown.
+  const std::string missing = "no completion within " + std::to_string(kCompletionWaitMs) + " ms";
+  for (const auto& [id, request] : requests_) {
+    if (request.completed) continue;
+    const Command& c = *request.command;
+    if (!c.tolerant) return failure(c, missing);
+    JsonObject json;
+    json.Str("command", c.text).Str("where", c.where).Str("result", "NO_COMPLETION").Num("request", id);
+    emit("> " + c.text + ": " + missing + " (request " + std::to_string(id) + ")", json.Text());
+  }
+  return true;
+}
+
+void Session::emit(const std::string& text, const std::string& json) {
+  if (json_) {
+    out_(json);
+  } else {
+    say(text);
+  }
+}
+
+void Session::say(const std::string& text) { out_(platform::printableText(text)); }
+
+void Session::complain(const std::string& text) { err_(platform::printableText(text)); }
 
 bool Session::failure(const Command& c, const std::string& message) {
-  err_("tkphone: " + c.where + ": " + c.text + ": " + message);
+  complain("tkphone: " + c.where + ": " + c.text + ": " + message);
   return false;
 }
 
@@ -223,11 +259,11 @@ bool Session::info(const Command& c) {
     out_(json.Text());
     return true;
   }
-  out_("> " + c.text + ": line " + std::to_string(i.dwLineDeviceID) + " address " + std::to_string(i.dwAddressID) +
+  say("> " + c.text + ": line " + std::to_string(i.dwLineDeviceID) + " address " + std::to_string(i.dwAddressID) +
        " call ID " + hex(i.dwCallID) + " origin " + FlagsText(NameSet::Origin, i.dwOrigin) + " reason " +
        FlagsText(NameSet::Reason, i.dwReason) + " media " + FlagsText(NameSet::MediaMode, i.dwMediaMode));
   for (const Party& p : parties) {
-    out_("  " + std::string(p.role) + " " + FlagsText(NameSet::PartyId, p.flags) + " " + quoted(p.number) + " " +
+    say("  " + std::string(p.role) + " " + FlagsText(NameSet::PartyId, p.flags) + " " + quoted(p.number) + " " +
          quoted(p.name));
   }
   return true;
@@ -300,6 +336,7 @@ void Session::pump(uint32_t waitMs) {
     if (e.kind == HostEvent::Kind::Completion) {
       auto it = requests_.find(e.requestId);
       if (it != requests_.end()) {
+        it->second.completed = true;
         context.line = it->second.line;
         context.command = it->second.command->text;
         if (e.result != 0 && !it->second.command->tolerant && !failed_) {
@@ -314,7 +351,7 @@ void Session::pump(uint32_t waitMs) {
 }
 
 bool Session::wait(const Command& c) {
-  if (!json_) out_("> " + c.text);
+  if (!json_) say("> " + c.text);
   const uint32_t start = clock_.tickCount();
   for (;;) {
     for (size_t i = 0; i < unwaited_.size(); ++i) {

@@ -55,6 +55,10 @@ class Session {
   // The longest a wait or sleep blocks in one go before it looks at the
   // clock and at stopRequested again.
   static constexpr uint32_t kPollMs = 50;
+  // How long the end of a run waits for the completions still outstanding:
+  // the default wait time-out, well above the 5500 ms within which the
+  // provider answers every request.
+  static constexpr uint32_t kCompletionWaitMs = kDefaultWaitMs;
 
   // out takes the results and events, err the failures; stopRequested (may
   // be empty) ends the run between two looks at the events.
@@ -63,7 +67,12 @@ class Session {
 
   // Runs the commands in order; the exit code (kExitOk, kExitFailed or
   // kExitInterrupted). The first failing command ends the run with a message
-  // on err naming its place and text.
+  // on err naming its place and text. After the last command (or quit) it
+  // waits up to kCompletionWaitMs for the completions of requests still
+  // outstanding; one that fails or does not come fails the run like a
+  // failing command (unless the command was a `try`, whose missing
+  // completion is only shown). Text lines (not JSON) pass through
+  // platform::printableText, since they carry text from the provider.
   int Run(const std::vector<Command>& commands);
 
   // tkphone's number of a call.
@@ -79,6 +88,7 @@ class Session {
     const Command* command = nullptr;
     std::optional<uint32_t> line;
     std::optional<uint32_t> call;
+    bool completed = false;
   };
 
   bool execute(const Command& c);
@@ -89,6 +99,9 @@ class Session {
   bool status(const Command& c);
   bool wait(const Command& c);
   bool sleep(const Command& c);
+  // Waits for the completions still outstanding; false on a failure (told
+  // on err) or when interrupted.
+  bool awaitCompletions();
 
   // Reads the events that arrived (waiting up to waitMs for one), numbers
   // new calls, shows them and notes failed completions.
@@ -103,6 +116,9 @@ class Session {
   bool failure(const Command& c, const std::string& message);
   bool interrupted() const;
   void emit(const std::string& text, const std::string& json);
+  // A line of text output or of failure, made safe to print.
+  void say(const std::string& text);
+  void complain(const std::string& text);
   uint32_t elapsed() const;
 
   PhoneBackend& backend_;

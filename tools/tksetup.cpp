@@ -3,51 +3,83 @@
 // port), the link control program in the system directory, the provider in
 // TAPI's provider list and the provider's configuration. For demos and
 // trials with the simulated exchange.
+//
+// A run is all or nothing: every option and every file named is checked
+// before anything is written, and when a write still fails, what the run had
+// changed so far is put back. A second run for the same provider file reuses
+// its entry in the provider list instead of adding another one.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/common/link_config.h"
+#include "platform/codepage.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
+#include "platform/process.h"
+#include "platform/reg_text.h"
 #include "platform/registry.h"
 #include "platform/root.h"
 #include "tapi/host/provider_list.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-constexpr char kProviderKeyPrefix[] =
-    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider";
+// Below HKEY_LOCAL_MACHINE: the key of the provider with a permanent ID is
+// this followed by the ID.
+constexpr char16_t kProviderKeyPrefix[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider";
 
-constexpr const char* kUsage = R"(usage: tksetup --port N [--provider FILE [--provider-config FILE]] [--link-control FILE]
+constexpr const char* kUsage = R"USAGE(usage: tksetup --port N [--provider FILE [--provider-config FILE]] [--link-control FILE]
 
 Prepares the root folder ($TK_ROOT) so that the provider reaches an exchange
 on this machine over the LAN link:
   --port N               the link configuration: LAN ("TCP") to 127.0.0.1,
-                         port N, keep-alive off
-  --provider FILE        adds the provider plug-in FILE to TAPI's provider list
-                         and prints "provider-id N" with its permanent ID
-  --provider-config FILE writes the provider's configuration: FILE holds value
-                         lines of a .reg file ("NumLinesTotal"=dword:00000002,
-                         "LineAddress0"="20" ...), stored under
-                         HKLM\...\Telephony\Provider<ID> of the new provider
-  --link-control FILE    links the link control program FILE into the system
-                         directory ($TK_ROOT/system), where the link library
-                         starts it from
+                         port N (1 to 65535), keep-alive off
+  --provider FILE        puts the provider plug-in FILE (an existing file; its
+                         absolute path is stored) into TAPI's provider list and
+                         prints "provider-id N (added)" with its permanent ID;
+                         when the list holds FILE already, that entry is kept
+                         and "provider-id N (updated)" printed instead
+  --provider-config FILE the provider's configuration: FILE holds value lines
+                         of a .reg file ("NumLinesTotal"=dword:00000002,
+                         "LineAddress0"="20" ..., UTF-8 with or without BOM or
+                         UTF-16LE with BOM); they replace everything stored
+                         under HKLM\...\Telephony\Provider<ID> of the provider
+  --link-control FILE    links the link control program FILE (an executable
+                         file) into the system directory ($TK_ROOT/system),
+                         where the link library starts it from
   --help                 show this text
 
-Only the loopback address is ever configured. Exit status: 0 done, 1 a step
-failed, 2 wrong usage.
-)";
+Every option and file is checked before anything is written; when a check
+fails, nothing is changed. When a step fails after that, the changes this
+run made are undone and the message says so.
+
+Running tksetup again for the same provider file updates that provider: the
+link configuration and the link control program are written again, the entry
+in the provider list stays (same ID) and its configuration is replaced when
+--provider-config is given (kept when not). Should the list hold the file
+several times (left by older versions of tksetup), the first entry is updated,
+which is the one tkphone uses, and a warning names the others.
+
+Only the loopback address is ever configured. Exit status: 0 done, 1 a check
+or a step failed, 2 wrong usage.
+)USAGE";
+
+// Text a person gave (paths, option values), safe to print.
+std::string shown(const std::string& text) { return platform::printableText(text); }
 
 int usage(const std::string& problem) {
-  std::fprintf(stderr, "tksetup: %s\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "tksetup: %s (try --help)\n", problem.c_str());
   return kExitUsage;
 }
 
@@ -56,12 +88,235 @@ int failed(const std::string& what) {
   return kExitFailure;
 }
 
-bool readFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+void warn(const std::string& what) { std::fprintf(stderr, "tksetup: warning: %s\n", what.c_str()); }
+
+// What the command line asks for.
+struct Options {
+  long port = -1;
+  std::string provider, providerConfig, linkControl;
+};
+
+// Everything a run writes, worked out and checked before the first write.
+struct Plan {
+  uint32_t port = 0;
+  std::string providerPath;  // absolute; empty: no provider
+  uint32_t existingId = 0;   // the entry to update; 0: add one
+  std::vector<uint32_t> duplicates;
+  std::optional<platform::RegTextDocument> providerValues;  // one section, path not yet set
+  std::string linkControlPath;  // absolute; empty: none
+  std::string linkControlTarget;
+};
+
+std::string fileKindProblem(const fs::file_status& st) {
+  if (fs::is_directory(st)) return "it is a folder, not a file";
+  if (!fs::is_regular_file(st)) return "it is not a regular file";
+  return {};
+}
+
+// Checks that path names an existing regular file this process can read
+// (and execute, when asked); the problem is named with the option.
+bool checkFile(const std::string& option, const std::string& path, bool executable, std::string* error) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (ec || !fs::exists(st)) {
+    *error = option + " " + shown(path) + ": " + (ec ? ec.message() : "No such file or directory");
+    return false;
+  }
+  if (std::string problem = fileKindProblem(st); !problem.empty()) {
+    *error = option + " " + shown(path) + ": " + problem;
+    return false;
+  }
+  if (!std::ifstream(path, std::ios::binary)) {
+    *error = option + " " + shown(path) + ": cannot be opened for reading (" + std::strerror(errno) + ")";
+    return false;
+  }
+  constexpr fs::perms kAnyExec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  if (executable && (st.permissions() & kAnyExec) == fs::perms::none) {
+    *error = option + " " + shown(path) + ": it is not executable";
+    return false;
+  }
   return true;
 }
+
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  return ec ? path : full.lexically_normal().string();
+}
+
+std::u16string providerKey(uint32_t id) { return kProviderKeyPrefix + platform::utf8ToWide(std::to_string(id)); }
+
+std::vector<std::u16string> splitKey(std::u16string_view path) {
+  std::vector<std::u16string> parts;
+  platform::splitRegPath(path, &parts);
+  return parts;
+}
+
+// Whether a provider list entry stands for the plug-in file path (absolute)
+// that was given as `given`: the same text, or the same file on disk.
+bool sameProviderFile(const std::string& stored, const std::string& path, const std::string& given) {
+  if (stored == path || stored == given) return true;
+  std::error_code ec;
+  return fs::equivalent(stored, path, ec) && !ec;
+}
+
+std::string idList(const std::vector<uint32_t>& ids) {
+  std::string text;
+  for (uint32_t id : ids) text += (text.empty() ? "" : ", ") + std::to_string(id);
+  return text;
+}
+
+bool parseOptions(const std::vector<std::string>& args, Options* options, bool* help, std::string* problem) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      *help = true;
+      return true;
+    }
+    std::string* target = arg == "--provider"          ? &options->provider
+                          : arg == "--provider-config" ? &options->providerConfig
+                          : arg == "--link-control"    ? &options->linkControl
+                                                       : nullptr;
+    if (!target && arg != "--port") {
+      *problem = "unknown option " + shown(arg);
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      *problem = arg + " needs a value";
+      return false;
+    }
+    const std::string& value = args[++i];
+    if (arg == "--port") {
+      if (options->port >= 0) {
+        *problem = "--port is given twice";
+        return false;
+      }
+      if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stol(value) < 1 || std::stol(value) > 65535) {
+        *problem = "--port needs a port number from 1 to 65535, not '" + shown(value) + "'";
+        return false;
+      }
+      options->port = std::stol(value);
+      continue;
+    }
+    if (!target->empty()) {
+      *problem = arg + " is given twice";
+      return false;
+    }
+    if (value.empty()) {
+      *problem = arg + " needs a file name, not an empty one";
+      return false;
+    }
+    *target = value;
+  }
+  if (options->port < 0) {
+    *problem = "--port is missing";
+    return false;
+  }
+  if (!options->providerConfig.empty() && options->provider.empty()) {
+    *problem = "--provider-config needs --provider";
+    return false;
+  }
+  return true;
+}
+
+// Every check, with no write: false with *error saying what is wrong.
+bool makePlan(const Options& options, Plan* plan, std::string* error) {
+  plan->port = static_cast<uint32_t>(options.port);
+
+  if (!options.provider.empty()) {
+    if (!checkFile("--provider", options.provider, false, error)) return false;
+    plan->providerPath = absolutePath(options.provider);
+  }
+
+  if (!options.providerConfig.empty()) {
+    std::string bytes, readError;
+    if (!platform::readWholeFileText(options.providerConfig, &bytes, &readError)) {
+      *error = "--provider-config: " + shown(readError);
+      return false;
+    }
+    platform::RegTextParseResult parsed = platform::parseRegValueLines(bytes, options.providerConfig);
+    if (!parsed.error.empty()) {
+      *error = shown(parsed.error);
+      return false;
+    }
+    plan->providerValues = std::move(parsed.document);
+  }
+
+  if (!options.linkControl.empty()) {
+    if (!checkFile("--link-control", options.linkControl, true, error)) return false;
+    plan->linkControlPath = absolutePath(options.linkControl);
+    const std::string systemDir = platform::systemDir();
+    plan->linkControlTarget = systemDir + "/vnl2c64";
+    std::error_code ec;
+    const fs::file_status dirStatus = fs::status(systemDir, ec);
+    if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {
+      *error = "the system directory " + shown(systemDir) + " is not a folder";
+      return false;
+    }
+    if (fs::is_directory(fs::symlink_status(plan->linkControlTarget, ec))) {
+      *error = "cannot replace " + shown(plan->linkControlTarget) + ": it is a folder";
+      return false;
+    }
+  }
+
+  if (!plan->providerPath.empty()) {
+    std::string listProblem;
+    const std::vector<tapihost::ProviderListEntry> list = tapihost::ReadProviderList(&listProblem);
+    if (!listProblem.empty()) warn("TAPI's provider list: " + shown(listProblem));
+    for (const tapihost::ProviderListEntry& entry : list) {
+      if (!sameProviderFile(entry.filename, plan->providerPath, options.provider)) continue;
+      if (plan->existingId == 0) {
+        plan->existingId = entry.permanentProviderId;
+      } else {
+        plan->duplicates.push_back(entry.permanentProviderId);
+      }
+    }
+  }
+  return true;
+}
+
+// A registry key's content before the run, to put back when a later step
+// fails. An absent key is put back by deleting it.
+class KeySnapshot {
+ public:
+  // False when the key exists but cannot be read (*error says why).
+  bool take(std::u16string path, std::string* error) {
+    path_ = std::move(path);
+    std::string text;
+    long rc = platform::regExportKey(platform::kHkeyLocalMachine, path_, &text);
+    if (rc == platform::kErrorFileNotFound) return taken_ = true;
+    platform::RegTextParseResult parsed;
+    if (rc == platform::kErrorSuccess) parsed = platform::parseRegText(text, "the saved key");
+    if (rc != platform::kErrorSuccess || !parsed.error.empty()) {
+      std::string detail = platform::registryLastError();
+      if (detail.empty()) detail = rc != platform::kErrorSuccess ? "error " + std::to_string(rc) : parsed.error;
+      *error = "cannot read HKEY_LOCAL_MACHINE\\" + platform::wideToUtf8(path_) + ": " + shown(detail);
+      return false;
+    }
+    content_ = std::move(parsed.document);
+    return taken_ = true;
+  }
+  // Deletes the key and writes back what it held, in one step.
+  bool restore() const {
+    if (!taken_) return false;
+    platform::RegTextDocument document;
+    platform::RegTextSection removal;
+    removal.root = platform::RegRoot::LocalMachine;
+    removal.path = splitKey(path_);
+    removal.remove = true;
+    document.sections.push_back(std::move(removal));
+    if (content_) {
+      for (const platform::RegTextSection& section : content_->sections) document.sections.push_back(section);
+    }
+    return platform::regImportDocument(document) == platform::kErrorSuccess;
+  }
+
+ private:
+  std::u16string path_;
+  bool taken_ = false;
+  std::optional<platform::RegTextDocument> content_;
+};
 
 bool writeLinkConfiguration(uint32_t port) {
   LinkConfig link;
@@ -75,68 +330,185 @@ bool writeLinkConfiguration(uint32_t port) {
   return SaveLinkConfiguration(link);
 }
 
+// Carries out a checked plan. Steps that fail leave the store as it was:
+// what the run changed before is put back, and the message says what could
+// not be.
+class Setup {
+ public:
+  explicit Setup(const Plan& plan) : plan_(plan) {}
+  ~Setup() {
+    if (!tempLink_.empty()) {
+      std::error_code ec;
+      fs::remove(tempLink_, ec);
+    }
+  }
+
+  // Writes everything; on failure *error says which step failed and what
+  // was undone.
+  bool run(std::string* error) {
+    std::string problem;
+    if (!prepare(&problem) || !apply(&problem)) {
+      *error = problem + undo();
+      return false;
+    }
+    return true;
+  }
+
+  uint32_t providerId() const { return id_; }
+
+ private:
+  // Snapshots and the link control program's link under a temporary name;
+  // nothing that anybody else sees.
+  bool prepare(std::string* problem) {
+    if (!linkSnapshot_.take(platform::utf8ToWide(kLinkConfigKey), problem)) return false;
+    if (plan_.existingId != 0 && plan_.providerValues &&
+        !configSnapshot_.take(providerKey(plan_.existingId), problem)) {
+      return false;
+    }
+    if (!plan_.linkControlPath.empty()) {
+      const std::string systemDir = platform::systemDir();
+      if (!platform::ensureDirectory(systemDir)) {
+        *problem = "cannot create the system directory " + shown(systemDir);
+        return false;
+      }
+      tempLink_ = plan_.linkControlTarget + ".tksetup-" + std::to_string(platform::currentProcessId());
+      std::error_code ec;
+      fs::remove(tempLink_, ec);
+      fs::create_symlink(plan_.linkControlPath, tempLink_, ec);
+      if (ec) {
+        *problem = "cannot create a link in " + shown(systemDir) + ": " + ec.message();
+        tempLink_.clear();
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool apply(std::string* problem) {
+    if (!plan_.providerPath.empty()) {
+      if (plan_.existingId != 0) {
+        id_ = plan_.existingId;
+      } else {
+        std::string listError;
+        id_ = tapihost::AddProvider(plan_.providerPath, &listError);
+        if (id_ == 0) {
+          *problem = "cannot add the provider " + shown(plan_.providerPath) + " to TAPI's provider list: " + listError;
+          return false;
+        }
+        added_ = true;
+        if (plan_.providerValues && !configSnapshot_.take(providerKey(id_), problem)) return false;
+      }
+      if (plan_.providerValues && !writeProviderValues(problem)) return false;
+    }
+    linkWritten_ = true;
+    if (!writeLinkConfiguration(plan_.port)) {
+      *problem = "cannot write the link configuration (HKEY_LOCAL_MACHINE\\" + std::string(kLinkConfigKey) + ")" +
+                 registryDetail();
+      return false;
+    }
+    if (!tempLink_.empty()) {
+      std::error_code ec;
+      fs::rename(tempLink_, plan_.linkControlTarget, ec);
+      if (ec) {
+        *problem = "cannot link " + shown(plan_.linkControlPath) + " as " + shown(plan_.linkControlTarget) + ": " +
+                   ec.message();
+        return false;
+      }
+      tempLink_.clear();
+    }
+    return true;
+  }
+
+  // Replaces the provider's key by the values of the configuration, in one step.
+  bool writeProviderValues(std::string* problem) {
+    platform::RegTextDocument document;
+    platform::RegTextSection removal;
+    removal.root = platform::RegRoot::LocalMachine;
+    removal.path = splitKey(providerKey(id_));
+    removal.remove = true;
+    // The parser gives the value lines as one section without a path.
+    const auto& parsed = plan_.providerValues->sections;
+    platform::RegTextSection values = parsed.empty() ? platform::RegTextSection{} : parsed.front();
+    values.root = platform::RegRoot::LocalMachine;
+    values.path = removal.path;
+    document.sections.push_back(std::move(removal));
+    document.sections.push_back(std::move(values));
+    configWritten_ = true;
+    if (platform::regImportDocument(document) != platform::kErrorSuccess) {
+      *problem = "cannot store the provider configuration under Provider" + std::to_string(id_) + registryDetail();
+      return false;
+    }
+    return true;
+  }
+
+  static std::string registryDetail() {
+    const std::string detail = platform::registryLastError();
+    return detail.empty() ? "" : ": " + shown(detail);
+  }
+
+  // Puts back what the run changed; the text to add to the failure message.
+  std::string undo() {
+    std::vector<std::string> undone, left;
+    if (linkWritten_) {
+      (linkSnapshot_.restore() ? undone : left).push_back("the link configuration");
+    }
+    if (configWritten_) {
+      (configSnapshot_.restore() ? undone : left).push_back("the configuration of Provider" + std::to_string(id_));
+    }
+    if (added_) {
+      std::string removeError;
+      (tapihost::RemoveProvider(id_, &removeError) ? undone : left)
+          .push_back("the provider list entry " + std::to_string(id_));
+    }
+    auto join = [](const std::vector<std::string>& parts) {
+      std::string text;
+      for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+      return text;
+    };
+    if (undone.empty() && left.empty()) return "; nothing was changed";
+    std::string text = undone.empty() ? "" : "; put back as it was: " + join(undone);
+    if (!left.empty()) text += "; could NOT be put back: " + join(left);
+    return text;
+  }
+
+  const Plan& plan_;
+  KeySnapshot linkSnapshot_, configSnapshot_;
+  std::string tempLink_;
+  uint32_t id_ = 0;
+  bool added_ = false;
+  bool configWritten_ = false;
+  bool linkWritten_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  long port = -1;
-  std::string provider, providerConfig, linkControl;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (i + 1 >= args.size()) return usage(arg + " needs a value");
-    const std::string& value = args[++i];
-    if (arg == "--port") {
-      if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
-          std::stol(value) < 1 || std::stol(value) > 65535) {
-        return usage("--port needs a port number from 1 to 65535");
-      }
-      port = std::stol(value);
-    } else if (arg == "--provider") {
-      provider = value;
-    } else if (arg == "--provider-config") {
-      providerConfig = value;
-    } else if (arg == "--link-control") {
-      linkControl = value;
-    } else {
-      return usage("unknown option " + arg);
-    }
+  Options options;
+  bool help = false;
+  std::string problem;
+  if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &help, &problem)) {
+    return usage(problem);
   }
-  if (port < 0) return usage("--port is missing");
-  if (!providerConfig.empty() && provider.empty()) return usage("--provider-config needs --provider");
-
-  if (!writeLinkConfiguration(static_cast<uint32_t>(port))) return failed("cannot write the link configuration");
-  std::printf("link TCP 127.0.0.1:%ld\n", port);
-
-  if (!linkControl.empty()) {
-    const std::string target = platform::systemDir() + "/vnl2c64";
-    std::error_code ec;
-    platform::ensureDirectory(platform::systemDir());
-    std::filesystem::remove(target, ec);
-    std::filesystem::create_symlink(std::filesystem::absolute(linkControl), target, ec);
-    if (ec) return failed("cannot link " + linkControl + " as " + target + ": " + ec.message());
-    std::printf("link-control %s\n", target.c_str());
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
   }
 
-  if (!provider.empty()) {
-    std::string error;
-    const uint32_t id = tapihost::AddProvider(provider, &error);
-    if (id == 0) return failed("cannot add the provider " + provider + ": " + error);
-    std::printf("provider-id %u\n", id);
-    if (!providerConfig.empty()) {
-      std::string values;
-      if (!readFile(providerConfig, &values)) return failed("cannot read " + providerConfig);
-      const std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n[" + std::string(kProviderKeyPrefix) +
-                              std::to_string(id) + "]\r\n" + values + "\r\n";
-      if (long rc = platform::regImport(reg, providerConfig); rc != 0) {
-        return failed("cannot store the provider configuration of " + providerConfig + " (error " +
-                      std::to_string(rc) + ")");
-      }
-      std::printf("provider-config Provider%u\n", id);
-    }
+  Plan plan;
+  if (!makePlan(options, &plan, &problem)) return failed(problem + " (nothing was changed)");
+  Setup setup(plan);
+  if (!setup.run(&problem)) return failed(problem);
+
+  std::printf("link TCP 127.0.0.1:%u\n", plan.port);
+  if (!plan.linkControlPath.empty()) std::printf("link-control %s\n", shown(plan.linkControlTarget).c_str());
+  if (!plan.providerPath.empty()) {
+    std::printf("provider-id %u (%s)\n", setup.providerId(), plan.existingId != 0 ? "updated" : "added");
+    if (plan.providerValues) std::printf("provider-config Provider%u\n", setup.providerId());
+  }
+  if (!plan.duplicates.empty()) {
+    warn("TAPI's provider list also holds " + shown(plan.providerPath) + " as provider ID " + idList(plan.duplicates) +
+         "; provider ID " + std::to_string(plan.existingId) +
+         " was updated, which is the one tkphone uses; the others are left as they are");
   }
   return kExitOk;
 }

@@ -4,8 +4,10 @@
 //
 // - TSPI_lineMakeCall hands out hdCall 0x101, 0x102, ... ; destination "555"
 //   fails at once with LINEERR_INVALADDRESS, destination "666" is refused in
-//   the completion (LINEERR_OPERATIONFAILED, the call is deleted); otherwise
-//   it completes with 0 and reports DIALTONE. The originating address of
+//   the completion (LINEERR_OPERATIONFAILED, the call is deleted), destination
+//   "777" is not completed until the line is closed (as an exchange that
+//   never answers; the close fails it with LINEERR_OPERATIONFAILED);
+//   otherwise it completes with 0 and reports DIALTONE. The originating address of
 //   LINECALLPARAMS (DIALABLEADDR) becomes the caller ID, the destination the
 //   called ID.
 // - TSPI_lineDevSpecific offers a call from "0301234" ("Anna") on the line:
@@ -21,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/module.h"
 #include "tests/tapi/fake_worker.h"
@@ -44,6 +47,7 @@ HTAPILINE g_htLine = nullptr;
 LINEEVENT g_event = nullptr;
 std::map<uintptr_t, Call> g_calls;  // by hdCall
 uintptr_t g_nextHdCall = 0x101;
+std::vector<DRV_REQUESTID> g_unanswered;  // requests completed only by the line's close
 tktest::FakeWorker g_worker;
 
 void post(std::function<void()> job) { g_worker.Post(std::move(job)); }
@@ -108,6 +112,7 @@ extern "C" TK_EXPORT LONG TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PT
   {
     std::lock_guard lock(g_m);
     g_calls.clear();
+    g_unanswered.clear();
     g_nextHdCall = 0x101;
   }
   g_worker.Start("fake calls");
@@ -155,6 +160,8 @@ extern "C" TK_EXPORT LONG TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHD
 extern "C" TK_EXPORT LONG TSPI_lineClose(HDRVLINE) {
   std::lock_guard lock(g_m);
   g_calls.clear();
+  for (DRV_REQUESTID id : g_unanswered) post([id] { g_complete(id, LINEERR_OPERATIONFAILED); });
+  g_unanswered.clear();
   return 0;
 }
 
@@ -180,6 +187,11 @@ extern "C" TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE 
     g_calls[hdCall] = call;
   }
   *lphdCall = reinterpret_cast<HDRVCALL>(hdCall);
+  if (dest == u"777") {
+    std::lock_guard lock(g_m);
+    g_unanswered.push_back(dwRequestID);
+    return static_cast<LONG>(dwRequestID);
+  }
   if (dest == u"666") {
     post([dwRequestID, hdCall] {
       {

@@ -121,12 +121,34 @@ TEST(TkphoneCommand, ScriptsAndArgumentsNameTheirPlaces) {
   EXPECT_FALSE(ParseScript("open 0\nopen 1\nfrob\n", "x.script", &commands, &error));
   EXPECT_EQ(error, "x.script:3: unknown command 'frob'");
 
+  // A byte order mark and CRLF line ends, as Windows editors write them; a
+  // quoted word keeps no CR.
+  commands.clear();
+  ASSERT_TRUE(ParseScript("\xEF\xBB\xBFopen 0\r\ncall 0 \"22\"\r\n", "w.script", &commands, &error)) << error;
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0].text, "open 0");
+  EXPECT_EQ(commands[1].number, "22");
+  struct Bad {
+    const char* text;
+    const char* error;
+  };
+  for (const Bad& bad : {Bad{"open 0\nopen \xff\n", "b.script:2: not valid UTF-8 text"},
+                         Bad{"open 0\ncall 0 \"2\xc3\"\n", "b.script:2: not valid UTF-8 text"},
+                         Bad{"\xFF\xFEo\0p\0", "b.script:1: UTF-16 text; save the script as UTF-8"},
+                         Bad{"open 0\r\ncall 0 \"22\r\n", "b.script:2: unfinished quote"}}) {
+    commands.clear();
+    EXPECT_FALSE(ParseScript(bad.text, "b.script", &commands, &error)) << bad.error;
+    EXPECT_EQ(error, bad.error);
+  }
+
   commands.clear();
   ASSERT_TRUE(ParseArguments({"open 0", "call 0 \"1 2\""}, &commands, &error));
   EXPECT_EQ(commands[1].where, "argument 2");
   EXPECT_EQ(commands[1].number, "1 2");
   EXPECT_FALSE(ParseArguments({"open 0", ""}, &commands, &error));
   EXPECT_EQ(error, "argument 2: empty command");
+  EXPECT_FALSE(ParseArguments({"open 0", "call 0 \xe2\x82"}, &commands, &error));
+  EXPECT_EQ(error, "argument 2: not valid UTF-8 text");
 }
 
 TEST(TkphoneOptions, CommandLine) {
@@ -152,8 +174,11 @@ TEST(TkphoneOptions, CommandLine) {
   EXPECT_EQ(error, "unknown option --frob");
   EXPECT_FALSE(ParsePhoneOptions({"--script"}, &bad, &error));
   EXPECT_EQ(error, "--script needs a file");
-  EXPECT_FALSE(ParsePhoneOptions({"--provider", "a", "--provider-id", "x"}, &bad, &error));
-  EXPECT_EQ(error, "--provider-id needs a number, not 'x'");
+  for (const char* id : {"x", "0", "1000000000"}) {
+    PhoneOptions badId;
+    EXPECT_FALSE(ParsePhoneOptions({"--provider", "a", "--provider-id", id}, &badId, &error));
+    EXPECT_EQ(error, "--provider-id needs a number from 1 to 999999999, not '" + std::string(id) + "'");
+  }
   PhoneOptions fresh;
   EXPECT_FALSE(ParsePhoneOptions({"--provider-id", "3"}, &fresh, &error));
   EXPECT_EQ(error, "--provider-id needs --provider");

@@ -19,32 +19,59 @@ using tktest::ToolRun;
 
 ToolRun tkphone(const std::vector<std::string>& args) { return tktest::runTool(TK_TKPHONE, args); }
 
-TEST(TkphoneProgram, HelpAndUsageMistakes) {
+TEST(TkphoneProgram, HelpDescribesTheEndOfARun) {
   ToolRun help = tkphone({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_THAT(help.out, HasSubstr("usage: tkphone"));
   EXPECT_THAT(help.out, HasSubstr("wait EVENT [STATE] [TIMEOUT]"));
+  EXPECT_THAT(help.out, HasSubstr("After the last command (or quit) tkphone waits up to 10000 ms"));
+  EXPECT_EQ(help.err, "");
+}
 
-  ToolRun option = tkphone({"--frob"});
-  EXPECT_EQ(option.exitCode, 2);
-  EXPECT_THAT(option.err, HasSubstr("unknown option --frob"));
-
-  const std::string script = tktest::currentRoot() + "/bad.script";
-  tktest::writeFile(script, "open 0\nopen zero\n");
-  ToolRun bad = tkphone({"--script", script});
-  EXPECT_EQ(bad.exitCode, 2);
-  EXPECT_THAT(bad.err, HasSubstr(script + ":2: open: LINE must be a number, not 'zero'"));
-
-  ToolRun missing = tkphone({"--script", tktest::currentRoot() + "/none.script"});
-  EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_THAT(missing.err, HasSubstr("cannot read the script"));
+TEST(TkphoneProgram, BadInputIsNamedWithItsPlace) {
+  const std::string root = tktest::currentRoot();
+  const std::string fake = TK_FAKE_CALLS_PROVIDER;
+  const std::string bad = root + "/bad.script", broken = root + "/broken.script", wide = root + "/wide.script",
+                    windows = root + "/windows.script";
+  tktest::writeFile(bad, "open 0\nopen zero\n");
+  tktest::writeFile(broken, "open 0\ncall 0 \"2\xff\"\n");
+  tktest::writeFile(wide, std::string("\xFF\xFEo\0p\0e\0n\0", 10));
+  tktest::writeFile(windows, "\xEF\xBB\xBFopen 0\r\ncall 0 \"22\"\r\nwait COMPLETION OK\r\n");
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;  // on standard error, or (exit code 0) on standard output
+  };
+  const std::vector<Case> cases = {
+      {{"--frob"}, 2, "tkphone: unknown option --frob (try --help)"},
+      {{"--script", root}, 2, "tkphone: the script: cannot read " + root + ": it is a folder, not a file"},
+      {{"--script", root + "/none.script"}, 2, "cannot open " + root + "/none.script: No such file or directory"},
+      {{"--script", bad}, 2, "tkphone: " + bad + ":2: open: LINE must be a number, not 'zero'"},
+      {{"--script", broken}, 2, "tkphone: " + broken + ":2: not valid UTF-8 text"},
+      {{"--script", wide}, 2, "tkphone: " + wide + ":1: UTF-16 text; save the script as UTF-8"},
+      {{"--script", bad, "--script", bad}, 2, "tkphone: --script is given twice"},
+      {{"--provider", "", "lines"}, 2, "tkphone: --provider needs a file name, not an empty one"},
+      {{"--provider", root, "lines"}, 3, "module not found: " + root + " (it is a folder, not a module file)"},
+      {{"lines"}, 3, "no telephony provider is installed; tksetup --provider FILE"},
+      {{"--provider", fake, "--provider-id", "0", "lines"}, 2, "--provider-id needs a number from 1 to 999999999"},
+      {{"open 0", "call 0 2\xff"}, 2, "tkphone: argument 2: not valid UTF-8 text"},
+      {{"--provider", fake, "open \x1b[2J"}, 2, "tkphone: argument 1: open: LINE must be a number, not '\\x1b[2J'"},
+      {{"--provider", fake, "--script", windows}, 0, "ASYNC_COMPLETION request 1 of \"call 0 22\": OK"},
+      // The exchange never answers: the run waits for the completion, then fails.
+      {{"--provider", fake, "open 0", "call 0 777"}, 1,
+       "tkphone: argument 2: call 0 777: no completion within 10000 ms"},
+  };
+  for (const Case& c : cases) {
+    const std::string shown = ::testing::PrintToString(c.args);
+    ToolRun run = tkphone(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << shown << "\n" << run.err;
+    EXPECT_THAT(c.exitCode == 0 ? run.out : run.err, HasSubstr(c.message)) << shown << "\n" << run.out;
+    EXPECT_THAT(run.out + run.err, Not(HasSubstr("\x1b"))) << shown;
+    EXPECT_THAT(run.err, Not(HasSubstr("provider fault"))) << shown;
+  }
 }
 
 TEST(TkphoneProgram, WithoutAProviderItEndsWithCodeThree) {
-  ToolRun none = tkphone({"lines"});
-  EXPECT_EQ(none.exitCode, 3);
-  EXPECT_THAT(none.err, HasSubstr("no telephony provider is installed"));
-
   ToolRun wrong = tkphone({"--provider", "/nonexistent/x.tsp", "lines"});
   EXPECT_EQ(wrong.exitCode, 3);
   EXPECT_THAT(wrong.err, HasSubstr("/nonexistent/x.tsp"));

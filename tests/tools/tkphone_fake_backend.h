@@ -23,7 +23,7 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
   static HTAPICALL MadeCall(int n) { return reinterpret_cast<HTAPICALL>(uintptr_t{0x7C000000} + 0x10 * n); }
 
   uint32_t LineCount() override { return 2; }
-  std::string LineName(uint32_t line) override { return line == 0 ? "Line \"A\"" : "Line B"; }
+  std::string LineName(uint32_t line) override { return line == 0 ? line0Name : "Line B"; }
   LONG OpenLine(uint32_t line) override {
     ops.push_back("open " + std::to_string(line));
     return line < 2 ? 0 : LINEERR_BADDEVICEID;
@@ -122,6 +122,7 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
   DRV_REQUESTID LastRequest() const { return nextRequest_ - 1; }
 
   std::vector<std::string> ops;
+  std::string line0Name = "Line \"A\"";  // as the provider names it (UTF-8, or not)
   LONG makeResult = 0;   // 0: accepted, else the error MakeCall returns
   LONG callResult = 0;   // likewise for the other call operations
   std::vector<uint8_t> callInfo;

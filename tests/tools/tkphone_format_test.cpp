@@ -48,6 +48,9 @@ TEST(TkphoneFormat, JsonStringsAreEscaped) {
   EXPECT_EQ(JsonString("plain"), "\"plain\"");
   EXPECT_EQ(JsonString("a\"b\\c\nd\te\r\x01\x7f"), "\"a\\\"b\\\\c\\nd\\te\\r\\u0001\\u007f\"");
   EXPECT_EQ(JsonString("M\xc3\xbcller"), "\"M\xc3\xbcller\"");  // UTF-8 passes as it is
+  // C1 controls are escaped too; what is not UTF-8 becomes U+FFFD.
+  EXPECT_EQ(JsonString("\xc2\x9b" "1m\xc2\xa0"), "\"\\u009b1m\xc2\xa0\"");
+  EXPECT_EQ(JsonString("a\xff\xc3"), "\"a\xef\xbf\xbd\xef\xbf\xbd\"");
   EXPECT_EQ(JsonObject().Text(), "{}");
   EXPECT_EQ(JsonObject().Str("a", "x").Num("b", 5).Null("c").OptNum("d", 2u).OptNum("e", std::nullopt).Raw("f", "{}")
                 .Text(),

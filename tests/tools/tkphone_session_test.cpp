@@ -50,6 +50,10 @@ TEST_F(TkphoneSession, CallsAreNumberedInOrderOfAppearanceMadeOrOffered) {
   backend.Gap();  // nor the one after the call
   backend.NewCall(kOffered, 1);
   backend.CallState(kOffered, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 1);
+  // The first gap ends the wait's batch, the others the looks after accept,
+  // answer, drop and dial; the completions come after dealloc.
+  for (int look = 0; look < 5; ++look) backend.Gap();
+  for (DRV_REQUESTID id = 1; id <= 5; ++id) backend.Completion(id, 0);
   EXPECT_EQ(Run("call 0 22 4711\nwait NEWCALL\naccept 2\nanswer 2\ndrop 1\ndial 1 \"3 4\"\ndealloc 2\n"), kExitOk)
       << ::testing::PrintToString(err);
   EXPECT_THAT(backend.ops, ElementsAre("make 0 22 4711", "accept 0x10000", "answer 0x10000", "drop 0x7c000010",
@@ -174,6 +178,9 @@ TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
   info.dwTotalSize = info.dwNeededSize = info.dwUsedSize = static_cast<DWORD>(b.size());
   std::memcpy(b.data(), &info, sizeof info);
 
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(1, 0);
   ASSERT_EQ(Run("call 0 22\ninfo 1\nstatus 1\n"), kExitOk);
   EXPECT_TRUE(OutHas("> info 1: line 1 address 0 call ID 0x12 origin EXTERNAL reason DIRECT media INTERACTIVEVOICE"));
   EXPECT_TRUE(OutHas("  caller NAME|ADDRESS \"0301234\" \"M\xc3\xbcller\""));
@@ -183,8 +190,12 @@ TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
 
   out.clear();
   commands.clear();
+  backend.Gap();
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(2, 0);
   ASSERT_EQ(Run("call 0 22\ninfo 1\n", true), kExitOk);
-  ASSERT_EQ(out.size(), 2u);
+  ASSERT_EQ(out.size(), 3u);  // the call, its information and (at the end) its completion
   EXPECT_THAT(out[1], HasSubstr("\"caller\":{\"flags\":\"NAME|ADDRESS\",\"flags_value\":12,\"number\":\"0301234\","
                                 "\"name\":\"M\xc3\xbcller\"}"));
   EXPECT_THAT(out[1], HasSubstr(R"("called":{"flags":"ADDRESS","flags_value":8,"number":"20","name":""})"));
@@ -214,6 +225,82 @@ TEST_F(TkphoneSession, QuitEndsTheRunAndAStopRequestInterruptsIt) {
   EXPECT_EQ(Run("open 0\nwait CALLSTATE\nopen 1\n"), kExitInterrupted);
   EXPECT_THAT(backend.ops, ElementsAre("open 0"));
   EXPECT_THAT(err, ElementsAre("tkphone: interrupted"));
+}
+
+TEST_F(TkphoneSession, TheEndWaitsForOutstandingCompletions) {
+  struct Case {
+    const char* name;
+    const char* script;
+    std::vector<LONG> completions;  // arriving during the end's wait, for requests 1, 2, ...
+    int stopAfterLooks;
+    int exitCode;
+    std::string message;  // the last line on err, or on out when err stays empty
+  };
+  const std::vector<Case> cases = {
+      {"none comes", "open 0\ncall 0 22\n", {}, 1 << 30, kExitFailed,
+       "tkphone: t.script:2: call 0 22: no completion within 10000 ms"},
+      {"it comes late", "call 0 22\n", {0}, 1 << 30, kExitOk, "call 1 ASYNC_COMPLETION request 1 of \"call 0 22\": OK"},
+      {"it fails", "call 0 22\nquit\n", {LINEERR_OPERATIONFAILED}, 1 << 30, kExitFailed,
+       "tkphone: t.script:1: call 0 22: completed with LINEERR_OPERATIONFAILED"},
+      {"a try is shown", "try call 0 22\n", {}, 1 << 30, kExitOk,
+       "> try call 0 22: no completion within 10000 ms (request 1)"},
+      {"the first that is no try", "try call 0 22\ncall 0 23\n", {}, 1 << 30, kExitFailed,
+       "tkphone: t.script:2: call 0 23: no completion within 10000 ms"},
+      {"a stop request ends it", "call 0 22\n", {}, 6, kExitInterrupted, "tkphone: interrupted"},
+  };
+  for (const Case& c : cases) {
+    platform::FakeClock caseClock;
+    FakePhoneBackend caseBackend{caseClock};
+    caseBackend.Gap();  // the first look
+    caseBackend.Gap();  // after the first command
+    caseBackend.Gap();  // after the second command
+    caseBackend.Gap();  // the end's first look
+    for (size_t i = 0; i < c.completions.size(); ++i) {
+      caseBackend.Completion(static_cast<DRV_REQUESTID>(i + 1), c.completions[i]);
+    }
+    std::vector<Command> caseCommands;
+    std::string error;
+    ASSERT_TRUE(ParseScript(c.script, "t.script", &caseCommands, &error)) << error;
+    std::vector<std::string> caseOut, caseErr;
+    int caseLooks = 0;
+    Session session(
+        caseBackend, caseClock, false, [&](const std::string& l) { caseOut.push_back(l); },
+        [&](const std::string& l) { caseErr.push_back(l); }, [&] { return ++caseLooks >= c.stopAfterLooks; });
+    EXPECT_EQ(session.Run(caseCommands), c.exitCode) << c.name;
+    const std::vector<std::string>& last = caseErr.empty() ? caseOut : caseErr;
+    ASSERT_FALSE(last.empty()) << c.name;
+    EXPECT_THAT(last.back(), HasSubstr(c.message)) << c.name;
+    // The wait is bounded by the end's time-out, and a stop request ends it at once.
+    EXPECT_LE(caseClock.tickCount(), Session::kCompletionWaitMs) << c.name;
+    if (c.exitCode == kExitInterrupted) {
+      EXPECT_LT(caseClock.tickCount(), 1000u) << c.name;
+    }
+  }
+}
+
+TEST_F(TkphoneSession, TextFromTheProviderIsMadeSafeToPrint) {
+  // Escape sequences (ESC and the C1 CSI), and bytes that are not UTF-8.
+  backend.line0Name = "A\x1b[2J\xc2\x9b" "1m\xff";
+  ASSERT_EQ(Run("lines\n"), kExitOk);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[1], "  line 0 \"A\\u001b[2J\\u009b1m\xef\xbf\xbd\"");  // U+FFFD for the broken byte
+
+  out.clear();
+  commands.clear();
+  ASSERT_EQ(Run("lines\n", true), kExitOk);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[1], "{\"line\":0,\"name\":\"A\\u001b[2J\\u009b1m\xef\xbf\xbd\"}");
+
+  // What a command line echoes, in results, completions and failures.
+  out.clear();
+  commands.clear();
+  backend.Gap();
+  backend.Gap();
+  backend.Completion(1, LINEERR_OPERATIONFAILED);
+  ASSERT_EQ(Run("call 0 \x1b[2J\n"), kExitFailed);
+  EXPECT_TRUE(OutHas("> call 0 \\x1b[2J: call 1, request 1"));
+  EXPECT_TRUE(OutHas("ASYNC_COMPLETION request 1 of \"call 0 \\x1b[2J\": LINEERR_OPERATIONFAILED"));
+  EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: call 0 \\x1b[2J: completed with LINEERR_OPERATIONFAILED"));
 }
 
 }  // namespace
