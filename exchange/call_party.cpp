@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "exchange/exchange_config.h"
+#include "platform/codepage.h"
+
 namespace exchange {
 namespace {
 
@@ -90,8 +93,12 @@ std::optional<PartyRule> ParsePartyRule(const std::vector<std::string>& words, s
       charge.exponent = 0;
       i += 2;
       if (i < words.size() && words[i] != "hangup-after") {
-        if (words[i].size() > kMaxCurrency) return fail("currency longer than 20 bytes");
-        charge.currency = words[i++];
+        // The currency goes on the wire in the ANSI code page, like every text.
+        std::optional<std::string> currency = WireText(words[i]);
+        if (!currency) return fail("currency has characters outside Windows-1252");
+        if (currency->size() > kMaxCurrency) return fail("currency longer than 20 bytes");
+        charge.currency = std::move(*currency);
+        ++i;
       }
       rule.charge = std::move(charge);
     } else {
@@ -110,7 +117,7 @@ std::string PartyRuleText(const PartyRule& rule) {
     std::string places = std::to_string(rule.charge->amount % 1000);
     text += " charge " + std::to_string(rule.charge->amount / 1000) + "." + std::string(3 - places.size(), '0') +
             places;
-    if (!rule.charge->currency.empty()) text += " " + rule.charge->currency;
+    if (!rule.charge->currency.empty()) text += " " + platform::ansiToUtf8(rule.charge->currency);
   }
   return text;
 }

@@ -5,6 +5,8 @@
 
 #include "exchange/hex_text.h"
 #include "exchange/tagged_frame.h"
+#include "platform/codepage.h"
+#include "platform/printable_text.h"
 
 namespace exchange {
 namespace {
@@ -185,13 +187,28 @@ class Command {
 
 }  // namespace
 
+std::string_view CommandInterpreter::WithoutByteOrderMark(std::string_view firstLine) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (firstLine.starts_with(kByteOrderMark)) firstLine.remove_prefix(kByteOrderMark.size());
+  return firstLine;
+}
+
 std::optional<CommandInterpreter::Outcome> CommandInterpreter::Execute(std::string_view line) {
+  std::optional<Outcome> outcome = Run(line);
+  if (outcome) outcome->line = platform::printableText(outcome->line);
+  return outcome;
+}
+
+std::optional<CommandInterpreter::Outcome> CommandInterpreter::Run(std::string_view line) {
   line = Trim(line);
   if (line.empty() || line.front() == '#') return std::nullopt;
   size_t space = line.find_first_of(" \t");
   std::string_view verb = line.substr(0, space);
   std::string_view args = space == std::string_view::npos ? std::string_view() : Trim(line.substr(space));
   Command command(exchange_, verb, args);
+  // Nothing of a line that is not text is run: a cut or mis-encoded command
+  // could otherwise do something else than meant.
+  if (!platform::isValidUtf8(line)) return command.Error("not UTF-8 text");
 
   if (verb == "send") return command.Send();
   if (verb == "raw") return command.Raw();

@@ -5,6 +5,12 @@
 // Blank lines and lines starting with '#' are no commands. A command the
 // transport does not know goes to the protocol engine. The list is in
 // CommandHelp().
+//
+// Commands are UTF-8 text: a line that is not is refused as a whole. A line
+// may end in CR LF. Result lines echo parts of the command and engine texts,
+// so control characters in them come out escaped (platform::printableText):
+// whoever sent the command, a person or a control client, cannot make tksim
+// write terminal controls.
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,9 +38,15 @@ class CommandInterpreter {
   // nullopt for a blank line or a comment.
   std::optional<Outcome> Execute(std::string_view line);
 
+  // The first line of a stream (file, standard input, control connection)
+  // without the UTF-8 byte order mark an editor may have put before it.
+  static std::string_view WithoutByteOrderMark(std::string_view firstLine);
+
   static std::string CommandHelp();
 
  private:
+  std::optional<Outcome> Run(std::string_view line);
+
   LanExchange& exchange_;
   std::function<void()> onQuit_;
 };

@@ -1,5 +1,7 @@
 #include "exchange/control_port.h"
 
+#include "exchange/command_interpreter.h"
+
 namespace exchange {
 namespace {
 
@@ -47,6 +49,7 @@ void ControlPort::Run() {
 
 void ControlPort::Serve(platform::TcpSocket& client) {
   std::string pending;
+  bool firstLine = true;
   char buffer[4096];
   while (!stopping_) {
     if (!client.waitReadable(kPollMs)) continue;
@@ -57,6 +60,8 @@ void ControlPort::Serve(platform::TcpSocket& client) {
     while ((newline = pending.find('\n')) != std::string::npos) {
       std::string line = pending.substr(0, newline);
       pending.erase(0, newline + 1);
+      if (firstLine) line = std::string(CommandInterpreter::WithoutByteOrderMark(line));
+      firstLine = false;
       if (auto result = runner_(line)) {
         result->push_back('\n');
         if (client.send(result->data(), result->size()) < 0) return;

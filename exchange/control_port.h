@@ -2,7 +2,8 @@
 // Commands over TCP: a listener on the exchange's (loopback) address that
 // serves one client at a time. Each line the client sends is run as a
 // command; its result line goes back to the client. Lines longer than
-// kMaxLine end the client's connection.
+// kMaxLine end the client's connection. A UTF-8 byte order mark before a
+// connection's first line is skipped.
 #include <atomic>
 #include <cstdint>
 #include <functional>

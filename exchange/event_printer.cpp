@@ -1,5 +1,9 @@
 #include "exchange/event_printer.h"
 
+#include <string>
+
+#include "platform/printable_text.h"
+
 namespace exchange {
 
 bool EventPrinter::IsPerFrameEvent(std::string_view line) {
@@ -9,8 +13,11 @@ bool EventPrinter::IsPerFrameEvent(std::string_view line) {
 
 void EventPrinter::Event(std::string_view line) {
   if (quiet_ && IsPerFrameEvent(line)) return;
+  // Events carry what peers sent (numbers, names); a control character in
+  // them must neither end the line early nor reach the terminal as one.
+  const std::string text = platform::printableText(line);
   std::lock_guard lock(mutex_);
-  std::fwrite(line.data(), 1, line.size(), stream_);
+  std::fwrite(text.data(), 1, text.size(), stream_);
   std::fputc('\n', stream_);
   std::fflush(stream_);
 }

@@ -2,7 +2,8 @@
 // Event lines to a stream (standard output for tksim), one per line and
 // flushed at once, so a reader on a pipe sees each event as it happens.
 // Quiet mode leaves out the per-frame events ("block", "keepalive-sent",
-// "keepalive-echo") for benchmarks.
+// "keepalive-echo") for benchmarks. Control characters and bytes that are
+// not UTF-8 are printed escaped (platform::printableText).
 #include <cstdio>
 #include <mutex>
 #include <string_view>

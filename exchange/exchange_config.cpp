@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 
 namespace exchange {
@@ -18,6 +18,7 @@ constexpr size_t kMaxCountedBytes = 255;
 // The address list goes out in one message: RESULT (3 bytes), the line list
 // and the MSN list (3 bytes of header each) with the codec's reserve of 10.
 constexpr size_t kAddressListOverhead = 3 + 3 + 3 + 10;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Token {
   std::string text;
@@ -77,19 +78,23 @@ std::optional<uint32_t> ParseNumber(std::string_view text, uint32_t max) {
   return value;
 }
 
-// Parses the configuration line by line; every fault names its line.
+// Parses the configuration line by line; every fault names its line, as
+// "line N: " or, for a named file, "FILE:N: ".
 class Parser {
  public:
-  explicit Parser(ExchangeConfig& out) : out_(out) {}
+  Parser(ExchangeConfig& out, std::string source) : out_(out), source_(std::move(source)) {}
 
   bool Run(std::string_view text, std::string* error) {
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
     size_t position = 0;
     int number = 0;
     while (position <= text.size()) {
       size_t end = text.find('\n', position);
       if (end == std::string_view::npos) end = text.size();
       lineNumber_ = ++number;
-      if (!ParseLine(text.substr(position, end - position))) break;
+      std::string_view line = text.substr(position, end - position);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      if (!ParseLine(line)) break;
       position = end + 1;
     }
     if (error_.empty()) Check();
@@ -101,9 +106,18 @@ class Parser {
   }
 
  private:
+  // The error names the line; what the file holds is escaped for printing.
   bool Fail(const std::string& text, int line = 0) {
-    error_ = "line " + std::to_string(line ? line : lineNumber_) + ": " + text;
+    const std::string number = std::to_string(line ? line : lineNumber_);
+    error_ = platform::printableText((source_.empty() ? "line " + number : source_ + ":" + number) + ": " + text);
     return false;
+  }
+
+  // A setting that may be given once: false (with the error) for a second one.
+  bool Once(int& firstLine, const std::string& keyword) {
+    if (firstLine) return Fail("duplicate " + keyword + " (first on line " + std::to_string(firstLine) + ")");
+    firstLine = lineNumber_;
+    return true;
   }
 
   bool ParseLine(std::string_view line) {
@@ -126,20 +140,22 @@ class Parser {
     if (tokens_.size() != 2 || (tokens_[1].text != "8" && tokens_[1].text != "16")) {
       return Fail("usage: line-list 8|16");
     }
+    if (!Once(lineListLine_, "line-list")) return false;
     out_.lineList16 = tokens_[1].text == "16";
-    lineListLine_ = lineNumber_;
     return true;
   }
 
   bool ProtocolVersion() {
     auto version = tokens_.size() == 2 ? ParseNumber(tokens_[1].text, 0xFF) : std::nullopt;
     if (!version) return Fail("usage: protocol-version N (0 to 255)");
+    if (!Once(protocolVersionLine_, "protocol-version")) return false;
     out_.protocolVersion = static_cast<uint8_t>(*version);
     return true;
   }
 
   bool Manufacturer() {
     if (tokens_.size() != 2) return Fail("usage: manufacturer \"TEXT\"");
+    if (!Once(manufacturerLine_, "manufacturer")) return false;
     return Text(tokens_[1].text, "manufacturer text", out_.manufacturer);
   }
 
@@ -157,6 +173,11 @@ class Parser {
     size_t i = 2;
     if (i < tokens_.size() && (tokens_[i].quoted || tokens_[i].text != "forward")) {
       if (!Text(tokens_[i].text, "address", line.address)) return false;
+      // An extension number belongs to one line (lines without one are fine).
+      if (auto first = addressLines_.find(line.address); first != addressLines_.end() && !line.address.empty()) {
+        return Fail("duplicate address \"" + tokens_[i].text + "\" (first on line " +
+                    std::to_string(first->second) + ")");
+      }
       ++i;
     }
     if (i < tokens_.size()) {
@@ -170,6 +191,7 @@ class Parser {
       if (line.forwardDestination.empty()) return Fail("forwarding needs a destination");
     }
     lineIdLines_[line.lineId] = lineNumber_;
+    if (!line.address.empty()) addressLines_[line.address] = lineNumber_;
     out_.lines.push_back(std::move(line));
     return true;
   }
@@ -187,15 +209,23 @@ class Parser {
     msn.index = static_cast<uint8_t>(*index);
     if (!Text(tokens_[2].text, "MSN", msn.number)) return false;
     if (msn.number.empty()) return Fail("an MSN needs a number");
+    if (auto first = msnNumberLines_.find(msn.number); first != msnNumberLines_.end()) {
+      return Fail("duplicate MSN number \"" + tokens_[2].text + "\" (first on line " + std::to_string(first->second) +
+                  ")");
+    }
     if (tokens_.size() > 3) {
       if (tokens_[3].quoted || tokens_[3].text != "lines") return Fail("unexpected '" + tokens_[3].text + "'");
       for (size_t i = 4; i < tokens_.size(); ++i) {
         auto id = ParseNumber(tokens_[i].text, 0xFFFF);
         if (tokens_[i].quoted || !id) return Fail("bad line ID '" + tokens_[i].text + "' (0 to 65535)");
+        if (std::find(msn.lineIds.begin(), msn.lineIds.end(), *id) != msn.lineIds.end()) {
+          return Fail("line ID " + std::to_string(*id) + " named twice");
+        }
         msn.lineIds.push_back(static_cast<uint16_t>(*id));
       }
     }
     msnIndexLines_[msn.index] = lineNumber_;
+    msnNumberLines_[msn.number] = lineNumber_;
     msnLines_.push_back(lineNumber_);
     out_.msns.push_back(std::move(msn));
     return true;
@@ -203,8 +233,9 @@ class Parser {
 
   // A text from the file into the ANSI code page, checked for the wire.
   bool Text(const std::string& utf8, const char* what, std::string& ansi) {
-    ansi = platform::utf8ToAnsi(utf8);
-    if (platform::ansiToUtf8(ansi) != utf8) return Fail(std::string(what) + " has characters outside Windows-1252");
+    auto wire = WireText(utf8);
+    if (!wire) return Fail(std::string(what) + " has characters outside Windows-1252");
+    ansi = std::move(*wire);
     if (ansi.size() > kMaxCountedBytes) {
       return Fail(std::string(what) + " longer than 255 bytes");
     }
@@ -249,12 +280,17 @@ class Parser {
   }
 
   ExchangeConfig& out_;
+  const std::string source_;  // the file's name; empty for a text
   int lineNumber_ = 0;
   int lineListLine_ = 0;
+  int protocolVersionLine_ = 0;
+  int manufacturerLine_ = 0;
   std::vector<Token> tokens_;
   std::string error_;
   std::map<uint16_t, int> lineIdLines_;  // line ID -> its line in the file
+  std::map<std::string, int> addressLines_;  // ANSI address -> its line
   std::map<uint8_t, int> msnIndexLines_;
+  std::map<std::string, int> msnNumberLines_;  // ANSI number -> its line
   std::vector<int> msnLines_;  // per entry of out_.msns
 };
 
@@ -270,22 +306,36 @@ ExchangeConfig DefaultExchangeConfig() {
   return config;
 }
 
-bool ParseExchangeConfig(std::string_view text, ExchangeConfig& out, std::string* error) {
+namespace {
+
+bool Parse(std::string_view text, const std::string& source, ExchangeConfig& out, std::string* error) {
   ExchangeConfig parsed;
-  if (!Parser(parsed).Run(text, error)) return false;
+  if (!Parser(parsed, source).Run(text, error)) return false;
   out = std::move(parsed);
   return true;
 }
 
+}  // namespace
+
+bool ParseExchangeConfig(std::string_view text, ExchangeConfig& out, std::string* error) {
+  return Parse(text, {}, out, error);
+}
+
 bool LoadExchangeConfig(const std::string& path, ExchangeConfig& out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot open " + path;
+  std::string text;
+  std::string readError;
+  if (!platform::readWholeFileText(path, &text, &readError)) {
+    if (error) *error = platform::printableText(readError);
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseExchangeConfig(text.str(), out, error);
+  return Parse(text, path, out, error);
+}
+
+std::optional<std::string> WireText(std::string_view utf8) {
+  if (!platform::isValidUtf8(utf8)) return std::nullopt;
+  std::string ansi = platform::utf8ToAnsi(utf8);
+  if (platform::ansiToUtf8(ansi) != utf8) return std::nullopt;
+  return ansi;
 }
 
 std::vector<uint8_t> LineListValue(const ExchangeConfig& config) {

@@ -19,7 +19,14 @@
 // \" and \\) or single bare words; they are kept in the ANSI code page
 // (Windows-1252), as they go on the wire, so a text with characters outside
 // that code page is refused.
+//
+// The file may start with a UTF-8 byte order mark and may end its lines in
+// CR LF; a line that is not UTF-8 is refused. Everything is defined once:
+// a second line-list, protocol-version or manufacturer, a line ID, line
+// address (extension number), MSN index or MSN number used twice, or a line
+// ID named twice in one msn line is an error that names both lines.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,9 +66,18 @@ ExchangeConfig DefaultExchangeConfig();
 
 // Parses the text of a configuration file into out (which starts from the
 // defaults of ExchangeConfig, without lines or numbers). False with *error
-// ("line N: ...") on the first fault.
+// ("line N: ...") on the first fault; out is then left alone. Text from the
+// file in *error is made safe to print (platform::printableText).
 bool ParseExchangeConfig(std::string_view text, ExchangeConfig& out, std::string* error);
+// The same for a file; *error names it: "PATH:N: ..." for a fault in the
+// text, "cannot read PATH: it is a folder, not a file" and the like when it
+// cannot be read.
 bool LoadExchangeConfig(const std::string& path, ExchangeConfig& out, std::string* error);
+
+// A text for the wire: UTF-8 in, the ANSI code page (Windows-1252) out;
+// nothing when the text is not UTF-8 or holds characters that code page
+// lacks (they are not replaced by '?').
+std::optional<std::string> WireText(std::string_view utf8);
 
 // The value bytes of the address list parameters. LINE_LIST entries: line ID
 // (1 byte), address length, address bytes; LINE_LIST_16 entries: line ID

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -18,6 +17,9 @@
 #include "exchange/script_engine.h"
 #include "exchange/tksim_options.h"
 #include "exchange/vnl_engine.h"
+#include "platform/codepage.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 
@@ -36,20 +38,44 @@ std::string EnginesHelp() {
   return ScriptEngine(none).CommandHelp() + VnlEngine(DefaultExchangeConfig()).CommandHelp();
 }
 
-// Runs the scenario file; false (after "script-failed") when a command failed.
-bool RunScript(const std::string& file, CommandInterpreter& interpreter, EventSink& events, bool& quit) {
-  std::ifstream in(file);
-  if (!in) {
-    events.Event("script-failed " + file + ":0 (cannot open)");
+// An error that ends tksim, on standard error; text from outside escaped.
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "tksim: %s\n", platform::printableText(text).c_str());
+}
+
+// The scenario file, read whole before anything starts, so that a file that
+// cannot be read or is not text is found before a client could connect.
+bool LoadScript(const std::string& file, std::vector<std::string>& lines, std::string* error) {
+  std::string text;
+  if (!platform::readWholeFileText(file, &text, error)) {
+    *error = "--script: " + *error;
     return false;
   }
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    auto outcome = interpreter.Execute(line);
+  std::string_view rest = CommandInterpreter::WithoutByteOrderMark(text);
+  for (int number = 1; !rest.empty(); ++number) {
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    if (!platform::isValidUtf8(line)) {
+      *error = file + ":" + std::to_string(number) + ": not UTF-8 text";
+      return false;
+    }
+    lines.emplace_back(line);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+  return true;
+}
+
+// Runs the scenario; false (after "script-failed") when a command failed.
+bool RunScript(const std::string& file, const std::vector<std::string>& lines, CommandInterpreter& interpreter,
+               EventSink& events, bool& quit) {
+  for (size_t index = 0; index < lines.size(); ++index) {
+    auto outcome = interpreter.Execute(lines[index]);
     if (!outcome) continue;
     events.Event(outcome->line);
     if (!outcome->ok) {
-      events.Event("script-failed " + file + ":" + std::to_string(number));
+      const std::string where = file + ":" + std::to_string(index + 1);
+      events.Event("script-failed " + where);
+      PrintError(where + ": " + outcome->line);
       return false;
     }
     if (outcome->quit) {
@@ -71,7 +97,7 @@ int main(int argc, char** argv) {
       std::fputs(TksimHelp(EnginesHelp()).c_str(), stdout);
       return kExitOk;
     case ParseOutcome::Error:
-      std::fprintf(stderr, "tksim: %s (try --help)\n", error.c_str());
+      PrintError(error + " (try --help)");
       return kExitUsage;
     case ParseOutcome::Run:
       break;
@@ -83,7 +109,7 @@ int main(int argc, char** argv) {
     auto script = std::make_unique<ScriptEngine>(printer);
     for (const std::string& rule : options.rules) {
       if (!script->AddRule(rule, &error)) {
-        std::fprintf(stderr, "tksim: --rule '%s': %s\n", rule.c_str(), error.c_str());
+        PrintError("--rule '" + rule + "': " + error);
         return kExitUsage;
       }
     }
@@ -91,7 +117,7 @@ int main(int argc, char** argv) {
   } else if (options.engine == "vnl") {
     ExchangeConfig config = DefaultExchangeConfig();
     if (!options.exchangeConfig.empty() && !LoadExchangeConfig(options.exchangeConfig, config, &error)) {
-      std::fprintf(stderr, "tksim: --exchange-config %s: %s\n", options.exchangeConfig.c_str(), error.c_str());
+      PrintError("--exchange-config: " + error);
       return kExitUsage;
     }
     engine = std::make_unique<VnlEngine>(std::move(config), &printer);
@@ -99,11 +125,17 @@ int main(int argc, char** argv) {
     engine = std::make_unique<EchoEngine>();
   }
 
+  std::vector<std::string> scriptLines;
+  if (!options.scriptFile.empty() && !LoadScript(options.scriptFile, scriptLines, &error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+
   LanExchange exchange(*engine, printer);
   exchange.SetKeepalivePeriod(options.keepaliveMs);
   exchange.SetDropOnMissedKeepalive(options.dropOnMissedKeepalive);
   if (!exchange.Listen(options.address, options.port, options.allowNonLoopback, &error)) {
-    std::fprintf(stderr, "tksim: %s\n", error.c_str());
+    PrintError(error);
     return kExitFailure;
   }
 
@@ -114,14 +146,14 @@ int main(int argc, char** argv) {
   ControlPort control;
   if (options.controlPort) {
     if (!control.Listen(options.address, *options.controlPort, &error)) {
-      std::fprintf(stderr, "tksim: control port: %s\n", error.c_str());
+      PrintError("control port: " + error);
       return kExitFailure;
     }
     printer.Event("control " + options.address + ":" + std::to_string(control.Port()));
   }
 
   if (!exchange.Start()) {
-    std::fprintf(stderr, "tksim: cannot start the network thread\n");
+    PrintError("cannot start the network thread");
     return kExitFailure;
   }
   if (options.controlPort) {
@@ -137,15 +169,16 @@ int main(int argc, char** argv) {
     commands.start(
         [&] {
           bool quitting = false;
-          if (!options.scriptFile.empty() && !RunScript(options.scriptFile, interpreter, printer, quitting)) {
+          if (!options.scriptFile.empty() &&
+              !RunScript(options.scriptFile, scriptLines, interpreter, printer, quitting)) {
             exitCode = kExitScriptFailed;
             quit.set();
             return;
           }
           if (quitting || !options.readStdin) return;
           std::string line;
-          while (!quit.isSet() && std::getline(std::cin, line)) {
-            auto outcome = interpreter.Execute(line);
+          for (bool first = true; !quit.isSet() && std::getline(std::cin, line); first = false) {
+            auto outcome = interpreter.Execute(first ? CommandInterpreter::WithoutByteOrderMark(line) : line);
             if (!outcome) continue;
             printer.Event(outcome->line);
             if (outcome->quit) return;

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "exchange/command_interpreter.h"
+#include "platform/printable_text.h"
 
 namespace exchange {
 namespace {
@@ -17,8 +18,9 @@ std::optional<uint32_t> Number(const std::string& text, uint32_t max) {
 }  // namespace
 
 ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOptions& options, std::string* error) {
-  auto fail = [&](std::string text) {
-    if (error) *error = std::move(text);
+  // What a person typed comes back escaped, so that it cannot upset the terminal.
+  auto fail = [&](const std::string& text) {
+    if (error) *error = platform::printableText(text);
     return ParseOutcome::Error;
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -36,11 +38,13 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
     } else if (arg == "--address") {
       const std::string* text = value();
       if (!text) return fail("--address needs an IPv4 address");
+      if (!platform::isIpv4Address(*text)) return fail("--address '" + *text + "' is no dotted IPv4 address");
       options.address = *text;
     } else if (arg == "--port" || arg == "--control-port") {
       const std::string* text = value();
-      auto port = text ? Number(*text, 0xFFFF) : std::nullopt;
-      if (!port) return fail(arg + " needs a port number 0 to 65535");
+      if (!text) return fail(arg + " needs a port number 0 to 65535");
+      auto port = Number(*text, 0xFFFF);
+      if (!port) return fail(arg + " '" + *text + "' is no port number 0 to 65535");
       if (arg == "--port") {
         options.port = static_cast<uint16_t>(*port);
       } else {
@@ -48,13 +52,15 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       }
     } else if (arg == "--keepalive-ms") {
       const std::string* text = value();
-      auto ms = text ? Number(*text, 0x7FFFFFFF) : std::nullopt;
-      if (!ms) return fail("--keepalive-ms needs a number of milliseconds (0 = off)");
+      if (!text) return fail("--keepalive-ms needs a number of milliseconds (0 = off)");
+      auto ms = Number(*text, 0x7FFFFFFF);
+      if (!ms) return fail("--keepalive-ms '" + *text + "' is no number of milliseconds 0 to 2147483647");
       options.keepaliveMs = *ms;
     } else if (arg == "--engine") {
       const std::string* text = value();
-      if (!text || (*text != "echo" && *text != "script" && *text != "vnl")) {
-        return fail("--engine needs 'echo', 'script' or 'vnl'");
+      if (!text) return fail("--engine needs 'echo', 'script' or 'vnl'");
+      if (*text != "echo" && *text != "script" && *text != "vnl") {
+        return fail("--engine '" + *text + "' is unknown (echo, script or vnl)");
       }
       options.engine = *text;
     } else if (arg == "--rule") {
@@ -63,14 +69,16 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       options.rules.push_back(*text);
     } else if (arg == "--exchange-config") {
       const std::string* text = value();
-      if (!text) return fail("--exchange-config needs a file");
+      if (!text || text->empty()) return fail("--exchange-config needs a file");
       options.exchangeConfig = *text;
     } else if (arg == "--script") {
       const std::string* text = value();
-      if (!text) return fail("--script needs a file");
+      if (!text || text->empty()) return fail("--script needs a file");
       options.scriptFile = *text;
+    } else if (arg.starts_with("-")) {
+      return fail("unknown option " + arg);
     } else {
-      return fail("unknown option '" + arg + "'");
+      return fail("unexpected argument '" + arg + "': tksim takes options only");
     }
   }
   if (!options.rules.empty() && options.engine != "script") return fail("--rule needs --engine script");
@@ -116,11 +124,16 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                          line ID \"ADDRESS\" [forward KIND \"DEST\"]\n"
          "                                               KIND: unconditional|busy|noanswer\n"
          "                          msn INDEX \"NUMBER\" [lines ID ...]\n"
+         "                        Each setting, line ID, address, MSN index and MSN\n"
+         "                        number may be given once; faults name FILE:LINE\n"
          "  --rule 'PATTERN [ANSWER ...]'\n"
          "                        a rule for the script engine (repeatable; see 'rule')\n"
          "  --script FILE         run the commands in FILE first (then standard input,\n"
          "                        unless --no-stdin); a failing command ends tksim with\n"
-         "                        exit status 3 after \"script-failed FILE:LINE\"\n"
+         "                        exit status 3 after \"script-failed FILE:LINE\". The\n"
+         "                        file is read whole before tksim starts; one that cannot\n"
+         "                        be read or holds a line that is not UTF-8 text ends\n"
+         "                        tksim with exit status 2\n"
          "  --no-stdin            do not read standard input; run until 'quit' (from the\n"
          "                        script or the control port) or until killed\n"
          "  --control-port N      also take commands over TCP on the listen address\n"
@@ -136,7 +149,11 @@ std::string TksimHelp(const std::string& engineHelp) {
          "\n"
          "Commands (one per line; blank lines and lines starting with # are ignored;\n"
          "each command answers one line, \"ok COMMAND[ DETAILS]\" or\n"
-         "\"error COMMAND: REASON\"):\n" +
+         "\"error COMMAND: REASON\"). Commands are UTF-8 text; a line that is not is\n"
+         "refused (\"error ...: not UTF-8 text\"). Lines may end in CR LF, and a UTF-8\n"
+         "byte order mark before the first line of a file, of standard input or of a\n"
+         "control connection is skipped. Control characters in result and event lines\n"
+         "are shown escaped (\\t, \\x1b, ...):\n" +
          CommandInterpreter::CommandHelp() + engineHelp +
          "\n"
          "Events on standard output (one per line, flushed; the first word names it):\n"
@@ -184,9 +201,12 @@ std::string TksimHelp(const std::string& engineHelp) {
          "  script-failed FILE:LINE\n"
          "                        a scenario command failed; tksim ends with status 3\n"
          "\n"
+         "Errors that end tksim go to standard error as well (\"tksim: FILE:LINE: ...\"\n"
+         "for a fault in a file).\n"
+         "\n"
          "Exit status: 0 after quit or the end of standard input, 1 when the port\n"
-         "cannot be opened, 2 wrong usage or a faulty exchange configuration, 3 a\n"
-         "scenario command failed.\n";
+         "cannot be opened, 2 wrong usage, a faulty exchange configuration or a\n"
+         "scenario file that cannot be read, 3 a scenario command failed.\n";
 }
 
 }  // namespace exchange

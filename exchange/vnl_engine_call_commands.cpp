@@ -81,10 +81,15 @@ std::optional<uint8_t> CallStateOf(const std::string& name) {
   return std::nullopt;
 }
 
-// A number or address for the wire: the ANSI code page, at most 255 bytes.
+// A number or address for the wire: the ANSI code page, at most 255 bytes,
+// no control characters (as in the configuration file). Characters that code
+// page lacks make it unusable (they are not replaced).
 std::optional<std::string> WireNumber(const std::string& text) {
-  std::string ansi = platform::utf8ToAnsi(text);
-  if (ansi.empty() || ansi.size() > vnl::kMaxSentText) return std::nullopt;
+  std::optional<std::string> ansi = WireText(text);
+  if (!ansi || ansi->empty() || ansi->size() > vnl::kMaxSentText) return std::nullopt;
+  for (unsigned char c : *ansi) {
+    if (c < 0x20) return std::nullopt;
+  }
   return ansi;
 }
 
@@ -123,7 +128,8 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::CallCommand(std::string_
     if (words.size() < 2) return Error(verb, usage);
     auto target = WireNumber(words[0]);
     auto from = WireNumber(words[1]);
-    if (!target || !from) return Error(verb, usage);
+    if (!target) return Error(verb, "bad number '" + words[0] + "' (" + usage + ")");
+    if (!from) return Error(verb, "bad number '" + words[1] + "' (" + usage + ")");
     IncomingOptions options;
     bool kindGiven = false;
     for (size_t i = 2; i < words.size(); ++i) {
@@ -186,7 +192,7 @@ ProtocolEngine::CommandResult VnlEngine::ListCalls(std::string_view verb) {
   for (const CallSnapshot& call : calls) {
     std::string line = "call " + std::to_string(call.callId) + " line=" + std::to_string(call.lineId) +
                        " state=" + vnl::CallStateName(call.state) +
-                       " party=" + (call.party.empty() ? "-" : call.party);
+                       " party=" + (call.party.empty() ? "-" : platform::ansiToUtf8(call.party));
     if (events_) events_->Event(line);
     details += separator + line;
     separator = "; ";
@@ -207,7 +213,7 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnWaitCommand(std::strin
     std::optional<uint16_t> lineId;
     {
       std::lock_guard lock(mutex_);
-      lineId = calls_.FindLine(words[0]);
+      lineId = calls_.FindLine(WireText(words[0]).value_or(words[0]));
     }
     if (!lineId) return Error(verb, "no line with ID or address '" + words[0] + "'");
     if (!WaitRegistered(*lineId, std::chrono::milliseconds(*ms))) return Error(verb, "timed out");

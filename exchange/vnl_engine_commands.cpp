@@ -3,7 +3,6 @@
 
 #include "exchange/hex_text.h"
 #include "exchange/vnl_engine.h"
-#include "platform/codepage.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 
 namespace exchange {
@@ -112,9 +111,13 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
         (state == kForwardNone && words.size() == 3)) {
       return Error(verb, "usage: forward LINE none|unconditional|busy|noanswer [DEST]");
     }
-    std::string destination = words.size() == 3 ? platform::utf8ToAnsi(words[2]) : std::string();
-    if (destination.size() > vnl::kMaxSentText) return Error(verb, "destination longer than 255 bytes");
-    if (!SetForwarding(*lineId, state, destination, out)) {
+    std::optional<std::string> destination = words.size() == 3 ? WireText(words[2]) : std::string();
+    if (!destination) return Error(verb, "destination has characters outside Windows-1252");
+    if (destination->size() > vnl::kMaxSentText) return Error(verb, "destination longer than 255 bytes");
+    for (unsigned char c : *destination) {
+      if (c < 0x20) return Error(verb, "destination holds a control character");
+    }
+    if (!SetForwarding(*lineId, state, *destination, out)) {
       return Error(verb, "no line " + std::to_string(*lineId));
     }
     std::string details = std::to_string(*lineId) + " " + std::string(words[1]);

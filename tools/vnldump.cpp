@@ -1,17 +1,16 @@
 // vnldump: decodes VNL messages given as hex bytes, raw protocol-trace lines
 // or whole KVARVNL.LOG files into the protocol trace's decoded texts.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_read.h"
+#include "platform/printable_text.h"
 #include "provider/vnl/codec/vnl_decoder.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "provider/vnl/codec/vnl_trace_text.h"
@@ -36,11 +35,14 @@ holds one message in one of these forms:
 
 Of a KVARVNL.LOG file only the raw lines are read; its decoded lines,
 continuation lines and other records are skipped, as are empty lines and
-lines starting with '#'.
+lines starting with '#'. Lines may end in LF or CR LF; a UTF-8 byte order
+mark before the first line is skipped.
 
 For each message vnldump prints its decoded text. Errors found in a message
-are printed before it, prefixed with the line they come from ("line 12: ").
-Texts are printed as UTF-8.
+are printed before it, prefixed with the line they come from ("line 12: ",
+with several files "FILE line 12: "). Texts of messages (Windows-1252) are
+printed as UTF-8; control characters in them, and bytes of a line that are
+not UTF-8, are shown escaped (\x1b, \xe4, ...).
 
 options:
   --16bit   read LINE_ID as a 16-bit word (the provider's "16BitLineId")
@@ -62,17 +64,31 @@ struct Options {
   std::vector<std::string> files;
 };
 
+// A file is read whole before any output; standard input is read as it
+// comes, so that vnldump can decode lines typed or piped one by one.
 struct Input {
   std::string name;  // "" for standard input
-  std::unique_ptr<std::ifstream> file;
+  std::unique_ptr<std::istringstream> file;
   std::istream& stream() { return file ? *file : std::cin; }
 };
 
-void printLine(const std::string& ansi) {
-  std::string utf8 = platform::ansiToUtf8(ansi);
-  utf8 += '\n';
-  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+// Prints where (UTF-8, from the command line) and then a text in the ANSI
+// code page (a trace text, which may run over several lines), made safe for
+// a terminal line by line.
+void printLine(const std::string& where, const std::string& ansi) {
+  std::string out = platform::printableText(where);
+  const std::string utf8 = platform::ansiToUtf8(ansi);
+  for (std::string_view rest = utf8;;) {
+    size_t end = rest.find('\n');
+    out += platform::printableText(rest.substr(0, end));
+    out += '\n';
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
 }
+
+void printLine(const std::string& ansi) { printLine({}, ansi); }
 
 std::string trimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -90,7 +106,7 @@ bool dumpMessage(const vnldump::InputLine& in, const std::string& where, const O
   bool wellFormed = true;
   auto report = [&](std::string_view text) {
     wellFormed = false;
-    printLine(where + std::string(text));
+    printLine(where, std::string(text));
   };
   if (options.raw) {
     uint8_t type = in.bytes.empty() ? 0 : in.bytes[0];
@@ -118,6 +134,7 @@ bool dumpInput(Input& input, bool nameLines, const Options& options) {
   unsigned long lineNumber = 0;
   while (std::getline(input.stream(), line)) {
     ++lineNumber;
+    if (lineNumber == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
     std::string where = (nameLines ? (input.name.empty() ? "-" : input.name) + " " : "") + "line " +
                         std::to_string(lineNumber) + ": ";
     vnldump::InputLine in = vnldump::ParseInputLine(line);
@@ -125,7 +142,8 @@ bool dumpInput(Input& input, bool nameLines, const Options& options) {
       case vnldump::InputLine::Kind::Skipped:
         break;
       case vnldump::InputLine::Kind::BadHex:
-        printLine(where + in.error);
+        // The error quotes the line as it was, which need not be text.
+        std::fputs(platform::printableText(where + in.error).append("\n").c_str(), stdout);
         allWellFormed = false;
         break;
       case vnldump::InputLine::Kind::Message:
@@ -137,7 +155,7 @@ bool dumpInput(Input& input, bool nameLines, const Options& options) {
 }
 
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "vnldump: %s\nTry 'vnldump --help'.\n", message.c_str());
+  std::fprintf(stderr, "vnldump: %s\nTry 'vnldump --help'.\n", platform::printableText(message).c_str());
   return kExitUsage;
 }
 
@@ -158,23 +176,26 @@ int main(int argc, char** argv) {
     } else if (!optionsEnded && arg == "--raw") {
       options.raw = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option '" + arg + "'");
+      return usageError("unknown option " + arg);
     } else {
       options.files.push_back(arg);
     }
   }
   if (options.files.empty()) options.files.push_back("-");
 
-  // Every file is opened before any output, so a wrong name costs no half dump.
+  // Every file is read before any output, so a wrong name costs no half dump.
   std::vector<Input> inputs;
   for (const std::string& name : options.files) {
     Input input;
     if (name != "-") {
       input.name = name;
-      std::error_code ec;
-      if (std::filesystem::is_directory(name, ec)) return usageError("cannot read '" + name + "': it is a folder");
-      input.file = std::make_unique<std::ifstream>(name, std::ios::binary);
-      if (!*input.file) return usageError("cannot read '" + name + "': " + std::strerror(errno));
+      std::string text;
+      std::string error;
+      if (!platform::readWholeFileText(name, &text, &error)) {
+        std::fprintf(stderr, "vnldump: %s\n", platform::printableText(error).c_str());
+        return kExitUsage;
+      }
+      input.file = std::make_unique<std::istringstream>(std::move(text));
     }
     inputs.push_back(std::move(input));
   }
@@ -183,7 +204,8 @@ int main(int argc, char** argv) {
   for (Input& input : inputs) {
     if (!dumpInput(input, inputs.size() > 1, options)) allWellFormed = false;
     if (input.stream().bad()) {
-      std::fprintf(stderr, "vnldump: error reading '%s'\n", input.name.empty() ? "-" : input.name.c_str());
+      std::fprintf(stderr, "vnldump: cannot read %s\n",
+                   input.name.empty() ? "standard input" : platform::printableText(input.name).c_str());
       return kExitUsage;
     }
   }

@@ -11,12 +11,16 @@ constexpr unsigned long kLongestPeriodMs = 86400000;
 
 }  // namespace
 
-uint32_t KeepAlivePeriodFromText(const char* text) {
-  if (!text || *text < '0' || *text > '9') return kDefaultKeepAlivePeriodMs;
+bool IsKeepAlivePeriodText(const char* text) {
+  if (!text || *text < '0' || *text > '9') return false;
   char* end = nullptr;
   unsigned long value = std::strtoul(text, &end, 10);
-  if (*end != '\0' || value == 0 || value > kLongestPeriodMs) return kDefaultKeepAlivePeriodMs;
-  return static_cast<uint32_t>(value);
+  return *end == '\0' && value != 0 && value <= kLongestPeriodMs;
+}
+
+uint32_t KeepAlivePeriodFromText(const char* text) {
+  if (!IsKeepAlivePeriodText(text)) return kDefaultKeepAlivePeriodMs;
+  return static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
 }
 
 uint32_t KeepAlivePeriodFromEnvironment() { return KeepAlivePeriodFromText(std::getenv("TK_KEEPALIVE_MS")); }

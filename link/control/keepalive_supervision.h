@@ -14,6 +14,8 @@
 // 1..86400000 keep the default).
 constexpr uint32_t kDefaultKeepAlivePeriodMs = 61000;
 uint32_t KeepAlivePeriodFromText(const char* text);
+// True when text (not null) is a whole number of milliseconds 1..86400000.
+bool IsKeepAlivePeriodText(const char* text);
 uint32_t KeepAlivePeriodFromEnvironment();
 
 class KeepAliveSupervision {

@@ -19,13 +19,14 @@ LanLink::LanLink(LanLinkHost& host, KeepAliveSupervision supervision) : host_(ho
 
 LanLink::~LanLink() { ReleaseSocket(); }
 
-int LanLink::OpenSocket(const char* address, uint16_t port) {
+int LanLink::OpenSocket(const char* address, uint16_t port, int* error) {
   LinkLog(kLogDetail, "OpenSocket(%s,%i)", address, port);
   LinkLog(kLogDetail, "Client connecting to: %s:%u", address, port);
-  int error = 0;
-  platform::TcpSocket socket = platform::TcpSocket::connect(address, port, &error);
+  int code = 0;
+  platform::TcpSocket socket = platform::TcpSocket::connect(address, port, &code);
+  if (error) *error = code;
   if (!socket.valid()) {
-    LinkLog(kLogError, "connect() failed: %d", error);
+    LinkLog(kLogError, "connect() failed: %d", code);
     return 0;
   }
   std::lock_guard guard(sendLock_);

@@ -29,8 +29,9 @@ class LanLink {
   LanLink(const LanLink&) = delete;
   LanLink& operator=(const LanLink&) = delete;
 
-  // Connects to a dotted IPv4 address: 1 connected, 0 failed.
-  int OpenSocket(const char* address, uint16_t port);
+  // Connects to a dotted IPv4 address: 1 connected, 0 failed (with the
+  // socket error number in *error when given).
+  int OpenSocket(const char* address, uint16_t port, int* error = nullptr);
   // Shuts the connection down in both directions: later sends fail, and a
   // receive blocked in another thread returns. The socket itself is freed by
   // ReleaseSocket once no thread can be using it. Returns 1.

@@ -5,6 +5,7 @@
 
 #include "link/api/vnl2_api.h"
 #include "link/common/link_log.h"
+#include "platform/tcp_socket.h"
 
 namespace {
 
@@ -33,12 +34,19 @@ bool LinkController::OnCreate(platform::WindowHandle window, const std::string& 
 bool LinkController::OpenConnection(const std::string& linkName) {
   LinkLog(kLogTrace, "OpenConnection (0x%x,%s)", LinkLogPointer(window_), linkName.c_str());
   LoadConfiguration(&config_);
-  switch (ApplyCommandLineLink(config_, linkName)) {
+  const std::string configured = FieldText(config_.Link, sizeof config_.Link);
+  const LinkChoice choice = ApplyCommandLineLink(config_, linkName);
+  switch (choice) {
     case LinkChoice::Kept:
     case LinkChoice::Replaced: break;
-    case LinkChoice::Refused: return false;
+    case LinkChoice::Refused:
+      StartFailed("the link name '" + linkName + "' cannot replace the configured Link '" + configured +
+                  "' (only a Link that begins with COM, USB or TCP, or is LAN/USB, can be replaced)");
+      return false;
     case LinkChoice::TooLong:
       LinkLog(kLogError, "OpenConnection %s failed - link name too long !", linkName.c_str());
+      StartFailed("the link name '" + linkName + "' is longer than " + std::to_string(sizeof config_.Link - 1) +
+                  " characters");
       return false;
   }
   std::string link = FieldText(config_.Link, sizeof config_.Link);
@@ -51,6 +59,8 @@ bool LinkController::OpenConnection(const std::string& linkName) {
       // counts as one that cannot be opened.
       library_.LinkInfo(kVnl2LinkRefused);
       LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
+      StartFailed("cannot open " + link + ": " + (transport_ == Transport::Usb ? "USB" : "serial") +
+                  " links are not part of this build");
       return false;
     case Transport::Lan:
       if (!OpenLan()) {
@@ -62,11 +72,17 @@ bool LinkController::OpenConnection(const std::string& linkName) {
       linkState_ = kLinkInformationTransfer;
       library_.LinkInfo(kVnl2LinkUp);
       break;
-    case Transport::None: break;
+    case Transport::None:
+      // No transport: the receive thread finds nothing and releases the
+      // link at once, as it always did; the reason is kept for the end.
+      StartFailed(std::string(choice == LinkChoice::Replaced ? "the link name '" : "the configured Link '") + link +
+                  "' selects no transport (COM..., USB..., TCP or LAN/USB); the link is released at once");
+      break;
   }
 
   if (!commWatch_.start([this] { CommWatch(); }, "CommWatch")) {
     LinkLog(kLogError, "OpenConnection %s - CreateThread failed !", link.c_str());
+    StartFailed("cannot start the receive thread");
     library_.LinkInfo(kVnl2LinkRefused);
     CloseTransport();
     return false;
@@ -80,7 +96,22 @@ bool LinkController::OpenLan() {
   LanLinkHost& host = *this;
   lan_ = std::make_unique<LanLink>(host, KeepAliveSupervision(config_.Keepalive, KeepAlivePeriodFromEnvironment()));
   std::string address = FieldText(config_.TapiSvrIpAddr, sizeof config_.TapiSvrIpAddr);
-  return lan_->OpenSocket(address.c_str(), static_cast<uint16_t>(config_.TapiSvrIpPort & 0xFFFF)) == 1;
+  const uint16_t port = static_cast<uint16_t>(config_.TapiSvrIpPort & 0xFFFF);
+  int error = 0;
+  if (lan_->OpenSocket(address.c_str(), port, &error) == 1) return true;
+  if (!platform::isIpv4Address(address)) {
+    StartFailed("cannot connect to the exchange: the configured TapiSvrIpAddr '" + address +
+                "' is no dotted IPv4 address");
+  } else {
+    StartFailed("cannot connect to the exchange at " + address + ":" + std::to_string(port) + ": " +
+                platform::socketErrorText(error));
+  }
+  return false;
+}
+
+void LinkController::StartFailed(std::string reason) {
+  LinkLog(kLogError, "%s", reason.c_str());
+  startFailure_ = std::move(reason);
 }
 
 void LinkController::CommWatch() {

@@ -47,9 +47,17 @@ class LinkController final : private LanLinkHost {
 
   uint16_t linkState() const { return linkState_.load(); }
 
+  // Why the link could not be used, for a person: a link name that was
+  // refused, a transport this build lacks, an exchange that cannot be
+  // reached, a Link that selects no transport (that link is released at
+  // once). Empty while nothing went wrong. Read on the window thread.
+  const std::string& startFailure() const { return startFailure_; }
+
  private:
   bool OpenConnection(const std::string& linkName);
   bool OpenLan();
+  // Records why the start failed and writes it to the link log.
+  void StartFailed(std::string reason);
   void CommWatch();
   int ReceiveConnection(uint8_t* buffer, size_t capacity);
   int SendConnection(const uint8_t* data, size_t count);
@@ -75,4 +83,5 @@ class LinkController final : private LanLinkHost {
   std::unique_ptr<LanLink> lan_;
   platform::Thread commWatch_;
   bool destroyed_ = false;
+  std::string startFailure_;
 };

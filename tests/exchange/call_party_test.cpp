@@ -36,6 +36,11 @@ TEST(PartyRule, ParsesEveryBehaviourAndPrintsItBack) {
   EXPECT_EQ(charged->charge->amount, 5u) << "thousandths";
   EXPECT_EQ(charged->charge->exponent, 0);
   EXPECT_EQ(charged->charge->currency, "CHF");
+  // The currency goes on the wire in Windows-1252 and is shown as UTF-8.
+  auto euro = exchange::ParsePartyRule({"answer", "charge", "2", "\xE2\x82\xAC"}, nullptr);
+  ASSERT_TRUE(euro && euro->charge);
+  EXPECT_EQ(euro->charge->currency, "\x80");
+  EXPECT_EQ(exchange::PartyRuleText(*euro), "answer 1000 charge 2.000 \xE2\x82\xAC");
 }
 
 TEST(PartyRule, RefusesWhatItDoesNotKnow) {
@@ -43,7 +48,8 @@ TEST(PartyRule, RefusesWhatItDoesNotKnow) {
                              Words{"answer", "hangup-after"}, Words{"answer", "hangup-after", "1", "hangup-after", "2"},
                              Words{"answer", "charge"}, Words{"answer", "charge", "1.2345"},
                              Words{"answer", "charge", "-1"}, Words{"answer", "charge", "4294967.296"},
-                             Words{"answer", "charge", "1.", "EUR"}, Words{"answer", "3600001"}}) {
+                             Words{"answer", "charge", "1.", "EUR"}, Words{"answer", "3600001"},
+                             Words{"answer", "charge", "1", "\xCE\xA9"}, Words{"answer", "charge", "1", "\xFF"}}) {
     std::string error;
     EXPECT_FALSE(exchange::ParsePartyRule(words, &error)) << (words.empty() ? "" : words.back());
     EXPECT_FALSE(error.empty());

@@ -2,6 +2,7 @@
 // line that is at fault), and the address list bytes built from it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "exchange/exchange_config.h"
@@ -108,10 +109,49 @@ TEST(ExchangeConfig, FaultsNameTheirLine) {
       {"manufacturer\n", "line 1: usage: manufacturer"},
       {"\"line\" 10\n", "line 1: a keyword is needed"},
       {"line 10 \"2\t0\"\n", "line 1: address holds a control character"},
+      {"bogus\x1b[2J\n", "line 1: unknown keyword 'bogus\\x1b[2J'"},
+      // Everything is defined once.
+      {"line-list 8\nline-list 16\n", "line 2: duplicate line-list (first on line 1)"},
+      {"protocol-version 0x30\n\nprotocol-version 0x31\n", "line 3: duplicate protocol-version (first on line 1)"},
+      {"manufacturer A\nmanufacturer B\n", "line 2: duplicate manufacturer (first on line 1)"},
+      {"line 10 \"20\"\nline 11 \"20\"\n", "line 2: duplicate address \"20\" (first on line 1)"},
+      {"msn 1 \"4711\"\nmsn 2 \"4711\"\n", "line 2: duplicate MSN number \"4711\" (first on line 1)"},
+      {"line 10\nmsn 1 \"4711\" lines 10 0x0a\n", "line 2: line ID 10 named twice"},
   };
   for (const Case& c : cases) {
     std::string error = ErrorOf(c.text);
     EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " gave: " << error;
+  }
+}
+
+TEST(ExchangeConfig, AcceptsAByteOrderMarkAndCrLfButNoOtherEncoding) {
+  struct Case {
+    const char* text;
+    const char* error;  // nullptr: accepted, with lines 10 and 11
+  };
+  const Case cases[] = {
+      {"\xEF\xBB\xBFline 10 \"20\"\nline 11\n", nullptr},
+      {"line 10 \"20\"\r\nline 11\r\n", nullptr},
+      {"\xEF\xBB\xBF# exported\r\nline 10 \"20\"\r\nline 11 forward busy \"0301\"\r\n", nullptr},
+      {"line 10\nline 11 \"\xEF\xBB\xBF\"\n", "line 2: address has characters outside Windows-1252"},
+      {"line 10\r\n\xEF\xBB\xBFline 11\r\n", "line 2: unknown keyword"},
+      {"line 10\nline 11 \"2\xC3\"\n", "line 2: not UTF-8 text"},
+      {"line 10 \"\xE4\"\n", "line 1: not UTF-8 text"},  // Windows-1252, not UTF-8
+      {"\xFF\xFEl\0i\0n\0e\0", "line 1: not UTF-8 text"},  // UTF-16 (up to its first zero byte)
+  };
+  for (const Case& c : cases) {
+    ExchangeConfig config;
+    std::string error;
+    bool ok = ParseExchangeConfig(c.text, config, &error);
+    if (!c.error) {
+      EXPECT_TRUE(ok) << c.text << " gave: " << error;
+      ASSERT_EQ(config.lines.size(), 2u) << c.text;
+      EXPECT_EQ(config.lines[0].address, "20") << c.text;
+      EXPECT_EQ(config.lines[1].lineId, 11) << c.text;
+    } else {
+      EXPECT_FALSE(ok) << c.text;
+      EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.text << " gave: " << error;
+    }
   }
 }
 
@@ -128,9 +168,11 @@ TEST(ExchangeConfig, RefusesWhatCannotBeSentOnTheWire) {
   EXPECT_EQ(ErrorOf("line 1\nline 2\nmsn 1 \"" + std::string(253, '1') + "\" lines 1 2\n"),
             "line 3: MSN 1: number and line IDs take more than 255 bytes");
 
-  // 70 lines with 255-byte addresses do not fit into one message.
+  // 70 lines with (distinct) 255-byte addresses do not fit into one message.
   std::string many;
-  for (int id = 0; id < 70; ++id) many += "line " + std::to_string(id) + " \"" + std::string(255, '7') + "\"\n";
+  for (int id = 10; id < 80; ++id) {
+    many += "line " + std::to_string(id) + " \"" + std::to_string(id) + std::string(253, '7') + "\"\n";
+  }
   EXPECT_NE(ErrorOf(many).find("does not fit into one message"), std::string::npos);
 }
 
@@ -160,7 +202,7 @@ TEST(ExchangeConfig, DefaultIsASmallConsistentExchange) {
   }
 }
 
-TEST(ExchangeConfig, LoadsAFileAndNamesAMissingOne) {
+TEST(ExchangeConfig, LoadsAFileAndNamesTheFileOfEveryFault) {
   std::string path = tktest::currentRoot() + "/exchange.conf";
   std::ofstream(path) << "line-list 16\nline 300\n";
   ExchangeConfig config;
@@ -168,10 +210,15 @@ TEST(ExchangeConfig, LoadsAFileAndNamesAMissingOne) {
   ASSERT_TRUE(exchange::LoadExchangeConfig(path, config, &error)) << error;
   EXPECT_TRUE(config.lineList16);
   EXPECT_FALSE(exchange::LoadExchangeConfig(path + ".missing", config, &error));
-  EXPECT_EQ(error, "cannot open " + path + ".missing");
+  EXPECT_EQ(error, "cannot open " + path + ".missing: No such file or directory");
+  std::string folder = tktest::currentRoot() + "/conf.d";
+  std::filesystem::create_directory(folder);
+  EXPECT_FALSE(exchange::LoadExchangeConfig(folder, config, &error));
+  EXPECT_EQ(error, "cannot read " + folder + ": it is a folder, not a file");
   std::ofstream(path) << "line 1\nline 1\n";
   EXPECT_FALSE(exchange::LoadExchangeConfig(path, config, &error));
-  EXPECT_EQ(error.rfind("line 2: duplicate line ID 1", 0), 0u) << error;
+  EXPECT_EQ(error, path + ":2: duplicate line ID 1 (first on line 1)");
+  EXPECT_TRUE(config.lineList16) << "a failed load changes nothing";
 }
 
 TEST(AddressListValue, EightBitEntriesCarryTheirAddresses) {

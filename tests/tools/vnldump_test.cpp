@@ -8,6 +8,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -148,23 +149,49 @@ TEST(Vnldump, SeveralFilesNameTheFileOfEachError) {
   EXPECT_EQ(run.lines, expected);
 }
 
-TEST(Vnldump, UsageErrorsEndWithStatusTwoAndNoOutput) {
-  DumpRun unknown = vnldump({"--bogus"}, "ae 02 00 00\n");
-  EXPECT_EQ(unknown.exitCode, 2);
-  EXPECT_TRUE(unknown.lines.empty());
-  EXPECT_NE(unknown.err.find("unknown option '--bogus'"), std::string::npos) << unknown.err;
-
-  std::string good = tktest::currentRoot() + "/good.txt";
+// Bad input: unknown options and files that cannot be read end with 2 and no
+// half dump; odd text in the input is read (BOM, CR LF) or shown escaped.
+TEST(Vnldump, BadInputIsNamedAndNothingReachesTheTerminalUnescaped) {
+  const std::string root = tktest::currentRoot();
+  const std::string good = root + "/good.txt";
   tktest::writeFile(good, "ae 02 00 00\n");
-  std::string missing = tktest::currentRoot() + "/no-such.log";
-  DumpRun unreadable = vnldump({good, missing});
-  EXPECT_EQ(unreadable.exitCode, 2);
-  EXPECT_TRUE(unreadable.lines.empty()) << "no half dump before the error";
-  EXPECT_NE(unreadable.err.find(missing), std::string::npos) << unreadable.err;
-
-  DumpRun folder = vnldump({tktest::currentRoot()});
-  EXPECT_EQ(folder.exitCode, 2);
-  EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
+  const std::string bom = root + "/bom.txt";
+  tktest::writeFile(bom, "\xEF\xBB\xBF" "ae 02 00 00\r\n10 01 00 03 10 01 05\r\n");
+  const std::string odd = root + "/odd\x1b[2J.txt";
+  tktest::writeFile(odd, "zz\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;  // standard input
+    int exitCode;
+    std::string err;  // standard error, whole
+    std::string out;  // standard output, whole
+  };
+  const Case cases[] = {
+      {{"--bogus"}, "ae 02 00 00\n", 2, "vnldump: unknown option --bogus\nTry 'vnldump --help'.\n", ""},
+      {{"-x", good}, "", 2, "vnldump: unknown option -x\nTry 'vnldump --help'.\n", ""},
+      {{good, root + "/no-such.log"}, "", 2,
+       "vnldump: cannot open " + root + "/no-such.log: No such file or directory\n", ""},
+      {{good, root}, "", 2, "vnldump: cannot read " + root + ": it is a folder, not a file\n", ""},
+      {{bom}, "", 0, "", "PC -> TK: VNL_GETADDRESSLIST_REQ()\nPC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )\n"},
+      {{}, "\xEF\xBB\xBF" "10 01 00 03 10 01 05\r\n", 0, "", "PC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )\n"},
+      {{"--", "-"}, "zz\x1b[31m\xFF\n", 1, "", "line 1: not a hex byte: \"zz\\x1b[31m\\xff\"\n"},
+      {{good, odd}, "", 1, "",
+       "PC -> TK: VNL_GETADDRESSLIST_REQ()\n" + root + "/odd\\x1b[2J.txt line 1: not a hex byte: \"zz\"\n"},
+      // VNL_LINEINFO_IND whose DEST_ADDRESS holds ESC and a carriage return.
+      {{}, "6a 03 00 0b 10 01 05 52 01 01 30 03 4d 1b 0d\n", 0, "",
+       "TK -> PC: VNL_LINEINFO_IND( RefID: 3, LINE_ID: 5, LINE_STATE: 0x01, DEST_ADDRESS: \"M\\x1b\\r\" )\n"},
+  };
+  for (const Case& c : cases) {
+    std::string argsText;
+    for (const std::string& arg : c.args) argsText += " " + arg;
+    tktest::ToolRunOptions options;
+    options.inputFile = root + "/stdin.txt";
+    tktest::writeFile(options.inputFile, c.input);
+    tktest::ToolRun run = tktest::runTool(TK_VNLDUMP, c.args, options);
+    EXPECT_EQ(run.exitCode, c.exitCode) << argsText;
+    EXPECT_EQ(run.err, c.err) << argsText;
+    EXPECT_EQ(run.out, c.out) << argsText;
+  }
 }
 
 TEST(Vnldump, HelpDescribesTheInputFormsAndOptions) {

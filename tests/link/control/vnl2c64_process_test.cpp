@@ -22,7 +22,7 @@
 #include "tests/link/control/link_log_capture.h"
 #include "tests/link/control/loopback_link.h"
 #include "tests/link/control/tksim_peer.h"
-#include "tests/support/child_process.h"
+#include "tests/support/tool_run.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -180,10 +180,11 @@ TEST_F(Vnl2c64Process, TheLastCloseEndsTheControlProcessAndItsConnection) {
   uint32_t controlPid = ControlPid();
   ASSERT_TRUE(tksim.WaitEvent("connected"));
 
-  // A second control process finds the first one's window and ends at once.
-  tktest::ChildProcess second;
-  ASSERT_TRUE(second.start(TK_VNL2C64_PATH, {"TCP"}));
-  EXPECT_EQ(second.wait(5s), 0);
+  // A second control process finds the first one's window, says so and ends at once.
+  tktest::ToolRun second = tktest::runTool(TK_VNL2C64_PATH, {"TCP"});
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.err, "vnl2c64: a link control process already runs for this root (process " +
+                            std::to_string(controlPid) + "); this one ends\n");
   EXPECT_EQ(tksim.StatusCounter("connections"), 1);
   EXPECT_EQ(ControlPid(), controlPid);
 
@@ -241,6 +242,49 @@ TEST_F(Vnl2c64Process, ACommandLineLinkNameReplacesOnlyAReplaceableConfiguredLin
   ASSERT_EQ(vnl2.openExA(kCti, "TCP"), 1);
   ASSERT_TRUE(tksim.WaitEvent("connected"));
   EXPECT_EQ(tksim.StatusCounter("connections"), 1);
+}
+
+// Started by hand: a link that cannot be started is explained on standard
+// error (and in vnl2.log) and ends with 1; wrong usage with 2.
+TEST_F(Vnl2c64Process, AStartByHandThatFailsSaysWhyOnStandardError) {
+  uint16_t unused;
+  {
+    auto listener = platform::TcpListener::listen("127.0.0.1", 0);
+    unused = listener.port();
+  }
+  const std::string refused = "cannot connect to the exchange at 127.0.0.1:" + std::to_string(unused) + ": ";
+  struct Case {
+    const char* configuredLink;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // what standard error says after "vnl2c64: "
+    bool logged;      // also in vnl2.log
+  };
+  const Case cases[] = {
+      {"TCP", {}, 1, refused, true},
+      {"TCP", {"COM1"}, 1, "cannot open COM1: serial links are not part of this build", true},
+      {"TCP", {"USB"}, 1, "cannot open USB: USB links are not part of this build", true},
+      {"TCP", {"FOO"}, 1, "the link name 'FOO' selects no transport", true},
+      {"TCP", {"COM12345"}, 1, "the link name 'COM12345' is longer than 7 characters", true},
+      {"XYZ", {"TCP"}, 1, "the link name 'TCP' cannot replace the configured Link 'XYZ'", true},
+      {"XYZ", {}, 1, "the configured Link 'XYZ' selects no transport", true},
+      {"TCP", {"--frob"}, 2, "unknown option --frob (try --help)\n", false},
+      {"TCP", {"-", "COM1"}, 2, "unknown option - (try --help)\n", false},
+  };
+  for (const Case& c : cases) {
+    Configure(c.configuredLink, unused, 0);
+    tktest::ToolRun run = tktest::runTool(TK_VNL2C64_PATH, c.args);
+    std::string what = std::string(c.configuredLink) + " " + (c.args.empty() ? "" : c.args[0]);
+    EXPECT_EQ(run.exitCode, c.exitCode) << what << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("vnl2c64: " + c.err, 0), 0u) << what << " gave: " << run.err;
+    EXPECT_EQ(run.out, "") << what;
+    EXPECT_EQ(log.Contains("vnl2c64: " + c.err), c.logged) << what << "\n" << log.Text();
+  }
+  tktest::ToolRun help = tktest::runTool(TK_VNL2C64_PATH, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: vnl2c64 [LINK]\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  EXPECT_EQ(platform::findWindow(kControlClass), nullptr) << "no control process stayed";
 }
 
 TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
