@@ -187,12 +187,6 @@ class Command {
 
 }  // namespace
 
-std::string_view CommandInterpreter::WithoutByteOrderMark(std::string_view firstLine) {
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (firstLine.starts_with(kByteOrderMark)) firstLine.remove_prefix(kByteOrderMark.size());
-  return firstLine;
-}
-
 std::optional<CommandInterpreter::Outcome> CommandInterpreter::Execute(std::string_view line) {
   std::optional<Outcome> outcome = Run(line);
   if (outcome) outcome->line = platform::printableText(outcome->line);

@@ -38,10 +38,6 @@ class CommandInterpreter {
   // nullopt for a blank line or a comment.
   std::optional<Outcome> Execute(std::string_view line);
 
-  // The first line of a stream (file, standard input, control connection)
-  // without the UTF-8 byte order mark an editor may have put before it.
-  static std::string_view WithoutByteOrderMark(std::string_view firstLine);
-
   static std::string CommandHelp();
 
  private:

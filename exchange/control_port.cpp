@@ -1,6 +1,6 @@
 #include "exchange/control_port.h"
 
-#include "exchange/command_interpreter.h"
+#include "platform/codepage.h"
 
 namespace exchange {
 namespace {
@@ -60,7 +60,7 @@ void ControlPort::Serve(platform::TcpSocket& client) {
     while ((newline = pending.find('\n')) != std::string::npos) {
       std::string line = pending.substr(0, newline);
       pending.erase(0, newline + 1);
-      if (firstLine) line = std::string(CommandInterpreter::WithoutByteOrderMark(line));
+      if (firstLine) line = std::string(platform::withoutUtf8ByteOrderMark(line));
       firstLine = false;
       if (auto result = runner_(line)) {
         result->push_back('\n');

@@ -18,7 +18,6 @@ constexpr size_t kMaxCountedBytes = 255;
 // The address list goes out in one message: RESULT (3 bytes), the line list
 // and the MSN list (3 bytes of header each) with the codec's reserve of 10.
 constexpr size_t kAddressListOverhead = 3 + 3 + 3 + 10;
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct Token {
   std::string text;
@@ -85,7 +84,7 @@ class Parser {
   Parser(ExchangeConfig& out, std::string source) : out_(out), source_(std::move(source)) {}
 
   bool Run(std::string_view text, std::string* error) {
-    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    text = platform::withoutUtf8ByteOrderMark(text);
     size_t position = 0;
     int number = 0;
     while (position <= text.size()) {
@@ -239,9 +238,7 @@ class Parser {
     if (ansi.size() > kMaxCountedBytes) {
       return Fail(std::string(what) + " longer than 255 bytes");
     }
-    for (unsigned char c : ansi) {
-      if (c < 0x20) return Fail(std::string(what) + " holds a control character");
-    }
+    if (HasControlCharacter(ansi)) return Fail(std::string(what) + " holds a control character");
     return true;
   }
 
@@ -336,6 +333,10 @@ std::optional<std::string> WireText(std::string_view utf8) {
   std::string ansi = platform::utf8ToAnsi(utf8);
   if (platform::ansiToUtf8(ansi) != utf8) return std::nullopt;
   return ansi;
+}
+
+bool HasControlCharacter(std::string_view ansi) {
+  return std::any_of(ansi.begin(), ansi.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 std::vector<uint8_t> LineListValue(const ExchangeConfig& config) {

@@ -78,6 +78,9 @@ bool LoadExchangeConfig(const std::string& path, ExchangeConfig& out, std::strin
 // nothing when the text is not UTF-8 or holds characters that code page
 // lacks (they are not replaced by '?').
 std::optional<std::string> WireText(std::string_view utf8);
+// Whether a text for the wire (ANSI) holds a control character, which no
+// number, address or name may.
+bool HasControlCharacter(std::string_view ansi);
 
 // The value bytes of the address list parameters. LINE_LIST entries: line ID
 // (1 byte), address length, address bytes; LINE_LIST_16 entries: line ID

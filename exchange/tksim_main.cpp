@@ -51,7 +51,7 @@ bool LoadScript(const std::string& file, std::vector<std::string>& lines, std::s
     *error = "--script: " + *error;
     return false;
   }
-  std::string_view rest = CommandInterpreter::WithoutByteOrderMark(text);
+  std::string_view rest = platform::withoutUtf8ByteOrderMark(text);
   for (int number = 1; !rest.empty(); ++number) {
     size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
           if (quitting || !options.readStdin) return;
           std::string line;
           for (bool first = true; !quit.isSet() && std::getline(std::cin, line); first = false) {
-            auto outcome = interpreter.Execute(first ? CommandInterpreter::WithoutByteOrderMark(line) : line);
+            auto outcome = interpreter.Execute(first ? platform::withoutUtf8ByteOrderMark(line) : line);
             if (!outcome) continue;
             printer.Event(outcome->line);
             if (outcome->quit) return;

@@ -86,10 +86,7 @@ std::optional<uint8_t> CallStateOf(const std::string& name) {
 // page lacks make it unusable (they are not replaced).
 std::optional<std::string> WireNumber(const std::string& text) {
   std::optional<std::string> ansi = WireText(text);
-  if (!ansi || ansi->empty() || ansi->size() > vnl::kMaxSentText) return std::nullopt;
-  for (unsigned char c : *ansi) {
-    if (c < 0x20) return std::nullopt;
-  }
+  if (!ansi || ansi->empty() || ansi->size() > vnl::kMaxSentText || HasControlCharacter(*ansi)) return std::nullopt;
   return ansi;
 }
 

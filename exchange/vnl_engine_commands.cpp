@@ -114,9 +114,7 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
     std::optional<std::string> destination = words.size() == 3 ? WireText(words[2]) : std::string();
     if (!destination) return Error(verb, "destination has characters outside Windows-1252");
     if (destination->size() > vnl::kMaxSentText) return Error(verb, "destination longer than 255 bytes");
-    for (unsigned char c : *destination) {
-      if (c < 0x20) return Error(verb, "destination holds a control character");
-    }
+    if (HasControlCharacter(*destination)) return Error(verb, "destination holds a control character");
     if (!SetForwarding(*lineId, state, *destination, out)) {
       return Error(verb, "no line " + std::to_string(*lineId));
     }

@@ -160,4 +160,10 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string_view withoutUtf8ByteOrderMark(std::string_view text) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  return text;
+}
+
 }  // namespace platform

@@ -18,4 +18,7 @@ std::string utf8ToAnsi(std::string_view utf8);
 
 bool isValidUtf8(std::string_view text);
 
+// The text without the UTF-8 byte-order mark some editors put at its start.
+std::string_view withoutUtf8ByteOrderMark(std::string_view text);
+
 }  // namespace platform

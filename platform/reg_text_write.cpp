@@ -122,19 +122,15 @@ std::string writeRegText(const RegKey& tree, RegRoot root) {
 }
 
 std::string regTextForWindows(std::string_view utf8Text) {
-  std::string out = "\xFF\xFE";
-  out.reserve(2 + 2 * utf8Text.size() + utf8Text.size() / 16);
-  auto put = [&](char16_t c) {
-    out += static_cast<char>(c & 0xFF);
-    out += static_cast<char>(c >> 8);
-  };
+  std::u16string text = u"\uFEFF";  // the byte-order mark
   // The writer ends lines with LF alone and puts no line break inside a line
   // (names cannot hold one, text with one is written as hex).
   for (char16_t c : utf8ToWide(utf8Text)) {
-    if (c == u'\n') put(u'\r');
-    put(c);
+    if (c == u'\n') text += u'\r';
+    text += c;
   }
-  return out;
+  const std::vector<uint8_t> bytes = utf16LeBytes(text);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace platform

@@ -141,20 +141,6 @@ std::u16string joinRegPath(const std::vector<std::u16string>& components) {
   return path;
 }
 
-bool isStorableRegName(std::u16string_view name) {
-  for (size_t i = 0; i < name.size(); ++i) {
-    char16_t c = name[i];
-    if (c < 0x20 || c == 0x7F) return false;
-    if (isHighSurrogate(c)) {
-      if (i + 1 >= name.size() || !isLowSurrogate(name[i + 1])) return false;
-      ++i;
-    } else if (isLowSurrogate(c)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 namespace {
 
 // A name as a message shows it: quoted, safe for a terminal, and cut short
@@ -183,6 +169,12 @@ const char* characterProblem(std::u16string_view name, RegNames names) {
   }
   return nullptr;
 }
+
+}  // namespace
+
+bool isStorableRegName(std::u16string_view name) { return characterProblem(name, RegNames::Storable) == nullptr; }
+
+namespace {
 
 std::string keyNameProblem(std::u16string_view name, RegNames names) {
   if (name.empty()) return "the key path has an empty key name";

@@ -16,8 +16,6 @@ constexpr DWORD kLineMessageLimit = 64;
 constexpr DWORD kProviderMessageCount = 16;
 // A number of milliseconds or a line device ID is at most this long.
 constexpr size_t kMaxNumberDigits = 9;
-// A script may begin with the byte order mark some editors write.
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -230,7 +228,7 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
 
 bool ParseScript(std::string_view text, const std::string& where, std::vector<Command>* commands,
                  std::string* error) {
-  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  text = platform::withoutUtf8ByteOrderMark(text);  // some editors write one
   if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
     return fail(error, where + ":1: UTF-16 text; save the script as UTF-8");
   }

@@ -152,6 +152,19 @@ std::vector<std::u16string> splitKey(std::u16string_view path) {
   return parts;
 }
 
+// A document that deletes the key at path (below HKEY_LOCAL_MACHINE) and then
+// writes content, so that applying it replaces the key in one step.
+platform::RegTextDocument replacingKey(std::u16string_view path, std::vector<platform::RegTextSection> content) {
+  platform::RegTextDocument document;
+  platform::RegTextSection removal;
+  removal.root = platform::RegRoot::LocalMachine;
+  removal.path = splitKey(path);
+  removal.remove = true;
+  document.sections.push_back(std::move(removal));
+  for (platform::RegTextSection& section : content) document.sections.push_back(std::move(section));
+  return document;
+}
+
 // Whether a provider list entry stands for the plug-in file path (absolute)
 // that was given as `given`: the same text, or the same file on disk.
 bool sameProviderFile(const std::string& stored, const std::string& path, const std::string& given) {
@@ -300,16 +313,9 @@ class KeySnapshot {
   // Deletes the key and writes back what it held, in one step.
   bool restore() const {
     if (!taken_) return false;
-    platform::RegTextDocument document;
-    platform::RegTextSection removal;
-    removal.root = platform::RegRoot::LocalMachine;
-    removal.path = splitKey(path_);
-    removal.remove = true;
-    document.sections.push_back(std::move(removal));
-    if (content_) {
-      for (const platform::RegTextSection& section : content_->sections) document.sections.push_back(section);
-    }
-    return platform::regImportDocument(document) == platform::kErrorSuccess;
+    return platform::regImportDocument(replacingKey(path_, content_ ? content_->sections
+                                                                    : std::vector<platform::RegTextSection>{})) ==
+           platform::kErrorSuccess;
   }
 
  private:
@@ -421,20 +427,13 @@ class Setup {
 
   // Replaces the provider's key by the values of the configuration, in one step.
   bool writeProviderValues(std::string* problem) {
-    platform::RegTextDocument document;
-    platform::RegTextSection removal;
-    removal.root = platform::RegRoot::LocalMachine;
-    removal.path = splitKey(providerKey(id_));
-    removal.remove = true;
     // The parser gives the value lines as one section without a path.
     const auto& parsed = plan_.providerValues->sections;
     platform::RegTextSection values = parsed.empty() ? platform::RegTextSection{} : parsed.front();
     values.root = platform::RegRoot::LocalMachine;
-    values.path = removal.path;
-    document.sections.push_back(std::move(removal));
-    document.sections.push_back(std::move(values));
+    values.path = splitKey(providerKey(id_));
     configWritten_ = true;
-    if (platform::regImportDocument(document) != platform::kErrorSuccess) {
+    if (platform::regImportDocument(replacingKey(providerKey(id_), {std::move(values)})) != platform::kErrorSuccess) {
       *problem = "cannot store the provider configuration under Provider" + std::to_string(id_) + registryDetail();
       return false;
     }

@@ -134,7 +134,7 @@ bool dumpInput(Input& input, bool nameLines, const Options& options) {
   unsigned long lineNumber = 0;
   while (std::getline(input.stream(), line)) {
     ++lineNumber;
-    if (lineNumber == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (lineNumber == 1) line = std::string(platform::withoutUtf8ByteOrderMark(line));
     std::string where = (nameLines ? (input.name.empty() ? "-" : input.name) + " " : "") + "line " +
                         std::to_string(lineNumber) + ": ";
     vnldump::InputLine in = vnldump::ParseInputLine(line);
