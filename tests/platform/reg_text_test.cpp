@@ -6,18 +6,14 @@
 
 #include "platform/codepage.h"
 #include "platform/reg_types.h"
+#include "tests/support/registry_helpers.h"
 
 namespace {
 
 using platform::RegKey;
 using platform::RegRoot;
-using Bytes = std::vector<uint8_t>;
-
-Bytes utf16z(std::u16string_view text) {
-  std::u16string withZero(text);
-  withZero += u'\0';
-  return platform::utf16LeBytes(withZero);
-}
+using tktest::Bytes;
+using tktest::utf16z;
 
 // Parses text and applies it to an empty tree of root.
 RegKey treeOf(std::string_view text, RegRoot root = RegRoot::LocalMachine) {
@@ -37,13 +33,6 @@ const platform::RegValue& valueAt(const RegKey& tree, std::vector<std::u16string
 }
 
 std::string errorOf(std::string_view text) { return platform::parseRegText(text, "HKEY_LOCAL_MACHINE.reg").error; }
-
-// "d\d\...": a key path depth names deep.
-std::string pathOfDepth(size_t depth) {
-  std::string path = "d";
-  for (size_t i = 1; i < depth; ++i) path += "\\d";
-  return path;
-}
 
 TEST(RegTextParse, ReadsEveryKindOfValue) {
   RegKey tree = treeOf(
@@ -189,8 +178,8 @@ TEST(RegTextParse, ReportsSyntaxErrorsWithSourceAndLine) {
       {h + "[HKEY_LOCAL_MACHINE\\K]\n\n\"a\"=\"\xC3\"\n", 5, "not valid UTF-8"},
       {"\xFE\xFFW\0", 1, "UTF-16 big-endian"},
       // Limits, checked before anything is built.
-      {h + "[HKEY_LOCAL_MACHINE\\" + pathOfDepth(513) + "]\n", 3, "513 levels deep; at most 512 are allowed"},
-      {h + "[HKEY_LOCAL_MACHINE\\" + pathOfDepth(30000) + "]\n", 3, "59999 characters long; at most 32767"},
+      {h + "[HKEY_LOCAL_MACHINE\\" + tktest::regPathOfDepth(513) + "]\n", 3, "513 levels deep; at most 512 are allowed"},
+      {h + "[HKEY_LOCAL_MACHINE\\" + tktest::regPathOfDepth(30000) + "]\n", 3, "59999 characters long; at most 32767"},
       {h + "[-HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 3, "256 characters long; at most 255"},
       {h + "[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(16384, 'v') + "\"=-\n", 4,
        "16384 characters long; at most 16383"},
@@ -231,11 +220,11 @@ TEST(RegTextParse, StoreFilesKeepNamesWithControlCharactersButNotBeyondTheLimits
   lone += u"]\r\n";
   const Bytes loneBytes = platform::utf16LeBytes(lone);
   for (auto parse : {platform::parseRegText, platform::parseRegStoreText}) {
-    EXPECT_NE(parse(h + "[HKEY_CURRENT_USER\\" + pathOfDepth(513) + "]\n", "s.reg").error.find("s.reg:3: "),
+    EXPECT_NE(parse(h + "[HKEY_CURRENT_USER\\" + tktest::regPathOfDepth(513) + "]\n", "s.reg").error.find("s.reg:3: "),
               std::string::npos);
     EXPECT_NE(parse("\xFF\xFE" + std::string(loneBytes.begin(), loneBytes.end()), "s.reg").error.find("unpaired"),
               std::string::npos);
-    EXPECT_EQ(parse(h + "[HKEY_CURRENT_USER\\" + pathOfDepth(511) + "\\" + std::string(255, 'n') + "]\n\"" +
+    EXPECT_EQ(parse(h + "[HKEY_CURRENT_USER\\" + tktest::regPathOfDepth(511) + "\\" + std::string(255, 'n') + "]\n\"" +
                         std::string(16383, 'v') + "\"=dword:1\n",
                     "s.reg")
                   .error,

@@ -178,12 +178,6 @@ std::u16string pathOfLength(size_t length) {
   return path;
 }
 
-std::u16string pathOfDepth(size_t depth) {
-  std::u16string path = u"d";
-  for (size_t i = 1; i < depth; ++i) path += u"\\d";
-  return path;
-}
-
 TEST(RegistryLimits, KeyPathsAndNamesBeyondTheWindowsLimitsAreRefusedEverywhere) {
   struct Case {
     const char* what;
@@ -191,9 +185,9 @@ TEST(RegistryLimits, KeyPathsAndNamesBeyondTheWindowsLimitsAreRefusedEverywhere)
     long rc;
   };
   const std::vector<Case> cases = {
-      {"512 levels", pathOfDepth(512), kErrorSuccess},
-      {"513 levels", pathOfDepth(513), kErrorBadKey},
-      {"30000 levels", pathOfDepth(30000), kErrorBadKey},
+      {"512 levels", regPathOfDepth<std::u16string>(512), kErrorSuccess},
+      {"513 levels", regPathOfDepth<std::u16string>(513), kErrorBadKey},
+      {"30000 levels", regPathOfDepth<std::u16string>(30000), kErrorBadKey},
       {"255 characters", std::u16string(255, u'n'), kErrorSuccess},
       {"256 characters", std::u16string(256, u'n'), kErrorBadKey},
       {"path of 32767", pathOfLength(32767), kErrorSuccess},
@@ -207,10 +201,10 @@ TEST(RegistryLimits, KeyPathsAndNamesBeyondTheWindowsLimitsAreRefusedEverywhere)
   }
   // Below an open key the path from the root counts.
   Key half;
-  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, pathOfDepth(300), &half.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, regPathOfDepth<std::u16string>(300), &half.h, nullptr), kErrorSuccess);
   Key deeper;
-  EXPECT_EQ(regCreateKeyEx(half.h, pathOfDepth(212), &deeper.h, nullptr), kErrorSuccess);
-  EXPECT_EQ(regCreateKeyEx(half.h, pathOfDepth(213), &deeper.h, nullptr), kErrorBadKey);
+  EXPECT_EQ(regCreateKeyEx(half.h, regPathOfDepth<std::u16string>(212), &deeper.h, nullptr), kErrorSuccess);
+  EXPECT_EQ(regCreateKeyEx(half.h, regPathOfDepth<std::u16string>(213), &deeper.h, nullptr), kErrorBadKey);
 
   EXPECT_EQ(setValue(half.h, std::u16string(16383, u'v'), kRegDword, {1, 0, 0, 0}), kErrorSuccess);
   EXPECT_EQ(setValue(half.h, std::u16string(16384, u'v'), kRegDword, {1, 0, 0, 0}), kErrorInvalidParameter);

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers for tests that use the registry store directly.
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,18 @@ inline Bytes utf16z(std::u16string_view text) {
 
 inline long setValue(platform::RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
   return platform::regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// "d\d\...": a key path of depth names, std::string or std::u16string, for
+// the tests of the depth limit.
+template <typename Text = std::string>
+Text regPathOfDepth(size_t depth) {
+  Text path(1, 'd');
+  for (size_t i = 1; i < depth; ++i) {
+    path += '\\';
+    path += 'd';
+  }
+  return path;
 }
 
 // Sets REG_SZ data of exactly these Windows-1252 bytes through the A function.
