@@ -13,13 +13,63 @@
 #include <utility>
 
 #include "platform/wait.h"
+#include "platform/win_error.h"
 
 namespace platform {
 namespace {
 
-void setError(int* error, int value) {
-  if (error) *error = value;
+// The one place where system error numbers become socket error numbers.
+struct ErrorPair {
+  int system;
+  int socket;
+};
+constexpr ErrorPair kErrorPairs[] = {
+    {EINTR, kWsaInterrupted},
+    {EBADF, kWsaBadHandle},
+    {EACCES, kWsaAccessDenied},
+    {EFAULT, kWsaFault},
+    {EINVAL, kWsaInvalidArgument},
+    {EMFILE, kWsaTooManySockets},
+    {ENFILE, kWsaTooManySockets},
+    {EWOULDBLOCK, kWsaWouldBlock},
+    {EINPROGRESS, kWsaInProgress},
+    {EALREADY, kWsaAlready},
+    {ENOTSOCK, kWsaNotSocket},
+    {EMSGSIZE, kWsaMessageSize},
+    {ENOPROTOOPT, kWsaProtocolOption},
+    {EOPNOTSUPP, kWsaNotSupported},
+    {EAFNOSUPPORT, kWsaFamilyNotSupported},
+    {EADDRINUSE, kWsaAddressInUse},
+    {EADDRNOTAVAIL, kWsaAddressNotAvailable},
+    {ENETDOWN, kWsaNetworkDown},
+    {ENETUNREACH, kWsaNetworkUnreachable},
+    {ENETRESET, kWsaNetworkReset},
+    {ECONNABORTED, kWsaConnectionAborted},
+    {ECONNRESET, kWsaConnectionReset},
+    {ENOBUFS, kWsaNoBuffers},
+    {ENOMEM, kWsaNoBuffers},
+    {EISCONN, kWsaIsConnected},
+    {ENOTCONN, kWsaNotConnected},
+    {EPIPE, kWsaShutDown},  // a send after the shut-down, as Windows reports it
+    {ESHUTDOWN, kWsaShutDown},
+    {ETIMEDOUT, kWsaTimedOut},
+    {ECONNREFUSED, kWsaConnectionRefused},
+    {EHOSTDOWN, kWsaHostDown},
+    {EHOSTUNREACH, kWsaHostUnreachable},
+};
+
+int socketError(int systemError) {
+  for (const ErrorPair& pair : kErrorPairs)
+    if (pair.system == systemError) return pair.socket;
+  return kWsaSystemCallFailure;
 }
+
+void setError(int* error, int socketErrorNumber) {
+  if (error) *error = socketErrorNumber;
+}
+
+// The system's error of the call that just failed.
+void setSystemError(int* error, int systemError) { setError(error, socketError(systemError)); }
 
 bool toAddress(const std::string& ipv4, uint16_t port, sockaddr_in& address) {
   std::memset(&address, 0, sizeof address);
@@ -91,16 +141,16 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
 TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error, uint32_t timeoutMs) {
   sockaddr_in address;
   if (!toAddress(ipv4, port, address)) {
-    setError(error, EINVAL);
+    setError(error, kWsaInvalidArgument);
     return TcpSocket();
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    setError(error, errno);
+    setSystemError(error, errno);
     return TcpSocket();
   }
   if (int failure = connectWithin(fd, address, timeoutMs); failure != 0) {
-    setError(error, failure);
+    setSystemError(error, failure);
     ::close(fd);
     return TcpSocket();
   }
@@ -112,7 +162,7 @@ TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error,
 
 long TcpSocket::send(const void* data, size_t count, int* error) {
   if (fd_ < 0) {
-    setError(error, EBADF);
+    setError(error, kWsaBadHandle);
     return -1;
   }
   const char* bytes = static_cast<const char*>(data);
@@ -121,7 +171,7 @@ long TcpSocket::send(const void* data, size_t count, int* error) {
     ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      setError(error, errno);
+      setSystemError(error, errno);
       return -1;
     }
     sent += static_cast<size_t>(n);
@@ -132,7 +182,7 @@ long TcpSocket::send(const void* data, size_t count, int* error) {
 
 long TcpSocket::receive(void* buffer, size_t capacity, int* error) {
   if (fd_ < 0) {
-    setError(error, EBADF);
+    setError(error, kWsaBadHandle);
     return -1;
   }
   for (;;) {
@@ -142,7 +192,7 @@ long TcpSocket::receive(void* buffer, size_t capacity, int* error) {
       return static_cast<long>(n);
     }
     if (errno == EINTR) continue;
-    setError(error, errno);
+    setSystemError(error, errno);
     return -1;
   }
 }
@@ -175,18 +225,18 @@ TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
 TcpListener TcpListener::listen(const std::string& ipv4, uint16_t port, int* error) {
   sockaddr_in address;
   if (!toAddress(ipv4, port, address)) {
-    setError(error, EINVAL);
+    setError(error, kWsaInvalidArgument);
     return TcpListener();
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    setError(error, errno);
+    setSystemError(error, errno);
     return TcpListener();
   }
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
-    setError(error, errno);
+    setSystemError(error, errno);
     ::close(fd);
     return TcpListener();
   }
@@ -200,11 +250,11 @@ uint16_t TcpListener::port() const { return boundPort(fd_); }
 
 TcpSocket TcpListener::accept(uint32_t timeoutMs, int* error) {
   if (fd_ < 0) {
-    setError(error, EBADF);
+    setError(error, kWsaBadHandle);
     return TcpSocket();
   }
   if (!pollReadable(fd_, pollTimeout(timeoutMs))) {
-    setError(error, ETIMEDOUT);
+    setError(error, kWsaTimedOut);
     return TcpSocket();
   }
   int fd;
@@ -212,7 +262,7 @@ TcpSocket TcpListener::accept(uint32_t timeoutMs, int* error) {
     fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    setError(error, errno);
+    setSystemError(error, errno);
     return TcpSocket();
   }
   int one = 1;
@@ -237,6 +287,13 @@ bool isLoopbackIpv4(const std::string& ipv4) {
   return (ntohl(address.s_addr) >> 24) == 127;
 }
 
-std::string socketErrorText(int error) { return std::strerror(error); }
+std::string socketErrorText(int error) {
+  if (error == 0) return std::strerror(0);
+  // The text the system gives its own number for it.
+  for (const ErrorPair& pair : kErrorPairs)
+    if (pair.socket == error) return std::strerror(pair.system);
+  if (error == kWsaSystemCallFailure) return "system call failure";
+  return "socket error " + std::to_string(error);
+}
 
 }  // namespace platform

@@ -2,8 +2,9 @@
 // TCP over IPv4: a connected stream socket and a listening socket. Sends go
 // out whole (a partial send is continued until every byte is written or an
 // error occurs); a receive returns what one read delivers. Shutting a socket
-// down from another thread wakes a receive that blocks on it. Errors are the
-// system's socket error numbers.
+// down from another thread wakes a receive that blocks on it. Errors are
+// Windows Sockets error numbers (kWsa... in platform/win_error.h) on every
+// system, so that nothing above the platform names a system error value.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,14 +22,14 @@ class TcpSocket {
 
   // Connects to a dotted IPv4 address; an invalid socket on failure, with
   // the error in *error (when given). A peer that does not answer at all
-  // fails after timeoutMs (ETIMEDOUT), about as long as Windows tries.
+  // fails after timeoutMs (kWsaTimedOut), about as long as Windows tries.
   static constexpr uint32_t kDefaultConnectTimeoutMs = 21000;
   static TcpSocket connect(const std::string& ipv4, uint16_t port, int* error = nullptr,
                            uint32_t timeoutMs = kDefaultConnectTimeoutMs);
 
   bool valid() const { return fd_ >= 0; }
 
-  // Every byte, or -1 on an error (errno-style code in *error).
+  // Every byte, or -1 on an error (its number in *error).
   long send(const void* data, size_t count, int* error = nullptr);
   // Bytes read (at most capacity), 0 when the peer closed, -1 on an error.
   long receive(void* buffer, size_t capacity, int* error = nullptr);
@@ -77,7 +78,7 @@ bool isLoopbackIpv4(const std::string& ipv4);
 // True when the text is a dotted IPv4 address.
 bool isIpv4Address(const std::string& text);
 
-// The text of a socket error number.
+// The text of a socket error number, for a person ("Connection refused").
 std::string socketErrorText(int error);
 
 }  // namespace platform

@@ -1,11 +1,12 @@
 #include "link/control/link_controller.h"
 
-#include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "link/api/vnl2_api.h"
 #include "link/common/link_log.h"
-#include "platform/tcp_socket.h"
+#include "link/control/lan_link.h"
+#include "link/control/link_opening.h"
 
 namespace {
 
@@ -16,9 +17,6 @@ constexpr uint8_t kServiceRequest[] = {0x1B, 0x43};  // ESC "C", sent unframed
 // Kinds of WM_COPYDATA, by the high 16 bits of dwData.
 constexpr uint32_t kCopyOutboundBlock = 0x0001;
 constexpr uint32_t kCopyRequestServiceAgain = 0x1111;
-
-
-std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
 }  // namespace
 
@@ -33,50 +31,47 @@ bool LinkController::OnCreate(platform::WindowHandle window, const std::string& 
 
 bool LinkController::OpenConnection(const std::string& linkName) {
   LinkLog(kLogTrace, "OpenConnection (0x%x,%s)", LinkLogPointer(window_), linkName.c_str());
-  LoadConfiguration(&config_);
-  const std::string configured = FieldText(config_.Link, sizeof config_.Link);
-  const LinkChoice choice = ApplyCommandLineLink(config_, linkName);
-  switch (choice) {
-    case LinkChoice::Kept:
-    case LinkChoice::Replaced: break;
-    case LinkChoice::Refused:
-      StartFailed("the link name '" + linkName + "' cannot replace the configured Link '" + configured +
-                  "' (only a Link that begins with COM, USB or TCP, or is LAN/USB, can be replaced)");
-      return false;
-    case LinkChoice::TooLong:
-      LinkLog(kLogError, "OpenConnection %s failed - link name too long !", linkName.c_str());
-      StartFailed("the link name '" + linkName + "' is longer than " + std::to_string(sizeof config_.Link - 1) +
-                  " characters");
-      return false;
+  LinkSelection selection = SelectLink(linkName);
+  if (!selection.refusal.empty()) {
+    StartFailed(std::move(selection.refusal));
+    return false;
   }
-  std::string link = FieldText(config_.Link, sizeof config_.Link);
-  transport_ = TransportOf(link);
+  const std::string& link = selection.link;
+  kind_ = selection.transport;
 
-  switch (transport_) {
+  switch (kind_) {
     case Transport::Usb:
     case Transport::Serial:
       // The serial and USB transports are not part of this build: the port
       // counts as one that cannot be opened.
       library_.LinkInfo(kVnl2LinkRefused);
       LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
-      StartFailed("cannot open " + link + ": " + (transport_ == Transport::Usb ? "USB" : "serial") +
+      StartFailed("cannot open " + link + ": " + (kind_ == Transport::Usb ? "USB" : "serial") +
                   " links are not part of this build");
       return false;
-    case Transport::Lan:
-      if (!OpenLan()) {
+    case Transport::Lan: {
+      auto lan = std::make_unique<LanTransport>();
+      std::string failure;
+      const bool opened = OpenLanTransport(*lan, selection.config, &failure);
+      transport_ = std::move(lan);
+      if (!opened) {
+        StartFailed(std::move(failure));
         library_.LinkInfo(kVnl2LinkRefused);
         LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
         return false;
       }
+      LinkHost& host = *this;
+      protocol_ = std::make_unique<LanLink>(host, LanSupervision(selection.config));
       // A LAN link is up as soon as the connection stands.
       linkState_ = kLinkInformationTransfer;
       library_.LinkInfo(kVnl2LinkUp);
       break;
+    }
     case Transport::None:
       // No transport: the receive thread finds nothing and releases the
       // link at once, as it always did; the reason is kept for the end.
-      StartFailed(std::string(choice == LinkChoice::Replaced ? "the link name '" : "the configured Link '") + link +
-                  "' selects no transport (COM..., USB..., TCP or LAN/USB); the link is released at once");
+      StartFailed(std::string(selection.choice == LinkChoice::Replaced ? "the link name '" : "the configured Link '") +
+                  link + "' selects no transport (COM..., USB..., TCP or LAN/USB); the link is released at once");
       break;
   }
 
@@ -92,23 +87,6 @@ bool LinkController::OpenConnection(const std::string& linkName) {
   return true;
 }
 
-bool LinkController::OpenLan() {
-  LanLinkHost& host = *this;
-  lan_ = std::make_unique<LanLink>(host, KeepAliveSupervision(config_.Keepalive, KeepAlivePeriodFromEnvironment()));
-  std::string address = FieldText(config_.TapiSvrIpAddr, sizeof config_.TapiSvrIpAddr);
-  const uint16_t port = static_cast<uint16_t>(config_.TapiSvrIpPort & 0xFFFF);
-  int error = 0;
-  if (lan_->OpenSocket(address.c_str(), port, &error) == 1) return true;
-  if (!platform::isIpv4Address(address)) {
-    StartFailed("cannot connect to the exchange: the configured TapiSvrIpAddr '" + address +
-                "' is no dotted IPv4 address");
-  } else {
-    StartFailed("cannot connect to the exchange at " + address + ":" + std::to_string(port) + ": " +
-                platform::socketErrorText(error));
-  }
-  return false;
-}
-
 void LinkController::StartFailed(std::string reason) {
   LinkLog(kLogError, "%s", reason.c_str());
   startFailure_ = std::move(reason);
@@ -117,26 +95,21 @@ void LinkController::StartFailed(std::string reason) {
 void LinkController::CommWatch() {
   LinkLog(kLogDetail, "Enter CommWatch Thread");
   std::vector<uint8_t> buffer(kReceiveBufferSize);
-  std::vector<uint8_t> frame;
   while (linkState_.load() != kLinkReleased) {
     int received = ReceiveConnection(buffer.data(), buffer.size());
     if (received > 0 && linkState_.load() != kLinkReleased) {
       LinkLogHexDump(kLogTrace, "Received:", buffer.data(), static_cast<size_t>(received));
-      if (transport_ == Transport::Lan) {
-        bool found = lan_->CheckSocketFrame(frame, buffer.data(), static_cast<size_t>(received));
-        while (found) {
-          {
-            std::lock_guard lock(linkLock_);
-            lan_->ProcessSocketFrame(&frame);
-            LogStateChange();
-          }
-          found = lan_->CheckSocketFrame(frame, nullptr, 0);
-        }
+      if (protocol_) {
+        std::lock_guard lock(linkLock_);
+        protocol_->OnBytes(buffer.data(), static_cast<size_t>(received));
       }
       LinkLog(kLogDetail, "loop CommWatch Thread");
     } else if (received <= 0) {
       // Nothing arrived: a LAN connection (or a missing transport) is gone.
-      if (transport_ == Transport::Lan) lan_->EndOfStream();
+      if (protocol_) {
+        std::lock_guard lock(linkLock_);
+        protocol_->OnEndOfStream();
+      }
       LinkLog(kLogDetail, "Device Disconnected");
       Release();
     }
@@ -145,13 +118,13 @@ void LinkController::CommWatch() {
 }
 
 int LinkController::ReceiveConnection(uint8_t* buffer, size_t capacity) {
-  if (transport_ == Transport::Lan) return lan_->ReceiveSocket(buffer, capacity);
-  return 0;
+  return transport_ ? transport_->Receive(buffer, capacity) : 0;
 }
 
 int LinkController::SendConnection(const uint8_t* data, size_t count) {
-  if (transport_ == Transport::Lan) return lan_->SendConnection(data, count);
-  return 0;
+  if (!transport_) return 0;
+  LinkLogHexDump(kLogTrace, "SendConnection():", data, count);
+  return transport_->Send(data, count) == static_cast<int>(count) && count > 0 ? 1 : 0;
 }
 
 bool LinkController::SendServiceRequest() { return SendConnection(kServiceRequest, sizeof kServiceRequest) == 1; }
@@ -160,12 +133,11 @@ platform::LResult LinkController::OnCopyData(const platform::CopyDataStruct& rec
   LinkLog(kLogDetail, "VNL2 Transferdata received,%lx", static_cast<unsigned long>(record.dwData));
   switch ((record.dwData >> 16) & 0xFFFF) {
     case kCopyOutboundBlock:
-      if (transport_ == Transport::Lan) {
+      if (protocol_) {
         std::lock_guard lock(linkLock_);
-        lan_->SendClientBlock(record.lpData, record.cbData);
+        protocol_->OnClientBlock(static_cast<uint32_t>(record.dwData & 0xFF), record.lpData, record.cbData);
       }
-      // The frame sender of the serial and USB links comes with those
-      // transports. The block counts as taken in every case.
+      // The block counts as taken in every case.
       return 1;
     case kCopyRequestServiceAgain: {
       bool sent = SendServiceRequest();
@@ -182,10 +154,11 @@ platform::LResult LinkController::OnCopyData(const platform::CopyDataStruct& rec
 void LinkController::OnTimer(uintptr_t id) {
   platform::killTimer(window_, id);
   LinkLog(kLogDetail, "TimerEvent");
-  switch (id) {
-    case kTimerServiceRequest: RepeatServiceRequest(); break;
-    case kTimerKeepAlive: OnKeepAliveTimeout(); break;
-    default: break;  // T1 and T3 belong to the frame protocol of the serial and USB links
+  if (id == kTimerServiceRequest) {
+    RepeatServiceRequest();
+  } else if (protocol_) {
+    std::lock_guard lock(linkLock_);
+    protocol_->OnTimer(id);
   }
   std::lock_guard lock(linkLock_);
   LogStateChange();
@@ -203,19 +176,10 @@ void LinkController::RepeatServiceRequest() {
   platform::setTimer(window_, kTimerServiceRequest, kServiceRequestPeriodMs);
 }
 
-void LinkController::OnKeepAliveTimeout() {
-  std::lock_guard lock(linkLock_);
-  if (!lan_) return;
-  if (lan_->OnKeepAliveTimeout(linkState_.load())) {
-    lan_->CloseSocket();
-    Release();
-  }
-}
-
 void LinkController::OnClose() {
   LinkLog(kLogDetail, "WM_CLOSE");
-  if (transport_ == Transport::Lan) {
-    lan_->CloseSocket();
+  if (kind_ == Transport::Lan) {
+    CloseTransport();
     Release();
     return;
   }
@@ -237,7 +201,7 @@ void LinkController::OnClose() {
 }
 
 void LinkController::CloseTransport() {
-  if (lan_) lan_->CloseSocket();
+  if (transport_) transport_->Close();
 }
 
 void LinkController::Release() {
@@ -254,7 +218,7 @@ bool LinkController::OnDestroy() {
   CloseTransport();
   bool ended = commWatch_.join(kCommWatchExitWaitMs);
   if (!ended) LinkLog(kLogWarning, "WaitForSingleObject(hCommWatchThread,3000)==WAIT_TIMEOUT!!!");
-  else if (lan_) lan_->ReleaseSocket();
+  else if (transport_) transport_->Release();
   library_.LinkInfo(kVnl2LinkDown);
   return ended;
 }
@@ -266,10 +230,21 @@ void LinkController::LogStateChange() {
   lastLoggedState_ = state;
 }
 
+bool LinkController::SendBytes(const uint8_t* data, size_t count) { return SendConnection(data, count) == 1; }
+
 int32_t LinkController::DeliverBlock(uint32_t service, const uint8_t* data, uint32_t length) {
   return library_.CopyRecData(service, data, length);
 }
 
-void LinkController::RestartKeepAliveTimer(uint32_t periodMs) {
-  platform::setTimer(window_, kTimerKeepAlive, periodMs);
+void LinkController::ReportLink(uint32_t kind) { library_.LinkInfo(kind); }
+
+void LinkController::StartTimer(uintptr_t id, uint32_t periodMs) { platform::setTimer(window_, id, periodMs); }
+
+void LinkController::StopTimer(uintptr_t id) { platform::killTimer(window_, id); }
+
+void LinkController::CloseLink() {
+  CloseTransport();
+  Release();
 }
+
+void LinkController::FrameHandled() { LogStateChange(); }

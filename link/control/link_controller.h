@@ -1,29 +1,31 @@
 #pragma once
-// The link control process's own state and behaviour behind its hidden
-// window: opening the link named by the configuration and the command line,
-// the receive thread CommWatch, outbound client blocks, the timers, closing
-// and release. Every way out of the link ends in release, WM_DESTROY,
-// VNL2_LinkInfo kind 0 and the end of the process.
+// The running link of the control process behind its hidden window: the
+// receive thread CommWatch, outbound client blocks, the timers, closing and
+// release. Opening (configuration, link name, connecting) is
+// link_opening.h's; the protocol is a sans-IO LinkProtocol core (the LAN's
+// LanLink) over a LinkTransport (LanTransport), and this class is the
+// LinkHost between them and the rest of the process: it turns the core's
+// bytes into transport sends, its blocks and reports into VNL2D32 calls and
+// its timer requests into window timers. Every way out of the link ends in
+// release, WM_DESTROY, VNL2_LinkInfo kind 0 and the end of the process.
 //
 // Two threads: the window thread (window messages, timers, outbound data)
-// and CommWatch (receive, reassembly, frame handling). The link lock guards
-// the protocol state both touch; the link state itself is read without it.
+// and CommWatch (receive, frame handling). The core is entered only under
+// the link lock; the link state itself is read without it.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "link/common/link_config.h"
 #include "link/control/client_library.h"
-#include "link/control/lan_link.h"
 #include "link/control/link_name.h"
+#include "link/control/link_protocol.h"
 #include "link/control/link_state.h"
 #include "platform/critical_section.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
-class LinkController final : private LanLinkHost {
+class LinkController final : private LinkHost {
  public:
   explicit LinkController(ClientLibrary& library);
   ~LinkController() override;
@@ -55,7 +57,6 @@ class LinkController final : private LanLinkHost {
 
  private:
   bool OpenConnection(const std::string& linkName);
-  bool OpenLan();
   // Records why the start failed and writes it to the link log.
   void StartFailed(std::string reason);
   void CommWatch();
@@ -63,24 +64,32 @@ class LinkController final : private LanLinkHost {
   int SendConnection(const uint8_t* data, size_t count);
   bool SendServiceRequest();
   void RepeatServiceRequest();
-  void OnKeepAliveTimeout();
   void CloseTransport();
   void Release();
   void LogStateChange();
 
-  // LanLinkHost
+  // LinkHost
+  bool SendBytes(const uint8_t* data, size_t count) override;
   int32_t DeliverBlock(uint32_t service, const uint8_t* data, uint32_t length) override;
-  void RestartKeepAliveTimer(uint32_t periodMs) override;
+  void ReportLink(uint32_t kind) override;
+  void StartTimer(uintptr_t id, uint32_t periodMs) override;
+  void StopTimer(uintptr_t id) override;
+  uint16_t LinkState() const override { return linkState_.load(); }
+  void CloseLink() override;
+  void FrameHandled() override;
 
   ClientLibrary& library_;
-  LinkConfig config_{};
-  Transport transport_ = Transport::None;
+  Transport kind_ = Transport::None;
   std::atomic<uint16_t> linkState_{kLinkRequestingService};
   uint16_t retryCount_ = 0;
   uint16_t lastLoggedState_ = 0;
   platform::WindowHandle window_ = nullptr;
   platform::CriticalSection linkLock_;
-  std::unique_ptr<LanLink> lan_;
+  // Set on the window thread before the receive thread starts, kept until
+  // the end: the transport (also when its open failed, for the close of
+  // WM_DESTROY) and its protocol core (only while the link runs).
+  std::unique_ptr<LinkTransport> transport_;
+  std::unique_ptr<LinkProtocol> protocol_;
   platform::Thread commWatch_;
   bool destroyed_ = false;
   std::string startFailure_;

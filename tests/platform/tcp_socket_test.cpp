@@ -1,14 +1,14 @@
 // TCP on loopback: connect, whole sends, peer close, shutdown waking a
-// blocked receive, refused connections and the address checks.
+// blocked receive, refused connections, the Windows Sockets error numbers
+// every failure reports, and the address checks.
 #include <gtest/gtest.h>
-
-#include <cerrno>
 
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/tcp_socket.h"
+#include "platform/win_error.h"
 
 namespace {
 
@@ -62,21 +62,36 @@ TEST(TcpSocket, ShutdownWakesABlockedReceiveAndSendsAfterwardsFail) {
   EXPECT_EQ(result, 0);
   int error = 0;
   EXPECT_EQ(p.client.send("x", 1, &error), -1);
-  EXPECT_NE(error, 0);
+  EXPECT_EQ(error, platform::kWsaShutDown);
 }
 
-TEST(TcpSocket, ARefusedConnectionAndBadAddressesFail) {
-  platform::TcpListener listener = platform::TcpListener::listen("127.0.0.1", 0);
-  uint16_t port = listener.port();
-  listener.close();
-  int error = 0;
-  EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", port, &error).valid());
-  EXPECT_NE(error, 0);
-  EXPECT_FALSE(platform::TcpSocket::connect("not-an-address", 1, &error).valid());
-  EXPECT_FALSE(listener.accept(0).valid());
-
+// Every failure reports the Windows Sockets number, whatever the system says.
+TEST(TcpSocket, FailuresReportWindowsSocketErrorNumbers) {
+  platform::TcpListener closed = platform::TcpListener::listen("127.0.0.1", 0);
+  const uint16_t closedPort = closed.port();
+  closed.close();
   platform::TcpListener idle = platform::TcpListener::listen("127.0.0.1", 0);
-  EXPECT_FALSE(idle.accept(20, &error).valid());
+  ASSERT_TRUE(idle.valid());
+  platform::TcpSocket none;
+  char byte = 0;
+  std::vector<int> e(7, 0);
+  EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", closedPort, &e[0]).valid());
+  EXPECT_FALSE(platform::TcpSocket::connect("not-an-address", 1, &e[1]).valid());
+  EXPECT_FALSE(platform::TcpListener::listen("127.0.0.1", idle.port(), &e[2]).valid());
+  EXPECT_FALSE(idle.accept(20, &e[3]).valid());
+  EXPECT_FALSE(closed.accept(0, &e[4]).valid());
+  EXPECT_EQ(none.send(&byte, 1, &e[5]), -1);
+  EXPECT_EQ(none.receive(&byte, 1, &e[6]), -1);
+  using namespace platform;
+  EXPECT_EQ(e, (std::vector<int>{kWsaConnectionRefused, kWsaInvalidArgument, kWsaAddressInUse, kWsaTimedOut,
+                                 kWsaBadHandle, kWsaBadHandle, kWsaBadHandle}));
+}
+
+TEST(TcpSocket, ErrorTextIsReadable) {
+  EXPECT_EQ(platform::socketErrorText(platform::kWsaConnectionRefused), "Connection refused");
+  EXPECT_EQ(platform::socketErrorText(platform::kWsaTimedOut), "Connection timed out");
+  EXPECT_EQ(platform::socketErrorText(platform::kWsaSystemCallFailure), "system call failure");
+  EXPECT_EQ(platform::socketErrorText(4711), "socket error 4711");
 }
 
 TEST(TcpSocket, AddressChecks) {
@@ -105,7 +120,7 @@ TEST(TcpSocket, AConnectionAttemptWithoutAnswerEndsAfterItsTimeout) {
     if (!socket.valid()) break;
     queued.push_back(std::move(socket));
   }
-  EXPECT_EQ(error, ETIMEDOUT);
+  EXPECT_EQ(error, platform::kWsaTimedOut);
   EXPECT_LT(queued.size(), 64u);
 }
 

@@ -1,188 +1,195 @@
-// The LAN transport against a peer on a loopback socket of the test.
+// The LAN link's protocol core without socket or thread: hex vectors in,
+// bytes, blocks and timer requests out, the keep-alive timer on a manual
+// clock.
 #include "link/control/lan_link.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/tcp_socket.h"
+#include "link/control/link_state.h"
+#include "tests/link/control/hex_bytes.h"
 #include "tests/link/control/link_log_capture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using tktest::Bytes;
+using tktest::Hex;
+using tktest::ToHex;
 
-class FakeHost : public LanLinkHost {
+// The control process around the core, recorded; the keep-alive timer (the
+// only one the LAN core starts) runs on a manual clock.
+class RecordingHost : public LinkHost {
  public:
+  bool SendBytes(const uint8_t* data, size_t count) override {
+    sent += ToHex(data, count);
+    return sendWorks;
+  }
   int32_t DeliverBlock(uint32_t service, const uint8_t* data, uint32_t length) override {
-    delivered.push_back({service, Bytes(data, data + length)});
+    EXPECT_EQ(service, 0x20u) << "every LAN block belongs to the telephony service";
+    delivered.push_back(ToHex(data, length));
     return answer;
   }
-  void RestartKeepAliveTimer(uint32_t periodMs) override { restarts.push_back(periodMs); }
+  void ReportLink(uint32_t) override { ADD_FAILURE() << "the LAN core reports nothing itself"; }
+  void StartTimer(uintptr_t id, uint32_t periodMs) override {
+    EXPECT_EQ(id, kTimerKeepAlive);
+    due = now + periodMs;
+    ++restarts;
+  }
+  void StopTimer(uintptr_t) override { due.reset(); }
+  uint16_t LinkState() const override { return state; }
+  void CloseLink() override { ++closes; }
+  void FrameHandled() override { ++frames; }
 
-  struct Block {
-    uint32_t service;
-    Bytes data;
-    bool operator==(const Block&) const = default;
-  };
-  std::vector<Block> delivered;
-  std::vector<uint32_t> restarts;
+  // Moves the clock on by ms; a timer that runs out on the way fires once.
+  void Advance(uint32_t ms, LinkProtocol& core) {
+    const uint64_t until = now + ms;
+    if (due && *due <= until) {
+      now = *due;
+      due.reset();
+      core.OnTimer(kTimerKeepAlive);
+    }
+    now = until;
+  }
+
+  std::string sent;
+  std::vector<std::string> delivered;
+  std::optional<uint64_t> due;  // when the running timer runs out
+  uint64_t now = 0;
+  int restarts = 0, closes = 0, frames = 0;
+  uint16_t state = kLinkInformationTransfer;
   int32_t answer = 1;
+  bool sendWorks = true;
 };
 
-class LanLinkTest : public ::testing::Test {
+struct Step {
+  enum Kind { In, Client, Wait, End } kind;
+  std::string hex;  // In, Client: the bytes
+  uint32_t ms = 0;  // Wait
+};
+Step In(std::string hex) { return {Step::In, std::move(hex), 0}; }
+Step Client(std::string hex) { return {Step::Client, std::move(hex), 0}; }
+Step Wait(uint32_t ms) { return {Step::Wait, "", ms}; }
+Step End() { return {Step::End, "", 0}; }
+
+struct Case {
+  const char* name;
+  uint32_t keepalive;  // the configured Keepalive value
+  std::vector<Step> steps;
+  std::string out;                     // every byte sent, in hex
+  std::vector<std::string> delivered;  // the blocks for service 0x20, in hex
+  int restarts;                        // keep-alive timer (re)starts
+  int frames;                          // received frames handled
+  int closes = 0;
+  const char* log = "";  // a line the link log must hold
+  int32_t answer = 1;    // of VNL2_CopyRecData
+  bool sendFails = false;
+};
+
+constexpr uint32_t kPeriod = 600;
+
+const Case kCases[] = {
+    {"a client block goes out as one tagged frame", 0, {Client("1020304050")}, "C500051020304050", {}, 0, 0},
+    {"keep-alive on: a client block starts the supervision", 3, {Client("78")}, "C5000178", {}, 1, 0},
+    {"keep-alive on: a keep-alive frame is echoed, not delivered; then every frame restarts the supervision", 1,
+     {In("C50003F21234"), In("C5000107")}, "C50003F21234", {"07"}, 2, 2},
+    {"keep-alive off (bit 0 clear): a keep-alive frame is data; two frames in one read", 2,
+     {In("C50003F21234C50002AABB")}, "", {"F21234", "AABB"}, 0, 2},
+    {"keep-alive on: data alone never starts the supervision, so a quiet link stays up", 1,
+     {In("C5000101"), Wait(10 * kPeriod)}, "", {"01"}, 0, 1},
+    {"a header split over three reads", 0, {In("C5"), In("0002"), In("AABB")}, "", {"AABB"}, 0, 1},
+    {"an empty frame is handed out and does not hold up the next", 0, {In("C50000C5000142")}, "",
+     {std::string(), "42"}, 0, 2},
+    {"an unknown tag drops everything buffered; the next frame on a clean boundary is read", 0,
+     {In("C50004AABB"), In("CCDD"), In("C6000201C5000199"), In("C5000177")}, "", {"AABBCCDD", "77"}, 0, 2, 0,
+     "CheckSocketFrame failed: Unknown Data Tag 0xc6, Size 2!\r\n"},
+    {"after a keep-alive an empty frame restarts the supervision and is delivered", 1,
+     {In("C50001F2"), In("C50000")}, "C50001F2", {std::string()}, 2, 2},
+    {"a frame restarts the supervision: one ms short of its period nothing happens", 1,
+     {In("C50001F2"), Wait(500), In("C5000109"), Wait(kPeriod - 1)}, "C50001F2", {"09"}, 2, 2},
+    {"...and a whole period of silence closes the link", 1,
+     {In("C50001F2"), Wait(500), In("C5000109"), Wait(kPeriod)}, "C50001F2", {"09"}, 2, 2, 1,
+     "Keepalive Timed out!\r\n"},
+    {"a client block restarts a running supervision", 1, {In("C50001F2"), Wait(500), Client("01"), Wait(500)},
+     "C50001F2C5000101", {}, 2, 1},
+    {"a fragment at the end of the stream is dropped", 0, {In("C500"), End(), In("C5000133")}, "", {"33"}, 0, 1, 0,
+     "CheckSocketFrame failed: Received Frame too short 2 !\r\n"},
+    {"a block the library refuses is a queue error", 0, {In("C5000101")}, "", {"01"}, 0, 1, 0,
+     "ProcessSocketFrame failed: VNL2_QUEUE_ERROR !\r\n", -1},
+    {"a send that fails loses the block", 0, {Client("01")}, "C5000101", {}, 0, 0, 0, "SendSocketFrame failed !\r\n", 1,
+     true},
+    {"an empty client block is not sent, but restarts the supervision", 1, {Client("")}, "", {}, 1, 0, 0,
+     "SendSocketFrame failed - pData or nDatalen 0 !\r\n"},
+};
+
+class LanLinkCore : public ::testing::TestWithParam<Case> {
  protected:
-  void Connect(uint32_t keepalive) {
-    listener_ = platform::TcpListener::listen("127.0.0.1", 0);
-    ASSERT_TRUE(listener_.valid());
-    link_ = std::make_unique<LanLink>(host_, KeepAliveSupervision(keepalive, 61000));
-    ASSERT_EQ(link_->OpenSocket("127.0.0.1", listener_.port()), 1);
-    peer_ = listener_.accept(5000);
-    ASSERT_TRUE(peer_.valid());
-  }
-
-  // Exactly count bytes from the peer's side, or what came within the time.
-  Bytes PeerReads(size_t count) {
-    Bytes bytes;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (bytes.size() < count && std::chrono::steady_clock::now() < deadline) {
-      if (!peer_.waitReadable(100)) continue;
-      uint8_t buffer[8192];
-      long n = peer_.receive(buffer, std::min(sizeof buffer, count - bytes.size()));
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    return bytes;
-  }
-  void PeerSends(const Bytes& bytes) { ASSERT_EQ(peer_.send(bytes.data(), bytes.size()), static_cast<long>(bytes.size())); }
-
-  // One receive and the handling of every frame in it, as the receive thread does.
-  int ReceiveAndProcess() {
-    uint8_t buffer[4096];
-    int received = link_->ReceiveSocket(buffer, sizeof buffer);
-    std::vector<uint8_t> frame;
-    bool found = received > 0 && link_->CheckSocketFrame(frame, buffer, static_cast<size_t>(received));
-    while (found) {
-      link_->ProcessSocketFrame(&frame);
-      found = link_->CheckSocketFrame(frame, nullptr, 0);
-    }
-    return received;
-  }
-
   tktest::LinkLogCapture log_;
-  FakeHost host_;
-  platform::TcpListener listener_;
-  std::unique_ptr<LanLink> link_;
-  platform::TcpSocket peer_;
+  RecordingHost host_;
 };
 
-TEST_F(LanLinkTest, AClientBlockGoesOutAsOneTaggedFrame) {
-  Connect(0);
-  const uint8_t block[] = {0x10, 0x20, 0x30, 0x40, 0x50};
-  link_->SendClientBlock(block, sizeof block);
-  EXPECT_EQ(PeerReads(8), (Bytes{0xC5, 0x00, 0x05, 0x10, 0x20, 0x30, 0x40, 0x50}));
-  EXPECT_TRUE(host_.restarts.empty()) << "keep-alive is off";
+TEST_P(LanLinkCore, Runs) {
+  const Case& c = GetParam();
+  SCOPED_TRACE(c.name);
+  host_.answer = c.answer;
+  host_.sendWorks = !c.sendFails;
+  LanLink link(host_, KeepAliveSupervision(c.keepalive, kPeriod));
+  for (const Step& step : c.steps) {
+    Bytes bytes = Hex(step.hex);
+    // A zero-length client block comes with the record's (valid) data pointer.
+    const void* block = bytes.empty() ? static_cast<const void*>("") : bytes.data();
+    switch (step.kind) {
+      case Step::In: link.OnBytes(bytes.data(), bytes.size()); break;
+      case Step::Client: link.OnClientBlock(0x30, block, static_cast<uint32_t>(bytes.size())); break;
+      case Step::Wait: host_.Advance(step.ms, link); break;
+      case Step::End: link.OnEndOfStream(); break;
+    }
+  }
+  EXPECT_EQ(host_.sent, c.out);
+  EXPECT_EQ(host_.delivered, c.delivered);
+  EXPECT_EQ(host_.restarts, c.restarts);
+  EXPECT_EQ(host_.frames, c.frames);
+  EXPECT_EQ(host_.closes, c.closes);
+  EXPECT_TRUE(log_.Contains(c.log)) << log_.Text();
+  EXPECT_EQ(log_.Contains("Keepalive Timed out!"), c.closes > 0) << log_.Text();
 }
 
-TEST_F(LanLinkTest, WithKeepAliveOnAClientBlockRestartsTheSupervision) {
-  Connect(3);
-  link_->SendClientBlock("x", 1);
-  EXPECT_EQ(PeerReads(4), (Bytes{0xC5, 0x00, 0x01, 'x'}));
-  EXPECT_EQ(host_.restarts, std::vector<uint32_t>{61000});
+INSTANTIATE_TEST_SUITE_P(Vectors, LanLinkCore, ::testing::ValuesIn(kCases));
+
+TEST_F(LanLinkCore, TheSupervisionClosesTheLinkOnlyWhenItIsUpAndIgnoresOtherTimers) {
+  LanLink link(host_, KeepAliveSupervision(1, kPeriod));
+  link.OnTimer(kTimerT1);
+  link.OnTimer(kTimerT3);
+  EXPECT_EQ(log_.Text(), "") << "the frame protocol's timers are not the LAN's";
+  host_.state = kLinkSetUp;
+  link.OnTimer(kTimerKeepAlive);
+  EXPECT_EQ(host_.closes, 0);
+  host_.state = kLinkInformationTransfer;
+  link.OnTimer(kTimerKeepAlive);
+  EXPECT_EQ(host_.closes, 1);
+  EXPECT_TRUE(log_.Contains("Keepalive Timed out!\r\n"));
 }
 
-TEST_F(LanLinkTest, WithKeepAliveOnAKeepAliveFrameIsEchoedUnchangedAndNotDelivered) {
-  Connect(1);
-  PeerSends({0xC5, 0x00, 0x03, 0xF2, 0x12, 0x34});
-  EXPECT_EQ(ReceiveAndProcess(), 6);
-  EXPECT_EQ(PeerReads(6), (Bytes{0xC5, 0x00, 0x03, 0xF2, 0x12, 0x34}));
-  EXPECT_TRUE(host_.delivered.empty());
-  EXPECT_EQ(host_.restarts, std::vector<uint32_t>{61000});
-  EXPECT_TRUE(link_->supervision().seen());
-
-  // From now on data frames restart the supervision as well, and are delivered.
-  PeerSends({0xC5, 0x00, 0x01, 0x07});
-  ReceiveAndProcess();
-  EXPECT_EQ(host_.delivered, (std::vector<FakeHost::Block>{{0x20, {0x07}}}));
-  EXPECT_EQ(host_.restarts.size(), 2u);
-}
-
-TEST_F(LanLinkTest, WithKeepAliveOffAKeepAliveFrameIsDeliveredToTheTelephonyService) {
-  Connect(2);  // bit 0 clear
-  // Two frames in one segment.
-  PeerSends({0xC5, 0x00, 0x03, 0xF2, 0x12, 0x34, 0xC5, 0x00, 0x02, 0xAA, 0xBB});
-  ReceiveAndProcess();
-  EXPECT_EQ(host_.delivered, (std::vector<FakeHost::Block>{{0x20, {0xF2, 0x12, 0x34}}, {0x20, {0xAA, 0xBB}}}));
-  EXPECT_TRUE(host_.restarts.empty());
-  EXPECT_FALSE(peer_.waitReadable(50)) << "nothing echoed";
-}
-
-TEST_F(LanLinkTest, ABlockTheLibraryRefusesIsReportedAsAQueueError) {
-  Connect(0);
-  host_.answer = -1;
-  std::vector<uint8_t> frame{0x01};
-  EXPECT_EQ(link_->ProcessSocketFrame(&frame), 0);
-  EXPECT_TRUE(log_.Contains("ProcessSocketFrame failed: VNL2_QUEUE_ERROR !\r\n"));
-  EXPECT_EQ(link_->ProcessSocketFrame(nullptr), 0);
-  EXPECT_TRUE(log_.Contains("ProcessSocketFrame failed: Receiveframe is NULL !\r\n"));
-}
-
-TEST_F(LanLinkTest, ABlockLongerThanAFrameCanSayIsNotSentCut) {
-  Connect(0);
+TEST_F(LanLinkCore, ABlockLongerThanAFrameCanSayIsNotSentCut) {
+  LanLink link(host_, KeepAliveSupervision(0, kPeriod));
   Bytes huge(0x10000 + 5, 0x77);
-  link_->SendClientBlock(huge.data(), static_cast<uint32_t>(huge.size()));
-  link_->SendClientBlock("ok", 2);
-  EXPECT_EQ(PeerReads(5), (Bytes{0xC5, 0x00, 0x02, 'o', 'k'}));
+  link.OnClientBlock(0x20, huge.data(), static_cast<uint32_t>(huge.size()));
+  EXPECT_EQ(host_.sent, "");
   EXPECT_TRUE(log_.Contains("SendSocketFrame failed - block of 65541 bytes too long !\r\n")) << log_.Text();
-
   // The longest block a frame can carry goes out whole.
   Bytes longest(0xFFFF, 0x42);
-  link_->SendClientBlock(longest.data(), static_cast<uint32_t>(longest.size()));
-  Bytes got = PeerReads(3 + 0xFFFF);
-  ASSERT_EQ(got.size(), 3u + 0xFFFF);
-  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0xC5, 0xFF, 0xFF}));
-
-  EXPECT_EQ(link_->SendSocketFrame(nullptr, 3), 0);
-  EXPECT_TRUE(log_.Contains("SendSocketFrame failed - pData or nDatalen 0 !\r\n"));
+  link.OnClientBlock(0x20, longest.data(), static_cast<uint32_t>(longest.size()));
+  ASSERT_EQ(host_.sent.size(), 2 * (3u + 0xFFFF));
+  EXPECT_EQ(host_.sent.substr(0, 8), "C5FFFF42");
 }
 
-TEST_F(LanLinkTest, ThePeerClosingEndsTheReceive) {
-  Connect(0);
-  peer_.close();
-  EXPECT_EQ(ReceiveAndProcess(), 0);
-  EXPECT_TRUE(log_.Contains("Server closed connection\n\r\n"));
-}
-
-TEST_F(LanLinkTest, ClosingWakesABlockedReceiveAndStopsSending) {
-  Connect(0);
-  int received = -1;
-  std::thread receiver([&] { received = ReceiveAndProcess(); });
-  // The receive may or may not be blocked yet: either way it must end.
-  EXPECT_EQ(link_->CloseSocket(), 1);
-  receiver.join();
-  EXPECT_EQ(received, 0);
-  EXPECT_FALSE(log_.Contains("Server closed connection")) << "the end was ours";
-  EXPECT_EQ(link_->SendSocketFrame(reinterpret_cast<const uint8_t*>("x"), 1), 0);
-  EXPECT_TRUE(log_.Contains("send() failed: error "));
-  EXPECT_TRUE(log_.Contains("SendSocketFrame failed !\r\n"));
-  // The peer sees the connection end.
-  uint8_t b;
-  EXPECT_TRUE(peer_.waitReadable(5000));
-  EXPECT_EQ(peer_.receive(&b, 1), 0);
-  link_->ReleaseSocket();
-}
-
-TEST_F(LanLinkTest, ARefusedConnectionFailsTheOpen) {
-  auto listener = platform::TcpListener::listen("127.0.0.1", 0);
-  uint16_t port = listener.port();
-  listener.close();
-  LanLink link(host_, KeepAliveSupervision(1, 61000));
-  EXPECT_EQ(link.OpenSocket("127.0.0.1", port), 0);
-  EXPECT_TRUE(log_.Contains("connect() failed: ")) << log_.Text();
-  EXPECT_EQ(link.SendSocketFrame(reinterpret_cast<const uint8_t*>("x"), 1), 0);
+TEST(KeepAlivePeriod, DefaultsTo61000AndTakesAPlainNumberOfMilliseconds) {
+  EXPECT_EQ(KeepAlivePeriodFromText(nullptr), 61000u);
+  EXPECT_EQ(KeepAlivePeriodFromText("250"), 250u);
+  for (const char* bad : {"", "0", "-5", "12ms", " 100", "99999999999999999999", "86400001"})
+    EXPECT_EQ(KeepAlivePeriodFromText(bad), 61000u) << bad;
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+// The LAN link's transport (a LinkTransport, see link_protocol.h): the TCP
+// connection to the exchange, with the link log lines of its operations.
+// Bytes in and out only; the tagged frames are the LanLink core's.
+//
+// Used from two threads: the receive thread reads, the window thread sends
+// and closes, and both send under the host's link lock. Its own send lock
+// orders every send against the shut-down, so that after Close no byte
+// goes out and a send fails with kWsaNotConnected.
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "link/control/link_protocol.h"
+#include "platform/tcp_socket.h"
+
+class LanTransport final : public LinkTransport {
+ public:
+  LanTransport() = default;
+  ~LanTransport() override;
+  LanTransport(const LanTransport&) = delete;
+  LanTransport& operator=(const LanTransport&) = delete;
+
+  // Connects to a dotted IPv4 address (OpenSocket): 1 connected, 0 failed
+  // (with the socket error number in *error when given).
+  int Open(const char* address, uint16_t port, int* error = nullptr);
+
+  // One receive (ReceiveSocket); 0 on close or failure.
+  int Receive(uint8_t* buffer, size_t capacity) override;
+  // One whole send (SendSocket): the count, 0 on failure.
+  int Send(const uint8_t* data, size_t count) override;
+  // Shuts the connection down in both directions and waits 20 ms, which
+  // lets the shut-down reach the peer first (CloseSocket).
+  void Close() override;
+  void Release() override;
+
+ private:
+  platform::TcpSocket socket_;
+  std::mutex sendLock_;
+  bool open_ = false;
+  bool shutDown_ = false;  // Close was called: the end of the stream is ours
+};

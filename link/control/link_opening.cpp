@@ -1,0 +1,54 @@
+#include "link/control/link_opening.h"
+
+#include <cstring>
+
+#include "link/common/link_log.h"
+#include "platform/tcp_socket.h"
+
+namespace {
+
+std::string FieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+}  // namespace
+
+LinkSelection SelectLink(const std::string& linkName) {
+  LinkSelection selection;
+  LoadConfiguration(&selection.config);
+  const std::string configured = FieldText(selection.config.Link, sizeof selection.config.Link);
+  selection.choice = ApplyCommandLineLink(selection.config, linkName);
+  switch (selection.choice) {
+    case LinkChoice::Kept:
+    case LinkChoice::Replaced: break;
+    case LinkChoice::Refused:
+      selection.refusal = "the link name '" + linkName + "' cannot replace the configured Link '" + configured +
+                          "' (only a Link that begins with COM, USB or TCP, or is LAN/USB, can be replaced)";
+      return selection;
+    case LinkChoice::TooLong:
+      LinkLog(kLogError, "OpenConnection %s failed - link name too long !", linkName.c_str());
+      selection.refusal = "the link name '" + linkName + "' is longer than " +
+                          std::to_string(sizeof selection.config.Link - 1) + " characters";
+      return selection;
+  }
+  selection.link = FieldText(selection.config.Link, sizeof selection.config.Link);
+  selection.transport = TransportOf(selection.link);
+  return selection;
+}
+
+KeepAliveSupervision LanSupervision(const LinkConfig& config) {
+  return KeepAliveSupervision(config.Keepalive, KeepAlivePeriodFromEnvironment());
+}
+
+bool OpenLanTransport(LanTransport& transport, const LinkConfig& config, std::string* failure) {
+  std::string address = FieldText(config.TapiSvrIpAddr, sizeof config.TapiSvrIpAddr);
+  const uint16_t port = static_cast<uint16_t>(config.TapiSvrIpPort & 0xFFFF);
+  int error = 0;
+  if (transport.Open(address.c_str(), port, &error) == 1) return true;
+  if (!platform::isIpv4Address(address)) {
+    *failure = "cannot connect to the exchange: the configured TapiSvrIpAddr '" + address +
+               "' is no dotted IPv4 address";
+  } else {
+    *failure = "cannot connect to the exchange at " + address + ":" + std::to_string(port) + ": " +
+               platform::socketErrorText(error);
+  }
+  return false;
+}

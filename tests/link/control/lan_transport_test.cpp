@@ -1,0 +1,42 @@
+// The LAN link's transport over a real loopback connection to a peer of the
+// test: our own close ends a receive blocked in another thread, quietly, and
+// later sends fail with the Windows socket error number. (Bytes both ways,
+// the peer's close and a refused connection are the process tests'.)
+#include "link/control/lan_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/tcp_socket.h"
+#include "tests/link/control/link_log_capture.h"
+
+namespace {
+
+TEST(LanTransport, ClosingWakesABlockedReceiveQuietlyAndStopsSending) {
+  tktest::LinkLogCapture log;
+  platform::TcpListener listener = platform::TcpListener::listen("127.0.0.1", 0);
+  LanTransport transport;
+  ASSERT_EQ(transport.Open("127.0.0.1", listener.port()), 1);
+  platform::TcpSocket peer = listener.accept(5000);
+  ASSERT_TRUE(peer.valid());
+  int received = -1;
+  std::thread receiver([&] {
+    uint8_t buffer[64];
+    received = transport.Receive(buffer, sizeof buffer);
+  });
+  // The receive may or may not be blocked yet: either way it must end.
+  transport.Close();
+  receiver.join();
+  EXPECT_EQ(received, 0);
+  EXPECT_FALSE(log.Contains("Server closed connection")) << "the end was ours";
+  EXPECT_EQ(transport.Send(reinterpret_cast<const uint8_t*>("x"), 1), 0);
+  EXPECT_TRUE(log.Contains("send() failed: error 10057 !\r\n")) << "WSAENOTCONN\n" << log.Text();
+  // The peer sees the connection end.
+  uint8_t b;
+  EXPECT_TRUE(peer.waitReadable(5000));
+  EXPECT_EQ(peer.receive(&b, 1), 0);
+  transport.Release();
+}
+
+}  // namespace
