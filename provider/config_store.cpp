@@ -215,10 +215,10 @@ DialPrefix ReadDialPrefix(PrefixKind kind, uint32_t permanentProviderId, size_t 
   return prefix;
 }
 
-void WriteDialPrefix(PrefixKind kind, uint32_t permanentProviderId, bool use, std::u16string_view prefix) {
+void WriteDialPrefix(PrefixKind kind, uint32_t permanentProviderId, uint32_t use, std::u16string_view prefix) {
   ConfigKey provider = ConfigKey::Provider(permanentProviderId);
   PrefixNames names = prefixNames(kind);
-  provider.WriteDword(names.useName, use ? 1 : 0);
+  provider.WriteDword(names.useName, use);
   provider.WriteString(names.prefixName, prefix);
 }
 

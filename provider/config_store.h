@@ -59,7 +59,8 @@ struct DialPrefix {
 };
 // capacityChars counts the terminator (the dialog passes 1025; number prefixing uses 6).
 DialPrefix ReadDialPrefix(PrefixKind kind, uint32_t permanentProviderId, size_t capacityChars);
-void WriteDialPrefix(PrefixKind kind, uint32_t permanentProviderId, bool use, std::u16string_view prefix);
+// The use flag is stored as the caller gives it (the dialog sends 0 or 1).
+void WriteDialPrefix(PrefixKind kind, uint32_t permanentProviderId, uint32_t use, std::u16string_view prefix);
 
 // Address types of numbers received from the exchange.
 constexpr uint8_t kAddressTypeNational = 4;

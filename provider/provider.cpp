@@ -1,5 +1,7 @@
 #include "provider/provider.h"
 
+#include <new>
+
 #include "provider/config_store.h"
 #include "provider/tspi_versions.h"
 
@@ -38,9 +40,16 @@ LONG Provider::Init(DWORD tspiVersion, DWORD permanentProviderId, DWORD lineDevi
   }
   permanentProviderId_ = permanentProviderId;
   providerTspiVersion_ = tspiVersion;
-  ReloadConfiguration();
-  uint32_t lines = numLines > kMaxLines ? static_cast<uint32_t>(kMaxLines) : static_cast<uint32_t>(numLines);
-  devices_.Build(lineDeviceIdBase, lines, config_);
+  try {
+    ReloadConfiguration();
+    uint32_t lines = numLines > kMaxLines ? static_cast<uint32_t>(kMaxLines) : static_cast<uint32_t>(numLines);
+    devices_.Build(lineDeviceIdBase, lines, config_);
+  } catch (const std::bad_alloc&) {
+    // Not started after all: undone as a shut-down undoes it.
+    link_.Unload();
+    events_.Stop();
+    return LINEERR_NOMEM;
+  }
   ++initCount_;
   return 0;
 }

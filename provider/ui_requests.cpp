@@ -108,7 +108,7 @@ void Provider::HandleUiRequest(UiRequestBlock& block) {
     case UIREQ_SET_OUTSIDE_PREFIX:
     case UIREQ_SET_LONGDIST_PREFIX:
     case UIREQ_SET_INTL_PREFIX:
-      WriteDialPrefix(PrefixOf(block.request), permanentProviderId_, y != 0, InputText(block));
+      WriteDialPrefix(PrefixOf(block.request), permanentProviderId_, y, InputText(block));
       result = 1;
       break;
     case UIREQ_GET_OUTSIDE_PREFIX:

@@ -1,7 +1,8 @@
 #pragma once
 // The VNL2 API: the layer-2 interface library's exports, as clients (and
 // the forwarding library vnlsock) see them. Services are named by a one-byte
-// code; the telephony provider uses 0x20.
+// code; the telephony provider uses 0x20. The exports themselves, their
+// function types and names, are tabled in link/api/vnl2_entry_table.h.
 #include <cstdint>
 
 #include "platform/window.h"
@@ -30,15 +31,3 @@ constexpr uint32_t kVnl2LinkRefused = 18;
 // Results of VNL2_SendData.
 constexpr int32_t kVnl2SendNotOpen = -11;
 constexpr int32_t kVnl2SendFailed = -12;
-
-// Function types of the exports, for binding them by name.
-using Vnl2OpenConnectionFn = int32_t (*)(uint32_t service);
-using Vnl2CloseConnectionFn = int32_t (*)(uint32_t service);
-using Vnl2EnableNotificationFn = int32_t (*)(uint32_t service, platform::WindowHandle window);
-using Vnl2SendDataFn = int32_t (*)(uint32_t service, const void* data, uint32_t length);
-using Vnl2ReceiveDataFn = int32_t (*)(uint32_t service, void* buffer, uint32_t size);
-using Vnl2GetStateFn = void (*)(uint32_t service, VNL2_STATE* state);
-using Vnl2CopyRecDataFn = int32_t (*)(uint32_t service, const void* data, uint32_t length);
-using Vnl2LinkInfoFn = int32_t (*)(uint32_t kind);
-using Vnl2OpenConnectionExAFn = int32_t (*)(uint32_t service, const char* link);
-using Vnl2OpenConnectionExWFn = int32_t (*)(uint32_t service, const char16_t* link);

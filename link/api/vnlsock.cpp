@@ -4,6 +4,7 @@
 // unchanged. Without a complete VNL2D32 it still loads, and every call
 // returns 0.
 #include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "link/common/link_log.h"
 #include "platform/codepage.h"
 #include "platform/export.h"
@@ -14,28 +15,14 @@ namespace {
 // The eight entry points of VNL2D32 that are passed on; all or none.
 struct Vnl2d32 {
   platform::ModuleHandle module = nullptr;
-  Vnl2OpenConnectionFn openConnection = nullptr;
-  Vnl2OpenConnectionExAFn openConnectionExA = nullptr;
-  Vnl2OpenConnectionExWFn openConnectionExW = nullptr;
-  Vnl2CloseConnectionFn closeConnection = nullptr;
-  Vnl2EnableNotificationFn enableNotification = nullptr;
-  Vnl2ReceiveDataFn receiveData = nullptr;
-  Vnl2SendDataFn sendData = nullptr;
-  Vnl2GetStateFn getState = nullptr;
+  vnl2::Entries entries;
 };
 
 Vnl2d32 LoadVnl2d32() {
   Vnl2d32 t;
   t.module = platform::loadLibrary("vnl2d32.dll");
   if (!t.module) return {};
-  if (!platform::getProcAddress(t.module, "VNL2_OpenConnection", t.openConnection) ||
-      !platform::getProcAddress(t.module, "VNL2_OpenConnectionExA", t.openConnectionExA) ||
-      !platform::getProcAddress(t.module, "VNL2_OpenConnectionExW", t.openConnectionExW) ||
-      !platform::getProcAddress(t.module, "VNL2_CloseConnection", t.closeConnection) ||
-      !platform::getProcAddress(t.module, "VNL2_EnableNotification", t.enableNotification) ||
-      !platform::getProcAddress(t.module, "VNL2_ReceiveData", t.receiveData) ||
-      !platform::getProcAddress(t.module, "VNL2_SendData", t.sendData) ||
-      !platform::getProcAddress(t.module, "VNL2_GetState", t.getState)) {
+  if (vnl2::Bind(t.module, vnl2::kClientEntries, t.entries)) {
     platform::freeLibrary(t.module);
     return {};
   }
@@ -52,18 +39,18 @@ class Forwarding {
   ~Forwarding() {
     if (table_.module) platform::freeLibrary(table_.module);
   }
-  const Vnl2d32& table() const { return table_; }
+  const vnl2::Entries& entries() const { return table_.entries; }
 
  private:
   Vnl2d32 table_;
 };
 
-const Vnl2d32& Target() {
+const vnl2::Entries& Target() {
   static Forwarding forwarding;
-  return forwarding.table();
+  return forwarding.entries();
 }
 
-[[maybe_unused]] const Vnl2d32& loadTimeInstance = Target();
+[[maybe_unused]] const vnl2::Entries& loadTimeInstance = Target();
 
 unsigned long Hex(const void* p) { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -112,3 +99,17 @@ TK_EXPORT void VNL2_GetState(uint32_t service, VNL2_STATE* state) {
 }
 
 }  // extern "C"
+
+// The exports above have the types of the entry table.
+[[maybe_unused]] constexpr vnl2::Entries kOwnExports = [] {
+  vnl2::Entries e;
+  e.openConnection = &VNL2_OpenConnection;
+  e.closeConnection = &VNL2_CloseConnection;
+  e.enableNotification = &VNL2_EnableNotification;
+  e.sendData = &VNL2_SendData;
+  e.receiveData = &VNL2_ReceiveData;
+  e.getState = &VNL2_GetState;
+  e.openConnectionExA = &VNL2_OpenConnectionExA;
+  e.openConnectionExW = &VNL2_OpenConnectionExW;
+  return e;
+}();

@@ -23,16 +23,14 @@ std::atomic<Layer2Binding*> threadOwner{nullptr};
 
 }  // namespace
 
-// Runs when the plug-in is unloaded, under the module loader's lock and
-// with no other user left, so it takes no lock of its own: the loader lock
-// is taken inside the link lock by Load.
-Layer2Binding::~Layer2Binding() {
-  if (loadCount_ > 0) {
-    loadCount_ = 0;
-    if (stopEvent_) stopEvent_->set();
-    if (thread_) thread_->join();
-    Release();
-  }
+Layer2Binding::~Layer2Binding() { UnloadAll(); }
+
+void Layer2Binding::UnloadAll() {
+  if (loadCount_ == 0) return;
+  loadCount_ = 0;
+  stopEvent_->set();
+  thread_->join();
+  Release();
 }
 
 void Layer2Binding::Attach(CCritSec& providerLock, Layer2Events& events) {
@@ -46,7 +44,6 @@ int Layer2Binding::Load(uint32_t* status) {
   *status = kLinkLoadThreadFailed;
   if (loadCount_ > 0) {
     ++loadCount_;
-    *status = 0;
     return 0;
   }
 
@@ -56,22 +53,22 @@ int Layer2Binding::Load(uint32_t* status) {
     traceTapi("Cannot load VNLSOCK.DLL: %s", platform::lastModuleError().c_str());
     return static_cast<int>(platform::kErrorModNotFound);
   }
-  if (!platform::getProcAddress(library_, "VNL2_OpenConnection", api_.openConnection) ||
-      !platform::getProcAddress(library_, "VNL2_CloseConnection", api_.closeConnection) ||
-      !platform::getProcAddress(library_, "VNL2_SendData", api_.sendData) ||
-      !platform::getProcAddress(library_, "VNL2_ReceiveData", api_.receiveData) ||
-      !platform::getProcAddress(library_, "VNL2_EnableNotification", api_.enableNotification) ||
-      !platform::getProcAddress(library_, "VNL2_GetState", api_.getState)) {
+  if (vnl2::Bind(library_, vnl2::kProviderEntries, api_)) {
     *status = kLinkLoadEntryMissing;
     Release();
     return static_cast<int>(platform::kErrorProcNotFound);
   }
 
-  readyEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
-  stopEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
-  thread_ = std::make_unique<platform::Thread>();
-  threadExitCode_ = 0;
-  if (!thread_->start([this] { ThreadMain(); }, "VnlLinkIntf")) {
+  try {
+    readyEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
+    stopEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
+    thread_ = std::make_unique<platform::Thread>();
+    threadExitCode_ = 0;
+    if (!thread_->start([this] { ThreadMain(); }, "VnlLinkIntf")) {
+      Release();
+      return kThreadCreateFailed;
+    }
+  } catch (const std::bad_alloc&) {
     Release();
     return kThreadCreateFailed;
   }
@@ -102,11 +99,6 @@ int Layer2Binding::Unload() {
   if (!ended) traceTapi("VNL Layer 2 Interface Thread kann nicht beendet werden");
   Release();
   return 0;
-}
-
-bool Layer2Binding::IsLoaded() {
-  ScopedLock lock(&linkLock_);
-  return loadCount_ > 0;
 }
 
 int Layer2Binding::OpenConnection() {
@@ -171,7 +163,16 @@ void Layer2Binding::Release() {
 
 // --- The link interface thread ---------------------------------------------
 
-void Layer2Binding::ThreadMain() { threadExitCode_ = RunThread(); }
+void Layer2Binding::ThreadMain() {
+  try {
+    threadExitCode_ = RunThread();
+  } catch (const std::bad_alloc&) {
+    // Out of memory in the thread's set-up or loop: it ends as a thread that
+    // could not run, with what it set up undone.
+    if (threadOwner.load() == this) CloseWindow();
+    threadExitCode_ = kThreadCreateFailed;
+  }
+}
 
 int Layer2Binding::RunThread() {
   traceTapi("VNL Layer 2 Interface Thread started");
@@ -181,22 +182,15 @@ int Layer2Binding::RunThread() {
     traceTapi("VNL Layer 2 Interface Thread: Fensterklasse kann nicht registriert werden");
     return static_cast<int>(platform::kErrorClassAlreadyExists);
   }
-  auto undo = [this](bool timer) {
-    if (timer) platform::killTimer(window_, kTickTimerId);
-    if (window_) platform::destroyWindow(window_);
-    window_ = nullptr;
-    platform::unregisterClass(kWindowClass);
-    threadOwner = nullptr;
-  };
   window_ = platform::createWindow(kWindowClass);
   if (!window_) {
     traceTapi("VNL Layer 2 Interface Thread: Hintergrundfenster kann nicht erstellt werden");
-    undo(false);
+    CloseWindow();
     return static_cast<int>(platform::kErrorInvalidWindowHandle);
   }
   if (platform::setTimer(window_, kTickTimerId, kTickMs) == 0) {
     traceTapi("VNL Layer 2 Interface Thread: Timer kann nicht erstellt werden");
-    undo(false);
+    CloseWindow();
     return static_cast<int>(platform::kErrorNoSystemResources);
   }
   readyEvent_->set();
@@ -209,9 +203,19 @@ int Layer2Binding::RunThread() {
     while (platform::peekMessage(message)) platform::dispatchMessage(message);
   }
 
-  undo(true);
+  CloseWindow();
   traceTapi("VNL Layer 2 Interface Thread finished");
   return 0;
+}
+
+void Layer2Binding::CloseWindow() {
+  if (window_) {
+    platform::killTimer(window_, kTickTimerId);
+    platform::destroyWindow(window_);
+  }
+  window_ = nullptr;
+  platform::unregisterClass(kWindowClass);
+  threadOwner = nullptr;
 }
 
 template <typename Fn>
@@ -222,7 +226,12 @@ bool Layer2Binding::WithProviderLock(Fn&& fn) {
     if (providerLock_->TryLock()) break;
     platform::sleepMs(kLockRetryMs);
   }
-  fn();
+  // Out of memory while handling one event drops that event; the thread
+  // and the provider lock survive it.
+  try {
+    fn();
+  } catch (const std::bad_alloc&) {
+  }
   providerLock_->Unlock();
   return true;
 }

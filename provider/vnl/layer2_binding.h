@@ -1,19 +1,30 @@
 #pragma once
-// The real layer 2: "VNLSOCK.DLL" is loaded by name and its six VNL2 entry
-// points are bound; the link interface thread runs a hidden window of class
-// "__KvarSpWndClass__" that receives the library's notifications and a
-// 500 ms timer. Loads are counted; the last unload stops the thread and
-// unbinds. The provider's connection (service 32) is opened by the link start.
+// The real layer 2: the thread and I/O wrapper around the protocol client.
+// "VNLSOCK.DLL" is loaded by name and the six VNL2 entries the provider uses
+// are bound (link/api/vnl2_entry_table.h); the link interface thread runs a
+// hidden window of class "__KvarSpWndClass__" that receives the library's
+// notifications and a 500 ms timer.
 //
-// The thread never blocks on the provider lock: it tries it in a loop with
-// 10 ms pauses and gives up when its stop event is set, so that an unload
-// that holds the provider lock while it waits for the thread cannot deadlock.
+// In: the library's notifications (data waiting, link lost) and the timer,
+// on the link interface thread; the client's blocks to send, on the caller's
+// thread. Out: Layer2Events (tick, one call per received message, link loss),
+// each called on the link interface thread with the provider lock held, and
+// VNL2_SendData under the link lock.
+//
+// Threads and locks: the link lock guards the binding and the connection;
+// the thread takes it only to read received blocks. Loads are counted; the
+// last Unload (or UnloadAll when the plug-in goes) stops the thread and
+// unbinds. The thread never blocks on the provider lock: it tries it in a
+// loop with 10 ms pauses and gives up when its stop event is set, so that an
+// unload that holds the provider lock while it waits for the thread cannot
+// deadlock; an unload hands the link lock back while it waits. A message
+// read while the thread is being stopped is dropped, never dispatched.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "common/sync.h"
-#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
@@ -22,16 +33,6 @@
 #include "provider/vnl/layer2.h"
 
 namespace kvarsp {
-
-// The six functions of the VNL2 API the provider uses (service 32 always).
-struct Vnl2Api {
-  Vnl2OpenConnectionFn openConnection = nullptr;
-  Vnl2CloseConnectionFn closeConnection = nullptr;
-  Vnl2SendDataFn sendData = nullptr;
-  Vnl2ReceiveDataFn receiveData = nullptr;
-  Vnl2EnableNotificationFn enableNotification = nullptr;
-  Vnl2GetStateFn getState = nullptr;
-};
 
 class Layer2Binding : public Layer2 {
  public:
@@ -43,16 +44,21 @@ class Layer2Binding : public Layer2 {
 
   void Attach(CCritSec& providerLock, Layer2Events& events) override;
 
-  // iVnlIntfLoad / iVnlIntfUnload.
+  // iVnlIntfLoad / iVnlIntfUnload. A load that only counts one more user
+  // returns 0 and leaves *status at kLinkLoadThreadFailed, as every load
+  // sets it first.
   int Load(uint32_t* status) override;
   int Unload() override;
+  // Stops the thread and unbinds whatever the load count: for the plug-in's
+  // unload, before what the thread reports to is destroyed. Takes no lock
+  // (it runs under the module loader's lock, which Load takes inside the
+  // link lock).
+  void UnloadAll();
 
   // iVnlIntfOpenConnection / vVnlIntfCloseConnection / bVnlIntfLinkUp.
   int OpenConnection() override;
   void CloseConnection() override;
   bool LinkUp() override;
-
-  bool IsLoaded();
 
   // Sends one built message on service 32 under the link lock, after its
   // raw protocol-trace line; only while the library is bound and the
@@ -63,7 +69,8 @@ class Layer2Binding : public Layer2 {
   static platform::LResult WindowProcedure(platform::WindowHandle window, uint32_t message, platform::WParam wParam,
                                            platform::LParam lParam);
   void ThreadMain();
-  int RunThread();  // the thread's exit code
+  int RunThread();    // the thread's exit code
+  void CloseWindow();  // undoes the thread's window, timer and class
   void Release();   // undoes everything a load made
   // Runs fn with the provider lock taken by trying it; false (fn not run)
   // when the stop event was set first.
@@ -80,7 +87,7 @@ class Layer2Binding : public Layer2 {
   bool connected_ = false;
   std::atomic<uint32_t> notificationMessage_{0};
   platform::ModuleHandle library_ = nullptr;
-  Vnl2Api api_;
+  vnl2::Entries api_;
   std::unique_ptr<platform::Event> readyEvent_;
   std::unique_ptr<platform::Event> stopEvent_;
   std::unique_ptr<platform::Thread> thread_;

@@ -1,6 +1,10 @@
 #pragma once
-// Small helpers for tests that use the registry store directly.
+// Small helpers for tests that use the registry store directly, and for
+// tests that seed it from .reg text in one import.
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +53,38 @@ Text regPathOfDepth(size_t depth) {
 inline long setAnsiSz(platform::RegKeyHandle key, const char* name, std::string_view data) {
   return platform::regSetValueExA(key, name, platform::kRegSz, reinterpret_cast<const uint8_t*>(data.data()),
                                   static_cast<uint32_t>(data.size()));
+}
+
+// --- .reg text ----------------------------------------------------------------
+
+inline constexpr std::string_view kRegHeader = "Windows Registry Editor Version 5.00\n\n";
+// The trace switches of the provider and the link.
+inline constexpr std::string_view kRegLoggingKey = "[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n";
+
+// One value line: "\"name\"=dword:0000000a" and "\"name\"=\"text\"" (text as
+// .reg text writes it: backslashes and quotes escaped by the caller).
+inline std::string regDword(std::string_view name, uint32_t value) {
+  char data[24];
+  std::snprintf(data, sizeof data, "dword:%08x", value);
+  return "\"" + std::string(name) + "\"=" + data + "\n";
+}
+inline std::string regSz(std::string_view name, std::string_view text) {
+  return "\"" + std::string(name) + "\"=\"" + std::string(text) + "\"\n";
+}
+
+// The logging key with LogTapi and LogCTI, and LogPath when one is given.
+inline std::string regLogging(uint32_t tapi, uint32_t cti, std::string_view logPath = {}) {
+  return std::string(kRegLoggingKey) + regDword("LogTapi", tapi) + regDword("LogCTI", cti) +
+         (logPath.empty() ? std::string() : regSz("LogPath", logPath));
+}
+
+// Imports keys and values (the text after the header line) into the store;
+// a refusal fails with the store's message.
+inline ::testing::AssertionResult regSeed(std::string_view body, const char* source = "seed.reg") {
+  if (platform::regImport(std::string(kRegHeader) + std::string(body), source) == 0) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << source << ": " << platform::registryLastError();
 }
 
 }  // namespace tktest

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -305,6 +306,37 @@ TEST_F(Vnl2Api, VnlsockForwardsOrReturnsZero) {
   ASSERT_TRUE(probe.start(folder + "/vnlsock_probe", {TK_VNLSOCK_PATH}, {{"TK_MODULE_PATH", ""}}));
   EXPECT_EQ(probe.readLine(), "loaded open=0 send=0 receive=0");
   EXPECT_EQ(probe.wait(), 0);
+}
+
+// The Windows export files number the entries as the entry table does:
+// VNL2D32 exports all of them, vnlsock the client half.
+TEST(Vnl2EntryTable, ExportFilesNumberTheEntriesAsTheTableDoes) {
+  struct ExportFile {
+    const char* name;
+    vnl2::EntrySet entries;
+  };
+  using vnl2::Entry;
+  const vnl2::EntrySet all{Entry::OpenConnection, Entry::CloseConnection, Entry::EnableNotification,
+                           Entry::SendData,       Entry::ReceiveData,     Entry::GetState,
+                           Entry::CopyRecData,    Entry::LinkInfo,        Entry::OpenConnectionExA,
+                           Entry::OpenConnectionExW};
+  for (ExportFile file : {ExportFile{"vnl2d32.def", all}, ExportFile{"vnlsock.def", vnl2::kClientEntries}}) {
+    std::map<std::string, int> listed;  // "  VNL2_SendData @4"
+    std::istringstream in(tktest::readFile(std::string(TK_LINK_API_DIR) + "/" + file.name));
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::string name, ordinal;
+      if (words >> name >> ordinal && name.rfind("VNL2_", 0) == 0 && ordinal[0] == '@') {
+        listed[name] = std::stoi(ordinal.substr(1));
+      }
+    }
+    std::map<std::string, int> tabled;
+    vnl2::Entries none;
+    vnl2::ForEachEntry(none, [&](vnl2::Entry e, const char* name, auto&) {
+      if (file.entries.Has(e)) tabled[name] = static_cast<int>(e);
+    });
+    EXPECT_EQ(listed, tabled) << file.name;
+  }
 }
 
 }  // namespace

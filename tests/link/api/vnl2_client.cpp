@@ -27,16 +27,8 @@ void Serve() {
 bool Vnl2Functions::Load(const std::string& path) {
   module = platform::loadLibrary(path);
   if (!module) return false;
-  platform::getProcAddress(module, "VNL2_CopyRecData", copyRecData);
-  platform::getProcAddress(module, "VNL2_LinkInfo", linkInfo);
-  return platform::getProcAddress(module, "VNL2_OpenConnection", open) &&
-         platform::getProcAddress(module, "VNL2_OpenConnectionExA", openExA) &&
-         platform::getProcAddress(module, "VNL2_OpenConnectionExW", openExW) &&
-         platform::getProcAddress(module, "VNL2_CloseConnection", close) &&
-         platform::getProcAddress(module, "VNL2_EnableNotification", enable) &&
-         platform::getProcAddress(module, "VNL2_SendData", send) &&
-         platform::getProcAddress(module, "VNL2_ReceiveData", receive) &&
-         platform::getProcAddress(module, "VNL2_GetState", getState);
+  vnl2::Bind(module, vnl2::kControlEntries, *this);
+  return vnl2::Bind(module, vnl2::kClientEntries, *this) == nullptr;
 }
 
 void Vnl2Functions::Unload() {

@@ -6,28 +6,28 @@
 #include <string>
 #include <vector>
 
-#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "platform/module.h"
 #include "platform/window.h"
 
 namespace tktest {
 
-struct Vnl2Functions {
+// The entries bound by the VNL2 entry table, with short names for the tests.
+struct Vnl2Functions : vnl2::Entries {
   platform::ModuleHandle module = nullptr;
-  Vnl2OpenConnectionFn open = nullptr;
-  Vnl2OpenConnectionExAFn openExA = nullptr;
-  Vnl2OpenConnectionExWFn openExW = nullptr;
-  Vnl2CloseConnectionFn close = nullptr;
-  Vnl2EnableNotificationFn enable = nullptr;
-  Vnl2SendDataFn send = nullptr;
-  Vnl2ReceiveDataFn receive = nullptr;
-  Vnl2GetStateFn getState = nullptr;
-  Vnl2CopyRecDataFn copyRecData = nullptr;  // VNL2D32 only
-  Vnl2LinkInfoFn linkInfo = nullptr;        // VNL2D32 only
 
-  // False when the library does not load or lacks a client export.
+  // False when the library does not load or lacks a client export; the two
+  // entries of the link control process are bound when there (VNL2D32 only).
   bool Load(const std::string& path);
   void Unload();
+
+  int32_t open(uint32_t service) const { return openConnection(service); }
+  int32_t openExA(uint32_t service, const char* link) const { return openConnectionExA(service, link); }
+  int32_t openExW(uint32_t service, const char16_t* link) const { return openConnectionExW(service, link); }
+  int32_t close(uint32_t service) const { return closeConnection(service); }
+  int32_t enable(uint32_t service, platform::WindowHandle window) const { return enableNotification(service, window); }
+  int32_t send(uint32_t service, const void* data, uint32_t length) const { return sendData(service, data, length); }
+  int32_t receive(uint32_t service, void* buffer, uint32_t size) const { return receiveData(service, buffer, size); }
 };
 
 struct Notification {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "platform/module.h"
 #include "platform/root.h"
 #include "platform/window.h"
@@ -71,27 +71,21 @@ Figures RawSocketPingPong(int blocks, size_t size) {
   return Summarise(micros, total);
 }
 
-template <typename Fn>
-Fn Bind(platform::ModuleHandle module, const char* name) {
-  auto fn = reinterpret_cast<Fn>(platform::getProcAddress(module, name));
-  if (!fn) {
-    std::fprintf(stderr, "VNL2D32 lacks %s\n", name);
-    std::exit(1);
-  }
-  return fn;
-}
-
 Figures Vnl2Echo(int blocks, size_t size) {
   platform::ModuleHandle library = platform::loadLibrary(TK_VNL2D32_PATH);
   if (!library) {
     std::fprintf(stderr, "cannot load VNL2D32: %s\n", platform::lastModuleError().c_str());
     std::exit(1);
   }
-  auto open = Bind<Vnl2OpenConnectionFn>(library, "VNL2_OpenConnection");
-  auto close = Bind<Vnl2CloseConnectionFn>(library, "VNL2_CloseConnection");
-  auto send = Bind<Vnl2SendDataFn>(library, "VNL2_SendData");
-  auto receive = Bind<Vnl2ReceiveDataFn>(library, "VNL2_ReceiveData");
-  if (open(0x20) != 1) {
+  vnl2::Entries api;
+  if (const char* missing = vnl2::Bind(library,
+                                       {vnl2::Entry::OpenConnection, vnl2::Entry::CloseConnection,
+                                        vnl2::Entry::SendData, vnl2::Entry::ReceiveData},
+                                       api)) {
+    std::fprintf(stderr, "VNL2D32 lacks %s\n", missing);
+    std::exit(1);
+  }
+  if (api.openConnection(0x20) != 1) {
     std::fprintf(stderr, "VNL2_OpenConnection failed\n");
     std::exit(1);
   }
@@ -100,13 +94,13 @@ Figures Vnl2Echo(int blocks, size_t size) {
   auto begin = Clock::now();
   for (int i = 0; i < blocks; ++i) {
     auto start = Clock::now();
-    if (send(0x20, block.data(), static_cast<uint32_t>(size)) != 1) std::exit(1);
+    if (api.sendData(0x20, block.data(), static_cast<uint32_t>(size)) != 1) std::exit(1);
     // The echo is queued before the send returns.
-    if (receive(0x20, answer.data(), static_cast<uint32_t>(answer.size())) != static_cast<int32_t>(size)) std::exit(1);
+    if (api.receiveData(0x20, answer.data(), static_cast<uint32_t>(answer.size())) != static_cast<int32_t>(size)) std::exit(1);
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
   auto total = Clock::now() - begin;
-  close(0x20);
+  api.closeConnection(0x20);
   platform::freeLibrary(library);
   return Summarise(micros, total);
 }

@@ -2,7 +2,7 @@
 // tests run it from a folder where no VNL2D32 can be found.
 #include <cstdio>
 
-#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "platform/module.h"
 
 int main(int argc, char** argv) {
@@ -15,11 +15,15 @@ int main(int argc, char** argv) {
     std::printf("not loaded: %s\n", platform::lastModuleError().c_str());
     return 1;
   }
-  auto open = reinterpret_cast<Vnl2OpenConnectionFn>(platform::getProcAddress(sock, "VNL2_OpenConnection"));
-  auto send = reinterpret_cast<Vnl2SendDataFn>(platform::getProcAddress(sock, "VNL2_SendData"));
-  auto receive = reinterpret_cast<Vnl2ReceiveDataFn>(platform::getProcAddress(sock, "VNL2_ReceiveData"));
+  vnl2::Entries api;
+  if (const char* missing =
+          vnl2::Bind(sock, {vnl2::Entry::OpenConnection, vnl2::Entry::SendData, vnl2::Entry::ReceiveData}, api)) {
+    std::printf("loaded without %s\n", missing);
+    return 1;
+  }
   char buffer[16];
-  std::printf("loaded open=%d send=%d receive=%d\n", open(0x20), send(0x20, "x", 1), receive(0x20, buffer, 16));
+  std::printf("loaded open=%d send=%d receive=%d\n", api.openConnection(0x20), api.sendData(0x20, "x", 1),
+              api.receiveData(0x20, buffer, 16));
   platform::freeLibrary(sock);
   return 0;
 }

@@ -10,14 +10,7 @@
 
 namespace {
 
-class CallExports : public tktest::ProviderFixture {
- protected:
-  void SetUp() override {
-    ProviderFixture::SetUp();
-    Configure(tktest::kThreeLines);
-    Start();
-  }
-};
+class CallExports : public tktest::StartedProvider {};
 
 const HDRVCALL kNoCall = reinterpret_cast<HDRVCALL>(uintptr_t{0x4711});
 

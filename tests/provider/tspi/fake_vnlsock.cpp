@@ -11,19 +11,19 @@
 #include <mutex>
 #include <vector>
 
-#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_entry_table.h"
 #include "platform/export.h"
 #include "platform/window.h"
 
 #ifndef FAKE_VNLSOCK_SCRIPTED
 extern "C" {
-TK_EXPORT int VNL2_OpenConnection(int) { return 0; }
-TK_EXPORT int VNL2_CloseConnection(int) { return 0; }
-TK_EXPORT int VNL2_SendData(int, const void*, uint32_t) { return 0; }
-TK_EXPORT int VNL2_ReceiveData(int, void*, uint32_t) { return 0; }
-TK_EXPORT uint32_t VNL2_EnableNotification(int, void*) { return 0; }
+TK_EXPORT int32_t VNL2_OpenConnection(uint32_t) { return 0; }
+TK_EXPORT int32_t VNL2_CloseConnection(uint32_t) { return 0; }
+TK_EXPORT int32_t VNL2_SendData(uint32_t, const void*, uint32_t) { return 0; }
+TK_EXPORT int32_t VNL2_ReceiveData(uint32_t, void*, uint32_t) { return 0; }
+TK_EXPORT int32_t VNL2_EnableNotification(uint32_t, platform::WindowHandle) { return 0; }
 #ifndef FAKE_VNLSOCK_INCOMPLETE
-TK_EXPORT int VNL2_GetState(int, void*) { return 0; }
+TK_EXPORT void VNL2_GetState(uint32_t, VNL2_STATE*) {}
 #endif
 }
 #else
@@ -31,7 +31,6 @@ namespace {
 
 std::mutex m;
 bool open = false;
-int opens = 0;
 platform::WindowHandle window = nullptr;
 uint32_t message = 0;
 std::deque<std::vector<uint8_t>> incoming;
@@ -40,27 +39,26 @@ std::vector<std::vector<uint8_t>> sent;
 }  // namespace
 
 extern "C" {
-TK_EXPORT int VNL2_OpenConnection(int service) {
+TK_EXPORT int32_t VNL2_OpenConnection(uint32_t service) {
   std::lock_guard lock(m);
   if (service != 0x20 || open) return 0;
   open = true;
-  ++opens;
   return 1;
 }
-TK_EXPORT int VNL2_CloseConnection(int) {
+TK_EXPORT int32_t VNL2_CloseConnection(uint32_t) {
   std::lock_guard lock(m);
   open = false;
   window = nullptr;
   return 1;
 }
-TK_EXPORT int VNL2_SendData(int, const void* data, uint32_t length) {
+TK_EXPORT int32_t VNL2_SendData(uint32_t, const void* data, uint32_t length) {
   std::lock_guard lock(m);
   if (!open) return kVnl2SendNotOpen;
   const auto* bytes = static_cast<const uint8_t*>(data);
   sent.emplace_back(bytes, bytes + length);
   return 1;
 }
-TK_EXPORT int VNL2_ReceiveData(int, void* buffer, uint32_t size) {
+TK_EXPORT int32_t VNL2_ReceiveData(uint32_t, void* buffer, uint32_t size) {
   std::lock_guard lock(m);
   if (incoming.empty()) return 0;
   std::vector<uint8_t> block = std::move(incoming.front());
@@ -69,13 +67,13 @@ TK_EXPORT int VNL2_ReceiveData(int, void* buffer, uint32_t size) {
   std::memcpy(buffer, block.data(), n);
   return static_cast<int>(n);
 }
-TK_EXPORT uint32_t VNL2_EnableNotification(int, platform::WindowHandle target) {
+TK_EXPORT int32_t VNL2_EnableNotification(uint32_t, platform::WindowHandle target) {
   std::lock_guard lock(m);
   window = target;
   message = platform::registerWindowMessage("CTI_LayerII_Event");
-  return message;
+  return static_cast<int32_t>(message);
 }
-TK_EXPORT void VNL2_GetState(int, VNL2_STATE* state) {
+TK_EXPORT void VNL2_GetState(uint32_t, VNL2_STATE* state) {
   std::lock_guard lock(m);
   *state = {};
   state->State = open ? 1 : 0;
@@ -107,9 +105,24 @@ TK_EXPORT uint32_t FakeVnl_Sent(uint32_t i, uint8_t* buffer, uint32_t size) {
   std::memcpy(buffer, sent[i].data(), n);
   return n;
 }
-TK_EXPORT int FakeVnl_Opens() {
+// Blocks queued and not read yet.
+TK_EXPORT uint32_t FakeVnl_Queued() {
   std::lock_guard lock(m);
-  return opens;
+  return static_cast<uint32_t>(incoming.size());
 }
 }
 #endif
+
+// Every variant's exports have the types of the VNL2 entry table.
+[[maybe_unused]] constexpr vnl2::Entries kOwnExports = [] {
+  vnl2::Entries e;
+  e.openConnection = &VNL2_OpenConnection;
+  e.closeConnection = &VNL2_CloseConnection;
+  e.enableNotification = &VNL2_EnableNotification;
+  e.sendData = &VNL2_SendData;
+  e.receiveData = &VNL2_ReceiveData;
+#ifndef FAKE_VNLSOCK_INCOMPLETE
+  e.getState = &VNL2_GetState;
+#endif
+  return e;
+}();

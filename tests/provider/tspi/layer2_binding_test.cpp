@@ -3,11 +3,14 @@
 // window's notifications and receive loop, the 500 ms timer and link loss.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
+#include <optional>
 #include <vector>
 
 #include "link/api/vnl2_api.h"
 #include "platform/module.h"
+#include "platform/profile.h"
 #include "provider/vnl/codec/vnl_encoder.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "tests/provider/tspi/provider_fixture.h"
@@ -24,6 +27,7 @@ struct ScriptedLayer2 {
   int (*notify)(intptr_t) = nullptr;
   uint32_t (*sentCount)() = nullptr;
   uint32_t (*sent)(uint32_t, uint8_t*, uint32_t) = nullptr;
+  uint32_t (*queued)() = nullptr;
   platform::ModuleHandle module = nullptr;
 
   bool Bind() {
@@ -31,7 +35,8 @@ struct ScriptedLayer2 {
     return module && platform::getProcAddress(module, "FakeVnl_Queue", queue) &&
            platform::getProcAddress(module, "FakeVnl_Notify", notify) &&
            platform::getProcAddress(module, "FakeVnl_SentCount", sentCount) &&
-           platform::getProcAddress(module, "FakeVnl_Sent", sent);
+           platform::getProcAddress(module, "FakeVnl_Sent", sent) &&
+           platform::getProcAddress(module, "FakeVnl_Queued", queued);
   }
   ~ScriptedLayer2() {
     if (module) platform::freeLibrary(module);
@@ -56,6 +61,13 @@ vnl::Message Confirmation(uint8_t type, uint8_t refId) {
   m.type = type;
   m.refId = refId;
   m.Set(vnl::kResult);
+  return m;
+}
+
+vnl::Message EndIndication(uint8_t refId) {
+  vnl::Message m;
+  m.type = vnl::kEndInd;
+  m.refId = refId;
   return m;
 }
 
@@ -87,12 +99,7 @@ class ScriptedBinding : public tktest::ProviderFixture {
 TEST_F(ScriptedBinding, EveryMessageWaitingBehindOneNotificationIsHandled) {
   StartLink();
   EXPECT_TRUE(TraceHas("VNL Layer 2 Interface Thread started"));
-  for (uint8_t refId : {0x41, 0x42, 0x43}) {
-    vnl::Message end;
-    end.type = vnl::kEndInd;
-    end.refId = refId;
-    layer2.Queue(end);
-  }
+  for (uint8_t refId : {0x41, 0x42, 0x43}) layer2.Queue(EndIndication(refId));
   ASSERT_EQ(layer2.notify(VNL2_DATA_IND), 1);
   ASSERT_TRUE(layer2.WaitSent(4));
   for (uint32_t i = 1; i <= 3; ++i) {
@@ -119,6 +126,39 @@ TEST_F(ScriptedBinding, AnUnansweredStartTimesOutOnTheRealTimer) {
   ASSERT_EQ(connect.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(connect.get(), 3u);
   EXPECT_TRUE(TraceHas("Timeout"));
+}
+
+// Dialog request 3 stops the thread while it holds the provider lock. The
+// thread, trying that lock for a message it has read, gives up when the stop
+// comes; it reads what else is waiting (the unload hands the link lock back
+// while it waits) and dispatches none of it. Dialog request 28 broadcasts the
+// changed settings under the provider lock: the test's listener, called
+// there, plays the dialog that unloads.
+TEST_F(ScriptedBinding, AnUnloadUnderTheProviderLockEndsTheThreadWithoutDispatching) {
+  StartLink();
+  const size_t receivedBefore = TraceCount("TK -> PC: ");
+  std::optional<uint32_t> unloaded;
+  const int listener = platform::addSettingChangeListener([&](std::u16string_view) {
+    for (uint8_t refId : {0x51, 0x52}) layer2.Queue(EndIndication(refId));
+    ASSERT_EQ(layer2.notify(VNL2_DATA_IND), 1);
+    // The thread reads the first block and waits for the lock (unless a tick
+    // got there first; then it reads both after the stop).
+    tktest::waitUntil([&] { return layer2.queued() < 2; }, 2s);
+    unloaded = Ui(UIREQ_LINK_EXIT).result;
+  });
+  auto dialog = std::async(std::launch::async, [this] { Ui(UIREQ_NOTIFY_TAPI); });
+  if (dialog.wait_for(20s) != std::future_status::ready) {
+    ADD_FAILURE() << "the unload and the link interface thread wait for each other";
+    std::abort();  // nothing ends that wait
+  }
+  platform::removeSettingChangeListener(listener);
+
+  EXPECT_EQ(unloaded, 0u);
+  EXPECT_TRUE(TraceHas("VNL Layer 2 Interface Thread finished"));
+  EXPECT_EQ(layer2.queued(), 0u);
+  EXPECT_EQ(TraceCount("TK -> PC: "), receivedBefore + 2);  // the raw lines of both blocks only
+  EXPECT_FALSE(TraceHas("VNL_END_IND"));
+  EXPECT_EQ(layer2.sentCount(), 1u);  // the start request; no VNL_END_RESP
 }
 
 }  // namespace

@@ -12,14 +12,7 @@ namespace {
 using tktest::kProviderId;
 using tktest::kVersion;
 
-class LineExports : public tktest::ProviderFixture {
- protected:
-  void SetUp() override {
-    ProviderFixture::SetUp();
-    Configure(tktest::kThreeLines);
-    Start();
-  }
-};
+class LineExports : public tktest::StartedProvider {};
 
 std::u16string StringAt(const std::vector<uint8_t>& buffer, DWORD offset, DWORD size) {
   if (offset == 0 || size < 2 || offset + size > buffer.size()) return u"<none>";

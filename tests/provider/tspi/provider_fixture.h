@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -16,6 +17,7 @@
 #include "tapi/host/provider_harness.h"
 #include "tests/support/files.h"
 #include "tests/support/harness_violations.h"
+#include "tests/support/registry_helpers.h"
 #include "tests/support/test_root.h"
 
 namespace tktest {
@@ -25,9 +27,8 @@ constexpr DWORD kProviderId = 3;
 
 // Three extensions 10, 11, 12 with numbers "20", "21", "22"; line 11 has two
 // MSNs; every line is in use (no "NumLinesInUse").
-inline const char* kThreeLines = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
+inline constexpr std::string_view kThreeLines =
+    R"([HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
 "NumLinesTotal"=dword:00000003
 "PbxLineID0"=dword:0000000a
 "LineAddress0"="20"
@@ -56,14 +57,8 @@ class ProviderFixture : public ::testing::Test {
     // also reaches the debugger output captured above.
     std::string traceFolder = currentRoot() + "/trace";
     platform::ensureDirectory(traceFolder);
-    Configure(("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
-               "\"LogTapi\"=dword:00000001\n\"LogCTI\"=dword:00000001\n\"LogPath\"=\"" + traceFolder + "\"\n").c_str());
+    Configure(regLogging(1, 1, traceFolder));
     UseLayer2("complete");
-  }
-  // Removes the trace switches that SetUp set: both files off, as by default.
-  void RemoveTraceSwitches() {
-    Configure("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
-              "\"LogTapi\"=-\n\"LogCTI\"=-\n");
   }
   void TearDown() override {
     if (harness_ && initialised_) harness_->shutdown(kVersion, kProviderId);
@@ -72,7 +67,7 @@ class ProviderFixture : public ::testing::Test {
   }
 
   // Which fake layer-2 library "VNLSOCK.DLL" resolves to: "complete",
-  // "incomplete", or "broken" (a file that is no library at all).
+  // "incomplete", "scripted", or "broken" (a file that is no library at all).
   void UseLayer2(const std::string& variant) {
     std::string folder;
     if (variant == "broken") {
@@ -85,9 +80,8 @@ class ProviderFixture : public ::testing::Test {
     setenv("TK_MODULE_PATH", folder.c_str(), 1);
   }
 
-  void Configure(const char* regText) {
-    ASSERT_EQ(platform::regImport(regText, "test configuration"), 0) << platform::registryLastError();
-  }
+  // Imports keys and values (.reg text after its header line).
+  void Configure(std::string_view keys) { ASSERT_TRUE(regSeed(keys, "test configuration")); }
 
   tapihost::ProviderHarness& Load() {
     harness_ = std::make_unique<tapihost::ProviderHarness>(failTestOnViolation);
@@ -115,26 +109,21 @@ class ProviderFixture : public ::testing::Test {
   // Sends one dialog request and returns the block with the answer.
   kvarsp::UiRequestBlock Ui(uint32_t request, uint32_t x = 0, uint32_t y = 0) {
     kvarsp::UiRequestBlock block{};
-    block.request = request;
     block.x = x;
-    block.y = y;
-    block.result = 0xDEADBEEF;
-    EXPECT_EQ(Dialog(block), 0);
-    return block;
+    return Answered(block, request, y);
   }
   kvarsp::UiRequestBlock UiText(uint32_t request, std::u16string_view text, uint32_t y = 0) {
     kvarsp::UiRequestBlock block{};
-    block.request = request;
     text.copy(block.inputText, text.size());
-    block.y = y;
-    block.result = 0xDEADBEEF;
-    EXPECT_EQ(Dialog(block), 0);
-    return block;
+    return Answered(block, request, y);
   }
+  // Through the harness, or straight to the export a test bound itself.
   LONG Dialog(kvarsp::UiRequestBlock& block, DWORD size = sizeof(kvarsp::UiRequestBlock)) {
+    if (dialogExport_) return dialogExport_(kProviderId, TUISPIDLL_OBJECT_PROVIDERID, &block, size);
     return TSPI_CALL(*harness_, TSPI_providerGenericDialogData, DWORD_PTR{kProviderId},
                      DWORD{TUISPIDLL_OBJECT_PROVIDERID}, static_cast<LPVOID>(&block), size);
   }
+  decltype(&::TSPI_providerGenericDialogData) dialogExport_ = nullptr;
 
   std::string Trace() {
     std::lock_guard lock(m_);
@@ -151,10 +140,28 @@ class ProviderFixture : public ::testing::Test {
   tapihost::ProviderHarness& harness() { return *harness_; }
 
  private:
+  kvarsp::UiRequestBlock Answered(kvarsp::UiRequestBlock& block, uint32_t request, uint32_t y) {
+    block.request = request;
+    block.y = y;
+    block.result = 0xDEADBEEF;
+    EXPECT_EQ(Dialog(block), 0);
+    return block;
+  }
+
   std::unique_ptr<tapihost::ProviderHarness> harness_;
   bool initialised_ = false;
   std::mutex m_;
   std::string trace_;
+};
+
+// Started with the lines of kThreeLines.
+class StartedProvider : public ProviderFixture {
+ protected:
+  void SetUp() override {
+    ProviderFixture::SetUp();
+    Configure(kThreeLines);
+    Start();
+  }
 };
 
 inline std::u16string OutputText(const kvarsp::UiRequestBlock& block) { return block.outputText; }

@@ -19,11 +19,7 @@ class TraceFiles : public tktest::ProviderFixture {
     folder_ = tktest::currentRoot() + "/tapi-logs";
     platform::ensureDirectory(folder_);
   }
-  void TraceTo(const std::string& folder, int logTapi) {
-    Configure(("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
-               "\"LogTapi\"=dword:0000000" + std::to_string(logTapi) + "\n\"LogCTI\"=dword:00000000\n"
-               "\"LogPath\"=\"" + folder + "\"\n").c_str());
-  }
+  void TraceTo(const std::string& folder, uint32_t logTapi) { Configure(tktest::regLogging(logTapi, 0, folder)); }
   std::string TapiLog() { return tktest::readFile(folder_ + "/KVARTAPI.LOG"); }
 
   std::string folder_;

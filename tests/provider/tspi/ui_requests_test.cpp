@@ -28,14 +28,7 @@ std::optional<uint32_t> ReadDword(platform::RegKeyHandle root, std::u16string_vi
   return value;
 }
 
-class UiRequests : public tktest::ProviderFixture {
- protected:
-  void SetUp() override {
-    ProviderFixture::SetUp();
-    Configure(tktest::kThreeLines);
-    Start();
-  }
-};
+class UiRequests : public tktest::StartedProvider {};
 
 TEST_F(UiRequests, ConfigurationLockAdmitsOneDialogAtATime) {
   EXPECT_EQ(Ui(UIREQ_LOCK, 1).result, 1u);
@@ -46,29 +39,23 @@ TEST_F(UiRequests, ConfigurationLockAdmitsOneDialogAtATime) {
 }
 
 TEST_F(UiRequests, ExtensionAndMsnLists) {
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_COUNT).result, 3u);
-  auto ext = Ui(UIREQ_GET_EXT_ADDRESS, 1);
-  EXPECT_EQ(ext.result, 1u);
-  EXPECT_EQ(OutputText(ext), u"21");
-  auto none = Ui(UIREQ_GET_EXT_ADDRESS, 3);
-  EXPECT_EQ(none.result, 0u);
-  EXPECT_EQ(OutputText(none), u"");
-
-  EXPECT_EQ(Ui(UIREQ_GET_MSN_COUNT).result, 2u);
-  EXPECT_EQ(OutputText(Ui(UIREQ_GET_MSN_ADDRESS, 1)), u"4712");
-  EXPECT_EQ(Ui(UIREQ_GET_MSN_ADDRESS, 2).result, 0u);
-
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_MSN_COUNT, 1).result, 2u);
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_MSN_COUNT, 0).result, 0u);
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_MSN_COUNT, 0xFFFFFFFF).result, 0u);
-  auto msn = Ui(UIREQ_GET_EXT_MSN, 1, 0);
-  EXPECT_EQ(msn.result, 1u);
-  EXPECT_EQ(OutputText(msn), u"4711");
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_MSN, 1, 2).result, 0u);
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_MSN, 7, 0).result, 0u);
-
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_LINE_ID, 2).result, 12u);
-  EXPECT_EQ(Ui(UIREQ_GET_EXT_LINE_ID, 3).result, 0u);
+  struct Row {
+    uint32_t request, x, y, result;
+    const char16_t* text;  // the output string; nullptr: none is written
+  };
+  for (const Row& r : {Row{UIREQ_GET_EXT_COUNT, 0, 0, 3, nullptr}, Row{UIREQ_GET_EXT_ADDRESS, 1, 0, 1, u"21"},
+                       Row{UIREQ_GET_EXT_ADDRESS, 3, 0, 0, u""}, Row{UIREQ_GET_MSN_COUNT, 0, 0, 2, nullptr},
+                       Row{UIREQ_GET_MSN_ADDRESS, 1, 0, 1, u"4712"}, Row{UIREQ_GET_MSN_ADDRESS, 2, 0, 0, u""},
+                       Row{UIREQ_GET_EXT_MSN_COUNT, 1, 0, 2, nullptr}, Row{UIREQ_GET_EXT_MSN_COUNT, 0, 0, 0, nullptr},
+                       Row{UIREQ_GET_EXT_MSN_COUNT, 0xFFFFFFFF, 0, 0, nullptr},
+                       Row{UIREQ_GET_EXT_MSN, 1, 0, 1, u"4711"}, Row{UIREQ_GET_EXT_MSN, 1, 2, 0, u""},
+                       Row{UIREQ_GET_EXT_MSN, 7, 0, 0, u""}, Row{UIREQ_GET_EXT_LINE_ID, 2, 0, 12, nullptr},
+                       Row{UIREQ_GET_EXT_LINE_ID, 3, 0, 0, nullptr}}) {
+    SCOPED_TRACE(testing::Message() << "request " << r.request << " (" << r.x << ", " << r.y << ")");
+    auto block = Ui(r.request, r.x, r.y);
+    EXPECT_EQ(block.result, r.result);
+    EXPECT_EQ(OutputText(block), r.text ? r.text : u"");
+  }
 }
 
 TEST_F(UiRequests, LineNameAndPrefixes) {
@@ -81,10 +68,11 @@ TEST_F(UiRequests, LineNameAndPrefixes) {
   struct Prefix {
     uint32_t get, set;
     const char16_t* byDefault;
+    const char16_t* useName;
   };
-  for (Prefix p : {Prefix{UIREQ_GET_OUTSIDE_PREFIX, UIREQ_SET_OUTSIDE_PREFIX, u"0"},
-                   Prefix{UIREQ_GET_LONGDIST_PREFIX, UIREQ_SET_LONGDIST_PREFIX, u"0"},
-                   Prefix{UIREQ_GET_INTL_PREFIX, UIREQ_SET_INTL_PREFIX, u"00"}}) {
+  for (Prefix p : {Prefix{UIREQ_GET_OUTSIDE_PREFIX, UIREQ_SET_OUTSIDE_PREFIX, u"0", u"UseOutsideLinePrefix"},
+                   Prefix{UIREQ_GET_LONGDIST_PREFIX, UIREQ_SET_LONGDIST_PREFIX, u"0", u"UseLongDistancePrefix"},
+                   Prefix{UIREQ_GET_INTL_PREFIX, UIREQ_SET_INTL_PREFIX, u"00", u"UseInternationalPrefix"}}) {
     auto before = Ui(p.get);
     EXPECT_EQ(OutputText(before), p.byDefault);
     EXPECT_EQ(before.result, 1u);
@@ -92,6 +80,10 @@ TEST_F(UiRequests, LineNameAndPrefixes) {
     auto after = Ui(p.get);
     EXPECT_EQ(OutputText(after), u"9");
     EXPECT_EQ(after.result, 0u);
+    // The use flag is stored as the dialog sent it, not folded to 0/1.
+    UiText(p.set, u"9", 5);
+    EXPECT_EQ(ReadDword(platform::kHkeyLocalMachine, kProviderKey, p.useName), 5u);
+    EXPECT_EQ(Ui(p.get).result, 1u);
   }
   // Each prefix is its own value.
   UiText(UIREQ_SET_INTL_PREFIX, u"+", 1);
@@ -178,13 +170,10 @@ TEST_F(UiRequests, ProviderFlagsAndValues) {
   EXPECT_EQ(Ui(UIREQ_IS_FIRST_CONFIG).result, 0u);
   EXPECT_EQ(ReadDword(platform::kHkeyCurrentUser, kUserKey, u"FirstConfig"), 1u);
 
-  RemoveTraceSwitches();
+  // Without the switches, then with a LogTapi that is not 1.
+  Configure(std::string(tktest::kRegLoggingKey) + "\"LogTapi\"=-\n\"LogCTI\"=-\n");
   EXPECT_EQ(Ui(UIREQ_GET_LOG_TAPI).result, 0u);
-  Configure(R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Marlix\TSP\Logging]
-"LogTapi"=dword:00000005
-)");
+  Configure(tktest::regLogging(5, 0));
   EXPECT_EQ(Ui(UIREQ_GET_LOG_TAPI).result, 1u);
   EXPECT_EQ(Ui(UIREQ_GET_LOG_VNL).result, 0u);
 
