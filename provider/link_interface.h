@@ -37,8 +37,10 @@ class LinkInterface {
   virtual int Unload() = 0;
 
   // The synchronous link operations with the exchange. They run with the
-  // provider lock taken (once) through `providerLock` and hand it back while
-  // they wait for the exchange.
+  // provider lock taken through `providerLock`, hand every level of it back
+  // while they wait for the exchange (one operation at a time; the others
+  // wait for their turn), and take it again before they return. Every wait
+  // is bounded: without an answer an operation ends with its time-out code.
   // Start, end and address list return 0 or their result code (1..99).
   virtual int LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) = 0;
   virtual int LinkEnd(ScopedLock& providerLock) = 0;

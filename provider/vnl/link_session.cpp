@@ -1,10 +1,12 @@
 #include "provider/vnl/link_session.h"
 
+#include <new>
 #include <string>
 
 #include "platform/codepage.h"
 #include "provider/trace.h"
 #include "provider/vnl/address_list_parser.h"
+#include "provider/vnl/call_state_tables.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "provider/vnl/codec/vnl_trace_text.h"
 #include "provider/vnl/received_message.h"
@@ -12,8 +14,6 @@
 namespace kvarsp {
 namespace {
 
-constexpr uint32_t kTurnPauseMs = 50;
-constexpr uint32_t kEndIndicationSliceMs = 20;  // how often the end wait looks at the clock
 constexpr uint8_t kDriverType = 16;
 
 bool HasDetail(const vnl::Message& m, uint8_t detail) {
@@ -22,19 +22,7 @@ bool HasDetail(const vnl::Message& m, uint8_t detail) {
   return false;
 }
 
-void SetResult(PendingRequest& entry, int value) {
-  if (entry.context.resultSlot) *entry.context.resultSlot = value;
-}
-
-// The wait hands every level of the caller's hold on the provider lock back
-// and takes them again afterwards.
-template <typename Fn>
-void WithLockReleased(ScopedLock& lock, Fn&& fn) {
-  const int depth = lock.Depth();
-  for (int i = 0; i < depth; ++i) lock.Unlock();
-  fn();
-  for (int i = 0; i < depth; ++i) lock.Lock();
-}
+void SetResult(PendingRequest& entry, int value) { entry.context.result = value; }
 
 int TimeoutCode(uint32_t kind) {
   switch (kind) {
@@ -47,26 +35,11 @@ int TimeoutCode(uint32_t kind) {
   }
 }
 
-uint32_t ForwardModeOf(uint8_t lineState) {
-  switch (lineState) {
-    case 0x10: return LINEFORWARDMODE_UNCOND;
-    case 0x11: return LINEFORWARDMODE_BUSY;
-    case 0x12: return LINEFORWARDMODE_NOANSW;
-    default: return 0;
-  }
-}
-
 }  // namespace
 
 LinkSession::LinkSession(Layer2& layer2, VnlSender& sender, PendingRequests& txns, ConfigTables& config,
-                         CallModel& calls, platform::Clock& clock, std::function<void(uint32_t)> sleep)
-    : layer2_(layer2),
-      sender_(sender),
-      txns_(txns),
-      config_(config),
-      calls_(calls),
-      clock_(clock),
-      sleep_(std::move(sleep)) {}
+                         CallModel& calls, platform::Clock& clock, LinkTimer& timer)
+    : layer2_(layer2), sender_(sender), txns_(txns), config_(config), calls_(calls), clock_(clock), timer_(timer) {}
 
 void LinkSession::RegisterHandlers(VnlDispatcher& d) {
   d.SetHandler(vnl::kStartConf, [this](const vnl::Message& m) { OnStartConf(m); });
@@ -78,14 +51,52 @@ void LinkSession::RegisterHandlers(VnlDispatcher& d) {
   d.SetHandler(vnl::kGetLineInfoConf, [this](const vnl::Message& m) { OnLineInfoConf(m); });
 }
 
-void LinkSession::WaitForTurn(ScopedLock& lock) {
-  while (waiting_) WithLockReleased(lock, [&] { sleep_(kTurnPauseMs); });
+// --- The turn ---------------------------------------------------------------------
+// Memory: an operation that cannot be queued or run for want of memory fails
+// with its code, and nothing throws out of the session. The steps after a
+// registered transaction allocate nothing.
+
+void LinkSession::Submit(int failCode, LinkDone done, std::function<void()> body) {
+  QueuedOperation operation{failCode, std::move(done), std::move(body)};
+  try {
+    queue_.push_back(std::move(operation));
+  } catch (const std::bad_alloc&) {
+    if (operation.done) operation.done(failCode);  // left as it was
+    return;
+  }
+  RunQueue();
 }
 
-bool LinkSession::WaitForTransaction(uint8_t refId, uint32_t kind, OpenLine* line, int& result, ScopedLock& lock) {
-  result = -1;
-  TxnContext context;
-  context.resultSlot = &result;
+void LinkSession::RunQueue() {
+  // An operation that finishes at once calls Finish from inside the loop;
+  // the loop, not a nested call, then starts the next one.
+  if (runningQueue_) return;
+  runningQueue_ = true;
+  while (!busy_ && !queue_.empty()) {
+    QueuedOperation operation = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    current_ = std::move(operation.done);
+    currentFailCode_ = operation.failCode;
+    try {
+      operation.body();
+    } catch (const std::bad_alloc&) {
+      // Nothing waits for the exchange yet: the operation fails.
+      if (busy_ && phase_ == Phase::Idle) Finish(currentFailCode_);
+    }
+  }
+  runningQueue_ = false;
+}
+
+void LinkSession::Finish(int result) {
+  busy_ = false;
+  const LinkDone done = std::move(current_);
+  current_ = nullptr;
+  if (done) done(result);
+  RunQueue();
+}
+
+bool LinkSession::Await(uint8_t refId, uint32_t kind, OpenLine* line, Continuation then) {
   const TxnHandler onTimeout = [kind](OpenLine*, TspCall*, PendingRequest& entry) {
     traceVnl("Timeout");
     SetResult(entry, TimeoutCode(kind));
@@ -96,96 +107,123 @@ bool LinkSession::WaitForTransaction(uint8_t refId, uint32_t kind, OpenLine* lin
     SetResult(entry, kLinkDownWhileWaiting);
     return 1;
   };
-  std::shared_ptr<platform::Event> done;
-  if (txns_.lVnlTxnRegister(refId, 0, kind, &done, line, nullptr, kTxnTimeoutMs, std::move(context), onTimeout,
+  TxnDone onDone = [this](PendingRequest& entry) {
+    const Continuation next = then_;
+    phase_ = Phase::Idle;
+    awaited_ = nullptr;
+    then_ = nullptr;
+    timer_.CancelTimer();
+    (this->*next)(entry.context.result);
+  };
+  if (txns_.lVnlTxnRegister(refId, 0, kind, std::move(onDone), line, nullptr, kTxnTimeoutMs, TxnContext{}, onTimeout,
                             onTimeout, onLinkLoss) != 0)
     return false;
-  waiting_ = true;
-  WithLockReleased(lock, [&] { done->wait(); });
-  waiting_ = false;
+  awaited_ = txns_.pVnlTxnFind(refId);
+  then_ = then;
+  phase_ = Phase::Confirmation;
+  phaseStart_ = clock_.tickCount();
+  timer_.ArmTimer(phaseStart_ + kTxnWaitBoundMs);
   return true;
 }
 
-int LinkSession::iVnlLinkStart(uint8_t protocolVersion, ScopedLock& lock) {
-  WaitForTurn(lock);
-  if (startCount_ > 0) {
-    ++startCount_;
-    return kLinkOk;
+void LinkSession::OnTimer(uint32_t now) {
+  switch (phase_) {
+    case Phase::Confirmation:
+      // The scan of the 500 ms tick normally ends the wait at the deadline;
+      // without ticks the bound gives the same time-out.
+      if (now - phaseStart_ >= kTxnWaitBoundMs && awaited_) txns_.TimeOut(awaited_);
+      break;
+    case Phase::EndIndication:
+      if (now - phaseStart_ >= kEndIndicationWaitMs) EndIndicationWaitOver(false);
+      break;
+    case Phase::Idle: break;
   }
-  if (layer2_.OpenConnection() != 0) return kStartOpenFailed;
-  uint8_t refId = 0;
-  if (!sender_.iSendStartReq(protocolVersion, kDriverType, u"", refId)) {
-    layer2_.CloseConnection();
-    return kStartSendFailed;
-  }
-  int result = -1;
-  if (!WaitForTransaction(refId, kTxnLinkStart, nullptr, result, lock) || result < 0) {
-    layer2_.CloseConnection();
-    return kStartFailed;
-  }
-  if (result != 0) {
-    layer2_.CloseConnection();
-    return result;
-  }
-  ++startCount_;
-  return kLinkOk;
 }
 
-int LinkSession::iVnlLinkEnd(ScopedLock& lock) {
-  WaitForTurn(lock);
-  if (startCount_ == 0) return kLinkOk;
-  if (--startCount_ > 0) return kLinkOk;
+// --- Operations --------------------------------------------------------------------
 
-  uint8_t refId = 0;
-  if (!sender_.iSendEndReq(0, refId)) {
-    layer2_.CloseConnection();
-    return kEndSendFailed;
-  }
-  endIndication_ = -1;
-  endIndEvent_ = std::make_shared<platform::Event>(platform::Event::Reset::Auto);
-  int result = -1;
-  if (!WaitForTransaction(refId, kTxnLinkEnd, nullptr, result, lock) || result < 0) {
-    endIndEvent_.reset();
-    layer2_.CloseConnection();
-    return kEndFailed;
-  }
-  if (result != 0) {
-    endIndEvent_.reset();
-    layer2_.CloseConnection();
-    return result;
-  }
-
-  traceVnl("Waiting for VNL_END_IND");
-  waiting_ = true;
-  std::shared_ptr<platform::Event> indication = endIndEvent_;
-  WithLockReleased(lock, [&] {
-    const uint32_t start = clock_.tickCount();
-    while (!indication->wait(kEndIndicationSliceMs)) {
-      if (static_cast<uint32_t>(clock_.tickCount() - start) >= kEndIndicationWaitMs) break;
+void LinkSession::Start(uint8_t protocolVersion, LinkDone done) {
+  Submit(kStartFailed, std::move(done), [this, protocolVersion] {
+    if (startCount_ > 0) {
+      ++startCount_;
+      return Finish(kLinkOk);
+    }
+    if (layer2_.OpenConnection() != 0) return Finish(kStartOpenFailed);
+    uint8_t refId = 0;
+    if (!sender_.iSendStartReq(protocolVersion, kDriverType, u"", refId)) {
+      layer2_.CloseConnection();
+      return Finish(kStartSendFailed);
+    }
+    if (!Await(refId, kTxnLinkStart, nullptr, &LinkSession::StartConfirmed)) {
+      layer2_.CloseConnection();
+      Finish(kStartFailed);
     }
   });
-  waiting_ = false;
-  endIndEvent_.reset();
+}
 
-  const bool received = endIndication_ != -1;
+void LinkSession::StartConfirmed(int result) {
+  if (result != 0) {
+    layer2_.CloseConnection();
+    return Finish(result < 0 ? kStartFailed : result);
+  }
+  ++startCount_;
+  Finish(kLinkOk);
+}
+
+void LinkSession::End(LinkDone done) {
+  Submit(kEndFailed, std::move(done), [this] {
+    if (startCount_ == 0) return Finish(kLinkOk);
+    if (--startCount_ > 0) return Finish(kLinkOk);
+    uint8_t refId = 0;
+    if (!sender_.iSendEndReq(0, refId)) {
+      layer2_.CloseConnection();
+      return Finish(kEndSendFailed);
+    }
+    endIndication_ = -1;
+    if (!Await(refId, kTxnLinkEnd, nullptr, &LinkSession::EndConfirmed)) {
+      layer2_.CloseConnection();
+      Finish(kEndFailed);
+    }
+  });
+}
+
+void LinkSession::EndConfirmed(int result) {
+  if (result != 0) {
+    layer2_.CloseConnection();
+    return Finish(result < 0 ? kEndFailed : result);
+  }
+  traceVnl("Waiting for VNL_END_IND");
+  if (endIndication_ != -1) return EndIndicationWaitOver(true);  // it came before the confirmation
+  phase_ = Phase::EndIndication;
+  phaseStart_ = clock_.tickCount();
+  timer_.ArmTimer(phaseStart_ + kEndIndicationWaitMs);
+}
+
+void LinkSession::EndIndicationWaitOver(bool received) {
+  phase_ = Phase::Idle;
+  timer_.CancelTimer();
   traceVnl(received ? "VNL_END_IND received" : "Timeout VNL_END_IND");
   layer2_.CloseConnection();
-  return received ? kLinkOk : kEndIndMissing;
+  Finish(received ? kLinkOk : kEndIndMissing);
 }
 
-int LinkSession::iVnlGetAddressList(ScopedLock& lock) {
-  WaitForTurn(lock);
-  if (startCount_ == 0) return kAddressListNotStarted;
-  uint8_t refId = 0;
-  if (!sender_.iSendGetAddressListReq(refId)) return kAddressListSendFailed;
-  int result = -1;
-  if (!WaitForTransaction(refId, kTxnAddressList, nullptr, result, lock)) return kAddressListFailed;
-  return result < 0 ? kAddressListFailed : result;
+void LinkSession::GetAddressList(LinkDone done) {
+  Submit(kAddressListFailed, std::move(done), [this] {
+    if (startCount_ == 0) return Finish(kAddressListNotStarted);
+    uint8_t refId = 0;
+    if (!sender_.iSendGetAddressListReq(refId)) return Finish(kAddressListSendFailed);
+    if (!Await(refId, kTxnAddressList, nullptr, &LinkSession::AddressListConfirmed)) Finish(kAddressListFailed);
+  });
 }
 
-LONG LinkSession::LineRequest(uint32_t kind, OpenLine* line, bool lineId16, uint16_t lineId, ScopedLock& lock) {
-  WaitForTurn(lock);
-  if (kind != kTxnLineInfo && startCount_ == 0) return LINEERR_OPERATIONFAILED;
+void LinkSession::AddressListConfirmed(int result) { Finish(result < 0 ? kAddressListFailed : result); }
+
+void LinkSession::LineRequest(uint32_t kind, HDRVLINE hdLine, bool lineId16, uint16_t lineId) {
+  if (kind != kTxnLineInfo && startCount_ == 0) return Finish(LINEERR_OPERATIONFAILED);
+  // The line is looked up when the turn comes: it may have been closed while
+  // the request waited.
+  OpenLine* line = hdLine ? calls_.FindLine(hdLine) : nullptr;
+  if (hdLine && !line) return Finish(LINEERR_OPERATIONFAILED);
   uint8_t refId = 0;
   int sent = 0;
   switch (kind) {
@@ -193,23 +231,28 @@ LONG LinkSession::LineRequest(uint32_t kind, OpenLine* line, bool lineId16, uint
     case kTxnUnregister: sent = sender_.iSendUnregisterReq(lineId16, lineId, refId); break;
     default: sent = sender_.iSendGetLineInfoReq(lineId16, lineId, refId); break;
   }
-  if (!sent) return LINEERR_OPERATIONFAILED;
-  int result = -1;
-  if (!WaitForTransaction(refId, kind, line, result, lock) || result != 0) return LINEERR_OPERATIONFAILED;
-  return 0;
+  if (!sent) return Finish(LINEERR_OPERATIONFAILED);
+  if (!Await(refId, kind, line, &LinkSession::LineRequestConfirmed)) Finish(LINEERR_OPERATIONFAILED);
 }
 
-LONG LinkSession::lVnlRegisterLine(bool lineId16, uint16_t lineId, ScopedLock& lock) {
-  return LineRequest(kTxnRegister, nullptr, lineId16, lineId, lock);
+void LinkSession::LineRequestConfirmed(int result) { Finish(result != 0 ? LINEERR_OPERATIONFAILED : 0); }
+
+void LinkSession::RegisterLine(bool lineId16, uint16_t lineId, LinkDone done) {
+  Submit(LINEERR_OPERATIONFAILED, std::move(done),
+         [=, this] { LineRequest(kTxnRegister, nullptr, lineId16, lineId); });
 }
 
-LONG LinkSession::lVnlUnregisterLine(bool lineId16, uint16_t lineId, ScopedLock& lock) {
-  return LineRequest(kTxnUnregister, nullptr, lineId16, lineId, lock);
+void LinkSession::UnregisterLine(bool lineId16, uint16_t lineId, LinkDone done) {
+  Submit(LINEERR_OPERATIONFAILED, std::move(done),
+         [=, this] { LineRequest(kTxnUnregister, nullptr, lineId16, lineId); });
 }
 
-LONG LinkSession::lVnlGetLineInfo(OpenLine& line, bool lineId16, uint16_t lineId, ScopedLock& lock) {
-  return LineRequest(kTxnLineInfo, &line, lineId16, lineId, lock);
+void LinkSession::GetLineInfo(OpenLine& line, bool lineId16, uint16_t lineId, LinkDone done) {
+  Submit(LINEERR_OPERATIONFAILED, std::move(done),
+         [=, this, hdLine = line.hdLine()] { LineRequest(kTxnLineInfo, hdLine, lineId16, lineId); });
 }
+
+// --- Confirmations and the end indication -----------------------------------------
 
 void LinkSession::OnStartConf(const vnl::Message& m) {
   TraceReceived(m);
@@ -244,7 +287,7 @@ void LinkSession::OnEndInd(const vnl::Message& m) {
   TraceReceived(m);
   sender_.SendEndResp(0, {}, m.refId);
   endIndication_ = 0;
-  if (endIndEvent_) endIndEvent_->set();
+  if (phase_ == Phase::EndIndication) EndIndicationWaitOver(true);
 }
 
 void LinkSession::OnAddressListConf(const vnl::Message& m) {
@@ -296,7 +339,7 @@ void LinkSession::OnLineInfoConf(const vnl::Message& m) {
   const bool ok = ConfirmationSucceeded(m);
   SetResult(*entry, ok ? kLinkOk : kLineInfoRefused);
   if (ok && entry->line) {
-    const uint32_t mode = ForwardModeOf(m.lineState);
+    const uint32_t mode = ForwardModeOfLineState(m.lineState);
     std::optional<std::u16string> destination;
     if (m.Has(vnl::kDestAddress) && !m.destAddress.empty()) destination = platform::ansiToWide(m.destAddress);
     calls_.SetLineForwarding(*entry->line, mode, 0, std::move(destination));

@@ -1,19 +1,24 @@
 #pragma once
-// The link with the exchange as a whole: start (VNL_START_REQ) and end
-// (VNL_END_REQ, then the exchange's VNL_END_IND) counted by users, the
-// exchange's address list, and the registration and line information of
-// TAPI lines. Every operation here is synchronous: it sends its request,
-// registers a pending transaction with a result slot and an event, hands the
-// provider lock back while it waits, and returns the slot. One operation
-// waits at a time (the waiting flag); the others wait for their turn.
+// The link with the exchange as a whole, as a sans-IO core: start
+// (VNL_START_REQ) and end (VNL_END_REQ, then the exchange's VNL_END_IND)
+// counted by users, the exchange's address list, and the registration and
+// line information of TAPI lines.
+// In: operations (each with a completion callback), the confirmations and
+// VNL_END_IND through the dispatcher, OnTimer(now) when a requested timer is
+// due. Out: requests through the sender, the connection through Layer2, a
+// timer request (arm at a tick / cancel) through LinkTimer, and each
+// operation's result code through its callback.
+// One operation runs at a time: the others wait in a queue and start, in
+// order, when the previous one finished. The core never waits, sleeps or
+// owns a thread; everything runs under the provider lock on whichever thread
+// holds it (a TAPI thread starting an operation, the link interface thread
+// delivering a confirmation, a waiter driving the timer). BlockingLink turns
+// the operations into the synchronous ones the provider calls.
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <memory>
 
-#include "common/sync.h"
 #include "platform/clock.h"
-#include "platform/thread.h"
-#include "platform/wait.h"
 #include "provider/call_model.h"
 #include "provider/line_config.h"
 #include "provider/vnl/layer2.h"
@@ -52,39 +57,84 @@ enum LinkResult : int {
 
 // How long the end waits for the exchange's VNL_END_IND.
 constexpr uint32_t kEndIndicationWaitMs = 5000;
+// The bound of a wait for a confirmation when no scan ends it (the 500 ms
+// tick does not come): a little past the transaction's own time-out.
+constexpr uint32_t kTxnWaitBoundMs = kTxnTimeoutMs + 1000;
+
+// Where the core asks for its one timer: OnTimer(now) once the clock reaches
+// dueTick (wrap-around aware); a new request replaces the previous one.
+class LinkTimer {
+ public:
+  virtual ~LinkTimer() = default;
+  virtual void ArmTimer(uint32_t dueTick) = 0;
+  virtual void CancelTimer() = 0;
+};
+
+// The result code of a finished operation (the codes above, or 0 /
+// LINEERR_OPERATIONFAILED for register, unregister and line information).
+using LinkDone = std::function<void(int result)>;
 
 class LinkSession {
  public:
-  // sleep is the pause of the turn wait (50 ms); the clock measures the wait
-  // for VNL_END_IND.
+  // The clock arms the timers; CallModel takes the forwarding a line
+  // information brings.
   LinkSession(Layer2& layer2, VnlSender& sender, PendingRequests& txns, ConfigTables& config, CallModel& calls,
-              platform::Clock& clock, std::function<void(uint32_t)> sleep);
+              platform::Clock& clock, LinkTimer& timer);
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;
 
   // The confirmation and indication handlers of this session.
   void RegisterHandlers(VnlDispatcher& dispatcher);
 
-  // Each runs with the provider lock taken once through `lock`.
-  int iVnlLinkStart(uint8_t protocolVersion, ScopedLock& lock);
-  int iVnlLinkEnd(ScopedLock& lock);
-  int iVnlGetAddressList(ScopedLock& lock);
-  LONG lVnlRegisterLine(bool lineId16, uint16_t lineId, ScopedLock& lock);
-  LONG lVnlUnregisterLine(bool lineId16, uint16_t lineId, ScopedLock& lock);
-  LONG lVnlGetLineInfo(OpenLine& line, bool lineId16, uint16_t lineId, ScopedLock& lock);
+  // The operations; each calls `done` exactly once, at once or later.
+  void Start(uint8_t protocolVersion, LinkDone done);
+  void End(LinkDone done);
+  void GetAddressList(LinkDone done);
+  void RegisterLine(bool lineId16, uint16_t lineId, LinkDone done);
+  void UnregisterLine(bool lineId16, uint16_t lineId, LinkDone done);
+  // The line must still be open when the operation's turn comes (else it
+  // fails without sending); on success its forwarding is set from the answer.
+  void GetLineInfo(OpenLine& line, bool lineId16, uint16_t lineId, LinkDone done);
+
+  // The requested timer is due: ends the wait for VNL_END_IND, or a wait for
+  // a confirmation that no scan ended within kTxnWaitBoundMs (as its time-out).
+  void OnTimer(uint32_t now);
 
   // Layer 2 lost the link: nobody has the link started any more.
   void ResetStartCount() { startCount_ = 0; }
   int StartCount() const { return startCount_; }
-  bool Waiting() const { return waiting_; }
+  // An operation runs (sent, waiting for the exchange).
+  bool Busy() const { return busy_; }
+  // Operations waiting for their turn.
+  size_t Queued() const { return queue_.size(); }
 
  private:
-  void WaitForTurn(ScopedLock& lock);
-  // Registers the transaction and waits for its removal with the lock handed
-  // back. False when registering failed; result keeps -1 when no handler set it.
-  bool WaitForTransaction(uint8_t refId, uint32_t kind, OpenLine* line, int& result, ScopedLock& lock);
-  // The synchronous register / unregister / line-information request.
-  LONG LineRequest(uint32_t kind, OpenLine* line, bool lineId16, uint16_t lineId, ScopedLock& lock);
+  enum class Phase { Idle, Confirmation, EndIndication };
+  // An operation waiting for its turn: its completion, the code it fails
+  // with when it cannot run, and what it does when its turn comes.
+  struct QueuedOperation {
+    int failCode = 0;
+    LinkDone done;
+    std::function<void()> body;
+  };
+  using Continuation = void (LinkSession::*)(int result);
+
+  void Submit(int failCode, LinkDone done, std::function<void()> body);
+  void RunQueue();
+  // Ends the running operation with its result and starts the next one.
+  void Finish(int result);
+  // Registers the running operation's transaction and arms the bound of its
+  // wait; `then` gets its result (-1 when no handler set one) once the entry
+  // left the table. False when registering failed.
+  bool Await(uint8_t refId, uint32_t kind, OpenLine* line, Continuation then);
+  void StartConfirmed(int result);
+  void EndConfirmed(int result);
+  void AddressListConfirmed(int result);
+  void LineRequestConfirmed(int result);
+  void EndIndicationWaitOver(bool received);
+  // The register / unregister / line-information request.
+  // hdLine: the line of a line information (looked up when its turn comes), else null.
+  void LineRequest(uint32_t kind, HDRVLINE hdLine, bool lineId16, uint16_t lineId);
 
   void OnStartConf(const vnl::Message& m);
   void OnEndConf(const vnl::Message& m);
@@ -101,12 +151,20 @@ class LinkSession {
   ConfigTables& config_;
   CallModel& calls_;
   platform::Clock& clock_;
-  std::function<void(uint32_t)> sleep_;
+  LinkTimer& timer_;
 
   int startCount_ = 0;
-  bool waiting_ = false;
-  int endIndication_ = -1;                         // 0 once VNL_END_IND arrived
-  std::shared_ptr<platform::Event> endIndEvent_;  // only while the end waits for it
+  std::deque<QueuedOperation> queue_;
+  bool runningQueue_ = false;
+  bool busy_ = false;        // an operation runs
+  LinkDone current_;         // its completion
+  int currentFailCode_ = 0;  // its code when it cannot go on
+
+  Phase phase_ = Phase::Idle;
+  uint32_t phaseStart_ = 0;
+  PendingRequest* awaited_ = nullptr;  // the running operation's entry (Phase::Confirmation)
+  Continuation then_ = nullptr;        // what follows its confirmation
+  int endIndication_ = -1;             // 0 once VNL_END_IND arrived
 };
 
 }  // namespace kvarsp

@@ -32,17 +32,13 @@ const char* TxnKindRequest(uint32_t kind) {
   }
 }
 
-LONG PendingRequests::lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind,
-                                      std::shared_ptr<platform::Event>* newEvent, OpenLine* line, TspCall* call,
-                                      uint32_t timeoutMs, TxnContext context, TxnHandler onTimeout,
-                                      TxnHandler onAbort, TxnHandler onLinkLoss) {
+LONG PendingRequests::lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, TxnDone onDone,
+                                      OpenLine* line, TspCall* call, uint32_t timeoutMs, TxnContext context,
+                                      TxnHandler onTimeout, TxnHandler onAbort, TxnHandler onLinkLoss) {
   std::unique_ptr<PendingRequest> entry(new (std::nothrow) PendingRequest);
   if (!entry) return LINEERR_NOMEM;
   try {
-    if (newEvent) {
-      entry->completionEvent = std::make_shared<platform::Event>(platform::Event::Reset::Auto);
-      *newEvent = entry->completionEvent;
-    }
+    entry->onDone = std::move(onDone);
     entry->key = refId;
     entry->requestId = requestId;
     entry->kind = kind;
@@ -55,8 +51,7 @@ LONG PendingRequests::lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, ui
     entry->deadline.Start(clock_, timeoutMs);
     entries_.push_front(std::move(entry));
   } catch (const std::bad_alloc&) {
-    if (newEvent) newEvent->reset();
-    return newEvent ? LINEERR_OPERATIONFAILED : LINEERR_NOMEM;
+    return LINEERR_NOMEM;
   }
   return 0;
 }
@@ -73,12 +68,26 @@ PendingRequests::Entries::iterator PendingRequests::Locate(const PendingRequest*
   return entries_.end();
 }
 
+PendingRequests::Entries::const_iterator PendingRequests::Locate(const PendingRequest* entry) const {
+  for (auto it = entries_.begin(); it != entries_.end(); ++it)
+    if (it->get() == entry) return it;
+  return entries_.end();
+}
+
+bool PendingRequests::Contains(const PendingRequest* entry) const { return Locate(entry) != entries_.end(); }
+
+bool PendingRequests::TimeOut(PendingRequest* entry) {
+  if (!Contains(entry)) return false;
+  RunAndRemove(entry, entry->onTimeout);
+  return true;
+}
+
 bool PendingRequests::bVnlTxnRemove(PendingRequest* entry) {
   auto it = Locate(entry);
   if (it == entries_.end()) return false;
   std::unique_ptr<PendingRequest> gone = std::move(*it);
   entries_.erase(it);
-  if (gone->completionEvent) gone->completionEvent->set();
+  if (gone->onDone) gone->onDone(*gone);
   return true;
 }
 
@@ -89,11 +98,10 @@ void PendingRequests::RunAndRemove(PendingRequest* entry, const TxnHandler& hand
   if (remove) bVnlTxnRemove(entry);
 }
 
-void PendingRequests::vVnlTxnScan(const std::function<bool()>& linkUp) {
+void PendingRequests::vVnlTxnScan(uint32_t now, const std::function<bool()>& linkUp) {
   std::vector<PendingRequest*> snapshot;
   snapshot.reserve(entries_.size());
   for (auto& entry : entries_) snapshot.push_back(entry.get());
-  const uint32_t now = clock_.tickCount();
   std::optional<bool> up;
   for (PendingRequest* entry : snapshot) {
     if (Locate(entry) == entries_.end()) continue;  // removed by an earlier handler

@@ -1,11 +1,14 @@
 #pragma once
 // The table of requests that wait for their confirmation from the exchange.
-// Each entry is keyed by its request's RefID; confirmations find it there,
-// the 500 ms scan times it out, link loss and line close abort it. Handlers
-// take (line, call, entry) and return non-zero when the entry is to go; the
-// table removes it after the handler returned, which signals its completion
-// event. Sans-IO: time comes from the injected clock, and everything runs
-// under the provider lock.
+// In: registrations (RefID, kind, handlers, an optional completion callback),
+// confirmations looking up their entry, the scan with an explicit `now`, line
+// close and link loss. Out: handler calls, and the completion callback of an
+// entry as it leaves the table (whatever removed it). Handlers take (line,
+// call, entry) and return non-zero when the entry is to go; the table removes
+// it after the handler returned. Sans-IO: no thread, no event, no wait; the
+// deadline is armed from the injected clock at registration and compared
+// with the scan's `now`. Everything runs under the provider lock, on
+// whichever thread holds it.
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -15,7 +18,6 @@
 
 #include "common/tick_timer.h"
 #include "platform/clock.h"
-#include "platform/wait.h"
 #include "tapi/tspi.h"
 
 namespace kvarsp {
@@ -46,6 +48,13 @@ enum TxnKind : uint32_t {
   kTxnParkUnpark = 19,
 };
 
+// The kinds of the link operations (start, end, address list, register,
+// unregister, line information): they carry no TAPI request and no call.
+constexpr bool IsLinkOperation(uint32_t kind) {
+  return kind == kTxnLinkStart || kind == kTxnAddressList || kind == kTxnLinkEnd || kind == kTxnRegister ||
+         kind == kTxnUnregister || kind == kTxnLineInfo;
+}
+
 // Every kind waits this long for its confirmation.
 constexpr uint32_t kTxnTimeoutMs = 5000;
 
@@ -61,7 +70,7 @@ struct ForwardRecord {
 
 // The operation data an entry carries (only what its kind uses).
 struct TxnContext {
-  int* resultSlot = nullptr;         // synchronous operations
+  int result = -1;                   // link operations: their code, -1 while no handler set one
   HTAPICALL htCall = nullptr;        // TAPI's handle of a new call
   std::u16string dialString;         // dial
   ForwardRecord forward;             // forward
@@ -71,13 +80,15 @@ struct TxnContext {
 
 struct PendingRequest;
 using TxnHandler = std::function<int(OpenLine* line, TspCall* call, PendingRequest& entry)>;
+// Runs once when the entry has left the table (it is unlinked, still intact).
+using TxnDone = std::function<void(PendingRequest& entry)>;
 
 struct PendingRequest {
   uint32_t keyClass = 1;  // always 1: the key is a VNL RefID
   uint32_t key = 0;       // the RefID
   DRV_REQUESTID requestId = 0;  // 0: no TAPI request to complete
   uint32_t kind = 0;
-  std::shared_ptr<platform::Event> completionEvent;  // auto-reset; synchronous operations only
+  TxnDone onDone;  // link operations only
   OpenLine* line = nullptr;
   TspCall* call = nullptr;
   TickTimer deadline;  // armed when start and end differ
@@ -93,24 +104,30 @@ class PendingRequests {
   PendingRequests(const PendingRequests&) = delete;
   PendingRequests& operator=(const PendingRequests&) = delete;
 
-  // Adds an entry at the head. With newEvent, an auto-reset completion event
-  // is created and handed out. 0, LINEERR_NOMEM (no entry) or
-  // LINEERR_OPERATIONFAILED (no event).
-  LONG lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind,
-                       std::shared_ptr<platform::Event>* newEvent, OpenLine* line, TspCall* call,
-                       uint32_t timeoutMs, TxnContext context, TxnHandler onTimeout, TxnHandler onAbort,
-                       TxnHandler onLinkLoss = {});
+  // Adds an entry at the head; onDone (may be empty) runs when it leaves the
+  // table. 0 or LINEERR_NOMEM (no entry).
+  LONG lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, TxnDone onDone, OpenLine* line,
+                       TspCall* call, uint32_t timeoutMs, TxnContext context, TxnHandler onTimeout,
+                       TxnHandler onAbort, TxnHandler onLinkLoss = {});
 
   // The newest entry with this RefID (a wrapped-around RefID finds the newest), or null.
   PendingRequest* pVnlTxnFind(uint8_t refId);
 
-  // Signals the entry's event, unlinks and frees it. False when it is not in the table.
+  // Unlinks the entry, runs its completion callback and frees it. False when
+  // it is not in the table.
   bool bVnlTxnRemove(PendingRequest* entry);
+
+  // True while the entry is in the table.
+  bool Contains(const PendingRequest* entry) const;
+
+  // Gives the entry its time-out handler now, as the scan does past its
+  // deadline. False when it is not in the table.
+  bool TimeOut(PendingRequest* entry);
 
   // The 500 ms duty: entries past their deadline get their time-out handler;
   // otherwise, while the link is down, entries with a link-loss handler get
   // it. linkUp is asked at most once per scan, and only when needed.
-  void vVnlTxnScan(const std::function<bool()>& linkUp);
+  void vVnlTxnScan(uint32_t now, const std::function<bool()>& linkUp);
 
   // Line close and link loss: every entry of the line gets its abort handler.
   void vVnlTxnAbortLine(const OpenLine* line);
@@ -125,6 +142,7 @@ class PendingRequests {
   using Entries = std::list<std::unique_ptr<PendingRequest>>;
   // The entry's position, or end() when it is gone.
   Entries::iterator Locate(const PendingRequest* entry);
+  Entries::const_iterator Locate(const PendingRequest* entry) const;
   // Runs the handler and removes the entry when it asks for it (or has no handler).
   void RunAndRemove(PendingRequest* entry, const TxnHandler& handler);
 

@@ -17,7 +17,10 @@ PendingRequest* EntryForConfirmation(PendingRequests& txns, const vnl::Message& 
   if (!entry) return nullptr;
   if (std::find(kinds.begin(), kinds.end(), entry->kind) != kinds.end()) return entry;
   traceVnl("MsgRefID and MsgType do not fit together (in %s)", name);
-  if (entry->requestId != 0 && entry->onAbort) entry->onAbort(entry->line, entry->call, *entry);
+  // A call request ends through its abort handler: a TAPI request fails, and
+  // the provider's own watch drop (no request ID) is marked done and closes
+  // its call as on a refusal. A link operation's waiter sees no result (-1).
+  if (!IsLinkOperation(entry->kind) && entry->onAbort) entry->onAbort(entry->line, entry->call, *entry);
   txns.bVnlTxnRemove(entry);
   return nullptr;
 }

@@ -20,8 +20,10 @@ inline bool ConfirmationSucceeded(const vnl::Message& m) { return m.result == 0 
 // RefID, when that is of one of the kinds. An entry of another kind must not
 // take this confirmation (a make-call confirmation would bind whatever call
 // it refers to): "MsgRefID and MsgType do not fit together (in <name>)" is
-// traced, a TAPI request the entry carries fails through its abort handler,
-// and the entry is removed. Null then, and when no entry has the RefID.
+// traced, a call request ends through its abort handler (a TAPI request
+// fails; the provider's own watch drop is done and closes its call), a link
+// operation's entry without it (its waiter sees no result), and the entry is
+// removed. Null then, and when no entry has the RefID.
 PendingRequest* EntryForConfirmation(PendingRequests& txns, const vnl::Message& m,
                                      std::initializer_list<uint32_t> kinds, const char* name);
 

@@ -4,19 +4,20 @@
 
 namespace kvarsp {
 
-VnlClient::VnlClient(Layer2& layer2, platform::Clock& clock, std::function<void(uint32_t)> sleep)
+VnlClient::VnlClient(Layer2& layer2, platform::Clock& clock, LinkWaiter* waiter)
     : layer2_(layer2),
       clock_(clock),
-      sleep_(std::move(sleep)),
       sender_(layer2, refIds_),
       dispatcher_([this] { return LineId16(); }),
-      txns_(clock) {}
+      txns_(clock),
+      blocking_(clock, waiter) {}
 
 void VnlClient::Attach(Provider& provider) {
   provider_ = &provider;
   session_ = std::make_unique<LinkSession>(layer2_, sender_, txns_, provider.config(), provider.calls(), clock_,
-                                           sleep_);
+                                           blocking_);
   session_->RegisterHandlers(dispatcher_);
+  blocking_.Attach(*session_, provider.lock());
   callRequests_ = std::make_unique<CallRequests>(sender_, txns_, provider.calls(), [this] { return LineId16(); });
   callRequests_->RegisterHandlers(dispatcher_);
   supervision_ = std::make_unique<CallSupervision>(provider.calls(), *callRequests_);
@@ -35,23 +36,23 @@ int VnlClient::Load(uint32_t* status) { return layer2_.Load(status); }
 int VnlClient::Unload() { return layer2_.Unload(); }
 
 int VnlClient::LinkStart(uint8_t protocolVersion, ScopedLock& providerLock) {
-  return session_->iVnlLinkStart(protocolVersion, providerLock);
+  return blocking_.LinkStart(protocolVersion, providerLock);
 }
 
-int VnlClient::LinkEnd(ScopedLock& providerLock) { return session_->iVnlLinkEnd(providerLock); }
+int VnlClient::LinkEnd(ScopedLock& providerLock) { return blocking_.LinkEnd(providerLock); }
 
-int VnlClient::GetAddressList(ScopedLock& providerLock) { return session_->iVnlGetAddressList(providerLock); }
+int VnlClient::GetAddressList(ScopedLock& providerLock) { return blocking_.GetAddressList(providerLock); }
 
 LONG VnlClient::RegisterLine(uint16_t pbxLineId, ScopedLock& providerLock) {
-  return session_->lVnlRegisterLine(LineId16(), pbxLineId, providerLock);
+  return blocking_.RegisterLine(LineId16(), pbxLineId, providerLock);
 }
 
 LONG VnlClient::UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) {
-  return session_->lVnlUnregisterLine(LineId16(), pbxLineId, providerLock);
+  return blocking_.UnregisterLine(LineId16(), pbxLineId, providerLock);
 }
 
 LONG VnlClient::GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) {
-  return session_->lVnlGetLineInfo(line, LineId16(), pbxLineId, providerLock);
+  return blocking_.GetLineInfo(line, LineId16(), pbxLineId, providerLock);
 }
 
 void VnlClient::AbortLineRequests(OpenLine& line) { txns_.vVnlTxnAbortLine(&line); }
@@ -80,7 +81,7 @@ LONG VnlClient::DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, 
 }
 
 void VnlClient::OnLayer2Tick() {
-  txns_.vVnlTxnScan([this] { return layer2_.LinkUp(); });
+  txns_.vVnlTxnScan(clock_.tickCount(), [this] { return layer2_.LinkUp(); });
   if (supervision_) supervision_->OnTick();
 }
 

@@ -2,14 +2,16 @@
 // The provider's protocol client: the send and receive paths, the pending
 // transactions and the link session over one layer-2 connection, offered to
 // the provider as its LinkInterface, and driven by the link interface thread
-// through Layer2Events (ticks, received messages, link loss).
+// through Layer2Events (ticks, received messages, link loss). The protocol
+// parts are sans-IO; the one place that waits is the BlockingLink behind the
+// synchronous link operations (the waiter decides how).
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "platform/clock.h"
-#include "platform/thread.h"
 #include "provider/link_interface.h"
+#include "provider/vnl/blocking_link.h"
 #include "provider/vnl/call_requests.h"
 #include "provider/vnl/call_supervision.h"
 #include "provider/vnl/indication_handlers.h"
@@ -27,9 +29,9 @@ class Provider;
 class VnlClient : public LinkInterface, public Layer2Events {
  public:
   // The clock runs the transaction deadlines and the wait for VNL_END_IND;
-  // sleep is the pause of a synchronous operation waiting for its turn.
-  explicit VnlClient(Layer2& layer2, platform::Clock& clock = platform::systemClock(),
-                     std::function<void(uint32_t)> sleep = platform::sleepMs);
+  // the waiter (null: the real one, on an event) is where a synchronous link
+  // operation waits.
+  explicit VnlClient(Layer2& layer2, platform::Clock& clock = platform::systemClock(), LinkWaiter* waiter = nullptr);
   VnlClient(const VnlClient&) = delete;
   VnlClient& operator=(const VnlClient&) = delete;
 
@@ -72,12 +74,12 @@ class VnlClient : public LinkInterface, public Layer2Events {
 
   Layer2& layer2_;
   platform::Clock& clock_;
-  std::function<void(uint32_t)> sleep_;
   Provider* provider_ = nullptr;
   RefIdAllocator refIds_;
   VnlSender sender_;
   VnlDispatcher dispatcher_;
   PendingRequests txns_;
+  BlockingLink blocking_;
   std::unique_ptr<LinkSession> session_;
   std::unique_ptr<CallRequests> callRequests_;
   std::unique_ptr<CallSupervision> supervision_;

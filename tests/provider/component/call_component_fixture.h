@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -19,65 +18,19 @@
 
 namespace tktest {
 
-// Every line event with all its parameters, for checks on dwParam3 (the
-// ring count); each is also handed to TapiRecorder, which keeps the one
-// order of completions and events.
-class RingEventLog {
- public:
-  struct Event {
-    DWORD msg = 0;
-    DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
-  };
-  static RingEventLog& Instance() {
-    static RingEventLog log;
-    return log;
-  }
-  static void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
-    {
-      std::lock_guard lock(Instance().m_);
-      Instance().events_.push_back({msg, p1, p2, p3});
-    }
-    TapiRecorder::OnEvent(htLine, htCall, msg, p1, p2, p3);
-  }
-  void Clear() {
-    std::lock_guard lock(m_);
-    events_.clear();
-  }
-  // dwParam3 of every LINE_LINEDEVSTATE RINGING, in order.
-  std::vector<DWORD_PTR> RingCounts() {
-    std::lock_guard lock(m_);
-    std::vector<DWORD_PTR> counts;
-    for (const Event& e : events_)
-      if (e.msg == LINE_LINEDEVSTATE && e.param1 == LINEDEVSTATE_RINGING) counts.push_back(e.param3);
-    return counts;
-  }
-
- private:
-  std::mutex m_;
-  std::vector<Event> events_;
-};
-
 class CallComponent : public LinkComponent {
  protected:
   const HTAPILINE kHtLine = TapiLine(0x100);
 
   void SetUp() override {
     LinkComponent::SetUp();
-    RingEventLog::Instance().Clear();
     for (uint8_t type : {vnl::kCallEstablishReq, vnl::kDialReq, vnl::kAnswerCallReq, vnl::kDisconnectReq})
       engine.Ignore(type, true);
     HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(provider.LineOpen(0, kHtLine, &hdLine, 0x20000, RingEventLog::OnEvent), 0);
+    ASSERT_EQ(provider.LineOpen(0, kHtLine, &hdLine, 0x20000, TapiRecorder::OnEvent), 0);
     line = provider.calls().FindLine(hdLine);
     ASSERT_NE(line, nullptr);
     sentBefore = layer2.Sent().size();
-  }
-
-  // Runs fn under the provider lock, as TAPI's threads do.
-  template <typename Fn>
-  auto Locked(Fn&& fn) {
-    ScopedLock lock(&provider.lock());
-    return fn();
   }
 
   static HTAPICALL TapiCall(uintptr_t n) { return reinterpret_cast<HTAPICALL>(0x5000 + n); }
@@ -124,16 +77,12 @@ class CallComponent : public LinkComponent {
   }
 
   // A confirmation as the exchange would send it.
-  static std::vector<uint8_t> Confirmation(uint8_t type, uint8_t refId, uint8_t result,
-                                           std::optional<uint16_t> callId = std::nullopt) {
+  void Confirm(uint8_t type, uint8_t refId, uint8_t result, std::optional<uint16_t> callId = std::nullopt) {
     std::vector<vnl::Param> params{vnl::Param::Result(result)};
     if (callId) params.push_back(vnl::Param::Word(vnl::kCallId, *callId));
     std::vector<uint8_t> bytes;
-    EXPECT_EQ(vnl::BuildMessage(type, refId, params, bytes), vnl::BuildStatus::Ok);
-    return bytes;
-  }
-  void Confirm(uint8_t type, uint8_t refId, uint8_t result, std::optional<uint16_t> callId = std::nullopt) {
-    layer2.Inject(Confirmation(type, refId, result, callId));
+    ASSERT_EQ(vnl::BuildMessage(type, refId, params, bytes), vnl::BuildStatus::Ok);
+    layer2.Inject(bytes);
   }
 
   // The messages sent since the line was open, decoded.
@@ -172,18 +121,19 @@ class CallComponent : public LinkComponent {
       if (s.msg == 0 && s.param1 == requestId) results.push_back(static_cast<LONG>(s.param2));
     return results;
   }
-  // Waits for the first completion of a request and returns it.
+  // The first completion of a request once everything queued so far reached TAPI.
   std::optional<LONG> WaitCompletion(DRV_REQUESTID requestId) {
-    if (!waitUntil([&] { return !Completions(requestId).empty(); })) return std::nullopt;
-    return Completions(requestId).front();
+    DeliverEvents();
+    const std::vector<LONG> results = Completions(requestId);
+    if (results.empty()) return std::nullopt;
+    return results.front();
   }
-  // Lets the event delivery thread pass everything queued so far: a marker
-  // completion queued now arrives after all of it.
-  void DrainEvents() {
-    static DRV_REQUESTID marker = 0x7F000000;
-    const DRV_REQUESTID id = ++marker;
-    Locked([&] { provider.calls().Complete(line, id, 0); });
-    ASSERT_TRUE(WaitCompletion(id).has_value());
+  // dwParam3 of every LINE_LINEDEVSTATE RINGING, in order.
+  std::vector<DWORD_PTR> RingCounts() {
+    std::vector<DWORD_PTR> counts;
+    for (const TapiSeen& e : TapiRecorder::Instance().Of(LINE_LINEDEVSTATE))
+      if (e.param1 == LINEDEVSTATE_RINGING) counts.push_back(e.param3);
+    return counts;
   }
 
   kvarsp::OpenLine* line = nullptr;

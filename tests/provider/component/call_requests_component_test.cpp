@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "provider/vnl/call_supervision.h"
 #include "tests/provider/component/call_component_fixture.h"
@@ -13,7 +15,6 @@
 namespace {
 
 using tktest::CallComponent;
-using tktest::RingEventLog;
 using tktest::TapiRecorder;
 using tktest::TapiSeen;
 using namespace kvarsp;
@@ -31,7 +32,7 @@ TEST_F(CallComponent, AConfirmedMakeCallCompletesBeforeDialtoneAndBindsTheExchan
 
   Confirm(vnl::kCallEstablishConf, request.refId, 0, 0x1234);
   ASSERT_EQ(WaitCompletion(0x11), 0);
-  DrainEvents();
+  DeliverEvents();
   // The completion comes first, then the call's first state.
   const std::vector<TapiSeen> seen = TapiRecorder::Instance().Seen();
   auto completion =
@@ -63,7 +64,7 @@ TEST_F(CallComponent, ARefusedMakeCallDeletesTheCallAndFails) {
   ASSERT_EQ(WaitCompletion(0x12), LINEERR_OPERATIONFAILED);
   EXPECT_FALSE(CallExists(call));
   EXPECT_EQ(client.transactions().Count(), 0u);
-  DrainEvents();
+  DeliverEvents();
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_DIALTONE), 0u);
 }
 
@@ -72,7 +73,7 @@ TEST_F(CallComponent, AnUnansweredMakeCallFailsBetween5000And5500MsAndALateConfi
   ASSERT_NE(call, nullptr);
   const uint8_t refId = LastSent(vnl::kCallEstablishReq).refId;
   layer2.Tick(10);  // 5000 ms: not yet past the deadline
-  DrainEvents();
+  DeliverEvents();
   EXPECT_TRUE(Completions(0x13).empty());
   EXPECT_TRUE(CallExists(call));
 
@@ -82,7 +83,7 @@ TEST_F(CallComponent, AnUnansweredMakeCallFailsBetween5000And5500MsAndALateConfi
   EXPECT_TRUE(TraceHas("VNL_CALLESTABLISH_CONF Timeout"));
 
   Confirm(vnl::kCallEstablishConf, refId, 0, 0x77);
-  DrainEvents();
+  DeliverEvents();
   EXPECT_EQ(Completions(0x13).size(), 1u);
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_DIALTONE), 0u);
   EXPECT_TRUE(Locked([&] { return provider.calls().Calls().empty(); }));
@@ -119,9 +120,41 @@ TEST_F(CallComponent, ConfirmationsOfAnotherKindAreRejectedAndFailTheRequest) {
     EXPECT_EQ(connected->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
     EXPECT_EQ(provider.calls().FindCallByPbxId(0x99), nullptr);
   });
-  DrainEvents();
+  DeliverEvents();
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_DIALTONE), 0u);
   EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(CallComponent, LinkLossFailsAPendingMakeCall) {
+  TspCall* call = MakeCall(0x17, u"3");
+  layer2.LoseLink();
+  EXPECT_EQ(WaitCompletion(0x17), LINEERR_OPERATIONFAILED);
+  EXPECT_FALSE(CallExists(call));
+  EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(CallComponent, CloseCallHandsTheProviderLockBackWhileItDrainsTheCallsEvents) {
+  TspCall* call = OutgoingCall(0x301, LINECALLSTATE_CONNECTED);
+  const HTAPICALL htCall = call->htCall;
+  // The first event waits on the delivery thread until the close drains the
+  // second, then tries the provider lock, bounded.
+  bool lockFree = false;
+  tktest::GatedEvents::Hook() = [&] {
+    tktest::GatedEvents::Hook() = nullptr;
+    if (!TapiTraceSoon("Not all events for call 0x5301 (htCall) sent to TAPI, waiting ...")) return;
+    for (int i = 0; i < 5000 && !lockFree; ++i) {
+      lockFree = provider.lock().TryLock();
+      if (lockFree) provider.lock().Unlock();
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  for (DWORD_PTR state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD})
+    ASSERT_TRUE(provider.events().QueueEvent(kHtLine, tktest::GatedEvents::OnEvent, kHtLine, htCall,
+                                             LINE_CALLSTATE, state, 0, 0));
+  EXPECT_EQ(provider.CloseCall(call->hdCall()), 0);
+  DeliverEvents();
+  EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_ONHOLD), 1u);
+  EXPECT_TRUE(lockFree);
 }
 
 // ---- dial, answer, drop -----------------------------------------------------
@@ -139,10 +172,12 @@ class SimpleRequests : public CallComponent, public ::testing::WithParamInterfac
   // Sends the request for a call the exchange calls 0x42.
   LONG Send(DRV_REQUESTID requestId) {
     const SimpleRequest& p = GetParam();
-    TspCall* call = p.callState == LINECALLSTATE_ACCEPTED ? OfferedCall(0x42, p.callState)
-                                                          : OutgoingCall(0x42, p.callState);
+    return Request(requestId, p.callState == LINECALLSTATE_ACCEPTED ? OfferedCall(0x42, p.callState)
+                                                                    : OutgoingCall(0x42, p.callState));
+  }
+  LONG Request(DRV_REQUESTID requestId, TspCall* call) {
     return Locked([&] {
-      switch (p.requestType) {
+      switch (GetParam().requestType) {
         case vnl::kDialReq: return client.Dial(requestId, *line, *call, u"123", u"1-2-3");
         case vnl::kAnswerCallReq: return client.Answer(requestId, *line, *call, 0x40);
         default: return client.Drop(requestId, *line, *call);
@@ -172,7 +207,7 @@ TEST_P(SimpleRequests, ARefusalCompletesWithOperationFailedAndLeavesTheCall) {
 TEST_P(SimpleRequests, NoConfirmationFailsAfter5000Ms) {
   ASSERT_EQ(Send(0x23), 0);
   layer2.Tick(10);
-  DrainEvents();
+  DeliverEvents();
   EXPECT_TRUE(Completions(0x23).empty());
   layer2.Tick(1);
   ASSERT_EQ(WaitCompletion(0x23), LINEERR_OPERATIONFAILED);
@@ -184,14 +219,7 @@ TEST_P(SimpleRequests, ACallWithoutCallIdSendsNothing) {
   TspCall* call = MakeCall(0x24, u"1");  // not yet named by the exchange
   ASSERT_NE(call, nullptr);
   const size_t sent = layer2.Sent().size();
-  const LONG result = Locked([&] {
-    switch (GetParam().requestType) {
-      case vnl::kDialReq: return client.Dial(0x25, *line, *call, u"1", u"1");
-      case vnl::kAnswerCallReq: return client.Answer(0x25, *line, *call, 0);
-      default: return client.Drop(0x25, *line, *call);
-    }
-  });
-  EXPECT_EQ(result, LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(Request(0x25, call), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(layer2.Sent().size(), sent);
 }
 
@@ -222,7 +250,7 @@ TEST_F(CallComponent, ADropTimeOutClosesTheCallAsIfTheExchangeHadEndedIt) {
     EXPECT_FALSE(bound->pbxCallIdValid);
   });
   EXPECT_FALSE(CallExists(unbound));
-  DrainEvents();
+  DeliverEvents();
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_IDLE), 1u);
 }
 
@@ -243,13 +271,13 @@ TEST_F(DropTwo, SendsTheSecondDisconnectAfterTheFirstConfirmationAndCompletesOnc
   EXPECT_EQ(Disconnects(), std::vector<uint16_t>{0x61});
   Confirm(vnl::kDisconnectConf, first.refId, 255);  // a refusal does not stop the second
   EXPECT_EQ(Disconnects(), (std::vector<uint16_t>{0x61, 0x62}));
-  DrainEvents();
+  DeliverEvents();
   EXPECT_TRUE(Completions(0x41).empty());
   EXPECT_EQ(client.transactions().Count(), 1u);
 
   Confirm(vnl::kDisconnectConf, LastSent(vnl::kDisconnectReq).refId, 0);
   ASSERT_EQ(WaitCompletion(0x41), 0);
-  DrainEvents();
+  DeliverEvents();
   EXPECT_EQ(Completions(0x41).size(), 1u);
   EXPECT_EQ(client.transactions().Count(), 0u);
 }
@@ -324,17 +352,30 @@ TEST_F(CallComponent, TheSetupWatchDisconnectsACallLeftOfferingForThreeMinutesOn
   EXPECT_EQ(client.transactions().Count(), 0u);
 }
 
-TEST_F(CallComponent, ARefusedOrUnansweredWatchDisconnectClosesTheCall) {
+TEST_F(CallComponent, ARefusedMismatchedOrUnansweredWatchDisconnectClosesTheCall) {
   TspCall* refused = OfferedCall(0xA1);
+  TspCall* mismatched = OfferedCall(0xA3);
   TspCall* unanswered = OfferedCall(0xA2);
   clock.advance(kSetupWatchMs);
   layer2.Tick(1);
-  ASSERT_EQ(Disconnects(), (std::vector<uint16_t>{0xA2, 0xA1}));  // newest first
-  Confirm(vnl::kDisconnectConf, SentSinceOpen().back().refId, 255);
+  ASSERT_EQ(Disconnects(), (std::vector<uint16_t>{0xA2, 0xA3, 0xA1}));  // newest first
+  const auto refIdOf = [&](uint16_t callId) {
+    for (const vnl::Message& m : SentSinceOpen())
+      if (m.type == vnl::kDisconnectReq && m.callId == callId) return m.refId;
+    ADD_FAILURE() << callId;
+    return uint8_t{0};
+  };
+  Confirm(vnl::kDisconnectConf, refIdOf(0xA1), 255);
+  // A confirmation of another kind ends the watch drop as its time-out would.
+  Confirm(vnl::kCallEstablishConf, refIdOf(0xA3), 0, 0x55);
+  EXPECT_TRUE(TraceHas("MsgRefID and MsgType do not fit together (in VNL_CALLESTABLISH_CONF)"));
   Locked([&] {
-    EXPECT_TRUE(refused->watchDropDone);
-    EXPECT_EQ(refused->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
-    EXPECT_FALSE(refused->pbxCallIdValid);
+    for (TspCall* closed : {refused, mismatched}) {
+      EXPECT_TRUE(closed->watchDropDone);
+      EXPECT_FALSE(closed->watchDropSent);
+      EXPECT_EQ(closed->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
+      EXPECT_FALSE(closed->pbxCallIdValid);
+    }
     EXPECT_EQ(unanswered->callState, static_cast<uint32_t>(LINECALLSTATE_OFFERING));
   });
   layer2.Tick(11);
@@ -344,7 +385,7 @@ TEST_F(CallComponent, ARefusedOrUnansweredWatchDisconnectClosesTheCall) {
     EXPECT_EQ(unanswered->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
   });
   EXPECT_TRUE(TraceHas("VNL_DISCONNECT_CONF Timeout"));
-  EXPECT_EQ(Disconnects().size(), 2u);
+  EXPECT_EQ(Disconnects().size(), 3u);
 }
 
 TEST_F(CallComponent, TheSetupWatchTakesAtMost20CallsPerTickInListOrder) {
@@ -370,20 +411,20 @@ TEST_F(CallComponent, ACallRingsEvery4000MsWhileOfferedOrAccepted) {
   TspCall* call = OfferedCall(0xB1);
   Locked([&] { provider.calls().StartRinging(*call); });
   layer2.Tick(8);  // 4000 ms: not past the interval
-  DrainEvents();
-  EXPECT_EQ(RingEventLog::Instance().RingCounts(), std::vector<DWORD_PTR>{0});
+  DeliverEvents();
+  EXPECT_EQ(RingCounts(), std::vector<DWORD_PTR>{0});
   layer2.Tick(1);
-  DrainEvents();
-  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1}));
+  DeliverEvents();
+  EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1}));
   Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_ACCEPTED, 0); });
   layer2.Tick(8);
-  DrainEvents();
-  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
+  DeliverEvents();
+  EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
 
   Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_CONNECTED, 0); });
   layer2.Tick(20);
-  DrainEvents();
-  EXPECT_EQ(RingEventLog::Instance().RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
+  DeliverEvents();
+  EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <tuple>
 
 #include "provider/vnl/call_state_tables.h"
 #include "tests/provider/component/indication_fixture.h"
@@ -57,7 +56,7 @@ TEST_F(IndicationComponent, ANewCallOnALineNotOpenedIsRefusedAsUnknownLine) {
 
 TEST_F(IndicationComponent, ANewCallTapiCannotTakeIsRefusedWithoutDetailAndForgotten) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  Events().RefuseCalls(true);
+  Events().AnswerNewCalls(false);
   Inject(NewCall(9, kLine0, 0x20));
   EXPECT_EQ(LastSent(vnl::kNewCallResp), Refused(vnl::kNewCallResp, 9));
   EXPECT_EQ(CallById(0x20), nullptr);
@@ -115,36 +114,39 @@ TEST_F(IndicationComponent, AnInternalCallerTypeOrAnExternalCallTypeSetsTheOrigi
   EXPECT_EQ(call->origin, static_cast<uint32_t>(LINECALLORIGIN_EXTERNAL));
   EXPECT_EQ(call->reason, static_cast<uint32_t>(LINECALLREASON_DIRECT));
 
-  // The type's origin is forced also on a call whose origin is known ...
-  vnl::Message internalType = CallInfo(5, 0x42, 0x12);
-  internalType.callType = 0x02;
-  internalType.Set(vnl::kCallType);
-  Inject(internalType);
-  EXPECT_EQ(call->origin, static_cast<uint32_t>(LINECALLORIGIN_INTERNAL));
-  // ... and a listed CALL_REASON replaces the type's reason.
-  vnl::Message reason = CallInfo(6, 0x42, 0x12);
-  reason.callType = 0x11;
-  reason.Set(vnl::kCallType);
-  reason.callReason = 0x12;
-  reason.Set(vnl::kCallReason);
-  Inject(reason);
-  EXPECT_EQ(call->reason, static_cast<uint32_t>(LINECALLREASON_FWDNOANSWER));
-  vnl::Message unlisted = CallInfo(7, 0x42, 0x12);
-  unlisted.callType = 0x21;
-  unlisted.Set(vnl::kCallType);
-  unlisted.callReason = 0x40;
-  unlisted.Set(vnl::kCallReason);
-  Inject(unlisted);
-  EXPECT_EQ(call->reason, static_cast<uint32_t>(LINECALLREASON_REDIRECT));
+  // The type's origin is forced also on a call whose origin is known, and a
+  // listed CALL_REASON replaces the type's reason.
+  struct Update {
+    uint8_t callType;
+    std::optional<uint8_t> callReason;
+    DWORD reason;
+  };
+  const Update updates[] = {{0x02, std::nullopt, LINECALLREASON_DIRECT},
+                            {0x11, 0x12, LINECALLREASON_FWDNOANSWER},
+                            {0x21, 0x40, LINECALLREASON_REDIRECT}};  // 0x40 is not listed
+  uint8_t refId = 5;
+  for (const Update& u : updates) {
+    vnl::Message m = CallInfo(refId++, 0x42, 0x12);
+    m.callType = u.callType;
+    m.Set(vnl::kCallType);
+    if (u.callReason) {
+      m.callReason = *u.callReason;
+      m.Set(vnl::kCallReason);
+    }
+    Inject(m);
+    EXPECT_EQ(call->origin, static_cast<uint32_t>(LINECALLORIGIN_INTERNAL)) << int(u.callType);
+    EXPECT_EQ(call->reason, u.reason) << int(u.callType);
+  }
 }
 
 TEST_F(IndicationComponent, CallerNumbersGetTheDialPrefixesOfTheirType) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
+  // A type without number gets the flags of an empty number and no number.
   struct Case {
     uint16_t callId;
     const char* number;
     uint8_t type;
-    const char16_t* stored;
+    const char16_t* stored;  // null: none
     DWORD flags;
   };
   const Case cases[] = {
@@ -153,24 +155,19 @@ TEST_F(IndicationComponent, CallerNumbersGetTheDialPrefixesOfTheirType) {
       {0x53, "21", 3, u"21", LINECALLPARTYID_ADDRESS},
       {0x54, "301234", 2, u"301234", LINECALLPARTYID_BLOCKED},
       {0x55, "301234", 0, u"301234", LINECALLPARTYID_ADDRESS},
+      {0x56, "", 2, nullptr, LINECALLPARTYID_BLOCKED},
+      {0x57, "", 0, nullptr, LINECALLPARTYID_UNAVAIL},
+      {0x58, "", 9, nullptr, LINECALLPARTYID_UNKNOWN},
   };
   for (const Case& c : cases) {
     TspCall* call = Offer(kLine0, c.callId, WithOrig(c.number, c.type));
     ASSERT_NE(call, nullptr) << c.callId;
     const PartyId& caller = call->party(PartyRole::Caller);
     EXPECT_EQ(caller.flags, c.flags) << c.callId;
-    ASSERT_TRUE(caller.number.has_value()) << c.callId;
-    EXPECT_EQ(*caller.number, c.stored) << c.callId;
-    EXPECT_EQ(CallInfoCount(call->htCall, LINECALLINFOSTATE_CALLERID), 1u) << c.callId;
-  }
-  // A type without number: the flags of an empty number, no number.
-  for (auto [callId, type, flags] : {std::tuple<uint16_t, uint8_t, DWORD>{0x56, 2, LINECALLPARTYID_BLOCKED},
-                                     std::tuple<uint16_t, uint8_t, DWORD>{0x57, 0, LINECALLPARTYID_UNAVAIL},
-                                     std::tuple<uint16_t, uint8_t, DWORD>{0x58, 9, LINECALLPARTYID_UNKNOWN}}) {
-    TspCall* call = Offer(kLine0, callId, WithOrig("", type));
-    ASSERT_NE(call, nullptr);
-    EXPECT_EQ(call->party(PartyRole::Caller).flags, flags) << callId;
-    EXPECT_FALSE(call->party(PartyRole::Caller).number.has_value()) << callId;
+    EXPECT_EQ(caller.number, c.stored ? std::optional<std::u16string>(c.stored) : std::nullopt) << c.callId;
+    if (c.stored) {
+      EXPECT_EQ(CallInfoCount(call->htCall, LINECALLINFOSTATE_CALLERID), 1u) << c.callId;
+    }
   }
   // Neither number nor type: the caller stays unknown and unreported.
   TspCall* silent = Offer(kLine0, 0x59, {});
@@ -179,64 +176,38 @@ TEST_F(IndicationComponent, CallerNumbersGetTheDialPrefixesOfTheirType) {
   EXPECT_EQ(CallInfoCount(silent->htCall, LINECALLINFOSTATE_CALLERID), 0u);
 }
 
-class DisconnectModes : public IndicationComponent {
- protected:
-  // A connected call that the exchange then reports disconnected.
-  TspCall* ConnectedCall(uint16_t callId) {
-    TspCall* call = Offer(kLine0, callId, {});
-    if (call) Inject(CallInfo(3, callId, 0x13));
-    return call;
-  }
-  DWORD_PTR DisconnectMode(TspCall* call) {
-    for (const auto& [state, mode] : StatesOf(call->htCall))
-      if (state == LINECALLSTATE_DISCONNECTED) return mode;
-    ADD_FAILURE() << "no DISCONNECTED";
-    return 0;
-  }
+// A connected call that the exchange then reports disconnected: the cause
+// decides the mode, the provider's own no-answer drop wins from TSPI 0x20000 on.
+struct DisconnectCase {
+  DWORD tspiVersion;
+  std::optional<uint8_t> cause;
+  bool noAnswerDropped;
+  DWORD mode;
 };
 
-TEST_F(DisconnectModes, TheCauseDecidesAndTheProvidersOwnNoAnswerDropWinsOnTspi2) {
-  ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* busy = ConnectedCall(0x61);
-  ASSERT_NE(busy, nullptr);
-  vnl::Message cause = CallInfo(4, 0x61, 0x18);
-  cause.cause = 0x14;
-  cause.Set(vnl::kCause);
-  Inject(cause);
-  EXPECT_EQ(DisconnectMode(busy), LINEDISCONNECTMODE_BUSY);
+class DisconnectModes : public IndicationComponent, public ::testing::WithParamInterface<DisconnectCase> {};
 
-  TspCall* unknown = ConnectedCall(0x62);
-  ASSERT_NE(unknown, nullptr);
-  Inject(CallInfo(4, 0x62, 0x18));
-  EXPECT_EQ(DisconnectMode(unknown), LINEDISCONNECTMODE_UNKNOWN);
-
-  TspCall* dropped = ConnectedCall(0x63);
-  ASSERT_NE(dropped, nullptr);
-  {
-    ScopedLock lock(&provider.lock());
-    dropped->noAnswerDropped = true;
+TEST_P(DisconnectModes, TheCauseOrTheNoAnswerDropGivesTheMode) {
+  const DisconnectCase& c = GetParam();
+  ASSERT_EQ(OpenAt(0, c.tspiVersion), 0);
+  TspCall* call = Offer(kLine0, 0x61, {});
+  ASSERT_NE(call, nullptr);
+  Inject(CallInfo(3, 0x61, 0x13));
+  Locked([&] { call->noAnswerDropped = c.noAnswerDropped; });
+  vnl::Message disconnected = CallInfo(4, 0x61, 0x18);
+  if (c.cause) {
+    disconnected.cause = *c.cause;
+    disconnected.Set(vnl::kCause);
   }
-  vnl::Message normal = CallInfo(4, 0x63, 0x18);
-  normal.cause = 0x00;
-  normal.Set(vnl::kCause);
-  Inject(normal);
-  EXPECT_EQ(DisconnectMode(dropped), LINEDISCONNECTMODE_NOANSWER);
+  Inject(disconnected);
+  EXPECT_EQ(StatesOf(call->htCall).back(), (std::pair<DWORD_PTR, DWORD_PTR>{LINECALLSTATE_DISCONNECTED, c.mode}));
 }
 
-TEST_F(DisconnectModes, BeforeTspi2TheNoAnswerDropDoesNotCount) {
-  ASSERT_EQ(OpenAt(0, 0x10004), 0);
-  TspCall* dropped = ConnectedCall(0x64);
-  ASSERT_NE(dropped, nullptr);
-  {
-    ScopedLock lock(&provider.lock());
-    dropped->noAnswerDropped = true;
-  }
-  vnl::Message normal = CallInfo(4, 0x64, 0x18);
-  normal.cause = 0x00;
-  normal.Set(vnl::kCause);
-  Inject(normal);
-  EXPECT_EQ(DisconnectMode(dropped), LINEDISCONNECTMODE_NORMAL);
-}
+INSTANTIATE_TEST_SUITE_P(Causes, DisconnectModes,
+                         ::testing::Values(DisconnectCase{0x20000, 0x14, false, LINEDISCONNECTMODE_BUSY},
+                                           DisconnectCase{0x20000, std::nullopt, false, LINEDISCONNECTMODE_UNKNOWN},
+                                           DisconnectCase{0x20000, 0x00, true, LINEDISCONNECTMODE_NOANSWER},
+                                           DisconnectCase{0x10004, 0x00, true, LINEDISCONNECTMODE_NORMAL}));
 
 TEST_F(IndicationComponent, ADisconnectedReportForAnIdleCallLeavesItIdle) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
@@ -506,7 +477,7 @@ TEST_F(IndicationComponent, FailuresAndUnaskedConfirmationsAreOnlyTraced) {
   layer2.Inject({vnl::kFailureInd, 0x05, 0x00, 0x04, 0xD0, 0x02, 0xFF, 0x12});
   layer2.Inject({vnl::kGetCallInfoConf, 0x06, 0x00, 0x09, 0xD0, 0x01, 0x00, 0x20, 0x01, 0x13, 0x10, 0x01, 0x0A});
   layer2.Inject({vnl::kGetCtiCapsConf, 0x07, 0x00, 0x07, 0xD0, 0x01, 0x00, 0x0A, 0x02, 0xAB, 0x01});
-  Settle();
+  DeliverEvents();
   EXPECT_EQ(layer2.Sent().size(), sentBefore);
   EXPECT_TRUE(Events().Seen().empty());
   EXPECT_TRUE(TraceHas("TK -> PC: VNL_FAILURE_IND( RefID: 5, RESULT: 255 ( 18, 0, 0, 0 ))"));

@@ -1,11 +1,9 @@
 #pragma once
-// The exchange's indications against opened lines: the link component with
-// a TAPI event recorder that keeps every event parameter and answers
-// LINE_NEWCALL with a handle, as TAPI does, plus builders for the
-// indications and readers for the provider's answers.
+// The exchange's indications against opened lines: the link component whose
+// TAPI recorder answers LINE_NEWCALL with a handle, as TAPI does, plus
+// builders for the indications and readers for the provider's answers.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,90 +12,28 @@
 
 namespace tktest {
 
-struct LineEventSeen {
-  HTAPILINE htLine = nullptr;
-  HTAPICALL htCall = nullptr;
-  DWORD msg = 0;
-  DWORD_PTR param1 = 0;
-  DWORD_PTR param2 = 0;
-  DWORD_PTR param3 = 0;
-};
-
-class LineEventLog {
- public:
-  static LineEventLog& Instance() {
-    static LineEventLog log;
-    return log;
-  }
-  // TAPI's LINEEVENT: LINE_NEWCALL gets the next handle 0x7000, 0x7010, ...
-  // written back (or none while handles are refused).
-  static void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
-    LineEventLog& log = Instance();
-    std::lock_guard lock(log.m_);
-    if (msg == LINE_NEWCALL && p2 != 0 && !log.refuseCalls_) {
-      *reinterpret_cast<HTAPICALL*>(p2) = reinterpret_cast<HTAPICALL>(log.nextHtCall_);
-      log.nextHtCall_ += 0x10;
-    }
-    log.seen_.push_back({htLine, htCall, msg, p1, p2, p3});
-  }
-  static void Ignore(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
-
-  void Clear() {
-    std::lock_guard lock(m_);
-    seen_.clear();
-    nextHtCall_ = 0x7000;
-    refuseCalls_ = false;
-  }
-  void RefuseCalls(bool refuse) {
-    std::lock_guard lock(m_);
-    refuseCalls_ = refuse;
-  }
-  std::vector<LineEventSeen> Seen() {
-    std::lock_guard lock(m_);
-    return seen_;
-  }
-  // The events of one message, in order.
-  std::vector<LineEventSeen> Of(DWORD msg) {
-    std::vector<LineEventSeen> out;
-    for (const LineEventSeen& e : Seen())
-      if (e.msg == msg) out.push_back(e);
-    return out;
-  }
-
- private:
-  std::mutex m_;
-  std::vector<LineEventSeen> seen_;
-  uintptr_t nextHtCall_ = 0x7000;
-  bool refuseCalls_ = false;
-};
+using LineEventSeen = TapiSeen;
 
 class IndicationComponent : public LinkComponent {
  protected:
   void SetUp() override {
     LinkComponent::SetUp();
-    LineEventLog::Instance().Clear();
+    Events().AnswerNewCalls(true);
   }
 
-  static LineEventLog& Events() { return LineEventLog::Instance(); }
+  static TapiRecorder& Events() { return TapiRecorder::Instance(); }
 
   // TSPI_lineOpen of a device with TAPI's htLine = 0x100 + device ID.
   LONG OpenAt(DWORD deviceId, DWORD tspiVersion) {
     HDRVLINE hdLine = nullptr;
-    return provider.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, tspiVersion, LineEventLog::OnEvent);
-  }
-
-  // Returns once every event queued so far has reached TAPI: a marker that
-  // waits for its own delivery leaves the first-in first-out queue last.
-  void Settle() {
-    provider.events().QueueEvent(nullptr, LineEventLog::Ignore, nullptr, nullptr, LINE_REPLY, 0, 0, 0,
-                                 /*waitForDelivery=*/true);
+    return provider.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, tspiVersion, TapiRecorder::OnEvent);
   }
 
   void Inject(const vnl::Message& m) {
     std::vector<uint8_t> bytes;
     ASSERT_EQ(vnl::EncodeMessage(m, false, bytes), vnl::BuildStatus::Ok);
     layer2.Inject(bytes);
-    Settle();
+    DeliverEvents();
   }
 
   static vnl::Message NewCall(uint8_t refId, uint16_t lineId, uint16_t callId) {

@@ -1,12 +1,16 @@
 #pragma once
 // The provider with its real protocol client, talking to the simulated
 // exchange's protocol engine in this process (no library, no process, no
-// socket), on a fake clock. The test drives the 500 ms ticks.
+// socket), on a fake clock, all on the test's thread: the exchange's answers
+// and the 500 ms ticks come from the test (directly, or through the waiter
+// of the synchronous link operations). Only the provider's own event
+// delivery thread runs beside it; DeliverEvents waits for it.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +25,6 @@
 #include "provider/vnl/vnl_client.h"
 #include "tests/provider/vnl/in_process_layer2.h"
 #include "tests/provider/vnl/trace_recorder.h"
-#include "tests/support/wait_until.h"
 
 namespace tktest {
 
@@ -46,12 +49,14 @@ inline const char* kComponentConfiguration = R"(Windows Registry Editor Version 
 "MSNAddress1"="4712"
 )";
 
-// What TAPI's callbacks received.
+// What TAPI's callbacks received, in the one order of delivery.
 struct TapiSeen {
   HTAPILINE htLine = nullptr;
-  DWORD msg = 0;  // 0 for a completion
+  HTAPICALL htCall = nullptr;
+  DWORD msg = 0;  // 0 for a completion (param1 the request, param2 the result)
   DWORD_PTR param1 = 0;
   DWORD_PTR param2 = 0;
+  DWORD_PTR param3 = 0;
 };
 
 class TapiRecorder {
@@ -61,18 +66,39 @@ class TapiRecorder {
     return recorder;
   }
   static void OnCompletion(DRV_REQUESTID id, LONG result) {
-    Instance().Add({nullptr, 0, id, static_cast<DWORD_PTR>(result)});
+    Instance().Add({nullptr, nullptr, 0, id, static_cast<DWORD_PTR>(result), 0});
   }
-  static void OnEvent(HTAPILINE htLine, HTAPICALL, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR) {
-    Instance().Add({htLine, msg, p1, p2});
+  // TAPI's LINEEVENT. While new calls are answered, LINE_NEWCALL gets the
+  // next handle 0x7000, 0x7010, ... written back, as TAPI does.
+  static void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+    TapiRecorder& r = Instance();
+    std::lock_guard lock(r.m_);
+    if (msg == LINE_NEWCALL && p2 != 0 && r.answerNewCalls_) {
+      *reinterpret_cast<HTAPICALL*>(p2) = reinterpret_cast<HTAPICALL>(r.nextHtCall_);
+      r.nextHtCall_ += 0x10;
+    }
+    r.seen_.push_back({htLine, htCall, msg, p1, p2, p3});
   }
   void Clear() {
     std::lock_guard lock(m_);
     seen_.clear();
+    nextHtCall_ = 0x7000;
+    answerNewCalls_ = false;
+  }
+  void AnswerNewCalls(bool answer) {
+    std::lock_guard lock(m_);
+    answerNewCalls_ = answer;
   }
   std::vector<TapiSeen> Seen() {
     std::lock_guard lock(m_);
     return seen_;
+  }
+  // The events of one message, in order.
+  std::vector<TapiSeen> Of(DWORD msg) {
+    std::vector<TapiSeen> out;
+    for (const TapiSeen& e : Seen())
+      if (e.msg == msg) out.push_back(e);
+    return out;
   }
   size_t Count(HTAPILINE htLine, DWORD msg, DWORD_PTR param1) {
     size_t n = 0;
@@ -88,9 +114,24 @@ class TapiRecorder {
   }
   std::mutex m_;
   std::vector<TapiSeen> seen_;
+  uintptr_t nextHtCall_ = 0x7000;
+  bool answerNewCalls_ = false;
 };
 
 inline HTAPILINE TapiLine(uintptr_t n) { return reinterpret_cast<HTAPILINE>(n); }
+
+// A line event callback that runs a test's hook on the delivery thread: it
+// holds the delivery there while the test's thread is inside the provider.
+struct GatedEvents {
+  static std::function<void()>& Hook() {
+    static std::function<void()> hook;
+    return hook;
+  }
+  static void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2, DWORD_PTR p3) {
+    if (Hook()) Hook()();
+    TapiRecorder::OnEvent(htLine, htCall, msg, p1, p2, p3);
+  }
+};
 
 class LinkComponent : public ::testing::Test {
  protected:
@@ -108,8 +149,30 @@ class LinkComponent : public ::testing::Test {
     ASSERT_EQ(provider.Init(0x20000, kComponentProviderId, 0, lines, TapiRecorder::OnCompletion, &options), 0);
   }
   void TearDown() override {
+    GatedEvents::Hook() = nullptr;
     layer2.Hold(false);
     EXPECT_EQ(provider.Shutdown(0x20000, kComponentProviderId), 0);
+  }
+
+  // Runs fn under the provider lock, as TAPI's threads do.
+  template <typename Fn>
+  auto Locked(Fn&& fn) {
+    ScopedLock lock(&provider.lock());
+    return fn();
+  }
+  // Starts an operation of the asynchronous link session under the provider
+  // lock; the slot receives its result.
+  template <typename Op>
+  void StartLinkOp(Op&& op, std::optional<int>& result) {
+    result.reset();
+    Locked([&] { op(client.session(), [&result](int r) { result = r; }); });
+  }
+  // Waits until the provider's event delivery thread has handed TAPI
+  // everything queued so far: a marker that waits for its own delivery
+  // leaves the first-in first-out queue last (and is not recorded).
+  void DeliverEvents() {
+    static constexpr LINEEVENT kIgnore = [](HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {};
+    ASSERT_TRUE(provider.events().QueueEvent(nullptr, kIgnore, nullptr, nullptr, LINE_REPLY, 0, 0, 0, true));
   }
 
   static exchange::ExchangeConfig Exchange() {
@@ -125,9 +188,6 @@ class LinkComponent : public ::testing::Test {
     return provider.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, 0x20000, TapiRecorder::OnEvent);
   }
   LONG Close(DWORD deviceId) { return provider.LineClose(reinterpret_cast<HDRVLINE>(TapiLine(0x100 + deviceId))); }
-  std::future<LONG> OpenAsync(DWORD deviceId) {
-    return std::async(std::launch::async, [this, deviceId] { return Open(deviceId); });
-  }
 
   // A dialog request, answered in the block's result.
   uint32_t Ui(uint32_t request, uint32_t x = 0) {
@@ -137,14 +197,7 @@ class LinkComponent : public ::testing::Test {
     provider.HandleUiRequest(block);
     return block.result;
   }
-  std::future<uint32_t> UiAsync(uint32_t request, uint32_t x = 0) {
-    return std::async(std::launch::async, [this, request, x] { return Ui(request, x); });
-  }
 
-  // Waits until the provider has sent n messages.
-  bool SentAtLeast(size_t n) {
-    return waitUntil([&] { return layer2.Sent().size() >= n; }, std::chrono::seconds(10));
-  }
   size_t SentCount(uint8_t type) {
     size_t n = 0;
     for (uint8_t t : layer2.SentTypes()) n += t == type;
@@ -152,10 +205,22 @@ class LinkComponent : public ::testing::Test {
   }
   // The RefID of the last message sent.
   uint8_t LastRefId() { return layer2.Sent().back()[1]; }
-
-  template <typename T>
-  static bool Ready(std::future<T>& f, std::chrono::milliseconds within = std::chrono::milliseconds(0)) {
-    return f.wait_for(within) == std::future_status::ready;
+  // The milliseconds the fake clock moved since `since`.
+  uint32_t Elapsed(uint32_t since) { return clock.tickCount() - since; }
+  // The position of the first VNL trace record with the text, or -1.
+  int VnlTraceIndex(const std::string& text) {
+    const auto records = trace.Vnl();
+    for (size_t i = 0; i < records.size(); ++i)
+      if (records[i].find(text) != std::string::npos) return static_cast<int>(i);
+    return -1;
+  }
+  // Bounded: true once a TAPI trace record has the text (for hooks on the delivery thread).
+  bool TapiTraceSoon(const std::string& text) {
+    for (int i = 0; i < 5000; ++i) {
+      if (TapiTraceHas(text)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
   }
   static bool AnyHas(const std::vector<std::string>& records, const std::string& text) {
     for (const std::string& record : records)
@@ -169,7 +234,8 @@ class LinkComponent : public ::testing::Test {
   platform::FakeClock clock{1000};
   exchange::VnlEngine engine;
   InProcessLayer2 layer2{engine, clock};
-  kvarsp::VnlClient client{layer2, clock, [](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }};
+  PumpingWaiter waiter{layer2};
+  kvarsp::VnlClient client{layer2, clock, &waiter};
   kvarsp::Provider provider{client, clock, [](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }};
 };
 

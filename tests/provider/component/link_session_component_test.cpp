@@ -1,14 +1,16 @@
 // The link with the exchange from line open to line close, and the dialog's
 // link requests, against the simulated exchange in this process on a fake
-// clock: handshakes, registration, time-outs, refusals, the turn and link loss.
+// clock, on the test's thread: handshakes, registration, time-outs measured on
+// the clock, refusals, the turn and link loss.
 #include <gtest/gtest.h>
 
 #include "provider/vnl/link_session.h"
 #include "tests/provider/component/link_component_fixture.h"
+#include "tests/provider/vnl/vnl_test_bytes.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using tktest::GatedEvents;
 using tktest::LinkComponent;
 using tktest::TapiLine;
 using tktest::TapiRecorder;
@@ -19,6 +21,7 @@ TEST_F(LinkComponent, TwoLinesShareOneStartAndTheLastCloseEndsTheLink) {
   ASSERT_EQ(Open(1), 0);
   EXPECT_EQ(layer2.SentTypes(), (std::vector<uint8_t>{vnl::kStartReq, vnl::kRegisterReq, vnl::kGetLineInfoReq,
                                                        vnl::kRegisterReq, vnl::kGetLineInfoReq}));
+  EXPECT_EQ(vnltest::Hex(layer2.Sent()[1]), "10 02 00 03 10 01 0A");  // VNL_REGISTER_REQ, RefID 2, line 10
   EXPECT_EQ(engine.RegisteredLines(), (std::vector<uint16_t>{10, 11}));
   EXPECT_EQ(Open(0), LINEERR_RESOURCEUNAVAIL);  // already open
 
@@ -28,19 +31,37 @@ TEST_F(LinkComponent, TwoLinesShareOneStartAndTheLastCloseEndsTheLink) {
   EXPECT_EQ(SentCount(vnl::kUnregisterReq), 2u);
   EXPECT_EQ(SentCount(vnl::kEndReq), 1u);
   EXPECT_EQ(SentCount(vnl::kEndResp), 1u);  // the exchange's VNL_END_IND was answered
+  ASSERT_GE(VnlTraceIndex("Waiting for VNL_END_IND"), 0);
+  EXPECT_GT(VnlTraceIndex("VNL_END_IND received"), VnlTraceIndex("Waiting for VNL_END_IND"));
   EXPECT_FALSE(layer2.Connected());
   EXPECT_EQ(client.session().StartCount(), 0);
 }
 
+TEST_F(LinkComponent, LineCloseHandsTapiTheLinesEventsBeforeItsHandleBecomesInvalid) {
+  ASSERT_EQ(Open(0), 0);
+  const HTAPILINE htLine = TapiLine(0x100);
+  // The first event is held on the delivery thread until the close waits for
+  // the second, still queued one.
+  bool closeWaited = false;
+  GatedEvents::Hook() = [&] {
+    GatedEvents::Hook() = nullptr;
+    closeWaited = TapiTraceSoon("Not all events/async completions for line 0x100 sent to TAPI, waiting ...");
+  };
+  for (DWORD_PTR state : {LINEDEVSTATE_OTHER, LINEDEVSTATE_CONNECTED})
+    ASSERT_TRUE(provider.events().QueueEvent(htLine, GatedEvents::OnEvent, htLine, nullptr, LINE_LINEDEVSTATE, state,
+                                             0, 0));
+  EXPECT_EQ(Close(0), 0);
+  DeliverEvents();
+  EXPECT_TRUE(closeWaited) << "the close returned with the line's events still queued";
+  EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_CONNECTED), 1u);
+}
+
 TEST_F(LinkComponent, ARequestWithoutAnswerTimesOutOnTheScanAfter5000Ms) {
   engine.Ignore(vnl::kRegisterReq, true);
-  auto open = OpenAsync(0);
-  ASSERT_TRUE(SentAtLeast(2));  // START, REGISTER
-  layer2.Tick(10);              // 5000 ms: not yet past the deadline
-  EXPECT_FALSE(Ready(open, 100ms));
-  layer2.Tick(1);
-  ASSERT_TRUE(Ready(open, 5s));
-  EXPECT_EQ(open.get(), LINEERR_OPERATIONFAILED);
+  const uint32_t sent = clock.tickCount();  // the confirmation of the start comes without a tick
+  EXPECT_EQ(Open(0), LINEERR_OPERATIONFAILED);
+  // 5000 ms are not yet past the deadline: the eleventh scan times it out.
+  EXPECT_EQ(Elapsed(sent), 5500u);
   EXPECT_TRUE(TraceHas("Timeout"));
   // The failed open gave its link reference back: the link was ended.
   EXPECT_EQ(SentCount(vnl::kEndReq), 1u);
@@ -49,38 +70,56 @@ TEST_F(LinkComponent, ARequestWithoutAnswerTimesOutOnTheScanAfter5000Ms) {
 
 TEST_F(LinkComponent, AConfirmationAfterItsTimeOutIsIgnored) {
   layer2.Hold(true);
-  auto connect = UiAsync(UIREQ_PBX_CONNECT, 0x30);
-  ASSERT_TRUE(SentAtLeast(1));
-  layer2.Tick(11);
-  ASSERT_TRUE(Ready(connect, 5s));
-  EXPECT_EQ(connect.get(), static_cast<uint32_t>(kvarsp::kStartTimeout));
+  const uint32_t sent = clock.tickCount();
+  EXPECT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), static_cast<uint32_t>(kvarsp::kStartTimeout));
+  EXPECT_EQ(Elapsed(sent), 5500u);
   EXPECT_FALSE(layer2.Connected());
 
   layer2.Hold(false);  // the late VNL_START_CONF arrives now
-  layer2.WaitIdle();
   EXPECT_TRUE(TraceHas("VNL_START_CONF"));
   EXPECT_EQ(client.session().StartCount(), 0);
   EXPECT_EQ(client.transactions().Count(), 0u);
 }
 
-TEST_F(LinkComponent, TheTurnLetsOneSynchronousOperationWaitAtATime) {
-  layer2.Hold(true);
-  auto first = OpenAsync(0);
-  ASSERT_TRUE(SentAtLeast(1));
-  auto second = OpenAsync(1);
-  // The second open waits for its turn instead of sending.
-  EXPECT_FALSE(Ready(second, 200ms));
-  EXPECT_EQ(layer2.Sent().size(), 1u);
+// The real waiter drives the session's timer from the injected clock: the
+// wait for VNL_END_IND ends after its 5000 ms, and a wait for a confirmation
+// that no tick ends stops at its bound with the time-out's code.
+TEST_F(LinkComponent, TheRealWaiterEndsTheWaitsOnTheClockWithoutTicks) {
+  ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
+  tktest::SteppingEventWaiter real{layer2, clock, 100};
+  waiter.instead = &real;
 
-  layer2.Hold(false);
-  ASSERT_TRUE(Ready(first, 10s));
-  ASSERT_TRUE(Ready(second, 10s));
-  EXPECT_EQ(first.get(), 0);
-  EXPECT_EQ(second.get(), 0);
-  EXPECT_EQ(SentCount(vnl::kStartReq), 1u);
-  EXPECT_EQ(SentCount(vnl::kRegisterReq), 2u);
-  EXPECT_EQ(Close(0), 0);
-  EXPECT_EQ(Close(1), 0);
+  engine.SetEndIndication(false);
+  uint32_t since = clock.tickCount();
+  EXPECT_EQ(Ui(UIREQ_PBX_DISCONNECT), static_cast<uint32_t>(kvarsp::kEndIndMissing));
+  EXPECT_EQ(Elapsed(since), kvarsp::kEndIndicationWaitMs);
+  EXPECT_TRUE(TraceHas("Timeout VNL_END_IND"));
+
+  layer2.Hold(true);
+  since = clock.tickCount();
+  EXPECT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), static_cast<uint32_t>(kvarsp::kStartTimeout));
+  EXPECT_EQ(Elapsed(since), kTxnWaitBoundMs);
+  EXPECT_FALSE(layer2.Connected());
+  EXPECT_EQ(client.transactions().Count(), 0u);
+  layer2.Discard();
+  waiter.instead = nullptr;
+}
+
+TEST_F(LinkComponent, TheTurnLetsOneOperationWaitAtATime) {
+  std::optional<int> first, second, third;
+  StartLinkOp([](LinkSession& s, LinkDone done) { s.Start(0x30, std::move(done)); }, first);
+  StartLinkOp([](LinkSession& s, LinkDone done) { s.RegisterLine(false, 10, std::move(done)); }, second);
+  StartLinkOp([](LinkSession& s, LinkDone done) { s.RegisterLine(false, 11, std::move(done)); }, third);
+  // The others wait for their turn instead of sending.
+  EXPECT_EQ(layer2.SentTypes(), std::vector<uint8_t>{vnl::kStartReq});
+  EXPECT_EQ(client.session().Queued(), 2u);
+
+  layer2.Pump();  // each confirmation starts the next operation
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(third, 0);
+  EXPECT_EQ(layer2.SentTypes(), (std::vector<uint8_t>{vnl::kStartReq, vnl::kRegisterReq, vnl::kRegisterReq}));
+  EXPECT_FALSE(client.session().Busy());
 }
 
 struct StartRefusal {
@@ -115,14 +154,11 @@ TEST_F(LinkComponent, ALineOpenRefusedAtTheStartFailsAndSendsNothingMore) {
 TEST_F(LinkComponent, AnEndWithoutEndIndicationReturns32After5000Ms) {
   ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
   engine.SetEndIndication(false);
-  auto end = UiAsync(UIREQ_PBX_DISCONNECT);
-  ASSERT_TRUE(tktest::waitUntil([&] { return TraceHas("Waiting for VNL_END_IND"); }));
-  clock.advance(4900);
-  EXPECT_FALSE(Ready(end, 200ms));
-  clock.advance(100);
-  ASSERT_TRUE(Ready(end, 5s));
-  EXPECT_EQ(end.get(), static_cast<uint32_t>(kvarsp::kEndIndMissing));
-  EXPECT_TRUE(TraceHas("Timeout VNL_END_IND"));
+  const uint32_t confirmed = clock.tickCount();  // VNL_END_CONF comes without a tick
+  EXPECT_EQ(Ui(UIREQ_PBX_DISCONNECT), static_cast<uint32_t>(kvarsp::kEndIndMissing));
+  EXPECT_EQ(Elapsed(confirmed), kvarsp::kEndIndicationWaitMs);
+  ASSERT_GE(VnlTraceIndex("Waiting for VNL_END_IND"), 0);
+  EXPECT_GT(VnlTraceIndex("Timeout VNL_END_IND"), VnlTraceIndex("Waiting for VNL_END_IND"));
   EXPECT_FALSE(layer2.Connected());
   EXPECT_EQ(client.session().StartCount(), 0);
 }
@@ -130,24 +166,35 @@ TEST_F(LinkComponent, AnEndWithoutEndIndicationReturns32After5000Ms) {
 TEST_F(LinkComponent, ARegisterConfirmationForALineInformationRequestIsRejected) {
   ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
   engine.Ignore(vnl::kGetLineInfoReq, true);
-  kvarsp::OpenLine* line = nullptr;
-  {
-    ScopedLock lock(&provider.lock());
+  kvarsp::OpenLine* line = Locked([&] {
     kvarsp::OpenLine record;
     record.htLine = TapiLine(0x200);
-    line = &provider.calls().AddLine(record);
-  }
-  auto info = std::async(std::launch::async, [&] {
-    ScopedLock lock(&provider.lock());
-    return client.GetLineInfo(*line, 10, lock);
+    return &provider.calls().AddLine(record);
   });
-  ASSERT_TRUE(SentAtLeast(2));
-  const uint8_t refId = LastRefId();
-  layer2.Inject({vnl::kRegisterConf, refId, 0x00, 0x03, 0xD0, 0x01, 0x00});
-  ASSERT_TRUE(Ready(info, 5s)) << "no time-out needed";
-  EXPECT_EQ(info.get(), LINEERR_OPERATIONFAILED);
+  std::optional<int> info;
+  StartLinkOp([&](LinkSession& s, LinkDone done) { s.GetLineInfo(*line, false, 10, std::move(done)); }, info);
+  ASSERT_EQ(layer2.SentTypes().back(), vnl::kGetLineInfoReq);
+  layer2.Inject({vnl::kRegisterConf, LastRefId(), 0x00, 0x03, 0xD0, 0x01, 0x00});
+  EXPECT_EQ(info, LINEERR_OPERATIONFAILED) << "no time-out needed";
   EXPECT_TRUE(TraceHas("MsgRefID and MsgType do not fit together (in VNL_REGISTER_CONF)"));
+  EXPECT_FALSE(TraceHas("Timeout")) << "the entry's handler is not run";
   EXPECT_EQ(client.transactions().Count(), 0u);
+}
+
+TEST_F(LinkComponent, ALineInformationForALineClosedWhileItWaitedForItsTurnSendsNothing) {
+  kvarsp::OpenLine* line = Locked([&] {
+    kvarsp::OpenLine record;
+    record.htLine = TapiLine(0x200);
+    return &provider.calls().AddLine(record);
+  });
+  std::optional<int> start, info;
+  StartLinkOp([](LinkSession& s, LinkDone done) { s.Start(0x30, std::move(done)); }, start);
+  StartLinkOp([&](LinkSession& s, LinkDone done) { s.GetLineInfo(*line, false, 10, std::move(done)); }, info);
+  Locked([&] { provider.calls().RemoveLine(reinterpret_cast<HDRVLINE>(TapiLine(0x200))); });
+  layer2.Pump();
+  EXPECT_EQ(start, 0);
+  EXPECT_EQ(info, LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(layer2.SentTypes(), std::vector<uint8_t>{vnl::kStartReq});
 }
 
 TEST_F(LinkComponent, ARefusedRegistrationWithDetailB0CountsAsRegistered) {
@@ -233,9 +280,8 @@ TEST_F(LinkComponent, ForwardingFromTheLineInformationIsKeptWithTheLine) {
   ASSERT_TRUE(line->forwardDestination.has_value());
   EXPECT_EQ(*line->forwardDestination, u"0301234");
   // Both addresses of the line heard of it.
-  ASSERT_TRUE(tktest::waitUntil([&] {
-    return TapiRecorder::Instance().Count(TapiLine(0x100), LINE_ADDRESSSTATE, 1) == 1;
-  }));
+  DeliverEvents();
+  EXPECT_EQ(TapiRecorder::Instance().Count(TapiLine(0x100), LINE_ADDRESSSTATE, 1), 1u);
   EXPECT_EQ(TapiRecorder::Instance().Count(TapiLine(0x100), LINE_ADDRESSSTATE, 0), 1u);
   EXPECT_EQ(Close(0), 0);
 }
@@ -246,9 +292,10 @@ TEST_F(LinkComponent, LinkLossTakesLinesOutOfServiceAndTheirCloseSendsNothing) {
   layer2.LoseLink();
   EXPECT_FALSE(layer2.Connected());
   EXPECT_EQ(client.session().StartCount(), 0);
+  DeliverEvents();
   for (DWORD device : {0u, 1u}) {
     const HTAPILINE htLine = TapiLine(0x100 + device);
-    ASSERT_TRUE(tktest::waitUntil([&] { return TapiRecorder::Instance().Count(htLine, LINE_CLOSE, 0) == 1; }));
+    EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_CLOSE, 0), 1u);
     EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_DISCONNECTED), 1u);
     EXPECT_EQ(TapiRecorder::Instance().Count(htLine, LINE_LINEDEVSTATE, LINEDEVSTATE_OUTOFSERVICE), 1u);
     // Until TAPI closes it, the line reports itself out of service.
@@ -271,12 +318,12 @@ TEST_F(LinkComponent, LinkLossTakesLinesOutOfServiceAndTheirCloseSendsNothing) {
 
 TEST_F(LinkComponent, LinkLossEndsAWaitingOperationWith99OnTheNextScan) {
   layer2.Hold(true);
-  auto connect = UiAsync(UIREQ_PBX_CONNECT, 0x30);
-  ASSERT_TRUE(SentAtLeast(1));
+  std::optional<int> connect;
+  StartLinkOp([](LinkSession& s, LinkDone done) { s.Start(0x30, std::move(done)); }, connect);
   layer2.LoseLink();
+  EXPECT_FALSE(connect.has_value());
   layer2.Tick(1);
-  ASSERT_TRUE(Ready(connect, 5s));
-  EXPECT_EQ(connect.get(), static_cast<uint32_t>(kvarsp::kLinkDownWhileWaiting));
+  EXPECT_EQ(connect, kvarsp::kLinkDownWhileWaiting);
   EXPECT_TRUE(TraceHas("Layer 2 disconnected"));
   layer2.Discard();
 }

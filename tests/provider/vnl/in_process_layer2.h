@@ -1,24 +1,28 @@
 #pragma once
 // A layer 2 for component tests: the provider's connection leads straight
-// into a simulated exchange's protocol engine in this process. A worker
-// thread plays the link interface thread: it delivers the exchange's answers
-// and the 500 ms ticks to the protocol client, one at a time, with the
-// provider lock taken by trying it. Ticks are driven by the test on a fake
-// clock; answers can be held back to let requests time out.
-#include <condition_variable>
+// into a simulated exchange's protocol engine in this process, without a
+// thread. A request reaches the engine at once; the engine's answers are
+// queued and delivered by Pump() on the test's thread, one at a time with the
+// provider lock taken, as the link interface thread would. Tick(n) moves the
+// fake clock by 500 ms and runs one tick, n times. Answers can be held back to
+// let requests time out. PumpingWaiter is the waiter of the synchronous link
+// operations on top of it: while an operation waits, it delivers the answers
+// and, when none is left, ticks.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <deque>
-#include <mutex>
+#include <functional>
 #include <optional>
-#include <string_view>
 #include <span>
-#include <thread>
-#include <variant>
+#include <string_view>
 #include <vector>
 
 #include "common/sync.h"
 #include "exchange/protocol_engine.h"
 #include "platform/fake_clock.h"
+#include "platform/wait.h"
+#include "provider/vnl/blocking_link.h"
 #include "provider/vnl/layer2.h"
 
 namespace tktest {
@@ -26,7 +30,6 @@ namespace tktest {
 class InProcessLayer2 : public kvarsp::Layer2 {
  public:
   InProcessLayer2(exchange::ProtocolEngine& engine, platform::FakeClock& clock) : engine_(engine), clock_(clock) {}
-  ~InProcessLayer2() override { StopWorker(); }
 
   void Attach(CCritSec& providerLock, kvarsp::Layer2Events& events) override {
     providerLock_ = &providerLock;
@@ -34,131 +37,90 @@ class InProcessLayer2 : public kvarsp::Layer2 {
   }
   int Load(uint32_t* status) override {
     *status = 0;
-    std::lock_guard lock(m_);
-    if (loadCount_++ == 0) {
-      stop_ = false;
-      worker_ = std::thread([this] { Work(); });
-    }
+    ++loadCount_;
     return 0;
   }
   int Unload() override {
-    {
-      std::lock_guard lock(m_);
-      if (loadCount_ == 0 || --loadCount_ > 0) return 0;
-    }
-    StopWorker();
+    if (loadCount_ > 0) --loadCount_;
     return 0;
   }
   int OpenConnection() override {
-    std::lock_guard lock(m_);
     if (refuseOpen_ || connected_) return -1;
     connected_ = true;
     linkDown_ = false;
-    ++opens_;
     return 0;
   }
-  void CloseConnection() override {
-    std::lock_guard lock(m_);
-    connected_ = false;
-  }
-  bool LinkUp() override {
-    std::lock_guard lock(m_);
-    return connected_ && !linkDown_;
-  }
+  void CloseConnection() override { connected_ = false; }
+  bool LinkUp() override { return connected_ && !linkDown_; }
   bool SendBlock(std::span<const uint8_t> message) override {
-    {
-      std::lock_guard lock(m_);
-      if (!connected_) return false;
-      sent_.emplace_back(message.begin(), message.end());
-    }
-    std::lock_guard engineLock(engineMutex_);
+    if (!connected_) return false;
+    sent_.emplace_back(message.begin(), message.end());
     engine_.OnBlock(message, sink_);
     return true;
   }
 
   // --- Test controls ------------------------------------------------------
-  // Moves the clock by 500 ms and runs one tick on the worker, n times. The
-  // clock moves on the worker with the provider lock held, as a real tick
-  // comes: a request sent under that lock is registered before time passes.
-  void Tick(int n = 1) {
-    for (int i = 0; i < n; ++i) Post(TickJob{});
-    WaitIdle();
-  }
-  // While held, the exchange's answers wait; Release delivers them in order.
-  void Hold(bool hold) {
-    {
-      std::lock_guard lock(m_);
-      held_ = hold;
+  // Delivers the queued answers (unless held), each with the provider lock
+  // taken; answers they cause are delivered too. The number delivered.
+  size_t Pump() {
+    size_t delivered = 0;
+    while (!held_ && !answers_.empty()) {
+      std::vector<uint8_t> bytes = std::move(answers_.front());
+      answers_.pop_front();
+      Deliver(bytes);
+      ++delivered;
     }
-    changed_.notify_all();
+    return delivered;
+  }
+  // Moves the clock by 500 ms and runs one tick, then pumps; n times.
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) {
+      clock_.advance(500);
+      Locked([&] { events_->OnLayer2Tick(); });
+      Pump();
+    }
+  }
+  // While held, the exchange's answers wait; Hold(false) delivers them in order.
+  void Hold(bool hold) {
+    held_ = hold;
+    Pump();
   }
   // Drops the answers held back so far.
-  void Discard() {
-    std::lock_guard lock(m_);
-    std::erase_if(jobs_, [](const Job& job) { return std::holds_alternative<AnswerJob>(job); });
-  }
+  void Discard() { answers_.clear(); }
   // A message as if the exchange had sent it.
-  void Inject(std::vector<uint8_t> bytes) { Post(MessageJob{std::move(bytes)}); WaitIdle(); }
+  void Inject(const std::vector<uint8_t>& bytes) {
+    Deliver(bytes);
+    Pump();
+  }
   // Layer 2 reports the link lost.
   void LoseLink() {
-    {
-      std::lock_guard lock(m_);
-      linkDown_ = true;
-    }
-    Post(DisconnectJob{});
-    WaitIdle();
+    linkDown_ = true;
+    CloseConnection();
+    Locked([&] { events_->OnLayer2Disconnect(); });
+    Pump();
   }
-  void RefuseOpen(bool refuse) {
-    std::lock_guard lock(m_);
-    refuseOpen_ = refuse;
-  }
-  // Waits until the worker has nothing left to deliver (held answers aside).
-  void WaitIdle() {
-    std::unique_lock lock(m_);
-    changed_.wait(lock, [&] { return (jobs_.empty() || (held_ && OnlyAnswersQueued())) && !busy_; });
-  }
+  void RefuseOpen(bool refuse) { refuseOpen_ = refuse; }
 
-  std::vector<std::vector<uint8_t>> Sent() {
-    std::lock_guard lock(m_);
-    return sent_;
-  }
+  const std::vector<std::vector<uint8_t>>& Sent() const { return sent_; }
   // The message types sent so far, in order.
-  std::vector<uint8_t> SentTypes() {
+  std::vector<uint8_t> SentTypes() const {
     std::vector<uint8_t> types;
-    for (const auto& block : Sent())
+    for (const auto& block : sent_)
       if (!block.empty()) types.push_back(block[0]);
     return types;
   }
-  bool Connected() {
-    std::lock_guard lock(m_);
-    return connected_;
-  }
-  int Opens() {
-    std::lock_guard lock(m_);
-    return opens_;
-  }
+  bool Connected() const { return connected_; }
   // Sends the engine a command as the command interface would.
   std::optional<exchange::ProtocolEngine::CommandResult> Command(std::string_view verb, std::string_view args) {
-    std::lock_guard engineLock(engineMutex_);
     return engine_.OnCommand(verb, args, sink_);
   }
 
  private:
-  struct TickJob {};
-  struct DisconnectJob {};
-  struct MessageJob {
-    std::vector<uint8_t> bytes;
-  };
-  struct AnswerJob {
-    std::vector<uint8_t> bytes;
-  };
-  using Job = std::variant<TickJob, DisconnectJob, MessageJob, AnswerJob>;
-
   class Sink : public exchange::BlockSink {
    public:
     explicit Sink(InProcessLayer2& owner) : owner_(owner) {}
     bool SendBlock(std::span<const uint8_t> block) override {
-      owner_.Post(AnswerJob{{block.begin(), block.end()}});
+      owner_.answers_.emplace_back(block.begin(), block.end());
       return true;
     }
 
@@ -166,64 +128,16 @@ class InProcessLayer2 : public kvarsp::Layer2 {
     InProcessLayer2& owner_;
   };
 
-  void Post(Job job) {
-    {
-      std::lock_guard lock(m_);
-      jobs_.push_back(std::move(job));
-    }
-    changed_.notify_all();
+  template <typename Fn>
+  void Locked(Fn&& fn) {
+    // The link interface thread tries the lock; on the test's one thread it
+    // is free or already this thread's.
+    ASSERT_TRUE(providerLock_->TryLock());
+    fn();
+    providerLock_->Unlock();
   }
-  bool OnlyAnswersQueued() const {
-    for (const Job& job : jobs_)
-      if (!std::holds_alternative<AnswerJob>(job)) return false;
-    return true;
-  }
-  // The next job to run: answers are skipped while held.
-  bool TakeJob(Job& job) {
-    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
-      if (held_ && std::holds_alternative<AnswerJob>(*it)) continue;
-      job = std::move(*it);
-      jobs_.erase(it);
-      return true;
-    }
-    return false;
-  }
-  void Work() {
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(m_);
-        changed_.wait(lock, [&] { return stop_ || TakeJob(job); });
-        if (stop_) return;
-        busy_ = true;
-      }
-      while (!providerLock_->TryLock()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (std::holds_alternative<TickJob>(job)) {
-        clock_.advance(500);
-        events_->OnLayer2Tick();
-      } else if (std::holds_alternative<DisconnectJob>(job)) {
-        CloseConnection();
-        events_->OnLayer2Disconnect();
-      } else {
-        const std::vector<uint8_t>& bytes =
-            std::holds_alternative<MessageJob>(job) ? std::get<MessageJob>(job).bytes : std::get<AnswerJob>(job).bytes;
-        events_->OnLayer2Message(bytes.data(), bytes.size());
-      }
-      providerLock_->Unlock();
-      {
-        std::lock_guard lock(m_);
-        busy_ = false;
-      }
-      changed_.notify_all();
-    }
-  }
-  void StopWorker() {
-    {
-      std::lock_guard lock(m_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    if (worker_.joinable()) worker_.join();
+  void Deliver(const std::vector<uint8_t>& bytes) {
+    Locked([&] { events_->OnLayer2Message(bytes.data(), bytes.size()); });
   }
 
   exchange::ProtocolEngine& engine_;
@@ -231,21 +145,56 @@ class InProcessLayer2 : public kvarsp::Layer2 {
   CCritSec* providerLock_ = nullptr;
   kvarsp::Layer2Events* events_ = nullptr;
   Sink sink_{*this};
-  std::mutex engineMutex_;
 
-  std::mutex m_;
-  std::condition_variable changed_;
-  std::deque<Job> jobs_;
-  std::thread worker_;
+  std::deque<std::vector<uint8_t>> answers_;
   int loadCount_ = 0;
-  bool stop_ = false;
-  bool busy_ = false;
   bool held_ = false;
   bool connected_ = false;
   bool linkDown_ = false;
   bool refuseOpen_ = false;
-  int opens_ = 0;
   std::vector<std::vector<uint8_t>> sent_;
+};
+
+// The synchronous link operations' waiter on the test's thread: answers
+// first, then ticks, then the session's timer; at most kMaxSteps ticks.
+class PumpingWaiter : public kvarsp::LinkWaiter {
+ public:
+  static constexpr int kMaxSteps = 100;
+  explicit PumpingWaiter(InProcessLayer2& layer2) : layer2_(layer2) {}
+  // Another waiter to use instead (null: pump).
+  kvarsp::LinkWaiter* instead = nullptr;
+  void Wait(platform::Event& finished, const std::function<void()>& driveTimer) override {
+    if (instead) return instead->Wait(finished, driveTimer);
+    for (int step = 0; !finished.isSet(); ++step) {
+      ASSERT_LT(step, kMaxSteps) << "the operation did not finish";
+      if (layer2_.Pump() == 0) layer2_.Tick();
+      driveTimer();
+    }
+  }
+
+ private:
+  InProcessLayer2& layer2_;
+};
+
+// The real waiter, on the test's thread without ticks: before each look at
+// the timer the answers are delivered and the fake clock moves by stepMs.
+class SteppingEventWaiter : public kvarsp::LinkWaiter {
+ public:
+  SteppingEventWaiter(InProcessLayer2& layer2, platform::FakeClock& clock, uint32_t stepMs)
+      : layer2_(layer2), clock_(clock), stepMs_(stepMs) {}
+  void Wait(platform::Event& finished, const std::function<void()>& driveTimer) override {
+    real_.Wait(finished, [&] {
+      layer2_.Pump();
+      clock_.advance(stepMs_);
+      driveTimer();
+    });
+  }
+
+ private:
+  kvarsp::EventLinkWaiter real_;
+  InProcessLayer2& layer2_;
+  platform::FakeClock& clock_;
+  const uint32_t stepMs_;
 };
 
 }  // namespace tktest

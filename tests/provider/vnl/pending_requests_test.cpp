@@ -37,29 +37,41 @@ class PendingRequestsTest : public ::testing::Test {
   std::vector<std::string> calls;
 };
 
-TEST_F(PendingRequestsTest, TheNewestEntryOfARefIdWinsAndRemovalSignalsItsEvent) {
-  std::shared_ptr<platform::Event> older, newer;
-  ASSERT_EQ(txns.lVnlTxnRegister(7, 0, kvarsp::kTxnLinkStart, &older, nullptr, nullptr, 5000, {}, {}, {}), 0);
-  ASSERT_EQ(txns.lVnlTxnRegister(7, 0, kvarsp::kTxnRegister, &newer, nullptr, nullptr, 5000, {}, {}, {}), 0);
+TEST_F(PendingRequestsTest, TheNewestEntryOfARefIdWinsAndRemovalRunsItsCompletionOnce) {
+  const auto done = [this](const std::string& what) {
+    return [this, what](PendingRequest& entry) {
+      EXPECT_FALSE(txns.Contains(&entry)) << "unlinked before its completion";
+      calls.push_back(what);
+    };
+  };
+  ASSERT_EQ(txns.lVnlTxnRegister(7, 0, kvarsp::kTxnLinkStart, done("older"), nullptr, nullptr, 5000, {}, {}, {}), 0);
+  ASSERT_EQ(txns.lVnlTxnRegister(7, 0, kvarsp::kTxnRegister, done("newer"), nullptr, nullptr, 5000, {}, {}, {}), 0);
   PendingRequest* found = txns.pVnlTxnFind(7);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->kind, kvarsp::kTxnRegister);
   EXPECT_EQ(txns.pVnlTxnFind(8), nullptr);
 
   EXPECT_TRUE(txns.bVnlTxnRemove(found));
-  EXPECT_TRUE(newer->isSet());
-  EXPECT_FALSE(older->isSet());
   EXPECT_FALSE(txns.bVnlTxnRemove(found));  // already gone
+  EXPECT_EQ(calls, std::vector<std::string>{"newer"});
   EXPECT_EQ(txns.pVnlTxnFind(7)->kind, kvarsp::kTxnLinkStart);
+}
+
+TEST_F(PendingRequestsTest, TimingAnEntryOutEarlyRunsItsTimeOutHandler) {
+  ASSERT_EQ(Register(1), 0);
+  PendingRequest* entry = txns.pVnlTxnFind(1);
+  EXPECT_TRUE(txns.TimeOut(entry));
+  EXPECT_FALSE(txns.TimeOut(entry));
+  EXPECT_EQ(calls, std::vector<std::string>{"timeout1"});
 }
 
 TEST_F(PendingRequestsTest, AnEntryTimesOutOnTheFirstScanAfterItsDeadline) {
   ASSERT_EQ(Register(1), 0);
   clock.advance(5000);
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_TRUE(calls.empty()) << "exactly the deadline is not past it";
   clock.advance(500);
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_EQ(calls, std::vector<std::string>{"timeout1"});
   EXPECT_EQ(txns.Count(), 0u);
 }
@@ -69,12 +81,12 @@ TEST_F(PendingRequestsTest, DeadlinesHoldAcrossTheWrapOfTheTickCount) {
   clock.setTick(0xFFFFFFFFu);
   ASSERT_EQ(Register(1), 0);
   clock.advance(1);  // tick 0: the wrap alone is no time-out
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   clock.advance(4000);
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_TRUE(calls.empty());
   clock.advance(1000);
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_EQ(calls, std::vector<std::string>{"timeout1"});
 }
 
@@ -83,7 +95,7 @@ TEST_F(PendingRequestsTest, LinkLossEndsOnlyEntriesWithALinkLossHandlerAndAsksTh
   ASSERT_EQ(Register(2, nullptr, false), 0);
   ASSERT_EQ(Register(3, nullptr, true), 0);
   int asked = 0;
-  txns.vVnlTxnScan([&] {
+  txns.vVnlTxnScan(clock.tickCount(), [&] {
     ++asked;
     return false;
   });
@@ -93,7 +105,7 @@ TEST_F(PendingRequestsTest, LinkLossEndsOnlyEntriesWithALinkLossHandlerAndAsksTh
   EXPECT_NE(txns.pVnlTxnFind(2), nullptr) << "waits for its deadline";
 
   calls.clear();
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_TRUE(calls.empty());
 }
 
@@ -121,7 +133,7 @@ TEST_F(PendingRequestsTest, AHandlerMayRemoveAnotherEntryDuringTheScan) {
                                  {}),
             0);
   clock.advance(5001);
-  txns.vVnlTxnScan([] { return true; });
+  txns.vVnlTxnScan(clock.tickCount(), [] { return true; });
   EXPECT_EQ(calls, std::vector<std::string>{"timeout2"});
   EXPECT_EQ(txns.Count(), 0u);
 }
