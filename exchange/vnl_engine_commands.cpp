@@ -1,8 +1,13 @@
-// The line commands of the VNL engine (tksim's command interface).
+// The VNL engine's command language (tksim's command interface): the faults,
+// forwarding, the status line, the simulated parties, incoming calls,
+// far-end actions, the call list and the waits. Every command works through
+// the engine's public, thread-safe methods. Numbers and addresses of the
+// call commands may be given in double quotes.
 #include <charconv>
 
 #include "exchange/hex_text.h"
 #include "exchange/vnl_engine.h"
+#include "platform/codepage.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 
 namespace exchange {
@@ -10,6 +15,18 @@ namespace {
 
 using CommandResult = ProtocolEngine::CommandResult;
 
+constexpr uint32_t kDefaultWaitMs = 10000;
+constexpr uint32_t kMaxWaitMs = 3600000;
+
+CommandResult Ok(std::string_view verb, const std::string& details) {
+  return {true, std::string(verb) + (details.empty() ? "" : " " + details)};
+}
+
+CommandResult Error(std::string_view verb, const std::string& reason) {
+  return {false, std::string(verb) + ": " + reason};
+}
+
+// Words separated by blanks (the fault and forwarding commands).
 std::vector<std::string_view> Words(std::string_view text) {
   std::vector<std::string_view> words;
   size_t i = 0;
@@ -22,6 +39,39 @@ std::vector<std::string_view> Words(std::string_view text) {
   return words;
 }
 
+// Words separated by blanks; "..." is one word (with \" and \\ inside).
+// Nothing for an unterminated quote or a bad escape.
+std::optional<std::vector<std::string>> QuotedWords(std::string_view text) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+      continue;
+    }
+    std::string word;
+    if (c == '"') {
+      ++i;
+      for (;;) {
+        if (i >= text.size()) return std::nullopt;
+        char q = text[i++];
+        if (q == '"') break;
+        if (q == '\\') {
+          if (i >= text.size() || (text[i] != '"' && text[i] != '\\')) return std::nullopt;
+          q = text[i++];
+        }
+        word.push_back(q);
+      }
+    } else {
+      while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r') word.push_back(text[i++]);
+    }
+    words.push_back(std::move(word));
+  }
+  return words;
+}
+
+// A line ID in decimal or 0x hex.
 std::optional<uint16_t> LineIdOf(std::string_view text) {
   int base = 10;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -34,13 +84,23 @@ std::optional<uint16_t> LineIdOf(std::string_view text) {
   return value;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
+std::optional<uint32_t> Number(const std::string& text, uint32_t max) {
+  uint32_t value = 0;
+  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || failure != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+std::optional<uint16_t> CallIdOf(const std::string& text) {
+  auto id = Number(text, 0xFFFF);
+  if (!id || *id == 0) return std::nullopt;
+  return static_cast<uint16_t>(*id);
+}
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
 }
 
 // The request type named like "VNL_REGISTER_REQ" (any case).
@@ -48,7 +108,7 @@ std::optional<uint8_t> RequestTypeOf(std::string_view name) {
   for (unsigned type = 0; type <= vnl::kHighestMessageType; ++type) {
     const char* known = vnl::MessageName(static_cast<uint8_t>(type));
     vnl::Kind kind;
-    if (known && SameName(name, known) && vnl::MessageKind(static_cast<uint8_t>(type), kind) &&
+    if (known && Lower(name) == Lower(known) && vnl::MessageKind(static_cast<uint8_t>(type), kind) &&
         kind == vnl::Kind::Request) {
       return static_cast<uint8_t>(type);
     }
@@ -56,22 +116,107 @@ std::optional<uint8_t> RequestTypeOf(std::string_view name) {
   return std::nullopt;
 }
 
-CommandResult Ok(std::string_view verb, const std::string& details) {
-  return {true, std::string(verb) + (details.empty() ? "" : " " + details)};
+// The CALL_STATE byte of a name such as "connected" (any case).
+std::optional<uint8_t> CallStateOf(const std::string& name) {
+  for (unsigned state = 0; state <= 0xFF; ++state) {
+    std::string known = vnl::CallStateName(static_cast<uint8_t>(state));
+    if (!known.empty() && Lower(known) == Lower(name)) return static_cast<uint8_t>(state);
+  }
+  return std::nullopt;
 }
 
-CommandResult Error(std::string_view verb, const std::string& reason) {
-  return {false, std::string(verb) + ": " + reason};
+// A number or address for the wire: the ANSI code page, at most 255 bytes,
+// no control characters (as in the configuration file). Characters that code
+// page lacks make it unusable (they are not replaced).
+std::optional<std::string> WireNumber(const std::string& text) {
+  std::optional<std::string> ansi = WireText(text);
+  if (!ansi || ansi->empty() || ansi->size() > vnl::kMaxSentText || HasControlCharacter(*ansi)) return std::nullopt;
+  return ansi;
 }
 
 }  // namespace
 
 std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_view verb, std::string_view args,
                                                                   BlockSink& out) {
-  if (auto result = CallCommand(verb, args, out)) return result;
   // In-process callers may wait here; the transport calls OnWaitCommand
   // itself, outside its serialisation, so blocks keep coming meanwhile.
   if (auto result = OnWaitCommand(verb, args)) return result;
+
+  if (verb == "party" || verb == "incoming" || verb == "hangup" || verb == "answer" || verb == "calls" ||
+      verb == "clear-after") {
+    auto parsed = QuotedWords(args);
+    if (!parsed) return Error(verb, "unterminated quote or bad escape");
+    const std::vector<std::string>& words = *parsed;
+
+    if (verb == "party") {
+      const std::string usage =
+          "usage: party NUMBER|* answer [AFTER-MS] [hangup-after MS] [charge AMOUNT [CURRENCY]]"
+          " | busy | reject | noanswer | unreachable";
+      if (words.size() < 2) return Error(verb, usage);
+      auto number = words[0] == "*" ? std::optional<std::string>("*") : WireNumber(words[0]);
+      if (!number) return Error(verb, "bad number '" + words[0] + "'");
+      std::string error;
+      auto rule = ParsePartyRule(std::vector<std::string>(words.begin() + 1, words.end()), &error);
+      if (!rule) return Error(verb, error + " (" + usage + ")");
+      std::string text = PartyRuleText(*rule);
+      SetPartyRule(*number, std::move(*rule));
+      return Ok(verb, words[0] + " " + text);
+    }
+
+    if (verb == "incoming") {
+      const std::string usage =
+          "usage: incoming TARGET FROM [internal|external] [hangup-after MS] [ring-timeout MS]";
+      if (words.size() < 2) return Error(verb, usage);
+      auto target = WireNumber(words[0]);
+      auto from = WireNumber(words[1]);
+      if (!target) return Error(verb, "bad number '" + words[0] + "' (" + usage + ")");
+      if (!from) return Error(verb, "bad number '" + words[1] + "' (" + usage + ")");
+      IncomingOptions options;
+      bool kindGiven = false;
+      for (size_t i = 2; i < words.size(); ++i) {
+        if ((words[i] == "internal" || words[i] == "external") && !kindGiven) {
+          options.internal = words[i] == "internal";
+          kindGiven = true;
+        } else if ((words[i] == "hangup-after" && !options.hangupAfterMs) ||
+                   (words[i] == "ring-timeout" && !options.ringTimeoutMs)) {
+          auto ms = i + 1 < words.size() ? Number(words[i + 1], kMaxWaitMs) : std::nullopt;
+          if (!ms) return Error(verb, words[i] + " needs a time in ms");
+          (words[i] == "hangup-after" ? options.hangupAfterMs : options.ringTimeoutMs) = *ms;
+          ++i;
+        } else {
+          return Error(verb, "unexpected '" + words[i] + "' (" + usage + ")");
+        }
+      }
+      std::string error;
+      std::vector<uint16_t> ids = StartIncoming(*target, *from, options, out, &error);
+      if (ids.empty()) return Error(verb, error);
+      std::string details = "call=" + std::to_string(ids.front());
+      if (ids.size() > 1) {
+        details += " also=";
+        for (size_t i = 1; i < ids.size(); ++i) details += (i > 1 ? "," : "") + std::to_string(ids[i]);
+      }
+      return Ok(verb, details);
+    }
+
+    if (verb == "hangup" || verb == "answer") {
+      auto callId = words.size() == 1 ? CallIdOf(words[0]) : std::nullopt;
+      if (!callId) return Error(verb, "usage: " + std::string(verb) + " CALL");
+      std::string error;
+      bool done = verb == "hangup" ? FarHangup(*callId, out, &error) : FarAnswer(*callId, out, &error);
+      return done ? Ok(verb, std::to_string(*callId)) : Error(verb, error);
+    }
+
+    if (verb == "clear-after") {
+      auto ms = words.size() == 1 ? Number(words[0], kMaxWaitMs) : std::nullopt;
+      if (!ms) return Error(verb, "usage: clear-after MS (0 = keep until the PC disconnects)");
+      SetClearMs(*ms);
+      return Ok(verb, std::to_string(*ms));
+    }
+
+    if (!words.empty()) return Error(verb, "no arguments expected");
+    return ListCalls(verb);
+  }
+
   const std::vector<std::string_view> words = Words(args);
 
   if (verb == "refuse-start" || verb == "refuse-register" || verb == "refuse-unregister") {
@@ -125,24 +270,68 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
 
   if (verb == "vnl-status") {
     if (!words.empty()) return Error(verb, "no arguments expected");
-    std::lock_guard lock(mutex_);
+    const Status status = GetStatus();
     std::string registered;
-    for (uint16_t id : registered_) registered += (registered.empty() ? "" : ",") + std::to_string(id);
+    for (uint16_t id : status.registered) registered += (registered.empty() ? "" : ",") + std::to_string(id);
     std::string counts;
-    for (size_t type = 0; type < received_.size(); ++type) {
-      if (received_[type] == 0) continue;
+    for (size_t type = 0; type < status.received.size(); ++type) {
+      if (status.received[type] == 0) continue;
       const char* name = vnl::MessageName(static_cast<uint8_t>(type));
       counts += (counts.empty() ? "" : ",") + (name ? std::string(name) : "type-" + std::to_string(type)) + ":" +
-                std::to_string(received_[type]);
+                std::to_string(status.received[type]);
     }
-    return Ok(verb, std::string("started=") + (started_ ? "yes" : "no") +
+    return Ok(verb, std::string("started=") + (status.started ? "yes" : "no") +
                         " registered=" + (registered.empty() ? "-" : registered) +
-                        " line-list=" + (config_.lineList16 ? "16" : "8") +
-                        " end-ind=" + (endIndication_ ? "on" : "off") +
+                        " line-list=" + (status.lineList16 ? "16" : "8") +
+                        " end-ind=" + (status.endIndication ? "on" : "off") +
                         " received=" + (counts.empty() ? "-" : counts));
   }
 
   return std::nullopt;
+}
+
+ProtocolEngine::CommandResult VnlEngine::ListCalls(std::string_view verb) {
+  std::vector<CallSnapshot> calls = Calls();
+  std::string details = std::to_string(calls.size());
+  std::string separator = ": ";
+  for (const CallSnapshot& call : calls) {
+    std::string line = "call " + std::to_string(call.callId) + " line=" + std::to_string(call.lineId) +
+                       " state=" + vnl::CallStateName(call.state) +
+                       " party=" + (call.party.empty() ? "-" : platform::ansiToUtf8(call.party));
+    if (events_) events_->Event(line);
+    details += separator + line;
+    separator = "; ";
+  }
+  return Ok(verb, details);
+}
+
+std::optional<ProtocolEngine::CommandResult> VnlEngine::OnWaitCommand(std::string_view verb, std::string_view args) {
+  if (verb != "wait-registered" && verb != "wait-call-state") return std::nullopt;
+  auto parsed = QuotedWords(args);
+  if (!parsed) return Error(verb, "unterminated quote or bad escape");
+  const std::vector<std::string>& words = *parsed;
+
+  if (verb == "wait-registered") {
+    if (words.empty() || words.size() > 2) return Error(verb, "usage: wait-registered LINE [MS]");
+    auto ms = words.size() == 2 ? Number(words[1], kMaxWaitMs) : std::optional<uint32_t>(kDefaultWaitMs);
+    if (!ms) return Error(verb, "bad time");
+    std::optional<uint16_t> lineId = FindLine(WireText(words[0]).value_or(words[0]));
+    if (!lineId) return Error(verb, "no line with ID or address '" + words[0] + "'");
+    if (!WaitRegistered(*lineId, std::chrono::milliseconds(*ms))) return Error(verb, "timed out");
+    return Ok(verb, words[0]);
+  }
+
+  if (words.size() < 2 || words.size() > 3) return Error(verb, "usage: wait-call-state CALL STATE [MS]");
+  auto callId = CallIdOf(words[0]);
+  auto state = CallStateOf(words[1]);
+  auto ms = words.size() == 3 ? Number(words[2], kMaxWaitMs) : std::optional<uint32_t>(kDefaultWaitMs);
+  if (!callId) return Error(verb, "bad call ID '" + words[0] + "'");
+  if (!state) return Error(verb, "unknown state '" + words[1] + "' (idle, offering, connected, ...)");
+  if (!ms) return Error(verb, "bad time");
+  if (WaitCallState(*callId, *state, std::chrono::milliseconds(*ms))) return Ok(verb, words[0] + " " + words[1]);
+  std::optional<uint8_t> now = CallState(*callId);
+  if (now == kCallIdle) return Error(verb, "call " + words[0] + " has ended");
+  return Error(verb, "timed out" + (now ? std::string(" in state ") + vnl::CallStateName(*now) : std::string()));
 }
 
 std::string VnlEngine::CommandHelp() const {

@@ -1,9 +1,11 @@
 #pragma once
-// An event sink for tests: keeps every line and waits (bounded) for one.
+// Sinks for tests: an event sink that keeps every line and waits (bounded)
+// for one, and a block sink that keeps every block.
 #include <chrono>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "exchange/protocol_engine.h"
@@ -39,6 +41,26 @@ class RecordingEvents : public exchange::EventSink {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
+};
+
+// Keeps the blocks sent to it (from any thread); connected = false makes
+// every send fail (after keeping the block).
+class RecordingBlocks : public exchange::BlockSink {
+ public:
+  bool SendBlock(std::span<const uint8_t> block) override {
+    std::lock_guard lock(mutex_);
+    blocks_.emplace_back(block.begin(), block.end());
+    return connected;
+  }
+  std::vector<std::vector<uint8_t>> Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(blocks_, {});
+  }
+  bool connected = true;
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::vector<uint8_t>> blocks_;
 };
 
 }  // namespace exchangetest

@@ -16,15 +16,6 @@ using exchange::ScriptEngine;
 using exchangetest::Bytes;
 using exchangetest::Hex;
 
-class CollectingSink : public exchange::BlockSink {
- public:
-  bool SendBlock(std::span<const uint8_t> block) override {
-    sent.emplace_back(block.begin(), block.end());
-    return true;
-  }
-  std::vector<Bytes> sent;
-};
-
 TEST(BlockPattern, MatchesExactLengthWildcardsAndOpenTails) {
   auto exact = BlockPattern::Parse("10??0003").value();
   EXPECT_TRUE(exact.Matches(Hex("10010003")));
@@ -66,13 +57,12 @@ TEST(ScriptEngine, FirstMatchingRuleAnswersWithAllItsBlocksInOrder) {
   ScriptEngine engine(events);
   ASSERT_TRUE(engine.AddRule("10??0003* 11[1]0003d00100 6a000003100105"));
   ASSERT_TRUE(engine.AddRule("10* ff"));
-  CollectingSink out;
+  exchangetest::RecordingBlocks out;
   engine.OnBlock(Hex("10040003100105"), out);
-  EXPECT_EQ(out.sent, (std::vector<Bytes>{Hex("11040003d00100"), Hex("6a000003100105")}));
+  EXPECT_EQ(out.Take(), (std::vector<Bytes>{Hex("11040003d00100"), Hex("6a000003100105")}));
 
-  out.sent.clear();
   engine.OnBlock(Hex("1004"), out);
-  EXPECT_EQ(out.sent, (std::vector<Bytes>{Hex("ff")}));
+  EXPECT_EQ(out.Take(), (std::vector<Bytes>{Hex("ff")}));
   EXPECT_TRUE(events.Lines().empty());
 }
 
@@ -80,10 +70,10 @@ TEST(ScriptEngine, UnmatchedBlocksAreReportedAndSilentRulesSwallow) {
   exchangetest::RecordingEvents events;
   ScriptEngine engine(events);
   ASSERT_TRUE(engine.AddRule("0400*"));
-  CollectingSink out;
+  exchangetest::RecordingBlocks out;
   engine.OnBlock(Hex("040100020f00"), out);
   engine.OnBlock(Hex("0400"), out);
-  EXPECT_TRUE(out.sent.empty());
+  EXPECT_TRUE(out.Take().empty());
   EXPECT_EQ(events.Lines(), (std::vector<std::string>{"unanswered 040100020f00"}));
 }
 
@@ -91,16 +81,16 @@ TEST(ScriptEngine, AnAnswerReferringPastTheBlockSendsNothingAndIsReported) {
   exchangetest::RecordingEvents events;
   ScriptEngine engine(events);
   ASSERT_TRUE(engine.AddRule("01* 02 03[4]"));
-  CollectingSink out;
+  exchangetest::RecordingBlocks out;
   engine.OnBlock(Hex("0102"), out);
-  EXPECT_EQ(out.sent, (std::vector<Bytes>{Hex("02")})) << "answers before the failing one are sent";
+  EXPECT_EQ(out.Take(), (std::vector<Bytes>{Hex("02")})) << "answers before the failing one are sent";
   EXPECT_EQ(events.Lines(), (std::vector<std::string>{"answer-failed 0102"}));
 }
 
 TEST(ScriptEngine, RuleCommandsAddAndClearRules) {
   exchangetest::RecordingEvents events;
   ScriptEngine engine(events);
-  CollectingSink out;
+  exchangetest::RecordingBlocks out;
   auto added = engine.OnCommand("rule", "ae* af[1]0003d00100", out);
   ASSERT_TRUE(added);
   EXPECT_TRUE(added->ok);
@@ -113,7 +103,7 @@ TEST(ScriptEngine, RuleCommandsAddAndClearRules) {
   EXPECT_EQ(engine.RuleCount(), 1u);
 
   engine.OnBlock(Hex("ae020000"), out);
-  EXPECT_EQ(out.sent, (std::vector<Bytes>{Hex("af020003d00100")}));
+  EXPECT_EQ(out.Take(), (std::vector<Bytes>{Hex("af020003d00100")}));
 
   ASSERT_TRUE(engine.OnCommand("rules-clear", "", out));
   EXPECT_EQ(engine.RuleCount(), 0u);
@@ -122,10 +112,10 @@ TEST(ScriptEngine, RuleCommandsAddAndClearRules) {
 
 TEST(EchoEngine, SendsEveryBlockBack) {
   exchange::EchoEngine engine;
-  CollectingSink out;
+  exchangetest::RecordingBlocks out;
   engine.OnBlock(Hex("0102"), out);
   engine.OnBlock(Hex("f0"), out);
-  EXPECT_EQ(out.sent, (std::vector<Bytes>{Hex("0102"), Hex("f0")}));
+  EXPECT_EQ(out.Take(), (std::vector<Bytes>{Hex("0102"), Hex("f0")}));
 }
 
 }  // namespace

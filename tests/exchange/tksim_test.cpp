@@ -91,18 +91,6 @@ std::string WriteFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-// Runs tksim under a shell with standard input from a file; returns the exit
-// code, standard output in *out.
-int RunWithInput(const std::vector<std::string>& args, const std::string& input, std::vector<std::string>* out) {
-  std::string in = WriteFile("stdin.txt", input);
-  std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" <\"$TKSIM_IN\" 2>/dev/null", TK_TKSIM};
-  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-  tktest::ChildProcess child;
-  if (!child.start("/bin/sh", shellArgs, {{"TKSIM_IN", in}})) return -1;
-  while (auto line = child.readLine(15s)) out->push_back(*line);
-  return child.wait(15s).value_or(-1);
-}
-
 TEST(Tksim, ReportsItsPortFirstAndEchoesDataFrames) {
   Tksim sim;
   ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}, false));
@@ -117,9 +105,9 @@ TEST(Tksim, ReportsItsPortFirstAndEchoesDataFrames) {
   EXPECT_TRUE(sim.Expect("disconnected"));
 }
 
-TEST(Tksim, KeepAlivesAreSentAndTheirEchoesChecked) {
+TEST(Tksim, KeepAlivesAreSentTheirEchoesCheckedAndAMissDropsWhenAskedTo) {
   Tksim sim;
-  ASSERT_TRUE(sim.Start({"--keepalive-ms", "100"}, false));
+  ASSERT_TRUE(sim.Start({"--keepalive-ms", "100", "--drop-on-missed-keepalive"}, false));
   FrameClient client;
   ASSERT_TRUE(client.Connect(sim.port));
   auto keepalive = client.ReceiveExactly(6);
@@ -129,15 +117,8 @@ TEST(Tksim, KeepAlivesAreSentAndTheirEchoesChecked) {
   // The next one goes unanswered.
   EXPECT_EQ(client.ReceiveExactly(6), Hex("c50003f20002"));
   EXPECT_TRUE(sim.Expect("keepalive-missed f20002"));
-}
-
-TEST(Tksim, DropsTheConnectionOnAMissedEchoWhenAskedTo) {
-  Tksim sim;
-  ASSERT_TRUE(sim.Start({"--keepalive-ms", "100", "--drop-on-missed-keepalive"}, false));
-  FrameClient client;
-  ASSERT_TRUE(client.Connect(sim.port));
-  EXPECT_TRUE(client.WaitClosed());
   EXPECT_TRUE(sim.Expect("keepalive-drop"));
+  EXPECT_TRUE(client.WaitClosed());
   EXPECT_TRUE(sim.Expect("disconnected"));
 }
 
@@ -169,38 +150,6 @@ TEST(Tksim, FaultCommandsProduceTheirBytes) {
   EXPECT_TRUE(sim.Expect("disconnected"));
 }
 
-TEST(Tksim, RefusesASecondClientAndAcceptsTheNextAfterADisconnect) {
-  Tksim sim;
-  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}));
-  FrameClient first, second, third;
-  ASSERT_TRUE(first.Connect(sim.port));
-  ASSERT_TRUE(sim.Expect("connected"));
-  ASSERT_TRUE(second.Connect(sim.port));
-  EXPECT_TRUE(second.WaitClosed());
-  EXPECT_TRUE(sim.Expect("refused-second-connection"));
-  first.Close();
-  ASSERT_TRUE(sim.Expect("disconnected"));
-  ASSERT_TRUE(third.Connect(sim.port));
-  ASSERT_TRUE(sim.Expect("connected"));
-  ASSERT_TRUE(third.SendHex("c5000155"));
-  EXPECT_EQ(third.ReceiveExactly(4), Hex("c5000155"));
-  EXPECT_NE(sim.Command("status").find(" connections=2 "), std::string::npos);
-}
-
-TEST(Tksim, StopEchoSilencesTheExchangeUntilStartEcho) {
-  Tksim sim;
-  ASSERT_TRUE(sim.Start({"--keepalive-ms", "0"}));
-  FrameClient client;
-  ASSERT_TRUE(client.Connect(sim.port));
-  ASSERT_EQ(sim.Command("wait-connected"), "ok wait-connected");
-  ASSERT_EQ(sim.Command("stop-echo"), "ok stop-echo");
-  ASSERT_TRUE(client.SendHex("c5000101"));
-  ASSERT_EQ(sim.Command("wait-block 01"), "ok wait-block 01");
-  ASSERT_EQ(sim.Command("start-echo"), "ok start-echo");
-  ASSERT_TRUE(client.SendHex("c5000102"));
-  EXPECT_EQ(client.ReceiveExactly(4), Hex("c5000102"));
-}
-
 TEST(Tksim, AScenarioFileDrivesTheScriptEngineAndQuits) {
   std::string script = WriteFile("scenario.txt",
                                  "# register line 5, expect the confirmation\n"
@@ -219,25 +168,6 @@ TEST(Tksim, AScenarioFileDrivesTheScriptEngineAndQuits) {
   EXPECT_TRUE(sim.Expect("ok wait-block 10090003100105"));
   EXPECT_TRUE(sim.Expect("ok quit"));
   EXPECT_EQ(sim.process.wait(10s), 0);
-}
-
-TEST(Tksim, AFailingScenarioCommandEndsWithStatusThree) {
-  std::string script = WriteFile("failing.txt", "keepalive 0\n\nwait-block 99 10\nquit\n");
-  Tksim sim;
-  ASSERT_TRUE(sim.Start({"--script", script}, false));
-  EXPECT_TRUE(sim.Expect("error wait-block: timed out"));
-  EXPECT_TRUE(sim.Expect("script-failed " + script + ":3"));
-  EXPECT_EQ(sim.process.wait(10s), 3);
-}
-
-TEST(Tksim, CommandsFromStandardInputAndItsEndQuits) {
-  std::vector<std::string> out;
-  EXPECT_EQ(RunWithInput({"--port", "0", "--engine", "script"}, "status\nrule 01 02\nbogus\n", &out), 0);
-  ASSERT_EQ(out.size(), 4u);
-  EXPECT_EQ(out[0].rfind("listening 127.0.0.1:", 0), 0u);
-  EXPECT_EQ(out[1].rfind("ok status connected=no engine=script", 0), 0u) << out[1];
-  EXPECT_EQ(out[2], "ok rule 1");
-  EXPECT_EQ(out[3], "error bogus: unknown command (try help)");
 }
 
 // Bad input from the command line, files and standard input: the exit
@@ -270,6 +200,7 @@ TEST(Tksim, BadInputIsNamedOnStandardErrorWithItsExitStatus) {
       {{"--script", failing, "--keepalive-ms", "0"}, "", 3, failing + ":1: error wait-block: timed out",
        "script-failed " + failing + ":1"},
       {{"--script", bomCrLf, "--no-stdin"}, "", 0, "", "ok mark one\nok quit\n"},
+      {{"--engine", "script"}, "rule 01 02\nbogus\n", 0, "", "ok rule 1\nerror bogus: unknown command (try help)\n"},
       {{}, "\xEF\xBB\xBFmark a\x1b[31mb\r\nmark gr\xFC\xDF\nst\x07tus\n", 0, "",
        "ok mark a\\x1b[31mb\nerror mark: not UTF-8 text\nerror st\\x07tus: unknown command (try help)\n"},
       {{"--engine", "vnl"}, "party \"4\x01\" busy\nincoming 20 \"\xCE\xA9\"\n", 0, "",
@@ -309,10 +240,9 @@ TEST(Tksim, BadInputIsNamedOnStandardErrorWithItsExitStatus) {
 }
 
 TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
-  std::vector<std::string> out;
-  ASSERT_EQ(RunWithInput({"--help"}, "", &out), 0);
-  std::string help;
-  for (const auto& line : out) help += line + "\n";
+  tktest::ToolRun run = tktest::runTool(TK_TKSIM, {"--help"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string& help = run.out;
   for (const char* word :
        {"--address", "--port", "--allow-non-loopback", "--keepalive-ms", "default 20000", "--drop-on-missed-keepalive",
         "--engine", "--rule", "--script", "--no-stdin", "--control-port", "--quiet", "send HEX", "raw HEX",
@@ -337,24 +267,6 @@ exchangetest::Bytes ReceiveFrame(FrameClient& client) {
   return client.ReceiveExactly(static_cast<size_t>(header[1] << 8 | header[2]));
 }
 
-TEST(Tksim, TheVnlEngineAnswersAStartRequest) {
-  Tksim sim;
-  ASSERT_TRUE(sim.Start({"--engine", "vnl", "--keepalive-ms", "0"}, false));
-  FrameClient client;
-  ASSERT_TRUE(client.Connect(sim.port));
-  ASSERT_TRUE(client.SendHex("c5000a 00010006 000130 010110"));
-  exchangetest::Bytes answer = ReceiveFrame(client);
-  vnl::Message conf;
-  ASSERT_TRUE(vnl::DecodeMessage(answer, false, conf, nullptr).headerComplete);
-  EXPECT_EQ(conf.type, vnl::kStartConf);
-  EXPECT_EQ(conf.refId, 1);
-  EXPECT_EQ(conf.result, 0);
-  EXPECT_EQ(conf.linkProtocolVersion, 0x30);
-  EXPECT_EQ(conf.manufacturerInfo, "Marlix TK-Anlage (simulated)");
-  EXPECT_TRUE(sim.Expect("vnl-rx VNL_START_REQ ref=1"));
-  EXPECT_TRUE(sim.Expect("vnl-tx VNL_START_CONF ref=1 result=0"));
-}
-
 vnl::Message DecodeFrame(FrameClient& client) {
   vnl::Message message;
   exchangetest::Bytes block = ReceiveFrame(client);
@@ -374,6 +286,12 @@ TEST(Tksim, AScenarioRingsARegisteredLineAndFollowsTheCall) {
   ASSERT_TRUE(sim.Start({"--engine", "vnl", "--keepalive-ms", "0", "--script", script}, false));
   FrameClient client;
   ASSERT_TRUE(client.Connect(sim.port));
+  ASSERT_TRUE(client.SendHex("c5000a 00010006 000130 010110"));
+  vnl::Message conf = DecodeFrame(client);
+  EXPECT_EQ(conf.type, vnl::kStartConf);
+  EXPECT_EQ(conf.result, 0);
+  EXPECT_EQ(conf.manufacturerInfo, "Marlix TK-Anlage (simulated)");
+  EXPECT_TRUE(sim.Expect("vnl-tx VNL_START_CONF ref=1 result=0"));
   ASSERT_TRUE(client.SendHex("c50007 10010003 10010a"));
   EXPECT_EQ(ReceiveFrame(client), Hex("11010003 d00100"));
   EXPECT_EQ(ReceiveFrame(client), Hex("60010007 10010a 11020001"));

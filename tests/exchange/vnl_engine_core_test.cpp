@@ -1,0 +1,544 @@
+// The VNL protocol core, single-threaded: each scenario feeds requests (hex),
+// ticks, connection changes, fault settings and the simulated parties'
+// actions in and compares everything that comes out, in order: the event
+// lines and, for every block, its exact bytes ("EVENT > HEX").
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "exchange/hex_text.h"
+#include "exchange/vnl_engine_core.h"
+#include "provider/vnl/codec/vnl_protocol.h"
+
+namespace {
+
+using exchange::ExchangeConfig;
+using exchange::VnlEngineCore;
+using exchange::VnlFaults;
+using exchange::VnlOutputs;
+using Lines = std::vector<std::string>;
+
+// Lines 10 "20", 11 "21" (forwarded when busy to 0301234) and 12 "22";
+// MSN 4711 on lines 10 and 11.
+ExchangeConfig Narrow() {
+  ExchangeConfig config;
+  config.manufacturer = "TK";
+  config.lines = {{10, "20", exchange::kForwardNone, ""},
+                  {11, "21", exchange::kForwardBusy, "0301234"},
+                  {12, "22", exchange::kForwardNone, ""}};
+  config.msns = {{1, "4711", {10, 11}}};
+  return config;
+}
+
+// 16-bit line IDs: line 300 "30" (forwarded to 77) and line 5.
+ExchangeConfig Wide() {
+  ExchangeConfig config;
+  config.lineList16 = true;
+  config.lines = {{300, "30", exchange::kForwardUnconditional, "77"}, {5, "", 0, ""}};
+  config.msns = {{1, "4711", {300, 5}}, {2, "4712", {5}}};
+  return config;
+}
+
+ExchangeConfig LongAddress() {
+  ExchangeConfig config;
+  config.lines = {{1, "1234567890123456789012345", 0, ""}, {2, "22", 0, ""}};
+  config.msns = {{9, "0815", {1, 2}}};
+  return config;
+}
+
+// 70 addresses of 255 digits: more than one message holds.
+ExchangeConfig Huge() {
+  ExchangeConfig config;
+  for (uint16_t id = 0; id < 70; ++id) config.lines.push_back({id, std::string(255, '7'), 0, ""});
+  return config;
+}
+
+struct Harness {
+  VnlFaults& faults;
+  VnlEngineCore& core;
+  VnlOutputs& out;
+};
+// An action returns a line for the transcript ("" for none).
+using Action = std::function<std::string(Harness&)>;
+
+struct Step {
+  // A request in hex, "tick MS", "reset" (a connection change) or "?" (the
+  // core's state as one line).
+  Step(std::string input, Lines expected) : input(std::move(input)), expected(std::move(expected)) {}
+  Step(Action action, Lines expected) : action(std::move(action)), expected(std::move(expected)) {}
+  std::string input;
+  Action action;
+  Lines expected;
+};
+
+struct Scenario {
+  std::string name;
+  ExchangeConfig (*config)();
+  std::vector<Step> steps;
+};
+
+Action Faults(std::function<void(VnlFaults&)> change) {
+  return [change](Harness& h) {
+    change(h.faults);
+    return std::string();
+  };
+}
+Action Forward(uint16_t lineId, uint8_t state, std::string destination) {
+  return [=](Harness& h) {
+    return std::string("forward ") + (h.core.SetForwarding(lineId, state, destination, h.out) ? "ok" : "refused");
+  };
+}
+Action Incoming(std::string target, std::string from, exchange::IncomingOptions options = {}) {
+  return [=](Harness& h) {
+    std::string error;
+    std::vector<uint16_t> ids = h.core.Incoming(target, from, options, h.out, &error);
+    std::string line = "incoming";
+    for (uint16_t id : ids) line += " " + std::to_string(id);
+    return ids.empty() ? line + " error: " + error : line;
+  };
+}
+Action Far(bool hangup, uint16_t callId) {
+  return [=](Harness& h) {
+    std::string error;
+    bool done = hangup ? h.core.FarHangup(callId, h.out, &error) : h.core.FarAnswer(callId, h.out, &error);
+    return std::string(hangup ? "hangup " : "answer ") + (done ? "ok" : "error: " + error);
+  };
+}
+
+const char* kStartReq = "00050006 000130 010110";  // RefID 5, version 0x30, DRIVER_TYPE 16
+const char* kStartConf = "vnl-tx VNL_START_CONF ref=5 result=0 > 0105000a d00100 000130 0202544b";
+
+void Transcribe(const VnlOutputs& outputs, Lines& lines) {
+  for (const auto& output : outputs) {
+    lines.push_back(output.isBlock ? output.event + " > " + exchange::ToHex(output.block) : output.event);
+  }
+}
+
+std::string StateLine(const VnlEngineCore& core) {
+  std::string line = std::string("started=") + (core.Started() ? "yes" : "no") + " registered=";
+  std::string separator;
+  for (uint16_t id : core.RegisteredLines()) line += std::exchange(separator, ",") + std::to_string(id);
+  line += " received=";
+  separator.clear();
+  for (unsigned type = 0; type < 256; ++type) {
+    if (core.ReceivedCount(static_cast<uint8_t>(type)) == 0) continue;
+    const char* name = vnl::MessageName(static_cast<uint8_t>(type));
+    line += std::exchange(separator, ",") + (name ? name : "type-" + std::to_string(type)) + ":" +
+            std::to_string(core.ReceivedCount(static_cast<uint8_t>(type)));
+  }
+  for (const exchange::CallSnapshot& call : core.Calls()) {
+    line += " call=" + std::to_string(call.callId) + "/" + std::to_string(call.lineId) + "/" +
+            vnl::CallStateName(call.state) + "/" + call.party;
+  }
+  return line;
+}
+
+// Expected lines may have blanks in their hex.
+std::string Normalised(const std::string& line) {
+  size_t arrow = line.find(" > ");
+  if (arrow == std::string::npos) return line;
+  std::string hex = line.substr(arrow + 3);
+  hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
+  return line.substr(0, arrow + 3) + hex;
+}
+
+void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+class VnlCore : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(VnlCore, Scenario) {
+  VnlFaults faults;
+  VnlEngineCore core(GetParam().config(), faults);
+  const std::vector<Step>& steps = GetParam().steps;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    VnlOutputs out;
+    Lines seen;
+    Harness harness{faults, core, out};
+    if (step.action) {
+      std::string line = step.action(harness);
+      if (!line.empty()) seen.push_back(line);
+    } else if (step.input == "?") {
+      seen.push_back(StateLine(core));
+    } else if (step.input == "reset") {
+      core.Reset(out);
+    } else if (step.input.rfind("tick ", 0) == 0) {
+      core.Tick(static_cast<uint32_t>(std::stoul(step.input.substr(5))), out);
+    } else {
+      core.Block(exchange::ParseHex(step.input).value(), out);
+    }
+    Transcribe(out, seen);
+    Lines expected;
+    for (const std::string& line : step.expected) expected.push_back(Normalised(line));
+    std::string actual;
+    for (const std::string& line : seen) actual += "\n  \"" + line + "\",";
+    EXPECT_EQ(seen, expected) << "step " << i << " (" << step.input << "), actual:" << actual;
+  }
+}
+
+using exchange::kForwardBusy;
+using exchange::kForwardNoAnswer;
+using exchange::kForwardNone;
+using exchange::kForwardUnconditional;
+
+// Line 10 registers under RefID 1.
+const Step kRegister10{"10010003 10010a",
+                       {"vnl-rx VNL_REGISTER_REQ ref=1 line=10",
+                        "vnl-tx VNL_REGISTER_CONF ref=1 result=0 > 11010003 d00100"}};
+
+const Scenario kScenarios[] = {
+    // ---- the link ----
+    {"StartIsConfirmedWithTheExchangesVersionAndManufacturer", Narrow,
+     {{kStartReq, {"vnl-rx VNL_START_REQ ref=5", kStartConf}},
+      {"?", {"started=yes registered= received=VNL_START_REQ:1"}}}},
+    {"AVersionAboveTheExchangesOwnIsRefusedWhileItStillTellsItsOwn", Narrow,
+     {{"00010003 000120", {"vnl-rx VNL_START_REQ ref=1",
+                           "vnl-tx VNL_START_CONF ref=1 result=0 > 0101000a d00100 000130 0202544b"}},
+      {"00020003 000131", {"vnl-rx VNL_START_REQ ref=2",
+                           "vnl-tx VNL_START_CONF ref=2 result=255 details=c0 > 0102000b d002ffc0 000130 0202544b"}},
+      {"?", {"started=no registered= received=VNL_START_REQ:2"}}}},
+    {"InjectedStartRefusalsCarryExactlyTheirDetails", Narrow,
+     {{Faults([](VnlFaults& f) { f.startRefusal = {0xFF}; }), {}},
+      {kStartReq, {"vnl-rx VNL_START_REQ ref=5",
+                   "vnl-tx VNL_START_CONF ref=5 result=255 details=ff > 0105000b d002ffff 000130 0202544b"}},
+      {Faults([](VnlFaults& f) { f.startRefusal = {0xC0, 0xC2}; }), {}},
+      {kStartReq, {"vnl-rx VNL_START_REQ ref=5",
+                   "vnl-tx VNL_START_CONF ref=5 result=255 details=c0c2 > 0105000c d003ffc0c2 000130 0202544b"}},
+      {"?", {"started=no registered= received=VNL_START_REQ:2"}},
+      {Faults([](VnlFaults& f) { f.startRefusal = {}; }), {}},
+      {kStartReq, {"vnl-rx VNL_START_REQ ref=5", kStartConf}},
+      {"?", {"started=yes registered= received=VNL_START_REQ:3"}}}},
+    {"EndIsConfirmedThenIndicatedUnderTheExchangesOwnRefIdAndItsResponseTaken", Narrow,
+     {{kStartReq, {"vnl-rx VNL_START_REQ ref=5", kStartConf}},
+      kRegister10,
+      {"04090003 0f0100", {"vnl-rx VNL_END_REQ ref=9", "vnl-tx VNL_END_CONF ref=9 result=0 > 05090003 d00100",
+                           "vnl-tx VNL_END_IND ref=1 cause=0 > 06010003 0f0100"}},
+      {"07010003 d00100", {"vnl-rx VNL_END_RESP ref=1"}},
+      {"?", {"started=no registered= received=VNL_START_REQ:1,VNL_END_REQ:1,VNL_END_RESP:1,VNL_REGISTER_REQ:1"}}}},
+    {"EndIndicationCanBeSilenced", Narrow,
+     {{Faults([](VnlFaults& f) { f.endIndication = false; }), {}},
+      {"04030003 0f0100", {"vnl-rx VNL_END_REQ ref=3", "vnl-tx VNL_END_CONF ref=3 result=0 > 05030003 d00100"}},
+      {Faults([](VnlFaults& f) { f.endIndication = true; }), {}},
+      {"04040003 0f0100", {"vnl-rx VNL_END_REQ ref=4", "vnl-tx VNL_END_CONF ref=4 result=0 > 05040003 d00100",
+                           "vnl-tx VNL_END_IND ref=1 cause=0 > 06010003 0f0100"}}}},
+    {"ANewStartOrConnectionBeginsWithoutRegistrations", Narrow,
+     {{kStartReq, {"vnl-rx VNL_START_REQ ref=5", kStartConf}},
+      kRegister10,
+      {kStartReq, {"vnl-rx VNL_START_REQ ref=5", kStartConf}},
+      {"?", {"started=yes registered= received=VNL_START_REQ:2,VNL_REGISTER_REQ:1"}},
+      {"10020003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=2 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=2 result=0 > 11020003 d00100"}},
+      {"reset", {}},
+      {"?", {"started=no registered= received=VNL_START_REQ:2,VNL_REGISTER_REQ:2"}}}},
+
+    // ---- address list, registration, line information, forwarding ----
+    {"AddressListWithEightBitLinesAndAddresses", Narrow,
+     {{"ae020000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=2",
+                    "vnl-tx VNL_GETADDRESSLIST_CONF ref=2 result=0 > af02001e d00100"
+                    " 0c000c 0a023230 0b023231 0c023232 0d0009 0107 34373131 00 0a0b"}}}},
+    {"ALongAddressIsSentWholeAndTheNextEntryFollowsIt", LongAddress,
+     {{"ae010000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=1",
+                    "vnl-tx VNL_GETADDRESSLIST_CONF ref=1 result=0 > af010031 d00100"
+                    " 0c001f 0119 31323334353637383930313233343536373839303132333435 0202 3232"
+                    " 0d0009 0907 30383135 00 0102"}}}},
+    {"AnAddressListTooLongForOneMessageIsRefusedNotCut", Huge,
+     {{"ae010000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=1",
+                    "vnl-tx VNL_GETADDRESSLIST_CONF ref=1 result=255 > af010003 d001ff"}}}},
+    {"SixteenBitLineIdsInTheAddressListRequestsAndIndications", Wide,
+     {{"ae030000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=3",
+                    "vnl-tx VNL_GETADDRESSLIST_CONF ref=3 result=0 > af030021 d00100 0e0004 012c 0005"
+                    " 0d0014 0109 34373131 00 012c 0005  0207 34373132 00 0005"}},
+      {"10010004 1002012c", {"vnl-rx VNL_REGISTER_REQ ref=1 line=300",
+                             "vnl-tx VNL_REGISTER_CONF ref=1 result=0 > 11010003 d00100"}},
+      {"a2020004 1002012c", {"vnl-rx VNL_GETLINEINFO_REQ ref=2 line=300",
+                             "vnl-tx VNL_GETLINEINFO_CONF ref=2 result=0 > a302000c d00100 1100 520110 30023737"}},
+      {Forward(300, kForwardNoAnswer, "88"),
+       {"forward ok", "vnl-tx VNL_LINEINFO_IND ref=1 line=300 state=noanswer > 6a01000b 1002012c 520112 30023838"}}}},
+    {"RegistrationIsRecordedPerLineAndUnknownLinesAreRefused", Narrow,
+     {kRegister10,
+      {"10020003 10010c", {"vnl-rx VNL_REGISTER_REQ ref=2 line=12",
+                           "vnl-tx VNL_REGISTER_CONF ref=2 result=0 > 11020003 d00100"}},
+      {"10030003 100163", {"vnl-rx VNL_REGISTER_REQ ref=3 line=99",
+                           "vnl-tx VNL_REGISTER_CONF ref=3 result=255 details=80 > 11030004 d002ff80"}},
+      {"10040000", {"vnl-rx VNL_REGISTER_REQ ref=4",
+                    "vnl-tx VNL_REGISTER_CONF ref=4 result=255 details=80 > 11040004 d002ff80"}},
+      {"?", {"started=no registered=10,12 received=VNL_REGISTER_REQ:4"}},
+      {"12050003 10010a", {"vnl-rx VNL_UNREGISTER_REQ ref=5 line=10",
+                           "vnl-tx VNL_UNREGISTER_CONF ref=5 result=0 > 13050003 d00100"}},
+      {"12060003 100163", {"vnl-rx VNL_UNREGISTER_REQ ref=6 line=99",
+                           "vnl-tx VNL_UNREGISTER_CONF ref=6 result=255 details=80 > 13060004 d002ff80"}},
+      {"?", {"started=no registered=12 received=VNL_REGISTER_REQ:4,VNL_UNREGISTER_REQ:2"}}}},
+    {"InjectedRegistrationRefusals", Narrow,
+     {{Faults([](VnlFaults& f) { f.registerRefusal = {0x90}; }), {}},
+      {"10010003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=1 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=1 result=255 details=90 > 11010004 d002ff90"}},
+      {"?", {"started=no registered= received=VNL_REGISTER_REQ:1"}},
+      // b0: registered all the same.
+      {Faults([](VnlFaults& f) { f.registerRefusal = {0xB0}; }), {}},
+      {"10020003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=2 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=2 result=255 details=b0 > 11020004 d002ffb0"}},
+      {"?", {"started=no registered=10 received=VNL_REGISTER_REQ:2"}},
+      // A refused unregistration keeps the line.
+      {Faults([](VnlFaults& f) { f.unregisterRefusal = {0xA1, 0xA2}; }), {}},
+      {"12030003 10010a", {"vnl-rx VNL_UNREGISTER_REQ ref=3 line=10",
+                           "vnl-tx VNL_UNREGISTER_CONF ref=3 result=255 details=a1a2 > 13030005 d003ffa1a2"}},
+      {"?", {"started=no registered=10 received=VNL_REGISTER_REQ:2,VNL_UNREGISTER_REQ:1"}},
+      {Faults([](VnlFaults& f) { f.registerRefusal = f.unregisterRefusal = {}; }), {}},
+      {"12040003 10010a", {"vnl-rx VNL_UNREGISTER_REQ ref=4 line=10",
+                           "vnl-tx VNL_UNREGISTER_CONF ref=4 result=0 > 13040003 d00100"}},
+      {"10050003 10010b", {"vnl-rx VNL_REGISTER_REQ ref=5 line=11",
+                           "vnl-tx VNL_REGISTER_CONF ref=5 result=0 > 11050003 d00100"}},
+      {"?", {"started=no registered=11 received=VNL_REGISTER_REQ:3,VNL_UNREGISTER_REQ:2"}}}},
+    {"LineInfoCarriesTheForwardingStateAndTheCallList", Narrow,
+     {{"a2070003 10010b", {"vnl-rx VNL_GETLINEINFO_REQ ref=7 line=11",
+                           "vnl-tx VNL_GETLINEINFO_CONF ref=7 result=0 > a3070011 d00100 1100 520111 3007 "
+                           "30333031323334"}},
+      // No forwarding: no destination.
+      {"a2080003 10010a", {"vnl-rx VNL_GETLINEINFO_REQ ref=8 line=10",
+                           "vnl-tx VNL_GETLINEINFO_CONF ref=8 result=0 > a3080008 d00100 1100 520100"}},
+      {"a2090003 100163", {"vnl-rx VNL_GETLINEINFO_REQ ref=9 line=99",
+                           "vnl-tx VNL_GETLINEINFO_CONF ref=9 result=255 details=80 > a3090004 d002ff80"}},
+      // Two calls on line 10: both CALL_IDs.
+      kRegister10,
+      {"20020003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=2 line=10",
+                           "vnl-tx VNL_CALLESTABLISH_CONF ref=2 result=0 call=1 > 21020007 d00100 11020001",
+                           "call 1 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=1 call=1 state=dialtone > 68010007 11020001 200115"}},
+      {"20030003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=3 line=10",
+                           "vnl-tx VNL_CALLESTABLISH_CONF ref=3 result=0 call=2 > 21030007 d00100 11020002",
+                           "call 2 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=2 state=dialtone > 68020007 11020002 200115"}},
+      {"a2040003 10010a", {"vnl-rx VNL_GETLINEINFO_REQ ref=4 line=10",
+                           "vnl-tx VNL_GETLINEINFO_CONF ref=4 result=0 > a304000c d00100 1104 00010002 520100"}}}},
+    {"ForwardingIsIndicatedOnlyForRegisteredLines", Narrow,
+     {{Forward(10, kForwardBusy, "55"), {"forward ok"}},
+      {"a2010003 10010a", {"vnl-rx VNL_GETLINEINFO_REQ ref=1 line=10",
+                           "vnl-tx VNL_GETLINEINFO_CONF ref=1 result=0 > a301000c d00100 1100 520111 30023535"}},
+      {"10020003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=2 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=2 result=0 > 11020003 d00100"}},
+      {Forward(10, kForwardUnconditional, "66"),
+       {"forward ok", "vnl-tx VNL_LINEINFO_IND ref=1 line=10 state=unconditional > 6a01000a 10010a 520110 30023636"}},
+      // No destination without forwarding; the response is taken silently.
+      {Forward(10, kForwardNone, "ignored"),
+       {"forward ok", "vnl-tx VNL_LINEINFO_IND ref=2 line=10 state=none > 6a020006 10010a 520100"}},
+      {"6b020003 d00100", {"vnl-rx VNL_LINEINFO_RESP ref=2"}},
+      {Forward(99, kForwardBusy, "1"), {"forward refused"}},
+      // A lost connection ends the registrations.
+      {"reset", {}},
+      {Forward(10, kForwardBusy, "1"), {"forward ok"}}}},
+
+    // ---- faults and what is not answered ----
+    {"IgnoredRequestsGetNoAnswerAtAll", Narrow,
+     {{Faults([](VnlFaults& f) { f.SetIgnored(vnl::kRegisterReq, true); }), {}},
+      {"10010003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=1 line=10", "vnl-ignored VNL_REGISTER_REQ ref=1"}},
+      {"?", {"started=no registered= received=VNL_REGISTER_REQ:1"}},
+      {"ae020000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=2",
+                    "vnl-tx VNL_GETADDRESSLIST_CONF ref=2 result=0 > af02001e d00100"
+                    " 0c000c 0a023230 0b023231 0c023232 0d0009 0107 34373131 00 0a0b"}},
+      {Faults([](VnlFaults& f) { f.SetIgnored(VnlFaults::kAllRequests, true); }), {}},
+      {kStartReq, {"vnl-rx VNL_START_REQ ref=5", "vnl-ignored VNL_START_REQ ref=5"}},
+      {"ae030000", {"vnl-rx VNL_GETADDRESSLIST_REQ ref=3", "vnl-ignored VNL_GETADDRESSLIST_REQ ref=3"}},
+      // All off also ends the single ignoring.
+      {Faults([](VnlFaults& f) { f.SetIgnored(VnlFaults::kAllRequests, false); }), {}},
+      {"10040003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=4 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=4 result=0 > 11040003 d00100"}},
+      {Faults([](VnlFaults& f) { f.SetIgnored(vnl::kRegisterReq, true); f.SetIgnored(vnl::kRegisterReq, false); }), {}},
+      {"10050003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=5 line=10",
+                           "vnl-tx VNL_REGISTER_CONF ref=5 result=0 > 11050003 d00100"}}}},
+    {"RequestsTheExchangeDoesNotCarryOutAreRefused", Narrow,
+     {{"34030003 10010a", {"vnl-rx VNL_PICKUPCALL_REQ ref=3 line=10",
+                           "vnl-tx VNL_PICKUPCALL_CONF ref=3 result=255 > 35030003 d001ff"}},
+      {"44040008 10010a 510101 3000", {"vnl-rx VNL_SETFORWARD_REQ ref=4 line=10",
+                                       "vnl-tx VNL_SETFORWARD_CONF ref=4 result=255 > 45040003 d001ff"}}}},
+    {"WhatDoesNotDecodeOrIsNoRequestIsReportedAndNotAnswered", Narrow,
+     {{"1001", {"vnl-undecodable shorter than a message header: 1001"}},
+      // LINE_ID cut short.
+      {"10010003 10050a", {"vnl-undecodable Error: Parameter Value not complete: 1001000310050a"}},
+      {"b0010000", {"vnl-unknown-type 0xb0 ref=1"}},
+      // A request the protocol lists no layout for.
+      {"a0020000", {"vnl-unknown-type 0xa0 ref=2"}},
+      {"11030003 d00100", {"vnl-rx VNL_REGISTER_CONF ref=3", "vnl-unexpected VNL_REGISTER_CONF ref=3"}},
+      {"6a040003 10010a", {"vnl-rx VNL_LINEINFO_IND ref=4 line=10", "vnl-unexpected VNL_LINEINFO_IND ref=4"}},
+      {"?",
+       {"started=no registered= "
+        "received=VNL_REGISTER_REQ:1,VNL_REGISTER_CONF:1,VNL_LINEINFO_IND:1,type-160:1,type-176:1"}}}},
+    {"AnUnknownParameterIsSkippedAndTheRequestAnswered", Narrow,
+     {{"10010006 9901ff 10010a", {"vnl-rx VNL_REGISTER_REQ ref=1 line=10",
+                                  "vnl-warning VNL_REGISTER_REQ: Invalid parameter type: 0x99",
+                                  "vnl-tx VNL_REGISTER_CONF ref=1 result=0 > 11010003 d00100"}},
+      {"?", {"started=no registered=10 received=VNL_REGISTER_REQ:1"}}}},
+
+    // ---- calls ----
+    {"AnOutgoingCallIsConnectedOnTheTickAndClosedOnDisconnect", Narrow,
+     {{"tick 5000", {}},
+      kRegister10,
+      {"20020009 10010a 3004 30313233",
+       {"vnl-rx VNL_CALLESTABLISH_REQ ref=2 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=2 result=0 call=1 > 21020007 d00100 11020001",
+        "call 1 dialing line=10 party=0123",
+        "vnl-tx VNL_CALLINFO_IND ref=1 call=1 state=dialing > 6801000d 11020001 200116 300430313233",
+        "call 1 proceeding line=10 party=0123",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=1 state=proceeding > 6802000a 11020001 200122 400101",
+        "call 1 delivered line=10 party=0123",
+        "vnl-tx VNL_CALLINFO_IND ref=3 call=1 state=delivered > 68030007 11020001 200117"}},
+      {"tick 5999", {}},
+      {"tick 6000", {"call 1 connected line=10 party=0123",
+                     "vnl-tx VNL_CALLINFO_IND ref=4 call=1 state=connected > 68040010 11020001 200113 350430313233 "
+                     "360100"}},
+      {"24030004 11020001", {"vnl-rx VNL_DISCONNECT_REQ ref=3",
+                             "vnl-tx VNL_DISCONNECT_CONF ref=3 result=0 > 25030003 d00100",
+                             "call 1 idle line=10 party=0123",
+        "vnl-tx VNL_CLOSECALL_IND ref=5 call=1 > 62050004 11020001"}},
+      {"?", {"started=no registered=10 received=VNL_REGISTER_REQ:1,VNL_CALLESTABLISH_REQ:1,VNL_DISCONNECT_REQ:1"}}}},
+    {"UnknownLinesAndCallsAreRefusedWithTheirDetails", Narrow,
+     {{"20010003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=1 line=10",  // not registered
+                           "vnl-tx VNL_CALLESTABLISH_CONF ref=1 result=255 details=80 > 21010004 d002ff80"}},
+      {"20020000", {"vnl-rx VNL_CALLESTABLISH_REQ ref=2",
+                    "vnl-tx VNL_CALLESTABLISH_CONF ref=2 result=255 details=80 > 21020004 d002ff80"}},
+      {"22030006 11020007 3000", {"vnl-rx VNL_DIAL_REQ ref=3",
+                                  "vnl-tx VNL_DIAL_CONF ref=3 result=255 details=81 > 23030004 d002ff81"}},
+      {"24040004 11020007", {"vnl-rx VNL_DISCONNECT_REQ ref=4",
+                             "vnl-tx VNL_DISCONNECT_CONF ref=4 result=255 details=81 > 25040004 d002ff81"}},
+      {"26050004 11020007", {"vnl-rx VNL_ANSWERCALL_REQ ref=5",
+                             "vnl-tx VNL_ANSWERCALL_CONF ref=5 result=255 details=81 > 27050004 d002ff81"}}}},
+    {"DialToneThenADialCompletesTheNumber", Narrow,
+     {kRegister10,
+      {"20020003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=2 line=10",
+                           "vnl-tx VNL_CALLESTABLISH_CONF ref=2 result=0 call=1 > 21020007 d00100 11020001",
+                           "call 1 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=1 call=1 state=dialtone > 68010007 11020001 200115"}},
+      {"22030009 11020001 3003 303330",
+       {"vnl-rx VNL_DIAL_REQ ref=3", "vnl-tx VNL_DIAL_CONF ref=3 result=0 > 23030003 d00100",
+        "call 1 dialing line=10 party=030",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=1 state=dialing > 6802000c 11020001 200116 3003303330",
+        "call 1 proceeding line=10 party=030",
+        "vnl-tx VNL_CALLINFO_IND ref=3 call=1 state=proceeding > 6803000a 11020001 200122 400101",
+        "call 1 delivered line=10 party=030",
+        "vnl-tx VNL_CALLINFO_IND ref=4 call=1 state=delivered > 68040007 11020001 200117"}}}},
+    {"AnIncomingCallIsAnsweredHungUpByTheFarEndAndClosed", Narrow,
+     {kRegister10,
+      {Incoming("20", "0301234567"),
+       {"incoming 1", "vnl-tx VNL_NEWCALL_IND ref=1 line=10 call=1 > 60010007 10010a 11020001",
+        "call 1 offering line=10 party=0301234567",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=1 state=offering > 6802001c 11020001 200111 3209 333031323334353637 "
+        "340104 400101 3102 3230",
+        "call 1 accepted line=10 party=0301234567",
+        "vnl-tx VNL_CALLINFO_IND ref=3 call=1 state=accepted > 68030007 11020001 200112"}},
+      // The PC's responses are taken and counted; a refusal is reported.
+      {"61010003 d00100", {"vnl-rx VNL_NEWCALL_RESP ref=1"}},
+      {"69020004 d002ff81", {"vnl-rx VNL_CALLINFO_RESP ref=2", "vnl-refused VNL_CALLINFO_RESP ref=2 details=81"}},
+      {"69030004 d0020280", {"vnl-rx VNL_CALLINFO_RESP ref=3",
+                             "vnl-refused VNL_CALLINFO_RESP ref=3 result=2 details=80"}},
+      {"26040004 11020001", {"vnl-rx VNL_ANSWERCALL_REQ ref=4",
+                             "vnl-tx VNL_ANSWERCALL_CONF ref=4 result=0 > 27040003 d00100",
+                             "call 1 connected line=10 party=0301234567",
+                             "vnl-tx VNL_CALLINFO_IND ref=4 call=1 state=connected > 68040015 11020001 200113 3509 "
+                             "333031323334353637 360104"}},
+      {Far(true, 1), {"hangup ok", "call 1 disconnected line=10 party=0301234567",
+                      "vnl-tx VNL_CALLINFO_IND ref=5 call=1 state=disconnected cause=0x00 > 6805000a 11020001 "
+                      "200118 0f0100"}},
+      {Far(true, 1), {"hangup error: the party of call 1 has already left"}},
+      {"24050004 11020001", {"vnl-rx VNL_DISCONNECT_REQ ref=5",
+                             "vnl-tx VNL_DISCONNECT_CONF ref=5 result=0 > 25050003 d00100",
+                             "call 1 idle line=10 party=0301234567",
+        "vnl-tx VNL_CLOSECALL_IND ref=6 call=1 > 62060004 11020001"}},
+      {Incoming("21", "0301"), {"incoming error: no registered line for '21'"}},
+      {"?", {"started=no registered=10 received=VNL_REGISTER_REQ:1,VNL_DISCONNECT_REQ:1,VNL_ANSWERCALL_REQ:1,"
+             "VNL_NEWCALL_RESP:1,VNL_CALLINFO_RESP:2"}}}},
+    {"ExtensionToExtensionWithRefIdsOfTheExchangesOwn", Narrow,
+     {kRegister10,
+      {"10020003 10010b", {"vnl-rx VNL_REGISTER_REQ ref=2 line=11",
+                           "vnl-tx VNL_REGISTER_CONF ref=2 result=0 > 11020003 d00100"}},
+      {"20030007 10010a 30023231", {"vnl-rx VNL_CALLESTABLISH_REQ ref=3 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=3 result=0 call=1 > 21030007 d0010011020001",
+        "call 1 dialing line=10 party=21",
+        "vnl-tx VNL_CALLINFO_IND ref=1 call=1 state=dialing > 6801000b 1102000120011630023231",
+        "call 1 proceeding line=10 party=21",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=1 state=proceeding > 6802000a 11020001200122400102",
+        "vnl-tx VNL_NEWCALL_IND ref=3 line=11 call=2 > 60030007 10010b11020002",
+        "call 2 offering line=11 party=20",
+        "vnl-tx VNL_CALLINFO_IND ref=4 call=2 state=offering > 68040015 110200022001113202323034010340010231023231",
+        "call 2 accepted line=11 party=20",
+        "vnl-tx VNL_CALLINFO_IND ref=5 call=2 state=accepted > 68050007 11020002200112",
+        "call 1 delivered line=10 party=21",
+        "vnl-tx VNL_CALLINFO_IND ref=6 call=1 state=delivered > 68060007 11020001200117"}},
+      // Unregistering line 11 ends its ringing leg: the caller is rejected.
+      {"12050003 10010b", {"vnl-rx VNL_UNREGISTER_REQ ref=5 line=11",
+        "vnl-tx VNL_UNREGISTER_CONF ref=5 result=0 > 13050003 d00100",
+        "call 2 idle line=11 party=20",
+        "call 1 disconnected line=10 party=21",
+        "vnl-tx VNL_CALLINFO_IND ref=7 call=1 state=disconnected cause=0x11 > 6807000a 110200012001180f0111"}}}},
+    {"AStartAnEndOrALostConnectionEndsEveryCall", Narrow,
+     {kRegister10,
+      {"20020003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=2 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=2 result=0 call=1 > 21020007 d0010011020001",
+        "call 1 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=1 call=1 state=dialtone > 68010007 11020001200115"}},
+      {"00030003 000130", {"vnl-rx VNL_START_REQ ref=3",
+        "call 1 idle line=10 party=-",
+        "vnl-tx VNL_START_CONF ref=3 result=0 > 0103000a d001000001300202544b"}},
+      {"20040003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=4 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=4 result=255 details=80 > 21040004 d002ff80"}},  // the registration is gone
+      {"10050003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=5 line=10",
+        "vnl-tx VNL_REGISTER_CONF ref=5 result=0 > 11050003 d00100"}},
+      {"20060003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=6 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=6 result=0 call=2 > 21060007 d0010011020002",
+        "call 2 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=2 state=dialtone > 68020007 11020002200115"}},
+      {"04070003 0f0100", {"vnl-rx VNL_END_REQ ref=7",
+        "call 2 idle line=10 party=-",
+        "vnl-tx VNL_END_CONF ref=7 result=0 > 05070003 d00100",
+        "vnl-tx VNL_END_IND ref=3 cause=0 > 06030003 0f0100"}},
+      {"10080003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=8 line=10",
+        "vnl-tx VNL_REGISTER_CONF ref=8 result=0 > 11080003 d00100"}},
+      {"20090003 10010a", {"vnl-rx VNL_CALLESTABLISH_REQ ref=9 line=10",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=9 result=0 call=3 > 21090007 d0010011020003",
+        "call 3 dialtone line=10 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=4 call=3 state=dialtone > 68040007 11020003200115"}},
+      {"reset", {"call 3 idle line=10 party=-"}},
+      {"?",
+       {"started=no registered= received=VNL_START_REQ:1,VNL_END_REQ:1,VNL_REGISTER_REQ:3,VNL_CALLESTABLISH_REQ:4"}}}},
+    {"SixteenBitLineIdsInCallsAndTheirIndications", Wide,
+     {{"tick 0", {}},
+      {"10010004 1002012c", {"vnl-rx VNL_REGISTER_REQ ref=1 line=300",
+                             "vnl-tx VNL_REGISTER_CONF ref=1 result=0 > 11010003 d00100"}},
+      {Incoming("30", "+4930123", {false, 100, std::nullopt}), {"incoming 1",
+        "vnl-tx VNL_NEWCALL_IND ref=1 line=300 call=1 > 60010008 1002012c11020001",
+        "call 1 offering line=300 party=+4930123",
+        "vnl-tx VNL_CALLINFO_IND ref=2 call=1 state=offering > 6802001a "
+        "1102000120011132073439333031323334010540010131023330",
+        "call 1 accepted line=300 party=+4930123",
+        "vnl-tx VNL_CALLINFO_IND ref=3 call=1 state=accepted > 68030007 11020001200112"}},
+      {"26020004 11020001", {"vnl-rx VNL_ANSWERCALL_REQ ref=2",
+        "vnl-tx VNL_ANSWERCALL_CONF ref=2 result=0 > 27020003 d00100",
+        "call 1 connected line=300 party=+4930123",
+        "vnl-tx VNL_CALLINFO_IND ref=4 call=1 state=connected > 68040013 11020001200113350734393330313233360105"}},
+      {"tick 100", {"call 1 disconnected line=300 party=+4930123",
+        "vnl-tx VNL_CALLINFO_IND ref=5 call=1 state=disconnected cause=0x00 > 6805000a 110200012001180f0100"}},
+      {"20030004 1002012c", {"vnl-rx VNL_CALLESTABLISH_REQ ref=3 line=300",
+        "vnl-tx VNL_CALLESTABLISH_CONF ref=3 result=0 call=2 > 21030007 d0010011020002",
+        "call 2 dialtone line=300 party=-",
+        "vnl-tx VNL_CALLINFO_IND ref=6 call=2 state=dialtone > 68060007 11020002200115"}}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, VnlCore, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(VnlCoreRefIds, OwnRefIdsRunFromOneToTwoFiftyFiveAndNeverZero) {
+  VnlFaults faults;
+  VnlEngineCore core(Narrow(), faults);
+  std::vector<uint8_t> refs;
+  for (int i = 0; i < 256; ++i) {
+    VnlOutputs out;
+    core.Block(exchange::ParseHex("04090003 0f0100").value(), out);
+    ASSERT_EQ(out.size(), 3u);
+    refs.push_back(out[2].block.at(1));
+  }
+  EXPECT_EQ(refs.front(), 1);
+  EXPECT_EQ(refs[254], 255);
+  EXPECT_EQ(refs[255], 1);
+  EXPECT_EQ(std::count(refs.begin(), refs.end(), 0), 0);
+}
+
+}  // namespace
