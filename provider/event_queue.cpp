@@ -1,16 +1,19 @@
 #include "provider/event_queue.h"
 
-#include <cerrno>
 #include <mutex>
 #include <new>
 #include <utility>
 
 #include "common/tick_timer.h"
 #include "provider/event_records.h"
-#include "provider/tapi_names.h"
 #include "provider/trace.h"
+#include "tapi/tapi_names.h"
 
 namespace kvarsp {
+
+using tapi::LineEventName;
+using tapi::LineResultName;
+
 namespace {
 
 constexpr uint32_t kWaitErrorPauseMs = 100;
@@ -45,10 +48,10 @@ BOOL CAsyncComplEvent2Tapi::bInitialize(ASYNC_COMPLETION completionCallback) {
   // Stored before the thread starts, so that it is in place for every
   // completion queued once the thread runs.
   ASYNC_COMPLETION previous = completionCallback_.exchange(completionCallback);
-  errno = 0;
   if (!thread_.start([this] { ThreadMain(); }, "Events2Tapi")) {
-    // There is no separate OS error code besides errno here.
-    traceTapi("Cannot start 'Events2Tapi' thread, errno = %d, _doserrno = %d", errno, 0);
+    // The platform's thread API reports no error code for a failed start,
+    // so both numbers of the record are 0.
+    traceTapi("Cannot start 'Events2Tapi' thread, errno = %d, _doserrno = %d", 0, 0);
     completionCallback_.store(previous);
     return kFalse;
   }

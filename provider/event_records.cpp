@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <string_view>
 
-#include "provider/tapi_names.h"
 #include "provider/trace.h"
+#include "tapi/tapi_names.h"
 
 namespace kvarsp {
+
+using tapi::LineEventName;
+using tapi::TapiFamily;
+using tapi::TapiFlagWord;
+using tapi::TapiValueName;
+
 namespace {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

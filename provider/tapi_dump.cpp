@@ -6,11 +6,16 @@
 #include <string_view>
 
 #include "platform/codepage.h"
-#include "provider/tapi_names.h"
 #include "provider/text_builder.h"
 #include "tapi/tapi_constants.h"
+#include "tapi/tapi_names.h"
 
 namespace kvarsp {
+
+using tapi::TapiFamily;
+using tapi::TapiFlagWord;
+using tapi::TapiValueName;
+
 namespace {
 
 constexpr size_t kMemberIndent = 2;

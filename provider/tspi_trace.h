@@ -14,11 +14,18 @@
 #include <cstddef>
 #include <string>
 
-#include "provider/tapi_names.h"
 #include "provider/trace.h"
+#include "tapi/tapi_names.h"
 #include "tapi/tapi_types.h"
 
 namespace kvarsp {
+
+// The trace spells TAPI's values with the one table of names in tapi/.
+using tapi::LineEventName;
+using tapi::LineResultName;
+using tapi::TapiFamily;
+using tapi::TapiFlagWord;
+using tapi::TapiValueName;
 
 // Writes "<function> return <result name>" for 0 and error results, or
 // "<function> return dwRequestID (0x<id>)" for a positive result (the

@@ -9,6 +9,7 @@
 // shared with our Windows build spells them the same way, and that build does
 // not include the system's own TAPI headers, so nothing clashes.
 #include <cstdint>
+#include <type_traits>
 
 static_assert(sizeof(void*) == 8, "the TAPI definitions describe the 64-bit Windows layout");
 
@@ -128,3 +129,15 @@ static_assert(sizeof(BOOL) == 4 && sizeof(WCHAR) == 2);
 static_assert(sizeof(DWORD_PTR) == 8 && sizeof(LONG_PTR) == 8 && sizeof(HANDLE) == 8);
 static_assert(sizeof(HLINE) == 4 && sizeof(HCALL) == 4 && sizeof(HLINEAPP) == 4);
 static_assert(sizeof(HDRVLINE) == 8 && sizeof(HTAPICALL) == 8 && sizeof(HPROVIDER) == 8);
+static_assert(sizeof(ULONG) == 4 && sizeof(ULONG_PTR) == 8 && sizeof(HWND) == 8 && sizeof(HICON) == 8);
+static_assert(sizeof(HINSTANCE) == 8 && sizeof(HPHONE) == 4 && sizeof(HPHONEAPP) == 4);
+static_assert(sizeof(HDRVCALL) == 8 && sizeof(HDRVPHONE) == 8 && sizeof(HDRVDIALOGINSTANCE) == 8);
+static_assert(sizeof(HTAPILINE) == 8 && sizeof(HTAPIPHONE) == 8 && sizeof(HTAPIDIALOGINSTANCE) == 8);
+static_assert(std::is_signed_v<LONG> && std::is_signed_v<LONG_PTR>);
+static_assert(std::is_unsigned_v<DWORD> && std::is_unsigned_v<DWORD_PTR>);
+static_assert(std::is_same_v<WCHAR, char16_t> && std::is_same_v<LPCWSTR, const char16_t*>);
+static_assert(std::is_same_v<LPWSTR, char16_t*> && std::is_same_v<LPDWORD, DWORD*>);
+// Distinct handle types, so a line handle cannot be passed where a call handle belongs.
+static_assert(!std::is_same_v<HDRVLINE, HDRVCALL> && !std::is_same_v<HTAPILINE, HTAPICALL>);
+static_assert(std::is_same_v<LPHDRVLINE, HDRVLINE*> && std::is_same_v<LPHDRVCALL, HDRVCALL*>);
+static_assert(std::is_same_v<DRV_REQUESTID, DWORD>);

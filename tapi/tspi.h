@@ -7,6 +7,8 @@
 // Wide strings are UTF-16 (LPCWSTR = const char16_t*). Pointer-sized
 // parameters (DWORD_PTR) are those of the 64-bit interface. Calling
 // conventions are not spelled out: x86-64 Linux has only one.
+#include <type_traits>
+
 #include "tapi/tapi_constants.h"
 #include "tapi/tapi_structs.h"
 #include "tapi/tapi_types.h"
@@ -179,3 +181,39 @@ LONG TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddress
                      HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress);
 
 }  // extern "C"
+
+// The TAPI 2 signatures, as TAPI calls them through its function pointers.
+static_assert(std::is_same_v<ASYNC_COMPLETION, void (*)(DRV_REQUESTID, LONG)>);
+static_assert(std::is_same_v<LINEEVENT, void (*)(HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR)>);
+static_assert(std::is_same_v<PHONEEVENT, void (*)(HTAPIPHONE, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR)>);
+static_assert(std::is_same_v<TUISPIDLLCALLBACK, LONG (*)(DWORD_PTR, DWORD, LPVOID, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerInit),
+                             LONG (*)(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWORD_PTR, ASYNC_COMPLETION, LPDWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerShutdown), LONG (*)(DWORD, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerEnumDevices),
+                             LONG (*)(DWORD, LPDWORD, LPDWORD, HPROVIDER, LINEEVENT, PHONEEVENT)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerCreateLineDevice), LONG (*)(DWORD_PTR, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerGenericDialogData), LONG (*)(DWORD_PTR, DWORD, LPVOID, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerUIIdentify), LONG (*)(LPWSTR)>);
+static_assert(std::is_same_v<decltype(&TSPI_providerConfig), LONG (*)(HWND, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineOpen), LONG (*)(DWORD, HTAPILINE, LPHDRVLINE, DWORD, LINEEVENT)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineMakeCall),
+                             LONG (*)(DRV_REQUESTID, HDRVLINE, HTAPICALL, LPHDRVCALL, LPCWSTR, DWORD, LPLINECALLPARAMS)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineGetID),
+                             LONG (*)(HDRVLINE, DWORD, HDRVCALL, DWORD, LPVARSTRING, LPCWSTR, HANDLE)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineGatherDigits),
+                             LONG (*)(HDRVCALL, DWORD, DWORD, LPWSTR, DWORD, LPCWSTR, DWORD, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineForward), LONG (*)(DRV_REQUESTID, HDRVLINE, DWORD, DWORD,
+                                                                   LPLINEFORWARDLIST, DWORD, HTAPICALL, LPHDRVCALL,
+                                                                   LPLINECALLPARAMS)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineDrop), LONG (*)(DRV_REQUESTID, HDRVCALL, LPCSTR, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineGetDevCaps), LONG (*)(DWORD, DWORD, DWORD, LPLINEDEVCAPS)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineGetCallInfo), LONG (*)(HDRVCALL, LPLINECALLINFO)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineSetMediaControl),
+                             LONG (*)(HDRVLINE, DWORD, HDRVCALL, DWORD, LPLINEMEDIACONTROLDIGIT, DWORD,
+                                      LPLINEMEDIACONTROLMEDIA, DWORD, LPLINEMEDIACONTROLTONE, DWORD,
+                                      LPLINEMEDIACONTROLCALLSTATE, DWORD)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineSetupConference),
+                             LONG (*)(DRV_REQUESTID, HDRVCALL, HDRVLINE, HTAPICALL, LPHDRVCALL, HTAPICALL,
+                                      LPHDRVCALL, DWORD, LPLINECALLPARAMS)>);
+static_assert(std::is_same_v<decltype(&TSPI_lineSetLineDevStatus), LONG (*)(DRV_REQUESTID, HDRVLINE, DWORD, DWORD)>);

@@ -3,6 +3,8 @@
 // UI module in the process of the application that asked for a dialog, so the
 // module reaches its provider only through the TUISPIDLLCALLBACK it is given.
 // Declarations only; the UI module defines and exports them.
+#include <type_traits>
+
 #include "tapi/tapi_structs.h"
 #include "tapi/tapi_types.h"
 #include "tapi/tspi.h"  // TUISPIDLLCALLBACK
@@ -33,3 +35,15 @@ LONG TUISPI_providerGenericDialogData(HTAPIDIALOGINSTANCE htDlgInst, LPVOID lpPa
                                       DWORD dwSize);
 
 }  // extern "C"
+
+// The TAPI 2 signatures, as TAPI calls them through its function pointers.
+static_assert(std::is_same_v<decltype(&TUISPI_lineConfigDialog), LONG (*)(TUISPIDLLCALLBACK, DWORD, HWND, LPCWSTR)>);
+static_assert(std::is_same_v<decltype(&TUISPI_lineConfigDialogEdit),
+                             LONG (*)(TUISPIDLLCALLBACK, DWORD, HWND, LPCWSTR, LPVOID, DWORD, LPVARSTRING)>);
+static_assert(std::is_same_v<decltype(&TUISPI_providerConfig), LONG (*)(TUISPIDLLCALLBACK, HWND, DWORD)>);
+static_assert(std::is_same_v<decltype(&TUISPI_providerInstall), LONG (*)(TUISPIDLLCALLBACK, HWND, DWORD)>);
+static_assert(std::is_same_v<decltype(&TUISPI_providerRemove), LONG (*)(TUISPIDLLCALLBACK, HWND, DWORD)>);
+static_assert(std::is_same_v<decltype(&TUISPI_providerGenericDialog),
+                             LONG (*)(TUISPIDLLCALLBACK, HTAPIDIALOGINSTANCE, LPVOID, DWORD, HANDLE)>);
+static_assert(std::is_same_v<decltype(&TUISPI_providerGenericDialogData),
+                             LONG (*)(HTAPIDIALOGINSTANCE, LPVOID, DWORD)>);

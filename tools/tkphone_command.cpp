@@ -3,17 +3,12 @@
 #include <cctype>
 
 #include "platform/codepage.h"
-#include "tapi/host/line_message_names.h"
 #include "tapi/tapi_constants.h"
 #include "tools/tkphone_names.h"
 
 namespace tkphone {
 namespace {
 
-// The line messages are small numbers, and those only providers send count
-// from TSPI_MESSAGE_BASE; a name is looked up among these.
-constexpr DWORD kLineMessageLimit = 64;
-constexpr DWORD kProviderMessageCount = 16;
 // A number of milliseconds or a line device ID is at most this long.
 constexpr size_t kMaxNumberDigits = 9;
 
@@ -42,10 +37,8 @@ bool fail(std::string* error, std::string text) {
 std::optional<DWORD> lineMessage(std::string_view name) {
   std::string wanted = upper(name);
   if (wanted.rfind("LINE_", 0) != 0) wanted = "LINE_" + wanted;
-  for (DWORD msg = 0; msg < kLineMessageLimit + kProviderMessageCount; ++msg) {
-    const DWORD candidate = msg < kLineMessageLimit ? msg : TSPI_MESSAGE_BASE + (msg - kLineMessageLimit);
-    const char* known = tapihost::lineMessageName(candidate);
-    if (known && wanted == known) return candidate;
+  for (const tapi::ValueName& known : tapi::NamesOf(TapiFamily::LineEvent)) {
+    if (wanted == known.name) return known.value;
   }
   return std::nullopt;
 }
@@ -63,14 +56,14 @@ bool parseWaitFilter(std::string_view text, WaitTarget* wait, std::string* error
     wait->result = result;
     return true;
   }
-  NameSet set;
+  TapiFamily set;
   switch (wait->msg) {
-    case LINE_CALLSTATE: set = NameSet::CallState; break;
-    case LINE_LINEDEVSTATE: set = NameSet::DevState; break;
-    case LINE_CALLINFO: set = NameSet::CallInfoState; break;
-    case LINE_ADDRESSSTATE: set = NameSet::AddressState; break;
+    case LINE_CALLSTATE: set = TapiFamily::LineCallState; break;
+    case LINE_LINEDEVSTATE: set = TapiFamily::LineDevState; break;
+    case LINE_CALLINFO: set = TapiFamily::LineCallInfoState; break;
+    case LINE_ADDRESSSTATE: set = TapiFamily::LineAddressState; break;
     default:
-      return fail(error, tapihost::lineMessageText(wait->msg) + " takes no state");
+      return fail(error, tapi::LineMessageText(wait->msg) + " takes no state");
   }
   size_t start = 0;
   for (int parts = 0; parts < 32; ++parts) {

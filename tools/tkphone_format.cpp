@@ -28,20 +28,20 @@ std::string detailText(const HostEvent& e, const EventContext& c) {
   }
   switch (e.msg) {
     case LINE_CALLSTATE: {
-      std::string text = ValueText(NameSet::CallState, dword(e.param1));
+      std::string text = ValueText(TapiFamily::LineCallState, dword(e.param1));
       std::string mode = CallStateModeText(dword(e.param1), dword(e.param2));
       if (!mode.empty()) text += " (" + mode + ")";
-      return text + " media " + FlagsText(NameSet::MediaMode, dword(e.param3));
+      return text + " media " + FlagsText(TapiFamily::LineMediaMode, dword(e.param3));
     }
     case LINE_NEWCALL: return "hdCall " + hex(e.param1);
     case LINE_LINEDEVSTATE:
       if (e.param1 == LINEDEVSTATE_RINGING) {
         return "RINGING mode " + std::to_string(e.param2) + " count " + std::to_string(e.param3);
       }
-      return FlagsText(NameSet::DevState, dword(e.param1));
-    case LINE_CALLINFO: return FlagsText(NameSet::CallInfoState, dword(e.param1));
+      return FlagsText(TapiFamily::LineDevState, dword(e.param1));
+    case LINE_CALLINFO: return FlagsText(TapiFamily::LineCallInfoState, dword(e.param1));
     case LINE_ADDRESSSTATE:
-      return "address " + std::to_string(e.param1) + " " + FlagsText(NameSet::AddressState, dword(e.param2));
+      return "address " + std::to_string(e.param1) + " " + FlagsText(TapiFamily::LineAddressState, dword(e.param2));
     case LINE_CLOSE: return "";
     default: return "(" + hex(e.param1) + ", " + hex(e.param2) + ", " + hex(e.param3) + ")";
   }
@@ -72,14 +72,14 @@ std::string EventJson(const HostEvent& e, const EventContext& c) {
   }
   switch (e.msg) {
     case LINE_CALLSTATE:
-      json.Str("state", ValueText(NameSet::CallState, dword(e.param1)))
+      json.Str("state", ValueText(TapiFamily::LineCallState, dword(e.param1)))
           .Str("mode", CallStateModeText(dword(e.param1), dword(e.param2)))
-          .Str("media", FlagsText(NameSet::MediaMode, dword(e.param3)));
+          .Str("media", FlagsText(TapiFamily::LineMediaMode, dword(e.param3)));
       break;
-    case LINE_LINEDEVSTATE: json.Str("state", FlagsText(NameSet::DevState, dword(e.param1))); break;
-    case LINE_CALLINFO: json.Str("info", FlagsText(NameSet::CallInfoState, dword(e.param1))); break;
+    case LINE_LINEDEVSTATE: json.Str("state", FlagsText(TapiFamily::LineDevState, dword(e.param1))); break;
+    case LINE_CALLINFO: json.Str("info", FlagsText(TapiFamily::LineCallInfoState, dword(e.param1))); break;
     case LINE_ADDRESSSTATE:
-      json.Num("address", e.param1).Str("state", FlagsText(NameSet::AddressState, dword(e.param2)));
+      json.Num("address", e.param1).Str("state", FlagsText(TapiFamily::LineAddressState, dword(e.param2)));
       break;
     default: break;
   }

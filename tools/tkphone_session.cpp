@@ -246,11 +246,11 @@ bool Session::info(const Command& c) {
     JsonObject json;
     json.Str("command", c.text).Str("where", c.where).Str("result", "OK").Num("call", c.call);
     json.Num("line", i.dwLineDeviceID).Num("address", i.dwAddressID).Num("call_id", i.dwCallID);
-    json.Str("origin", FlagsText(NameSet::Origin, i.dwOrigin)).Str("reason", FlagsText(NameSet::Reason, i.dwReason));
-    json.Str("media", FlagsText(NameSet::MediaMode, i.dwMediaMode));
+    json.Str("origin", FlagsText(TapiFamily::LineCallOrigin, i.dwOrigin)).Str("reason", FlagsText(TapiFamily::LineCallReason, i.dwReason));
+    json.Str("media", FlagsText(TapiFamily::LineMediaMode, i.dwMediaMode));
     for (const Party& p : parties) {
       json.Raw(p.role, JsonObject()
-                           .Str("flags", FlagsText(NameSet::PartyId, p.flags))
+                           .Str("flags", FlagsText(TapiFamily::LineCallPartyId, p.flags))
                            .Num("flags_value", p.flags)
                            .Str("number", p.number)
                            .Str("name", p.name)
@@ -260,10 +260,10 @@ bool Session::info(const Command& c) {
     return true;
   }
   say("> " + c.text + ": line " + std::to_string(i.dwLineDeviceID) + " address " + std::to_string(i.dwAddressID) +
-       " call ID " + hex(i.dwCallID) + " origin " + FlagsText(NameSet::Origin, i.dwOrigin) + " reason " +
-       FlagsText(NameSet::Reason, i.dwReason) + " media " + FlagsText(NameSet::MediaMode, i.dwMediaMode));
+       " call ID " + hex(i.dwCallID) + " origin " + FlagsText(TapiFamily::LineCallOrigin, i.dwOrigin) + " reason " +
+       FlagsText(TapiFamily::LineCallReason, i.dwReason) + " media " + FlagsText(TapiFamily::LineMediaMode, i.dwMediaMode));
   for (const Party& p : parties) {
-    say("  " + std::string(p.role) + " " + FlagsText(NameSet::PartyId, p.flags) + " " + quoted(p.number) + " " +
+    say("  " + std::string(p.role) + " " + FlagsText(TapiFamily::LineCallPartyId, p.flags) + " " + quoted(p.number) + " " +
          quoted(p.name));
   }
   return true;
@@ -276,7 +276,7 @@ bool Session::status(const Command& c) {
   LONG rc = backend_.CallStatus(entry->htCall, buffer);
   if (rc != 0) return result(c, rc);
   const auto& s = *reinterpret_cast<const LINECALLSTATUS*>(buffer.data());
-  const std::string state = ValueText(NameSet::CallState, s.dwCallState);
+  const std::string state = ValueText(TapiFamily::LineCallState, s.dwCallState);
   const std::string mode = CallStateModeText(s.dwCallState, s.dwCallStateMode);
   emit("> " + c.text + ": " + state + (mode.empty() ? "" : " (" + mode + ")") + " features " + hex(s.dwCallFeatures) +
            " features2 " + hex(s.dwCallFeatures2),

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "tapi/host/line_message_names.h"
+#include "tapi/tapi_names.h"
 
 namespace tapihost {
 
@@ -12,7 +12,7 @@ std::string describe(const CallbackRecord& r) {
     std::snprintf(buf, sizeof buf, "ASYNC_COMPLETION(%u, 0x%x)", r.requestId, static_cast<DWORD>(r.result));
     return buf;
   }
-  std::string name = lineMessageText(r.msg);
+  std::string name = tapi::LineMessageText(r.msg);
   std::snprintf(buf, sizeof buf, "%s%s(htLine %p, htCall %p, 0x%zx, 0x%zx, 0x%zx)",
                 r.kind == CallbackRecord::Kind::LineCreate ? "line-create callback " : "", name.c_str(),
                 static_cast<const void*>(r.htLine), static_cast<const void*>(r.htCall), static_cast<size_t>(r.param1),

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "tapi/host/line_message_names.h"
+#include "tapi/tapi_names.h"
 
 namespace tapihost {
 
@@ -12,7 +12,7 @@ HostEvent hostEventFrom(const CallbackRecord& record, std::optional<uint32_t> de
   e.sequence = 0;
   e.threadId = 0;
   e.deviceId = deviceId;
-  e.name = record.kind == HostEvent::Kind::Completion ? std::string("ASYNC_COMPLETION") : lineMessageText(record.msg);
+  e.name = record.kind == HostEvent::Kind::Completion ? std::string("ASYNC_COMPLETION") : tapi::LineMessageText(record.msg);
   return e;
 }
 

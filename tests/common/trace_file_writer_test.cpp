@@ -14,20 +14,14 @@
 #include "platform/root.h"
 #include "platform/thread.h"
 #include "tests/support/files.h"
+#include "tests/support/registry_helpers.h"
 #include "tests/support/test_root.h"
 
 namespace {
 
-const std::string kLoggingKey = "[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n";
-
-void Seed(const std::string& values) {
-  ASSERT_EQ(platform::regImport("Windows Registry Editor Version 5.00\n\n" + kLoggingKey + values, "seed.reg"), 0)
-      << platform::registryLastError();
-}
-std::string Switches(int tapi, int cti) {
-  return "\"LogTapi\"=dword:0000000" + std::to_string(tapi) + "\n\"LogCTI\"=dword:0000000" + std::to_string(cti) + "\n";
-}
-std::string LogPath(const std::string& folder) { return "\"LogPath\"=\"" + folder + "\"\n"; }
+void Seed(const std::string& values) { ASSERT_TRUE(tktest::regSeed(std::string(tktest::kRegLoggingKey) + values)); }
+std::string Switches(int tapi, int cti) { return tktest::regDword("LogTapi", tapi) + tktest::regDword("LogCTI", cti); }
+std::string LogPath(const std::string& folder) { return tktest::regSz("LogPath", folder); }
 
 class TraceFileWriterTest : public ::testing::Test {
  protected:

@@ -14,8 +14,8 @@
 
 #include "platform/fake_clock.h"
 #include "provider/provider.h"
-#include "provider/trace.h"
 #include "tests/provider/fake_link.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -29,26 +29,6 @@ constexpr DWORD kProviderId = 3;
 // Device 100: line 10, numbers 4711 and 4712, hands-free as the call
 // parameters say; 101: line 11, hands-free forced on; 102: line 12, forced off.
 constexpr DWORD kAsParams = 100, kForcedOn = 101, kForcedOff = 102;
-
-class TraceCapture : public kvarsp::TraceSink {
- public:
-  TraceCapture() { kvarsp::setTraceSink(this); }
-  ~TraceCapture() override { kvarsp::setTraceSink(nullptr); }
-  void write(kvarsp::TraceLog, std::string_view record) override {
-    std::lock_guard lock(mutex_);
-    records_.emplace_back(record);
-  }
-  bool Contains(const std::string& record) {
-    std::lock_guard lock(mutex_);
-    for (const std::string& r : records_)
-      if (r == record) return true;
-    return false;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> records_;
-};
 
 // What TAPI's callbacks received, in order: completions (msg 0) and events.
 struct Seen {
@@ -174,7 +154,7 @@ class CallOps : public ::testing::Test {
                       clock.advance(ms);
                       std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     }};
-  TraceCapture trace;
+  tktest::TraceCapture trace;
 
  private:
   int callCount_ = 0;
@@ -265,7 +245,7 @@ TEST_F(CallOps, MakeCallRefusesAutomaticTransferOnNewerLines) {
   HDRVCALL hdCall = nullptr;
   // Checked before the digits.
   EXPECT_EQ(provider.MakeCall(1, Open(kAsParams), Ht(0xA), &hdCall, u"W", 0, params.get()), LINEERR_INVALPARAM);
-  EXPECT_TRUE(trace.Contains("TSPI_lineMakeCall() - Automatic transfer not supported"));
+  EXPECT_TRUE(trace.contains("TSPI_lineMakeCall() - Automatic transfer not supported"));
   // An older line has no such member.
   EXPECT_EQ(provider.MakeCall(2, Open(kForcedOn, 0x10004), Ht(0xB), &hdCall, u"1", 0, params.get()), 2);
   // Nor has a structure that ends before it.
@@ -542,7 +522,7 @@ TEST_F(CallOps, CallInfoChecksItsSizeFirst) {
   TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x1234);
   Sized<LINECALLINFO> small(323);
   EXPECT_EQ(provider.GetCallInfo(nullptr, small.get()), LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetCallInfo() - LINECALLINFO structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetCallInfo() - LINECALLINFO structure too small"));
   EXPECT_EQ(provider.GetCallInfo(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(small.get()->dwNeededSize, 0u);
 
@@ -560,7 +540,7 @@ TEST_F(CallOps, CallStatusChecksItsSizeFirstAndCountsTheLine) {
   TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x10);
   Sized<LINECALLSTATUS> small(55);
   EXPECT_EQ(provider.GetCallStatus(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetCallStatus() - LINECALLSTATUS structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetCallStatus() - LINECALLSTATUS structure too small"));
 
   Sized<LINECALLSTATUS> status(56);
   EXPECT_EQ(provider.GetCallStatus(nullptr, status.get()), LINEERR_INVALCALLHANDLE);

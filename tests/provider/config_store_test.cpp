@@ -11,9 +11,9 @@
 #include "platform/registry.h"
 #include "platform/root.h"
 #include "provider/config_registry.h"
-#include "provider/trace.h"
 #include "tests/support/files.h"
 #include "tests/support/registry_helpers.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
@@ -23,19 +23,12 @@ constexpr uint32_t kProviderId = 7;
 const std::string kProviderKey =
     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider7]\n";
 const std::string kUserKey = "[HKEY_CURRENT_USER\\Software\\Marlix\\TSP\\Marlix TK-Anlage]\n";
-const std::string kLoggingKey = "[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n";
+const std::string kLoggingKey(tktest::kRegLoggingKey);
 
 // Seeds the store with .reg text: one import for a whole configuration.
-void seed(const std::string& body) {
-  ASSERT_EQ(platform::regImport("Windows Registry Editor Version 5.00\n\n" + body, "seed.reg"), 0)
-      << platform::registryLastError();
-}
-std::string dw(const std::string& name, uint32_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "dword:%08x", value);
-  return "\"" + name + "\"=" + text + "\n";
-}
-std::string sz(const std::string& name, const std::string& text) { return "\"" + name + "\"=\"" + text + "\"\n"; }
+void seed(const std::string& body) { ASSERT_TRUE(tktest::regSeed(body)); }
+using tktest::regDword;
+using tktest::regSz;
 std::string n(const char* prefix, int i, const char* rest = "", int k = -1) {
   return prefix + std::to_string(i) + rest + (k >= 0 ? std::to_string(k) : "");
 }
@@ -56,14 +49,6 @@ std::optional<uint32_t> stored(bool userKey, std::u16string name) {
 std::optional<uint32_t> storedProvider(std::u16string name) { return stored(false, std::move(name)); }
 std::optional<uint32_t> storedUser(std::u16string name) { return stored(true, std::move(name)); }
 
-class TraceCapture : public TraceSink {
- public:
-  TraceCapture() { setTraceSink(this); }
-  ~TraceCapture() override { setTraceSink(nullptr); }
-  void write(TraceLog, std::string_view record) override { records.emplace_back(record); }
-  std::vector<std::string> records;
-};
-
 ConfigTables loaded() {
   ConfigTables tables;
   LoadConfiguration(tables, kProviderId);
@@ -71,11 +56,11 @@ ConfigTables loaded() {
 }
 
 TEST(ConfigLoad, WithoutInUseListOffersEveryLineAndDropsLinesWithoutAddress) {
-  seed(kProviderKey + dw("NumLinesTotal", 3) + dw("PbxLineID0", 0x1000A) + sz("LineAddress0", "21") +
-       dw("PbxLineID1", 11) + dw("NumMSNSLine1", 1) + dw("Line1MSN0", 4) +  // no address: dropped
-       dw("PbxLineID2", 12) + sz("LineAddress2", "23") + dw("NumMSNSLine2", 2) + dw("Line2MSN0", 0x105) +
-       dw("Line2MSN1", 6) + dw("NumMSNs", 3) + dw("MSNIndex0", 5) + sz("MSNAddress0", "555") + dw("MSNIndex1", 9) +
-       sz("MSNAddress1", "") + dw("MSNIndex2", 6) + sz("MSNAddress2", "666") + dw("16BitLineId", 2));
+  seed(kProviderKey + regDword("NumLinesTotal", 3) + regDword("PbxLineID0", 0x1000A) + regSz("LineAddress0", "21") +
+       regDword("PbxLineID1", 11) + regDword("NumMSNSLine1", 1) + regDword("Line1MSN0", 4) +  // no address: dropped
+       regDword("PbxLineID2", 12) + regSz("LineAddress2", "23") + regDword("NumMSNSLine2", 2) + regDword("Line2MSN0", 0x105) +
+       regDword("Line2MSN1", 6) + regDword("NumMSNs", 3) + regDword("MSNIndex0", 5) + regSz("MSNAddress0", "555") + regDword("MSNIndex1", 9) +
+       regSz("MSNAddress1", "") + regDword("MSNIndex2", 6) + regSz("MSNAddress2", "666") + regDword("16BitLineId", 2));
   ConfigTables t = loaded();
   ASSERT_EQ(t.lines.size(), 2u);
   EXPECT_EQ(t.lines[0].pbxLineId, 10) << "low 16 bits";
@@ -87,7 +72,7 @@ TEST(ConfigLoad, WithoutInUseListOffersEveryLineAndDropsLinesWithoutAddress) {
   EXPECT_EQ(t.msns[1].address, u"666");
   EXPECT_TRUE(t.lineId16Bit);
 
-  seed(kUserKey + dw("NumLinesInUse", 2) + dw("LineIDInUse0", 11) + dw("LineIDInUse1", 0x2000C));
+  seed(kUserKey + regDword("NumLinesInUse", 2) + regDword("LineIDInUse0", 11) + regDword("LineIDInUse1", 0x2000C));
   t = loaded();
   ASSERT_EQ(t.lines.size(), 2u) << "an in-use line without address is still dropped";
   EXPECT_FALSE(t.lines[0].inUse);
@@ -95,10 +80,10 @@ TEST(ConfigLoad, WithoutInUseListOffersEveryLineAndDropsLinesWithoutAddress) {
 }
 
 TEST(ConfigLoad, CutsCountsAndTextsToTheTableLimits) {
-  std::string body = kProviderKey + dw("NumLinesTotal", 300) + dw("NumMSNSLine0", 100) + dw("NumMSNs", 70);
-  for (int i = 0; i < 300; ++i) body += dw(n("PbxLineID", i), i) + sz(n("LineAddress", i), "1234567890123456789012345");
-  for (int k = 0; k < 100; ++k) body += dw(n("Line", 0, "MSN", k), 100 + k);
-  for (int i = 0; i < 70; ++i) body += dw(n("MSNIndex", i), i) + sz(n("MSNAddress", i), std::string(55, '9'));
+  std::string body = kProviderKey + regDword("NumLinesTotal", 300) + regDword("NumMSNSLine0", 100) + regDword("NumMSNs", 70);
+  for (int i = 0; i < 300; ++i) body += regDword(n("PbxLineID", i), i) + regSz(n("LineAddress", i), "1234567890123456789012345");
+  for (int k = 0; k < 100; ++k) body += regDword(n("Line", 0, "MSN", k), 100 + k);
+  for (int i = 0; i < 70; ++i) body += regDword(n("MSNIndex", i), i) + regSz(n("MSNAddress", i), std::string(55, '9'));
   seed(body);
   ConfigTables t = loaded();
   ASSERT_EQ(t.lines.size(), 256u);
@@ -111,31 +96,31 @@ TEST(ConfigLoad, CutsCountsAndTextsToTheTableLimits) {
 }
 
 TEST(ConfigLoad, FallsBackToNumLinesAndTakesTheFirstHandsfreeRecord) {
-  seed(kProviderKey + dw("NumLines", 2) + dw("NumLinesTotal", 0xFFFFFFFF) + dw("PbxLineID0", 10) +
-       sz("LineAddress0", "a") + dw("PbxLineID1", 11) + sz("LineAddress1", "b") + sz("LineAddress2", "c") + kUserKey +
-       dw("NumLinesHandsfreeMode", 3) + dw("HandsfreeModeLineID0", 10) + dw("HandsfreeMode0", 0x101) +
-       dw("HandsfreeModeLineID1", 10) + dw("HandsfreeMode1", 2) + dw("HandsfreeModeLineID2", 11) +
-       dw("HandsfreeMode2", 2));
+  seed(kProviderKey + regDword("NumLines", 2) + regDword("NumLinesTotal", 0xFFFFFFFF) + regDword("PbxLineID0", 10) +
+       regSz("LineAddress0", "a") + regDword("PbxLineID1", 11) + regSz("LineAddress1", "b") + regSz("LineAddress2", "c") + kUserKey +
+       regDword("NumLinesHandsfreeMode", 3) + regDword("HandsfreeModeLineID0", 10) + regDword("HandsfreeMode0", 0x101) +
+       regDword("HandsfreeModeLineID1", 10) + regDword("HandsfreeMode1", 2) + regDword("HandsfreeModeLineID2", 11) +
+       regDword("HandsfreeMode2", 2));
   ConfigTables t = loaded();
   ASSERT_EQ(t.lines.size(), 2u);
   EXPECT_EQ(t.lines[0].handsfreeMode, 1);
   EXPECT_EQ(t.lines[1].handsfreeMode, 2);
 
-  seed(kProviderKey + dw("NumLinesTotal", 1));
+  seed(kProviderKey + regDword("NumLinesTotal", 1));
   EXPECT_EQ(loaded().lines.size(), 1u) << "NumLinesTotal, when present, wins over NumLines";
 }
 
 TEST(ConfigRegistryErrors, WrongTypeKeepsTheDefaultAndIsTracedMissingValuesAreSilent) {
-  seed(kProviderKey + dw("LineName", 5) + sz("NumPhones", "three") + "\"NumLinesTotal\"=hex(4):01,00\n" + kLoggingKey +
-       sz("LogTapi", "1"));
-  TraceCapture trace;
+  seed(kProviderKey + regDword("LineName", 5) + regSz("NumPhones", "three") + "\"NumLinesTotal\"=hex(4):01,00\n" + kLoggingKey +
+       regSz("LogTapi", "1"));
+  tktest::TraceCapture trace;
   EXPECT_EQ(ReadLineName(kProviderId, 100), u"Marlix TK-Anlage");
   EXPECT_EQ(ReadNumPhones(kProviderId), 0u);
   EXPECT_FALSE(ReadLogTapi());
   EXPECT_EQ(ReadFirstConfig(), 0u);
   EXPECT_EQ(ReadDialPrefix(PrefixKind::International, kProviderId, 10).prefix, u"00");
   EXPECT_TRUE(loaded().lines.empty());
-  EXPECT_EQ(trace.records, (std::vector<std::string>{"Error in RegQueryValueEx( \"LineName\" ): 13",
+  EXPECT_EQ(trace.texts(), (std::vector<std::string>{"Error in RegQueryValueEx( \"LineName\" ): 13",
                                                      "Error in RegQueryValueEx( \"NumPhones\" ): 234",
                                                      "Error in RegQueryValueEx( \"NumLinesTotal\" ): 13"}));
 }
@@ -143,15 +128,15 @@ TEST(ConfigRegistryErrors, WrongTypeKeepsTheDefaultAndIsTracedMissingValuesAreSi
 TEST(ConfigRegistryErrors, UnwritableStoreTracesTheKeyAndKeepsDefaults) {
   tktest::writeFile(platform::registryDir() + "/HKEY_LOCAL_MACHINE.reg", "not a registry file\n");
   tktest::writeFile(platform::registryDir() + "/HKEY_CURRENT_USER.reg", "not a registry file\n");
-  TraceCapture trace;
+  tktest::TraceCapture trace;
   WriteLineName(kProviderId, u"x");
   EXPECT_EQ(ReadLineName(kProviderId, 5), u"Marl");
   WriteFirstConfig(1);
   EXPECT_TRUE(ReadLogPath().empty());
-  ASSERT_EQ(trace.records.size(), 3u);
-  EXPECT_EQ(trace.records[0],
+  ASSERT_EQ(trace.texts().size(), 3u);
+  EXPECT_EQ(trace.texts()[0],
             "Error in RegCreateKeyEx( \"Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\" ): 1015");
-  EXPECT_EQ(trace.records[2], "Error in RegCreateKeyEx( \"Software\\Marlix\\TSP\\Marlix TK-Anlage\" ): 1015");
+  EXPECT_EQ(trace.texts()[2], "Error in RegCreateKeyEx( \"Software\\Marlix\\TSP\\Marlix TK-Anlage\" ): 1015");
   EXPECT_EQ(ProviderSubkeyName(0x80000001u), "Provider-2147483647");
 }
 
@@ -201,7 +186,7 @@ TEST(ConfigSave, RoundTripsAndLeavesValuesOfALongerConfiguration) {
 
 TEST(ConfigRefill, KeepsHandsfreeModesTakesInUseFromTheRegistryAndHonoursLimits) {
   ConfigTables t = sampleTables();
-  seed(kUserKey + dw("NumLinesInUse", 1) + dw("LineIDInUse0", 302));
+  seed(kUserKey + regDword("NumLinesInUse", 1) + regDword("LineIDInUse0", 302));
   AddressList list;
   list.lineId16Bit = false;
   list.lines = {{302, u"22"}, {303, u""}, {301, u"123456789012345678901"}, {400, u"40"}};
@@ -264,7 +249,7 @@ TEST(ConfigSmallValues, ReadTheirDefaultsAndRoundTripUnderTheirOwnKeys) {
   WriteFirstConfig(1);
   EXPECT_EQ(ReadFirstConfig(), 1u);
   EXPECT_EQ(storedUser(u"FirstConfig"), 1u);
-  seed(kLoggingKey + dw("LogTapi", 2) + dw("LogCTI", 0) + sz("LogPath", std::string(300, 'p')));
+  seed(kLoggingKey + regDword("LogTapi", 2) + regDword("LogCTI", 0) + regSz("LogPath", std::string(300, 'p')));
   EXPECT_TRUE(ReadLogTapi());
   EXPECT_FALSE(ReadLogCti());
   EXPECT_EQ(ReadLogPath(), std::u16string(260, u'p'));

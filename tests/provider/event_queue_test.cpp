@@ -8,14 +8,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/fake_clock.h"
 #include "platform/thread.h"
-#include "provider/tapi_names.h"
-#include "provider/trace.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -49,24 +47,6 @@ class Recorder {
  private:
   std::mutex m_;
   std::vector<Delivery> deliveries_;
-};
-
-class TraceCapture : public kvarsp::TraceSink {
- public:
-  TraceCapture() { kvarsp::setTraceSink(this); }
-  ~TraceCapture() override { kvarsp::setTraceSink(nullptr); }
-  void write(kvarsp::TraceLog, std::string_view record) override {
-    std::lock_guard lock(m_);
-    records_.emplace_back(record);
-  }
-  size_t count(const std::string& record) {
-    std::lock_guard lock(m_);
-    return std::count(records_.begin(), records_.end(), record);
-  }
-
- private:
-  std::mutex m_;
-  std::vector<std::string> records_;
 };
 
 // The callbacks are plain function pointers, so they reach the test through these.
@@ -111,7 +91,7 @@ class EventQueueTest : public ::testing::Test {
     ASSERT_TRUE(queue_->QueueEvent(line, RecordEvent, line, htCall, LINE_CALLSTATE, param1, 0, 0));
   }
 
-  TraceCapture trace_;  // outlives the queue and its thread
+  tktest::TraceCapture trace_;  // outlives the queue and its thread
   Recorder recorder_;
   platform::Event gate_{platform::Event::Reset::Manual};
   platform::FakeClock clock_;
@@ -128,50 +108,6 @@ class EventQueueTest : public ::testing::Test {
         if (onSleep_) onSleep_();
       });
 };
-
-TEST(TapiNames, ResultAndEventNamesComeFromCompleteTables) {
-  EXPECT_STREQ(kvarsp::LineResultName(0), "SUCCESS");
-  EXPECT_STREQ(kvarsp::LineResultName(LINEERR_INVALCALLHANDLE), "LINEERR_INVALCALLHANDLE");
-  EXPECT_STREQ(kvarsp::LineResultName(LINEERR_INVALAGENTSESSIONSTATE), "LINEERR_INVALAGENTSESSIONSTATE");
-  // Every code from 0x80000001 to 0x8000005F has its own name, except TAPI's gaps.
-  const std::set<DWORD> gaps = {0x80000004, 0x80000031, 0x8000005E};
-  std::set<std::string> names;
-  for (DWORD code = 0x80000001; code <= 0x8000005F; ++code) {
-    std::string name = kvarsp::LineResultName(static_cast<LONG>(code));
-    if (gaps.count(code)) {
-      EXPECT_EQ(name, "<unknown>") << std::hex << code;
-    } else {
-      EXPECT_EQ(name.rfind("LINEERR_", 0), 0u) << std::hex << code;
-      names.insert(name);
-    }
-  }
-  EXPECT_EQ(names.size(), 95u - gaps.size());
-  EXPECT_STREQ(kvarsp::LineResultName(1), "<unknown>");
-  EXPECT_STREQ(kvarsp::LineResultName(static_cast<LONG>(0x80000060)), "<unknown>");
-
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_ADDRESSSTATE), "LINE_ADDRESSSTATE");
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_CALLSTATE), "LINE_CALLSTATE");
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_CREATE), "LINE_CREATE");
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_PROXYSTATUS), "LINE_PROXYSTATUS");
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_NEWCALL), "LINE_NEWCALL");
-  EXPECT_STREQ(kvarsp::LineEventName(LINE_SENDDIALOGINSTANCEDATA), "LINE_SENDDIALOGINSTANCEDATA");
-  for (DWORD notLine : {PHONE_BUTTON, PHONE_CREATE, PHONE_REMOVE, DWORD{32}, DWORD{499}, DWORD{505}}) {
-    EXPECT_STREQ(kvarsp::LineEventName(notLine), "<unknown>") << notLine;
-  }
-}
-
-TEST(LineEventRecord, OneLineRecordsAndASimpleRecordForOtherMessages) {
-  using kvarsp::LineEventRecord;
-  EXPECT_EQ(LineEventRecord(Line(0xab12), nullptr, LINE_CLOSE, 0, 0, 0), "LINE_CLOSE( htLine = 0xab12 )");
-  EXPECT_EQ(LineEventRecord(nullptr, nullptr, LINE_CREATE, 0x5f0, 17, 0),
-            "LINE_CREATE( hProviderHandle = 0x5f0, dwTempDeviceID = 17 )");
-  EXPECT_EQ(LineEventRecord(nullptr, nullptr, LINE_REMOVE, 4, 0, 0), "LINE_REMOVE( dwDeviceID = 4 )");
-  EXPECT_EQ(LineEventRecord(Line(0x10), nullptr, LINE_NEWCALL, 0x2c, 0x7ffdeadbeef0, 0),
-            "LINE_NEWCALL( htLine = 0x10, hdCall = 0x2c, htCall * = 0x00007FFDEADBEEF0 )");
-  EXPECT_EQ(LineEventRecord(Line(1), Call(2), LINE_DEVSPECIFIC, 0x100, 0, 0xff),
-            "LINE_DEVSPECIFIC( dwParam1 = 0x100, dwParam2 = 0x0, dwParam3 = 0xff )");
-  EXPECT_EQ(LineEventRecord(Line(1), nullptr, PHONE_STATE, 1, 2, 3), "Unknown message from TSP to TAPI");
-}
 
 TEST_F(EventQueueTest, LifecycleStartsOnceStopsAndStartsAFreshThreadAgain) {
   EXPECT_FALSE(queue_->Stop());  // no thread yet

@@ -12,8 +12,9 @@
 #include "platform/registry.h"
 #include "provider/line_device_structs.h"
 #include "provider/provider.h"
-#include "provider/trace.h"
 #include "tests/provider/fake_link.h"
+#include "tests/support/registry_helpers.h"
+#include "tests/support/trace_capture.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -28,27 +29,6 @@ constexpr DWORD kThreeMsns = 100, kNoMsn = 101, kNotInUse = 102;
 
 // A link that always succeeds; these operations never use it.
 using AlwaysSucceeds = kvarsp_test::FakeLink;
-
-class TraceCapture : public kvarsp::TraceSink {
- public:
-  TraceCapture() { kvarsp::setTraceSink(this); }
-  ~TraceCapture() override { kvarsp::setTraceSink(nullptr); }
-  void write(kvarsp::TraceLog, std::string_view record) override {
-    std::lock_guard lock(mutex_);
-    records_.emplace_back(record);
-  }
-  bool Contains(const std::string& record) {
-    std::lock_guard lock(mutex_);
-    for (const std::string& r : records_) {
-      if (r == record) return true;
-    }
-    return false;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> records_;
-};
 
 std::mutex completionsMutex;
 std::vector<std::pair<DRV_REQUESTID, LONG>> completions;
@@ -108,7 +88,7 @@ class LineDeviceOps : public ::testing::Test {
 
   AlwaysSucceeds link;
   Provider provider{link};
-  TraceCapture trace;
+  tktest::TraceCapture trace;
 };
 
 // A zeroed structure of dwTotalSize bytes as TAPI hands it.
@@ -131,7 +111,7 @@ struct Zeroed {
 TEST_F(LineDeviceOps, DevCapsChecksSizeThenDeviceThenVersionThenExtension) {
   Zeroed<LINEDEVCAPS> small(251);
   EXPECT_EQ(provider.GetDevCaps(kNotInUse, 0x10002, 1, small.get()), LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetDevCaps() - LINEDEVCAPS structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetDevCaps() - LINEDEVCAPS structure too small"));
 
   Zeroed<LINEDEVCAPS> caps(1024);
   EXPECT_EQ(provider.GetDevCaps(kNotInUse, 0x10002, 1, caps.get()), LINEERR_BADDEVICEID);
@@ -159,12 +139,8 @@ TEST_F(LineDeviceOps, DevCapsDescribeTheLineOfTheDevice) {
 }
 
 TEST_F(LineDeviceOps, DevCapsTakeTheConfiguredLineName) {
-  ASSERT_EQ(platform::regImport("Windows Registry Editor Version 5.00\n\n"
-                                "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\"
-                                "Provider3]\n\"LineName\"=\"B\xc3\xbcro\"\n",
-                                "name.reg"),
-            0)
-      << platform::registryLastError();
+  ASSERT_TRUE(tktest::regSeed("[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\"
+                              "Provider3]\n\"LineName\"=\"B\xc3\xbcro\"\n"));
   Zeroed<LINEDEVCAPS> caps(1024);
   ASSERT_EQ(provider.GetDevCaps(kNoMsn, 0x20000, 0, caps.get()), 0);
   EXPECT_EQ(caps.Wide(caps.get()->dwLineNameOffset, caps.get()->dwLineNameSize), u"B\u00fcro NSt. 21" + std::u16string(1, u'\0'));
@@ -173,7 +149,7 @@ TEST_F(LineDeviceOps, DevCapsTakeTheConfiguredLineName) {
 TEST_F(LineDeviceOps, AddressCapsCheckSizeThenVersionThenDeviceThenAddress) {
   Zeroed<LINEADDRESSCAPS> small(227);
   EXPECT_EQ(provider.GetAddressCaps(kNotInUse, 9, 0x10002, 0, small.get()), LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetAddressCaps() - LINEADDRESSCAPS structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetAddressCaps() - LINEADDRESSCAPS structure too small"));
 
   Zeroed<LINEADDRESSCAPS> caps(512);
   EXPECT_EQ(provider.GetAddressCaps(kNotInUse, 9, 0x10002, 0, caps.get()), LINEERR_INCOMPATIBLEAPIVERSION);
@@ -244,7 +220,7 @@ TEST_F(LineDeviceOps, AddressStatusChecksAndCounts) {
   Zeroed<LINEADDRESSSTATUS> small(63);
   EXPECT_EQ(provider.GetAddressStatus(reinterpret_cast<HDRVLINE>(uintptr_t{0x999}), 5, small.get()),
             LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetAddressStatus() - LINEADDRESSSTATUS structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetAddressStatus() - LINEADDRESSSTATUS structure too small"));
   Zeroed<LINEADDRESSSTATUS> status(256);
   EXPECT_EQ(provider.GetAddressStatus(reinterpret_cast<HDRVLINE>(uintptr_t{0x999}), 5, status.get()),
             LINEERR_INVALLINEHANDLE);
@@ -292,7 +268,7 @@ TEST_F(LineDeviceOps, LineDevStatusInAndOutOfService) {
   HDRVLINE v14 = Open(kNoMsn, 0x200, 0x10004);
   Zeroed<LINEDEVSTATUS> small(87);
   EXPECT_EQ(provider.GetLineDevStatus(v20, small.get()), LINEERR_OPERATIONFAILED);
-  EXPECT_TRUE(trace.Contains("TSPI_lineGetLineDevStatus() - LINEDEVSTATUS structure too small"));
+  EXPECT_TRUE(trace.contains("TSPI_lineGetLineDevStatus() - LINEDEVSTATUS structure too small"));
   Zeroed<LINEDEVSTATUS> status(88);
   EXPECT_EQ(provider.GetLineDevStatus(reinterpret_cast<HDRVLINE>(uintptr_t{0x999}), status.get()),
             LINEERR_INVALLINEHANDLE);

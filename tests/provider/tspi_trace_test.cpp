@@ -11,33 +11,22 @@
 #include "tapi/tapi_constants.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
+#include "tests/support/registry_helpers.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 
 using namespace kvarsp;
 
-class TraceCapture : public TraceSink {
- public:
-  TraceCapture() { setTraceSink(this); }
-  ~TraceCapture() override { setTraceSink(nullptr); }
-  void write(TraceLog log, std::string_view record) override { records.push_back({log, std::string(record)}); }
-  struct Record {
-    TraceLog log;
-    std::string text;
-    bool operator==(const Record&) const = default;
-  };
-  std::vector<Record> records;
-};
-
 TEST(LogResult, NamesResultsAndShowsRequestIdsAndReturnsTheResultUnchanged) {
-  TraceCapture trace;
+  tktest::TraceCapture trace;
   EXPECT_EQ(LogResult("TSPI_lineDrop()", LINEERR_INVALCALLHANDLE), LINEERR_INVALCALLHANDLE);
   EXPECT_EQ(LogResult("TSPI_lineDrop()", 0x12), 0x12);
   EXPECT_EQ(LogResult("TSPI_lineClose()", 0), 0);
   EXPECT_EQ(LogResult("TSPI_lineMakeCall()", 0x7fffffff), 0x7fffffff);
   EXPECT_EQ(LogResult("TSPI_lineOpen()", static_cast<LONG>(0x8000ffff)), static_cast<LONG>(0x8000ffff));
-  using R = TraceCapture::Record;
-  EXPECT_EQ(trace.records, (std::vector<R>{
+  using R = tktest::TraceCapture::Record;
+  EXPECT_EQ(trace.records(), (std::vector<R>{
                                {TraceLog::Tapi, "TSPI_lineDrop() return LINEERR_INVALCALLHANDLE"},
                                {TraceLog::Tapi, "TSPI_lineDrop() return dwRequestID (0x12)"},
                                {TraceLog::Tapi, "TSPI_lineClose() return SUCCESS"},
@@ -62,12 +51,7 @@ class TraceToFiles : public ::testing::Test {
     folder_ = tktest::currentRoot() + "/logs";
     platform::ensureDirectory(folder_);
   }
-  void Switch(int tapi, int vnl) {
-    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Marlix\\TSP\\Logging]\n"
-                       "\"LogTapi\"=dword:0000000" + std::to_string(tapi) + "\n\"LogCTI\"=dword:0000000" +
-                       std::to_string(vnl) + "\n\"LogPath\"=\"" + folder_ + "\"\n";
-    ASSERT_EQ(platform::regImport(text, "switch.reg"), 0) << platform::registryLastError();
-  }
+  void Switch(int tapi, int vnl) { ASSERT_TRUE(tktest::regSeed(tktest::regLogging(tapi, vnl, folder_), "switch.reg")); }
   // The file's records without their time prefixes.
   std::vector<std::string> Records(const char* name) {
     std::string text = tktest::readFile(folder_ + "/" + name);
@@ -100,10 +84,10 @@ TEST_F(TraceToFiles, EachLogGoesToItsFileOnlyWhileItsSwitchIsOn) {
   EXPECT_EQ(Records("KVARVNL.LOG"), std::vector<std::string>{"vnl 3"});
 
   // A sink takes every record whatever the switches say.
-  TraceCapture trace;
+  tktest::TraceCapture trace;
   EXPECT_TRUE(TapiTraceOn());
   traceTapi("tapi %d", 4);
-  EXPECT_EQ(trace.records, (std::vector<TraceCapture::Record>{{TraceLog::Tapi, "tapi 4"}}));
+  EXPECT_EQ(trace.records(), (std::vector<tktest::TraceCapture::Record>{{TraceLog::Tapi, "tapi 4"}}));
   EXPECT_EQ(Records("KVARTAPI.LOG"), std::vector<std::string>{"tapi 2"});
 }
 

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tapi/host/line_message_names.h"
 #include "tapi/tapi.h"
 #include "tapi/tspi.h"
 
@@ -46,17 +45,6 @@ TEST(HostEvent, CarriesTheRecordWithItsDeviceAndName) {
   EXPECT_EQ(e.requestId, 9u);
   EXPECT_EQ(e.result, LINEERR_OPERATIONFAILED);
   EXPECT_THAT(tapihost::describe(e), HasSubstr("request 9 result 0x80000048"));
-}
-
-TEST(LineMessageNames, NameEveryLineMessageAndOnlyThose) {
-  EXPECT_STREQ(tapihost::lineMessageName(LINE_CALLSTATE), "LINE_CALLSTATE");
-  EXPECT_STREQ(tapihost::lineMessageName(LINE_REMOVE), "LINE_REMOVE");
-  EXPECT_STREQ(tapihost::lineMessageName(LINE_SENDDIALOGINSTANCEDATA), "LINE_SENDDIALOGINSTANCEDATA");
-  EXPECT_EQ(tapihost::lineMessageName(PHONE_STATE), nullptr);
-  EXPECT_EQ(tapihost::lineMessageText(PHONE_STATE), "message 18");
-  int named = 0;
-  for (DWORD msg = 0; msg < 600; ++msg) named += tapihost::lineMessageName(msg) != nullptr;
-  EXPECT_EQ(named, 30);  // 0..31 without the 7 phone messages, and LINE_NEWCALL .. +4
 }
 
 }  // namespace

@@ -21,12 +21,10 @@ using tapihost::RemoveProvider;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-const char* kListHeader =
-    "Windows Registry Editor Version 5.00\n\n"
-    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers]\n";
-
 void Import(const std::string& values) {
-  ASSERT_EQ(platform::regImport(std::string(kListHeader) + values, "test list"), 0) << platform::registryLastError();
+  ASSERT_TRUE(tktest::regSeed(
+      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers]\n" + values,
+      "test list"));
 }
 
 // A value of the list key as the store holds it: a DWORD, or REG_SZ text.

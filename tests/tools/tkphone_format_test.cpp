@@ -22,11 +22,11 @@ HostEvent LineEvent(DWORD msg, const char* name, DWORD_PTR p1, DWORD_PTR p2, DWO
 }
 
 TEST(TkphoneNames, ValuesFlagsAndResults) {
-  EXPECT_EQ(ValueText(NameSet::CallState, LINECALLSTATE_OFFERING), "OFFERING");
-  EXPECT_EQ(ValueText(NameSet::CallState, 0x10000), "0x10000");
-  EXPECT_EQ(FlagsText(NameSet::PartyId, LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME), "NAME|ADDRESS");
-  EXPECT_EQ(FlagsText(NameSet::PartyId, LINECALLPARTYID_UNKNOWN | 0x80000000), "UNKNOWN|0x80000000");
-  EXPECT_EQ(FlagsText(NameSet::DevState, 0), "0");
+  EXPECT_EQ(ValueText(TapiFamily::LineCallState, LINECALLSTATE_OFFERING), "OFFERING");
+  EXPECT_EQ(ValueText(TapiFamily::LineCallState, 0x10000), "0x10000");
+  EXPECT_EQ(FlagsText(TapiFamily::LineCallPartyId, LINECALLPARTYID_ADDRESS | LINECALLPARTYID_NAME), "NAME|ADDRESS");
+  EXPECT_EQ(FlagsText(TapiFamily::LineCallPartyId, LINECALLPARTYID_UNKNOWN | 0x80000000), "UNKNOWN|0x80000000");
+  EXPECT_EQ(FlagsText(TapiFamily::LineDevState, 0), "0");
   EXPECT_EQ(CallStateModeText(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY), "BUSY");
   EXPECT_EQ(CallStateModeText(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE), "ACTIVE");
   EXPECT_EQ(CallStateModeText(LINECALLSTATE_CONNECTED, 0), "");
@@ -35,13 +35,14 @@ TEST(TkphoneNames, ValuesFlagsAndResults) {
   EXPECT_EQ(ResultText(LINEERR_INVALCALLSTATE), "LINEERR_INVALCALLSTATE");
   EXPECT_EQ(ResultText(static_cast<LONG>(0x80000031)), "0x80000031");  // a gap in the codes
 
-  EXPECT_EQ(ParseName(NameSet::CallState, "offering"), LINECALLSTATE_OFFERING);
-  EXPECT_EQ(ParseName(NameSet::CallState, "LineCallState_Idle"), LINECALLSTATE_IDLE);
-  EXPECT_EQ(ParseName(NameSet::CallState, "LINECALLSTATE_"), std::nullopt);
-  EXPECT_EQ(ParseName(NameSet::DevState, "OFFERING"), std::nullopt);
+  EXPECT_EQ(ParseName(TapiFamily::LineCallState, "offering"), LINECALLSTATE_OFFERING);
+  EXPECT_EQ(ParseName(TapiFamily::LineCallState, "LineCallState_Idle"), LINECALLSTATE_IDLE);
+  EXPECT_EQ(ParseName(TapiFamily::LineCallState, "LINECALLSTATE_"), std::nullopt);
+  EXPECT_EQ(ParseName(TapiFamily::LineDevState, "OFFERING"), std::nullopt);
   EXPECT_EQ(ParseResult("invalcallhandle"), LINEERR_INVALCALLHANDLE);
   EXPECT_EQ(ParseResult("LINEERR_NOMEM"), LINEERR_NOMEM);
   EXPECT_EQ(ParseResult("LINEERR_"), std::nullopt);
+  EXPECT_EQ(ParseResult("SUCCESS"), std::nullopt);  // the trace's name of 0, not tkphone's
 }
 
 TEST(TkphoneFormat, JsonStringsAreEscaped) {

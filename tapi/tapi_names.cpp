@@ -1,0 +1,992 @@
+#include "tapi/tapi_names.h"
+
+#include <algorithm>
+#include <bit>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "tapi/tapi_constants.h"
+
+namespace tapi {
+namespace {
+
+// Each entry names the constant it holds, so value and name cannot drift apart.
+#define TAPI_NAME(constant) ValueName{static_cast<DWORD>(constant), #constant}
+
+// One table per family, holding every value tapi_constants.h defines for it.
+// Only the result codes carry an extra entry: 0 is a success, not an error.
+constexpr ValueName kLineErr[] = {
+    ValueName{0, "SUCCESS"},
+    TAPI_NAME(LINEERR_ALLOCATED),
+    TAPI_NAME(LINEERR_BADDEVICEID),
+    TAPI_NAME(LINEERR_BEARERMODEUNAVAIL),
+    TAPI_NAME(LINEERR_CALLUNAVAIL),
+    TAPI_NAME(LINEERR_COMPLETIONOVERRUN),
+    TAPI_NAME(LINEERR_CONFERENCEFULL),
+    TAPI_NAME(LINEERR_DIALBILLING),
+    TAPI_NAME(LINEERR_DIALDIALTONE),
+    TAPI_NAME(LINEERR_DIALPROMPT),
+    TAPI_NAME(LINEERR_DIALQUIET),
+    TAPI_NAME(LINEERR_INCOMPATIBLEAPIVERSION),
+    TAPI_NAME(LINEERR_INCOMPATIBLEEXTVERSION),
+    TAPI_NAME(LINEERR_INIFILECORRUPT),
+    TAPI_NAME(LINEERR_INUSE),
+    TAPI_NAME(LINEERR_INVALADDRESS),
+    TAPI_NAME(LINEERR_INVALADDRESSID),
+    TAPI_NAME(LINEERR_INVALADDRESSMODE),
+    TAPI_NAME(LINEERR_INVALADDRESSSTATE),
+    TAPI_NAME(LINEERR_INVALAPPHANDLE),
+    TAPI_NAME(LINEERR_INVALAPPNAME),
+    TAPI_NAME(LINEERR_INVALBEARERMODE),
+    TAPI_NAME(LINEERR_INVALCALLCOMPLMODE),
+    TAPI_NAME(LINEERR_INVALCALLHANDLE),
+    TAPI_NAME(LINEERR_INVALCALLPARAMS),
+    TAPI_NAME(LINEERR_INVALCALLPRIVILEGE),
+    TAPI_NAME(LINEERR_INVALCALLSELECT),
+    TAPI_NAME(LINEERR_INVALCALLSTATE),
+    TAPI_NAME(LINEERR_INVALCALLSTATELIST),
+    TAPI_NAME(LINEERR_INVALCARD),
+    TAPI_NAME(LINEERR_INVALCOMPLETIONID),
+    TAPI_NAME(LINEERR_INVALCONFCALLHANDLE),
+    TAPI_NAME(LINEERR_INVALCONSULTCALLHANDLE),
+    TAPI_NAME(LINEERR_INVALCOUNTRYCODE),
+    TAPI_NAME(LINEERR_INVALDEVICECLASS),
+    TAPI_NAME(LINEERR_INVALDEVICEHANDLE),
+    TAPI_NAME(LINEERR_INVALDIALPARAMS),
+    TAPI_NAME(LINEERR_INVALDIGITLIST),
+    TAPI_NAME(LINEERR_INVALDIGITMODE),
+    TAPI_NAME(LINEERR_INVALDIGITS),
+    TAPI_NAME(LINEERR_INVALEXTVERSION),
+    TAPI_NAME(LINEERR_INVALGROUPID),
+    TAPI_NAME(LINEERR_INVALLINEHANDLE),
+    TAPI_NAME(LINEERR_INVALLINESTATE),
+    TAPI_NAME(LINEERR_INVALLOCATION),
+    TAPI_NAME(LINEERR_INVALMEDIALIST),
+    TAPI_NAME(LINEERR_INVALMEDIAMODE),
+    TAPI_NAME(LINEERR_INVALMESSAGEID),
+    TAPI_NAME(LINEERR_INVALPARAM),
+    TAPI_NAME(LINEERR_INVALPARKID),
+    TAPI_NAME(LINEERR_INVALPARKMODE),
+    TAPI_NAME(LINEERR_INVALPOINTER),
+    TAPI_NAME(LINEERR_INVALPRIVSELECT),
+    TAPI_NAME(LINEERR_INVALRATE),
+    TAPI_NAME(LINEERR_INVALREQUESTMODE),
+    TAPI_NAME(LINEERR_INVALTERMINALID),
+    TAPI_NAME(LINEERR_INVALTERMINALMODE),
+    TAPI_NAME(LINEERR_INVALTIMEOUT),
+    TAPI_NAME(LINEERR_INVALTONE),
+    TAPI_NAME(LINEERR_INVALTONELIST),
+    TAPI_NAME(LINEERR_INVALTONEMODE),
+    TAPI_NAME(LINEERR_INVALTRANSFERMODE),
+    TAPI_NAME(LINEERR_LINEMAPPERFAILED),
+    TAPI_NAME(LINEERR_NOCONFERENCE),
+    TAPI_NAME(LINEERR_NODEVICE),
+    TAPI_NAME(LINEERR_NODRIVER),
+    TAPI_NAME(LINEERR_NOMEM),
+    TAPI_NAME(LINEERR_NOREQUEST),
+    TAPI_NAME(LINEERR_NOTOWNER),
+    TAPI_NAME(LINEERR_NOTREGISTERED),
+    TAPI_NAME(LINEERR_OPERATIONFAILED),
+    TAPI_NAME(LINEERR_OPERATIONUNAVAIL),
+    TAPI_NAME(LINEERR_RATEUNAVAIL),
+    TAPI_NAME(LINEERR_RESOURCEUNAVAIL),
+    TAPI_NAME(LINEERR_REQUESTOVERRUN),
+    TAPI_NAME(LINEERR_STRUCTURETOOSMALL),
+    TAPI_NAME(LINEERR_TARGETNOTFOUND),
+    TAPI_NAME(LINEERR_TARGETSELF),
+    TAPI_NAME(LINEERR_UNINITIALIZED),
+    TAPI_NAME(LINEERR_USERUSERINFOTOOBIG),
+    TAPI_NAME(LINEERR_REINIT),
+    TAPI_NAME(LINEERR_ADDRESSBLOCKED),
+    TAPI_NAME(LINEERR_BILLINGREJECTED),
+    TAPI_NAME(LINEERR_INVALFEATURE),
+    TAPI_NAME(LINEERR_NOMULTIPLEINSTANCE),
+    TAPI_NAME(LINEERR_INVALAGENTID),
+    TAPI_NAME(LINEERR_INVALAGENTGROUP),
+    TAPI_NAME(LINEERR_INVALPASSWORD),
+    TAPI_NAME(LINEERR_INVALAGENTSTATE),
+    TAPI_NAME(LINEERR_INVALAGENTACTIVITY),
+    TAPI_NAME(LINEERR_DIALVOICEDETECT),
+    TAPI_NAME(LINEERR_USERCANCELLED),
+    TAPI_NAME(LINEERR_INVALAGENTSESSIONSTATE),
+};
+
+constexpr ValueName kPhoneErr[] = {
+    TAPI_NAME(PHONEERR_ALLOCATED),
+    TAPI_NAME(PHONEERR_BADDEVICEID),
+    TAPI_NAME(PHONEERR_INCOMPATIBLEAPIVERSION),
+    TAPI_NAME(PHONEERR_INCOMPATIBLEEXTVERSION),
+    TAPI_NAME(PHONEERR_INIFILECORRUPT),
+    TAPI_NAME(PHONEERR_INUSE),
+    TAPI_NAME(PHONEERR_INVALAPPHANDLE),
+    TAPI_NAME(PHONEERR_INVALAPPNAME),
+    TAPI_NAME(PHONEERR_INVALBUTTONLAMPID),
+    TAPI_NAME(PHONEERR_INVALBUTTONMODE),
+    TAPI_NAME(PHONEERR_INVALBUTTONSTATE),
+    TAPI_NAME(PHONEERR_INVALDATAID),
+    TAPI_NAME(PHONEERR_INVALDEVICECLASS),
+    TAPI_NAME(PHONEERR_INVALEXTVERSION),
+    TAPI_NAME(PHONEERR_INVALHOOKSWITCHDEV),
+    TAPI_NAME(PHONEERR_INVALHOOKSWITCHMODE),
+    TAPI_NAME(PHONEERR_INVALLAMPMODE),
+    TAPI_NAME(PHONEERR_INVALPARAM),
+    TAPI_NAME(PHONEERR_INVALPHONEHANDLE),
+    TAPI_NAME(PHONEERR_INVALPHONESTATE),
+    TAPI_NAME(PHONEERR_INVALPOINTER),
+    TAPI_NAME(PHONEERR_INVALPRIVILEGE),
+    TAPI_NAME(PHONEERR_INVALRINGMODE),
+    TAPI_NAME(PHONEERR_NODEVICE),
+    TAPI_NAME(PHONEERR_NODRIVER),
+    TAPI_NAME(PHONEERR_NOMEM),
+    TAPI_NAME(PHONEERR_NOTOWNER),
+    TAPI_NAME(PHONEERR_OPERATIONFAILED),
+    TAPI_NAME(PHONEERR_OPERATIONUNAVAIL),
+    TAPI_NAME(PHONEERR_RESOURCEUNAVAIL),
+    TAPI_NAME(PHONEERR_REQUESTOVERRUN),
+    TAPI_NAME(PHONEERR_STRUCTURETOOSMALL),
+    TAPI_NAME(PHONEERR_UNINITIALIZED),
+    TAPI_NAME(PHONEERR_REINIT),
+};
+
+constexpr ValueName kLineCallState[] = {
+    TAPI_NAME(LINECALLSTATE_IDLE),
+    TAPI_NAME(LINECALLSTATE_OFFERING),
+    TAPI_NAME(LINECALLSTATE_ACCEPTED),
+    TAPI_NAME(LINECALLSTATE_DIALTONE),
+    TAPI_NAME(LINECALLSTATE_DIALING),
+    TAPI_NAME(LINECALLSTATE_RINGBACK),
+    TAPI_NAME(LINECALLSTATE_BUSY),
+    TAPI_NAME(LINECALLSTATE_SPECIALINFO),
+    TAPI_NAME(LINECALLSTATE_CONNECTED),
+    TAPI_NAME(LINECALLSTATE_PROCEEDING),
+    TAPI_NAME(LINECALLSTATE_ONHOLD),
+    TAPI_NAME(LINECALLSTATE_CONFERENCED),
+    TAPI_NAME(LINECALLSTATE_ONHOLDPENDCONF),
+    TAPI_NAME(LINECALLSTATE_ONHOLDPENDTRANSFER),
+    TAPI_NAME(LINECALLSTATE_DISCONNECTED),
+    TAPI_NAME(LINECALLSTATE_UNKNOWN),
+};
+
+constexpr ValueName kLineDevState[] = {
+    TAPI_NAME(LINEDEVSTATE_OTHER),
+    TAPI_NAME(LINEDEVSTATE_RINGING),
+    TAPI_NAME(LINEDEVSTATE_CONNECTED),
+    TAPI_NAME(LINEDEVSTATE_DISCONNECTED),
+    TAPI_NAME(LINEDEVSTATE_MSGWAITON),
+    TAPI_NAME(LINEDEVSTATE_MSGWAITOFF),
+    TAPI_NAME(LINEDEVSTATE_INSERVICE),
+    TAPI_NAME(LINEDEVSTATE_OUTOFSERVICE),
+    TAPI_NAME(LINEDEVSTATE_MAINTENANCE),
+    TAPI_NAME(LINEDEVSTATE_OPEN),
+    TAPI_NAME(LINEDEVSTATE_CLOSE),
+    TAPI_NAME(LINEDEVSTATE_NUMCALLS),
+    TAPI_NAME(LINEDEVSTATE_NUMCOMPLETIONS),
+    TAPI_NAME(LINEDEVSTATE_TERMINALS),
+    TAPI_NAME(LINEDEVSTATE_ROAMMODE),
+    TAPI_NAME(LINEDEVSTATE_BATTERY),
+    TAPI_NAME(LINEDEVSTATE_SIGNAL),
+    TAPI_NAME(LINEDEVSTATE_DEVSPECIFIC),
+    TAPI_NAME(LINEDEVSTATE_REINIT),
+    TAPI_NAME(LINEDEVSTATE_LOCK),
+    TAPI_NAME(LINEDEVSTATE_CAPSCHANGE),
+    TAPI_NAME(LINEDEVSTATE_CONFIGCHANGE),
+    TAPI_NAME(LINEDEVSTATE_TRANSLATECHANGE),
+    TAPI_NAME(LINEDEVSTATE_COMPLCANCEL),
+    TAPI_NAME(LINEDEVSTATE_REMOVED),
+};
+
+constexpr ValueName kLineAddressState[] = {
+    TAPI_NAME(LINEADDRESSSTATE_OTHER),
+    TAPI_NAME(LINEADDRESSSTATE_DEVSPECIFIC),
+    TAPI_NAME(LINEADDRESSSTATE_INUSEZERO),
+    TAPI_NAME(LINEADDRESSSTATE_INUSEONE),
+    TAPI_NAME(LINEADDRESSSTATE_INUSEMANY),
+    TAPI_NAME(LINEADDRESSSTATE_NUMCALLS),
+    TAPI_NAME(LINEADDRESSSTATE_FORWARD),
+    TAPI_NAME(LINEADDRESSSTATE_TERMINALS),
+    TAPI_NAME(LINEADDRESSSTATE_CAPSCHANGE),
+};
+
+constexpr ValueName kLineCallInfoState[] = {
+    TAPI_NAME(LINECALLINFOSTATE_OTHER),
+    TAPI_NAME(LINECALLINFOSTATE_DEVSPECIFIC),
+    TAPI_NAME(LINECALLINFOSTATE_BEARERMODE),
+    TAPI_NAME(LINECALLINFOSTATE_RATE),
+    TAPI_NAME(LINECALLINFOSTATE_MEDIAMODE),
+    TAPI_NAME(LINECALLINFOSTATE_APPSPECIFIC),
+    TAPI_NAME(LINECALLINFOSTATE_CALLID),
+    TAPI_NAME(LINECALLINFOSTATE_RELATEDCALLID),
+    TAPI_NAME(LINECALLINFOSTATE_ORIGIN),
+    TAPI_NAME(LINECALLINFOSTATE_REASON),
+    TAPI_NAME(LINECALLINFOSTATE_COMPLETIONID),
+    TAPI_NAME(LINECALLINFOSTATE_NUMOWNERINCR),
+    TAPI_NAME(LINECALLINFOSTATE_NUMOWNERDECR),
+    TAPI_NAME(LINECALLINFOSTATE_NUMMONITORS),
+    TAPI_NAME(LINECALLINFOSTATE_TRUNK),
+    TAPI_NAME(LINECALLINFOSTATE_CALLERID),
+    TAPI_NAME(LINECALLINFOSTATE_CALLEDID),
+    TAPI_NAME(LINECALLINFOSTATE_CONNECTEDID),
+    TAPI_NAME(LINECALLINFOSTATE_REDIRECTIONID),
+    TAPI_NAME(LINECALLINFOSTATE_REDIRECTINGID),
+    TAPI_NAME(LINECALLINFOSTATE_DISPLAY),
+    TAPI_NAME(LINECALLINFOSTATE_USERUSERINFO),
+    TAPI_NAME(LINECALLINFOSTATE_HIGHLEVELCOMP),
+    TAPI_NAME(LINECALLINFOSTATE_LOWLEVELCOMP),
+    TAPI_NAME(LINECALLINFOSTATE_CHARGINGINFO),
+    TAPI_NAME(LINECALLINFOSTATE_TERMINAL),
+    TAPI_NAME(LINECALLINFOSTATE_DIALPARAMS),
+    TAPI_NAME(LINECALLINFOSTATE_MONITORMODES),
+    TAPI_NAME(LINECALLINFOSTATE_TREATMENT),
+    TAPI_NAME(LINECALLINFOSTATE_QOS),
+    TAPI_NAME(LINECALLINFOSTATE_CALLDATA),
+};
+
+constexpr ValueName kLineMediaMode[] = {
+    TAPI_NAME(LINEMEDIAMODE_UNKNOWN),
+    TAPI_NAME(LINEMEDIAMODE_INTERACTIVEVOICE),
+    TAPI_NAME(LINEMEDIAMODE_AUTOMATEDVOICE),
+    TAPI_NAME(LINEMEDIAMODE_DATAMODEM),
+    TAPI_NAME(LINEMEDIAMODE_G3FAX),
+    TAPI_NAME(LINEMEDIAMODE_TDD),
+    TAPI_NAME(LINEMEDIAMODE_G4FAX),
+    TAPI_NAME(LINEMEDIAMODE_DIGITALDATA),
+    TAPI_NAME(LINEMEDIAMODE_TELETEX),
+    TAPI_NAME(LINEMEDIAMODE_VIDEOTEX),
+    TAPI_NAME(LINEMEDIAMODE_TELEX),
+    TAPI_NAME(LINEMEDIAMODE_MIXED),
+    TAPI_NAME(LINEMEDIAMODE_ADSI),
+    TAPI_NAME(LINEMEDIAMODE_VOICEVIEW),
+    TAPI_NAME(LINEMEDIAMODE_VIDEO),
+};
+
+constexpr ValueName kLineBearerMode[] = {
+    TAPI_NAME(LINEBEARERMODE_VOICE),
+    TAPI_NAME(LINEBEARERMODE_SPEECH),
+    TAPI_NAME(LINEBEARERMODE_MULTIUSE),
+    TAPI_NAME(LINEBEARERMODE_DATA),
+    TAPI_NAME(LINEBEARERMODE_ALTSPEECHDATA),
+    TAPI_NAME(LINEBEARERMODE_NONCALLSIGNALING),
+    TAPI_NAME(LINEBEARERMODE_PASSTHROUGH),
+    TAPI_NAME(LINEBEARERMODE_RESTRICTEDDATA),
+};
+
+constexpr ValueName kLineAddressMode[] = {
+    TAPI_NAME(LINEADDRESSMODE_ADDRESSID),
+    TAPI_NAME(LINEADDRESSMODE_DIALABLEADDR),
+};
+
+constexpr ValueName kLineCallParamFlags[] = {
+    TAPI_NAME(LINECALLPARAMFLAGS_SECURE),
+    TAPI_NAME(LINECALLPARAMFLAGS_IDLE),
+    TAPI_NAME(LINECALLPARAMFLAGS_BLOCKID),
+    TAPI_NAME(LINECALLPARAMFLAGS_ORIGOFFHOOK),
+    TAPI_NAME(LINECALLPARAMFLAGS_DESTOFFHOOK),
+    TAPI_NAME(LINECALLPARAMFLAGS_NOHOLDCONFERENCE),
+    TAPI_NAME(LINECALLPARAMFLAGS_PREDICTIVEDIAL),
+    TAPI_NAME(LINECALLPARAMFLAGS_ONESTEPTRANSFER),
+};
+
+constexpr ValueName kLineAddrCapFlags[] = {
+    TAPI_NAME(LINEADDRCAPFLAGS_FWDNUMRINGS),
+    TAPI_NAME(LINEADDRCAPFLAGS_PICKUPGROUPID),
+    TAPI_NAME(LINEADDRCAPFLAGS_SECURE),
+    TAPI_NAME(LINEADDRCAPFLAGS_BLOCKIDDEFAULT),
+    TAPI_NAME(LINEADDRCAPFLAGS_BLOCKIDOVERRIDE),
+    TAPI_NAME(LINEADDRCAPFLAGS_DIALED),
+    TAPI_NAME(LINEADDRCAPFLAGS_ORIGOFFHOOK),
+    TAPI_NAME(LINEADDRCAPFLAGS_DESTOFFHOOK),
+    TAPI_NAME(LINEADDRCAPFLAGS_FWDCONSULT),
+    TAPI_NAME(LINEADDRCAPFLAGS_SETUPCONFNULL),
+    TAPI_NAME(LINEADDRCAPFLAGS_AUTORECONNECT),
+    TAPI_NAME(LINEADDRCAPFLAGS_COMPLETIONID),
+    TAPI_NAME(LINEADDRCAPFLAGS_TRANSFERHELD),
+    TAPI_NAME(LINEADDRCAPFLAGS_TRANSFERMAKE),
+    TAPI_NAME(LINEADDRCAPFLAGS_CONFERENCEHELD),
+    TAPI_NAME(LINEADDRCAPFLAGS_CONFERENCEMAKE),
+    TAPI_NAME(LINEADDRCAPFLAGS_PARTIALDIAL),
+    TAPI_NAME(LINEADDRCAPFLAGS_FWDSTATUSVALID),
+    TAPI_NAME(LINEADDRCAPFLAGS_FWDINTEXTADDR),
+    TAPI_NAME(LINEADDRCAPFLAGS_FWDBUSYNAADDR),
+    TAPI_NAME(LINEADDRCAPFLAGS_ACCEPTTOALERT),
+    TAPI_NAME(LINEADDRCAPFLAGS_CONFDROP),
+    TAPI_NAME(LINEADDRCAPFLAGS_PICKUPCALLWAIT),
+    TAPI_NAME(LINEADDRCAPFLAGS_PREDICTIVEDIALER),
+    TAPI_NAME(LINEADDRCAPFLAGS_QUEUE),
+    TAPI_NAME(LINEADDRCAPFLAGS_ROUTEPOINT),
+    TAPI_NAME(LINEADDRCAPFLAGS_HOLDMAKESNEW),
+    TAPI_NAME(LINEADDRCAPFLAGS_NOINTERNALCALLS),
+    TAPI_NAME(LINEADDRCAPFLAGS_NOEXTERNALCALLS),
+    TAPI_NAME(LINEADDRCAPFLAGS_SETCALLINGID),
+    TAPI_NAME(LINEADDRCAPFLAGS_ACDGROUP),
+};
+
+constexpr ValueName kLineCallFeature[] = {
+    TAPI_NAME(LINECALLFEATURE_ACCEPT),
+    TAPI_NAME(LINECALLFEATURE_ADDTOCONF),
+    TAPI_NAME(LINECALLFEATURE_ANSWER),
+    TAPI_NAME(LINECALLFEATURE_BLINDTRANSFER),
+    TAPI_NAME(LINECALLFEATURE_COMPLETECALL),
+    TAPI_NAME(LINECALLFEATURE_COMPLETETRANSF),
+    TAPI_NAME(LINECALLFEATURE_DIAL),
+    TAPI_NAME(LINECALLFEATURE_DROP),
+    TAPI_NAME(LINECALLFEATURE_GATHERDIGITS),
+    TAPI_NAME(LINECALLFEATURE_GENERATEDIGITS),
+    TAPI_NAME(LINECALLFEATURE_GENERATETONE),
+    TAPI_NAME(LINECALLFEATURE_HOLD),
+    TAPI_NAME(LINECALLFEATURE_MONITORDIGITS),
+    TAPI_NAME(LINECALLFEATURE_MONITORMEDIA),
+    TAPI_NAME(LINECALLFEATURE_MONITORTONES),
+    TAPI_NAME(LINECALLFEATURE_PARK),
+    TAPI_NAME(LINECALLFEATURE_PREPAREADDCONF),
+    TAPI_NAME(LINECALLFEATURE_REDIRECT),
+    TAPI_NAME(LINECALLFEATURE_REMOVEFROMCONF),
+    TAPI_NAME(LINECALLFEATURE_SECURECALL),
+    TAPI_NAME(LINECALLFEATURE_SENDUSERUSER),
+    TAPI_NAME(LINECALLFEATURE_SETCALLPARAMS),
+    TAPI_NAME(LINECALLFEATURE_SETMEDIACONTROL),
+    TAPI_NAME(LINECALLFEATURE_SETTERMINAL),
+    TAPI_NAME(LINECALLFEATURE_SETUPCONF),
+    TAPI_NAME(LINECALLFEATURE_SETUPTRANSFER),
+    TAPI_NAME(LINECALLFEATURE_SWAPHOLD),
+    TAPI_NAME(LINECALLFEATURE_UNHOLD),
+    TAPI_NAME(LINECALLFEATURE_RELEASEUSERUSERINFO),
+    TAPI_NAME(LINECALLFEATURE_SETTREATMENT),
+    TAPI_NAME(LINECALLFEATURE_SETQOS),
+    TAPI_NAME(LINECALLFEATURE_SETCALLDATA),
+};
+
+constexpr ValueName kLineCallFeature2[] = {
+    TAPI_NAME(LINECALLFEATURE2_NOHOLDCONFERENCE),
+    TAPI_NAME(LINECALLFEATURE2_ONESTEPTRANSFER),
+    TAPI_NAME(LINECALLFEATURE2_COMPLCAMPON),
+    TAPI_NAME(LINECALLFEATURE2_COMPLCALLBACK),
+    TAPI_NAME(LINECALLFEATURE2_COMPLINTRUDE),
+    TAPI_NAME(LINECALLFEATURE2_COMPLMESSAGE),
+    TAPI_NAME(LINECALLFEATURE2_TRANSFERNORM),
+    TAPI_NAME(LINECALLFEATURE2_TRANSFERCONF),
+    TAPI_NAME(LINECALLFEATURE2_PARKDIRECT),
+    TAPI_NAME(LINECALLFEATURE2_PARKNONDIRECT),
+};
+
+constexpr ValueName kLineAddrFeature[] = {
+    TAPI_NAME(LINEADDRFEATURE_FORWARD),
+    TAPI_NAME(LINEADDRFEATURE_MAKECALL),
+    TAPI_NAME(LINEADDRFEATURE_PICKUP),
+    TAPI_NAME(LINEADDRFEATURE_SETMEDIACONTROL),
+    TAPI_NAME(LINEADDRFEATURE_SETTERMINAL),
+    TAPI_NAME(LINEADDRFEATURE_SETUPCONF),
+    TAPI_NAME(LINEADDRFEATURE_UNCOMPLETECALL),
+    TAPI_NAME(LINEADDRFEATURE_UNPARK),
+    TAPI_NAME(LINEADDRFEATURE_PICKUPHELD),
+    TAPI_NAME(LINEADDRFEATURE_PICKUPGROUP),
+    TAPI_NAME(LINEADDRFEATURE_PICKUPDIRECT),
+    TAPI_NAME(LINEADDRFEATURE_PICKUPWAITING),
+    TAPI_NAME(LINEADDRFEATURE_FORWARDFWD),
+    TAPI_NAME(LINEADDRFEATURE_FORWARDDND),
+};
+
+constexpr ValueName kLineFeature[] = {
+    TAPI_NAME(LINEFEATURE_DEVSPECIFIC),
+    TAPI_NAME(LINEFEATURE_DEVSPECIFICFEAT),
+    TAPI_NAME(LINEFEATURE_FORWARD),
+    TAPI_NAME(LINEFEATURE_MAKECALL),
+    TAPI_NAME(LINEFEATURE_SETMEDIACONTROL),
+    TAPI_NAME(LINEFEATURE_SETTERMINAL),
+    TAPI_NAME(LINEFEATURE_SETDEVSTATUS),
+    TAPI_NAME(LINEFEATURE_FORWARDFWD),
+    TAPI_NAME(LINEFEATURE_FORWARDDND),
+};
+
+constexpr ValueName kLineDevCapFlags[] = {
+    TAPI_NAME(LINEDEVCAPFLAGS_CROSSADDRCONF),
+    TAPI_NAME(LINEDEVCAPFLAGS_HIGHLEVCOMP),
+    TAPI_NAME(LINEDEVCAPFLAGS_LOWLEVCOMP),
+    TAPI_NAME(LINEDEVCAPFLAGS_MEDIACONTROL),
+    TAPI_NAME(LINEDEVCAPFLAGS_MULTIPLEADDR),
+    TAPI_NAME(LINEDEVCAPFLAGS_CLOSEDROP),
+    TAPI_NAME(LINEDEVCAPFLAGS_DIALBILLING),
+    TAPI_NAME(LINEDEVCAPFLAGS_DIALQUIET),
+    TAPI_NAME(LINEDEVCAPFLAGS_DIALDIALTONE),
+};
+
+constexpr ValueName kLineDevStatusFlags[] = {
+    TAPI_NAME(LINEDEVSTATUSFLAGS_CONNECTED),
+    TAPI_NAME(LINEDEVSTATUSFLAGS_MSGWAIT),
+    TAPI_NAME(LINEDEVSTATUSFLAGS_INSERVICE),
+    TAPI_NAME(LINEDEVSTATUSFLAGS_LOCKED),
+};
+
+constexpr ValueName kLineDisconnectMode[] = {
+    TAPI_NAME(LINEDISCONNECTMODE_NORMAL),
+    TAPI_NAME(LINEDISCONNECTMODE_UNKNOWN),
+    TAPI_NAME(LINEDISCONNECTMODE_REJECT),
+    TAPI_NAME(LINEDISCONNECTMODE_PICKUP),
+    TAPI_NAME(LINEDISCONNECTMODE_FORWARDED),
+    TAPI_NAME(LINEDISCONNECTMODE_BUSY),
+    TAPI_NAME(LINEDISCONNECTMODE_NOANSWER),
+    TAPI_NAME(LINEDISCONNECTMODE_BADADDRESS),
+    TAPI_NAME(LINEDISCONNECTMODE_UNREACHABLE),
+    TAPI_NAME(LINEDISCONNECTMODE_CONGESTION),
+    TAPI_NAME(LINEDISCONNECTMODE_INCOMPATIBLE),
+    TAPI_NAME(LINEDISCONNECTMODE_UNAVAIL),
+    TAPI_NAME(LINEDISCONNECTMODE_NODIALTONE),
+    TAPI_NAME(LINEDISCONNECTMODE_NUMBERCHANGED),
+    TAPI_NAME(LINEDISCONNECTMODE_OUTOFORDER),
+    TAPI_NAME(LINEDISCONNECTMODE_TEMPFAILURE),
+    TAPI_NAME(LINEDISCONNECTMODE_QOSUNAVAIL),
+    TAPI_NAME(LINEDISCONNECTMODE_BLOCKED),
+    TAPI_NAME(LINEDISCONNECTMODE_DONOTDISTURB),
+    TAPI_NAME(LINEDISCONNECTMODE_CANCELLED),
+};
+
+constexpr ValueName kLineDialToneMode[] = {
+    TAPI_NAME(LINEDIALTONEMODE_NORMAL),
+    TAPI_NAME(LINEDIALTONEMODE_SPECIAL),
+    TAPI_NAME(LINEDIALTONEMODE_INTERNAL),
+    TAPI_NAME(LINEDIALTONEMODE_EXTERNAL),
+    TAPI_NAME(LINEDIALTONEMODE_UNKNOWN),
+    TAPI_NAME(LINEDIALTONEMODE_UNAVAIL),
+};
+
+constexpr ValueName kLineBusyMode[] = {
+    TAPI_NAME(LINEBUSYMODE_STATION),
+    TAPI_NAME(LINEBUSYMODE_TRUNK),
+    TAPI_NAME(LINEBUSYMODE_UNKNOWN),
+    TAPI_NAME(LINEBUSYMODE_UNAVAIL),
+};
+
+constexpr ValueName kLineSpecialInfo[] = {
+    TAPI_NAME(LINESPECIALINFO_NOCIRCUIT),
+    TAPI_NAME(LINESPECIALINFO_CUSTIRREG),
+    TAPI_NAME(LINESPECIALINFO_REORDER),
+    TAPI_NAME(LINESPECIALINFO_UNKNOWN),
+    TAPI_NAME(LINESPECIALINFO_UNAVAIL),
+};
+
+constexpr ValueName kLineOfferingMode[] = {
+    TAPI_NAME(LINEOFFERINGMODE_ACTIVE),
+    TAPI_NAME(LINEOFFERINGMODE_INACTIVE),
+};
+
+constexpr ValueName kLineConnectedMode[] = {
+    TAPI_NAME(LINECONNECTEDMODE_ACTIVE),
+    TAPI_NAME(LINECONNECTEDMODE_INACTIVE),
+    TAPI_NAME(LINECONNECTEDMODE_ACTIVEHELD),
+    TAPI_NAME(LINECONNECTEDMODE_INACTIVEHELD),
+    TAPI_NAME(LINECONNECTEDMODE_CONFIRMED),
+};
+
+constexpr ValueName kLineCallPartyId[] = {
+    TAPI_NAME(LINECALLPARTYID_BLOCKED),
+    TAPI_NAME(LINECALLPARTYID_OUTOFAREA),
+    TAPI_NAME(LINECALLPARTYID_NAME),
+    TAPI_NAME(LINECALLPARTYID_ADDRESS),
+    TAPI_NAME(LINECALLPARTYID_PARTIAL),
+    TAPI_NAME(LINECALLPARTYID_UNKNOWN),
+    TAPI_NAME(LINECALLPARTYID_UNAVAIL),
+};
+
+constexpr ValueName kLineCallOrigin[] = {
+    TAPI_NAME(LINECALLORIGIN_OUTBOUND),
+    TAPI_NAME(LINECALLORIGIN_INTERNAL),
+    TAPI_NAME(LINECALLORIGIN_EXTERNAL),
+    TAPI_NAME(LINECALLORIGIN_UNKNOWN),
+    TAPI_NAME(LINECALLORIGIN_UNAVAIL),
+    TAPI_NAME(LINECALLORIGIN_CONFERENCE),
+    TAPI_NAME(LINECALLORIGIN_INBOUND),
+};
+
+constexpr ValueName kLineCallReason[] = {
+    TAPI_NAME(LINECALLREASON_DIRECT),
+    TAPI_NAME(LINECALLREASON_FWDBUSY),
+    TAPI_NAME(LINECALLREASON_FWDNOANSWER),
+    TAPI_NAME(LINECALLREASON_FWDUNCOND),
+    TAPI_NAME(LINECALLREASON_PICKUP),
+    TAPI_NAME(LINECALLREASON_UNPARK),
+    TAPI_NAME(LINECALLREASON_REDIRECT),
+    TAPI_NAME(LINECALLREASON_CALLCOMPLETION),
+    TAPI_NAME(LINECALLREASON_TRANSFER),
+    TAPI_NAME(LINECALLREASON_REMINDER),
+    TAPI_NAME(LINECALLREASON_UNKNOWN),
+    TAPI_NAME(LINECALLREASON_UNAVAIL),
+    TAPI_NAME(LINECALLREASON_INTRUDE),
+    TAPI_NAME(LINECALLREASON_PARKED),
+    TAPI_NAME(LINECALLREASON_CAMPEDON),
+    TAPI_NAME(LINECALLREASON_ROUTEREQUEST),
+};
+
+constexpr ValueName kLineCallPrivilege[] = {
+    TAPI_NAME(LINECALLPRIVILEGE_NONE),
+    TAPI_NAME(LINECALLPRIVILEGE_MONITOR),
+    TAPI_NAME(LINECALLPRIVILEGE_OWNER),
+};
+
+constexpr ValueName kLineForwardMode[] = {
+    TAPI_NAME(LINEFORWARDMODE_UNCOND),
+    TAPI_NAME(LINEFORWARDMODE_UNCONDINTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_UNCONDEXTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_UNCONDSPECIFIC),
+    TAPI_NAME(LINEFORWARDMODE_BUSY),
+    TAPI_NAME(LINEFORWARDMODE_BUSYINTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_BUSYEXTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_BUSYSPECIFIC),
+    TAPI_NAME(LINEFORWARDMODE_NOANSW),
+    TAPI_NAME(LINEFORWARDMODE_NOANSWINTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_NOANSWEXTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_NOANSWSPECIFIC),
+    TAPI_NAME(LINEFORWARDMODE_BUSYNA),
+    TAPI_NAME(LINEFORWARDMODE_BUSYNAINTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_BUSYNAEXTERNAL),
+    TAPI_NAME(LINEFORWARDMODE_BUSYNASPECIFIC),
+    TAPI_NAME(LINEFORWARDMODE_UNKNOWN),
+    TAPI_NAME(LINEFORWARDMODE_UNAVAIL),
+};
+
+constexpr ValueName kLineParkMode[] = {
+    TAPI_NAME(LINEPARKMODE_DIRECTED),
+    TAPI_NAME(LINEPARKMODE_NONDIRECTED),
+};
+
+constexpr ValueName kLineTransferMode[] = {
+    TAPI_NAME(LINETRANSFERMODE_TRANSFER),
+    TAPI_NAME(LINETRANSFERMODE_CONFERENCE),
+};
+
+constexpr ValueName kLineRemoveFromConf[] = {
+    TAPI_NAME(LINEREMOVEFROMCONF_NONE),
+    TAPI_NAME(LINEREMOVEFROMCONF_LAST),
+    TAPI_NAME(LINEREMOVEFROMCONF_ANY),
+};
+
+constexpr ValueName kLineCallComplCond[] = {
+    TAPI_NAME(LINECALLCOMPLCOND_BUSY),
+    TAPI_NAME(LINECALLCOMPLCOND_NOANSWER),
+};
+
+constexpr ValueName kLineCallComplMode[] = {
+    TAPI_NAME(LINECALLCOMPLMODE_CAMPON),
+    TAPI_NAME(LINECALLCOMPLMODE_CALLBACK),
+    TAPI_NAME(LINECALLCOMPLMODE_INTRUDE),
+    TAPI_NAME(LINECALLCOMPLMODE_MESSAGE),
+};
+
+constexpr ValueName kLineAnswerMode[] = {
+    TAPI_NAME(LINEANSWERMODE_NONE),
+    TAPI_NAME(LINEANSWERMODE_DROP),
+    TAPI_NAME(LINEANSWERMODE_HOLD),
+};
+
+constexpr ValueName kLineAddressSharing[] = {
+    TAPI_NAME(LINEADDRESSSHARING_PRIVATE),
+    TAPI_NAME(LINEADDRESSSHARING_BRIDGEDEXCL),
+    TAPI_NAME(LINEADDRESSSHARING_BRIDGEDNEW),
+    TAPI_NAME(LINEADDRESSSHARING_BRIDGEDSHARED),
+    TAPI_NAME(LINEADDRESSSHARING_MONITORED),
+};
+
+constexpr ValueName kLineRoamMode[] = {
+    TAPI_NAME(LINEROAMMODE_UNKNOWN),
+    TAPI_NAME(LINEROAMMODE_UNAVAIL),
+    TAPI_NAME(LINEROAMMODE_HOME),
+    TAPI_NAME(LINEROAMMODE_ROAMA),
+    TAPI_NAME(LINEROAMMODE_ROAMB),
+};
+
+constexpr ValueName kLineDigitMode[] = {
+    TAPI_NAME(LINEDIGITMODE_PULSE),
+    TAPI_NAME(LINEDIGITMODE_DTMF),
+    TAPI_NAME(LINEDIGITMODE_DTMFEND),
+};
+
+constexpr ValueName kLineToneMode[] = {
+    TAPI_NAME(LINETONEMODE_CUSTOM),
+    TAPI_NAME(LINETONEMODE_RINGBACK),
+    TAPI_NAME(LINETONEMODE_BUSY),
+    TAPI_NAME(LINETONEMODE_BEEP),
+    TAPI_NAME(LINETONEMODE_BILLING),
+};
+
+constexpr ValueName kLineGatherTerm[] = {
+    TAPI_NAME(LINEGATHERTERM_BUFFERFULL),
+    TAPI_NAME(LINEGATHERTERM_TERMDIGIT),
+    TAPI_NAME(LINEGATHERTERM_FIRSTTIMEOUT),
+    TAPI_NAME(LINEGATHERTERM_INTERTIMEOUT),
+    TAPI_NAME(LINEGATHERTERM_CANCEL),
+};
+
+constexpr ValueName kLineGenerateTerm[] = {
+    TAPI_NAME(LINEGENERATETERM_DONE),
+    TAPI_NAME(LINEGENERATETERM_CANCEL),
+};
+
+constexpr ValueName kLineCallTreatment[] = {
+    TAPI_NAME(LINECALLTREATMENT_SILENCE),
+    TAPI_NAME(LINECALLTREATMENT_RINGBACK),
+    TAPI_NAME(LINECALLTREATMENT_BUSY),
+    TAPI_NAME(LINECALLTREATMENT_MUSIC),
+};
+
+constexpr ValueName kLineTermMode[] = {
+    TAPI_NAME(LINETERMMODE_BUTTONS),
+    TAPI_NAME(LINETERMMODE_LAMPS),
+    TAPI_NAME(LINETERMMODE_DISPLAY),
+    TAPI_NAME(LINETERMMODE_RINGER),
+    TAPI_NAME(LINETERMMODE_HOOKSWITCH),
+    TAPI_NAME(LINETERMMODE_MEDIATOLINE),
+    TAPI_NAME(LINETERMMODE_MEDIAFROMLINE),
+    TAPI_NAME(LINETERMMODE_MEDIABIDIRECT),
+};
+
+constexpr ValueName kLineCallSelect[] = {
+    TAPI_NAME(LINECALLSELECT_LINE),
+    TAPI_NAME(LINECALLSELECT_ADDRESS),
+    TAPI_NAME(LINECALLSELECT_CALL),
+    TAPI_NAME(LINECALLSELECT_DEVICEID),
+};
+
+constexpr ValueName kStringFormat[] = {
+    TAPI_NAME(STRINGFORMAT_ASCII),
+    TAPI_NAME(STRINGFORMAT_DBCS),
+    TAPI_NAME(STRINGFORMAT_UNICODE),
+    TAPI_NAME(STRINGFORMAT_BINARY),
+};
+
+constexpr ValueName kTuispiDllObject[] = {
+    TAPI_NAME(TUISPIDLL_OBJECT_LINEID),
+    TAPI_NAME(TUISPIDLL_OBJECT_PHONEID),
+    TAPI_NAME(TUISPIDLL_OBJECT_PROVIDERID),
+    TAPI_NAME(TUISPIDLL_OBJECT_DIALOGINSTANCE),
+};
+
+constexpr ValueName kLineEvent[] = {
+    TAPI_NAME(LINE_ADDRESSSTATE),
+    TAPI_NAME(LINE_CALLINFO),
+    TAPI_NAME(LINE_CALLSTATE),
+    TAPI_NAME(LINE_CLOSE),
+    TAPI_NAME(LINE_DEVSPECIFIC),
+    TAPI_NAME(LINE_DEVSPECIFICFEATURE),
+    TAPI_NAME(LINE_GATHERDIGITS),
+    TAPI_NAME(LINE_GENERATE),
+    TAPI_NAME(LINE_LINEDEVSTATE),
+    TAPI_NAME(LINE_MONITORDIGITS),
+    TAPI_NAME(LINE_MONITORMEDIA),
+    TAPI_NAME(LINE_MONITORTONE),
+    TAPI_NAME(LINE_REPLY),
+    TAPI_NAME(LINE_REQUEST),
+    TAPI_NAME(LINE_CREATE),
+    TAPI_NAME(LINE_AGENTSPECIFIC),
+    TAPI_NAME(LINE_AGENTSTATUS),
+    TAPI_NAME(LINE_APPNEWCALL),
+    TAPI_NAME(LINE_PROXYREQUEST),
+    TAPI_NAME(LINE_REMOVE),
+    TAPI_NAME(LINE_AGENTSESSIONSTATUS),
+    TAPI_NAME(LINE_QUEUESTATUS),
+    TAPI_NAME(LINE_AGENTSTATUSEX),
+    TAPI_NAME(LINE_GROUPSTATUS),
+    TAPI_NAME(LINE_PROXYSTATUS),
+    TAPI_NAME(LINE_NEWCALL),
+    TAPI_NAME(LINE_CALLDEVSPECIFIC),
+    TAPI_NAME(LINE_CALLDEVSPECIFICFEATURE),
+    TAPI_NAME(LINE_CREATEDIALOGINSTANCE),
+    TAPI_NAME(LINE_SENDDIALOGINSTANCEDATA),
+};
+
+#undef TAPI_NAME
+
+// --- TAPI's numbering, checked at compile time ---------------------------------
+// The tables list every constant of a family in TAPI's order, so a constant
+// with a wrong value in tapi_constants.h breaks the pattern TAPI numbers its
+// family by.
+
+// The values are the single bits first..last, in the table's order.
+constexpr bool BitRun(std::span<const ValueName> table, int first, int last) {
+  if (table.size() != static_cast<size_t>(last - first + 1)) return false;
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (table[i].value != DWORD{1} << (first + static_cast<int>(i))) return false;
+  }
+  return true;
+}
+
+// The values are exactly these, in the table's order.
+constexpr bool ValuesAre(std::span<const ValueName> table, std::initializer_list<DWORD> values) {
+  if (table.size() != values.size()) return false;
+  size_t i = 0;
+  for (DWORD value : values) {
+    if (table[i++].value != value) return false;
+  }
+  return true;
+}
+
+// The values are first, first + 1, ... in the table's order.
+constexpr bool Counted(std::span<const ValueName> table, DWORD first) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (table[i].value != first + i) return false;
+  }
+  return true;
+}
+
+// Result codes: base | 1, base | 2, ... in the table's order, skipping the
+// numbers TAPI leaves out; count codes in all.
+constexpr bool ResultCodes(std::span<const ValueName> table, DWORD base, std::initializer_list<DWORD> gaps,
+                           size_t count) {
+  if (table.size() != count) return false;
+  DWORD n = 1;
+  for (const ValueName& entry : table) {
+    for (DWORD gap : gaps) n += n == gap ? 1 : 0;
+    if (entry.value != (base | n) || static_cast<LONG>(entry.value) >= 0) return false;
+    ++n;
+  }
+  return true;
+}
+
+static_assert(kLineErr[0].value == 0);  // "SUCCESS", then the error codes
+static_assert(ResultCodes(std::span(kLineErr).subspan(1), 0x80000000, {0x04, 0x31, 0x5E}, 92));
+static_assert(ResultCodes(kPhoneErr, 0x90000000, {0x1E}, 34));
+
+static_assert(ValuesAre(kLineEvent, {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,  11,  12,  13,  19,
+                                     21, 22, 23, 24, 25, 27, 28, 29, 30, 31, 500, 501, 502, 503, 504}));
+static_assert(PHONE_BUTTON == 14 && PHONE_CLOSE == 15 && PHONE_DEVSPECIFIC == 16 && PHONE_REPLY == 17);
+static_assert(PHONE_STATE == 18 && PHONE_CREATE == 20 && PHONE_REMOVE == 26 && TSPI_MESSAGE_BASE == 500);
+
+static_assert(BitRun(kLineCallState, 0, 15));
+static_assert(BitRun(kLineDisconnectMode, 0, 19));
+static_assert(BitRun(kLineDialToneMode, 0, 5));
+static_assert(BitRun(kLineBusyMode, 0, 3));
+static_assert(BitRun(kLineSpecialInfo, 0, 4));
+static_assert(BitRun(kLineOfferingMode, 0, 1));
+static_assert(BitRun(kLineConnectedMode, 0, 4));
+static_assert(BitRun(kLineDevState, 0, 24));
+static_assert(BitRun(kLineDevStatusFlags, 0, 3));
+static_assert(BitRun(kLineAddressState, 0, 8));
+static_assert(BitRun(kLineCallInfoState, 0, 30));
+static_assert(BitRun(kLineMediaMode, 1, 15));  // bit 0 is no media mode
+static_assert(BitRun(kLineBearerMode, 0, 7));
+static_assert(BitRun(kLineAddressMode, 0, 1));
+static_assert(BitRun(kLineCallParamFlags, 0, 7));
+static_assert(BitRun(kLineAddressSharing, 0, 4));
+static_assert(BitRun(kLineCallSelect, 0, 3));
+static_assert(BitRun(kLineCallPrivilege, 0, 2));
+static_assert(BitRun(kLineRoamMode, 0, 4));
+static_assert(BitRun(kLineAddrCapFlags, 0, 30));
+static_assert(BitRun(kLineCallFeature, 0, 31));
+static_assert(BitRun(kLineCallFeature2, 0, 9));
+static_assert(BitRun(kLineAddrFeature, 0, 13));
+static_assert(BitRun(kLineFeature, 0, 8));
+static_assert(BitRun(kLineDevCapFlags, 0, 8));
+static_assert(BitRun(kLineCallPartyId, 0, 6));
+static_assert(ValuesAre(kLineCallOrigin, {0x01, 0x02, 0x04, 0x10, 0x20, 0x40, 0x80}));  // 0x08 is no origin
+static_assert(BitRun(kLineCallReason, 0, 15));
+static_assert(BitRun(kLineForwardMode, 0, 17));
+static_assert(BitRun(kLineParkMode, 0, 1));
+static_assert(BitRun(kLineTransferMode, 0, 1));
+static_assert(BitRun(kLineCallComplCond, 0, 1));
+static_assert(BitRun(kLineCallComplMode, 0, 3));
+static_assert(BitRun(kLineAnswerMode, 0, 2));
+static_assert(BitRun(kLineDigitMode, 0, 2));
+static_assert(BitRun(kLineToneMode, 0, 4));
+static_assert(BitRun(kLineGatherTerm, 0, 4));
+static_assert(BitRun(kLineGenerateTerm, 0, 1));
+static_assert(BitRun(kLineTermMode, 0, 7));
+static_assert(Counted(kStringFormat, 1) && std::size(kStringFormat) == 4);
+static_assert(Counted(kLineCallTreatment, 1) && std::size(kLineCallTreatment) == 4);
+static_assert(Counted(kLineRemoveFromConf, 1) && std::size(kLineRemoveFromConf) == 3);
+static_assert(Counted(kTuispiDllObject, 1) && std::size(kTuispiDllObject) == 4);
+static_assert(LINEINITIALIZEEXOPTION_USEHIDDENWINDOW == 1 && LINEINITIALIZEEXOPTION_USEEVENT == 2);
+static_assert(LINEINITIALIZEEXOPTION_USECOMPLETIONPORT == 3 && LINEINITIALIZEEXOPTION_CALLHUBTRACKING == 0x80000000);
+static_assert(TAPI_VERSION1_0 == 0x00010003 && TAPI_VERSION1_4 == 0x00010004 && TAPI_VERSION2_0 == 0x00020000);
+static_assert(TAPI_VERSION2_1 == 0x00020001 && TAPI_VERSION2_2 == 0x00020002 && LINETSPIOPTION_NONREENTRANT == 1);
+static_assert(std::is_same_v<decltype(LINEERR_ALLOCATED), const LONG>);
+
+struct Family {
+  std::string_view prefix;
+  std::span<const ValueName> names;
+};
+
+Family FamilyOf(TapiFamily family) {
+  switch (family) {
+    case TapiFamily::LineErr:
+      return {"LINEERR_", kLineErr};
+    case TapiFamily::PhoneErr:
+      return {"PHONEERR_", kPhoneErr};
+    case TapiFamily::LineCallState:
+      return {"LINECALLSTATE_", kLineCallState};
+    case TapiFamily::LineDevState:
+      return {"LINEDEVSTATE_", kLineDevState};
+    case TapiFamily::LineAddressState:
+      return {"LINEADDRESSSTATE_", kLineAddressState};
+    case TapiFamily::LineCallInfoState:
+      return {"LINECALLINFOSTATE_", kLineCallInfoState};
+    case TapiFamily::LineMediaMode:
+      return {"LINEMEDIAMODE_", kLineMediaMode};
+    case TapiFamily::LineBearerMode:
+      return {"LINEBEARERMODE_", kLineBearerMode};
+    case TapiFamily::LineAddressMode:
+      return {"LINEADDRESSMODE_", kLineAddressMode};
+    case TapiFamily::LineCallParamFlags:
+      return {"LINECALLPARAMFLAGS_", kLineCallParamFlags};
+    case TapiFamily::LineAddrCapFlags:
+      return {"LINEADDRCAPFLAGS_", kLineAddrCapFlags};
+    case TapiFamily::LineCallFeature:
+      return {"LINECALLFEATURE_", kLineCallFeature};
+    case TapiFamily::LineCallFeature2:
+      return {"LINECALLFEATURE2_", kLineCallFeature2};
+    case TapiFamily::LineAddrFeature:
+      return {"LINEADDRFEATURE_", kLineAddrFeature};
+    case TapiFamily::LineFeature:
+      return {"LINEFEATURE_", kLineFeature};
+    case TapiFamily::LineDevCapFlags:
+      return {"LINEDEVCAPFLAGS_", kLineDevCapFlags};
+    case TapiFamily::LineDevStatusFlags:
+      return {"LINEDEVSTATUSFLAGS_", kLineDevStatusFlags};
+    case TapiFamily::LineDisconnectMode:
+      return {"LINEDISCONNECTMODE_", kLineDisconnectMode};
+    case TapiFamily::LineDialToneMode:
+      return {"LINEDIALTONEMODE_", kLineDialToneMode};
+    case TapiFamily::LineBusyMode:
+      return {"LINEBUSYMODE_", kLineBusyMode};
+    case TapiFamily::LineSpecialInfo:
+      return {"LINESPECIALINFO_", kLineSpecialInfo};
+    case TapiFamily::LineOfferingMode:
+      return {"LINEOFFERINGMODE_", kLineOfferingMode};
+    case TapiFamily::LineConnectedMode:
+      return {"LINECONNECTEDMODE_", kLineConnectedMode};
+    case TapiFamily::LineCallPartyId:
+      return {"LINECALLPARTYID_", kLineCallPartyId};
+    case TapiFamily::LineCallOrigin:
+      return {"LINECALLORIGIN_", kLineCallOrigin};
+    case TapiFamily::LineCallReason:
+      return {"LINECALLREASON_", kLineCallReason};
+    case TapiFamily::LineCallPrivilege:
+      return {"LINECALLPRIVILEGE_", kLineCallPrivilege};
+    case TapiFamily::LineForwardMode:
+      return {"LINEFORWARDMODE_", kLineForwardMode};
+    case TapiFamily::LineParkMode:
+      return {"LINEPARKMODE_", kLineParkMode};
+    case TapiFamily::LineTransferMode:
+      return {"LINETRANSFERMODE_", kLineTransferMode};
+    case TapiFamily::LineRemoveFromConf:
+      return {"LINEREMOVEFROMCONF_", kLineRemoveFromConf};
+    case TapiFamily::LineCallComplCond:
+      return {"LINECALLCOMPLCOND_", kLineCallComplCond};
+    case TapiFamily::LineCallComplMode:
+      return {"LINECALLCOMPLMODE_", kLineCallComplMode};
+    case TapiFamily::LineAnswerMode:
+      return {"LINEANSWERMODE_", kLineAnswerMode};
+    case TapiFamily::LineAddressSharing:
+      return {"LINEADDRESSSHARING_", kLineAddressSharing};
+    case TapiFamily::LineRoamMode:
+      return {"LINEROAMMODE_", kLineRoamMode};
+    case TapiFamily::LineDigitMode:
+      return {"LINEDIGITMODE_", kLineDigitMode};
+    case TapiFamily::LineToneMode:
+      return {"LINETONEMODE_", kLineToneMode};
+    case TapiFamily::LineGatherTerm:
+      return {"LINEGATHERTERM_", kLineGatherTerm};
+    case TapiFamily::LineGenerateTerm:
+      return {"LINEGENERATETERM_", kLineGenerateTerm};
+    case TapiFamily::LineCallTreatment:
+      return {"LINECALLTREATMENT_", kLineCallTreatment};
+    case TapiFamily::LineTermMode:
+      return {"LINETERMMODE_", kLineTermMode};
+    case TapiFamily::LineCallSelect:
+      return {"LINECALLSELECT_", kLineCallSelect};
+    case TapiFamily::StringFormat:
+      return {"STRINGFORMAT_", kStringFormat};
+    case TapiFamily::TuispiDllObject:
+      return {"TUISPIDLL_OBJECT_", kTuispiDllObject};
+    case TapiFamily::LineEvent:
+      return {"LINE_", kLineEvent};
+  }
+  return {};
+}
+
+constexpr const char* kUnknown = "<unknown>";
+constexpr const char* kZero = "<not used (zero)>";
+constexpr const char* kUnknownBits = "<unknown bits>";
+
+// Entries that can match a flag word: the nonzero ones, ordered so that the
+// highest bit comes first and, within the same highest bit, a value with more
+// bits (e.g. LINEREMOVEFROMCONF_ANY = 3) comes before its parts.
+std::vector<const ValueName*> FlagOrder(std::span<const ValueName> table) {
+  std::vector<const ValueName*> order;
+  order.reserve(table.size());
+  for (const ValueName& entry : table) {
+    if (entry.value != 0) order.push_back(&entry);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const ValueName* a, const ValueName* b) {
+    DWORD highA = std::bit_floor(a->value);
+    DWORD highB = std::bit_floor(b->value);
+    if (highA != highB) return highA > highB;
+    return std::popcount(a->value) > std::popcount(b->value);
+  });
+  return order;
+}
+
+void AppendFlagName(std::string& text, const char* name, size_t valueColumn) {
+  if (!text.empty()) {
+    text += '\n';
+    text.append(valueColumn >= 2 ? valueColumn - 2 : 0, ' ');
+    text += "| ";
+  }
+  text += name;
+}
+
+}  // namespace
+
+std::span<const ValueName> NamesOf(TapiFamily family) { return FamilyOf(family).names; }
+
+std::string_view PrefixOf(TapiFamily family) { return FamilyOf(family).prefix; }
+
+const char* FindName(TapiFamily family, DWORD value) {
+  for (const ValueName& entry : NamesOf(family)) {
+    if (entry.value == value) return entry.name;
+  }
+  return nullptr;
+}
+
+std::string_view ShortName(TapiFamily family, const ValueName& entry) {
+  std::string_view name = entry.name;
+  std::string_view prefix = PrefixOf(family);
+  if (name.starts_with(prefix)) name.remove_prefix(prefix.size());
+  return name;
+}
+
+const char* TapiValueName(TapiFamily family, DWORD value) {
+  if (const char* name = FindName(family, value)) return name;
+  return value == 0 ? kZero : kUnknown;
+}
+
+std::string TapiFlagWord(TapiFamily family, DWORD flags, size_t valueColumn) {
+  if (flags == 0) {
+    const char* zero = FindName(family, 0);
+    return zero != nullptr ? zero : kZero;
+  }
+  std::string text;
+  DWORD named = 0;
+  for (const ValueName* entry : FlagOrder(NamesOf(family))) {
+    // A value whose bits are all set names them, unless names printed before
+    // (a wider value) already cover every one of its bits.
+    if ((flags & entry->value) != entry->value) continue;
+    if ((named & entry->value) == entry->value) continue;
+    AppendFlagName(text, entry->name, valueColumn);
+    named |= entry->value;
+  }
+  if ((flags & ~named) != 0) AppendFlagName(text, kUnknownBits, valueColumn);
+  return text;
+}
+
+const char* LineResultName(LONG result) {
+  return TapiValueName(TapiFamily::LineErr, static_cast<DWORD>(result));
+}
+
+const char* LineEventName(DWORD msg) { return TapiValueName(TapiFamily::LineEvent, msg); }
+
+std::string LineMessageText(DWORD msg) {
+  if (const char* name = FindName(TapiFamily::LineEvent, msg)) return name;
+  return "message " + std::to_string(msg);
+}
+
+}  // namespace tapi
