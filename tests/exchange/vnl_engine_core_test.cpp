@@ -10,6 +10,7 @@
 #include "exchange/hex_text.h"
 #include "exchange/vnl_engine_core.h"
 #include "provider/vnl/codec/vnl_protocol.h"
+#include "tests/exchange/three_line_config.h"
 
 namespace {
 
@@ -19,17 +20,7 @@ using exchange::VnlFaults;
 using exchange::VnlOutputs;
 using Lines = std::vector<std::string>;
 
-// Lines 10 "20", 11 "21" (forwarded when busy to 0301234) and 12 "22";
-// MSN 4711 on lines 10 and 11.
-ExchangeConfig Narrow() {
-  ExchangeConfig config;
-  config.manufacturer = "TK";
-  config.lines = {{10, "20", exchange::kForwardNone, ""},
-                  {11, "21", exchange::kForwardBusy, "0301234"},
-                  {12, "22", exchange::kForwardNone, ""}};
-  config.msns = {{1, "4711", {10, 11}}};
-  return config;
-}
+ExchangeConfig Narrow() { return exchangetest::ThreeLineConfig(); }
 
 // 16-bit line IDs: line 300 "30" (forwarded to 77) and line 5.
 ExchangeConfig Wide() {

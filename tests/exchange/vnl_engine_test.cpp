@@ -11,6 +11,7 @@
 #include "exchange/vnl_engine.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "tests/exchange/recording_events.h"
+#include "tests/exchange/three_line_config.h"
 
 namespace {
 
@@ -22,22 +23,10 @@ using namespace std::chrono_literals;
 
 Bytes Hex(std::string_view text) { return exchange::ParseHex(text).value(); }
 
-// Lines 10 "20", 11 "21" (forwarded when busy to 0301234) and 12 "22";
-// MSN 4711 on lines 10 and 11.
-exchange::ExchangeConfig TestConfig() {
-  exchange::ExchangeConfig config;
-  config.manufacturer = "TK";
-  config.lines = {{10, "20", exchange::kForwardNone, ""},
-                  {11, "21", exchange::kForwardBusy, "0301234"},
-                  {12, "22", exchange::kForwardNone, ""}};
-  config.msns = {{1, "4711", {10, 11}}};
-  return config;
-}
-
 class VnlEngineTest : public ::testing::Test {
  protected:
   exchangetest::RecordingEvents events;
-  VnlEngine engine{TestConfig(), &events};
+  VnlEngine engine{exchangetest::ThreeLineConfig(), &events};
   RecordingBlocks out;
 };
 
