@@ -98,8 +98,8 @@ TspCall* CallModel::AddCall(OpenLine& line, HTAPICALL htCall) {
   return calls_.front().get();
 }
 
-TspCall* CallModel::CreateCall(OpenLine& line, HTAPICALL htCall, std::u16string_view destination,
-                               uint32_t countryCode, uint32_t origin) {
+const TspCall* CallModel::CreateCall(OpenLine& line, HTAPICALL htCall, std::u16string_view destination,
+                                     uint32_t countryCode, uint32_t origin) {
   TspCall* call = AddCall(line, htCall);
   call->dialledNumber = destination;
   call->countryCode = countryCode;
@@ -112,7 +112,7 @@ TspCall* CallModel::CreateCall(OpenLine& line, HTAPICALL htCall, std::u16string_
   return call;
 }
 
-TspCall* CallModel::CreateConferenceCall(OpenLine& line, HTAPICALL htConfCall, uint32_t addressId) {
+const TspCall* CallModel::CreateConferenceCall(OpenLine& line, HTAPICALL htConfCall, uint32_t addressId) {
   TspCall* call = AddCall(line, htConfCall);
   call->conferenceRoot = true;
   call->addressId = addressId;
@@ -120,8 +120,8 @@ TspCall* CallModel::CreateConferenceCall(OpenLine& line, HTAPICALL htConfCall, u
   return call;
 }
 
-TspCall* CallModel::CreateOfferedCall(OpenLine& line, uint16_t pbxCallId, std::u16string_view calledNumber,
-                                      uint32_t origin) {
+const TspCall* CallModel::CreateOfferedCall(OpenLine& line, uint16_t pbxCallId, std::u16string_view calledNumber,
+                                            uint32_t origin) {
   TspCall* call = AddCall(line, nullptr);
   call->offeredByExchange = true;
   call->pbxCallIdValid = true;
@@ -137,36 +137,36 @@ TspCall* CallModel::CreateOfferedCall(OpenLine& line, uint16_t pbxCallId, std::u
   return call;
 }
 
-TspCall* CallModel::FindCall(HDRVCALL hdCall) {
+const TspCall* CallModel::FindCall(HDRVCALL hdCall) const {
   if (!hdCall) return nullptr;
   return FindIn(calls_, [&](const TspCall& c) { return c.hdCall() == hdCall; });
 }
 
-TspCall* CallModel::FindCallByHtCall(HTAPICALL htCall) {
+const TspCall* CallModel::FindCallByHtCall(HTAPICALL htCall) const {
   if (!htCall) return nullptr;
   return FindIn(calls_, [&](const TspCall& c) { return c.htCall == htCall; });
 }
 
-TspCall* CallModel::FindCallByPbxId(uint16_t pbxCallId, const OpenLine* line) {
+const TspCall* CallModel::FindCallByPbxId(uint16_t pbxCallId, const OpenLine* line) const {
   return FindIn(calls_, [&](const TspCall& c) {
     return c.pbxCallIdValid && c.pbxCallId == pbxCallId && (!line || c.line == line->htLine);
   });
 }
 
-std::vector<TspCall*> CallModel::Calls() {
-  std::vector<TspCall*> out;
+std::vector<const TspCall*> CallModel::Calls() const {
+  std::vector<const TspCall*> out;
   for (auto& c : calls_) out.push_back(c.get());
   return out;
 }
 
-std::vector<TspCall*> CallModel::CallsOfLine(const OpenLine& line) {
-  std::vector<TspCall*> out;
+std::vector<const TspCall*> CallModel::CallsOfLine(const OpenLine& line) const {
+  std::vector<const TspCall*> out;
   for (auto& c : calls_)
     if (c->line == line.htLine) out.push_back(c.get());
   return out;
 }
 
-void CallModel::DeleteCall(TspCall* call) {
+void CallModel::DeleteCall(const TspCall* call) {
   calls_.remove_if([&](const auto& c) {
     if (c.get() != call) return false;
     if (callDeleted_) callDeleted_(call);
@@ -182,18 +182,17 @@ void CallModel::DeleteCallsOfLine(const OpenLine& line) {
   });
 }
 
-void CallModel::CloseCallByExchange(TspCall& call) {
+void CallModel::CloseCallByExchange(const TspCall& call) {
   if (!call.bound) {
     DeleteCall(&call);
     return;
   }
   SetCallState(call, LINECALLSTATE_IDLE, 0);
-  call.pbxCallIdValid = false;
-  call.pbxCallId = 0;
+  ForgetPbxCall(call);
 }
 
 void CallModel::CloseCallsOfLine(const OpenLine& line) {
-  for (TspCall* call : CallsOfLine(line))
+  for (const TspCall* call : CallsOfLine(line))
     if (call->callState != LINECALLSTATE_IDLE && call->callState != 0) SetCallState(*call, LINECALLSTATE_IDLE, 0);
   DeleteCallsOfLine(line);
 }
@@ -212,7 +211,8 @@ CallCounts CallModel::CountAddress(const OpenLine& line, uint32_t addressId) con
   return counts;
 }
 
-void CallModel::SetCallState(TspCall& call, uint32_t state, DWORD_PTR mode) {
+void CallModel::SetCallState(const TspCall& view, uint32_t state, DWORD_PTR mode) {
+  TspCall& call = Writable(view);
   if (state == 0) return;
   // A conferenced call keeps mode 0; the mode given (TAPI's handle of the
   // conference call) is only reported.
@@ -248,43 +248,129 @@ void CallModel::SendCallInfo(const TspCall& call, uint32_t bit) {
 }
 
 template <typename T>
-void CallModel::SetNotifying(TspCall& call, T& field, T value, uint32_t bit, bool notify) {
+void CallModel::SetNotifying(const TspCall& call, T& field, T value, uint32_t bit, bool notify) {
   if (field == value) return;
   field = std::move(value);
   if (notify) SendCallInfo(call, bit);
 }
 
-void CallModel::SetAddressId(TspCall& call, uint32_t addressId, bool notify) {
-  SetNotifying(call, call.addressId, addressId, LINECALLINFOSTATE_OTHER, notify);
+void CallModel::SetAddressId(const TspCall& call, uint32_t addressId, bool notify) {
+  SetNotifying(call, Writable(call).addressId, addressId, LINECALLINFOSTATE_OTHER, notify);
 }
 
-void CallModel::SetCallParamFlags(TspCall& call, uint32_t flags, bool notify) {
-  SetNotifying(call, call.callParamFlags, flags, LINECALLINFOSTATE_OTHER, notify);
+void CallModel::SetCallParamFlags(const TspCall& call, uint32_t flags, bool notify) {
+  SetNotifying(call, Writable(call).callParamFlags, flags, LINECALLINFOSTATE_OTHER, notify);
 }
 
-void CallModel::SetOrigin(TspCall& call, uint32_t origin, bool notify) {
-  SetNotifying(call, call.origin, origin, LINECALLINFOSTATE_ORIGIN, notify);
+void CallModel::SetOrigin(const TspCall& call, uint32_t origin, bool notify) {
+  SetNotifying(call, Writable(call).origin, origin, LINECALLINFOSTATE_ORIGIN, notify);
 }
 
-void CallModel::SetReason(TspCall& call, uint32_t reason, bool notify) {
-  SetNotifying(call, call.reason, reason, LINECALLINFOSTATE_REASON, notify);
+void CallModel::SetReason(const TspCall& call, uint32_t reason, bool notify) {
+  SetNotifying(call, Writable(call).reason, reason, LINECALLINFOSTATE_REASON, notify);
 }
 
-void CallModel::SetAppSpecific(TspCall& call, uint32_t value, bool notify) {
-  SetNotifying(call, call.appSpecific, value, LINECALLINFOSTATE_APPSPECIFIC, notify);
+void CallModel::SetAppSpecific(const TspCall& call, uint32_t value, bool notify) {
+  SetNotifying(call, Writable(call).appSpecific, value, LINECALLINFOSTATE_APPSPECIFIC, notify);
 }
 
-void CallModel::SetPartyId(TspCall& call, PartyRole role, uint32_t flags, std::optional<std::u16string_view> number,
-                           std::optional<std::u16string_view> name, bool notify) {
+void CallModel::SetPartyId(const TspCall& call, PartyRole role, uint32_t flags,
+                           std::optional<std::u16string_view> number, std::optional<std::u16string_view> name,
+                           bool notify) {
   PartyId value;
   value.flags = flags;
   if (number) value.number = StripDialModeMarks(*number);
   if (name) value.name = std::u16string(*name);
-  SetNotifying(call, call.parties[static_cast<size_t>(role)], std::move(value), CallInfoStateBit(role), notify);
+  SetNotifying(call, Writable(call).parties[static_cast<size_t>(role)], std::move(value), CallInfoStateBit(role),
+               notify);
 }
 
-void CallModel::SetBlob(TspCall& call, CallBlob which, std::vector<uint8_t> bytes, bool notify) {
-  SetNotifying(call, call.blobs[static_cast<size_t>(which)], std::move(bytes), CallInfoStateBit(which), notify);
+void CallModel::SetBlob(const TspCall& call, CallBlob which, std::vector<uint8_t> bytes, bool notify) {
+  SetNotifying(call, Writable(call).blobs[static_cast<size_t>(which)], std::move(bytes), CallInfoStateBit(which),
+               notify);
+}
+
+void CallModel::AppendDialledDigits(const TspCall& call, std::u16string_view digits) {
+  Writable(call).dialledNumber += digits;
+}
+
+// --- The exchange's call --------------------------------------------------------
+
+void CallModel::CallEstablished(const TspCall& call, HTAPICALL htCall, std::optional<uint16_t> pbxCallId) {
+  Writable(call).htCall = htCall;
+  Bind(call);
+  if (pbxCallId) BindPbxCall(call, *pbxCallId);
+}
+
+void CallModel::BindPbxCall(const TspCall& call, uint16_t pbxCallId) {
+  TspCall& writable = Writable(call);
+  writable.pbxCallIdValid = true;
+  writable.pbxCallId = pbxCallId;
+}
+
+void CallModel::ForgetPbxCall(const TspCall& call) {
+  TspCall& writable = Writable(call);
+  writable.pbxCallIdValid = false;
+  writable.pbxCallId = 0;
+}
+
+// --- Supervision ------------------------------------------------------------------
+
+void CallModel::StartNoAnswerTimer(const TspCall& call, uint32_t durationMs) {
+  Writable(call).noAnswerTimer.Start(clock_, durationMs);
+}
+
+void CallModel::StopNoAnswerTimer(const TspCall& call) { Writable(call).noAnswerTimer.Stop(); }
+
+void CallModel::NoAnswerDisconnectSent(const TspCall& call) {
+  TspCall& writable = Writable(call);
+  writable.noAnswerDropped = true;
+  writable.noAnswerTimer.Stop();
+}
+
+void CallModel::WatchDropSent(const TspCall& call) { Writable(call).watchDropSent = true; }
+
+void CallModel::WatchDropConfirmed(const TspCall& call) {
+  TspCall& writable = Writable(call);
+  writable.watchDropDone = true;
+  writable.watchDropSent = false;
+}
+
+// --- Conferences ------------------------------------------------------------------
+
+void CallModel::PrepareConference(const TspCall& call, const TspCall& conference) {
+  TspCall& writable = Writable(call);
+  writable.pendingConference = true;
+  writable.pendingConferenceHdCall = conference.handle;
+}
+
+void CallModel::BecomeConferenceRoot(const TspCall& call, uint16_t conferencePbxCallId) {
+  ForgetPbxCall(call);
+  TspCall& writable = Writable(call);
+  writable.conferenceRoot = true;
+  writable.conferencePbxCallId = conferencePbxCallId;
+}
+
+void CallModel::JoinConference(const TspCall& member, const TspCall& conference) {
+  TspCall& call = Writable(member);
+  // A repeated report keeps the state from before the first one.
+  if (!call.conferenceMember) {
+    call.savedCallState = call.callState;
+    call.savedCallStateMode = call.callStateMode;
+  }
+  call.conferenceMember = true;
+  call.conferenceHdCall = conference.handle;
+  call.pendingConference = false;
+  call.pendingConferenceHdCall = 0;
+}
+
+void CallModel::LeaveConference(const TspCall& member, bool restoreSavedState) {
+  TspCall& call = Writable(member);
+  call.conferenceMember = false;
+  call.conferenceHdCall = 0;
+  if (restoreSavedState) SetCallState(call, call.savedCallState, call.savedCallStateMode);
+  call.savedCallState = 0;
+  call.savedCallStateMode = 0;
 }
 
 // --- Ring repetition ----------------------------------------------------------
@@ -298,14 +384,16 @@ bool Rings(const TspCall& call) {
 constexpr uint32_t kMaxRingsPerTick = 16;
 }  // namespace
 
-void CallModel::StartRinging(TspCall& call) {
+void CallModel::StartRinging(const TspCall& view) {
+  TspCall& call = Writable(view);
   const OpenLine* line = FindLine(reinterpret_cast<HDRVLINE>(call.line));
   SendLineEvent(line, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 1, call.ringCount);
   ++call.ringCount;
   call.ringTimer.Start(clock_, kRingIntervalMs);
 }
 
-uint32_t CallModel::RepeatRinging(TspCall& call) {
+uint32_t CallModel::RepeatRinging(const TspCall& view) {
+  TspCall& call = Writable(view);
   const uint32_t now = clock_.tickCount();
   uint32_t rings = 0;
   const OpenLine* line = FindLine(reinterpret_cast<HDRVLINE>(call.line));
@@ -358,7 +446,7 @@ void CallModel::SetLineForwarding(OpenLine& line, uint32_t mode, uint32_t countr
 
 void CallModel::LinkLost(const std::function<void(OpenLine&)>& abortLineRequests) {
   for (OpenLine* line : Lines()) {
-    for (TspCall* call : CallsOfLine(*line)) SetCallState(*call, LINECALLSTATE_IDLE, 0);
+    for (const TspCall* call : CallsOfLine(*line)) SetCallState(*call, LINECALLSTATE_IDLE, 0);
     if (!line->outOfService) {
       line->outOfService = true;
       SendLineEvent(line, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_DISCONNECTED);

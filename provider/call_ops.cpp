@@ -11,7 +11,7 @@
 
 #include "provider/call_info_structs.h"
 #include "provider/call_params.h"
-#include "provider/provider.h"
+#include "provider/call_operations.h"
 #include "provider/trace.h"
 #include "provider/tspi_versions.h"
 
@@ -22,7 +22,7 @@ namespace {
 // A call together with the line it belongs to. A call's line is open for as
 // long as the call exists, so a call without one counts as unknown.
 struct CallOnLine {
-  TspCall* call = nullptr;
+  const TspCall* call = nullptr;
   OpenLine* line = nullptr;
   explicit operator bool() const { return call && line; }
 };
@@ -67,8 +67,12 @@ uint32_t NoAnswerMs(DWORD seconds) {
 
 }  // namespace
 
-LONG Provider::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
-                        LPCWSTR destAddress, DWORD countryCode, LPLINECALLPARAMS callParams) {
+CallOperations::CallOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, CAsyncComplEvent2Tapi& events,
+                               const ConfigTables& config, const LineDirectory& directory)
+    : lock_(lock), link_(link), calls_(calls), events_(events), config_(config), directory_(directory) {}
+
+LONG CallOperations::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
+                              LPCWSTR destAddress, DWORD countryCode, LPLINECALLPARAMS callParams) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -87,7 +91,7 @@ LONG Provider::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCa
   }
   if (!lphdCall) return LINEERR_INVALPOINTER;
 
-  TspCall* call = nullptr;
+  const TspCall* call = nullptr;
   try {
     call = calls_.CreateCall(*line, htCall, u"", countryCode, LINECALLORIGIN_OUTBOUND);
   } catch (const std::bad_alloc&) {
@@ -99,8 +103,10 @@ LONG Provider::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCa
     return rc;
   };
   uint8_t callOptions = 0;
-  if (LONG rc = ApplyCallParams(calls_, *call, callParams, *line, *this, false, false, callOptions)) return fail(rc);
-  const std::optional<size_t> index = LineIndexOf(line->deviceId);
+  if (LONG rc = ApplyCallParams(calls_, *call, callParams, *line, directory_, false, false, callOptions)) {
+    return fail(rc);
+  }
+  const std::optional<size_t> index = directory_.LineIndexOf(line->deviceId);
   if (!index) return fail(LINEERR_OPERATIONFAILED);
   callOptions = ApplyHandsfreeMode(callOptions, config_.lines[*index].handsfreeMode);
 
@@ -108,7 +114,7 @@ LONG Provider::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCa
 
   if (v20 && callParams) {
     const DWORD seconds = CallParamsMember(*callParams, &LINECALLPARAMS::dwNoAnswerTimeout);
-    if (seconds != 0) call->noAnswerTimer.Start(calls_.clock(), NoAnswerMs(seconds));
+    if (seconds != 0) calls_.StartNoAnswerTimer(*call, NoAnswerMs(seconds));
   }
   // Until the exchange confirms the call it neither counts nor reports; TAPI
   // knows it by the handle it will have once bound.
@@ -117,7 +123,7 @@ LONG Provider::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCa
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::DialCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress, DWORD /*countryCode*/) {
+LONG CallOperations::DialCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress, DWORD /*countryCode*/) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
@@ -134,7 +140,7 @@ LONG Provider::DialCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAd
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::AcceptCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
+LONG CallOperations::AcceptCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
@@ -144,25 +150,25 @@ LONG Provider::AcceptCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*use
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::AnswerCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
+LONG CallOperations::AnswerCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
   if (found.call->callState != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
   const CallCounts counts = calls_.CountLine(*found.line);
   if (counts.active + counts.onHold >= 2) return LINEERR_INVALLINESTATE;
-  const std::optional<size_t> index = LineIndexOf(found.line->deviceId);
+  const std::optional<size_t> index = directory_.LineIndexOf(found.line->deviceId);
   if (!index || !found.call->pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   const uint8_t callOptions = AnswerCallOptions(config_.lines[*index].handsfreeMode);
   if (LONG rc = link_.Answer(requestId, *found.line, *found.call, callOptions)) return rc;
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::DropCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
+LONG CallOperations::DropCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userUserInfo*/, DWORD /*size*/) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
-  TspCall& call = *found.call;
+  const TspCall& call = *found.call;
 
   switch (call.callState) {
     case 0:
@@ -199,22 +205,22 @@ LONG Provider::DropCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /*userU
   return rc != 0 ? rc : static_cast<LONG>(requestId);
 }
 
-LONG Provider::DropOnClose(HDRVCALL hdCall) {
+LONG CallOperations::DropOnClose(HDRVCALL hdCall) {
   ScopedLock lock(&lock_);
-  TspCall* call = calls_.FindCall(hdCall);
+  const TspCall* call = calls_.FindCall(hdCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   calls_.SetCallState(*call, LINECALLSTATE_IDLE, 0);
   return 0;
 }
 
-LONG Provider::DropNoOwner(HDRVCALL hdCall) {
+LONG CallOperations::DropNoOwner(HDRVCALL hdCall) {
   ScopedLock lock(&lock_);
   return calls_.ValidateCall(hdCall);
 }
 
-LONG Provider::CloseCall(HDRVCALL hdCall) {
+LONG CallOperations::CloseCall(HDRVCALL hdCall) {
   ScopedLock lock(&lock_);
-  TspCall* call = calls_.FindCall(hdCall);
+  const TspCall* call = calls_.FindCall(hdCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   const HTAPICALL htCall = call->htCall;
   if (call->pbxCallIdValid && call->pbxCallId != 0) {
@@ -231,7 +237,7 @@ LONG Provider::CloseCall(HDRVCALL hdCall) {
   return 0;
 }
 
-LONG Provider::GetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo) {
+LONG CallOperations::GetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo) {
   if (!callInfo) return LINEERR_INVALPOINTER;
   if (callInfo->dwTotalSize < kCallInfoFixedSize) {
     traceTapi("TSPI_lineGetCallInfo() - LINECALLINFO structure too small");
@@ -244,7 +250,7 @@ LONG Provider::GetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo) {
   return 0;
 }
 
-LONG Provider::GetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus) {
+LONG CallOperations::GetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus) {
   if (!callStatus) return LINEERR_INVALPOINTER;
   if (callStatus->dwTotalSize < kCallStatusFixedSize) {
     traceTapi("TSPI_lineGetCallStatus() - LINECALLSTATUS structure too small");
@@ -261,24 +267,24 @@ LONG Provider::GetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus) {
   return 0;
 }
 
-LONG Provider::GetCallAddressID(HDRVCALL hdCall, LPDWORD addressId) {
+LONG CallOperations::GetCallAddressID(HDRVCALL hdCall, LPDWORD addressId) {
   ScopedLock lock(&lock_);
-  TspCall* call = calls_.FindCall(hdCall);
+  const TspCall* call = calls_.FindCall(hdCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   if (!addressId) return LINEERR_INVALPOINTER;
   *addressId = call->addressId;
   return 0;
 }
 
-LONG Provider::SetAppSpecific(HDRVCALL hdCall, DWORD appSpecific) {
+LONG CallOperations::SetAppSpecific(HDRVCALL hdCall, DWORD appSpecific) {
   ScopedLock lock(&lock_);
-  TspCall* call = calls_.FindCall(hdCall);
+  const TspCall* call = calls_.FindCall(hdCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   calls_.SetAppSpecific(*call, appSpecific, true);
   return 0;
 }
 
-LONG Provider::SetCallData(DRV_REQUESTID requestId, HDRVCALL hdCall, LPVOID callData, DWORD size) {
+LONG CallOperations::SetCallData(DRV_REQUESTID requestId, HDRVCALL hdCall, LPVOID callData, DWORD size) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
@@ -296,8 +302,8 @@ LONG Provider::SetCallData(DRV_REQUESTID requestId, HDRVCALL hdCall, LPVOID call
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::SetCallParams(DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD bearerMode, DWORD /*minRate*/,
-                             DWORD /*maxRate*/, LPLINEDIALPARAMS /*dialParams*/) {
+LONG CallOperations::SetCallParams(DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD bearerMode, DWORD /*minRate*/,
+                                   DWORD /*maxRate*/, LPLINEDIALPARAMS /*dialParams*/) {
   ScopedLock lock(&lock_);
   CallOnLine found = FindCallOnLine(calls_, hdCall);
   if (!found) return LINEERR_INVALCALLHANDLE;
@@ -307,7 +313,7 @@ LONG Provider::SetCallParams(DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD bea
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::SetMediaMode(HDRVCALL hdCall, DWORD mediaMode) {
+LONG CallOperations::SetMediaMode(HDRVCALL hdCall, DWORD mediaMode) {
   ScopedLock lock(&lock_);
   if (LONG rc = calls_.ValidateCall(hdCall)) return rc;
   return mediaMode == LINEMEDIAMODE_INTERACTIVEVOICE ? 0 : LINEERR_INVALMEDIAMODE;

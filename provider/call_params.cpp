@@ -149,9 +149,8 @@ LONG CheckCallParams(const LINECALLPARAMS* params, const OpenLine& line, const L
   return 0;
 }
 
-LONG ApplyCallParams(CallModel& calls, TspCall& call, const LINECALLPARAMS* params, const OpenLine& line,
-                     const LineAddresses& addresses, bool oneStepTransferAllowed, bool notify,
-                     uint8_t& callOptions) {
+LONG ApplyCallParams(CallModel& calls, const TspCall& call, const LINECALLPARAMS* params, const OpenLine& line,
+                     const LineAddresses& addresses, bool oneStepTransferAllowed, bool notify, uint8_t& callOptions) {
   callOptions = 0;
   CheckedCallParams checked;
   if (LONG rc = CheckCallParams(params, line, addresses, oneStepTransferAllowed, checked)) return rc;

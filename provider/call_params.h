@@ -86,8 +86,7 @@ LONG CheckCallParams(const LINECALLPARAMS* params, const OpenLine& line, const L
 // blobs, with LINE_CALLINFO when notify and a value changed) and giving the
 // CALL_OPTIONS from the flags (0 for null parameters). Nothing is stored
 // when the check fails.
-LONG ApplyCallParams(CallModel& calls, TspCall& call, const LINECALLPARAMS* params, const OpenLine& line,
-                     const LineAddresses& addresses, bool oneStepTransferAllowed, bool notify,
-                     uint8_t& callOptions);
+LONG ApplyCallParams(CallModel& calls, const TspCall& call, const LINECALLPARAMS* params, const OpenLine& line,
+                     const LineAddresses& addresses, bool oneStepTransferAllowed, bool notify, uint8_t& callOptions);
 
 }  // namespace kvarsp

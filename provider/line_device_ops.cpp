@@ -8,7 +8,7 @@
 
 #include "provider/config_store.h"
 #include "provider/line_device_structs.h"
-#include "provider/provider.h"
+#include "provider/line_operations.h"
 #include "provider/trace.h"
 #include "provider/tspi_versions.h"
 
@@ -27,24 +27,24 @@ bool OnlyVoice(DWORD mediaModes) { return (mediaModes & ~DWORD{LINEMEDIAMODE_INT
 
 }  // namespace
 
-LONG Provider::GetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD extVersion, LPLINEDEVCAPS caps) {
+LONG LineOperations::GetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD extVersion, LPLINEDEVCAPS caps) {
   if (!caps) return LINEERR_INVALPOINTER;
   if (caps->dwTotalSize < sizeof(LINEDEVCAPS)) {
     traceTapi("TSPI_lineGetDevCaps() - LINEDEVCAPS structure too small");
     return LINEERR_OPERATIONFAILED;
   }
   ScopedLock lock(&lock_);
-  auto index = LineIndexOf(deviceId);
+  auto index = directory_.LineIndexOf(deviceId);
   if (!index) return LINEERR_BADDEVICEID;
   if (!IsAcceptedTspiVersion(tspiVersion)) return LINEERR_INCOMPATIBLEAPIVERSION;
   if (extVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
 
   try {
     const std::u16string name =
-        LineDeviceName(ReadLineName(permanentProviderId_, kLineNameReadChars), config_.lines[*index].address);
+        LineDeviceName(ReadLineName(session_.permanentProviderId, kLineNameReadChars), config_.lines[*index].address);
     DevCapsValues values;
     values.lineName = name;
-    values.permanentLineId = (permanentProviderId_ << 16) + static_cast<uint32_t>(*index);
+    values.permanentLineId = (session_.permanentProviderId << 16) + static_cast<uint32_t>(*index);
     values.numAddresses = config_.AddressCount(*index);
     values.tspiVersion = tspiVersion;
     FillLineDevCaps(*caps, values);
@@ -54,8 +54,8 @@ LONG Provider::GetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD extVersion, L
   return 0;
 }
 
-LONG Provider::GetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion, DWORD /*extVersion*/,
-                              LPLINEADDRESSCAPS caps) {
+LONG LineOperations::GetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion, DWORD /*extVersion*/,
+                                    LPLINEADDRESSCAPS caps) {
   if (!caps) return LINEERR_INVALPOINTER;
   if (caps->dwTotalSize < sizeof(LINEADDRESSCAPS)) {
     traceTapi("TSPI_lineGetAddressCaps() - LINEADDRESSCAPS structure too small");
@@ -63,7 +63,7 @@ LONG Provider::GetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion
   }
   ScopedLock lock(&lock_);
   if (!IsAcceptedTspiVersion(tspiVersion)) return LINEERR_INCOMPATIBLEAPIVERSION;
-  auto index = LineIndexOf(deviceId);
+  auto index = directory_.LineIndexOf(deviceId);
   if (!index) return LINEERR_BADDEVICEID;
   if (addressId >= config_.AddressCount(*index)) return LINEERR_INVALADDRESSID;
 
@@ -80,31 +80,31 @@ LONG Provider::GetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion
   return 0;
 }
 
-LONG Provider::GetNumAddressIDs(HDRVLINE hdLine, LPDWORD numAddressIds) {
+LONG LineOperations::GetNumAddressIDs(HDRVLINE hdLine, LPDWORD numAddressIds) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (!numAddressIds) return LINEERR_INVALPOINTER;
   // The line's own addresses, the same count its capabilities report and
   // its address IDs are checked against.
-  *numAddressIds = AddressCount(line->deviceId);
+  *numAddressIds = directory_.AddressCount(line->deviceId);
   return 0;
 }
 
-LONG Provider::GetAddressID(HDRVLINE hdLine, LPDWORD addressId, DWORD addressMode, LPCWSTR address, DWORD size) {
+LONG LineOperations::GetAddressID(HDRVLINE hdLine, LPDWORD addressId, DWORD addressMode, LPCWSTR address, DWORD size) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (addressMode != LINEADDRESSMODE_DIALABLEADDR) return LINEERR_INVALADDRESSMODE;
   if (!addressId) return LINEERR_INVALPOINTER;
   if (!address) return LINEERR_INVALADDRESS;
-  auto match = MatchAddress(line->deviceId, WideTextWithin(address, size));
+  auto match = directory_.MatchAddress(line->deviceId, WideTextWithin(address, size));
   if (!match) return LINEERR_INVALADDRESS;
   *addressId = *match;
   return 0;
 }
 
-LONG Provider::GetAddressStatus(HDRVLINE hdLine, DWORD addressId, LPLINEADDRESSSTATUS status) {
+LONG LineOperations::GetAddressStatus(HDRVLINE hdLine, DWORD addressId, LPLINEADDRESSSTATUS status) {
   if (!status) return LINEERR_INVALPOINTER;
   if (status->dwTotalSize < sizeof(LINEADDRESSSTATUS)) {
     traceTapi("TSPI_lineGetAddressStatus() - LINEADDRESSSTATUS structure too small");
@@ -126,7 +126,7 @@ LONG Provider::GetAddressStatus(HDRVLINE hdLine, DWORD addressId, LPLINEADDRESSS
   return 0;
 }
 
-LONG Provider::GetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status) {
+LONG LineOperations::GetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status) {
   if (!status) return LINEERR_INVALPOINTER;
   if (status->dwTotalSize < sizeof(LINEDEVSTATUS)) {
     traceTapi("TSPI_lineGetLineDevStatus() - LINEDEVSTATUS structure too small");
@@ -144,7 +144,7 @@ LONG Provider::GetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS status) {
   return 0;
 }
 
-LONG Provider::SetLineDevStatus(DRV_REQUESTID requestId, HDRVLINE hdLine, DWORD statusToChange, DWORD fStatus) {
+LONG LineOperations::SetLineDevStatus(DRV_REQUESTID requestId, HDRVLINE hdLine, DWORD statusToChange, DWORD fStatus) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -167,7 +167,7 @@ LONG Provider::SetLineDevStatus(DRV_REQUESTID requestId, HDRVLINE hdLine, DWORD 
   return static_cast<LONG>(requestId);
 }
 
-LONG Provider::SetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addressStates) {
+LONG LineOperations::SetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addressStates) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -176,7 +176,7 @@ LONG Provider::SetStatusMessages(HDRVLINE hdLine, DWORD lineStates, DWORD addres
   return 0;
 }
 
-LONG Provider::SetDefaultMediaDetection(HDRVLINE hdLine, DWORD mediaModes) {
+LONG LineOperations::SetDefaultMediaDetection(HDRVLINE hdLine, DWORD mediaModes) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -185,7 +185,7 @@ LONG Provider::SetDefaultMediaDetection(HDRVLINE hdLine, DWORD mediaModes) {
   return 0;
 }
 
-LONG Provider::ConditionalMediaDetection(HDRVLINE hdLine, DWORD mediaModes, LPLINECALLPARAMS callParams) {
+LONG LineOperations::ConditionalMediaDetection(HDRVLINE hdLine, DWORD mediaModes, LPLINECALLPARAMS callParams) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -198,12 +198,12 @@ LONG Provider::ConditionalMediaDetection(HDRVLINE hdLine, DWORD mediaModes, LPLI
   if ((callParams->dwCallParamFlags & ~kDetectableCallParamFlags) != 0) return LINEERR_OPERATIONFAILED;
   if (callParams->dwAddressMode != LINEADDRESSMODE_DIALABLEADDR) return 0;
   auto origin = CallParamsOrigAddress(*callParams);
-  if (origin && MatchAddress(line->deviceId, *origin)) return 0;
+  if (origin && directory_.MatchAddress(line->deviceId, *origin)) return 0;
   return LINEERR_OPERATIONFAILED;
 }
 
-LONG Provider::GetID(HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall, DWORD select, LPVARSTRING deviceId,
-                     LPCWSTR deviceClass) {
+LONG LineOperations::GetID(HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall, DWORD select, LPVARSTRING deviceId,
+                           LPCWSTR deviceClass) {
   ScopedLock lock(&lock_);
   const OpenLine* line = nullptr;
   switch (select) {
@@ -219,7 +219,7 @@ LONG Provider::GetID(HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall, DWORD se
       break;
     case LINECALLSELECT_CALL: {
       // The device of a call is the device of the line it belongs to.
-      TspCall* call = calls_.FindCall(hdCall);
+      const TspCall* call = calls_.FindCall(hdCall);
       if (!call) return LINEERR_INVALCALLHANDLE;
       line = calls_.FindLine(reinterpret_cast<HDRVLINE>(call->line));
       if (!line) return LINEERR_INVALCALLHANDLE;
@@ -234,9 +234,9 @@ LONG Provider::GetID(HDRVLINE hdLine, DWORD addressId, HDRVCALL hdCall, DWORD se
   return 0;
 }
 
-LONG Provider::GetIcon(DWORD deviceId, LPHICON icon) {
+LONG LineOperations::GetIcon(DWORD deviceId, LPHICON icon) {
   ScopedLock lock(&lock_);
-  if (!LineIndexOf(deviceId)) return LINEERR_BADDEVICEID;
+  if (!directory_.LineIndexOf(deviceId)) return LINEERR_BADDEVICEID;
   if (!icon) return LINEERR_INVALPOINTER;
   *icon = nullptr;  // TAPI shows its default icon
   return 0;

@@ -3,16 +3,27 @@
 // registering the line and fetching its forwarding; it is closed by aborting
 // its pending requests, deleting its calls, unregistering it and ending the
 // link (the last one performs the end handshake).
-#include "provider/provider.h"
+#include "provider/line_operations.h"
 #include "provider/trace.h"
 #include "provider/tspi_versions.h"
 
 namespace kvarsp {
 
-LONG Provider::LineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD tspiVersion,
-                        LINEEVENT eventProc) {
+LineOperations::LineOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, CAsyncComplEvent2Tapi& events,
+                               const ConfigTables& config, const LineDirectory& directory,
+                               const ProviderSession& session)
+    : lock_(lock),
+      link_(link),
+      calls_(calls),
+      events_(events),
+      config_(config),
+      directory_(directory),
+      session_(session) {}
+
+LONG LineOperations::LineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD tspiVersion,
+                              LINEEVENT eventProc) {
   ScopedLock lock(&lock_);
-  if (!LineIndexOf(deviceId)) return LINEERR_BADDEVICEID;
+  if (!directory_.LineIndexOf(deviceId)) return LINEERR_BADDEVICEID;
   if (!IsAcceptedTspiVersion(tspiVersion)) return LINEERR_INCOMPATIBLEAPIVERSION;
   if (calls_.FindLineByDevice(deviceId)) {
     traceTapi("TSPI_lineOpen - Line already in use");
@@ -34,7 +45,7 @@ LONG Provider::LineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE lphdLine, D
   }
   *lphdLine = hdLine;
 
-  const std::optional<uint16_t> pbxLineId = PbxLineIdOf(deviceId);
+  const std::optional<uint16_t> pbxLineId = directory_.PbxLineIdOf(deviceId);
   if (!pbxLineId) {
     calls_.RemoveLine(hdLine);
     traceTapi("TSPI_lineOpen - Cannot query PBX line ID");
@@ -60,7 +71,7 @@ LONG Provider::LineOpen(DWORD deviceId, HTAPILINE htLine, LPHDRVLINE lphdLine, D
   return 0;
 }
 
-LONG Provider::LineClose(HDRVLINE hdLine) {
+LONG LineOperations::LineClose(HDRVLINE hdLine) {
   ScopedLock lock(&lock_);
   OpenLine* line = calls_.FindLine(hdLine);
   if (!line) return LINEERR_INVALLINEHANDLE;

@@ -61,19 +61,19 @@ class LinkInterface {
   //
   // VNL_CALLESTABLISH_REQ for a call the provider just created; the
   // confirmation binds it to TAPI's htCall, a refusal or time-out deletes it.
-  virtual LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  virtual LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                         uint8_t callOptions) = 0;
   // VNL_DIAL_REQ with the filtered digits; `dialString` is the caller's
   // unfiltered text, kept with the request.
-  virtual LONG Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  virtual LONG Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                     std::u16string_view dialString) = 0;
-  virtual LONG Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) = 0;
+  virtual LONG Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint8_t callOptions) = 0;
   // VNL_DISCONNECT_REQ for the call's own CALL_ID.
-  virtual LONG Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) = 0;
+  virtual LONG Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call) = 0;
   // A call that stands for two exchange calls (a conference root): the
   // first CALL_ID is disconnected, then the second; the request completes
   // after the second confirmation.
-  virtual LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+  virtual LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                        uint16_t secondCallId) = 0;
 
   // Line close: every pending request of the line is aborted (asynchronous

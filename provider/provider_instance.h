@@ -1,8 +1,9 @@
 #pragma once
-// The plug-in's one provider, shared by the files of TSPI exports. Defined in
-// tspi_exports.cpp, where it is created when the plug-in is loaded. An
-// export runs its work through NoThrow, so that nothing throws across the
-// module boundary.
+// The plug-in's one provider (its shared state and its parts by concern),
+// shared by the files of TSPI exports. Defined in tspi_exports.cpp, where the
+// plug-in instance (layer 2, protocol client, provider) is composed when the
+// plug-in is loaded. Every export runs its work through NoThrow, so that
+// nothing throws across the module boundary.
 #include <new>
 
 #include "provider/provider.h"

@@ -1,7 +1,8 @@
 #pragma once
 // The provider's call object. Calls live in the provider's call list
-// (CallModel) and are changed through it, so that every change that TAPI
-// must hear of is reported.
+// (CallModel), which is their only writer: everyone else reads a call
+// through const TspCall references and changes it through the model's named
+// transitions, so that every change that TAPI must hear of is reported.
 #include <array>
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,7 @@
 // The TSPI entry points of the basic call operations. Each writes its call
 // (with the call parameters it is given), its outputs and its result to the
-// TAPI trace and leaves the work to the provider.
+// TAPI trace and leaves the work to the provider's call operations; out of
+// memory inside one is its result LINEERR_NOMEM.
 #include <iterator>
 #include <string>
 
@@ -15,6 +16,7 @@
 namespace {
 
 using kvarsp::LogResult;
+using kvarsp::NoThrow;
 using kvarsp::TapiFamily;
 using kvarsp::TapiFlagWord;
 using kvarsp::TapiValueName;
@@ -25,20 +27,22 @@ using kvarsp::TracePointer;
 using kvarsp::TraceText;
 using kvarsp::ValueColumn;
 
+// The part of the provider these entry points call.
+kvarsp::CallOperations& CallOps() { return TheProvider().callOps; }
 
 // The TSPI version of a line, or of the line a call belongs to, for the
 // dumps of their structures.
 DWORD LineVersion(HDRVLINE hdLine) {
-  kvarsp::Provider& provider = TheProvider();
-  ScopedLock lock(&provider.lock());
-  const kvarsp::OpenLine* line = provider.calls().FindLine(hdLine);
+  kvarsp::ProviderState& state = TheProvider().state;
+  ScopedLock lock(&state.lock);
+  const kvarsp::OpenLine* line = state.calls.FindLine(hdLine);
   return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
 }
 DWORD CallLineVersion(HDRVCALL hdCall) {
-  kvarsp::Provider& provider = TheProvider();
-  ScopedLock lock(&provider.lock());
-  const kvarsp::TspCall* call = provider.calls().FindCall(hdCall);
-  const kvarsp::OpenLine* line = call ? provider.calls().FindLine(reinterpret_cast<HDRVLINE>(call->line)) : nullptr;
+  kvarsp::ProviderState& state = TheProvider().state;
+  ScopedLock lock(&state.lock);
+  const kvarsp::TspCall* call = state.calls.FindCall(hdCall);
+  const kvarsp::OpenLine* line = call ? state.calls.FindLine(reinterpret_cast<HDRVLINE>(call->line)) : nullptr;
   return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
 }
 
@@ -71,119 +75,148 @@ extern "C" {
 
 TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
                                  LPCWSTR lpszDestAddress, DWORD dwCountryCode, LPLINECALLPARAMS lpCallParams) {
-  traceTapi(
-      "TSPI_lineMakeCall\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  htCall = 0x%zx\n  lphdCall = 0x%016zX\n"
-      "  lpszDestAddress = \"%s\"\n  dwCountryCode = %u\n  lpCallParams = 0x%016zX\n  )",
-      dwRequestID, TraceHandle(hdLine), TraceHandle(htCall), TracePointer(lphdCall),
-      TraceText(lpszDestAddress).c_str(), dwCountryCode, TracePointer(lpCallParams));
-  if (lpCallParams) {
-    TraceDump([&] { return kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, LineVersion(hdLine)); });
-  }
-  LONG result = TheProvider().MakeCall(dwRequestID, hdLine, htCall, lphdCall, lpszDestAddress, dwCountryCode,
-                                       lpCallParams);
-  if (result > 0 && lphdCall) traceTapi("TSPI_lineMakeCall() output: *lphdCall = 0x%zx", TraceHandle(*lphdCall));
-  return LogResult("TSPI_lineMakeCall()", result);
+  return NoThrow("TSPI_lineMakeCall()", [&] {
+    traceTapi(
+        "TSPI_lineMakeCall\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  htCall = 0x%zx\n  lphdCall = 0x%016zX\n"
+        "  lpszDestAddress = \"%s\"\n  dwCountryCode = %u\n  lpCallParams = 0x%016zX\n  )",
+        dwRequestID, TraceHandle(hdLine), TraceHandle(htCall), TracePointer(lphdCall),
+        TraceText(lpszDestAddress).c_str(), dwCountryCode, TracePointer(lpCallParams));
+    if (lpCallParams) {
+      TraceDump([&] { return kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, LineVersion(hdLine)); });
+    }
+    LONG result =
+        CallOps().MakeCall(dwRequestID, hdLine, htCall, lphdCall, lpszDestAddress, dwCountryCode, lpCallParams);
+    if (result > 0 && lphdCall) traceTapi("TSPI_lineMakeCall() output: *lphdCall = 0x%zx", TraceHandle(*lphdCall));
+    return LogResult("TSPI_lineMakeCall()", result);
+  });
 }
 
-TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
-                             DWORD dwCountryCode) {
-  traceTapi(
-      "TSPI_lineDial\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
-      "  dwCountryCode = %u\n  )",
-      dwRequestID, TraceHandle(hdCall), TraceText(lpszDestAddress).c_str(), dwCountryCode);
-  return LogResult("TSPI_lineDial()", TheProvider().DialCall(dwRequestID, hdCall, lpszDestAddress, dwCountryCode));
+TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
+  return NoThrow("TSPI_lineDial()", [&] {
+    traceTapi(
+        "TSPI_lineDial\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
+        "  dwCountryCode = %u\n  )",
+        dwRequestID, TraceHandle(hdCall), TraceText(lpszDestAddress).c_str(), dwCountryCode);
+    return LogResult("TSPI_lineDial()", CallOps().DialCall(dwRequestID, hdCall, lpszDestAddress, dwCountryCode));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  TraceUserUserInfoEntry("TSPI_lineAccept", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
-  return LogResult("TSPI_lineAccept()", TheProvider().AcceptCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  return NoThrow("TSPI_lineAccept()", [&] {
+    TraceUserUserInfoEntry("TSPI_lineAccept", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
+    return LogResult("TSPI_lineAccept()", CallOps().AcceptCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  TraceUserUserInfoEntry("TSPI_lineAnswer", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
-  return LogResult("TSPI_lineAnswer()", TheProvider().AnswerCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  return NoThrow("TSPI_lineAnswer()", [&] {
+    TraceUserUserInfoEntry("TSPI_lineAnswer", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
+    return LogResult("TSPI_lineAnswer()", CallOps().AnswerCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
-  TraceUserUserInfoEntry("TSPI_lineDrop", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
-  return LogResult("TSPI_lineDrop()", TheProvider().DropCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  return NoThrow("TSPI_lineDrop()", [&] {
+    TraceUserUserInfoEntry("TSPI_lineDrop", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
+    return LogResult("TSPI_lineDrop()", CallOps().DropCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineDropOnClose(HDRVCALL hdCall) {
-  traceTapi("TSPI_lineDropOnClose\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
-  return LogResult("TSPI_lineDropOnClose()", TheProvider().DropOnClose(hdCall));
+  return NoThrow("TSPI_lineDropOnClose()", [&] {
+    traceTapi("TSPI_lineDropOnClose\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+    return LogResult("TSPI_lineDropOnClose()", CallOps().DropOnClose(hdCall));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineDropNoOwner(HDRVCALL hdCall) {
-  traceTapi("TSPI_lineDropNoOwner\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
-  return LogResult("TSPI_lineDropNoOwner()", TheProvider().DropNoOwner(hdCall));
+  return NoThrow("TSPI_lineDropNoOwner()", [&] {
+    traceTapi("TSPI_lineDropNoOwner\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+    return LogResult("TSPI_lineDropNoOwner()", CallOps().DropNoOwner(hdCall));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineCloseCall(HDRVCALL hdCall) {
-  traceTapi("TSPI_lineCloseCall\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
-  return LogResult("TSPI_lineCloseCall()", TheProvider().CloseCall(hdCall));
+  return NoThrow("TSPI_lineCloseCall()", [&] {
+    traceTapi("TSPI_lineCloseCall\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
+    return LogResult("TSPI_lineCloseCall()", CallOps().CloseCall(hdCall));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
-  traceTapi("TSPI_lineGetCallInfo\n  (\n  hdCall = 0x%zx\n  lpCallInfo = 0x%016zX\n  )", TraceHandle(hdCall),
-            TracePointer(lpCallInfo));
-  LONG result = TheProvider().GetCallInfo(hdCall, lpCallInfo);
-  if (result == 0) {
-    TraceOutputDump("TSPI_lineGetCallInfo()",
-                    [&] { return kvarsp::DumpLineCallInfo("lpCallInfo", lpCallInfo, CallLineVersion(hdCall)); });
-  }
-  return LogResult("TSPI_lineGetCallInfo()", result);
+  return NoThrow("TSPI_lineGetCallInfo()", [&] {
+    traceTapi("TSPI_lineGetCallInfo\n  (\n  hdCall = 0x%zx\n  lpCallInfo = 0x%016zX\n  )", TraceHandle(hdCall),
+              TracePointer(lpCallInfo));
+    LONG result = CallOps().GetCallInfo(hdCall, lpCallInfo);
+    if (result == 0) {
+      TraceOutputDump("TSPI_lineGetCallInfo()",
+                      [&] { return kvarsp::DumpLineCallInfo("lpCallInfo", lpCallInfo, CallLineVersion(hdCall)); });
+    }
+    return LogResult("TSPI_lineGetCallInfo()", result);
+  });
 }
 
 TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallStatus) {
-  traceTapi("TSPI_lineGetCallStatus\n  (\n  hdCall = 0x%zx\n  lpCallStatus = 0x%016zX\n  )", TraceHandle(hdCall),
-            TracePointer(lpCallStatus));
-  LONG result = TheProvider().GetCallStatus(hdCall, lpCallStatus);
-  if (result == 0) {
-    TraceOutputDump("TSPI_lineGetCallStatus()", [&] {
-      return kvarsp::DumpLineCallStatus("lpCallStatus", lpCallStatus, CallLineVersion(hdCall));
-    });
-  }
-  return LogResult("TSPI_lineGetCallStatus()", result);
+  return NoThrow("TSPI_lineGetCallStatus()", [&] {
+    traceTapi("TSPI_lineGetCallStatus\n  (\n  hdCall = 0x%zx\n  lpCallStatus = 0x%016zX\n  )", TraceHandle(hdCall),
+              TracePointer(lpCallStatus));
+    LONG result = CallOps().GetCallStatus(hdCall, lpCallStatus);
+    if (result == 0) {
+      TraceOutputDump("TSPI_lineGetCallStatus()", [&] {
+        return kvarsp::DumpLineCallStatus("lpCallStatus", lpCallStatus, CallLineVersion(hdCall));
+      });
+    }
+    return LogResult("TSPI_lineGetCallStatus()", result);
+  });
 }
 
 TK_EXPORT LONG TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID) {
-  traceTapi("TSPI_lineGetCallAddressID\n  (\n  hdCall = 0x%zx\n  lpdwAddressID = 0x%016zX\n  )", TraceHandle(hdCall),
-            TracePointer(lpdwAddressID));
-  LONG result = TheProvider().GetCallAddressID(hdCall, lpdwAddressID);
-  if (result == 0) traceTapi("TSPI_lineGetCallAddressID() output: *lpdwAddressID = %u", *lpdwAddressID);
-  return LogResult("TSPI_lineGetCallAddressID()", result);
+  return NoThrow("TSPI_lineGetCallAddressID()", [&] {
+    traceTapi("TSPI_lineGetCallAddressID\n  (\n  hdCall = 0x%zx\n  lpdwAddressID = 0x%016zX\n  )", TraceHandle(hdCall),
+              TracePointer(lpdwAddressID));
+    LONG result = CallOps().GetCallAddressID(hdCall, lpdwAddressID);
+    if (result == 0) traceTapi("TSPI_lineGetCallAddressID() output: *lpdwAddressID = %u", *lpdwAddressID);
+    return LogResult("TSPI_lineGetCallAddressID()", result);
+  });
 }
 
 TK_EXPORT LONG TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
-  traceTapi("TSPI_lineSetAppSpecific\n  (\n  hdCall = 0x%zx\n  dwAppSpecific = 0x%08x\n  )", TraceHandle(hdCall),
-            dwAppSpecific);
-  return LogResult("TSPI_lineSetAppSpecific()", TheProvider().SetAppSpecific(hdCall, dwAppSpecific));
+  return NoThrow("TSPI_lineSetAppSpecific()", [&] {
+    traceTapi("TSPI_lineSetAppSpecific\n  (\n  hdCall = 0x%zx\n  dwAppSpecific = 0x%08x\n  )", TraceHandle(hdCall),
+              dwAppSpecific);
+    return LogResult("TSPI_lineSetAppSpecific()", CallOps().SetAppSpecific(hdCall, dwAppSpecific));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpCallData, DWORD dwSize) {
-  traceTapi(
-      "TSPI_lineSetCallData\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpCallData = 0x%016zX\n"
-      "  dwSize = %u\n  )",
-      dwRequestID, TraceHandle(hdCall), TracePointer(lpCallData), dwSize);
-  return LogResult("TSPI_lineSetCallData()", TheProvider().SetCallData(dwRequestID, hdCall, lpCallData, dwSize));
+  return NoThrow("TSPI_lineSetCallData()", [&] {
+    traceTapi(
+        "TSPI_lineSetCallData\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpCallData = 0x%016zX\n"
+        "  dwSize = %u\n  )",
+        dwRequestID, TraceHandle(hdCall), TracePointer(lpCallData), dwSize);
+    return LogResult("TSPI_lineSetCallData()", CallOps().SetCallData(dwRequestID, hdCall, lpCallData, dwSize));
+  });
 }
 
-TK_EXPORT LONG TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode,
-                                      DWORD dwMinRate, DWORD dwMaxRate, LPLINEDIALPARAMS lpDialParams) {
-  traceTapi(
-      "TSPI_lineSetCallParams\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  dwBearerMode = %s\n"
-      "  dwMinRate = %u\n  dwMaxRate = %u\n  lpDialParams = 0x%016zX\n  )",
-      dwRequestID, TraceHandle(hdCall), TapiValueName(TapiFamily::LineBearerMode, dwBearerMode), dwMinRate,
-      dwMaxRate, TracePointer(lpDialParams));
-  return LogResult("TSPI_lineSetCallParams()",
-                   TheProvider().SetCallParams(dwRequestID, hdCall, dwBearerMode, dwMinRate, dwMaxRate, lpDialParams));
+TK_EXPORT LONG TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode, DWORD dwMinRate,
+                                      DWORD dwMaxRate, LPLINEDIALPARAMS lpDialParams) {
+  return NoThrow("TSPI_lineSetCallParams()", [&] {
+    traceTapi(
+        "TSPI_lineSetCallParams\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  dwBearerMode = %s\n"
+        "  dwMinRate = %u\n  dwMaxRate = %u\n  lpDialParams = 0x%016zX\n  )",
+        dwRequestID, TraceHandle(hdCall), TapiValueName(TapiFamily::LineBearerMode, dwBearerMode), dwMinRate, dwMaxRate,
+        TracePointer(lpDialParams));
+    return LogResult("TSPI_lineSetCallParams()",
+                     CallOps().SetCallParams(dwRequestID, hdCall, dwBearerMode, dwMinRate, dwMaxRate, lpDialParams));
+  });
 }
 
 TK_EXPORT LONG TSPI_lineSetMediaMode(HDRVCALL hdCall, DWORD dwMediaMode) {
-  traceTapi("TSPI_lineSetMediaMode\n  (\n  hdCall = 0x%zx\n  dwMediaMode = %s\n  )", TraceHandle(hdCall),
-            TapiFlagWord(TapiFamily::LineMediaMode, dwMediaMode, ValueColumn("dwMediaMode")).c_str());
-  return LogResult("TSPI_lineSetMediaMode()", TheProvider().SetMediaMode(hdCall, dwMediaMode));
+  return NoThrow("TSPI_lineSetMediaMode()", [&] {
+    traceTapi("TSPI_lineSetMediaMode\n  (\n  hdCall = 0x%zx\n  dwMediaMode = %s\n  )", TraceHandle(hdCall),
+              TapiFlagWord(TapiFamily::LineMediaMode, dwMediaMode, ValueColumn("dwMediaMode")).c_str());
+    return LogResult("TSPI_lineSetMediaMode()", CallOps().SetMediaMode(hdCall, dwMediaMode));
+  });
 }
 
 }  // extern "C"

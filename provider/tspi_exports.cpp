@@ -29,16 +29,20 @@ struct ProviderInstance {
   kvarsp::Layer2Binding layer2;
   kvarsp::VnlClient client{layer2};
   kvarsp::Provider provider{client};
-  ProviderInstance() { client.Attach(provider); }
+  ProviderInstance() {
+    kvarsp::ProviderState& state = provider.state;
+    client.Attach(state.lock, state.config, state.calls, [&state] { return state.session.permanentProviderId; });
+  }
   ~ProviderInstance() {
     layer2.UnloadAll();
-    provider.events().Stop();
+    provider.state.events.Stop();
   }
   ProviderInstance(const ProviderInstance&) = delete;
   ProviderInstance& operator=(const ProviderInstance&) = delete;
 };
 ProviderInstance instance;
-kvarsp::Provider& provider = instance.provider;
+kvarsp::ProviderLifecycle& lifecycle = instance.provider.lifecycle;
+kvarsp::DialogRequests& dialog = instance.provider.dialog;
 
 platform::ModuleHandle moduleHandle = nullptr;
 int attachCount = 0;
@@ -54,7 +58,7 @@ bool providerDllMain(platform::ModuleHandle module, uint32_t reason) {
 
 }  // namespace
 
-kvarsp::Provider& kvarsp::TheProvider() { return provider; }
+kvarsp::Provider& kvarsp::TheProvider() { return instance.provider; }
 
 TK_DLL_MAIN(providerDllMain)
 
@@ -79,7 +83,7 @@ TK_EXPORT LONG TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpd
         dwPermanentProviderID, TracePointer(lpdwNumLines), TracePointer(lpdwNumPhones), TraceHandle(hProvider),
         TracePointer(lpfnLineCreateProc), TracePointer(lpfnPhoneCreateProc));
     LONG result =
-        provider.EnumDevices(dwPermanentProviderID, lpdwNumLines, lpdwNumPhones, hProvider, lpfnLineCreateProc);
+        lifecycle.EnumDevices(dwPermanentProviderID, lpdwNumLines, lpdwNumPhones, hProvider, lpfnLineCreateProc);
     if (result == 0 && lpdwNumLines) traceTapi("TSPI_providerEnumDevices() output: *lpdwNumLines = %u", *lpdwNumLines);
     if (result == 0 && lpdwNumPhones)
       traceTapi("TSPI_providerEnumDevices() output: *lpdwNumPhones = %u", *lpdwNumPhones);
@@ -97,8 +101,8 @@ TK_EXPORT LONG TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderI
         "  lpfnCompletionProc = 0x%016zX\n  lpdwTSPIOptions = 0x%016zX\n  )",
         dwTSPIVersion, dwPermanentProviderID, dwLineDeviceIDBase, dwPhoneDeviceIDBase, TraceHandle(dwNumLines),
         TraceHandle(dwNumPhones), TracePointer(lpfnCompletionProc), TracePointer(lpdwTSPIOptions));
-    LONG result = provider.Init(dwTSPIVersion, dwPermanentProviderID, dwLineDeviceIDBase, dwNumLines,
-                                lpfnCompletionProc, lpdwTSPIOptions);
+    LONG result = lifecycle.Init(dwTSPIVersion, dwPermanentProviderID, dwLineDeviceIDBase, dwNumLines,
+                                 lpfnCompletionProc, lpdwTSPIOptions);
     if (result == 0 && lpdwTSPIOptions)
       traceTapi("TSPI_providerInit() output: *lpdwTSPIOptions = 0x%08x", *lpdwTSPIOptions);
     return LogResult("TSPI_providerInit()", result);
@@ -109,7 +113,7 @@ TK_EXPORT LONG TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProvi
   return NoThrow("TSPI_providerShutdown()", [&] {
     traceTapi("TSPI_providerShutdown\n  (\n  dwTSPIVersion = 0x%08x\n  dwPermanentProviderID = %u\n  )",
               dwTSPIVersion, dwPermanentProviderID);
-    return LogResult("TSPI_providerShutdown()", provider.Shutdown(dwTSPIVersion, dwPermanentProviderID));
+    return LogResult("TSPI_providerShutdown()", lifecycle.Shutdown(dwTSPIVersion, dwPermanentProviderID));
   });
 }
 
@@ -117,7 +121,7 @@ TK_EXPORT LONG TSPI_providerCreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceI
   return NoThrow("TSPI_providerCreateLineDevice()", [&] {
     traceTapi("TSPI_providerCreateLineDevice\n  (\n  dwTempID = %zu\n  dwDeviceID = %u\n  )", TraceHandle(dwTempID),
               dwDeviceID);
-    return LogResult("TSPI_providerCreateLineDevice()", provider.CreateLineDevice(dwTempID, dwDeviceID));
+    return LogResult("TSPI_providerCreateLineDevice()", lifecycle.CreateLineDevice(dwTempID, dwDeviceID));
   });
 }
 
@@ -128,7 +132,7 @@ TK_EXPORT LONG TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersio
         "TSPI_lineNegotiateTSPIVersion\n  (\n  dwDeviceID = %u\n  dwLowVersion = 0x%08x\n  dwHighVersion = 0x%08x\n"
         "  lpdwTSPIVersion = 0x%016zX\n  )",
         dwDeviceID, dwLowVersion, dwHighVersion, TracePointer(lpdwTSPIVersion));
-    LONG result = provider.NegotiateTspiVersion(dwDeviceID, dwLowVersion, dwHighVersion, lpdwTSPIVersion);
+    LONG result = lifecycle.NegotiateTspiVersion(dwDeviceID, dwLowVersion, dwHighVersion, lpdwTSPIVersion);
     if (result == 0) traceTapi("TSPI_lineNegotiateTSPIVersion() output: *lpdwTSPIVersion = 0x%08x", *lpdwTSPIVersion);
     return LogResult("TSPI_lineNegotiateTSPIVersion()", result);
   });
@@ -143,7 +147,7 @@ TK_EXPORT LONG TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObje
         TraceHandle(dwObjectID), TapiValueName(TapiFamily::TuispiDllObject, dwObjectType), TracePointer(lpParams),
         dwSize);
     return LogResult("TSPI_providerGenericDialogData()",
-                     provider.GenericDialogData(dwObjectID, dwObjectType, lpParams, dwSize));
+                     dialog.GenericDialogData(dwObjectID, dwObjectType, lpParams, dwSize));
   });
 }
 

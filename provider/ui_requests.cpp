@@ -6,7 +6,7 @@
 #include "platform/codepage.h"
 #include "platform/profile.h"
 #include "provider/config_store.h"
-#include "provider/provider.h"
+#include "provider/dialog_requests.h"
 
 namespace kvarsp {
 namespace {
@@ -54,7 +54,26 @@ void AnnounceTelephonyChange(const platform::SystemTime& now) {
 
 }  // namespace
 
-void Provider::HandleUiRequest(UiRequestBlock& block) {
+DialogRequests::DialogRequests(CCritSec& lock, LinkInterface& link, ConfigTables& config, const CallModel& calls,
+                               const LineDirectory& directory, ProviderSession& session, ProviderLifecycle& lifecycle,
+                               platform::Clock& clock)
+    : lock_(lock),
+      link_(link),
+      config_(config),
+      calls_(calls),
+      directory_(directory),
+      session_(session),
+      lifecycle_(lifecycle),
+      clock_(clock) {}
+
+LONG DialogRequests::GenericDialogData(DWORD_PTR, DWORD, LPVOID params, DWORD size) {
+  // The block is read and written in place; a shorter one would be overrun.
+  if (!params || size < sizeof(UiRequestBlock)) return LINEERR_INVALPARAM;
+  HandleUiRequest(*static_cast<UiRequestBlock*>(params));
+  return 0;
+}
+
+void DialogRequests::HandleUiRequest(UiRequestBlock& block) {
   ScopedLock lock(&lock_);
   const uint32_t x = block.x;
   const uint32_t y = block.y;
@@ -91,30 +110,30 @@ void Provider::HandleUiRequest(UiRequestBlock& block) {
     case UIREQ_PBX_CONNECT: result = static_cast<uint32_t>(link_.LinkStart(static_cast<uint8_t>(x), lock)); break;
     case UIREQ_PBX_DISCONNECT: result = static_cast<uint32_t>(link_.LinkEnd(lock)); break;
     case UIREQ_PBX_READ: result = static_cast<uint32_t>(link_.GetAddressList(lock)); break;
-    case UIREQ_GET_LINE_NAME: SetOutputText(block, ReadLineName(permanentProviderId_, kUiOutputChars)); break;
-    case UIREQ_SET_LINE_NAME: WriteLineName(permanentProviderId_, InputText(block)); break;
+    case UIREQ_GET_LINE_NAME: SetOutputText(block, ReadLineName(session_.permanentProviderId, kUiOutputChars)); break;
+    case UIREQ_SET_LINE_NAME: WriteLineName(session_.permanentProviderId, InputText(block)); break;
     case UIREQ_GET_LOG_TAPI: result = ReadLogTapi() ? 1 : 0; break;
     case UIREQ_GET_LOG_VNL: result = ReadLogCti() ? 1 : 0; break;
     case UIREQ_IS_IN_USE: result = calls_.AnyLineOpen() ? 1 : 0; break;
     case UIREQ_IS_FIRST_CONFIG: result = ReadFirstConfig() == 0 ? 1 : 0; break;
-    case UIREQ_RELOAD: ReloadConfiguration(); break;
-    case UIREQ_SAVE: SaveAndRebuildDevices(); break;
+    case UIREQ_RELOAD: lifecycle_.ReloadConfiguration(); break;
+    case UIREQ_SAVE: lifecycle_.SaveAndRebuildDevices(); break;
     case UIREQ_SET_FIRST_CONFIG: WriteFirstConfig(x); break;
-    case UIREQ_SET_PROVIDER_ID: permanentProviderId_ = x; break;
-    case UIREQ_SET_NUM_PHONES: WriteNumPhones(permanentProviderId_, x); break;
-    case UIREQ_IS_INITIALIZED: result = initCount_ > 0 ? 1 : 0; break;
-    case UIREQ_IS_OWN_LINE: result = LineIndexOf(x) ? 1 : 0; break;
+    case UIREQ_SET_PROVIDER_ID: session_.permanentProviderId = x; break;
+    case UIREQ_SET_NUM_PHONES: WriteNumPhones(session_.permanentProviderId, x); break;
+    case UIREQ_IS_INITIALIZED: result = session_.initCount > 0 ? 1 : 0; break;
+    case UIREQ_IS_OWN_LINE: result = directory_.LineIndexOf(x) ? 1 : 0; break;
     case UIREQ_NOTIFY_TAPI: AnnounceTelephonyChange(clock_.localTime()); break;
     case UIREQ_SET_OUTSIDE_PREFIX:
     case UIREQ_SET_LONGDIST_PREFIX:
     case UIREQ_SET_INTL_PREFIX:
-      WriteDialPrefix(PrefixOf(block.request), permanentProviderId_, y, InputText(block));
+      WriteDialPrefix(PrefixOf(block.request), session_.permanentProviderId, y, InputText(block));
       result = 1;
       break;
     case UIREQ_GET_OUTSIDE_PREFIX:
     case UIREQ_GET_LONGDIST_PREFIX:
     case UIREQ_GET_INTL_PREFIX: {
-      DialPrefix prefix = ReadDialPrefix(PrefixOf(block.request), permanentProviderId_, kUiOutputChars);
+      DialPrefix prefix = ReadDialPrefix(PrefixOf(block.request), session_.permanentProviderId, kUiOutputChars);
       SetOutputText(block, prefix.prefix);
       result = prefix.use ? 1 : 0;
       break;

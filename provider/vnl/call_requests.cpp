@@ -23,21 +23,21 @@ void CallRequests::RegisterHandlers(VnlDispatcher& d) {
 
 // --- Sending ------------------------------------------------------------------
 
-LONG CallRequests::MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+LONG CallRequests::MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                             uint8_t callOptions) {
   uint8_t refId = 0;
   if (!sender_.iSendCallEstablishReq(lineId16_(), line.pbxLineId, digits, callOptions, refId))
     return LINEERR_OPERATIONFAILED;
   TxnContext context;
   context.htCall = call.htCall;
-  const TxnHandler onTimeout = [this](OpenLine* l, TspCall* c, PendingRequest& entry) {
+  const TxnHandler onTimeout = [this](OpenLine* l, const TspCall* c, PendingRequest& entry) {
     return MakeCallFailed(l, c, entry);
   };
-  return txns_.lVnlTxnRegister(refId, requestId, kTxnMakeCall, nullptr, &line, &call, kTxnTimeoutMs,
-                               std::move(context), onTimeout, onTimeout);
+  return txns_.lVnlTxnRegister(refId, requestId, kTxnMakeCall, nullptr, &line, &call, kTxnTimeoutMs, std::move(context),
+                               onTimeout, onTimeout);
 }
 
-LONG CallRequests::Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+LONG CallRequests::Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                         std::u16string_view dialString) {
   if (!call.pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   uint8_t refId = 0;
@@ -49,7 +49,7 @@ LONG CallRequests::Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, 
                                onTimeout, onTimeout);
 }
 
-LONG CallRequests::Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) {
+LONG CallRequests::Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint8_t callOptions) {
   if (!call.pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   uint8_t refId = 0;
   if (!sender_.iSendAnswerCallReq(call.pbxCallId, callOptions, refId)) return LINEERR_OPERATIONFAILED;
@@ -58,19 +58,19 @@ LONG CallRequests::Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call
                                onTimeout);
 }
 
-LONG CallRequests::Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) {
+LONG CallRequests::Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call) {
   if (!call.pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   return SendDisconnect(requestId, kTxnDrop, line, call, call.pbxCallId, {});
 }
 
-LONG CallRequests::DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+LONG CallRequests::DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                            uint16_t secondCallId) {
   TxnContext context;
   context.secondCallId = secondCallId;
   return SendDisconnect(requestId, kTxnDropTwo, line, call, firstCallId, std::move(context));
 }
 
-bool CallRequests::SendWatchDisconnect(OpenLine& line, TspCall& call) {
+bool CallRequests::SendWatchDisconnect(OpenLine& line, const TspCall& call) {
   // Without the exchange's CALL_ID there is nothing to disconnect.
   if (!call.pbxCallIdValid) return false;
   return SendDisconnect(0, kTxnDrop, line, call, call.pbxCallId, {}) == 0;
@@ -81,11 +81,11 @@ bool CallRequests::SendUntrackedDisconnect(uint16_t callId) {
   return sender_.iSendDisconnectReq(callId, refId) != 0;
 }
 
-LONG CallRequests::SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, TspCall& call,
+LONG CallRequests::SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, const TspCall& call,
                                   uint16_t callId, TxnContext context) {
   uint8_t refId = 0;
   if (!sender_.iSendDisconnectReq(callId, refId)) return LINEERR_OPERATIONFAILED;
-  const TxnHandler onTimeout = [this](OpenLine* l, TspCall* c, PendingRequest& entry) {
+  const TxnHandler onTimeout = [this](OpenLine* l, const TspCall* c, PendingRequest& entry) {
     return DisconnectTimedOut(l, c, entry);
   };
   return txns_.lVnlTxnRegister(refId, requestId, kind, nullptr, &line, &call, kTxnTimeoutMs, std::move(context),
@@ -95,27 +95,26 @@ LONG CallRequests::SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLi
 // --- Time-outs and aborts -------------------------------------------------------
 
 TxnHandler CallRequests::FailingHandler(const char* text) {
-  return [this, text](OpenLine* line, TspCall*, PendingRequest& entry) {
+  return [this, text](OpenLine* line, const TspCall*, PendingRequest& entry) {
     traceVnl("%s", text);
     calls_.Complete(line, entry.requestId, LINEERR_OPERATIONFAILED);
     return 1;
   };
 }
 
-int CallRequests::MakeCallFailed(OpenLine* line, TspCall* call, PendingRequest& entry) {
+int CallRequests::MakeCallFailed(OpenLine* line, const TspCall* call, PendingRequest& entry) {
   traceVnl("VNL_CALLESTABLISH_CONF Timeout");
   if (call) calls_.DeleteCall(call);
   calls_.Complete(line, entry.requestId, LINEERR_OPERATIONFAILED);
   return 1;
 }
 
-int CallRequests::DisconnectTimedOut(OpenLine* line, TspCall* call, PendingRequest& entry) {
+int CallRequests::DisconnectTimedOut(OpenLine* line, const TspCall* call, PendingRequest& entry) {
   traceVnl("VNL_DISCONNECT_CONF Timeout");
   if (entry.requestId != 0) {
     calls_.Complete(line, entry.requestId, LINEERR_OPERATIONFAILED);
   } else if (call && call->watchDropSent) {
-    call->watchDropDone = true;
-    call->watchDropSent = false;
+    calls_.WatchDropConfirmed(*call);
   }
   // The exchange did not answer: the call is given up as if the exchange had
   // ended it. A conference root stands for two exchange calls and stays.
@@ -129,7 +128,7 @@ void CallRequests::OnCallEstablishConf(const vnl::Message& m) {
   TraceReceived(m);
   PendingRequest* entry = EntryForConfirmation(txns_, m, {kTxnMakeCall}, "VNL_CALLESTABLISH_CONF");
   if (!entry) return;
-  TspCall* call = entry->call;
+  const TspCall* call = entry->call;
   if (!ConfirmationSucceeded(m)) {
     if (call) calls_.DeleteCall(call);
     calls_.Complete(entry->line, entry->requestId, LINEERR_OPERATIONFAILED);
@@ -139,12 +138,8 @@ void CallRequests::OnCallEstablishConf(const vnl::Message& m) {
     if (m.Has(vnl::kCallId)) SendUntrackedDisconnect(m.callId);
     calls_.Complete(entry->line, entry->requestId, LINEERR_OPERATIONFAILED);
   } else {
-    call->htCall = entry->context.htCall;
-    calls_.Bind(*call);
-    if (m.Has(vnl::kCallId)) {
-      call->pbxCallIdValid = true;
-      call->pbxCallId = m.callId;
-    }
+    calls_.CallEstablished(*call, entry->context.htCall,
+                           m.Has(vnl::kCallId) ? std::optional<uint16_t>(m.callId) : std::nullopt);
     // TAPI hears of the completion before the call's first state.
     calls_.Complete(entry->line, entry->requestId, 0);
     calls_.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
@@ -172,9 +167,8 @@ void CallRequests::OnDisconnectConf(const vnl::Message& m) {
     } else {
       calls_.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
     }
-  } else if (TspCall* call = entry->call; call && call->watchDropSent) {
-    call->watchDropDone = true;
-    call->watchDropSent = false;
+  } else if (const TspCall* call = entry->call; call && call->watchDropSent) {
+    calls_.WatchDropConfirmed(*call);
     if (!ConfirmationSucceeded(m) && call->pbxCallIdValid) calls_.CloseCallByExchange(*call);
   }
   txns_.bVnlTxnRemove(entry);
@@ -186,7 +180,7 @@ void CallRequests::DisconnectSecond(PendingRequest& first, uint16_t secondCallId
     calls_.Complete(first.line, first.requestId, LINEERR_OPERATIONFAILED);
     return;
   }
-  const TxnHandler onTimeout = [this](OpenLine* l, TspCall* c, PendingRequest& entry) {
+  const TxnHandler onTimeout = [this](OpenLine* l, const TspCall* c, PendingRequest& entry) {
     return DisconnectTimedOut(l, c, entry);
   };
   const LONG registered = txns_.lVnlTxnRegister(refId, first.requestId, kTxnDrop, nullptr, first.line, first.call,

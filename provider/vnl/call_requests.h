@@ -28,18 +28,19 @@ class CallRequests {
   void RegisterHandlers(VnlDispatcher& dispatcher);
 
   // The LinkInterface call requests (see there).
-  LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                 uint8_t callOptions);
-  LONG Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  LONG Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
             std::u16string_view dialString);
-  LONG Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions);
-  LONG Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call);
-  LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId, uint16_t secondCallId);
+  LONG Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint8_t callOptions);
+  LONG Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call);
+  LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
+               uint16_t secondCallId);
 
   // The provider's own disconnect of a call (the setup watch): sends
   // VNL_DISCONNECT_REQ for the call's CALL_ID and registers a drop without
   // TAPI request. False when the send or the registration failed.
-  bool SendWatchDisconnect(OpenLine& line, TspCall& call);
+  bool SendWatchDisconnect(OpenLine& line, const TspCall& call);
 
   // A disconnect that is not followed up at all (no transaction): the
   // no-answer time-out and the end of a failed blind transfer. True when sent.
@@ -47,15 +48,15 @@ class CallRequests {
 
  private:
   // Sends VNL_DISCONNECT_REQ for callId and registers it (kind 2 or 18).
-  LONG SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, TspCall& call, uint16_t callId,
+  LONG SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, const TspCall& call, uint16_t callId,
                       TxnContext context);
   // The second disconnect of a kind 18 drop, as kind 2 under the first's TAPI request.
   void DisconnectSecond(PendingRequest& first, uint16_t secondCallId);
 
   // Time-out and abort handlers: each traces its text and fails the TAPI request.
   TxnHandler FailingHandler(const char* text);
-  int MakeCallFailed(OpenLine* line, TspCall* call, PendingRequest& entry);
-  int DisconnectTimedOut(OpenLine* line, TspCall* call, PendingRequest& entry);
+  int MakeCallFailed(OpenLine* line, const TspCall* call, PendingRequest& entry);
+  int DisconnectTimedOut(OpenLine* line, const TspCall* call, PendingRequest& entry);
 
   void OnCallEstablishConf(const vnl::Message& m);
   // Dial and answer: complete 0, or LINEERR_OPERATIONFAILED on a refusal.

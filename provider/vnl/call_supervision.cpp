@@ -16,12 +16,12 @@ void CallSupervision::OnTick() {
 }
 
 void CallSupervision::RepeatRings() {
-  for (TspCall* call : calls_.Calls()) calls_.RepeatRinging(*call);
+  for (const TspCall* call : calls_.Calls()) calls_.RepeatRinging(*call);
 }
 
 void CallSupervision::NoAnswerTimeouts() {
   const uint32_t now = calls_.clock().tickCount();
-  for (TspCall* call : calls_.Calls()) {
+  for (const TspCall* call : calls_.Calls()) {
     // A call in another state keeps its expired timer until it gets here.
     if (!AwaitsAnswer(call->callState) || !call->noAnswerTimer.HasExpired(now)) continue;
     // Without the exchange's CALL_ID nothing can be disconnected. A failed
@@ -29,15 +29,14 @@ void CallSupervision::NoAnswerTimeouts() {
     // the call's end a no-answer disconnect) is set only for a disconnect
     // that went out.
     if (!call->pbxCallIdValid || !requests_.SendUntrackedDisconnect(call->pbxCallId)) continue;
-    call->noAnswerDropped = true;
-    call->noAnswerTimer.Stop();
+    calls_.NoAnswerDisconnectSent(*call);
   }
 }
 
 void CallSupervision::SetupWatch() {
   const uint32_t now = calls_.clock().tickCount();
   size_t handled = 0;
-  for (TspCall* call : calls_.Calls()) {
+  for (const TspCall* call : calls_.Calls()) {
     if (handled == kSetupWatchCallsPerTick) return;
     if (!IsCallSetupState(call->callState) || call->watchDropSent || call->watchDropDone) continue;
     if (!call->setupWatchTimer.HasExpired(now)) continue;
@@ -48,7 +47,7 @@ void CallSupervision::SetupWatch() {
     if (!line) continue;
     ++handled;
     if (!requests_.SendWatchDisconnect(*line, *call)) return;  // the rest waits for the next tick
-    call->watchDropSent = true;
+    calls_.WatchDropSent(*call);
   }
 }
 

@@ -14,13 +14,13 @@ namespace kvarsp {
 // remembers its state and mode from before). Null when none could be found or
 // made; the call is then left unlinked. activeMode is the mode a new
 // conference call is reported CONNECTED with.
-TspCall* JoinConference(CallModel& calls, OpenLine& line, TspCall& call, uint32_t activeMode);
+const TspCall* JoinConference(CallModel& calls, OpenLine& line, const TspCall& call, uint32_t activeMode);
 
 // The call's conference ends: every other member gets back the state and
 // mode it had before it joined, every link to the conference call is cleared
 // and the conference call goes IDLE. Nothing happens for a call that is no
 // conference member.
-void DissolveConference(CallModel& calls, TspCall& member);
+void DissolveConference(CallModel& calls, const TspCall& member);
 
 // TAPI's handle of the conference call as the mode of LINECALLSTATE_CONFERENCED
 // (0 when there is none).

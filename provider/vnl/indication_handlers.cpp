@@ -48,7 +48,7 @@ bool LeavesConference(uint32_t state) {
 }
 
 // Party IDs change only through here, keeping any name the party has.
-void SetParty(CallModel& calls, TspCall& call, PartyRole role, uint32_t flags,
+void SetParty(CallModel& calls, const TspCall& call, PartyRole role, uint32_t flags,
               std::optional<std::u16string_view> number) {
   const std::optional<std::u16string>& name = call.party(role).name;
   calls.SetPartyId(call, role, flags, number, name ? std::optional<std::u16string_view>(*name) : std::nullopt, true);
@@ -93,7 +93,7 @@ void IndicationHandlers::OnNewCall(const vnl::Message& m) {
     sender_.SendNewCallResp(kRefused, kUnknownLine, m.refId);
     return;
   }
-  TspCall* call = calls_.CreateOfferedCall(*line, m.callId, u"", 0);
+  const TspCall* call = calls_.CreateOfferedCall(*line, m.callId, u"", 0);
   if (call && !call->htCall) {
     // TAPI answered LINE_NEWCALL without a handle: it could not take the
     // call, and nothing may be reported for it.
@@ -111,7 +111,7 @@ void IndicationHandlers::OnNewCall(const vnl::Message& m) {
 
 void IndicationHandlers::OnCloseCall(const vnl::Message& m) {
   TraceReceived(m);
-  if (TspCall* call = calls_.FindCallByPbxId(m.callId)) {
+  if (const TspCall* call = calls_.FindCallByPbxId(m.callId)) {
     calls_.CloseCallByExchange(*call);
   } else if (!DeleteTransferRecord(m.callId)) {
     sender_.SendCloseCallResp(kRefused, kUnknownCall, m.refId);
@@ -153,7 +153,7 @@ void IndicationHandlers::FinishBlindTransfer(uint16_t) {}
 void IndicationHandlers::OnCallInfo(const vnl::Message& m) {
   TraceReceived(m);
   const bool transferRecord = RecordTransferState(m.callId, m.callState);
-  TspCall* call = calls_.FindCallByPbxId(m.callId);
+  const TspCall* call = calls_.FindCallByPbxId(m.callId);
   if (!call) {
     if (!transferRecord) {
       sender_.SendCallInfoResp(kRefused, kUnknownCall, m.refId);
@@ -195,7 +195,7 @@ void IndicationHandlers::OnCallInfo(const vnl::Message& m) {
       SetParty(calls_, *call, PartyRole::Called, LINECALLPARTYID_ADDRESS, platform::ansiToWide(m.externalAddress));
     });
   }
-  if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_CONFERENCED) call->noAnswerTimer.Stop();
+  if (state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_CONFERENCED) calls_.StopNoAnswerTimer(*call);
   UnlessOutOfMemory([&] { AppendDialledDigits(*call, m); });
   UnlessOutOfMemory([&] { UpdateParties(*call, m); });
   if (m.Has(vnl::kChargingInfo)) {
@@ -209,7 +209,7 @@ void IndicationHandlers::OnCallInfo(const vnl::Message& m) {
   sender_.SendCallInfoResp(kApplied, {}, m.refId);
 }
 
-void IndicationHandlers::SetState(TspCall& call, OpenLine* line, uint32_t state, uint32_t tspiVersion,
+void IndicationHandlers::SetState(const TspCall& call, OpenLine* line, uint32_t state, uint32_t tspiVersion,
                                   const vnl::Message& m) {
   if (state == 0) return;
   if (state != LINECALLSTATE_CONFERENCED) {
@@ -218,27 +218,27 @@ void IndicationHandlers::SetState(TspCall& call, OpenLine* line, uint32_t state,
     return;
   }
   const uint32_t activeMode = CallStateMode(LINECALLSTATE_CONNECTED, tspiVersion, std::nullopt, false);
-  TspCall* conference = line ? JoinConference(calls_, *line, call, activeMode) : nullptr;
+  const TspCall* conference = line ? JoinConference(calls_, *line, call, activeMode) : nullptr;
   calls_.SetCallState(call, LINECALLSTATE_CONFERENCED, ConferenceModeOf(conference));
 }
 
-void IndicationHandlers::UpdateOrigin(TspCall& call, uint32_t origin, bool forced, const vnl::Message& m) {
+void IndicationHandlers::UpdateOrigin(const TspCall& call, uint32_t origin, bool forced, const vnl::Message& m) {
   if (origin == LINECALLORIGIN_INBOUND && m.Has(vnl::kOrigAddressType) && m.origAddressType == kAddressTypeInternal)
     origin = LINECALLORIGIN_INTERNAL;
   if (origin != 0 && (!OriginKnown(call.origin) || forced)) calls_.SetOrigin(call, origin, true);
 }
 
-void IndicationHandlers::AppendDialledDigits(TspCall& call, const vnl::Message& m) {
+void IndicationHandlers::AppendDialledDigits(const TspCall& call, const vnl::Message& m) {
   if (call.origin != LINECALLORIGIN_OUTBOUND || !m.Has(vnl::kDestAddress)) return;
   if (call.callState != LINECALLSTATE_DIALTONE && call.callState != LINECALLSTATE_DIALING) return;
-  call.dialledNumber += platform::ansiToWide(m.destAddress);
+  calls_.AppendDialledDigits(call, platform::ansiToWide(m.destAddress));
   if (call.dialledNumber.empty())
     SetParty(calls_, call, PartyRole::Called, LINECALLPARTYID_UNKNOWN, std::nullopt);
   else
     SetParty(calls_, call, PartyRole::Called, LINECALLPARTYID_ADDRESS, call.dialledNumber);
 }
 
-void IndicationHandlers::UpdateParty(TspCall& call, PartyRole role, const std::string& address,
+void IndicationHandlers::UpdateParty(const TspCall& call, PartyRole role, const std::string& address,
                                      std::optional<uint8_t> addressType) {
   if (!address.empty()) {
     const std::u16string number =
@@ -249,7 +249,7 @@ void IndicationHandlers::UpdateParty(TspCall& call, PartyRole role, const std::s
   }
 }
 
-void IndicationHandlers::UpdateParties(TspCall& call, const vnl::Message& m) {
+void IndicationHandlers::UpdateParties(const TspCall& call, const vnl::Message& m) {
   const bool callerSide = TakesCallerId(call.origin);
   if (callerSide)
     UpdateParty(call, PartyRole::Caller, m.origAddress, Present(m, vnl::kOrigAddressType, m.origAddressType));

@@ -46,14 +46,14 @@ class IndicationHandlers {
   OpenLine* UsableLine(uint16_t pbxLineId);
 
   // Steps of VNL_CALLINFO_IND for a known call.
-  void SetState(TspCall& call, OpenLine* line, uint32_t state, uint32_t tspiVersion, const vnl::Message& m);
-  void UpdateOrigin(TspCall& call, uint32_t origin, bool forced, const vnl::Message& m);
-  void AppendDialledDigits(TspCall& call, const vnl::Message& m);
-  void UpdateParties(TspCall& call, const vnl::Message& m);
+  void SetState(const TspCall& call, OpenLine* line, uint32_t state, uint32_t tspiVersion, const vnl::Message& m);
+  void UpdateOrigin(const TspCall& call, uint32_t origin, bool forced, const vnl::Message& m);
+  void AppendDialledDigits(const TspCall& call, const vnl::Message& m);
+  void UpdateParties(const TspCall& call, const vnl::Message& m);
   // A party from its address (prefixed by its type) and type: an address
   // sets number and flags, a type alone the flags of an empty number,
   // neither leaves the party as it is.
-  void UpdateParty(TspCall& call, PartyRole role, const std::string& address, std::optional<uint8_t> addressType);
+  void UpdateParty(const TspCall& call, PartyRole role, const std::string& address, std::optional<uint8_t> addressType);
 
   // The transfer records of blind transfers, kept for the exchange's
   // consultation calls. Each answers whether a record for the CALL_ID exists.

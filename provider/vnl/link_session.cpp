@@ -97,12 +97,12 @@ void LinkSession::Finish(int result) {
 }
 
 bool LinkSession::Await(uint8_t refId, uint32_t kind, OpenLine* line, Continuation then) {
-  const TxnHandler onTimeout = [kind](OpenLine*, TspCall*, PendingRequest& entry) {
+  const TxnHandler onTimeout = [kind](OpenLine*, const TspCall*, PendingRequest& entry) {
     traceVnl("Timeout");
     SetResult(entry, TimeoutCode(kind));
     return 1;
   };
-  const TxnHandler onLinkLoss = [](OpenLine*, TspCall*, PendingRequest& entry) {
+  const TxnHandler onLinkLoss = [](OpenLine*, const TspCall*, PendingRequest& entry) {
     traceVnl("Layer 2 disconnected");
     SetResult(entry, kLinkDownWhileWaiting);
     return 1;

@@ -33,7 +33,7 @@ const char* TxnKindRequest(uint32_t kind) {
 }
 
 LONG PendingRequests::lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, TxnDone onDone,
-                                      OpenLine* line, TspCall* call, uint32_t timeoutMs, TxnContext context,
+                                      OpenLine* line, const TspCall* call, uint32_t timeoutMs, TxnContext context,
                                       TxnHandler onTimeout, TxnHandler onAbort, TxnHandler onLinkLoss) {
   std::unique_ptr<PendingRequest> entry(new (std::nothrow) PendingRequest);
   if (!entry) return LINEERR_NOMEM;

@@ -79,7 +79,7 @@ struct TxnContext {
 };
 
 struct PendingRequest;
-using TxnHandler = std::function<int(OpenLine* line, TspCall* call, PendingRequest& entry)>;
+using TxnHandler = std::function<int(OpenLine* line, const TspCall* call, PendingRequest& entry)>;
 // Runs once when the entry has left the table (it is unlinked, still intact).
 using TxnDone = std::function<void(PendingRequest& entry)>;
 
@@ -90,7 +90,7 @@ struct PendingRequest {
   uint32_t kind = 0;
   TxnDone onDone;  // link operations only
   OpenLine* line = nullptr;
-  TspCall* call = nullptr;
+  const TspCall* call = nullptr;
   TickTimer deadline;  // armed when start and end differ
   TxnHandler onTimeout;
   TxnHandler onAbort;
@@ -107,7 +107,7 @@ class PendingRequests {
   // Adds an entry at the head; onDone (may be empty) runs when it leaves the
   // table. 0 or LINEERR_NOMEM (no entry).
   LONG lVnlTxnRegister(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, TxnDone onDone, OpenLine* line,
-                       TspCall* call, uint32_t timeoutMs, TxnContext context, TxnHandler onTimeout,
+                       const TspCall* call, uint32_t timeoutMs, TxnContext context, TxnHandler onTimeout,
                        TxnHandler onAbort, TxnHandler onLinkLoss = {});
 
   // The newest entry with this RefID (a wrapped-around RefID finds the newest), or null.

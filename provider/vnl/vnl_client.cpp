@@ -1,6 +1,5 @@
 #include "provider/vnl/vnl_client.h"
 
-#include "provider/provider.h"
 
 namespace kvarsp {
 
@@ -12,24 +11,24 @@ VnlClient::VnlClient(Layer2& layer2, platform::Clock& clock, LinkWaiter* waiter)
       txns_(clock),
       blocking_(clock, waiter) {}
 
-void VnlClient::Attach(Provider& provider) {
-  provider_ = &provider;
-  session_ = std::make_unique<LinkSession>(layer2_, sender_, txns_, provider.config(), provider.calls(), clock_,
-                                           blocking_);
+void VnlClient::Attach(CCritSec& providerLock, ConfigTables& config, CallModel& calls,
+                       std::function<uint32_t()> permanentProviderId) {
+  config_ = &config;
+  calls_ = &calls;
+  session_ = std::make_unique<LinkSession>(layer2_, sender_, txns_, config, calls, clock_, blocking_);
   session_->RegisterHandlers(dispatcher_);
-  blocking_.Attach(*session_, provider.lock());
-  callRequests_ = std::make_unique<CallRequests>(sender_, txns_, provider.calls(), [this] { return LineId16(); });
+  blocking_.Attach(*session_, providerLock);
+  callRequests_ = std::make_unique<CallRequests>(sender_, txns_, calls, [this] { return LineId16(); });
   callRequests_->RegisterHandlers(dispatcher_);
-  supervision_ = std::make_unique<CallSupervision>(provider.calls(), *callRequests_);
-  indications_ = std::make_unique<IndicationHandlers>(sender_, provider.calls(),
-                                                      [&provider] { return provider.permanentProviderId(); });
+  supervision_ = std::make_unique<CallSupervision>(calls, *callRequests_);
+  indications_ = std::make_unique<IndicationHandlers>(sender_, calls, std::move(permanentProviderId));
   indications_->RegisterHandlers(dispatcher_);
   // Pending requests must not keep pointers to calls that are gone.
-  provider.calls().SetCallDeletedHook([this](const TspCall* call) { txns_.ForgetCall(call); });
-  layer2_.Attach(provider.lock(), *this);
+  calls.SetCallDeletedHook([this](const TspCall* call) { txns_.ForgetCall(call); });
+  layer2_.Attach(providerLock, *this);
 }
 
-bool VnlClient::LineId16() const { return provider_ && provider_->config().lineId16Bit; }
+bool VnlClient::LineId16() const { return config_ && config_->lineId16Bit; }
 
 int VnlClient::Load(uint32_t* status) { return layer2_.Load(status); }
 
@@ -57,25 +56,25 @@ LONG VnlClient::GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& prov
 
 void VnlClient::AbortLineRequests(OpenLine& line) { txns_.vVnlTxnAbortLine(&line); }
 
-LONG VnlClient::MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+LONG VnlClient::MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                          uint8_t callOptions) {
   return callRequests_->MakeCall(requestId, line, call, digits, callOptions);
 }
 
-LONG VnlClient::Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+LONG VnlClient::Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                      std::u16string_view dialString) {
   return callRequests_->Dial(requestId, line, call, digits, dialString);
 }
 
-LONG VnlClient::Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) {
+LONG VnlClient::Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint8_t callOptions) {
   return callRequests_->Answer(requestId, line, call, callOptions);
 }
 
-LONG VnlClient::Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) {
+LONG VnlClient::Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call) {
   return callRequests_->Drop(requestId, line, call);
 }
 
-LONG VnlClient::DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+LONG VnlClient::DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                         uint16_t secondCallId) {
   return callRequests_->DropTwo(requestId, line, call, firstCallId, secondCallId);
 }
@@ -91,7 +90,7 @@ void VnlClient::OnLayer2Message(const uint8_t* bytes, size_t count) {
 
 void VnlClient::OnLayer2Disconnect() {
   if (session_) session_->ResetStartCount();
-  if (provider_) provider_->calls().LinkLost([this](OpenLine& line) { AbortLineRequests(line); });
+  if (calls_) calls_->LinkLost([this](OpenLine& line) { AbortLineRequests(line); });
 }
 
 }  // namespace kvarsp

@@ -9,7 +9,10 @@
 #include <functional>
 #include <memory>
 
+#include "common/sync.h"
 #include "platform/clock.h"
+#include "provider/call_model.h"
+#include "provider/line_config.h"
 #include "provider/link_interface.h"
 #include "provider/vnl/blocking_link.h"
 #include "provider/vnl/call_requests.h"
@@ -24,8 +27,6 @@
 
 namespace kvarsp {
 
-class Provider;
-
 class VnlClient : public LinkInterface, public Layer2Events {
  public:
   // The clock runs the transaction deadlines and the wait for VNL_END_IND;
@@ -36,8 +37,11 @@ class VnlClient : public LinkInterface, public Layer2Events {
   VnlClient& operator=(const VnlClient&) = delete;
 
   // Connects the client with the provider whose lines and configuration it
-  // serves, and the layer 2 with the provider lock. Before the first Load.
-  void Attach(Provider& provider);
+  // serves (its lock, configuration tables, call model and the permanent
+  // provider ID of the moment), and the layer 2 with the provider lock.
+  // Before the first Load.
+  void Attach(CCritSec& providerLock, ConfigTables& config, CallModel& calls,
+              std::function<uint32_t()> permanentProviderId);
 
   // LinkInterface
   int Load(uint32_t* status) override;
@@ -49,13 +53,13 @@ class VnlClient : public LinkInterface, public Layer2Events {
   LONG UnregisterLine(uint16_t pbxLineId, ScopedLock& providerLock) override;
   LONG GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& providerLock) override;
   void AbortLineRequests(OpenLine& line) override;
-  LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  LONG MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                 uint8_t callOptions) override;
-  LONG Dial(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, std::u16string_view digits,
+  LONG Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
             std::u16string_view dialString) override;
-  LONG Answer(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint8_t callOptions) override;
-  LONG Drop(DRV_REQUESTID requestId, OpenLine& line, TspCall& call) override;
-  LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, TspCall& call, uint16_t firstCallId,
+  LONG Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint8_t callOptions) override;
+  LONG Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call) override;
+  LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                uint16_t secondCallId) override;
 
   // Layer2Events
@@ -74,7 +78,8 @@ class VnlClient : public LinkInterface, public Layer2Events {
 
   Layer2& layer2_;
   platform::Clock& clock_;
-  Provider* provider_ = nullptr;
+  ConfigTables* config_ = nullptr;
+  CallModel* calls_ = nullptr;
   RefIdAllocator refIds_;
   VnlSender sender_;
   VnlDispatcher dispatcher_;

@@ -59,18 +59,18 @@ TEST_F(CallModelTest, CallHandlesCountUpByFourAndAreNeverReused) {
   OpenLine& line = Open(0x100);
   std::vector<uintptr_t> handles;
   for (int i = 0; i < 3; ++i) {
-    TspCall* call = model.CreateCall(line, HtCall(0x200 + i), u"", 0, LINECALLORIGIN_OUTBOUND);
+    const TspCall* call = model.CreateCall(line, HtCall(0x200 + i), u"", 0, LINECALLORIGIN_OUTBOUND);
     handles.push_back(reinterpret_cast<uintptr_t>(call->hdCall()));
     model.DeleteCall(call);
   }
-  TspCall* offered = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
+  const TspCall* offered = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
   handles.push_back(reinterpret_cast<uintptr_t>(offered->hdCall()));
   EXPECT_EQ(handles, (std::vector<uintptr_t>{1, 5, 9, 13}));
 }
 
 TEST_F(CallModelTest, HandleValidation) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   EXPECT_EQ(model.ValidateLine(line.hdLine()), 0);
   EXPECT_EQ(model.ValidateLine(reinterpret_cast<HDRVLINE>(uintptr_t{0x101})), LINEERR_INVALLINEHANDLE);
   EXPECT_EQ(model.ValidateLine(nullptr), LINEERR_INVALLINEHANDLE);
@@ -92,7 +92,7 @@ TEST_F(CallModelTest, HandleValidation) {
 
 TEST_F(CallModelTest, SettingAStateReportsTheStateAndChangedCounts) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   model.SetAddressId(*call, 1, false);
 
   model.SetCallState(*call, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
@@ -127,7 +127,7 @@ TEST_F(CallModelTest, SettingAStateReportsTheStateAndChangedCounts) {
 
 TEST_F(CallModelTest, UnboundCallsNeitherReportNorCount) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"123", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"123", 0, 0);
   model.Unbind(*call);
   model.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
   model.SetAppSpecific(*call, 5, true);
@@ -138,7 +138,7 @@ TEST_F(CallModelTest, UnboundCallsNeitherReportNorCount) {
 
 TEST_F(CallModelTest, ConferencedStoresModeZeroButReportsTheConferenceHandle) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   model.SetCallState(*call, LINECALLSTATE_CONNECTED, 0);
   Take();
   model.SetCallState(*call, LINECALLSTATE_CONFERENCED, 0x777);
@@ -153,7 +153,7 @@ TEST_F(CallModelTest, ConferencedStoresModeZeroButReportsTheConferenceHandle) {
 
 TEST_F(CallModelTest, ConnectedConferenceRootIsNotAnActiveCall) {
   OpenLine& line = Open(0x100);
-  TspCall* root = model.CreateConferenceCall(line, HtCall(0x300), 0);
+  const TspCall* root = model.CreateConferenceCall(line, HtCall(0x300), 0);
   EXPECT_TRUE(Take().empty());  // created without any event
   EXPECT_EQ(root->callState, LINECALLSTATE_ONHOLDPENDCONF);
   EXPECT_EQ(model.CountLine(line), (CallCounts{0, 0, 1}));
@@ -165,7 +165,7 @@ TEST_F(CallModelTest, MaskedLineAndAddressStatesAreNotQueued) {
   OpenLine& line = Open(0x100);
   line.lineStateMask = LINEDEVSTATE_RINGING;
   line.addressStateMask = 0;
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   model.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
   EXPECT_EQ(sink.messages(), (std::vector<DWORD>{LINE_CALLSTATE}));
   EXPECT_TRUE(model.SendLineEvent(&line, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING | LINEDEVSTATE_OTHER));
@@ -179,7 +179,7 @@ TEST_F(CallModelTest, MaskedLineAndAddressStatesAreNotQueued) {
 
 TEST_F(CallModelTest, SetupWatchStartsAtTheFirstSetupStateOnly) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   clock.setTick(0xFFFFF000u);  // across the wrap of the tick count
   model.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
   ASSERT_TRUE(call->setupWatchTimer.IsRunning());
@@ -192,7 +192,7 @@ TEST_F(CallModelTest, SetupWatchStartsAtTheFirstSetupStateOnly) {
   clock.advance(1);
   EXPECT_TRUE(call->setupWatchTimer.HasExpired(clock));
 
-  TspCall* connected = model.CreateCall(line, HtCall(0x201), u"", 0, 0);
+  const TspCall* connected = model.CreateCall(line, HtCall(0x201), u"", 0, 0);
   model.SetCallState(*connected, LINECALLSTATE_CONNECTED, 0);
   EXPECT_FALSE(connected->setupWatchTimer.IsRunning());
 }
@@ -200,7 +200,7 @@ TEST_F(CallModelTest, SetupWatchStartsAtTheFirstSetupStateOnly) {
 TEST_F(CallModelTest, StateEntryTimeFollowsTheClock) {
   OpenLine& line = Open(0x100);
   clock.setUtcTime({2026, 12, 0, 7, 10, 0, 0, 0});
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, 0);
   EXPECT_EQ(call->stateEntryTime.hour, 10);
   clock.advance(3600 * 1000);
   model.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
@@ -209,7 +209,7 @@ TEST_F(CallModelTest, StateEntryTimeFollowsTheClock) {
 
 TEST_F(CallModelTest, SettersReportRealChangesWhenAsked) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, LINECALLORIGIN_OUTBOUND);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"", 0, LINECALLORIGIN_OUTBOUND);
   model.SetOrigin(*call, LINECALLORIGIN_OUTBOUND, true);  // unchanged
   model.SetReason(*call, LINECALLREASON_DIRECT, false);   // not asked
   EXPECT_TRUE(Take().empty());
@@ -248,7 +248,7 @@ TEST_F(CallModelTest, SettersReportRealChangesWhenAsked) {
 
 TEST_F(CallModelTest, PartyNumbersLoseTheirDialModeMarks) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateCall(line, HtCall(0x200), u"P0T30t1p2", 49, 0);
+  const TspCall* call = model.CreateCall(line, HtCall(0x200), u"P0T30t1p2", 49, 0);
   EXPECT_EQ(call->dialledNumber, u"P0T30t1p2");
   EXPECT_EQ(call->party(PartyRole::Called).flags, LINECALLPARTYID_ADDRESS);
   EXPECT_EQ(call->party(PartyRole::Called).number, u"03012");
@@ -263,7 +263,7 @@ TEST_F(CallModelTest, PartyNumbersLoseTheirDialModeMarks) {
 
 TEST_F(CallModelTest, OfferedCallIsAnnouncedAndKnowsItsAddress) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateOfferedCall(line, 0x1234, u"22", LINECALLORIGIN_EXTERNAL);
+  const TspCall* call = model.CreateOfferedCall(line, 0x1234, u"22", LINECALLORIGIN_EXTERNAL);
   auto events = Take();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].msg, LINE_NEWCALL);
@@ -280,14 +280,14 @@ TEST_F(CallModelTest, OfferedCallIsAnnouncedAndKnowsItsAddress) {
   model.SetCallState(*call, LINECALLSTATE_OFFERING, 0);
   EXPECT_EQ(Take()[0].htCall, call->htCall);
 
-  TspCall* unknown = model.CreateOfferedCall(line, 0x1235, u"99", LINECALLORIGIN_EXTERNAL);
+  const TspCall* unknown = model.CreateOfferedCall(line, 0x1235, u"99", LINECALLORIGIN_EXTERNAL);
   EXPECT_EQ(unknown->addressId, 0u);
 }
 
 TEST_F(CallModelTest, LinkLossIdlesCallsAndClosesEveryLineOnce) {
   OpenLine& a = Open(0x100);
   OpenLine& b = Open(0x200, 1);
-  TspCall* call = model.CreateCall(a, HtCall(0x300), u"", 0, 0);
+  const TspCall* call = model.CreateCall(a, HtCall(0x300), u"", 0, 0);
   model.SetCallState(*call, LINECALLSTATE_CONNECTED, 0);
   Take();
   std::vector<HTAPILINE> aborted;
@@ -315,11 +315,11 @@ TEST_F(CallModelTest, LinkLossIdlesCallsAndClosesEveryLineOnce) {
 TEST_F(CallModelTest, ClosingALineIdlesAndDeletesOnlyItsCalls) {
   OpenLine& a = Open(0x100);
   OpenLine& b = Open(0x200, 1);
-  TspCall* idle = model.CreateCall(a, HtCall(0x301), u"", 0, 0);
+  const TspCall* idle = model.CreateCall(a, HtCall(0x301), u"", 0, 0);
   model.SetCallState(*idle, LINECALLSTATE_IDLE, 0);
-  TspCall* busy = model.CreateCall(a, HtCall(0x302), u"", 0, 0);
+  const TspCall* busy = model.CreateCall(a, HtCall(0x302), u"", 0, 0);
   model.SetCallState(*busy, LINECALLSTATE_BUSY, 0);
-  TspCall* other = model.CreateCall(b, HtCall(0x303), u"", 0, 0);
+  const TspCall* other = model.CreateCall(b, HtCall(0x303), u"", 0, 0);
   Take();
   model.CloseCallsOfLine(a);
   auto events = Take();
@@ -327,7 +327,7 @@ TEST_F(CallModelTest, ClosingALineIdlesAndDeletesOnlyItsCalls) {
   EXPECT_EQ(events[0].msg, LINE_CALLSTATE);
   EXPECT_EQ(events[0].htCall, HtCall(0x302));
   for (const auto& e : events) EXPECT_NE(e.htCall, HtCall(0x301));
-  EXPECT_EQ(model.Calls(), (std::vector<TspCall*>{other}));
+  EXPECT_EQ(model.Calls(), (std::vector<const TspCall*>{other}));
 }
 
 }  // namespace
@@ -346,7 +346,7 @@ std::vector<DWORD_PTR> RingCounts(const std::vector<tktest::QueuedEntry>& entrie
 
 TEST_F(CallModelTest, RingingCatchesUpMissedIntervalsAcrossTheTickWrap) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
+  const TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
   model.SetCallState(*call, LINECALLSTATE_OFFERING, 0);
   clock.setTick(0xFFFFF000);  // 4096 ms before the 32-bit tick count wraps
   Take();
@@ -367,7 +367,7 @@ TEST_F(CallModelTest, RingingCatchesUpMissedIntervalsAcrossTheTickWrap) {
 
 TEST_F(CallModelTest, RingingAfterALongStallIsBoundedAndOnlyWhileOfferedOrAccepted) {
   OpenLine& line = Open(0x100);
-  TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
+  const TspCall* call = model.CreateOfferedCall(line, 7, u"21", LINECALLORIGIN_EXTERNAL);
   model.SetCallState(*call, LINECALLSTATE_ACCEPTED, 0);
   model.StartRinging(*call);
   clock.advance(0x7FFFFFFF);  // weeks without a tick

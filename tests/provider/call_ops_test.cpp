@@ -4,28 +4,21 @@
 // codes, what they send, store and report, and what TAPI's callbacks see.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/fake_clock.h"
-#include "provider/provider.h"
-#include "tests/provider/fake_link.h"
+#include "tests/provider/started_provider.h"
 #include "tests/support/trace_capture.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
 using kvarsp::CallBlob;
-using kvarsp::OpenLine;
-using kvarsp::Provider;
 using kvarsp::TspCall;
 
-constexpr DWORD kProviderId = 3;
 // Device 100: line 10, numbers 4711 and 4712, hands-free as the call
 // parameters say; 101: line 11, hands-free forced on; 102: line 12, forced off.
 constexpr DWORD kAsParams = 100, kForcedOn = 101, kForcedOff = 102;
@@ -64,25 +57,18 @@ struct CallParams {
   std::vector<uint8_t> bytes;
 };
 
-template <typename T>
-struct Sized {
-  explicit Sized(DWORD total) : bytes(std::max<size_t>(total, sizeof(T)) + 256, 0) {
-    std::memcpy(bytes.data(), &total, sizeof total);
-  }
-  T* get() { return reinterpret_cast<T*>(bytes.data()); }
-  std::vector<uint8_t> bytes;
-};
+using kvarsp_test::Zeroed;
 
-class CallOps : public ::testing::Test {
+class CallOps : public kvarsp_test::StartedProvider {
  protected:
+  CallOps() : StartedProvider(OnCompletion) {}
   void SetUp() override {
     {
       std::lock_guard lock(seenMutex);
       seen.clear();
     }
-    DWORD options = 0;
-    ASSERT_EQ(provider.Init(0x20000, kProviderId, 0, 0, OnCompletion, &options), 0);
-    kvarsp::ConfigTables& config = provider.config();
+    StartedProvider::SetUp();
+    kvarsp::ConfigTables& config = provider.state.config;
     config.Clear();
     config.AddLine({10, u"20", true, kvarsp::kHandsfreeAsCallParams});
     config.AddMsnIndex(0, 1);
@@ -91,35 +77,25 @@ class CallOps : public ::testing::Test {
     config.AddLine({12, u"22", true, kvarsp::kHandsfreeForceOff});
     config.AddMsn(1, u"4711");
     config.AddMsn(2, u"4712");
-    provider.devices().Build(100, 256, config);
+    provider.state.devices.Build(100, 256, config);
   }
-  void TearDown() override { EXPECT_EQ(provider.Shutdown(0x20000, kProviderId), 0); }
-
   HDRVLINE Open(DWORD deviceId, DWORD version = 0x20000) {
-    ScopedLock lock(&provider.lock());
-    OpenLine line;
-    line.deviceId = deviceId;
-    line.tspiVersion = version;
-    line.htLine = reinterpret_cast<HTAPILINE>(uintptr_t{0x1000} + deviceId);
-    line.eventProc = OnEvent;
-    line.pbxLineId = static_cast<uint16_t>(deviceId - 90);
-    return provider.calls().AddLine(line).hdLine();
+    return OpenInModel(deviceId, 0x1000 + deviceId, OnEvent, version, static_cast<uint16_t>(deviceId - 90)).hdLine();
   }
 
   // A bound call in a state, known to the exchange by pbxCallId (0: unknown).
-  TspCall* AddCall(HDRVLINE hdLine, DWORD state, uint16_t pbxCallId = 0x40, uintptr_t htCall = 0) {
-    ScopedLock lock(&provider.lock());
-    auto& calls = provider.calls();
-    TspCall* call = calls.CreateCall(*calls.FindLine(hdLine), Ht(htCall ? htCall : 0xC000 + ++callCount_), u"", 0,
-                                     LINECALLORIGIN_OUTBOUND);
-    call->pbxCallIdValid = pbxCallId != 0;
-    call->pbxCallId = pbxCallId;
+  const TspCall* AddCall(HDRVLINE hdLine, DWORD state, uint16_t pbxCallId = 0x40, uintptr_t htCall = 0) {
+    ScopedLock lock(&provider.state.lock);
+    auto& calls = provider.state.calls;
+    const TspCall* call = calls.CreateCall(*calls.FindLine(hdLine), Ht(htCall ? htCall : 0xC000 + ++callCount_), u"", 0,
+                                           LINECALLORIGIN_OUTBOUND);
+    if (pbxCallId != 0) calls.BindPbxCall(*call, pbxCallId);
     if (state) calls.SetCallState(*call, state, 0);
     return call;
   }
   size_t CallCount() {
-    ScopedLock lock(&provider.lock());
-    return provider.calls().Calls().size();
+    ScopedLock lock(&provider.state.lock);
+    return provider.state.calls.Calls().size();
   }
 
   // Waits until the completion of requestId has reached TAPI; everything
@@ -143,17 +119,10 @@ class CallOps : public ::testing::Test {
   // Lets everything queued so far reach TAPI: a marker completion goes last.
   std::vector<Seen> Settle() {
     const DRV_REQUESTID marker = 0x7777 + ++markers_;
-    provider.events().QueueCompletion(nullptr, marker, 0);
+    provider.state.events.QueueCompletion(nullptr, marker, 0);
     return WaitForCompletion(marker);
   }
 
-  platform::FakeClock clock{5000};
-  kvarsp_test::FakeLink link;
-  // The drain waits pause on the fake clock and give the delivery thread a moment.
-  Provider provider{link, clock, [this](uint32_t ms) {
-                      clock.advance(ms);
-                      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    }};
   tktest::TraceCapture trace;
 
  private:
@@ -169,7 +138,7 @@ TEST_F(CallOps, MakeCallSendsTheFilteredDigitsAndLeavesAnUnboundCall) {
   params.get()->dwCallParamFlags = LINECALLPARAMFLAGS_SECURE | LINECALLPARAMFLAGS_ORIGOFFHOOK;
   params.get()->dwAddressID = 1;
   HDRVCALL hdCall = nullptr;
-  ASSERT_EQ(provider.MakeCall(0x31, hdLine, Ht(0xCA11), &hdCall, u"0 (123) 456-78", 49, params.get()), 0x31);
+  ASSERT_EQ(provider.callOps.MakeCall(0x31, hdLine, Ht(0xCA11), &hdCall, u"0 (123) 456-78", 49, params.get()), 0x31);
 
   ASSERT_EQ(link.callRequests.size(), 1u);
   const auto& request = link.callRequests[0];
@@ -178,16 +147,16 @@ TEST_F(CallOps, MakeCallSendsTheFilteredDigitsAndLeavesAnUnboundCall) {
   EXPECT_EQ(request.digits, u"012345678");
   EXPECT_EQ(request.callOptions, 0x24);
 
-  ScopedLock lock(&provider.lock());
-  auto calls = provider.calls().Calls();
+  ScopedLock lock(&provider.state.lock);
+  auto calls = provider.state.calls.Calls();
   ASSERT_EQ(calls.size(), 1u);
-  TspCall* call = calls[0];
+  const TspCall* call = calls[0];
   EXPECT_EQ(request.call, call);
   EXPECT_FALSE(call->bound);
   EXPECT_EQ(hdCall, reinterpret_cast<HDRVCALL>(call->handle));
   EXPECT_NE(hdCall, nullptr);
   // Unbound, TAPI's handle finds nothing until the exchange confirms.
-  EXPECT_EQ(provider.calls().FindCall(hdCall), nullptr);
+  EXPECT_EQ(provider.state.calls.FindCall(hdCall), nullptr);
   EXPECT_EQ(call->htCall, Ht(0xCA11));
   EXPECT_EQ(call->origin, LINECALLORIGIN_OUTBOUND);
   EXPECT_EQ(call->countryCode, 49u);
@@ -199,11 +168,11 @@ TEST_F(CallOps, MakeCallSendsTheFilteredDigitsAndLeavesAnUnboundCall) {
 
 TEST_F(CallOps, MakeCallOptionsFollowTheLinesHandsfreeMode) {
   HDRVCALL hdCall = nullptr;
-  ASSERT_EQ(provider.MakeCall(1, Open(kForcedOn), Ht(0xA), &hdCall, u"", 0, nullptr), 1);
+  ASSERT_EQ(provider.callOps.MakeCall(1, Open(kForcedOn), Ht(0xA), &hdCall, u"", 0, nullptr), 1);
   CallParams offHook;
   offHook.get()->dwCallParamFlags = LINECALLPARAMFLAGS_ORIGOFFHOOK | LINECALLPARAMFLAGS_BLOCKID;
-  ASSERT_EQ(provider.MakeCall(2, Open(kForcedOff), Ht(0xB), &hdCall, nullptr, 0, offHook.get()), 2);
-  ASSERT_EQ(provider.MakeCall(3, Open(kAsParams), Ht(0xC), &hdCall, u"5", 0, nullptr), 3);
+  ASSERT_EQ(provider.callOps.MakeCall(2, Open(kForcedOff), Ht(0xB), &hdCall, nullptr, 0, offHook.get()), 2);
+  ASSERT_EQ(provider.callOps.MakeCall(3, Open(kAsParams), Ht(0xC), &hdCall, u"5", 0, nullptr), 3);
 
   ASSERT_EQ(link.callRequests.size(), 3u);
   EXPECT_EQ(link.callRequests[0].callOptions, 0x20);
@@ -216,26 +185,26 @@ TEST_F(CallOps, MakeCallOptionsFollowTheLinesHandsfreeMode) {
 TEST_F(CallOps, MakeCallFailuresLeaveNoCallBehind) {
   const HDRVLINE hdLine = Open(kAsParams);
   HDRVCALL hdCall = nullptr;
-  EXPECT_EQ(provider.MakeCall(1, nullptr, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINEHANDLE);
+  EXPECT_EQ(provider.callOps.MakeCall(1, nullptr, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINEHANDLE);
   // The digit filter refuses before any call exists.
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"123W4", 0, nullptr), LINEERR_DIALDIALTONE);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"123W4", 0, nullptr), LINEERR_DIALDIALTONE);
   EXPECT_EQ(CallCount(), 0u);
   // Refused call parameters take the new call away again.
   CallParams data;
   data.get()->dwBearerMode = LINEBEARERMODE_DATA;
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, data.get()), LINEERR_INVALBEARERMODE);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, data.get()), LINEERR_INVALBEARERMODE);
   CallParams address;
   address.get()->dwAddressID = 2;
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, address.get()), LINEERR_INVALADDRESSID);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, address.get()), LINEERR_INVALADDRESSID);
   EXPECT_EQ(CallCount(), 0u);
   EXPECT_TRUE(link.callRequests.empty());
   // So does a request the link could not send.
   link.callRequestResult = LINEERR_OPERATIONFAILED;
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(CallCount(), 0u);
   link.callRequestResult = LINEERR_NOMEM;
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_NOMEM);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), LINEERR_NOMEM);
   EXPECT_EQ(CallCount(), 0u);
 }
 
@@ -244,33 +213,27 @@ TEST_F(CallOps, MakeCallRefusesAutomaticTransferOnNewerLines) {
   params.get()->dwPredictiveAutoTransferStates = LINECALLSTATE_CONNECTED;
   HDRVCALL hdCall = nullptr;
   // Checked before the digits.
-  EXPECT_EQ(provider.MakeCall(1, Open(kAsParams), Ht(0xA), &hdCall, u"W", 0, params.get()), LINEERR_INVALPARAM);
+  EXPECT_EQ(provider.callOps.MakeCall(1, Open(kAsParams), Ht(0xA), &hdCall, u"W", 0, params.get()), LINEERR_INVALPARAM);
   EXPECT_TRUE(trace.contains("TSPI_lineMakeCall() - Automatic transfer not supported"));
   // An older line has no such member.
-  EXPECT_EQ(provider.MakeCall(2, Open(kForcedOn, 0x10004), Ht(0xB), &hdCall, u"1", 0, params.get()), 2);
+  EXPECT_EQ(provider.callOps.MakeCall(2, Open(kForcedOn, 0x10004), Ht(0xB), &hdCall, u"1", 0, params.get()), 2);
   // Nor has a structure that ends before it.
   CallParams shortParams(112);
   shortParams.get()->dwPredictiveAutoTransferStates = LINECALLSTATE_CONNECTED;
-  EXPECT_EQ(provider.MakeCall(3, Open(kForcedOff), Ht(0xC), &hdCall, u"1", 0, shortParams.get()), 3);
+  EXPECT_EQ(provider.callOps.MakeCall(3, Open(kForcedOff), Ht(0xC), &hdCall, u"1", 0, shortParams.get()), 3);
 }
 
 TEST_F(CallOps, MakeCallDependsOnTheCallsOfTheLine) {
   const HDRVLINE hdLine = Open(kAsParams);
   HDRVCALL hdCall = nullptr;
-  TspCall* held = AddCall(hdLine, LINECALLSTATE_ONHOLD);
-  EXPECT_EQ(provider.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), 1);
+  const TspCall* held = AddCall(hdLine, LINECALLSTATE_ONHOLD);
+  EXPECT_EQ(provider.callOps.MakeCall(1, hdLine, Ht(0xA), &hdCall, u"1", 0, nullptr), 1);
   AddCall(hdLine, LINECALLSTATE_CONNECTED);
-  EXPECT_EQ(provider.MakeCall(2, hdLine, Ht(0xB), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINESTATE);
-  {
-    ScopedLock lock(&provider.lock());
-    provider.calls().SetCallState(*held, LINECALLSTATE_IDLE, 0);
-  }
+  EXPECT_EQ(provider.callOps.MakeCall(2, hdLine, Ht(0xB), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINESTATE);
+  Locked([&](auto& calls) { calls.SetCallState(*held, LINECALLSTATE_IDLE, 0); });
   const HDRVLINE other = Open(kForcedOn);
-  {
-    ScopedLock lock(&provider.lock());
-    provider.calls().FindLine(other)->outOfService = true;
-  }
-  EXPECT_EQ(provider.MakeCall(3, other, Ht(0xC), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINESTATE);
+  Locked([&](auto& calls) { calls.FindLine(other)->outOfService = true; });
+  EXPECT_EQ(provider.callOps.MakeCall(3, other, Ht(0xC), &hdCall, u"1", 0, nullptr), LINEERR_INVALLINESTATE);
   EXPECT_EQ(link.callRequests.size(), 1u);
 }
 
@@ -278,13 +241,13 @@ TEST_F(CallOps, MakeCallStartsTheNoAnswerTimerOnNewerLines) {
   CallParams params;
   params.get()->dwNoAnswerTimeout = 30;
   HDRVCALL hdCall = nullptr;
-  ASSERT_EQ(provider.MakeCall(1, Open(kAsParams), Ht(0xA), &hdCall, u"1", 0, params.get()), 1);
-  ASSERT_EQ(provider.MakeCall(2, Open(kForcedOn, 0x10004), Ht(0xB), &hdCall, u"1", 0, params.get()), 2);
+  ASSERT_EQ(provider.callOps.MakeCall(1, Open(kAsParams), Ht(0xA), &hdCall, u"1", 0, params.get()), 1);
+  ASSERT_EQ(provider.callOps.MakeCall(2, Open(kForcedOn, 0x10004), Ht(0xB), &hdCall, u"1", 0, params.get()), 2);
   params.get()->dwNoAnswerTimeout = 0;
-  ASSERT_EQ(provider.MakeCall(3, Open(kForcedOff), Ht(0xC), &hdCall, u"1", 0, params.get()), 3);
+  ASSERT_EQ(provider.callOps.MakeCall(3, Open(kForcedOff), Ht(0xC), &hdCall, u"1", 0, params.get()), 3);
   ASSERT_EQ(link.callRequests.size(), 3u);
 
-  ScopedLock lock(&provider.lock());
+  ScopedLock lock(&provider.state.lock);
   const TickTimer& timer = link.callRequests[0].call->noAnswerTimer;
   ASSERT_TRUE(timer.IsRunning());
   EXPECT_EQ(timer.StartTick(), clock.tickCount());
@@ -299,8 +262,8 @@ TEST_F(CallOps, MakeCallStartsTheNoAnswerTimerOnNewerLines) {
 
 TEST_F(CallOps, DialSendsTheDigitsAndKeepsTheCallersText) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_DIALTONE, 0x41);
-  EXPECT_EQ(provider.DialCall(5, call->hdCall(), u"12-34 ,5", 0), 5);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_DIALTONE, 0x41);
+  EXPECT_EQ(provider.callOps.DialCall(5, call->hdCall(), u"12-34 ,5", 0), 5);
   ASSERT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(link.callRequests[0].what, "dial");
   EXPECT_EQ(link.callRequests[0].call, call);
@@ -308,76 +271,70 @@ TEST_F(CallOps, DialSendsTheDigitsAndKeepsTheCallersText) {
   EXPECT_EQ(link.callRequests[0].dialString, u"12-34 ,5");
 
   link.callRequestResult = LINEERR_OPERATIONFAILED;
-  EXPECT_EQ(provider.DialCall(6, call->hdCall(), u"1", 0), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(provider.callOps.DialCall(6, call->hdCall(), u"1", 0), LINEERR_OPERATIONFAILED);
 }
 
 TEST_F(CallOps, DialChecksHandleStateCallIdAndDigitsInThatOrder) {
   const HDRVLINE hdLine = Open(kAsParams);
-  EXPECT_EQ(provider.DialCall(5, reinterpret_cast<HDRVCALL>(uintptr_t{0x999}), u"1", 0), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.DialCall(5, reinterpret_cast<HDRVCALL>(uintptr_t{0x999}), u"1", 0),
+            LINEERR_INVALCALLHANDLE);
   for (DWORD state : {LINECALLSTATE_IDLE, LINECALLSTATE_OFFERING, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED}) {
-    TspCall* call = AddCall(hdLine, state, 0);
-    EXPECT_EQ(provider.DialCall(5, call->hdCall(), u"W", 0), LINEERR_INVALCALLSTATE) << state;
+    const TspCall* call = AddCall(hdLine, state, 0);
+    EXPECT_EQ(provider.callOps.DialCall(5, call->hdCall(), u"W", 0), LINEERR_INVALCALLSTATE) << state;
   }
-  TspCall* root;
-  {
-    ScopedLock lock(&provider.lock());
-    root = provider.calls().CreateConferenceCall(*provider.calls().FindLine(hdLine), Ht(0xC0F), 0);
-    root->callState = LINECALLSTATE_CONNECTED;
-  }
-  EXPECT_EQ(provider.DialCall(5, root->hdCall(), u"1", 0), LINEERR_INVALCALLSTATE);
-  TspCall* unknown = AddCall(hdLine, LINECALLSTATE_DIALING, 0);
-  EXPECT_EQ(provider.DialCall(5, unknown->hdCall(), u"W", 0), LINEERR_OPERATIONFAILED);
-  TspCall* known = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x42);
-  EXPECT_EQ(provider.DialCall(5, known->hdCall(), u"1$", 0), LINEERR_DIALBILLING);
+  const TspCall* root;
+  Locked([&](auto& calls) {
+    root = calls.CreateConferenceCall(*calls.FindLine(hdLine), Ht(0xC0F), 0);
+    calls.SetCallState(*root, LINECALLSTATE_CONNECTED, 0);
+  });
+  EXPECT_EQ(provider.callOps.DialCall(5, root->hdCall(), u"1", 0), LINEERR_INVALCALLSTATE);
+  const TspCall* unknown = AddCall(hdLine, LINECALLSTATE_DIALING, 0);
+  EXPECT_EQ(provider.callOps.DialCall(5, unknown->hdCall(), u"W", 0), LINEERR_OPERATIONFAILED);
+  const TspCall* known = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x42);
+  EXPECT_EQ(provider.callOps.DialCall(5, known->hdCall(), u"1$", 0), LINEERR_DIALBILLING);
   EXPECT_TRUE(link.callRequests.empty());
 }
 
 TEST_F(CallOps, AcceptCompletesAtOnceAndChangesNothing) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* offered = AddCall(hdLine, LINECALLSTATE_OFFERING);
-  EXPECT_EQ(provider.AcceptCall(9, offered->hdCall(), "uui", 3), 9);
+  const TspCall* offered = AddCall(hdLine, LINECALLSTATE_OFFERING);
+  EXPECT_EQ(provider.callOps.AcceptCall(9, offered->hdCall(), "uui", 3), 9);
   EXPECT_EQ(CompletionOf(WaitForCompletion(9), 9), 0);
   EXPECT_EQ(offered->callState, LINECALLSTATE_OFFERING);
   EXPECT_TRUE(link.callRequests.empty());
 
-  TspCall* accepted = AddCall(hdLine, LINECALLSTATE_ACCEPTED);
-  EXPECT_EQ(provider.AcceptCall(10, accepted->hdCall(), nullptr, 0), LINEERR_INVALCALLSTATE);
-  EXPECT_EQ(provider.AcceptCall(10, nullptr, nullptr, 0), LINEERR_INVALCALLHANDLE);
+  const TspCall* accepted = AddCall(hdLine, LINECALLSTATE_ACCEPTED);
+  EXPECT_EQ(provider.callOps.AcceptCall(10, accepted->hdCall(), nullptr, 0), LINEERR_INVALCALLSTATE);
+  EXPECT_EQ(provider.callOps.AcceptCall(10, nullptr, nullptr, 0), LINEERR_INVALCALLHANDLE);
 }
 
 TEST_F(CallOps, AnswerOnlyAnAcceptedCall) {
   const HDRVLINE hdLine = Open(kForcedOn);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_OFFERING, 0x51);
-  EXPECT_EQ(provider.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_INVALCALLSTATE);
-  {
-    ScopedLock lock(&provider.lock());
-    provider.calls().SetCallState(*call, LINECALLSTATE_ACCEPTED, 0);
-  }
-  EXPECT_EQ(provider.AnswerCall(4, call->hdCall(), nullptr, 0), 4);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_OFFERING, 0x51);
+  EXPECT_EQ(provider.callOps.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_INVALCALLSTATE);
+  Locked([&](auto& calls) { calls.SetCallState(*call, LINECALLSTATE_ACCEPTED, 0); });
+  EXPECT_EQ(provider.callOps.AnswerCall(4, call->hdCall(), nullptr, 0), 4);
   ASSERT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(link.callRequests[0].what, "answer");
   EXPECT_EQ(link.callRequests[0].call, call);
   EXPECT_EQ(link.callRequests[0].callOptions, 0x40);
 
   // On a line that leaves hands-free to the call, answering asks for nothing.
-  TspCall* other = AddCall(Open(kAsParams), LINECALLSTATE_ACCEPTED, 0x52);
-  EXPECT_EQ(provider.AnswerCall(5, other->hdCall(), nullptr, 0), 5);
+  const TspCall* other = AddCall(Open(kAsParams), LINECALLSTATE_ACCEPTED, 0x52);
+  EXPECT_EQ(provider.callOps.AnswerCall(5, other->hdCall(), nullptr, 0), 5);
   EXPECT_EQ(link.callRequests.back().callOptions, 0x00);
 }
 
 TEST_F(CallOps, AnswerNeedsRoomOnTheLineAndACallId) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_ACCEPTED, 0);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_ACCEPTED, 0);
   // Without a call ID there is nothing to answer at the exchange.
-  EXPECT_EQ(provider.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
-  TspCall* held = AddCall(hdLine, LINECALLSTATE_ONHOLD, 0x60);
+  EXPECT_EQ(provider.callOps.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
+  const TspCall* held = AddCall(hdLine, LINECALLSTATE_ONHOLD, 0x60);
   // The accepted call and a held one are two calls already.
-  EXPECT_EQ(provider.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_INVALLINESTATE);
-  {
-    ScopedLock lock(&provider.lock());
-    provider.calls().SetCallState(*held, LINECALLSTATE_IDLE, 0);
-  }
-  EXPECT_EQ(provider.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(provider.callOps.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_INVALLINESTATE);
+  Locked([&](auto& calls) { calls.SetCallState(*held, LINECALLSTATE_IDLE, 0); });
+  EXPECT_EQ(provider.callOps.AnswerCall(4, call->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(link.callRequests.empty());
 }
 
@@ -385,8 +342,8 @@ TEST_F(CallOps, AnswerNeedsRoomOnTheLineAndACallId) {
 
 TEST_F(CallOps, DropOfAnEndedCallCompletesWithoutTheExchange) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_DISCONNECTED, 0x70, 0xD15C);
-  EXPECT_EQ(provider.DropCall(11, call->hdCall(), nullptr, 0), 11);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_DISCONNECTED, 0x70, 0xD15C);
+  EXPECT_EQ(provider.callOps.DropCall(11, call->hdCall(), nullptr, 0), 11);
   EXPECT_EQ(call->callState, LINECALLSTATE_IDLE);
   auto events = WaitForCompletion(11);
   EXPECT_EQ(CompletionOf(events, 11), 0);
@@ -398,24 +355,24 @@ TEST_F(CallOps, DropOfAnEndedCallCompletesWithoutTheExchange) {
   }
   EXPECT_TRUE(idleFirst);
 
-  EXPECT_EQ(provider.DropCall(12, call->hdCall(), nullptr, 0), 12);  // now IDLE
+  EXPECT_EQ(provider.callOps.DropCall(12, call->hdCall(), nullptr, 0), 12);  // now IDLE
   EXPECT_EQ(CompletionOf(WaitForCompletion(12), 12), 0);
   EXPECT_TRUE(link.callRequests.empty());
 }
 
 TEST_F(CallOps, DropAsksTheExchangeByCallId) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x71);
-  EXPECT_EQ(provider.DropCall(13, call->hdCall(), nullptr, 0), 13);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x71);
+  EXPECT_EQ(provider.callOps.DropCall(13, call->hdCall(), nullptr, 0), 13);
   ASSERT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(link.callRequests[0].what, "drop");
   EXPECT_EQ(link.callRequests[0].call, call);
 
-  TspCall* unknown = AddCall(hdLine, LINECALLSTATE_RINGBACK, 0);
-  EXPECT_EQ(provider.DropCall(14, unknown->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
+  const TspCall* unknown = AddCall(hdLine, LINECALLSTATE_RINGBACK, 0);
+  EXPECT_EQ(provider.callOps.DropCall(14, unknown->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
   link.callRequestResult = LINEERR_NOMEM;
-  EXPECT_EQ(provider.DropCall(15, call->hdCall(), nullptr, 0), LINEERR_NOMEM);
-  EXPECT_EQ(provider.DropCall(16, nullptr, nullptr, 0), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.DropCall(15, call->hdCall(), nullptr, 0), LINEERR_NOMEM);
+  EXPECT_EQ(provider.callOps.DropCall(16, nullptr, nullptr, 0), LINEERR_INVALCALLHANDLE);
 }
 
 class ConferenceDrop : public CallOps {
@@ -423,27 +380,24 @@ class ConferenceDrop : public CallOps {
   void SetUp() override {
     CallOps::SetUp();
     hdLine = Open(kAsParams);
-    ScopedLock lock(&provider.lock());
-    auto& calls = provider.calls();
+    ScopedLock lock(&provider.state.lock);
+    auto& calls = provider.state.calls;
     root = calls.CreateConferenceCall(*calls.FindLine(hdLine), Ht(0xC0F), 0);
-    root->conferencePbxCallId = 0x81;
+    calls.BecomeConferenceRoot(*root, 0x81);
     calls.SetCallState(*root, LINECALLSTATE_CONNECTED, 0);
     lock.Unlock();
     older = AddCall(hdLine, LINECALLSTATE_CONFERENCED, 0x81);
     newer = AddCall(hdLine, LINECALLSTATE_CONFERENCED, 0x82);
-    for (TspCall* member : {older, newer}) {
-      member->conferenceMember = true;
-      member->conferenceHdCall = root->handle;
-    }
+    for (const TspCall* member : {older, newer}) calls.JoinConference(*member, *root);
   }
   HDRVLINE hdLine = nullptr;
-  TspCall* root = nullptr;
-  TspCall* older = nullptr;
-  TspCall* newer = nullptr;
+  const TspCall* root = nullptr;
+  const TspCall* older = nullptr;
+  const TspCall* newer = nullptr;
 };
 
 TEST_F(ConferenceDrop, TheRootDropsBothMembersInListOrder) {
-  EXPECT_EQ(provider.DropCall(21, root->hdCall(), nullptr, 0), 21);
+  EXPECT_EQ(provider.callOps.DropCall(21, root->hdCall(), nullptr, 0), 21);
   ASSERT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(link.callRequests[0].what, "drop-two");
   EXPECT_EQ(link.callRequests[0].call, root);
@@ -453,42 +407,43 @@ TEST_F(ConferenceDrop, TheRootDropsBothMembersInListOrder) {
 }
 
 TEST_F(ConferenceDrop, TheRootNeedsBothMembersWithCallIds) {
-  newer->pbxCallIdValid = false;
-  EXPECT_EQ(provider.DropCall(22, root->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
-  newer->pbxCallIdValid = true;
-  newer->conferenceMember = false;
-  EXPECT_EQ(provider.DropCall(22, root->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
+  auto& calls = provider.state.calls;
+  calls.ForgetPbxCall(*newer);
+  EXPECT_EQ(provider.callOps.DropCall(22, root->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
+  calls.BindPbxCall(*newer, 0x82);
+  calls.LeaveConference(*newer, false);
+  EXPECT_EQ(provider.callOps.DropCall(22, root->hdCall(), nullptr, 0), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(link.callRequests.empty());
 }
 
 TEST_F(ConferenceDrop, OnlyTheMemberWithTheConferencesCallIdMayBeDropped) {
-  EXPECT_EQ(provider.DropCall(23, newer->hdCall(), nullptr, 0), LINEERR_OPERATIONUNAVAIL);
-  EXPECT_EQ(provider.DropCall(24, older->hdCall(), nullptr, 0), 24);
+  EXPECT_EQ(provider.callOps.DropCall(23, newer->hdCall(), nullptr, 0), LINEERR_OPERATIONUNAVAIL);
+  EXPECT_EQ(provider.callOps.DropCall(24, older->hdCall(), nullptr, 0), 24);
   ASSERT_EQ(link.callRequests.size(), 1u);
   EXPECT_EQ(link.callRequests[0].what, "drop");
   EXPECT_EQ(link.callRequests[0].call, older);
   // A conferenced call that belongs to no conference.
-  older->conferenceMember = false;
-  EXPECT_EQ(provider.DropCall(25, older->hdCall(), nullptr, 0), LINEERR_OPERATIONUNAVAIL);
+  provider.state.calls.LeaveConference(*older, false);
+  EXPECT_EQ(provider.callOps.DropCall(25, older->hdCall(), nullptr, 0), LINEERR_OPERATIONUNAVAIL);
 
   // Call status tells the same.
-  older->conferenceMember = true;
-  Sized<LINECALLSTATUS> status(56);
-  ASSERT_EQ(provider.GetCallStatus(older->hdCall(), status.get()), 0);
+  provider.state.calls.JoinConference(*older, *root);
+  Zeroed<LINECALLSTATUS> status(56);
+  ASSERT_EQ(provider.callOps.GetCallStatus(older->hdCall(), status.get()), 0);
   EXPECT_EQ(status.get()->dwCallFeatures & ~0x80200000u, LINECALLFEATURE_DROP);
-  ASSERT_EQ(provider.GetCallStatus(newer->hdCall(), status.get()), 0);
+  ASSERT_EQ(provider.callOps.GetCallStatus(newer->hdCall(), status.get()), 0);
   EXPECT_EQ(status.get()->dwCallFeatures & ~0x80200000u, 0u);
 }
 
 TEST_F(CallOps, DropOnCloseAndDropNoOwner) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x90);
-  EXPECT_EQ(provider.DropNoOwner(call->hdCall()), 0);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x90);
+  EXPECT_EQ(provider.callOps.DropNoOwner(call->hdCall()), 0);
   EXPECT_EQ(call->callState, LINECALLSTATE_CONNECTED);
-  EXPECT_EQ(provider.DropOnClose(call->hdCall()), 0);
+  EXPECT_EQ(provider.callOps.DropOnClose(call->hdCall()), 0);
   EXPECT_EQ(call->callState, LINECALLSTATE_IDLE);
-  EXPECT_EQ(provider.DropOnClose(nullptr), LINEERR_INVALCALLHANDLE);
-  EXPECT_EQ(provider.DropNoOwner(reinterpret_cast<HDRVCALL>(uintptr_t{0x3})), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.DropOnClose(nullptr), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.DropNoOwner(reinterpret_cast<HDRVCALL>(uintptr_t{0x3})), LINEERR_INVALCALLHANDLE);
   EXPECT_TRUE(link.callRequests.empty());
 }
 
@@ -496,39 +451,39 @@ TEST_F(CallOps, DropOnCloseAndDropNoOwner) {
 
 TEST_F(CallOps, CloseCallUnbindsACallTheExchangeKnowsAndDeletesOthers) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* known = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x99);
-  TspCall* unknown = AddCall(hdLine, LINECALLSTATE_IDLE, 0);
-  TspCall* zeroId = AddCall(hdLine, LINECALLSTATE_IDLE, 0);
-  zeroId->pbxCallIdValid = true;  // a valid ID 0 counts as unknown
+  const TspCall* known = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x99);
+  const TspCall* unknown = AddCall(hdLine, LINECALLSTATE_IDLE, 0);
+  const TspCall* zeroId = AddCall(hdLine, LINECALLSTATE_IDLE, 0);
+  provider.state.calls.BindPbxCall(*zeroId, 0);  // a valid ID 0 counts as unknown
   const HDRVCALL knownHandle = known->hdCall();
 
-  EXPECT_EQ(provider.CloseCall(knownHandle), 0);
-  EXPECT_EQ(provider.CloseCall(unknown->hdCall()), 0);
-  EXPECT_EQ(provider.CloseCall(zeroId->hdCall()), 0);
-  EXPECT_EQ(provider.CloseCall(knownHandle), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.CloseCall(knownHandle), 0);
+  EXPECT_EQ(provider.callOps.CloseCall(unknown->hdCall()), 0);
+  EXPECT_EQ(provider.callOps.CloseCall(zeroId->hdCall()), 0);
+  EXPECT_EQ(provider.callOps.CloseCall(knownHandle), LINEERR_INVALCALLHANDLE);
 
-  ScopedLock lock(&provider.lock());
-  auto calls = provider.calls().Calls();
+  ScopedLock lock(&provider.state.lock);
+  auto calls = provider.state.calls.Calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0], known);
   EXPECT_FALSE(known->bound);
-  EXPECT_EQ(provider.calls().FindCall(knownHandle), nullptr);
+  EXPECT_EQ(provider.state.calls.FindCall(knownHandle), nullptr);
 }
 
 // --- Information and status ------------------------------------------------------------
 
 TEST_F(CallOps, CallInfoChecksItsSizeFirst) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x1234);
-  Sized<LINECALLINFO> small(323);
-  EXPECT_EQ(provider.GetCallInfo(nullptr, small.get()), LINEERR_OPERATIONFAILED);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x1234);
+  Zeroed<LINECALLINFO> small(323);
+  EXPECT_EQ(provider.callOps.GetCallInfo(nullptr, small.get()), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(trace.contains("TSPI_lineGetCallInfo() - LINECALLINFO structure too small"));
-  EXPECT_EQ(provider.GetCallInfo(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(provider.callOps.GetCallInfo(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(small.get()->dwNeededSize, 0u);
 
-  Sized<LINECALLINFO> info(324);
-  EXPECT_EQ(provider.GetCallInfo(nullptr, info.get()), LINEERR_INVALCALLHANDLE);
-  ASSERT_EQ(provider.GetCallInfo(call->hdCall(), info.get()), 0);
+  Zeroed<LINECALLINFO> info(324);
+  EXPECT_EQ(provider.callOps.GetCallInfo(nullptr, info.get()), LINEERR_INVALCALLHANDLE);
+  ASSERT_EQ(provider.callOps.GetCallInfo(call->hdCall(), info.get()), 0);
   EXPECT_EQ(info.get()->dwLineDeviceID, kAsParams);
   EXPECT_EQ(info.get()->dwCallID, 0x1234u);
   EXPECT_EQ(info.get()->dwOrigin, LINECALLORIGIN_OUTBOUND);
@@ -537,61 +492,58 @@ TEST_F(CallOps, CallInfoChecksItsSizeFirst) {
 
 TEST_F(CallOps, CallStatusChecksItsSizeFirstAndCountsTheLine) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x10);
-  Sized<LINECALLSTATUS> small(55);
-  EXPECT_EQ(provider.GetCallStatus(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x10);
+  Zeroed<LINECALLSTATUS> small(55);
+  EXPECT_EQ(provider.callOps.GetCallStatus(call->hdCall(), small.get()), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(trace.contains("TSPI_lineGetCallStatus() - LINECALLSTATUS structure too small"));
 
-  Sized<LINECALLSTATUS> status(56);
-  EXPECT_EQ(provider.GetCallStatus(nullptr, status.get()), LINEERR_INVALCALLHANDLE);
-  ASSERT_EQ(provider.GetCallStatus(call->hdCall(), status.get()), 0);
+  Zeroed<LINECALLSTATUS> status(56);
+  EXPECT_EQ(provider.callOps.GetCallStatus(nullptr, status.get()), LINEERR_INVALCALLHANDLE);
+  ASSERT_EQ(provider.callOps.GetCallStatus(call->hdCall(), status.get()), 0);
   EXPECT_EQ(status.get()->dwCallState, LINECALLSTATE_CONNECTED);
   EXPECT_EQ(status.get()->dwCallFeatures, 0x2008088u | 0x80200000u);
   EXPECT_EQ(status.get()->tStateEntryTime.wYear, clock.utcTime().year);
 
   // A held call beside it: no more transfers out, but swap and complete.
   AddCall(hdLine, LINECALLSTATE_ONHOLD, 0x11);
-  ASSERT_EQ(provider.GetCallStatus(call->hdCall(), status.get()), 0);
+  ASSERT_EQ(provider.callOps.GetCallStatus(call->hdCall(), status.get()), 0);
   EXPECT_EQ(status.get()->dwCallFeatures, 0x40080A0u | 0x80200000u);
 }
 
 TEST_F(CallOps, AddressIdAppSpecificAndMediaMode) {
   const HDRVLINE hdLine = Open(kAsParams);
-  TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x10, 0xA5);
-  {
-    ScopedLock lock(&provider.lock());
-    provider.calls().SetAddressId(*call, 1, false);
-  }
+  const TspCall* call = AddCall(hdLine, LINECALLSTATE_CONNECTED, 0x10, 0xA5);
+  Locked([&](auto& calls) { calls.SetAddressId(*call, 1, false); });
   DWORD addressId = 0;
-  EXPECT_EQ(provider.GetCallAddressID(call->hdCall(), &addressId), 0);
+  EXPECT_EQ(provider.callOps.GetCallAddressID(call->hdCall(), &addressId), 0);
   EXPECT_EQ(addressId, 1u);
-  EXPECT_EQ(provider.GetCallAddressID(nullptr, &addressId), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.GetCallAddressID(nullptr, &addressId), LINEERR_INVALCALLHANDLE);
 
-  EXPECT_EQ(provider.SetAppSpecific(call->hdCall(), 0x55), 0);
-  EXPECT_EQ(provider.SetAppSpecific(call->hdCall(), 0x55), 0);  // unchanged: no event
+  EXPECT_EQ(provider.callOps.SetAppSpecific(call->hdCall(), 0x55), 0);
+  EXPECT_EQ(provider.callOps.SetAppSpecific(call->hdCall(), 0x55), 0);  // unchanged: no event
   EXPECT_EQ(call->appSpecific, 0x55u);
-  EXPECT_EQ(provider.SetAppSpecific(nullptr, 1), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.SetAppSpecific(nullptr, 1), LINEERR_INVALCALLHANDLE);
   auto events = Settle();
   size_t appSpecific = 0;
   for (const Seen& s : events)
     appSpecific += s.msg == LINE_CALLINFO && s.htCall == Ht(0xA5) && s.param1 == LINECALLINFOSTATE_APPSPECIFIC;
   EXPECT_EQ(appSpecific, 1u);
 
-  EXPECT_EQ(provider.SetMediaMode(call->hdCall(), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
-  EXPECT_EQ(provider.SetMediaMode(call->hdCall(), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
+  EXPECT_EQ(provider.callOps.SetMediaMode(call->hdCall(), LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+  EXPECT_EQ(provider.callOps.SetMediaMode(call->hdCall(), LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_DATAMODEM),
             LINEERR_INVALMEDIAMODE);
-  EXPECT_EQ(provider.SetMediaMode(call->hdCall(), 0), LINEERR_INVALMEDIAMODE);
-  EXPECT_EQ(provider.SetMediaMode(nullptr, LINEMEDIAMODE_INTERACTIVEVOICE), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.SetMediaMode(call->hdCall(), 0), LINEERR_INVALMEDIAMODE);
+  EXPECT_EQ(provider.callOps.SetMediaMode(nullptr, LINEMEDIAMODE_INTERACTIVEVOICE), LINEERR_INVALCALLHANDLE);
 }
 
 TEST_F(CallOps, SetCallDataOnlyOnNewerLines) {
-  TspCall* call = AddCall(Open(kAsParams), LINECALLSTATE_CONNECTED, 0x10, 0xB6);
-  TspCall* old = AddCall(Open(kForcedOn, 0x10004), LINECALLSTATE_CONNECTED, 0x11);
+  const TspCall* call = AddCall(Open(kAsParams), LINECALLSTATE_CONNECTED, 0x10, 0xB6);
+  const TspCall* old = AddCall(Open(kForcedOn, 0x10004), LINECALLSTATE_CONNECTED, 0x11);
   const uint8_t data[] = {1, 2, 3};
-  EXPECT_EQ(provider.SetCallData(31, old->hdCall(), const_cast<uint8_t*>(data), 3), LINEERR_OPERATIONFAILED);
-  EXPECT_EQ(provider.SetCallData(31, nullptr, const_cast<uint8_t*>(data), 3), LINEERR_INVALCALLHANDLE);
-  EXPECT_EQ(provider.SetCallData(31, call->hdCall(), nullptr, 3), LINEERR_INVALPOINTER);
-  EXPECT_EQ(provider.SetCallData(32, call->hdCall(), const_cast<uint8_t*>(data), 3), 32);
+  EXPECT_EQ(provider.callOps.SetCallData(31, old->hdCall(), const_cast<uint8_t*>(data), 3), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(provider.callOps.SetCallData(31, nullptr, const_cast<uint8_t*>(data), 3), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.SetCallData(31, call->hdCall(), nullptr, 3), LINEERR_INVALPOINTER);
+  EXPECT_EQ(provider.callOps.SetCallData(32, call->hdCall(), const_cast<uint8_t*>(data), 3), 32);
   EXPECT_EQ(call->blob(CallBlob::CallData), (std::vector<uint8_t>{1, 2, 3}));
   auto events = WaitForCompletion(32);
   EXPECT_EQ(CompletionOf(events, 32), 0);
@@ -600,15 +552,16 @@ TEST_F(CallOps, SetCallDataOnlyOnNewerLines) {
     told += s.msg == LINE_CALLINFO && s.htCall == Ht(0xB6) && s.param1 == LINECALLINFOSTATE_CALLDATA;
   EXPECT_EQ(told, 1u);
   // Empty call data clears it.
-  EXPECT_EQ(provider.SetCallData(33, call->hdCall(), nullptr, 0), 33);
+  EXPECT_EQ(provider.callOps.SetCallData(33, call->hdCall(), nullptr, 0), 33);
   EXPECT_TRUE(call->blob(CallBlob::CallData).empty());
 }
 
 TEST_F(CallOps, SetCallParamsAcceptsVoiceOnly) {
-  TspCall* call = AddCall(Open(kAsParams), LINECALLSTATE_CONNECTED, 0x10);
-  EXPECT_EQ(provider.SetCallParams(41, call->hdCall(), LINEBEARERMODE_DATA, 0, 0, nullptr), LINEERR_INVALBEARERMODE);
-  EXPECT_EQ(provider.SetCallParams(41, nullptr, LINEBEARERMODE_DATA, 0, 0, nullptr), LINEERR_INVALCALLHANDLE);
-  EXPECT_EQ(provider.SetCallParams(42, call->hdCall(), LINEBEARERMODE_VOICE, 64, 64, nullptr), 42);
+  const TspCall* call = AddCall(Open(kAsParams), LINECALLSTATE_CONNECTED, 0x10);
+  EXPECT_EQ(provider.callOps.SetCallParams(41, call->hdCall(), LINEBEARERMODE_DATA, 0, 0, nullptr),
+            LINEERR_INVALBEARERMODE);
+  EXPECT_EQ(provider.callOps.SetCallParams(41, nullptr, LINEBEARERMODE_DATA, 0, 0, nullptr), LINEERR_INVALCALLHANDLE);
+  EXPECT_EQ(provider.callOps.SetCallParams(42, call->hdCall(), LINEBEARERMODE_VOICE, 64, 64, nullptr), 42);
   EXPECT_EQ(CompletionOf(WaitForCompletion(42), 42), 0);
 }
 

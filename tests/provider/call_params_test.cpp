@@ -374,7 +374,7 @@ class CallParamsApply : public ::testing::Test {
   ThreeAddresses addresses;
   kvarsp::CallModel model{sink, addresses, clock};
   OpenLine* line = nullptr;
-  kvarsp::TspCall* call = nullptr;
+  const kvarsp::TspCall* call = nullptr;
 };
 
 TEST_F(CallParamsApply, StoresFlagsAddressAndPartsQuietlyOrWithNotice) {

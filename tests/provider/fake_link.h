@@ -19,7 +19,7 @@ class FakeLink : public kvarsp::LinkInterface {
   struct CallRequest {
     std::string what;  // "make", "dial", "answer", "drop", "drop-two"
     DRV_REQUESTID requestId = 0;
-    kvarsp::TspCall* call = nullptr;
+    const kvarsp::TspCall* call = nullptr;
     std::u16string digits;
     std::u16string dialString;
     uint8_t callOptions = 0;
@@ -48,21 +48,21 @@ class FakeLink : public kvarsp::LinkInterface {
   LONG GetLineInfo(kvarsp::OpenLine&, uint16_t, ScopedLock&) override { return lineInfoResult; }
   void AbortLineRequests(kvarsp::OpenLine&) override {}
 
-  LONG MakeCall(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, std::u16string_view digits,
+  LONG MakeCall(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, std::u16string_view digits,
                 uint8_t callOptions) override {
     return Record({"make", requestId, &call, std::u16string(digits), {}, callOptions, 0, 0});
   }
-  LONG Dial(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, std::u16string_view digits,
+  LONG Dial(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, std::u16string_view digits,
             std::u16string_view dialString) override {
     return Record({"dial", requestId, &call, std::u16string(digits), std::u16string(dialString), 0, 0, 0});
   }
-  LONG Answer(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, uint8_t callOptions) override {
+  LONG Answer(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, uint8_t callOptions) override {
     return Record({"answer", requestId, &call, {}, {}, callOptions, 0, 0});
   }
-  LONG Drop(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call) override {
+  LONG Drop(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call) override {
     return Record({"drop", requestId, &call, {}, {}, 0, 0, 0});
   }
-  LONG DropTwo(DRV_REQUESTID requestId, kvarsp::OpenLine&, kvarsp::TspCall& call, uint16_t firstCallId,
+  LONG DropTwo(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, uint16_t firstCallId,
                uint16_t secondCallId) override {
     return Record({"drop-two", requestId, &call, {}, {}, 0, firstCallId, secondCallId});
   }

@@ -6,24 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "provider/provider.h"
-#include "tests/provider/fake_link.h"
+#include "tests/provider/started_provider.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
 using kvarsp::OpenLine;
-using kvarsp::Provider;
 using kvarsp::TspCall;
-
-// A link that always binds; the link operations fail and are not used here.
-struct AlwaysBinds : kvarsp_test::FakeLink {
-  AlwaysBinds() {
-    linkStartResult = 1;
-    addressListResult = 20;
-    registerResult = unregisterResult = lineInfoResult = LINEERR_OPERATIONFAILED;
-  }
-};
 
 struct Seen {
   std::string thread;
@@ -51,21 +40,15 @@ void OnEvent(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_
   Record({platform::currentThreadName(), htLine, htCall, msg, p1});
 }
 
-class ProviderEvents : public ::testing::Test {
+class ProviderEvents : public kvarsp_test::StartedProvider {
  protected:
+  ProviderEvents() : StartedProvider(OnCompletion) {}
   void SetUp() override {
     seen.clear();
-    DWORD options = 0;
-    ASSERT_EQ(provider.Init(0x20000, 1, 0, 0, OnCompletion, &options), 0);
+    StartedProvider::SetUp();
   }
-  void TearDown() override { EXPECT_EQ(provider.Shutdown(0x20000, 1), 0); }
 
-  OpenLine& Open(uintptr_t htLine) {
-    OpenLine line;
-    line.htLine = reinterpret_cast<HTAPILINE>(htLine);
-    line.eventProc = OnEvent;
-    return provider.calls().AddLine(line);
-  }
+  OpenLine& Open(uintptr_t htLine) { return OpenInModel(0, htLine, OnEvent); }
   std::vector<Seen> WaitForSeen(size_t count) {
     EXPECT_TRUE(tktest::waitUntil(
         [&] {
@@ -76,18 +59,15 @@ class ProviderEvents : public ::testing::Test {
     std::lock_guard lock(seenMutex);
     return seen;
   }
-
-  AlwaysBinds link;
-  Provider provider{link};
 };
 
 TEST_F(ProviderEvents, OfferedCallReportsItsStatesWithTheHandleTapiGaveIt) {
-  ScopedLock lock(&provider.lock());
+  ScopedLock lock(&provider.state.lock);
   OpenLine& line = Open(0x100);
-  TspCall* call = provider.calls().CreateOfferedCall(line, 0x42, u"", LINECALLORIGIN_EXTERNAL);
+  const TspCall* call = provider.state.calls.CreateOfferedCall(line, 0x42, u"", LINECALLORIGIN_EXTERNAL);
   // LINE_NEWCALL has been delivered by the time the call exists.
   EXPECT_EQ(call->htCall, kTapiCallHandle);
-  provider.calls().SetCallState(*call, LINECALLSTATE_OFFERING, 0);
+  provider.state.calls.SetCallState(*call, LINECALLSTATE_OFFERING, 0);
   lock.Unlock();
 
   auto events = WaitForSeen(2);
@@ -100,18 +80,18 @@ TEST_F(ProviderEvents, OfferedCallReportsItsStatesWithTheHandleTapiGaveIt) {
 }
 
 TEST_F(ProviderEvents, OneOrderAcrossLinesAndCompletions) {
-  ScopedLock lock(&provider.lock());
+  ScopedLock lock(&provider.state.lock);
   OpenLine& a = Open(0x100);
   OpenLine& b = Open(0x200);
-  auto& calls = provider.calls();
-  TspCall* callA = calls.CreateCall(a, reinterpret_cast<HTAPICALL>(uintptr_t{0xA}), u"30", 0, 0);
-  TspCall* callB = calls.CreateCall(b, reinterpret_cast<HTAPICALL>(uintptr_t{0xB}), u"31", 0, 0);
+  auto& calls = provider.state.calls;
+  const TspCall* callA = calls.CreateCall(a, reinterpret_cast<HTAPICALL>(uintptr_t{0xA}), u"30", 0, 0);
+  const TspCall* callB = calls.CreateCall(b, reinterpret_cast<HTAPICALL>(uintptr_t{0xB}), u"31", 0, 0);
   b.lineStateMask = 0;  // b reports no LINE_LINEDEVSTATE at all
   b.addressStateMask = 0;
   a.addressStateMask = 0;
   calls.SetCallState(*callA, LINECALLSTATE_DIALTONE, 0);  // a: CALLSTATE, LINEDEVSTATE
   calls.SetCallState(*callB, LINECALLSTATE_DIALTONE, 0);  // b: CALLSTATE
-  provider.events().QueueCompletion(a.htLine, 77, 0);
+  provider.state.events.QueueCompletion(a.htLine, 77, 0);
   calls.SetCallState(*callB, LINECALLSTATE_DIALING, 0);  // b: CALLSTATE
   lock.Unlock();
 
@@ -126,9 +106,9 @@ TEST_F(ProviderEvents, OneOrderAcrossLinesAndCompletions) {
 }
 
 TEST_F(ProviderEvents, LinkLossReachesTapiAsOutOfServiceAndClose) {
-  ScopedLock lock(&provider.lock());
+  ScopedLock lock(&provider.state.lock);
   OpenLine& line = Open(0x100);
-  provider.calls().LinkLost({});
+  provider.state.calls.LinkLost({});
   lock.Unlock();
   auto events = WaitForSeen(3);
   ASSERT_EQ(events.size(), 3u);

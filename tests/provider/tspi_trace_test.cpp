@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/root.h"
+#include "provider/provider_instance.h"
 #include "tapi/tapi_constants.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
@@ -33,6 +35,16 @@ TEST(LogResult, NamesResultsAndShowsRequestIdsAndReturnsTheResultUnchanged) {
                                {TraceLog::Tapi, "TSPI_lineMakeCall() return dwRequestID (0x7fffffff)"},
                                {TraceLog::Tapi, "TSPI_lineOpen() return <unknown>"},
                            }));
+}
+
+// An entry point's work passes its result through; running out of memory
+// inside it becomes LINEERR_NOMEM, traced as the entry point's result.
+TEST(NoThrow, OutOfMemoryIsTheEntryPointsResult) {
+  tktest::TraceCapture trace;
+  EXPECT_EQ(NoThrow("TSPI_lineDrop()", [] { return LONG{0x12}; }), 0x12);
+  EXPECT_EQ(NoThrow("TSPI_lineOpen()", []() -> LONG { throw std::bad_alloc(); }), LINEERR_NOMEM);
+  EXPECT_EQ(trace.records(), (std::vector<tktest::TraceCapture::Record>{
+                                 {TraceLog::Tapi, "TSPI_lineOpen() return LINEERR_NOMEM"}}));
 }
 
 TEST(TraceValues, HandlesPointersAndTextPrintAsTheRecordsShowThem) {

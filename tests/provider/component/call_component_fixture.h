@@ -27,8 +27,8 @@ class CallComponent : public LinkComponent {
     for (uint8_t type : {vnl::kCallEstablishReq, vnl::kDialReq, vnl::kAnswerCallReq, vnl::kDisconnectReq})
       engine.Ignore(type, true);
     HDRVLINE hdLine = nullptr;
-    ASSERT_EQ(provider.LineOpen(0, kHtLine, &hdLine, 0x20000, TapiRecorder::OnEvent), 0);
-    line = provider.calls().FindLine(hdLine);
+    ASSERT_EQ(provider.lineOps.LineOpen(0, kHtLine, &hdLine, 0x20000, TapiRecorder::OnEvent), 0);
+    line = provider.state.calls.FindLine(hdLine);
     ASSERT_NE(line, nullptr);
     sentBefore = layer2.Sent().size();
   }
@@ -38,39 +38,40 @@ class CallComponent : public LinkComponent {
   // TSPI_lineMakeCall's part around the request: the call is created, the
   // request sent, and the call made unbound until the confirmation; a failed
   // request deletes it again. Null when the request failed.
-  kvarsp::TspCall* MakeCall(DRV_REQUESTID requestId, std::u16string_view digits, uint8_t options = 0) {
-    return Locked([&]() -> kvarsp::TspCall* {
-      kvarsp::TspCall* call =
-          provider.calls().CreateCall(*line, TapiCall(requestId), digits, 0, LINECALLORIGIN_OUTBOUND);
+  const kvarsp::TspCall* MakeCall(DRV_REQUESTID requestId, std::u16string_view digits, uint8_t options = 0) {
+    return Locked([&]() -> const kvarsp::TspCall* {
+      const kvarsp::TspCall* call =
+          provider.state.calls.CreateCall(*line, TapiCall(requestId), digits, 0, LINECALLORIGIN_OUTBOUND);
       if (client.MakeCall(requestId, *line, *call, digits, options) != 0) {
-        provider.calls().DeleteCall(call);
+        provider.state.calls.DeleteCall(call);
         return nullptr;
       }
-      provider.calls().Unbind(*call);
+      provider.state.calls.Unbind(*call);
       return call;
     });
   }
 
   // A call the exchange named with pbxCallId, in the given state.
-  kvarsp::TspCall* OutgoingCall(uint16_t pbxCallId, uint32_t state) {
+  const kvarsp::TspCall* OutgoingCall(uint16_t pbxCallId, uint32_t state) {
     return Locked([&] {
-      kvarsp::TspCall* call = provider.calls().CreateCall(*line, TapiCall(pbxCallId), u"", 0, LINECALLORIGIN_OUTBOUND);
-      call->pbxCallIdValid = true;
-      call->pbxCallId = pbxCallId;
-      provider.calls().SetCallState(*call, state, 0);
+      kvarsp::CallModel& calls = provider.state.calls;
+      const kvarsp::TspCall* call = calls.CreateCall(*line, TapiCall(pbxCallId), u"", 0, LINECALLORIGIN_OUTBOUND);
+      calls.BindPbxCall(*call, pbxCallId);
+      calls.SetCallState(*call, state, 0);
       return call;
     });
   }
-  kvarsp::TspCall* OfferedCall(uint16_t pbxCallId, uint32_t state = LINECALLSTATE_OFFERING) {
+  const kvarsp::TspCall* OfferedCall(uint16_t pbxCallId, uint32_t state = LINECALLSTATE_OFFERING) {
     return Locked([&] {
-      kvarsp::TspCall* call = provider.calls().CreateOfferedCall(*line, pbxCallId, u"4711", LINECALLORIGIN_INBOUND);
-      provider.calls().SetCallState(*call, state, 0);
+      const kvarsp::TspCall* call =
+          provider.state.calls.CreateOfferedCall(*line, pbxCallId, u"4711", LINECALLORIGIN_INBOUND);
+      provider.state.calls.SetCallState(*call, state, 0);
       return call;
     });
   }
   bool CallExists(const kvarsp::TspCall* call) {
     return Locked([&] {
-      for (kvarsp::TspCall* c : provider.calls().Calls())
+      for (const kvarsp::TspCall* c : provider.state.calls.Calls())
         if (c == call) return true;
       return false;
     });

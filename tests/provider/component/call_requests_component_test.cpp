@@ -22,7 +22,7 @@ using namespace kvarsp;
 // ---- make call ---------------------------------------------------------------
 
 TEST_F(CallComponent, AConfirmedMakeCallCompletesBeforeDialtoneAndBindsTheExchangesCallId) {
-  TspCall* call = MakeCall(0x11, u"0123", 0x20);
+  const TspCall* call = MakeCall(0x11, u"0123", 0x20);
   ASSERT_NE(call, nullptr);
   const vnl::Message request = LastSent(vnl::kCallEstablishReq);
   EXPECT_EQ(request.lineId, 10);
@@ -50,7 +50,7 @@ TEST_F(CallComponent, AConfirmedMakeCallCompletesBeforeDialtoneAndBindsTheExchan
     EXPECT_TRUE(call->pbxCallIdValid);
     EXPECT_EQ(call->pbxCallId, 0x1234);
     EXPECT_EQ(call->callState, static_cast<uint32_t>(LINECALLSTATE_DIALTONE));
-    EXPECT_EQ(provider.calls().FindCallByPbxId(0x1234, line), call);
+    EXPECT_EQ(provider.state.calls.FindCallByPbxId(0x1234, line), call);
   });
   EXPECT_EQ(client.transactions().Count(), 0u);
   EXPECT_TRUE(TraceHas("TK -> PC: VNL_CALLESTABLISH_CONF( RefID: " + std::to_string(request.refId) +
@@ -58,7 +58,7 @@ TEST_F(CallComponent, AConfirmedMakeCallCompletesBeforeDialtoneAndBindsTheExchan
 }
 
 TEST_F(CallComponent, ARefusedMakeCallDeletesTheCallAndFails) {
-  TspCall* call = MakeCall(0x12, u"99");
+  const TspCall* call = MakeCall(0x12, u"99");
   ASSERT_NE(call, nullptr);
   Confirm(vnl::kCallEstablishConf, LastSent(vnl::kCallEstablishReq).refId, 255);
   ASSERT_EQ(WaitCompletion(0x12), LINEERR_OPERATIONFAILED);
@@ -69,7 +69,7 @@ TEST_F(CallComponent, ARefusedMakeCallDeletesTheCallAndFails) {
 }
 
 TEST_F(CallComponent, AnUnansweredMakeCallFailsBetween5000And5500MsAndALateConfirmationIsIgnored) {
-  TspCall* call = MakeCall(0x13, u"5");
+  const TspCall* call = MakeCall(0x13, u"5");
   ASSERT_NE(call, nullptr);
   const uint8_t refId = LastSent(vnl::kCallEstablishReq).refId;
   layer2.Tick(10);  // 5000 ms: not yet past the deadline
@@ -86,23 +86,23 @@ TEST_F(CallComponent, AnUnansweredMakeCallFailsBetween5000And5500MsAndALateConfi
   DeliverEvents();
   EXPECT_EQ(Completions(0x13).size(), 1u);
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_DIALTONE), 0u);
-  EXPECT_TRUE(Locked([&] { return provider.calls().Calls().empty(); }));
+  EXPECT_TRUE(Locked([&] { return provider.state.calls.Calls().empty(); }));
 }
 
 TEST_F(CallComponent, ACallClosedBeforeItsConfirmationFailsAndTheExchangesCallIsDisconnected) {
-  TspCall* call = MakeCall(0x14, u"7");
+  const TspCall* call = MakeCall(0x14, u"7");
   ASSERT_NE(call, nullptr);
   const uint8_t refId = LastSent(vnl::kCallEstablishReq).refId;
-  Locked([&] { provider.calls().DeleteCall(call); });  // TAPI closed the unbound call
+  Locked([&] { provider.state.calls.DeleteCall(call); });  // TAPI closed the unbound call
   Confirm(vnl::kCallEstablishConf, refId, 0, 0x88);
   ASSERT_EQ(WaitCompletion(0x14), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(Disconnects(), std::vector<uint16_t>{0x88});
-  EXPECT_TRUE(Locked([&] { return provider.calls().Calls().empty(); }));
+  EXPECT_TRUE(Locked([&] { return provider.state.calls.Calls().empty(); }));
   EXPECT_EQ(client.transactions().Count(), 0u);
 }
 
 TEST_F(CallComponent, ConfirmationsOfAnotherKindAreRejectedAndFailTheRequest) {
-  TspCall* call = MakeCall(0x15, u"1");
+  const TspCall* call = MakeCall(0x15, u"1");
   ASSERT_NE(call, nullptr);
   Confirm(vnl::kDisconnectConf, LastSent(vnl::kCallEstablishReq).refId, 0);
   ASSERT_EQ(WaitCompletion(0x15), LINEERR_OPERATIONFAILED);
@@ -111,14 +111,14 @@ TEST_F(CallComponent, ConfirmationsOfAnotherKindAreRejectedAndFailTheRequest) {
 
   // A make-call confirmation for a drop binds nothing: the drop fails as on
   // its time-out, which gives the call up.
-  TspCall* connected = OutgoingCall(0x31, LINECALLSTATE_CONNECTED);
+  const TspCall* connected = OutgoingCall(0x31, LINECALLSTATE_CONNECTED);
   ASSERT_EQ(Locked([&] { return client.Drop(0x16, *line, *connected); }), 0);
   Confirm(vnl::kCallEstablishConf, LastSent(vnl::kDisconnectReq).refId, 0, 0x99);
   ASSERT_EQ(WaitCompletion(0x16), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(TraceHas("MsgRefID and MsgType do not fit together (in VNL_CALLESTABLISH_CONF)"));
   Locked([&] {
     EXPECT_EQ(connected->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
-    EXPECT_EQ(provider.calls().FindCallByPbxId(0x99), nullptr);
+    EXPECT_EQ(provider.state.calls.FindCallByPbxId(0x99), nullptr);
   });
   DeliverEvents();
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_DIALTONE), 0u);
@@ -126,7 +126,7 @@ TEST_F(CallComponent, ConfirmationsOfAnotherKindAreRejectedAndFailTheRequest) {
 }
 
 TEST_F(CallComponent, LinkLossFailsAPendingMakeCall) {
-  TspCall* call = MakeCall(0x17, u"3");
+  const TspCall* call = MakeCall(0x17, u"3");
   layer2.LoseLink();
   EXPECT_EQ(WaitCompletion(0x17), LINEERR_OPERATIONFAILED);
   EXPECT_FALSE(CallExists(call));
@@ -134,7 +134,7 @@ TEST_F(CallComponent, LinkLossFailsAPendingMakeCall) {
 }
 
 TEST_F(CallComponent, CloseCallHandsTheProviderLockBackWhileItDrainsTheCallsEvents) {
-  TspCall* call = OutgoingCall(0x301, LINECALLSTATE_CONNECTED);
+  const TspCall* call = OutgoingCall(0x301, LINECALLSTATE_CONNECTED);
   const HTAPICALL htCall = call->htCall;
   // The first event waits on the delivery thread until the close drains the
   // second, then tries the provider lock, bounded.
@@ -143,15 +143,15 @@ TEST_F(CallComponent, CloseCallHandsTheProviderLockBackWhileItDrainsTheCallsEven
     tktest::GatedEvents::Hook() = nullptr;
     if (!TapiTraceSoon("Not all events for call 0x5301 (htCall) sent to TAPI, waiting ...")) return;
     for (int i = 0; i < 5000 && !lockFree; ++i) {
-      lockFree = provider.lock().TryLock();
-      if (lockFree) provider.lock().Unlock();
+      lockFree = provider.state.lock.TryLock();
+      if (lockFree) provider.state.lock.Unlock();
       else std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
   for (DWORD_PTR state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_ONHOLD})
-    ASSERT_TRUE(provider.events().QueueEvent(kHtLine, tktest::GatedEvents::OnEvent, kHtLine, htCall,
-                                             LINE_CALLSTATE, state, 0, 0));
-  EXPECT_EQ(provider.CloseCall(call->hdCall()), 0);
+    ASSERT_TRUE(provider.state.events.QueueEvent(kHtLine, tktest::GatedEvents::OnEvent, kHtLine, htCall, LINE_CALLSTATE,
+                                                 state, 0, 0));
+  EXPECT_EQ(provider.callOps.CloseCall(call->hdCall()), 0);
   DeliverEvents();
   EXPECT_EQ(TapiRecorder::Instance().Count(kHtLine, LINE_CALLSTATE, LINECALLSTATE_ONHOLD), 1u);
   EXPECT_TRUE(lockFree);
@@ -175,7 +175,7 @@ class SimpleRequests : public CallComponent, public ::testing::WithParamInterfac
     return Request(requestId, p.callState == LINECALLSTATE_ACCEPTED ? OfferedCall(0x42, p.callState)
                                                                     : OutgoingCall(0x42, p.callState));
   }
-  LONG Request(DRV_REQUESTID requestId, TspCall* call) {
+  LONG Request(DRV_REQUESTID requestId, const TspCall* call) {
     return Locked([&] {
       switch (GetParam().requestType) {
         case vnl::kDialReq: return client.Dial(requestId, *line, *call, u"123", u"1-2-3");
@@ -199,7 +199,7 @@ TEST_P(SimpleRequests, ARefusalCompletesWithOperationFailedAndLeavesTheCall) {
   ASSERT_EQ(Send(0x22), 0);
   Confirm(GetParam().confirmationType, LastSent(GetParam().requestType).refId, 255);
   ASSERT_EQ(WaitCompletion(0x22), LINEERR_OPERATIONFAILED);
-  TspCall* call = Locked([&] { return provider.calls().FindCallByPbxId(0x42); });
+  const TspCall* call = Locked([&] { return provider.state.calls.FindCallByPbxId(0x42); });
   ASSERT_NE(call, nullptr);
   Locked([&] { EXPECT_EQ(call->callState, GetParam().callState); });
 }
@@ -216,7 +216,7 @@ TEST_P(SimpleRequests, NoConfirmationFailsAfter5000Ms) {
 }
 
 TEST_P(SimpleRequests, ACallWithoutCallIdSendsNothing) {
-  TspCall* call = MakeCall(0x24, u"1");  // not yet named by the exchange
+  const TspCall* call = MakeCall(0x24, u"1");  // not yet named by the exchange
   ASSERT_NE(call, nullptr);
   const size_t sent = layer2.Sent().size();
   EXPECT_EQ(Request(0x25, call), LINEERR_OPERATIONFAILED);
@@ -234,10 +234,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SimpleRequest>& info) { return std::string(info.param.name); });
 
 TEST_F(CallComponent, ADropTimeOutClosesTheCallAsIfTheExchangeHadEndedIt) {
-  TspCall* bound = OutgoingCall(0x51, LINECALLSTATE_CONNECTED);
-  TspCall* unbound = OfferedCall(0x52, LINECALLSTATE_CONNECTED);
+  const TspCall* bound = OutgoingCall(0x51, LINECALLSTATE_CONNECTED);
+  const TspCall* unbound = OfferedCall(0x52, LINECALLSTATE_CONNECTED);
   Locked([&] {
-    provider.calls().Unbind(*unbound);  // TAPI closed it; the exchange still knows it
+    provider.state.calls.Unbind(*unbound);  // TAPI closed it; the exchange still knows it
     EXPECT_EQ(client.Drop(0x31, *line, *bound), 0);
     EXPECT_EQ(client.Drop(0x32, *line, *unbound), 0);
   });
@@ -259,11 +259,11 @@ class DropTwo : public CallComponent {
  protected:
   void SetUp() override {
     CallComponent::SetUp();
-    root = Locked([&] { return provider.calls().CreateConferenceCall(*line, TapiCall(0x60), 0); });
+    root = Locked([&] { return provider.state.calls.CreateConferenceCall(*line, TapiCall(0x60), 0); });
     ASSERT_EQ(Locked([&] { return client.DropTwo(0x41, *line, *root, 0x61, 0x62); }), 0);
     first = LastSent(vnl::kDisconnectReq);
   }
-  TspCall* root = nullptr;
+  const TspCall* root = nullptr;
   vnl::Message first;
 };
 
@@ -292,24 +292,24 @@ TEST_F(DropTwo, ATimeOutOfTheSecondFailsTheRequestAndKeepsTheConferenceCall) {
 }
 
 TEST_F(CallComponent, LineCloseFailsEveryOpenRequestOfTheLine) {
-  TspCall* connected = OutgoingCall(0x71, LINECALLSTATE_CONNECTED);
+  const TspCall* connected = OutgoingCall(0x71, LINECALLSTATE_CONNECTED);
   ASSERT_NE(MakeCall(0x51, u"1"), nullptr);
   ASSERT_EQ(Locked([&] { return client.Dial(0x52, *line, *connected, u"2", u"2"); }), 0);
   ASSERT_EQ(Close(0), 0);
   EXPECT_EQ(WaitCompletion(0x51), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(WaitCompletion(0x52), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(client.transactions().Count(), 0u);
-  EXPECT_TRUE(Locked([&] { return provider.calls().Calls().empty(); }));
+  EXPECT_TRUE(Locked([&] { return provider.state.calls.Calls().empty(); }));
 }
 
 // ---- supervision ------------------------------------------------------------
 
 TEST_F(CallComponent, TheNoAnswerTimeOutDisconnectsARingbackCallOnceButNotAConnectedOne) {
-  TspCall* ringing = OutgoingCall(0x81, LINECALLSTATE_RINGBACK);
-  TspCall* connected = OutgoingCall(0x82, LINECALLSTATE_CONNECTED);
+  const TspCall* ringing = OutgoingCall(0x81, LINECALLSTATE_RINGBACK);
+  const TspCall* connected = OutgoingCall(0x82, LINECALLSTATE_CONNECTED);
   Locked([&] {
-    ringing->noAnswerTimer.Start(clock, 10000);
-    connected->noAnswerTimer.Start(clock, 10000);
+    provider.state.calls.StartNoAnswerTimer(*ringing, 10000);
+    provider.state.calls.StartNoAnswerTimer(*connected, 10000);
   });
   layer2.Tick(20);
   EXPECT_TRUE(Disconnects().empty());
@@ -325,13 +325,13 @@ TEST_F(CallComponent, TheNoAnswerTimeOutDisconnectsARingbackCallOnceButNotAConne
   layer2.Tick(4);
   EXPECT_EQ(Disconnects(), std::vector<uint16_t>{0x81});
   // The connected call moving back to ringback finds its expired timer.
-  Locked([&] { provider.calls().SetCallState(*connected, LINECALLSTATE_PROCEEDING, 0); });
+  Locked([&] { provider.state.calls.SetCallState(*connected, LINECALLSTATE_PROCEEDING, 0); });
   layer2.Tick(1);
   EXPECT_EQ(Disconnects(), (std::vector<uint16_t>{0x81, 0x82}));
 }
 
 TEST_F(CallComponent, TheSetupWatchDisconnectsACallLeftOfferingForThreeMinutesOnce) {
-  TspCall* call = OfferedCall(0x91);
+  const TspCall* call = OfferedCall(0x91);
   clock.advance(kSetupWatchMs - 500);
   layer2.Tick(1);  // exactly 180000 ms
   EXPECT_TRUE(Disconnects().empty());
@@ -353,9 +353,9 @@ TEST_F(CallComponent, TheSetupWatchDisconnectsACallLeftOfferingForThreeMinutesOn
 }
 
 TEST_F(CallComponent, ARefusedMismatchedOrUnansweredWatchDisconnectClosesTheCall) {
-  TspCall* refused = OfferedCall(0xA1);
-  TspCall* mismatched = OfferedCall(0xA3);
-  TspCall* unanswered = OfferedCall(0xA2);
+  const TspCall* refused = OfferedCall(0xA1);
+  const TspCall* mismatched = OfferedCall(0xA3);
+  const TspCall* unanswered = OfferedCall(0xA2);
   clock.advance(kSetupWatchMs);
   layer2.Tick(1);
   ASSERT_EQ(Disconnects(), (std::vector<uint16_t>{0xA2, 0xA3, 0xA1}));  // newest first
@@ -370,7 +370,7 @@ TEST_F(CallComponent, ARefusedMismatchedOrUnansweredWatchDisconnectClosesTheCall
   Confirm(vnl::kCallEstablishConf, refIdOf(0xA3), 0, 0x55);
   EXPECT_TRUE(TraceHas("MsgRefID and MsgType do not fit together (in VNL_CALLESTABLISH_CONF)"));
   Locked([&] {
-    for (TspCall* closed : {refused, mismatched}) {
+    for (const TspCall* closed : {refused, mismatched}) {
       EXPECT_TRUE(closed->watchDropDone);
       EXPECT_FALSE(closed->watchDropSent);
       EXPECT_EQ(closed->callState, static_cast<uint32_t>(LINECALLSTATE_IDLE));
@@ -393,8 +393,8 @@ TEST_F(CallComponent, TheSetupWatchTakesAtMost20CallsPerTickInListOrder) {
   OutgoingCall(0x200, LINECALLSTATE_CONNECTED);  // not being set up
   // Newest of all, in dial tone, but not named by the exchange: it cannot be
   // disconnected and takes none of the 20 places.
-  TspCall* unnamed = OutgoingCall(0x201, LINECALLSTATE_DIALTONE);
-  Locked([&] { unnamed->pbxCallIdValid = false; });
+  const TspCall* unnamed = OutgoingCall(0x201, LINECALLSTATE_DIALTONE);
+  Locked([&] { provider.state.calls.ForgetPbxCall(*unnamed); });
   clock.advance(kSetupWatchMs);
   layer2.Tick(1);
   std::vector<uint16_t> expected;
@@ -408,20 +408,20 @@ TEST_F(CallComponent, TheSetupWatchTakesAtMost20CallsPerTickInListOrder) {
 }
 
 TEST_F(CallComponent, ACallRingsEvery4000MsWhileOfferedOrAccepted) {
-  TspCall* call = OfferedCall(0xB1);
-  Locked([&] { provider.calls().StartRinging(*call); });
+  const TspCall* call = OfferedCall(0xB1);
+  Locked([&] { provider.state.calls.StartRinging(*call); });
   layer2.Tick(8);  // 4000 ms: not past the interval
   DeliverEvents();
   EXPECT_EQ(RingCounts(), std::vector<DWORD_PTR>{0});
   layer2.Tick(1);
   DeliverEvents();
   EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1}));
-  Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_ACCEPTED, 0); });
+  Locked([&] { provider.state.calls.SetCallState(*call, LINECALLSTATE_ACCEPTED, 0); });
   layer2.Tick(8);
   DeliverEvents();
   EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));
 
-  Locked([&] { provider.calls().SetCallState(*call, LINECALLSTATE_CONNECTED, 0); });
+  Locked([&] { provider.state.calls.SetCallState(*call, LINECALLSTATE_CONNECTED, 0); });
   layer2.Tick(20);
   DeliverEvents();
   EXPECT_EQ(RingCounts(), (std::vector<DWORD_PTR>{0, 1, 2}));

@@ -42,7 +42,7 @@ TEST_F(IndicationComponent, ANewCallOnALineNotOpenedIsRefusedAsUnknownLine) {
 
   Inject(NewCall(8, kLine0, 0x1234));
   EXPECT_EQ(LastSent(vnl::kNewCallResp), Applied(vnl::kNewCallResp, 8));
-  TspCall* call = CallById(0x1234);
+  const TspCall* call = CallById(0x1234);
   ASSERT_NE(call, nullptr);
   EXPECT_TRUE(call->offeredByExchange);
   EXPECT_EQ(call->addressId, 0u);
@@ -60,7 +60,7 @@ TEST_F(IndicationComponent, ANewCallTapiCannotTakeIsRefusedWithoutDetailAndForgo
   Inject(NewCall(9, kLine0, 0x20));
   EXPECT_EQ(LastSent(vnl::kNewCallResp), Refused(vnl::kNewCallResp, 9));
   EXPECT_EQ(CallById(0x20), nullptr);
-  EXPECT_TRUE(provider.calls().Calls().empty());
+  EXPECT_TRUE(provider.state.calls.Calls().empty());
 }
 
 class OfferingByVersion : public IndicationComponent, public ::testing::WithParamInterface<std::pair<DWORD, DWORD>> {};
@@ -68,7 +68,7 @@ class OfferingByVersion : public IndicationComponent, public ::testing::WithPara
 TEST_P(OfferingByVersion, AnOfferedCallIsAnnouncedReportedOfferingAndRings) {
   const auto [version, mode] = GetParam();
   ASSERT_EQ(OpenAt(0, version), 0);
-  TspCall* call = Offer(kLine0, 0x31, {});
+  const TspCall* call = Offer(kLine0, 0x31, {});
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(LastSent(vnl::kCallInfoResp), Applied(vnl::kCallInfoResp, 2));
 
@@ -102,14 +102,14 @@ INSTANTIATE_TEST_SUITE_P(LineVersions, OfferingByVersion,
 
 TEST_F(IndicationComponent, AnInternalCallerTypeOrAnExternalCallTypeSetsTheOrigin) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* internal = Offer(kLine0, 0x41, WithOrig("21", 3));
+  const TspCall* internal = Offer(kLine0, 0x41, WithOrig("21", 3));
   ASSERT_NE(internal, nullptr);
   EXPECT_EQ(internal->origin, static_cast<uint32_t>(LINECALLORIGIN_INTERNAL));
 
   vnl::Message external;
   external.callType = 0x01;
   external.Set(vnl::kCallType);
-  TspCall* call = Offer(kLine0, 0x42, external);
+  const TspCall* call = Offer(kLine0, 0x42, external);
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(call->origin, static_cast<uint32_t>(LINECALLORIGIN_EXTERNAL));
   EXPECT_EQ(call->reason, static_cast<uint32_t>(LINECALLREASON_DIRECT));
@@ -160,7 +160,7 @@ TEST_F(IndicationComponent, CallerNumbersGetTheDialPrefixesOfTheirType) {
       {0x58, "", 9, nullptr, LINECALLPARTYID_UNKNOWN},
   };
   for (const Case& c : cases) {
-    TspCall* call = Offer(kLine0, c.callId, WithOrig(c.number, c.type));
+    const TspCall* call = Offer(kLine0, c.callId, WithOrig(c.number, c.type));
     ASSERT_NE(call, nullptr) << c.callId;
     const PartyId& caller = call->party(PartyRole::Caller);
     EXPECT_EQ(caller.flags, c.flags) << c.callId;
@@ -170,7 +170,7 @@ TEST_F(IndicationComponent, CallerNumbersGetTheDialPrefixesOfTheirType) {
     }
   }
   // Neither number nor type: the caller stays unknown and unreported.
-  TspCall* silent = Offer(kLine0, 0x59, {});
+  const TspCall* silent = Offer(kLine0, 0x59, {});
   ASSERT_NE(silent, nullptr);
   EXPECT_EQ(silent->party(PartyRole::Caller), PartyId{});
   EXPECT_EQ(CallInfoCount(silent->htCall, LINECALLINFOSTATE_CALLERID), 0u);
@@ -190,10 +190,10 @@ class DisconnectModes : public IndicationComponent, public ::testing::WithParamI
 TEST_P(DisconnectModes, TheCauseOrTheNoAnswerDropGivesTheMode) {
   const DisconnectCase& c = GetParam();
   ASSERT_EQ(OpenAt(0, c.tspiVersion), 0);
-  TspCall* call = Offer(kLine0, 0x61, {});
+  const TspCall* call = Offer(kLine0, 0x61, {});
   ASSERT_NE(call, nullptr);
   Inject(CallInfo(3, 0x61, 0x13));
-  Locked([&] { call->noAnswerDropped = c.noAnswerDropped; });
+  if (c.noAnswerDropped) Locked([&] { provider.state.calls.NoAnswerDisconnectSent(*call); });
   vnl::Message disconnected = CallInfo(4, 0x61, 0x18);
   if (c.cause) {
     disconnected.cause = *c.cause;
@@ -211,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(Causes, DisconnectModes,
 
 TEST_F(IndicationComponent, ADisconnectedReportForAnIdleCallLeavesItIdle) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = Offer(kLine0, 0x71, {});
+  const TspCall* call = Offer(kLine0, 0x71, {});
   ASSERT_NE(call, nullptr);
   Inject(CallInfo(3, 0x71, 0x10));
   Inject(CallInfo(4, 0x71, 0x18));
@@ -224,7 +224,7 @@ TEST_F(IndicationComponent, ADisconnectedReportForAnIdleCallLeavesItIdle) {
 
 TEST_F(IndicationComponent, OnHoldChangesNoStateButUpdatesTheParties) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = Offer(kLine0, 0x72, WithOrig("21", 3));
+  const TspCall* call = Offer(kLine0, 0x72, WithOrig("21", 3));
   ASSERT_NE(call, nullptr);
   Inject(CallInfo(3, 0x72, 0x13));
   const size_t statesBefore = StatesOf(call->htCall).size();
@@ -254,11 +254,11 @@ TEST_F(IndicationComponent, OnHoldChangesNoStateButUpdatesTheParties) {
 
 TEST_F(IndicationComponent, AConnectedIncomingCallWithoutConnectedPartyIsConnectedToItsCaller) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = Offer(kLine0, 0x73, WithOrig("4930", 5));
+  const TspCall* call = Offer(kLine0, 0x73, WithOrig("4930", 5));
   ASSERT_NE(call, nullptr);
   {
-    ScopedLock lock(&provider.lock());
-    call->noAnswerTimer.Start(clock, 30000);
+    ScopedLock lock(&provider.state.lock);
+    provider.state.calls.StartNoAnswerTimer(*call, 30000);
   }
   Inject(CallInfo(3, 0x73, 0x13));
   EXPECT_EQ(call->party(PartyRole::Connected), call->party(PartyRole::Caller));
@@ -269,14 +269,13 @@ TEST_F(IndicationComponent, AConnectedIncomingCallWithoutConnectedPartyIsConnect
 
 TEST_F(IndicationComponent, AnOutgoingCallCollectsTheDialledDigitsAndIgnoresCallerAndExternalNumbers) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = nullptr;
+  const TspCall* call = nullptr;
   {
-    ScopedLock lock(&provider.lock());
-    OpenLine* line = provider.calls().FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
+    ScopedLock lock(&provider.state.lock);
+    OpenLine* line = provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
     ASSERT_NE(line, nullptr);
-    call = provider.calls().CreateCall(*line, reinterpret_cast<HTAPICALL>(0x9000), u"", 0, LINECALLORIGIN_OUTBOUND);
-    call->pbxCallIdValid = true;
-    call->pbxCallId = 0x81;
+    call = provider.state.calls.CreateCall(*line, reinterpret_cast<HTAPICALL>(0x9000), u"", 0, LINECALLORIGIN_OUTBOUND);
+    provider.state.calls.BindPbxCall(*call, 0x81);
   }
   Inject(CallInfo(3, 0x81, 0x15));
   EXPECT_EQ(StatesOf(call->htCall).back(),
@@ -318,7 +317,7 @@ TEST_F(IndicationComponent, TheExternalAddressBecomesTheCalledIdOfAnIncomingCall
   vnl::Message offering;
   offering.externalAddress = "4711";
   offering.Set(vnl::kExternalAddress);
-  TspCall* call = Offer(kLine0, 0x82, offering);
+  const TspCall* call = Offer(kLine0, 0x82, offering);
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(call->party(PartyRole::Called).number, std::optional<std::u16string>(u"4711"));
   EXPECT_EQ(call->party(PartyRole::Called).flags, static_cast<uint32_t>(LINECALLPARTYID_ADDRESS));
@@ -337,7 +336,7 @@ TEST_F(IndicationComponent, CloseCallEndsABoundCallDeletesAnUnboundOneAndRefuses
   EXPECT_EQ(LastSent(vnl::kCloseCallResp), Refused(vnl::kCloseCallResp, 20, 0x81));
   EXPECT_TRUE(TraceHas("TK -> PC: VNL_CLOSECALL_IND( RefID: 20, CALL_ID: 153 )"));
 
-  TspCall* bound = Offer(kLine0, 0x91, {});
+  const TspCall* bound = Offer(kLine0, 0x91, {});
   ASSERT_NE(bound, nullptr);
   Inject(CloseCall(21, 0x91));
   EXPECT_EQ(LastSent(vnl::kCloseCallResp), Applied(vnl::kCloseCallResp, 21));
@@ -345,17 +344,17 @@ TEST_F(IndicationComponent, CloseCallEndsABoundCallDeletesAnUnboundOneAndRefuses
   EXPECT_FALSE(bound->pbxCallIdValid);
   EXPECT_EQ(CallById(0x91), nullptr);
 
-  TspCall* unbound = Offer(kLine0, 0x92, {});
+  const TspCall* unbound = Offer(kLine0, 0x92, {});
   ASSERT_NE(unbound, nullptr);
   {
-    ScopedLock lock(&provider.lock());
-    provider.calls().Unbind(*unbound);  // TAPI closed it while the exchange still had it
+    ScopedLock lock(&provider.state.lock);
+    provider.state.calls.Unbind(*unbound);  // TAPI closed it while the exchange still had it
   }
   const size_t eventsBefore = Events().Seen().size();
   Inject(CloseCall(22, 0x92));
   EXPECT_EQ(LastSent(vnl::kCloseCallResp), Applied(vnl::kCloseCallResp, 22));
   EXPECT_EQ(Events().Seen().size(), eventsBefore) << "nothing reported for a call TAPI no longer has";
-  const auto calls = provider.calls().Calls();
+  const auto calls = provider.state.calls.Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), unbound), 0);
 }
 
@@ -372,7 +371,7 @@ TEST_F(IndicationComponent, LineInfoSetsTheForwardingAndReportsItForEveryAddress
   EXPECT_EQ(forwards[0].param1, 0u);
   EXPECT_EQ(forwards[1].param1, 1u);
   for (const LineEventSeen& e : forwards) EXPECT_EQ(e.param2, LINEADDRESSSTATE_FORWARD);
-  OpenLine* line = provider.calls().FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
+  OpenLine* line = provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
   ASSERT_NE(line, nullptr);
   EXPECT_EQ(line->forwardMode, static_cast<uint32_t>(LINEFORWARDMODE_BUSY));
   EXPECT_EQ(line->forwardDestination, std::optional<std::u16string>(u"22"));
@@ -390,7 +389,7 @@ TEST_F(IndicationComponent, LineInfoSetsTheForwardingAndReportsItForEveryAddress
 
 TEST_F(IndicationComponent, ChargingInformationIsStoredAsTextAndReported) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = Offer(kLine0, 0xA1, {});
+  const TspCall* call = Offer(kLine0, 0xA1, {});
   ASSERT_NE(call, nullptr);
   vnl::Message charge = CallInfo(3, 0xA1, 0x13);
   charge.charging.amount = 1250;
@@ -408,11 +407,11 @@ TEST_F(IndicationComponent, ChargingInformationIsStoredAsTextAndReported) {
 
 TEST_F(IndicationComponent, AConferenceTheExchangeReportsIsMadeJoinedAndDissolved) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* first = Offer(kLine0, 0xB1, {});
+  const TspCall* first = Offer(kLine0, 0xB1, {});
   ASSERT_NE(first, nullptr);
   Inject(CallInfo(3, 0xB1, 0x13));
   Inject(CallInfo(4, 0xB1, 0x20));  // held for the second call
-  TspCall* second = Offer(kLine0, 0xB2, {});
+  const TspCall* second = Offer(kLine0, 0xB2, {});
   ASSERT_NE(second, nullptr);
   Inject(CallInfo(5, 0xB2, 0x13));
   ASSERT_EQ(Events().Of(LINE_NEWCALL).size(), 2u);
@@ -420,7 +419,7 @@ TEST_F(IndicationComponent, AConferenceTheExchangeReportsIsMadeJoinedAndDissolve
   Inject(CallInfo(6, 0xB1, 0x21));
   const auto newCalls = Events().Of(LINE_NEWCALL);
   ASSERT_EQ(newCalls.size(), 3u) << "a conference call announced";
-  TspCall* conference = provider.calls().FindCall(reinterpret_cast<HDRVCALL>(newCalls[2].param1));
+  const TspCall* conference = provider.state.calls.FindCall(reinterpret_cast<HDRVCALL>(newCalls[2].param1));
   ASSERT_NE(conference, nullptr);
   EXPECT_TRUE(conference->conferenceRoot);
   EXPECT_EQ(conference->conferencePbxCallId, 0xB2) << "known by the connected call's CALL_ID";
@@ -451,16 +450,15 @@ TEST_F(IndicationComponent, AConferenceTheExchangeReportsIsMadeJoinedAndDissolve
 
 TEST_F(IndicationComponent, ACallPreparedForAConferenceJoinsThatConferenceCall) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
-  TspCall* call = Offer(kLine0, 0xC1, {});
+  const TspCall* call = Offer(kLine0, 0xC1, {});
   ASSERT_NE(call, nullptr);
   Inject(CallInfo(3, 0xC1, 0x13));
-  TspCall* prepared = nullptr;
+  const TspCall* prepared = nullptr;
   {
-    ScopedLock lock(&provider.lock());
-    OpenLine* line = provider.calls().FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
-    prepared = provider.calls().CreateConferenceCall(*line, reinterpret_cast<HTAPICALL>(0x9100), 0);
-    call->pendingConference = true;
-    call->pendingConferenceHdCall = prepared->handle;
+    ScopedLock lock(&provider.state.lock);
+    OpenLine* line = provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x100)));
+    prepared = provider.state.calls.CreateConferenceCall(*line, reinterpret_cast<HTAPICALL>(0x9100), 0);
+    provider.state.calls.PrepareConference(*call, *prepared);
   }
   Inject(CallInfo(4, 0xC1, 0x21));
   EXPECT_EQ(Events().Of(LINE_NEWCALL).size(), 1u) << "no conference call of its own";

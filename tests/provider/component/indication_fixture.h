@@ -26,7 +26,7 @@ class IndicationComponent : public LinkComponent {
   // TSPI_lineOpen of a device with TAPI's htLine = 0x100 + device ID.
   LONG OpenAt(DWORD deviceId, DWORD tspiVersion) {
     HDRVLINE hdLine = nullptr;
-    return provider.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, tspiVersion, TapiRecorder::OnEvent);
+    return provider.lineOps.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, tspiVersion, TapiRecorder::OnEvent);
   }
 
   void Inject(const vnl::Message& m) {
@@ -97,7 +97,7 @@ class IndicationComponent : public LinkComponent {
 
   // Offers a call on an opened line as the exchange does: VNL_NEWCALL_IND,
   // then VNL_CALLINFO_IND "offering" with the given extras.
-  kvarsp::TspCall* Offer(uint16_t lineId, uint16_t callId, vnl::Message offering) {
+  const kvarsp::TspCall* Offer(uint16_t lineId, uint16_t callId, vnl::Message offering) {
     Inject(NewCall(1, lineId, callId));
     offering.type = vnl::kCallInfoInd;
     offering.refId = 2;
@@ -109,9 +109,9 @@ class IndicationComponent : public LinkComponent {
     return CallById(callId);
   }
 
-  kvarsp::TspCall* CallById(uint16_t callId) {
-    ScopedLock lock(&provider.lock());
-    return provider.calls().FindCallByPbxId(callId);
+  const kvarsp::TspCall* CallById(uint16_t callId) {
+    ScopedLock lock(&provider.state.lock);
+    return provider.state.calls.FindCallByPbxId(callId);
   }
   // The LINE_CALLSTATE events of one call, as (state, mode).
   std::vector<std::pair<DWORD_PTR, DWORD_PTR>> StatesOf(HTAPICALL htCall) {

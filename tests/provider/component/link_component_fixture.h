@@ -137,27 +137,29 @@ class LinkComponent : public ::testing::Test {
  protected:
   LinkComponent() : LinkComponent(Exchange()) {}
   explicit LinkComponent(exchange::ExchangeConfig exchangeConfig) : engine(std::move(exchangeConfig)) {
-    client.Attach(provider);
+    kvarsp::ProviderState& state = provider.state;
+    client.Attach(state.lock, state.config, state.calls, [&state] { return state.session.permanentProviderId; });
   }
 
   void SetUp() override {
     TapiRecorder::Instance().Clear();
     ASSERT_EQ(platform::regImport(kComponentConfiguration, "component configuration"), 0);
     DWORD lines = 0, phones = 0;
-    ASSERT_EQ(provider.EnumDevices(kComponentProviderId, &lines, &phones, nullptr, nullptr), 0);
+    ASSERT_EQ(provider.lifecycle.EnumDevices(kComponentProviderId, &lines, &phones, nullptr, nullptr), 0);
     DWORD options = 0;
-    ASSERT_EQ(provider.Init(0x20000, kComponentProviderId, 0, lines, TapiRecorder::OnCompletion, &options), 0);
+    ASSERT_EQ(provider.lifecycle.Init(0x20000, kComponentProviderId, 0, lines, TapiRecorder::OnCompletion, &options),
+              0);
   }
   void TearDown() override {
     GatedEvents::Hook() = nullptr;
     layer2.Hold(false);
-    EXPECT_EQ(provider.Shutdown(0x20000, kComponentProviderId), 0);
+    EXPECT_EQ(provider.lifecycle.Shutdown(0x20000, kComponentProviderId), 0);
   }
 
   // Runs fn under the provider lock, as TAPI's threads do.
   template <typename Fn>
   auto Locked(Fn&& fn) {
-    ScopedLock lock(&provider.lock());
+    ScopedLock lock(&provider.state.lock);
     return fn();
   }
   // Starts an operation of the asynchronous link session under the provider
@@ -172,7 +174,7 @@ class LinkComponent : public ::testing::Test {
   // leaves the first-in first-out queue last (and is not recorded).
   void DeliverEvents() {
     static constexpr LINEEVENT kIgnore = [](HTAPILINE, HTAPICALL, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR) {};
-    ASSERT_TRUE(provider.events().QueueEvent(nullptr, kIgnore, nullptr, nullptr, LINE_REPLY, 0, 0, 0, true));
+    ASSERT_TRUE(provider.state.events.QueueEvent(nullptr, kIgnore, nullptr, nullptr, LINE_REPLY, 0, 0, 0, true));
   }
 
   static exchange::ExchangeConfig Exchange() {
@@ -185,16 +187,18 @@ class LinkComponent : public ::testing::Test {
   // TSPI_lineOpen of a device, with TAPI's htLine = 0x100 + device ID.
   LONG Open(DWORD deviceId) {
     HDRVLINE hdLine = nullptr;
-    return provider.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, 0x20000, TapiRecorder::OnEvent);
+    return provider.lineOps.LineOpen(deviceId, TapiLine(0x100 + deviceId), &hdLine, 0x20000, TapiRecorder::OnEvent);
   }
-  LONG Close(DWORD deviceId) { return provider.LineClose(reinterpret_cast<HDRVLINE>(TapiLine(0x100 + deviceId))); }
+  LONG Close(DWORD deviceId) {
+    return provider.lineOps.LineClose(reinterpret_cast<HDRVLINE>(TapiLine(0x100 + deviceId)));
+  }
 
   // A dialog request, answered in the block's result.
   uint32_t Ui(uint32_t request, uint32_t x = 0) {
     kvarsp::UiRequestBlock block{};
     block.request = request;
     block.x = x;
-    provider.HandleUiRequest(block);
+    provider.dialog.HandleUiRequest(block);
     return block.result;
   }
 

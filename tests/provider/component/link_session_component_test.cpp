@@ -48,8 +48,8 @@ TEST_F(LinkComponent, LineCloseHandsTapiTheLinesEventsBeforeItsHandleBecomesInva
     closeWaited = TapiTraceSoon("Not all events/async completions for line 0x100 sent to TAPI, waiting ...");
   };
   for (DWORD_PTR state : {LINEDEVSTATE_OTHER, LINEDEVSTATE_CONNECTED})
-    ASSERT_TRUE(provider.events().QueueEvent(htLine, GatedEvents::OnEvent, htLine, nullptr, LINE_LINEDEVSTATE, state,
-                                             0, 0));
+    ASSERT_TRUE(provider.state.events.QueueEvent(htLine, GatedEvents::OnEvent, htLine, nullptr, LINE_LINEDEVSTATE,
+                                                 state, 0, 0));
   EXPECT_EQ(Close(0), 0);
   DeliverEvents();
   EXPECT_TRUE(closeWaited) << "the close returned with the line's events still queued";
@@ -146,7 +146,7 @@ TEST_F(LinkComponent, ALineOpenRefusedAtTheStartFailsAndSendsNothingMore) {
   engine.RefuseStart({0xC0});
   EXPECT_EQ(Open(0), LINEERR_OPERATIONFAILED);
   EXPECT_EQ(layer2.SentTypes(), std::vector<uint8_t>{vnl::kStartReq});
-  EXPECT_TRUE(provider.calls().Lines().empty());
+  EXPECT_TRUE(provider.state.calls.Lines().empty());
   layer2.RefuseOpen(true);
   EXPECT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), static_cast<uint32_t>(kvarsp::kStartOpenFailed));
 }
@@ -169,7 +169,7 @@ TEST_F(LinkComponent, ARegisterConfirmationForALineInformationRequestIsRejected)
   kvarsp::OpenLine* line = Locked([&] {
     kvarsp::OpenLine record;
     record.htLine = TapiLine(0x200);
-    return &provider.calls().AddLine(record);
+    return &provider.state.calls.AddLine(record);
   });
   std::optional<int> info;
   StartLinkOp([&](LinkSession& s, LinkDone done) { s.GetLineInfo(*line, false, 10, std::move(done)); }, info);
@@ -185,12 +185,12 @@ TEST_F(LinkComponent, ALineInformationForALineClosedWhileItWaitedForItsTurnSends
   kvarsp::OpenLine* line = Locked([&] {
     kvarsp::OpenLine record;
     record.htLine = TapiLine(0x200);
-    return &provider.calls().AddLine(record);
+    return &provider.state.calls.AddLine(record);
   });
   std::optional<int> start, info;
   StartLinkOp([](LinkSession& s, LinkDone done) { s.Start(0x30, std::move(done)); }, start);
   StartLinkOp([&](LinkSession& s, LinkDone done) { s.GetLineInfo(*line, false, 10, std::move(done)); }, info);
-  Locked([&] { provider.calls().RemoveLine(reinterpret_cast<HDRVLINE>(TapiLine(0x200))); });
+  Locked([&] { provider.state.calls.RemoveLine(reinterpret_cast<HDRVLINE>(TapiLine(0x200))); });
   layer2.Pump();
   EXPECT_EQ(start, 0);
   EXPECT_EQ(info, LINEERR_OPERATIONFAILED);
@@ -203,7 +203,7 @@ TEST_F(LinkComponent, ARefusedRegistrationWithDetailB0CountsAsRegistered) {
   engine.RefuseRegister({0x90});
   EXPECT_EQ(Open(1), LINEERR_OPERATIONFAILED);
   EXPECT_TRUE(TapiTraceHas("TSPI_lineOpen - Cannot register line"));
-  EXPECT_EQ(provider.calls().Lines().size(), 1u);
+  EXPECT_EQ(provider.state.calls.Lines().size(), 1u);
   EXPECT_EQ(Close(0), 0);
 }
 
@@ -213,7 +213,7 @@ TEST_F(LinkComponent, TheAddressListRefillsTheTablesWithCutAddresses) {
 
   ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
   ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
-  auto& tables = provider.config();
+  auto& tables = provider.state.config;
   ASSERT_EQ(tables.lines.size(), 2u);
   EXPECT_EQ(tables.lines[0].pbxLineId, 10);
   EXPECT_EQ(tables.lines[0].address, u"20");
@@ -240,7 +240,7 @@ class WideExchange : public LinkComponent {
 TEST_F(WideExchange, SixteenBitLineListsSwitchTheProviderToSixteenBitLineIds) {
   ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
   ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
-  auto& tables = provider.config();
+  auto& tables = provider.state.config;
   EXPECT_TRUE(tables.lineId16Bit);
   ASSERT_EQ(tables.lines.size(), 2u);
   EXPECT_EQ(tables.lines[0].pbxLineId, 300);
@@ -264,7 +264,7 @@ class LongAddressExchange : public LinkComponent {
 TEST_F(LongAddressExchange, AnAddressOf25BytesKeeps20AndTheNextLineIsReadWhole) {
   ASSERT_EQ(Ui(UIREQ_PBX_CONNECT, 0x30), 0u);
   ASSERT_EQ(Ui(UIREQ_PBX_READ), 0u);
-  auto& tables = provider.config();
+  auto& tables = provider.state.config;
   ASSERT_EQ(tables.lines.size(), 2u);
   EXPECT_EQ(tables.lines[0].address, u"12345678901234567890");
   EXPECT_EQ(tables.lines[1].pbxLineId, 11);
@@ -274,7 +274,7 @@ TEST_F(LongAddressExchange, AnAddressOf25BytesKeeps20AndTheNextLineIsReadWhole) 
 TEST_F(LinkComponent, ForwardingFromTheLineInformationIsKeptWithTheLine) {
   ASSERT_TRUE(layer2.Command("forward", "10 busy 0301234").has_value());
   ASSERT_EQ(Open(0), 0);
-  kvarsp::OpenLine* line = provider.calls().FindLineByDevice(0);
+  kvarsp::OpenLine* line = provider.state.calls.FindLineByDevice(0);
   ASSERT_NE(line, nullptr);
   EXPECT_EQ(line->forwardMode, static_cast<uint32_t>(LINEFORWARDMODE_BUSY));
   ASSERT_TRUE(line->forwardDestination.has_value());
@@ -301,7 +301,7 @@ TEST_F(LinkComponent, LinkLossTakesLinesOutOfServiceAndTheirCloseSendsNothing) {
     // Until TAPI closes it, the line reports itself out of service.
     LINEDEVSTATUS status{};
     status.dwTotalSize = sizeof status;
-    ASSERT_EQ(provider.GetLineDevStatus(reinterpret_cast<HDRVLINE>(htLine), &status), 0);
+    ASSERT_EQ(provider.lineOps.GetLineDevStatus(reinterpret_cast<HDRVLINE>(htLine), &status), 0);
     EXPECT_EQ(status.dwDevStatusFlags, 0u);
     EXPECT_EQ(status.dwLineFeatures, 0xC0u);  // opened with version 0x20000
   }

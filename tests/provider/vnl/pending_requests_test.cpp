@@ -21,7 +21,7 @@ class PendingRequestsTest : public ::testing::Test {
  protected:
   // A handler that notes its name and the entry's RefID.
   TxnHandler Note(const std::string& what) {
-    return [this, what](kvarsp::OpenLine*, kvarsp::TspCall*, PendingRequest& entry) {
+    return [this, what](kvarsp::OpenLine*, const kvarsp::TspCall*, PendingRequest& entry) {
       calls.push_back(what + std::to_string(entry.key));
       return 1;
     };
@@ -125,7 +125,7 @@ TEST_F(PendingRequestsTest, AHandlerMayRemoveAnotherEntryDuringTheScan) {
   // must not be handled after it is gone.
   ASSERT_EQ(Register(1), 0);
   ASSERT_EQ(txns.lVnlTxnRegister(2, 0, kvarsp::kTxnRegister, nullptr, nullptr, nullptr, 5000, {},
-                                 [&](kvarsp::OpenLine*, kvarsp::TspCall*, PendingRequest&) {
+                                 [&](kvarsp::OpenLine*, const kvarsp::TspCall*, PendingRequest&) {
                                    txns.bVnlTxnRemove(txns.pVnlTxnFind(1));
                                    calls.push_back("timeout2");
                                    return 1;
