@@ -65,4 +65,6 @@ bool readWholeFileText(const std::string& path, std::string* bytes, std::string*
   return ok;
 }
 
+std::string lastStreamErrorText() { return std::strerror(errno); }
+
 }  // namespace platform

@@ -19,4 +19,9 @@ constexpr size_t kMaxTextFileBytes = size_t{256} << 20;
 bool readWholeFileText(const std::string& path, std::string* bytes, std::string* error,
                        size_t maxBytes = kMaxTextFileBytes);
 
+// The text of the last error of a standard stream or file operation that
+// just failed (fread, fwrite, fflush, an ifstream that did not open), for a
+// message to a person: "No space left on device".
+std::string lastStreamErrorText();
+
 }  // namespace platform

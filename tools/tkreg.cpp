@@ -2,7 +2,6 @@
 // and imports .reg files. Text on the command line and on the terminal is UTF-8.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -261,7 +260,7 @@ std::string quotedName(const std::u16string& name) {
 bool writeOut(const std::string& text) {
   bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
   ok = std::fflush(stdout) == 0 && ok;
-  if (!ok) std::fprintf(stderr, "tkreg: cannot write to standard output: %s\n", std::strerror(errno));
+  if (!ok) std::fprintf(stderr, "tkreg: cannot write to standard output: %s\n", platform::lastStreamErrorText().c_str());
   return ok;
 }
 
@@ -439,7 +438,7 @@ bool readStandardInput(std::string* bytes) {
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) bytes->append(buffer, n);
   if (std::ferror(stdin)) {
-    std::fprintf(stderr, "tkreg: cannot read standard input: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "tkreg: cannot read standard input: %s\n", platform::lastStreamErrorText().c_str());
     return false;
   }
   return true;

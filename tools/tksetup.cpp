@@ -8,7 +8,6 @@
 // before anything is written, and when a write still fails, what the run had
 // changed so far is put back. A second run for the same provider file reuses
 // its entry in the provider list instead of adding another one.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -127,7 +126,7 @@ bool checkFile(const std::string& option, const std::string& path, bool executab
     return false;
   }
   if (!std::ifstream(path, std::ios::binary)) {
-    *error = option + " " + shown(path) + ": cannot be opened for reading (" + std::strerror(errno) + ")";
+    *error = option + " " + shown(path) + ": cannot be opened for reading (" + platform::lastStreamErrorText() + ")";
     return false;
   }
   constexpr fs::perms kAnyExec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
