@@ -64,30 +64,41 @@ std::string only(const std::multimap<std::string, std::string>& report, const st
   return values.size() == 1 ? values[0] : "<" + std::to_string(values.size()) + " values>";
 }
 
-TEST(CommandLine, SplitsAtBlanksWithQuotesGrouping) {
-  EXPECT_EQ(splitCommandLine("VNL2C64.EXE LINK1"), (Args{"VNL2C64.EXE", "LINK1"}));
-  EXPECT_EQ(splitCommandLine("VNL2C64.EXE "), (Args{"VNL2C64.EXE"}));  // empty link name
-  EXPECT_EQ(splitCommandLine("a \t b   c"), (Args{"a", "b", "c"}));
-  EXPECT_EQ(splitCommandLine("a \"two words\" x\"y z\"w"), (Args{"a", "two words", "xy zw"}));
-  EXPECT_EQ(splitCommandLine("a \"\" \"\""), (Args{"a", "", ""}));
-  EXPECT_EQ(splitCommandLine("a \"open to the end"), (Args{"a", "open to the end"}));
-  EXPECT_EQ(splitCommandLine(""), Args{});
+// pid runs until the file release appears, and is seen to end then.
+void expectRunsUntilReleased(uint32_t pid, const std::string& release) {
+  EXPECT_TRUE(platform::processRunning(pid));
+  EXPECT_FALSE(platform::waitForProcessExit(pid, 20));
+  tktest::writeFile(release, "");
+  EXPECT_TRUE(platform::waitForProcessExit(pid, 10000));
+  EXPECT_FALSE(platform::processRunning(pid));
 }
 
-TEST(CommandLine, BackslashesEscapeOnlyBeforeQuotes) {
-  EXPECT_EQ(splitCommandLine(R"(a C:\dir\file.txt \\server\share)"),
-            (Args{"a", R"(C:\dir\file.txt)", R"(\\server\share)"}));
-  EXPECT_EQ(splitCommandLine(R"(a \"b)"), (Args{"a", "\"b"}));             // 1: a literal quote
-  EXPECT_EQ(splitCommandLine(R"(a \\"b c")"), (Args{"a", "\\b c"}));       // 2: one backslash, quote groups
-  EXPECT_EQ(splitCommandLine(R"(a \\\"b)"), (Args{"a", "\\\"b"}));         // 3: one backslash and a quote
-  EXPECT_EQ(splitCommandLine(R"(a "x""y" z)"), (Args{"a", "x\"y", "z"}));  // "" inside quotes
-  EXPECT_EQ(splitCommandLine(R"(a "dir\\" b)"), (Args{"a", "dir\\", "b"}));
-}
-
-TEST(CommandLine, TheProgramNameKnowsNoEscapes) {
-  EXPECT_EQ(splitCommandLine(R"("C:\Program Files\x\" arg)"), (Args{R"(C:\Program Files\x\)", "arg"}));
-  EXPECT_EQ(splitCommandLine(R"(C:\a"b c"d e)"), (Args{R"(C:\ab cd)", "e"}));
-  EXPECT_EQ(splitCommandLine(" a"), (Args{"", "a"}));
+TEST(CommandLine, SplitsLikeWindowsProgramsDo) {
+  const struct {
+    const char* line;
+    Args args;
+  } cases[] = {
+      // Blanks separate, quotes group.
+      {"VNL2C64.EXE LINK1", {"VNL2C64.EXE", "LINK1"}},
+      {"VNL2C64.EXE ", {"VNL2C64.EXE"}},  // empty link name
+      {"a \t b   c", {"a", "b", "c"}},
+      {"a \"two words\" x\"y z\"w", {"a", "two words", "xy zw"}},
+      {"a \"\" \"\"", {"a", "", ""}},
+      {"a \"open to the end", {"a", "open to the end"}},
+      {"", {}},
+      // Backslashes escape only before quotes.
+      {R"(a C:\dir\file.txt \\server\share)", {"a", R"(C:\dir\file.txt)", R"(\\server\share)"}},
+      {R"(a \"b)", {"a", "\"b"}},             // 1: a literal quote
+      {R"(a \\"b c")", {"a", "\\b c"}},       // 2: one backslash, quote groups
+      {R"(a \\\"b)", {"a", "\\\"b"}},         // 3: one backslash and a quote
+      {R"(a "x""y" z)", {"a", "x\"y", "z"}},  // "" inside quotes
+      {R"(a "dir\\" b)", {"a", "dir\\", "b"}},
+      // The program name knows no escapes.
+      {R"("C:\Program Files\x\" arg)", {R"(C:\Program Files\x\)", "arg"}},
+      {R"(C:\a"b c"d e)", {R"(C:\ab cd)", "e"}},
+      {" a", {"", "a"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(splitCommandLine(c.line), c.args) << c.line;
 }
 
 TEST(ProgramPath, WindowsNamesFindTheProgramWhateverItsCase) {
@@ -192,11 +203,7 @@ TEST(Process, GoesOnRunningWhenItsObjectIsGone) {
     ASSERT_NE(process, nullptr);
     pid = process->id();
   }
-  EXPECT_TRUE(platform::processRunning(pid));
-  EXPECT_FALSE(platform::waitForProcessExit(pid, 30));
-  tktest::writeFile(release, "");
-  EXPECT_TRUE(platform::waitForProcessExit(pid, 10000));
-  EXPECT_FALSE(platform::processRunning(pid));
+  expectRunsUntilReleased(pid, release);
 }
 
 TEST(Process, WaitsForAProcessStartedByAnother) {
@@ -210,11 +217,7 @@ TEST(Process, WaitsForAProcessStartedByAnother) {
   ASSERT_EQ(child->exitCode(), 0);
   uint32_t grandchild = static_cast<uint32_t>(std::stoul(tktest::readFile(pidFile)));
 
-  EXPECT_TRUE(platform::processRunning(grandchild));
-  EXPECT_FALSE(platform::waitForProcessExit(grandchild, 50));
-  tktest::writeFile(release, "");
-  EXPECT_TRUE(platform::waitForProcessExit(grandchild, 10000));
-  EXPECT_FALSE(platform::processRunning(grandchild));
+  expectRunsUntilReleased(grandchild, release);
 }
 
 TEST(Process, AMissingProgramFailsWithAReason) {
@@ -241,12 +244,7 @@ TEST(Process, AnEndedProcessNotYetReapedCountsAsEnded) {
   std::string release = tktest::currentRoot() + "/release";
   tktest::ChildProcess child;
   ASSERT_TRUE(child.start(TK_PROCESS_TEST_CHILD, {"wait-file", release, "0"}));
-  const auto pid = static_cast<uint32_t>(child.pid());
-  EXPECT_TRUE(platform::processRunning(pid));
-  EXPECT_FALSE(platform::waitForProcessExit(pid, 20));
-  tktest::writeFile(release, "");
-  EXPECT_TRUE(platform::waitForProcessExit(pid, 10000));
-  EXPECT_FALSE(platform::processRunning(pid));
+  expectRunsUntilReleased(static_cast<uint32_t>(child.pid()), release);
   EXPECT_EQ(child.wait(), 0);
 }
 

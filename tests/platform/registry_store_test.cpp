@@ -17,22 +17,6 @@ namespace {
 using namespace platform;
 using namespace tktest;
 
-long setDword(RegKeyHandle key, std::u16string_view name, uint32_t n) {
-  Bytes data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
-                static_cast<uint8_t>(n >> 24)};
-  return setValue(key, name, kRegDword, data);
-}
-
-Bytes query(RegKeyHandle key, std::u16string_view name, long* rc = nullptr) {
-  uint32_t size = 0;
-  long result = regQueryValueEx(key, name, nullptr, nullptr, &size);
-  Bytes data(size);
-  if (result == kErrorSuccess) result = regQueryValueEx(key, name, nullptr, data.data(), &size);
-  if (rc) *rc = result;
-  data.resize(result == kErrorSuccess ? size : 0);
-  return data;
-}
-
 std::string hex(const Bytes& data) {
   std::string out;
   char byte[3];
@@ -117,18 +101,17 @@ TEST(RegistryFiles, EveryTypeReachesAFreshProcessUnchanged) {
 TEST(RegistryFiles, AnsiRegSzBytesReachAFreshProcessUnchanged) {
   Key k;
   ASSERT_EQ(regCreateKeyExA(kHkeyLocalMachine, "Software\\Link", &k.h, nullptr), kErrorSuccess);
-  ASSERT_EQ(setAnsiSz(k.h, "LinkSpeed", "115200"), kErrorSuccess);
-  ASSERT_EQ(setAnsiSz(k.h, "Slow", std::string_view("9600\0\0", 6)), kErrorSuccess);
-  ASSERT_EQ(setAnsiSz(k.h, "Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
-  auto expect = [](std::string_view bytes) {
-    return "0 1 " + std::to_string(bytes.size()) + " " + hex(Bytes(bytes.begin(), bytes.end()));
+  const std::pair<const char*, std::string_view> values[] = {
+      {"LinkSpeed", "115200"},                        // no room for a terminator
+      {"Slow", std::string_view("9600\0\0", 6)},      // padded
+      {"Link", std::string_view("COM1\0\0\0\0", 8)},  // text, terminator and padding
   };
-  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "LinkSpeed", "6"}),
-            std::vector<std::string>{expect("115200")});
-  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "Slow", "6"}),
-            std::vector<std::string>{expect(std::string_view("9600\0\0", 6))});
-  EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", "Link", "8"}),
-            std::vector<std::string>{expect(std::string_view("COM1\0\0\0\0", 8))});
+  for (const auto& [name, bytes] : values) ASSERT_EQ(setAnsiSz(k.h, name, bytes), kErrorSuccess);
+  for (const auto& [name, bytes] : values) {
+    const std::string size = std::to_string(bytes.size());
+    EXPECT_EQ(runChild({"dump-ansi", "HKLM", "Software\\Link", name, size}),
+              std::vector<std::string>{"0 1 " + size + " " + hex(Bytes(bytes.begin(), bytes.end()))});
+  }
 }
 
 TEST(RegistryFiles, TwoProcessesWritingAtOnceLoseNothing) {
@@ -150,11 +133,10 @@ TEST(RegistryFiles, TwoProcessesWritingAtOnceLoseNothing) {
   int found = 0;
   for (const char* prefix : {"first", "second"}) {
     for (int i = 0; i < kPerChild; ++i) {
-      long rc = 0;
-      Bytes data = query(k.h, utf8ToWide(prefix + std::to_string(i)), &rc);
-      EXPECT_EQ(rc, kErrorSuccess) << prefix << i;
+      RegRead r = regRead(k.h, utf8ToWide(prefix + std::to_string(i)));
+      EXPECT_EQ(r.rc, kErrorSuccess) << prefix << i;
       uint32_t n = static_cast<uint32_t>(i);
-      if (data == Bytes(reinterpret_cast<uint8_t*>(&n), reinterpret_cast<uint8_t*>(&n) + 4)) ++found;
+      if (r.data == Bytes(reinterpret_cast<uint8_t*>(&n), reinterpret_cast<uint8_t*>(&n) + 4)) ++found;
     }
   }
   EXPECT_EQ(found, 2 * kPerChild);
@@ -172,10 +154,10 @@ TEST(RegistryFiles, HandWrittenRegedit4AndUtf16FilesAreRead) {
 
   Key lm, cu;
   ASSERT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Müller", &lm.h), kErrorSuccess);
-  EXPECT_EQ(query(lm.h, u"name"), utf16z(u"Grüße"));
-  EXPECT_EQ(query(lm.h, u"Count"), (Bytes{3, 0, 0, 0}));
+  EXPECT_EQ(regRead(lm.h, u"name").data, utf16z(u"Grüße"));
+  EXPECT_EQ(regRead(lm.h, u"Count").data, (Bytes{3, 0, 0, 0}));
   ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"ünïcode", &cu.h), kErrorSuccess);
-  EXPECT_EQ(query(cu.h, u""), utf16z(u"€"));
+  EXPECT_EQ(regRead(cu.h, u"").data, utf16z(u"€"));
   // The first write turns the file into our own format, keeping its content.
   ASSERT_EQ(setDword(lm.h, u"Added", 1), kErrorSuccess);
   std::string text = readFile(registryFile("HKEY_LOCAL_MACHINE"));
@@ -192,7 +174,7 @@ TEST(RegistryFiles, NamesWithControlCharactersFromOlderVersionsStayReadableAndCa
   const std::u16string oddKey = u"Software\\a\x01" u"b";
   Key k;
   ASSERT_EQ(regOpenKeyEx(kHkeyCurrentUser, oddKey, &k.h), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"v\x02"), (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"v\x02").data, (Bytes{1, 0, 0, 0}));
   // Nothing new gets such a name, but a write elsewhere keeps the old ones unchanged.
   Key created;
   EXPECT_EQ(regCreateKeyEx(kHkeyCurrentUser, oddKey + u"\\New", &created.h, nullptr), kErrorBadKey);
@@ -213,9 +195,9 @@ TEST(RegistryCache, UnchangedFilesAreNotParsedAgainAndChangesAreSeenAtOnce) {
   Key k;
   ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Trace", &k.h, nullptr), kErrorSuccess);
   ASSERT_EQ(setDword(k.h, u"Enabled", 1), kErrorSuccess);
-  query(k.h, u"Enabled");
+  regRead(k.h, u"Enabled");
   uint64_t before = registryFileParseCount();
-  for (int i = 0; i < 500; ++i) ASSERT_EQ(query(k.h, u"Enabled"), (Bytes{1, 0, 0, 0}));
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(regRead(k.h, u"Enabled").data, (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(registryFileParseCount(), before);
 
   // A hand edit is seen by the next read, which parses once.
@@ -225,8 +207,8 @@ TEST(RegistryCache, UnchangedFilesAreNotParsedAgainAndChangesAreSeenAtOnce) {
   ASSERT_NE(at, std::string::npos);
   text.replace(at, 14, "dword:00000000\n\"Extra\"=dword:00000002");
   writeFile(path, text);
-  EXPECT_EQ(query(k.h, u"Enabled"), (Bytes{0, 0, 0, 0}));
-  EXPECT_EQ(query(k.h, u"Extra"), (Bytes{2, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"Enabled").data, (Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"Extra").data, (Bytes{2, 0, 0, 0}));
   EXPECT_EQ(registryFileParseCount(), before + 1);
 
   // So is another process's write.
@@ -235,9 +217,9 @@ TEST(RegistryCache, UnchangedFilesAreNotParsedAgainAndChangesAreSeenAtOnce) {
   EXPECT_EQ(runChild({"write-values", "Software\\Trace", "child", "1"}, &exitCode),
             (std::vector<std::string>{"ready", "done"}));
   EXPECT_EQ(exitCode, 0);
-  EXPECT_EQ(query(k.h, u"child0"), (Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"child0").data, (Bytes{0, 0, 0, 0}));
   uint64_t afterChild = registryFileParseCount();
-  for (int i = 0; i < 100; ++i) query(k.h, u"child0");
+  for (int i = 0; i < 100; ++i) regRead(k.h, u"child0");
   EXPECT_EQ(registryFileParseCount(), afterChild);
 }
 
@@ -268,9 +250,7 @@ TEST(RegistryCorruptFile, IsReadAsEmptyAndNeverOverwritten) {
   Key k;
   EXPECT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Test", &k.h), kErrorFileNotFound);
   EXPECT_EQ(registryLastError().rfind(where, 0), 0u) << registryLastError();
-  long rc = 0;
-  query(ok.h, u"Before", &rc);
-  EXPECT_EQ(rc, kErrorKeyDeleted);
+  EXPECT_EQ(regRead(ok.h, u"Before").rc, kErrorKeyDeleted);
   std::string reported = testing::internal::GetCapturedStderr();
   EXPECT_EQ(readFile(path), broken);
 
@@ -299,7 +279,7 @@ TEST(RegistryCorruptFile, IsReadAsEmptyAndNeverOverwritten) {
   writeFile(path, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Test]\n");
   EXPECT_EQ(setDword(ok.h, u"After", 2), kErrorSuccess);
   EXPECT_EQ(registryLastError(), "");
-  EXPECT_EQ(query(ok.h, u"After"), (Bytes{2, 0, 0, 0}));
+  EXPECT_EQ(regRead(ok.h, u"After").data, (Bytes{2, 0, 0, 0}));
 }
 
 TEST(RegistryTransfer, ExportAndImportRoundTripWithDeletions) {
@@ -340,10 +320,8 @@ TEST(RegistryTransfer, ExportAndImportRoundTripWithDeletions) {
                       "[-HKEY_LOCAL_MACHINE\\Software\\Machine]\n",
                       "changes.reg"),
             kErrorSuccess);
-  long rc = 0;
-  query(k.h, u"Zahl", &rc);
-  EXPECT_EQ(rc, kErrorFileNotFound);
-  EXPECT_EQ(query(k.h, u"Neu"), (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"Zahl").rc, kErrorFileNotFound);
+  EXPECT_EQ(regRead(k.h, u"Neu").data, (Bytes{1, 0, 0, 0}));
   Key gone;
   EXPECT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\Machine", &gone.h), kErrorFileNotFound);
 
@@ -353,7 +331,7 @@ TEST(RegistryTransfer, ExportAndImportRoundTripWithDeletions) {
                       "bad.reg"),
             kErrorInvalidData);
   EXPECT_EQ(registryLastError(), "bad.reg:5: expected \"Name\"=value");
-  EXPECT_EQ(query(k.h, u"Neu"), (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"Neu").data, (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(regExportKey(kHkeyCurrentUser, u"Software\\Missing", &again), kErrorFileNotFound);
 }
 

@@ -20,58 +20,20 @@ using namespace tktest;
 
 Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-// Reads a value whole: type and data, or the error.
-struct Read {
-  long rc = -1;
-  uint32_t type = 0;
-  Bytes data;
-};
-
-Read query(RegKeyHandle key, std::u16string_view name) {
-  Read r;
-  uint32_t size = 0;
-  r.rc = regQueryValueEx(key, name, &r.type, nullptr, &size);
-  if (r.rc != kErrorSuccess) return r;
-  r.data.resize(size);
-  r.rc = regQueryValueEx(key, name, &r.type, r.data.data(), &size);
-  r.data.resize(size);
-  return r;
-}
-
-Read queryAnsi(RegKeyHandle key, std::string_view name) {
-  Read r;
-  uint32_t size = 0;
-  r.rc = regQueryValueExA(key, name, &r.type, nullptr, &size);
-  if (r.rc != kErrorSuccess) return r;
-  r.data.resize(size);
-  r.rc = regQueryValueExA(key, name, &r.type, r.data.data(), &size);
-  r.data.resize(size);
-  return r;
-}
-
-std::vector<std::u16string> subkeyNames(RegKeyHandle key) {
+// Names by index until kErrorNoMoreItems: of the subkeys, or of the values.
+std::vector<std::u16string> namesOf(RegKeyHandle key, bool values) {
   std::vector<std::u16string> names;
   for (uint32_t i = 0; i < 1000; ++i) {
     std::u16string name;
-    long rc = regEnumKeyEx(key, i, &name);
+    long rc = values ? regEnumValue(key, i, &name, nullptr, nullptr, nullptr) : regEnumKeyEx(key, i, &name);
     if (rc == kErrorNoMoreItems) break;
     EXPECT_EQ(rc, kErrorSuccess);
     names.push_back(name);
   }
   return names;
 }
-
-std::vector<std::u16string> valueNames(RegKeyHandle key) {
-  std::vector<std::u16string> names;
-  for (uint32_t i = 0; i < 1000; ++i) {
-    std::u16string name;
-    long rc = regEnumValue(key, i, &name, nullptr, nullptr, nullptr);
-    if (rc == kErrorNoMoreItems) break;
-    EXPECT_EQ(rc, kErrorSuccess);
-    names.push_back(name);
-  }
-  return names;
-}
+std::vector<std::u16string> subkeyNames(RegKeyHandle key) { return namesOf(key, false); }
+std::vector<std::u16string> valueNames(RegKeyHandle key) { return namesOf(key, true); }
 
 TEST(RegistryValues, EveryTypeRoundTripsUnchanged) {
   Key k;
@@ -90,15 +52,15 @@ TEST(RegistryValues, EveryTypeRoundTripsUnchanged) {
     ASSERT_EQ(setValue(k.h, u"v" + utf8ToWide(std::to_string(i)), values[i].first, values[i].second), kErrorSuccess);
   }
   for (size_t i = 0; i < values.size(); ++i) {
-    Read r = query(k.h, u"v" + utf8ToWide(std::to_string(i)));
+    RegRead r = regRead(k.h, u"v" + utf8ToWide(std::to_string(i)));
     EXPECT_EQ(r.rc, kErrorSuccess);
     EXPECT_EQ(r.type, values[i].first);
     EXPECT_EQ(r.data, values[i].second) << "value " << i;
   }
   // Setting a value again replaces type and data.
   ASSERT_EQ(setValue(k.h, u"v0", kRegDword, {1, 0, 0, 0}), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"v0").type, kRegDword);
-  EXPECT_EQ(query(k.h, u"v0").data, (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"v0").type, kRegDword);
+  EXPECT_EQ(regRead(k.h, u"v0").data, (Bytes{1, 0, 0, 0}));
 }
 
 TEST(RegistryValues, QueryReportsSizesAndAsksForMoreRoom) {
@@ -143,9 +105,9 @@ TEST(RegistryValues, DefaultValueAndDeletion) {
   ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Defaults", &k.h, nullptr), kErrorSuccess);
   ASSERT_EQ(setValue(k.h, u"", kRegSz, utf16z(u"default")), kErrorSuccess);
   ASSERT_EQ(setValue(k.h, u"Other", kRegDword, {1, 0, 0, 0}), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"").data, utf16z(u"default"));
+  EXPECT_EQ(regRead(k.h, u"").data, utf16z(u"default"));
   EXPECT_EQ(regDeleteValue(k.h, u""), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"").rc, kErrorFileNotFound);
+  EXPECT_EQ(regRead(k.h, u"").rc, kErrorFileNotFound);
   EXPECT_EQ(regDeleteValue(k.h, u""), kErrorFileNotFound);
   EXPECT_EQ(regDeleteValue(k.h, u"OTHER"), kErrorSuccess);
   EXPECT_TRUE(valueNames(k.h).empty());
@@ -266,10 +228,10 @@ TEST(RegistryNames, KeysAndValuesMatchInAnyCaseAndKeepTheirOwnCase) {
 
   Key same;
   ASSERT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"SOFTWARE\\MÜLLER\\link", &same.h), kErrorSuccess);
-  EXPECT_EQ(query(same.h, u"linkspeed").data, (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(regRead(same.h, u"linkspeed").data, (Bytes{1, 0, 0, 0}));
   ASSERT_EQ(setValue(same.h, u"LINKSPEED", kRegDword, {2, 0, 0, 0}), kErrorSuccess);
   EXPECT_EQ(valueNames(k.h), std::vector<std::u16string>{u"LinkSpeed"});
-  EXPECT_EQ(query(k.h, u"LinkSpeed").data, (Bytes{2, 0, 0, 0}));
+  EXPECT_EQ(regRead(k.h, u"LinkSpeed").data, (Bytes{2, 0, 0, 0}));
 
   Key again;
   ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"software\\müller\\LINK", &again.h, &disposition), kErrorSuccess);
@@ -363,7 +325,7 @@ TEST(RegistryHandles, InvalidClosedAndDeletedKeysAreReported) {
   ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Doomed", &k.h, nullptr), kErrorSuccess);
   ASSERT_EQ(regDeleteKey(kHkeyCurrentUser, u"Software\\Doomed"), kErrorSuccess);
   EXPECT_EQ(setValue(k.h, u"v", kRegDword, {1, 0, 0, 0}), kErrorKeyDeleted);
-  EXPECT_EQ(query(k.h, u"v").rc, kErrorKeyDeleted);
+  EXPECT_EQ(regRead(k.h, u"v").rc, kErrorKeyDeleted);
   Key sub;
   EXPECT_EQ(regCreateKeyEx(k.h, u"Sub", &sub.h, nullptr), kErrorKeyDeleted);
   EXPECT_EQ(regOpenKeyEx(kHkeyCurrentUser, u"Software\\Doomed", &sub.h), kErrorFileNotFound);
@@ -374,7 +336,7 @@ TEST(RegistryHandles, InvalidClosedAndDeletedKeysAreReported) {
   ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Once", &h, nullptr), kErrorSuccess);
   EXPECT_EQ(regCloseKey(h), kErrorSuccess);
   EXPECT_EQ(regCloseKey(h), kErrorInvalidHandle);
-  EXPECT_EQ(query(h, u"v").rc, kErrorInvalidHandle);
+  EXPECT_EQ(regRead(h, u"v").rc, kErrorInvalidHandle);
   EXPECT_EQ(regCloseKey(nullptr), kErrorInvalidHandle);
   std::u16string name;
   EXPECT_EQ(regEnumKeyEx(nullptr, 0, &name), kErrorInvalidHandle);
@@ -390,23 +352,23 @@ TEST(RegistryAnsi, ConvertsNamesAndStringsWithUmlauts) {
   const std::string ansi("Gr\xFC\xDF" "e \x80", 8);
   ASSERT_EQ(regSetValueExA(k.h, "Stra\xDF" "e", kRegSz, reinterpret_cast<const uint8_t*>(ansi.data()), 8),
             kErrorSuccess);
-  Read wide = query(w.h, u"STRAßE");
+  RegRead wide = regRead(w.h, u"STRAßE");
   EXPECT_EQ(wide.rc, kErrorSuccess);
   EXPECT_EQ(wide.data, utf16z(u"Grüße €"));
 
   ASSERT_EQ(setValue(w.h, u"Öl", kRegSz, utf16z(u"Öl für €5")), kErrorSuccess);
-  Read back = queryAnsi(k.h, "\xD6l");
+  RegRead back = regRead(k.h, "\xD6l");
   EXPECT_EQ(back.rc, kErrorSuccess);
   EXPECT_EQ(back.type, kRegSz);
   EXPECT_EQ(back.data, bytesOf(std::string("\xD6l f\xFCr \x80" "5", 9) + '\0'));
   // Characters Windows-1252 lacks read as '?'.
   ASSERT_EQ(setValue(w.h, u"cjk", kRegSz, utf16z(u"中文")), kErrorSuccess);
-  EXPECT_EQ(queryAnsi(k.h, "cjk").data, bytesOf(std::string("??\0", 3)));
+  EXPECT_EQ(regRead(k.h, "cjk").data, bytesOf(std::string("??\0", 3)));
   // Other types pass through unconverted both ways.
   const Bytes raw = {0xFC, 0x00, 0x80};
   ASSERT_EQ(regSetValueExA(k.h, "raw", kRegBinary, raw.data(), 3), kErrorSuccess);
-  EXPECT_EQ(query(w.h, u"raw").data, raw);
-  EXPECT_EQ(queryAnsi(k.h, "raw").data, raw);
+  EXPECT_EQ(regRead(w.h, u"raw").data, raw);
+  EXPECT_EQ(regRead(k.h, "raw").data, raw);
 }
 
 TEST(RegistryAnsi, KeepsRegSzBytesExactlyAsWritten) {
@@ -414,7 +376,7 @@ TEST(RegistryAnsi, KeepsRegSzBytesExactlyAsWritten) {
   ASSERT_EQ(regCreateKeyExA(kHkeyLocalMachine, "Software\\Link", &k.h, nullptr), kErrorSuccess);
   // Six bytes of "115200" have no room for a terminator, and get none.
   ASSERT_EQ(setAnsiSz(k.h, "LinkSpeed", "115200"), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"LinkSpeed").data, utf16LeBytes(u"115200"));
+  EXPECT_EQ(regRead(k.h, u"LinkSpeed").data, utf16LeBytes(u"115200"));
   uint8_t six[6] = {};
   uint32_t size = sizeof six;
   uint32_t type = 0;
@@ -431,21 +393,21 @@ TEST(RegistryAnsi, KeepsRegSzBytesExactlyAsWritten) {
 
   // Text, terminator and padding, eight bytes.
   ASSERT_EQ(setAnsiSz(k.h, "Link", std::string_view("COM1\0\0\0\0", 8)), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"Link").data.size(), 16u);
+  EXPECT_EQ(regRead(k.h, u"Link").data.size(), 16u);
   uint8_t five[5];
   size = sizeof five;
   EXPECT_EQ(regQueryValueExA(k.h, "Link", &type, five, &size), kErrorMoreData);
   EXPECT_EQ(size, 8u);
-  EXPECT_EQ(queryAnsi(k.h, "Link").data, bytesOf(std::string_view("COM1\0\0\0\0", 8)));
+  EXPECT_EQ(regRead(k.h, "Link").data, bytesOf(std::string_view("COM1\0\0\0\0", 8)));
 
   // A value written with its terminator reads back with it, and odd-sized
   // wide data is kept byte for byte.
   ASSERT_EQ(setValue(k.h, u"Name", kRegSz, utf16z(u"Port")), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"Name").data, utf16z(u"Port"));
-  EXPECT_EQ(queryAnsi(k.h, "Name").data, bytesOf(std::string_view("Port\0", 5)));
+  EXPECT_EQ(regRead(k.h, u"Name").data, utf16z(u"Port"));
+  EXPECT_EQ(regRead(k.h, "Name").data, bytesOf(std::string_view("Port\0", 5)));
   ASSERT_EQ(setValue(k.h, u"Odd", kRegSz, {0x41, 0x00, 0x42}), kErrorSuccess);
-  EXPECT_EQ(query(k.h, u"Odd").data, (Bytes{0x41, 0x00, 0x42}));
-  EXPECT_EQ(queryAnsi(k.h, "Odd").data, bytesOf("A"));
+  EXPECT_EQ(regRead(k.h, u"Odd").data, (Bytes{0x41, 0x00, 0x42}));
+  EXPECT_EQ(regRead(k.h, "Odd").data, bytesOf("A"));
 }
 
 TEST(RegistryThreads, ConcurrentWritersAndReadersInOneProcessLoseNothing) {
@@ -487,7 +449,7 @@ TEST(RegistryThreads, ConcurrentWritersAndReadersInOneProcessLoseNothing) {
   EXPECT_EQ(valueNames(k.h).size(), static_cast<size_t>(kWriters * kPerWriter));
   for (int w = 0; w < kWriters; ++w) {
     for (int i = 0; i < kPerWriter; ++i) {
-      Read r = query(k.h, utf8ToWide("w" + std::to_string(w) + "_" + std::to_string(i)));
+      RegRead r = regRead(k.h, utf8ToWide("w" + std::to_string(w) + "_" + std::to_string(i)));
       uint32_t n = static_cast<uint32_t>(w * 1000 + i);
       EXPECT_EQ(r.data, Bytes(reinterpret_cast<uint8_t*>(&n), reinterpret_cast<uint8_t*>(&n) + 4));
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/reg_tree.h"
@@ -35,6 +36,47 @@ inline Bytes utf16z(std::u16string_view text) {
 
 inline long setValue(platform::RegKeyHandle key, std::u16string_view name, uint32_t type, const Bytes& data) {
   return platform::regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// REG_DWORD data of n (little-endian).
+inline long setDword(platform::RegKeyHandle key, std::u16string_view name, uint32_t n) {
+  return setValue(key, name, platform::kRegDword,
+                  {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
+}
+
+// A value read whole through the W or the A function: the result of the
+// second query, the type and the data (empty unless the read succeeded).
+struct RegRead {
+  long rc = -1;
+  uint32_t type = 0;
+  Bytes data;
+};
+template <typename Name>
+RegRead regRead(platform::RegKeyHandle key, const Name& name) {
+  auto q = [&](uint32_t* type, uint8_t* data, uint32_t* size) {
+    if constexpr (std::is_convertible_v<const Name&, std::u16string_view>) {
+      return platform::regQueryValueEx(key, name, type, data, size);
+    } else {
+      return platform::regQueryValueExA(key, name, type, data, size);
+    }
+  };
+  RegRead r;
+  uint32_t size = 0;
+  r.rc = q(&r.type, nullptr, &size);
+  if (r.rc != platform::kErrorSuccess) return r;
+  r.data.resize(size);
+  r.rc = q(&r.type, r.data.data(), &size);
+  r.data.resize(r.rc == platform::kErrorSuccess ? size : 0);
+  return r;
+}
+// The data of root\path's value name, empty when any of them is missing.
+inline Bytes regData(platform::RegKeyHandle root, std::u16string_view path, std::u16string_view name,
+                     uint32_t* type = nullptr) {
+  Key k;
+  if (platform::regOpenKeyEx(root, path, &k.h) != platform::kErrorSuccess) return {};
+  RegRead r = regRead(k.h, name);
+  if (type) *type = r.type;
+  return r.data;
 }
 
 // "d\d\...": a key path of depth names, std::string or std::u16string, for

@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "platform/fake_clock.h"
+#include "platform/wait.h"
 #include "tapi/tapi.h"
-#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -81,8 +81,9 @@ TEST(EventLog, TheTimeOutIsMeasuredOnTheInjectedClock) {
   EventLog log(clock);
   log.append(LineEvent(LINE_LINEDEVSTATE));
 
+  // The waiter signals each look at an event and its end.
   std::atomic<int> looks{0};
-  std::atomic<bool> done{false};
+  platform::Event looked(platform::Event::Reset::Auto), done(platform::Event::Reset::Manual);
   std::optional<HostEvent> result;
   size_t cursor = 0;
   std::thread waiter([&] {
@@ -90,22 +91,23 @@ TEST(EventLog, TheTimeOutIsMeasuredOnTheInjectedClock) {
         cursor,
         [&](const HostEvent&) {
           ++looks;
+          looked.set();
           return false;
         },
         5000);
-    done = true;
+    done.set();
   });
   // The waiter has looked at the event that was there before it started.
-  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 1; }));
+  ASSERT_TRUE(looked.wait(10000));
 
   clock.advance(4999);
   log.append(LineEvent(LINE_CLOSE));
   // It looked at the new event at 4999 ms and went on waiting.
-  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 2; }));
-  EXPECT_FALSE(done.load());
+  ASSERT_TRUE(looked.wait(10000));
+  EXPECT_FALSE(done.isSet());
 
   clock.advance(1);
-  ASSERT_TRUE(tktest::waitUntil([&] { return done.load(); }));
+  ASSERT_TRUE(done.wait(10000));
   waiter.join();
   EXPECT_FALSE(result);
   EXPECT_EQ(cursor, 0u);  // a time-out consumes nothing

@@ -9,16 +9,13 @@
 // TSPI_providerInit makes the worker announce a line with LINE_CREATE;
 // TSPI_lineOpen makes it announce a new call with LINE_NEWCALL and
 // then report LINE_CALLSTATE OFFERING on the htCall TAPI wrote back.
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string_view>
 
 #include "platform/module.h"
 #include "platform/thread.h"
-#include "platform/wait.h"
 #include "tapi/tapi.h"
 #include "tapi/tspi.h"
+#include "tests/tapi/fake_worker.h"
 
 namespace {
 
@@ -31,46 +28,16 @@ LINEEVENT g_lineEvent = nullptr;
 HTAPILINE g_htLine = nullptr;
 HTAPICALL g_htCall = nullptr;  // written by TAPI through LINE_NEWCALL
 
-std::mutex g_m;
-std::deque<std::function<void()>> g_work;
-platform::Event g_wake(platform::Event::Reset::Auto);
-bool g_stop = false;
-platform::Thread* g_worker = nullptr;
-platform::Thread* g_lingering = nullptr;  // the worker left running after shutdown
+tktest::FakeWorker g_worker;
 
-void post(std::function<void()> job) {
-  {
-    std::lock_guard lock(g_m);
-    g_work.push_back(std::move(job));
-  }
-  g_wake.set();
-}
-
-void workerLoop() {
-  for (;;) {
-    g_wake.wait(5000);
-    std::deque<std::function<void()>> jobs;
-    bool stop;
-    {
-      std::lock_guard lock(g_m);
-      jobs.swap(g_work);
-      stop = g_stop;
-    }
-    for (auto& job : jobs) job();
-    if (stop) return;
-  }
-}
+void post(std::function<void()> job) { g_worker.Post(std::move(job)); }
 
 // Announces one more line, as a provider does after a configuration change.
 void announceLine() { g_lineCreate(nullptr, nullptr, LINE_CREATE, reinterpret_cast<DWORD_PTR>(g_provider), 7, 0); }
 
 // Before the module is unloaded, a worker left running must have ended.
 bool moduleEntry(platform::ModuleHandle, uint32_t reason) {
-  if (reason == platform::kDllProcessDetach && g_lingering) {
-    g_lingering->join();
-    delete g_lingering;
-    g_lingering = nullptr;
-  }
+  if (reason == platform::kDllProcessDetach) g_worker.Join();
   return true;
 }
 
@@ -92,32 +59,23 @@ extern "C" TK_EXPORT LONG TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PT
                                             ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
   *lpdwTSPIOptions = LINETSPIOPTION_NONREENTRANT;
   g_complete = lpfnCompletionProc;
-  g_stop = false;
-  g_worker = new platform::Thread;
-  g_worker->start(workerLoop, "fake worker");
+  g_worker.Start("fake worker");
   if (kBehaviour != "call_inside") post(announceLine);
   return 0;
 }
 
 extern "C" TK_EXPORT LONG TSPI_providerShutdown(DWORD, DWORD) {
-  {
-    std::lock_guard lock(g_m);
-    g_stop = true;
-  }
   if (kBehaviour == "after_shutdown") {
-    // Leaves a completion behind that the worker delivers once we returned.
+    // Leaves a completion behind that the worker delivers once we returned;
+    // the worker is left running on purpose.
     post([] {
       platform::sleepMs(50);
       g_complete(999, 0);
     });
-    g_lingering = g_worker;  // left running on purpose
-    g_worker = nullptr;
+    g_worker.Stop(false);
     return 0;
   }
-  g_wake.set();
-  g_worker->join();
-  delete g_worker;
-  g_worker = nullptr;
+  g_worker.Stop();
   return 0;
 }
 

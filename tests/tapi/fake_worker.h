@@ -18,6 +18,7 @@ class FakeWorker {
   bool Running() const { return thread_ != nullptr; }
 
   void Start(const std::string& name) {
+    if (thread_) Stop();  // one still running, or left to end by itself
     {
       std::lock_guard lock(m_);
       stop_ = false;
@@ -35,13 +36,18 @@ class FakeWorker {
     wake_.set();
   }
 
-  // Runs the jobs posted so far, then ends the thread.
-  void Stop() {
+  // Runs the jobs posted so far, then ends the thread. Without wait the
+  // thread is left to end by itself, and Join waits for it later.
+  void Stop(bool wait = true) {
     {
       std::lock_guard lock(m_);
       stop_ = true;
     }
     wake_.set();
+    if (wait) Join();
+  }
+  void Join() {
+    if (!thread_) return;
     thread_->join();
     thread_.reset();
   }

@@ -27,24 +27,18 @@ void Import(const std::string& values) {
       "test list"));
 }
 
-// A value of the list key as the store holds it: a DWORD, or REG_SZ text.
-std::optional<uint32_t> Dword(const char* name) {
+// A value of the list key as the store holds it.
+tktest::RegRead Stored(const char* name) {
   tktest::Key key;
-  if (platform::regOpenKeyEx(platform::kHkeyLocalMachine, tapihost::kProviderListKeyPath, &key.h) != 0) return {};
-  uint32_t type = 0, value = 0, size = sizeof value;
-  if (platform::regQueryValueEx(key.h, platform::utf8ToWide(name), &type, reinterpret_cast<uint8_t*>(&value), &size) !=
-          0 ||
-      type != platform::kRegDword) {
-    return {};
-  }
-  return value;
+  platform::regOpenKeyEx(platform::kHkeyLocalMachine, tapihost::kProviderListKeyPath, &key.h);
+  return tktest::regRead(key.h, platform::utf8ToWide(name));
 }
-
-bool Exists(const char* name) {
-  tktest::Key key;
-  if (platform::regOpenKeyEx(platform::kHkeyLocalMachine, tapihost::kProviderListKeyPath, &key.h) != 0) return false;
-  uint32_t size = 0;
-  return platform::regQueryValueEx(key.h, platform::utf8ToWide(name), nullptr, nullptr, &size) == 0;
+bool Exists(const char* name) { return Stored(name).rc == 0; }
+// A DWORD value, or nothing when it is missing or of another type.
+std::optional<uint32_t> Dword(const char* name) {
+  tktest::RegRead r = Stored(name);
+  if (r.rc != 0 || r.type != platform::kRegDword || r.data.size() != 4) return {};
+  return r.data[0] | r.data[1] << 8 | r.data[2] << 16 | uint32_t{r.data[3]} << 24;
 }
 
 std::vector<ProviderListEntry> ReadClean() {

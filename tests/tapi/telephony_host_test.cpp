@@ -3,12 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 #include "platform/fake_clock.h"
+#include "platform/wait.h"
 #include "tapi/host/provider_list.h"
-#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -161,28 +160,29 @@ TEST(TelephonyHost, WaitEventTimesOutOnTheInjectedClock) {
   platform::FakeClock clock;
   TelephonyHost host(clock);
   LoadAndStart(host);
-  std::atomic<int> looks{0};
-  std::atomic<bool> done{false};
+  // The waiter signals each look at an event and its end.
+  platform::Event looked(platform::Event::Reset::Auto), done(platform::Event::Reset::Manual);
   std::optional<HostEvent> result;
   size_t cursor = 0;
   std::thread waiter([&] {
     result = host.WaitEvent(
         cursor,
         [&](const HostEvent& e) {
-          ++looks;
+          looked.set();
           return e.msg == LINE_CLOSE;
         },
         3000);
-    done = true;
+    done.set();
   });
   // The waiter looks at the LINE_CREATE and creates the device while waiting.
-  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 1 && host.LineCount() == 3; }));
+  ASSERT_TRUE(looked.wait(10000));
+  EXPECT_EQ(host.LineCount(), 3u);
   clock.advance(2999);
   ASSERT_EQ(host.OpenLine(0), 0);  // an event that does not match
-  ASSERT_TRUE(tktest::waitUntil([&] { return looks.load() >= 2; }));
-  EXPECT_FALSE(done.load());
+  ASSERT_TRUE(looked.wait(10000));
+  EXPECT_FALSE(done.isSet());
   clock.advance(1);
-  ASSERT_TRUE(tktest::waitUntil([&] { return done.load(); }));
+  ASSERT_TRUE(done.wait(10000));
   waiter.join();
   EXPECT_FALSE(result);
   EXPECT_EQ(cursor, 0u);

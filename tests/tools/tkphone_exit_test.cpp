@@ -52,6 +52,7 @@ TEST(TkphoneProgram, BadInputIsNamedWithItsPlace) {
       {{"--script", bad, "--script", bad}, 2, "tkphone: --script is given twice"},
       {{"--provider", "", "lines"}, 2, "tkphone: --provider needs a file name, not an empty one"},
       {{"--provider", root, "lines"}, 3, "module not found: " + root + " (it is a folder, not a module file)"},
+      {{"--provider", "/nonexistent/x.tsp", "lines"}, 3, "/nonexistent/x.tsp"},
       {{"lines"}, 3, "no telephony provider is installed; tksetup --provider FILE"},
       {{"--provider", fake, "--provider-id", "0", "lines"}, 2, "--provider-id needs a number from 1 to 999999999"},
       {{"open 0", "call 0 2\xff"}, 2, "tkphone: argument 2: not valid UTF-8 text"},
@@ -69,12 +70,6 @@ TEST(TkphoneProgram, BadInputIsNamedWithItsPlace) {
     EXPECT_THAT(run.out + run.err, Not(HasSubstr("\x1b"))) << shown;
     EXPECT_THAT(run.err, Not(HasSubstr("provider fault"))) << shown;
   }
-}
-
-TEST(TkphoneProgram, WithoutAProviderItEndsWithCodeThree) {
-  ToolRun wrong = tkphone({"--provider", "/nonexistent/x.tsp", "lines"});
-  EXPECT_EQ(wrong.exitCode, 3);
-  EXPECT_THAT(wrong.err, HasSubstr("/nonexistent/x.tsp"));
 }
 
 TEST(TkphoneProgram, RunsCommandsAgainstTheFirstProviderOfTheList) {

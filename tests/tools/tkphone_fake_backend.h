@@ -78,15 +78,15 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
     return out;
   }
 
-  // Queues events; Gap() makes the next ones come with a later look.
+  // Queues events; Gap(n) makes the next ones come n looks later.
   void Event(tapihost::HostEvent e) {
     e.sequence = ++sequence_;
     events.push_back(e);
   }
-  void Gap() {
+  void Gap(int n = 1) {
     tapihost::HostEvent gap;
     gap.kind = tapihost::HostEvent::Kind::LineCreate;
-    events.push_back(gap);
+    for (int i = 0; i < n; ++i) events.push_back(gap);
   }
   void CallState(HTAPICALL htCall, DWORD state, DWORD mode = 0, uint32_t line = 0) {
     tapihost::HostEvent e;

@@ -20,9 +20,13 @@ using ::testing::IsEmpty;
 
 const HTAPICALL kOffered = reinterpret_cast<HTAPICALL>(uintptr_t{0x10000});
 
-class TkphoneSession : public ::testing::Test {
- protected:
+// One session over a fake backend and clock; each Run parses its script and
+// starts with empty output.
+struct ScriptRun {
   int Run(const std::string& script, bool json = false) {
+    commands.clear();
+    out.clear();
+    err.clear();
     std::string error;
     EXPECT_TRUE(ParseScript(script, "t.script", &commands, &error)) << error;
     Session session(
@@ -45,14 +49,18 @@ class TkphoneSession : public ::testing::Test {
   int stopAfterLooks = 1 << 30;  // never
 };
 
+class TkphoneSession : public ::testing::Test, public ScriptRun {
+ protected:
+  using ScriptRun::Run;
+};
+
 TEST_F(TkphoneSession, CallsAreNumberedInOrderOfAppearanceMadeOrOffered) {
-  backend.Gap();  // the first look finds nothing
-  backend.Gap();  // nor the one after the call
+  backend.Gap(2);  // neither the first look nor the one after the call finds anything
   backend.NewCall(kOffered, 1);
   backend.CallState(kOffered, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 1);
   // The first gap ends the wait's batch, the others the looks after accept,
   // answer, drop and dial; the completions come after dealloc.
-  for (int look = 0; look < 5; ++look) backend.Gap();
+  backend.Gap(5);
   for (DRV_REQUESTID id = 1; id <= 5; ++id) backend.Completion(id, 0);
   EXPECT_EQ(Run("call 0 22 4711\nwait NEWCALL\naccept 2\nanswer 2\ndrop 1\ndial 1 \"3 4\"\ndealloc 2\n"), kExitOk)
       << ::testing::PrintToString(err);
@@ -67,8 +75,7 @@ TEST_F(TkphoneSession, CallsAreNumberedInOrderOfAppearanceMadeOrOffered) {
 
 TEST_F(TkphoneSession, AWaitMatchesTheEventsSinceThePreviousWaitInOrder) {
   const HTAPICALL made = FakePhoneBackend::MadeCall(1);
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   // All three arrive during the sleep, before any wait looks for them.
   backend.CallState(made, LINECALLSTATE_DIALTONE);
   backend.CallState(made, LINECALLSTATE_RINGBACK);
@@ -86,8 +93,7 @@ TEST_F(TkphoneSession, AWaitMatchesTheEventsSinceThePreviousWaitInOrder) {
 
 TEST_F(TkphoneSession, AWaitNarrowsDownByStateCallAndLine) {
   const HTAPICALL made = FakePhoneBackend::MadeCall(1);
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   backend.CallState(made, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY);
   backend.NewCall(kOffered, 1);
   backend.CallState(kOffered, LINECALLSTATE_IDLE, 0, 1);
@@ -108,9 +114,7 @@ TEST_F(TkphoneSession, AWaitTimesOutOnTheClock) {
 }
 
 TEST_F(TkphoneSession, AFailedCompletionEndsTheRunAndNamesItsCommand) {
-  backend.Gap();
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(3);
   backend.Completion(1, LINEERR_OPERATIONFAILED);
   EXPECT_EQ(Run("call 0 22\nopen 0\nwait CALLSTATE IDLE\n"), kExitFailed);
   EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: call 0 22: completed with LINEERR_OPERATIONFAILED"));
@@ -119,8 +123,7 @@ TEST_F(TkphoneSession, AFailedCompletionEndsTheRunAndNamesItsCommand) {
 }
 
 TEST_F(TkphoneSession, TryShowsAnErrorWithoutEndingTheRun) {
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   backend.Completion(1, LINEERR_OPERATIONFAILED);
   EXPECT_EQ(Run("try call 0 22\nwait COMPLETION OPERATIONFAILED\ntry open 9\nopen 1\n"), kExitOk)
       << ::testing::PrintToString(err);
@@ -132,13 +135,9 @@ TEST_F(TkphoneSession, ErrorsAtOnceAndUnknownCallsEndTheRun) {
   EXPECT_EQ(Run("open 5\n"), kExitFailed);
   EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: open 5: LINEERR_BADDEVICEID"));
 
-  err.clear();
-  commands.clear();
   EXPECT_EQ(Run("drop 3\n"), kExitFailed);
   EXPECT_THAT(err, ElementsAre("tkphone: t.script:1: drop 3: unknown call 3"));
 
-  err.clear();
-  commands.clear();
   EXPECT_EQ(Run("call 0 22\ndealloc 1\ninfo 1\n"), kExitFailed);
   EXPECT_THAT(err, ElementsAre("tkphone: t.script:3: info 1: call 1 was deallocated"));
 }
@@ -178,8 +177,7 @@ TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
   info.dwTotalSize = info.dwNeededSize = info.dwUsedSize = static_cast<DWORD>(b.size());
   std::memcpy(b.data(), &info, sizeof info);
 
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   backend.Completion(1, 0);
   ASSERT_EQ(Run("call 0 22\ninfo 1\nstatus 1\n"), kExitOk);
   EXPECT_TRUE(OutHas("> info 1: line 1 address 0 call ID 0x12 origin EXTERNAL reason DIRECT media INTERACTIVEVOICE"));
@@ -188,11 +186,7 @@ TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
   EXPECT_TRUE(OutHas("  connected UNKNOWN \"\" \"\""));
   EXPECT_TRUE(OutHas("> status 1: DISCONNECTED (BUSY) features 0x200080 features2 0x0"));
 
-  out.clear();
-  commands.clear();
-  backend.Gap();
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(3);
   backend.Completion(2, 0);
   ASSERT_EQ(Run("call 0 22\ninfo 1\n", true), kExitOk);
   ASSERT_EQ(out.size(), 3u);  // the call, its information and (at the end) its completion
@@ -202,8 +196,7 @@ TEST_F(TkphoneSession, InfoShowsThePartyIdentities) {
 }
 
 TEST_F(TkphoneSession, JsonModeWritesOneObjectALine) {
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   backend.Completion(1, 0);
   ASSERT_EQ(Run("lines\ncall 0 22\nwait REPLY OK\n", true), kExitOk);
   EXPECT_THAT(out, ElementsAre(R"({"command":"lines","where":"t.script:1","lines":2})",
@@ -218,7 +211,6 @@ TEST_F(TkphoneSession, QuitEndsTheRunAndAStopRequestInterruptsIt) {
   EXPECT_EQ(Run("open 0\nquit\nopen 1\n"), kExitOk);
   EXPECT_THAT(backend.ops, ElementsAre("open 0"));
 
-  commands.clear();
   backend.ops.clear();
   looks = 0;
   stopAfterLooks = 4;
@@ -249,31 +241,20 @@ TEST_F(TkphoneSession, TheEndWaitsForOutstandingCompletions) {
       {"a stop request ends it", "call 0 22\n", {}, 6, kExitInterrupted, "tkphone: interrupted"},
   };
   for (const Case& c : cases) {
-    platform::FakeClock caseClock;
-    FakePhoneBackend caseBackend{caseClock};
-    caseBackend.Gap();  // the first look
-    caseBackend.Gap();  // after the first command
-    caseBackend.Gap();  // after the second command
-    caseBackend.Gap();  // the end's first look
+    ScriptRun run;
+    run.backend.Gap(4);  // the first look, after each of two commands, the end's first look
     for (size_t i = 0; i < c.completions.size(); ++i) {
-      caseBackend.Completion(static_cast<DRV_REQUESTID>(i + 1), c.completions[i]);
+      run.backend.Completion(static_cast<DRV_REQUESTID>(i + 1), c.completions[i]);
     }
-    std::vector<Command> caseCommands;
-    std::string error;
-    ASSERT_TRUE(ParseScript(c.script, "t.script", &caseCommands, &error)) << error;
-    std::vector<std::string> caseOut, caseErr;
-    int caseLooks = 0;
-    Session session(
-        caseBackend, caseClock, false, [&](const std::string& l) { caseOut.push_back(l); },
-        [&](const std::string& l) { caseErr.push_back(l); }, [&] { return ++caseLooks >= c.stopAfterLooks; });
-    EXPECT_EQ(session.Run(caseCommands), c.exitCode) << c.name;
-    const std::vector<std::string>& last = caseErr.empty() ? caseOut : caseErr;
+    run.stopAfterLooks = c.stopAfterLooks;
+    EXPECT_EQ(run.Run(c.script), c.exitCode) << c.name;
+    const std::vector<std::string>& last = run.err.empty() ? run.out : run.err;
     ASSERT_FALSE(last.empty()) << c.name;
     EXPECT_THAT(last.back(), HasSubstr(c.message)) << c.name;
     // The wait is bounded by the end's time-out, and a stop request ends it at once.
-    EXPECT_LE(caseClock.tickCount(), Session::kCompletionWaitMs) << c.name;
+    EXPECT_LE(run.clock.tickCount(), Session::kCompletionWaitMs) << c.name;
     if (c.exitCode == kExitInterrupted) {
-      EXPECT_LT(caseClock.tickCount(), 1000u) << c.name;
+      EXPECT_LT(run.clock.tickCount(), 1000u) << c.name;
     }
   }
 }
@@ -285,17 +266,12 @@ TEST_F(TkphoneSession, TextFromTheProviderIsMadeSafeToPrint) {
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[1], "  line 0 \"A\\u001b[2J\\u009b1m\xef\xbf\xbd\"");  // U+FFFD for the broken byte
 
-  out.clear();
-  commands.clear();
   ASSERT_EQ(Run("lines\n", true), kExitOk);
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[1], "{\"line\":0,\"name\":\"A\\u001b[2J\\u009b1m\xef\xbf\xbd\"}");
 
   // What a command line echoes, in results, completions and failures.
-  out.clear();
-  commands.clear();
-  backend.Gap();
-  backend.Gap();
+  backend.Gap(2);
   backend.Completion(1, LINEERR_OPERATIONFAILED);
   ASSERT_EQ(Run("call 0 \x1b[2J\n"), kExitFailed);
   EXPECT_TRUE(OutHas("> call 0 \\x1b[2J: call 1, request 1"));

@@ -25,17 +25,6 @@ ToolRun tkreg(const std::vector<std::string>& args, const std::string& inputFile
   return runTool(TK_TKREG, args, options);
 }
 
-Bytes query(RegKeyHandle root, std::u16string_view path, std::u16string_view name, uint32_t* type = nullptr) {
-  RegKeyHandle key = nullptr;
-  if (regOpenKeyEx(root, path, &key) != kErrorSuccess) return {};
-  uint32_t size = 0;
-  regQueryValueEx(key, name, type, nullptr, &size);
-  Bytes data(size);
-  if (regQueryValueEx(key, name, type, data.data(), &size) != kErrorSuccess) data.clear();
-  regCloseKey(key);
-  return data;
-}
-
 TEST(Tkreg, HelpDescribesTheCommandsAndTheRootFolder) {
   ToolRun run = tkreg({"--help"});
   EXPECT_EQ(run.exitCode, 0);
@@ -120,7 +109,7 @@ TEST(Tkreg, BadInputIsRefusedWithWhatIsWrongAndChangesNothing) {
 
 TEST(Tkreg, SetsAndGetsDwordsAndText) {
   EXPECT_EQ(tkreg({"set", "HKLM\\Software\\Test", "Count", "--dword", "10"}).exitCode, 0);
-  EXPECT_EQ(query(kHkeyLocalMachine, u"Software\\Test", u"Count"), (Bytes{10, 0, 0, 0}));
+  EXPECT_EQ(regData(kHkeyLocalMachine, u"Software\\Test", u"Count"), (Bytes{10, 0, 0, 0}));
   ToolRun run = tkreg({"get", "HKLM\\Software\\Test", "Count"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "REG_DWORD 0x0000000a (10)\n");
@@ -131,33 +120,32 @@ TEST(Tkreg, SetsAndGetsDwordsAndText) {
   // Text from the command line is UTF-8 and is kept as UTF-16 with a terminator.
   EXPECT_EQ(tkreg({"set", "HKCU\\Software\\Grüße", "Wörter", "--sz", "ä ö ü ß €"}).exitCode, 0);
   uint32_t type = 0;
-  EXPECT_EQ(query(kHkeyCurrentUser, u"Software\\Grüße", u"Wörter", &type), utf16z(u"ä ö ü ß €"));
+  EXPECT_EQ(regData(kHkeyCurrentUser, u"Software\\Grüße", u"Wörter", &type), utf16z(u"ä ö ü ß €"));
   EXPECT_EQ(type, kRegSz);
   EXPECT_EQ(tkreg({"get", "hkcu\\SOFTWARE\\GRÜßE", "WÖRTER"}).out, "REG_SZ ä ö ü ß €\n");
 
   // The empty name is the default value.
   EXPECT_EQ(tkreg({"set", "HKCU\\Software", "", "--sz", ""}).exitCode, 0);
-  EXPECT_EQ(query(kHkeyCurrentUser, u"Software", u""), utf16z(u""));
+  EXPECT_EQ(regData(kHkeyCurrentUser, u"Software", u""), utf16z(u""));
   EXPECT_EQ(tkreg({"get", "HKCU\\Software", ""}).out, "REG_SZ \n");
 }
 
 TEST(Tkreg, GetWithoutANameListsValuesAndSubkeys) {
-  RegKeyHandle key = nullptr;
-  ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\List\\Child", &key, nullptr), kErrorSuccess);
-  regCloseKey(key);
-  ASSERT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\List", &key), kErrorSuccess);
-  auto set = [&](std::u16string_view name, uint32_t type, const Bytes& data) {
-    ASSERT_EQ(regSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size())), kErrorSuccess);
-  };
-  set(u"", kRegSz, utf16z(u"default"));
-  set(u"Speed", kRegDword, {0x00, 0xc2, 0x01, 0x00});
-  set(u"Blob", kRegBinary, {0x01, 0x02, 0xff});
-  set(u"Multi", kRegMultiSz, utf16LeBytes(std::u16string(u"a\0b\0\0", 5)));
-  set(u"Big", kRegQword, {1, 0, 0, 0, 0, 0, 0, 0});
-  set(u"Odd \"one\"", 0x99, {0xab});
-  set(u"Raw", kRegSz, utf16LeBytes(u"115200"));
-  regCloseKey(key);
-
+  {
+    Key child, key;
+    ASSERT_EQ(regCreateKeyEx(kHkeyLocalMachine, u"Software\\List\\Child", &child.h, nullptr), kErrorSuccess);
+    ASSERT_EQ(regOpenKeyEx(kHkeyLocalMachine, u"Software\\List", &key.h), kErrorSuccess);
+    const std::vector<std::tuple<std::u16string, uint32_t, Bytes>> values = {
+        {u"", kRegSz, utf16z(u"default")},
+        {u"Speed", kRegDword, {0x00, 0xc2, 0x01, 0x00}},
+        {u"Blob", kRegBinary, {0x01, 0x02, 0xff}},
+        {u"Multi", kRegMultiSz, utf16LeBytes(std::u16string(u"a\0b\0\0", 5))},
+        {u"Big", kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {u"Odd \"one\"", 0x99, {0xab}},
+        {u"Raw", kRegSz, utf16LeBytes(u"115200")},
+    };
+    for (const auto& [name, type, data] : values) ASSERT_EQ(setValue(key.h, name, type, data), kErrorSuccess);
+  }
   ToolRun run = tkreg({"get", "HKLM\\Software\\List"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out,
@@ -227,7 +215,7 @@ TEST(Tkreg, ExportAndImportRoundTripWithUmlauts) {
   ToolRun imported = tkreg({"import", saved});
   EXPECT_EQ(imported.exitCode, 0) << imported.err;
   EXPECT_EQ(tkreg({"get", "HKCU\\Software\\Grüße\\Währung", "Zeichen"}).out, "REG_SZ €\n");
-  EXPECT_EQ(query(kHkeyCurrentUser, u"Software\\Grüße", u"Umlaute"), utf16z(u"ä ö ü ß"));
+  EXPECT_EQ(regData(kHkeyCurrentUser, u"Software\\Grüße", u"Umlaute"), utf16z(u"ä ö ü ß"));
   EXPECT_EQ(tkreg({"export", "HKCU\\Software\\Grüße", "--utf8"}).out, exported.out);
 
   // Export of everything holds both roots; import from standard input honours deletions.
@@ -296,7 +284,7 @@ TEST(Tkreg, ExportIsUtf16WithBomAndCrLfAsWindowsWritesAndImportsBackExactly) {
   EXPECT_EQ(imported.exitCode, 0) << imported.err;
   for (const auto& [name, type, data] : values) {
     uint32_t stored = 0;
-    EXPECT_EQ(query(kHkeyCurrentUser, path, name, &stored), data) << wideToUtf8(name);
+    EXPECT_EQ(regData(kHkeyCurrentUser, path, name, &stored), data) << wideToUtf8(name);
     EXPECT_EQ(stored, type) << wideToUtf8(name);
   }
   EXPECT_EQ(tkreg({"export", "HKCU\\Software\\Größe €"}).out, exported.out);

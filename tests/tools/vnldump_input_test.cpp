@@ -10,92 +10,83 @@ using vnldump::Direction;
 using vnldump::InputLine;
 using vnldump::ParseInputLine;
 using Bytes = std::vector<uint8_t>;
+using Kind = InputLine::Kind;
 
 const Bytes kRegisterReq = {0x10, 0x01, 0x00, 0x03, 0x10, 0x01, 0x05};
 
-void expectMessage(std::string_view line, Direction direction, const Bytes& bytes) {
-  InputLine in = ParseInputLine(line);
-  EXPECT_EQ(in.kind, InputLine::Kind::Message) << line << ": " << in.error;
-  EXPECT_EQ(in.direction, direction) << line;
-  EXPECT_EQ(in.bytes, bytes) << line;
-}
-
-void expectSkipped(std::string_view line) {
-  InputLine in = ParseInputLine(line);
-  EXPECT_EQ(in.kind, InputLine::Kind::Skipped) << line;
-  EXPECT_TRUE(in.bytes.empty()) << line;
-}
-
-void expectBadHex(std::string_view line, std::string_view errorPart) {
-  InputLine in = ParseInputLine(line);
-  EXPECT_EQ(in.kind, InputLine::Kind::BadHex) << line;
-  EXPECT_NE(in.error.find(errorPart), std::string::npos) << line << " gave: " << in.error;
-  EXPECT_TRUE(in.bytes.empty()) << line;
-}
-
-TEST(VnldumpInput, PlainHexWithOrWithoutBlanksInAnyCase) {
-  expectMessage("10 01 00 03 10 01 05", Direction::Unknown, kRegisterReq);
-  expectMessage("10010003100105", Direction::Unknown, kRegisterReq);
-  expectMessage("1001 0003 100105", Direction::Unknown, kRegisterReq);
-  expectMessage("  10 01 00 03 10 01 05  \r\n", Direction::Unknown, kRegisterReq);
-  expectMessage("61 07 00 04 D0 02 FF 80", Direction::Unknown, {0x61, 0x07, 0x00, 0x04, 0xD0, 0x02, 0xFF, 0x80});
-  expectMessage("d0\tFf", Direction::Unknown, {0xD0, 0xFF});
-}
-
-TEST(VnldumpInput, RawTraceLinesKeepTheirDirection) {
-  expectMessage("PC -> TK: 10 01 00 03 10 01 05 ", Direction::PcToTk, kRegisterReq);
-  expectMessage("TK -> PC: 11 01 00 03 d0 01 00 \r\n", Direction::TkToPc, {0x11, 0x01, 0x00, 0x03, 0xD0, 0x01, 0x00});
-  expectMessage("PC -> TK: 10010003100105", Direction::PcToTk, kRegisterReq);
-}
-
-TEST(VnldumpInput, TraceFileRecordsYieldTheirRawLines) {
-  expectMessage("[07.12.26 23:59:01,123] PC -> TK: 10 01 00 03 10 01 05 \r\n", Direction::PcToTk, kRegisterReq);
-  expectMessage("[31.01.00 00:00:00,000] TK -> PC: ae 02 00 00 ", Direction::TkToPc, {0xAE, 0x02, 0x00, 0x00});
-}
-
-TEST(VnldumpInput, DecodedLinesContinuationsAndOtherRecordsAreSkipped) {
-  expectSkipped("[07.12.26 23:59:01,123] PC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )\r\n");
-  expectSkipped("[07.12.26 23:59:01,123] TK -> PC: VNL_REGISTER_CONF( RefID: 1, RESULT: 0 )\r\n");
-  expectSkipped("[07.12.26 23:59:01,123] Error: Parameter not complete\r\n");
-  expectSkipped("[07.12.26 23:59:01,123] Invalid Message Type: 0xb0\r\n");
-  expectSkipped("[07.12.26 23:59:01,123] \r\n");
-  // A record without a direction is no raw line, even when it looks like hex.
-  expectSkipped("[07.12.26 23:59:01,123] 10 01 00 03\r\n");
-  // Windows-1252 text in a decoded line.
-  expectSkipped("[07.12.26 23:59:01,123] TK -> PC: VNL_LINEINFO_IND( DEST_ADDRESS: \"M\xe4x\" )\r\n");
-  // Continuation lines are indented by 24 blanks, whatever follows.
-  expectSkipped("                                    DRIVER_TYPE: 1,\r\n");
-  expectSkipped("                        ab cd ef\r\n");
-  // Decoded lines without the time prefix.
-  expectSkipped("PC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )");
-  expectSkipped("TK -> PC: VNL_NEWCALL_IND( RefID: 7, LINE_ID: 5, CALL_ID: 42, REFCALL_ID: 0 )");
-}
-
-TEST(VnldumpInput, EmptyLinesAndCommentsAreSkipped) {
-  expectSkipped("");
-  expectSkipped("\r\n");
-  expectSkipped("   \t ");
-  expectSkipped("# REGISTER_REQ for line 5");
-  expectSkipped("  # indented comment");
-}
-
-TEST(VnldumpInput, LinesThatAreNotHexAreReported) {
-  expectBadHex("10 01 0g", "\"0g\"");
-  expectBadHex("10 01 0", "odd number");
-  expectBadHex("100", "odd number");
-  expectBadHex("hello", "\"hello\"");
-  expectBadHex("PC -> TK: 10 zz 00", "\"zz\"");
-  expectBadHex("0x10 0x01", "\"0x10\"");
-  // A raw line inside a record that is cut in the middle of a byte.
-  expectBadHex("[07.12.26 23:59:01,123] TK -> PC: 11 01 0", "odd number");
-  // A broken time prefix is no record: the line is not hex.
-  expectBadHex("[07.12.26 23:59:01] PC -> TK: 10 01 00 03", "[07.12.26");
-}
-
-TEST(VnldumpInput, ADirectionWithoutBytesIsAnEmptyMessage) {
-  // The decoder then reports the message as shorter than its header.
-  expectMessage("PC -> TK: ", Direction::PcToTk, {});
-  expectMessage("[07.12.26 23:59:01,123] TK -> PC: ", Direction::TkToPc, {});
+TEST(VnldumpInput, EachKindOfLineGivesItsMessageOrItsReason) {
+  constexpr auto kUnknown = Direction::Unknown, kPcToTk = Direction::PcToTk, kTkToPc = Direction::TkToPc;
+  const struct {
+    std::string_view line;
+    Kind kind;
+    Direction direction;  // of a Message
+    Bytes bytes;
+    std::string_view error;  // part of the reason of a BadHex line
+  } cases[] = {
+      // Plain hex with or without blanks, in any case.
+      {"10 01 00 03 10 01 05", Kind::Message, kUnknown, kRegisterReq, ""},
+      {"10010003100105", Kind::Message, kUnknown, kRegisterReq, ""},
+      {"1001 0003 100105", Kind::Message, kUnknown, kRegisterReq, ""},
+      {"  10 01 00 03 10 01 05  \r\n", Kind::Message, kUnknown, kRegisterReq, ""},
+      {"61 07 00 04 D0 02 FF 80", Kind::Message, kUnknown, {0x61, 0x07, 0x00, 0x04, 0xD0, 0x02, 0xFF, 0x80}, ""},
+      {"d0\tFf", Kind::Message, kUnknown, {0xD0, 0xFF}, ""},
+      // Raw trace lines keep their direction, also inside a trace file record.
+      {"PC -> TK: 10 01 00 03 10 01 05 ", Kind::Message, kPcToTk, kRegisterReq, ""},
+      {"TK -> PC: 11 01 00 03 d0 01 00 \r\n", Kind::Message, kTkToPc, {0x11, 0x01, 0x00, 0x03, 0xD0, 0x01, 0x00}, ""},
+      {"PC -> TK: 10010003100105", Kind::Message, kPcToTk, kRegisterReq, ""},
+      {"[07.12.26 23:59:01,123] PC -> TK: 10 01 00 03 10 01 05 \r\n", Kind::Message, kPcToTk, kRegisterReq, ""},
+      {"[31.01.00 00:00:00,000] TK -> PC: ae 02 00 00 ", Kind::Message, kTkToPc, {0xAE, 0x02, 0x00, 0x00}, ""},
+      // A direction without bytes is an empty message (the decoder reports it
+      // as shorter than its header).
+      {"PC -> TK: ", Kind::Message, kPcToTk, {}, ""},
+      {"[07.12.26 23:59:01,123] TK -> PC: ", Kind::Message, kTkToPc, {}, ""},
+      // Decoded lines, continuations and other records are skipped.
+      {"[07.12.26 23:59:01,123] PC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"[07.12.26 23:59:01,123] TK -> PC: VNL_REGISTER_CONF( RefID: 1, RESULT: 0 )\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"[07.12.26 23:59:01,123] Error: Parameter not complete\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"[07.12.26 23:59:01,123] Invalid Message Type: 0xb0\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"[07.12.26 23:59:01,123] \r\n", Kind::Skipped, kUnknown, {}, ""},
+      // A record without a direction is no raw line, even when it looks like hex.
+      {"[07.12.26 23:59:01,123] 10 01 00 03\r\n", Kind::Skipped, kUnknown, {}, ""},
+      // Windows-1252 text in a decoded line.
+      {"[07.12.26 23:59:01,123] TK -> PC: VNL_LINEINFO_IND( DEST_ADDRESS: \"M\xe4x\" )\r\n", Kind::Skipped, kUnknown,
+       {}, ""},
+      // Continuation lines are indented by 24 blanks, whatever follows.
+      {"                                    DRIVER_TYPE: 1,\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"                        ab cd ef\r\n", Kind::Skipped, kUnknown, {}, ""},
+      // Decoded lines without the time prefix.
+      {"PC -> TK: VNL_REGISTER_REQ( LINE_ID: 5 )", Kind::Skipped, kUnknown, {}, ""},
+      {"TK -> PC: VNL_NEWCALL_IND( RefID: 7, LINE_ID: 5, CALL_ID: 42, REFCALL_ID: 0 )", Kind::Skipped, kUnknown, {}, ""},
+      // Empty lines and comments.
+      {"", Kind::Skipped, kUnknown, {}, ""},
+      {"\r\n", Kind::Skipped, kUnknown, {}, ""},
+      {"   \t ", Kind::Skipped, kUnknown, {}, ""},
+      {"# REGISTER_REQ for line 5", Kind::Skipped, kUnknown, {}, ""},
+      {"  # indented comment", Kind::Skipped, kUnknown, {}, ""},
+      // Lines that are not hex are reported.
+      {"10 01 0g", Kind::BadHex, kUnknown, {}, "\"0g\""},
+      {"10 01 0", Kind::BadHex, kUnknown, {}, "odd number"},
+      {"100", Kind::BadHex, kUnknown, {}, "odd number"},
+      {"hello", Kind::BadHex, kUnknown, {}, "\"hello\""},
+      {"PC -> TK: 10 zz 00", Kind::BadHex, kUnknown, {}, "\"zz\""},
+      {"0x10 0x01", Kind::BadHex, kUnknown, {}, "\"0x10\""},
+      // A raw line inside a record that is cut in the middle of a byte.
+      {"[07.12.26 23:59:01,123] TK -> PC: 11 01 0", Kind::BadHex, kUnknown, {}, "odd number"},
+      // A broken time prefix is no record: the line is not hex.
+      {"[07.12.26 23:59:01] PC -> TK: 10 01 00 03", Kind::BadHex, kUnknown, {}, "[07.12.26"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    InputLine in = ParseInputLine(c.line);
+    EXPECT_EQ(in.kind, c.kind) << in.error;
+    if (c.kind == Kind::Message) {
+      EXPECT_EQ(in.direction, c.direction);
+    }
+    EXPECT_EQ(in.bytes, c.bytes);
+    if (c.kind == Kind::BadHex) {
+      EXPECT_NE(in.error.find(c.error), std::string::npos) << in.error;
+    }
+  }
 }
 
 }  // namespace

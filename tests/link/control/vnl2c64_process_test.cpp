@@ -38,6 +38,14 @@ constexpr char kControlClass[] = "VNL2ControlProg";
   return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
 }
 
+// A loopback port nobody listens on any more.
+uint16_t UnusedPort() { return platform::TcpListener::listen("127.0.0.1", 0).port(); }
+
+// The control process has gone (its window with it).
+bool ControlProcessGone() {
+  return tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms);
+}
+
 // The link states the shared area goes through while an open runs.
 class StateWatch {
  public:
@@ -191,17 +199,13 @@ TEST_F(Vnl2c64Process, TheLastCloseEndsTheControlProcessAndItsConnection) {
 }
 
 TEST_F(Vnl2c64Process, ARefusedConnectionFailsTheFirstOpenWellBeforeTheDeadline) {
-  uint16_t unused;
-  {
-    auto listener = platform::TcpListener::listen("127.0.0.1", 0);
-    unused = listener.port();
-  }
+  const uint16_t unused = UnusedPort();
   Configure("TCP", unused, 3);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(vnl2.open(kCti), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);  // the library would wait 3100 ms
   EXPECT_EQ(Area().openCount, 0);
-  EXPECT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  EXPECT_TRUE(ControlProcessGone());
   std::string text = log.Text();
   EXPECT_NE(text.find("vnl2c64: connect() failed: 10061\r\n"), std::string::npos) << "WSAECONNREFUSED\n" << text;
   EXPECT_NE(text.find("vnl2c64: OpenConnection LAN/USB failed !\r\n"), std::string::npos);
@@ -220,17 +224,17 @@ TEST_F(Vnl2c64Process, ACommandLineLinkNameReplacesOnlyAReplaceableConfiguredLin
   EXPECT_TRUE(log.Contains("vnl2c64: OpenConnection COM1 failed !\r\n")) << log.Text();
 
   // A configured link of another kind refuses a given name outright.
-  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  ASSERT_TRUE(ControlProcessGone());
   Configure("XYZ", tksim.port(), 0);
   EXPECT_EQ(vnl2.openExA(kCti, "TCP"), 0);
   EXPECT_FALSE(log.Contains("OpenConnection TCP failed")) << "no open was tried";
   // Without a name it has no transport, and the link is released at once.
-  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  ASSERT_TRUE(ControlProcessGone());
   EXPECT_EQ(vnl2.open(kCti), 0);
   EXPECT_TRUE(log.Contains("vnl2c64: Varnet Released\r\n"));
 
   // None of these reached the exchange; the configured LAN link does.
-  ASSERT_TRUE(tktest::waitUntil([] { return platform::findWindow(kControlClass) == nullptr; }, 5000ms));
+  ASSERT_TRUE(ControlProcessGone());
   Configure("TCP", tksim.port(), 0);
   ASSERT_EQ(vnl2.openExA(kCti, "TCP"), 1);
   ASSERT_TRUE(tksim.WaitEvent("connected"));
@@ -240,11 +244,7 @@ TEST_F(Vnl2c64Process, ACommandLineLinkNameReplacesOnlyAReplaceableConfiguredLin
 // Started by hand: a link that cannot be started is explained on standard
 // error (and in vnl2.log) and ends with 1; wrong usage with 2.
 TEST_F(Vnl2c64Process, AStartByHandThatFailsSaysWhyOnStandardError) {
-  uint16_t unused;
-  {
-    auto listener = platform::TcpListener::listen("127.0.0.1", 0);
-    unused = listener.port();
-  }
+  const uint16_t unused = UnusedPort();
   const std::string refused =
       "cannot connect to the exchange at 127.0.0.1:" + std::to_string(unused) + ": Connection refused";
   struct Case {
