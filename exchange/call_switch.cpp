@@ -117,7 +117,148 @@ SwitchConfirmation CallSwitch::Answer(uint16_t callId, SwitchOutputs& out) {
   return {};
 }
 
+SwitchConfirmation CallSwitch::Alternate(uint16_t callId, uint16_t heldCallId, SwitchOutputs& out) {
+  Leg* active = FindLeg(callId);
+  Leg* held = FindLeg(heldCallId);
+  if (!active || !held) return {255, {kDetailNoSuchCall}, std::nullopt};
+  if (callId == heldCallId || active->lineId != held->lineId || active->state != kCallConnected ||
+      held->state != kCallPendTransfer) {
+    return {255, {}, std::nullopt};
+  }
+  SetState(*active, kCallPendTransfer, out, CallInfo());
+  SetState(*held, kCallConnected, out, CallInfo());
+  return {};
+}
+
+SwitchConfirmation CallSwitch::Redirect(uint16_t callId, std::string_view destination, SwitchOutputs& out) {
+  Leg* leg = FindLeg(callId);
+  if (!leg) return {255, {kDetailNoSuchCall}, std::nullopt};
+  Connection* connection = FindConnection(leg->connection);
+  if (leg->calling || !Ringing(leg->state) || !connection || destination.empty()) return {255, {}, std::nullopt};
+  const ExchangeLine* line = LineById(leg->lineId);
+  const std::string from = line ? line->address : std::string();
+  // The lines ringing now and a PC caller's own line do not ring again.
+  std::set<uint16_t> excluded;
+  for (uint16_t id : connection->called.legs) {
+    if (const Leg* ringing = FindLeg(id)) excluded.insert(ringing->lineId);
+  }
+  Leg* caller = connection->calling.legs.empty() ? nullptr : FindLeg(connection->calling.legs.front());
+  if (caller) excluded.insert(caller->lineId);
+  std::vector<RingTarget> targets;
+  const std::vector<uint16_t> destinationLines = RegisteredLinesFor(destination, std::nullopt);
+  for (uint16_t lineId : destinationLines) {
+    if (!excluded.count(lineId)) targets.push_back({lineId, kReasonRedirect, from});
+  }
+  // To where it rings already (or back to its caller): refused, nothing changes.
+  if (targets.empty() && !destinationLines.empty()) return {255, {}, std::nullopt};
+  const uint32_t id = connection->id;
+  MoveRinging(*connection, targets, out);
+  if (targets.empty() && caller) {
+    // Nobody of the PC's takes the call: the PC's caller now calls the
+    // destination as a simulated party.
+    connection->externalAddress = std::string(destination);
+    RouteToSimulated(*caller, *connection, destination, out);
+  }
+  DropConnectionIfEmpty(id);
+  return {};
+}
+
+void CallSwitch::SetForwarding(uint16_t lineId, uint8_t lineState, std::string destination) {
+  for (ExchangeLine& line : lines_) {
+    if (line.lineId != lineId) continue;
+    line.lineState = lineState;
+    line.forwardDestination = lineState == kForwardNone ? std::string() : std::move(destination);
+    return;
+  }
+}
+
 // ---- routing -------------------------------------------------------------------
+
+std::vector<CallSwitch::RingTarget> CallSwitch::RingTargets(const std::vector<uint16_t>& lines,
+                                                              std::optional<uint16_t> callerLine) const {
+  std::vector<RingTarget> targets;
+  auto add = [&targets](RingTarget target) {
+    for (const RingTarget& known : targets) {
+      if (known.lineId == target.lineId) return;
+    }
+    targets.push_back(std::move(target));
+  };
+  for (uint16_t lineId : lines) {
+    if (callerLine && lineId == *callerLine) continue;
+    const ExchangeLine* line = LineById(lineId);
+    uint8_t reason = 0;
+    if (line && !line->forwardDestination.empty()) {
+      if (line->lineState == kForwardUnconditional) reason = kReasonFwdUncond;
+      if (line->lineState == kForwardBusy && LineHasCall(lineId)) reason = kReasonFwdBusy;
+    }
+    std::vector<uint16_t> destination;
+    if (reason) {
+      destination = RegisteredLinesFor(line->forwardDestination, lineId);
+      if (callerLine) destination.erase(std::remove(destination.begin(), destination.end(), *callerLine),
+                                        destination.end());
+    }
+    if (!destination.empty()) {
+      for (uint16_t to : destination) add({to, reason, line->address});
+    } else if (registered_.count(lineId)) {
+      add({lineId, 0, {}});
+    }
+  }
+  return targets;
+}
+
+std::vector<uint16_t> CallSwitch::RegisteredLinesFor(std::string_view number, std::optional<uint16_t> except) const {
+  std::vector<uint16_t> ids;
+  for (uint16_t lineId : LinesFor(number)) {
+    if (registered_.count(lineId) && lineId != except) ids.push_back(lineId);
+  }
+  return ids;
+}
+
+bool CallSwitch::LineHasCall(uint16_t lineId) const {
+  for (const auto& [id, leg] : legs_) {
+    if (leg.lineId == lineId && !Ended(leg.state)) return true;
+  }
+  return false;
+}
+
+void CallSwitch::Ring(Connection& connection, const RingTarget& target, std::string_view externalAddress,
+                      SwitchOutputs& out) {
+  Leg& leg = NewLeg(target.lineId, connection.id, false);
+  connection.called.legs.push_back(leg.callId);
+  NewCallIndication(leg, out);
+  vnl::Message offering = CallInfo();
+  const PresentedNumber& caller = connection.calling.number;
+  if (!caller.number.empty()) SetText(offering, vnl::kOrigAddress, offering.origAddress, caller.number);
+  SetByte(offering, vnl::kOrigAddressType, offering.origAddressType, caller.type);
+  if (target.reason) {
+    if (!target.redirecting.empty()) {
+      SetText(offering, vnl::kRedirectingAddress, offering.redirectingAddress, target.redirecting);
+    }
+    SetByte(offering, vnl::kRedirectingAddressType, offering.redirectingAddressType, kAddressInternal);
+    SetByte(offering, vnl::kCallReason, offering.callReason, target.reason);
+  }
+  SetByte(offering, vnl::kCallType, offering.callType, connection.callType);
+  SetText(offering, vnl::kExternalAddress, offering.externalAddress, externalAddress);
+  SetState(leg, kCallOffering, out, offering);
+  SetState(leg, kCallAccepted, out, CallInfo());
+  // Forwarding on no answer: one step, so not for a call that was forwarded
+  // or redirected here.
+  const ExchangeLine* line = LineById(target.lineId);
+  if (!target.reason && line && line->lineState == kForwardNoAnswer && !line->forwardDestination.empty()) {
+    Schedule(TimerKind::NoAnswerForward, noAnswerMs_, connection.id, leg.serial);
+  }
+}
+
+void CallSwitch::MoveRinging(Connection& connection, const std::vector<RingTarget>& targets, SwitchOutputs& out) {
+  const std::vector<uint16_t> ringing = connection.called.legs;
+  connection.called.legs.clear();
+  for (uint16_t id : ringing) CloseLeg(id, out, true);
+  for (const RingTarget& target : targets) {
+    if (legs_.size() >= kMaxLegs) break;
+    Ring(connection, target, connection.externalAddress, out);
+  }
+}
+
 
 void CallSwitch::Route(Leg& caller, std::string_view digits, SwitchOutputs& out) {
   Connection& connection = *FindConnection(caller.connection);
@@ -128,15 +269,8 @@ void CallSwitch::Route(Leg& caller, std::string_view digits, SwitchOutputs& out)
   SetState(caller, kCallDialing, out, dialing);
 
   const std::vector<uint16_t> lines = LinesFor(digits);
-  bool ownLine = false;
-  std::vector<uint16_t> ringing;
-  for (uint16_t lineId : lines) {
-    if (lineId == caller.lineId) {
-      ownLine = true;
-    } else if (registered_.count(lineId)) {
-      ringing.push_back(lineId);
-    }
-  }
+  const bool ownLine = std::find(lines.begin(), lines.end(), caller.lineId) != lines.end();
+  const std::vector<RingTarget> ringing = RingTargets(lines, caller.lineId);
   connection.callType = lines.empty() ? kCallTypeExternal : kCallTypeInternal;
   vnl::Message proceeding = CallInfo();
   SetByte(proceeding, vnl::kCallType, proceeding.callType, connection.callType);
@@ -158,19 +292,9 @@ void CallSwitch::Route(Leg& caller, std::string_view digits, SwitchOutputs& out)
   connection.called.shown = std::string(digits);
   const uint32_t id = connection.id;
   const uint16_t callerId = caller.callId;
-  for (uint16_t lineId : ringing) {
+  for (const RingTarget& target : ringing) {
     if (legs_.size() >= kMaxLegs) break;
-    Leg& leg = NewLeg(lineId, id, false);
-    connection.called.legs.push_back(leg.callId);
-    NewCallIndication(leg, out);
-    vnl::Message offering = CallInfo();
-    const PresentedNumber& from = connection.calling.number;
-    if (!from.number.empty()) SetText(offering, vnl::kOrigAddress, offering.origAddress, from.number);
-    SetByte(offering, vnl::kOrigAddressType, offering.origAddressType, from.type);
-    SetByte(offering, vnl::kCallType, offering.callType, kCallTypeInternal);
-    SetText(offering, vnl::kExternalAddress, offering.externalAddress, digits);
-    SetState(leg, kCallOffering, out, offering);
-    SetState(leg, kCallAccepted, out, CallInfo());
+    Ring(*FindConnection(id), target, digits, out);
   }
   SetState(*FindLeg(callerId), kCallDelivered, out, CallInfo());
 }
@@ -351,10 +475,7 @@ std::vector<uint16_t> CallSwitch::Incoming(std::string_view target, std::string_
   };
   const std::vector<uint16_t> lines = LinesFor(target);
   if (lines.empty()) return fail("no line address or MSN '" + std::string(target) + "'");
-  std::vector<uint16_t> ringing;
-  for (uint16_t lineId : lines) {
-    if (registered_.count(lineId)) ringing.push_back(lineId);
-  }
+  const std::vector<RingTarget> ringing = RingTargets(lines, std::nullopt);
   if (ringing.empty()) return fail("no registered line for '" + std::string(target) + "'");
   if (legs_.size() + ringing.size() > kMaxLegs) return fail("too many calls");
 
@@ -369,21 +490,8 @@ std::vector<uint16_t> CallSwitch::Incoming(std::string_view target, std::string_
   connection.externalAddress = std::string(target);
   connection.callerHangupMs = options.hangupAfterMs;
 
-  std::vector<uint16_t> ids;
-  for (uint16_t lineId : ringing) {
-    Leg& leg = NewLeg(lineId, connection.id, false);
-    connection.called.legs.push_back(leg.callId);
-    ids.push_back(leg.callId);
-    NewCallIndication(leg, out);
-    vnl::Message offering = CallInfo();
-    const PresentedNumber& caller = connection.calling.number;
-    if (!caller.number.empty()) SetText(offering, vnl::kOrigAddress, offering.origAddress, caller.number);
-    SetByte(offering, vnl::kOrigAddressType, offering.origAddressType, caller.type);
-    SetByte(offering, vnl::kCallType, offering.callType, connection.callType);
-    SetText(offering, vnl::kExternalAddress, offering.externalAddress, target);
-    SetState(leg, kCallOffering, out, offering);
-    SetState(leg, kCallAccepted, out, CallInfo());
-  }
+  for (const RingTarget& ring : ringing) Ring(connection, ring, target, out);
+  const std::vector<uint16_t> ids = connection.called.legs;
   if (options.ringTimeoutMs) Schedule(TimerKind::RingTimeout, *options.ringTimeoutMs, connection.id);
   return ids;
 }
@@ -423,6 +531,16 @@ bool CallSwitch::FarAnswer(uint16_t callId, SwitchOutputs& out, std::string* err
   return true;
 }
 
+bool CallSwitch::Hold(uint16_t callId, SwitchOutputs& out, std::string* error) {
+  Leg* leg = FindLeg(callId);
+  if (!leg || leg->state != kCallConnected) {
+    if (error) *error = (leg ? "call " : "no call ") + std::to_string(callId) + (leg ? " is not connected" : "");
+    return false;
+  }
+  SetState(*leg, kCallPendTransfer, out, CallInfo());
+  return true;
+}
+
 // ---- time ------------------------------------------------------------------------
 
 void CallSwitch::Schedule(TimerKind kind, uint32_t afterMs, uint32_t connection, uint64_t legSerial) {
@@ -455,6 +573,10 @@ void CallSwitch::Fire(const Timer& timer, SwitchOutputs& out) {
     if (leg && leg->state == kCallDisconnected) LegEnds(leg->callId, true, out);
     return;
   }
+  if (timer.kind == TimerKind::NoAnswerForward) {
+    NoAnswerForward(timer.legSerial, out);
+    return;
+  }
   Connection* connection = FindConnection(timer.connection);
   if (!connection) return;
   switch (timer.kind) {
@@ -472,7 +594,34 @@ void CallSwitch::Fire(const Timer& timer, SwitchOutputs& out) {
     case TimerKind::RingTimeout:
       if (!connection->connected) FarLeaves(*connection, out);
       return;
-    case TimerKind::Clear: return;
+    case TimerKind::Clear:
+    case TimerKind::NoAnswerForward: return;
+  }
+}
+
+void CallSwitch::NoAnswerForward(uint64_t legSerial, SwitchOutputs& out) {
+  Leg* leg = FindLegBySerial(legSerial);
+  Connection* connection = leg ? FindConnection(leg->connection) : nullptr;
+  const ExchangeLine* line = leg ? LineById(leg->lineId) : nullptr;
+  if (!connection || !Ringing(leg->state) || !line || line->lineState != kForwardNoAnswer) return;
+  std::vector<uint16_t> destination = RegisteredLinesFor(line->forwardDestination, leg->lineId);
+  // Lines the call rings on already and a PC caller's own line are left out.
+  for (uint16_t id : connection->called.legs) {
+    if (const Leg* ringing = FindLeg(id)) {
+      destination.erase(std::remove(destination.begin(), destination.end(), ringing->lineId), destination.end());
+    }
+  }
+  if (const Leg* caller = connection->calling.legs.empty() ? nullptr : FindLeg(connection->calling.legs.front())) {
+    destination.erase(std::remove(destination.begin(), destination.end(), caller->lineId), destination.end());
+  }
+  if (destination.empty()) return;
+  const uint16_t callId = leg->callId;
+  Side& called = connection->called;
+  called.legs.erase(std::remove(called.legs.begin(), called.legs.end(), callId), called.legs.end());
+  CloseLeg(callId, out, true);
+  for (uint16_t lineId : destination) {
+    if (legs_.size() >= kMaxLegs) break;
+    Ring(*connection, {lineId, kReasonFwdNoAnswer, line->address}, connection->externalAddress, out);
   }
 }
 

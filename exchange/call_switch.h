@@ -30,6 +30,25 @@
 //                      stays until the PC disconnects it or the clear time
 //                      has passed
 //   far party leaves   the same for the PC's legs of the connection
+//   hold / swap        the hold command puts a connected leg on hold; the
+//                      exchange reports a held leg as pendTransfer (0x20),
+//                      the state the PC holds a call in. VNL_ALTERNATECALL_REQ
+//                      (CALL_ID connected, HELDCALL_ID held, one line) holds
+//                      the connected leg, then reports the held one connected
+//   redirect           VNL_REDIRECTCALL_REQ of a ringing incoming leg: every
+//                      ringing leg of the call is closed and the call rings at
+//                      the destination: its registered lines (CALL_REASON
+//                      redirect, REDIRECTING_ADDRESS the line's address), else
+//                      the destination as a simulated party
+//   forwarding         a line forwarded unconditionally, or on busy while it
+//                      has a call, hands a call for it to the registered lines
+//                      of its destination (one step, never back to itself);
+//                      forwarded on no answer, it rings for the no-answer time
+//                      (default 15000 ms) first. Forwarded legs carry
+//                      CALL_REASON and REDIRECTING_ADDRESS. A destination that
+//                      is none of the PC's registered lines leaves the call
+//                      ringing where it is: this exchange has nobody outside
+//                      to hand it to
 //
 // A leg that is disconnected by the far end is closed by the exchange after
 // the clear time (default 5000 ms, 0 = never) because the PC drops such a
@@ -63,7 +82,14 @@ inline constexpr uint8_t kCallDialtone = 0x15;
 inline constexpr uint8_t kCallDialing = 0x16;
 inline constexpr uint8_t kCallDelivered = 0x17;
 inline constexpr uint8_t kCallDisconnected = 0x18;
+inline constexpr uint8_t kCallPendTransfer = 0x20;  // held
 inline constexpr uint8_t kCallProceeding = 0x22;
+
+// CALL_REASON bytes of forwarded and redirected calls.
+inline constexpr uint8_t kReasonFwdBusy = 0x11;
+inline constexpr uint8_t kReasonFwdNoAnswer = 0x12;
+inline constexpr uint8_t kReasonFwdUncond = 0x13;
+inline constexpr uint8_t kReasonRedirect = 0x16;
 
 // CAUSE bytes.
 inline constexpr uint8_t kCauseNormal = 0x00;
@@ -130,6 +156,12 @@ class CallSwitch {
   SwitchConfirmation Dial(uint16_t callId, std::string_view digits, SwitchOutputs& out);
   SwitchConfirmation Disconnect(uint16_t callId, SwitchOutputs& out);
   SwitchConfirmation Answer(uint16_t callId, SwitchOutputs& out);
+  SwitchConfirmation Alternate(uint16_t callId, uint16_t heldCallId, SwitchOutputs& out);
+  SwitchConfirmation Redirect(uint16_t callId, std::string_view destination, SwitchOutputs& out);
+  // A line's forwarding (lineState: kForwardNone, ...) for calls from now on.
+  void SetForwarding(uint16_t lineId, uint8_t lineState, std::string destination);
+  static constexpr uint32_t kDefaultNoAnswerMs = 15000;
+  void SetNoAnswerMs(uint32_t ms) { noAnswerMs_ = ms; }
 
   // --- the simulated parties ---
   void SetPartyRule(std::string number, PartyRule rule) { rules_.Set(std::move(number), std::move(rule)); }
@@ -142,6 +174,8 @@ class CallSwitch {
   // The simulated party of the leg's connection hangs up / answers now.
   bool FarHangup(uint16_t callId, SwitchOutputs& out, std::string* error);
   bool FarAnswer(uint16_t callId, SwitchOutputs& out, std::string* error);
+  // The user at the leg's extension puts the connected leg on hold.
+  bool Hold(uint16_t callId, SwitchOutputs& out, std::string* error);
   void SetClearMs(uint32_t ms) { clearMs_ = ms; }
   uint32_t ClearMs() const { return clearMs_; }
 
@@ -182,18 +216,35 @@ class CallSwitch {
     std::optional<uint32_t> callerHangupMs;  // of a simulated caller
     bool connected = false;
   };
-  enum class TimerKind { FarAnswer, FarHangup, RingTimeout, Clear };
+  enum class TimerKind { FarAnswer, FarHangup, RingTimeout, Clear, NoAnswerForward };
   struct Timer {
     uint32_t due = 0;
     TimerKind kind = TimerKind::Clear;
     uint32_t connection = 0;
-    uint64_t legSerial = 0;  // Clear only
+    uint64_t legSerial = 0;  // Clear and NoAnswerForward only
+  };
+  // A line a call rings on, and why it rings there instead of on the line
+  // it was for (forwardedFrom, reason: CALL_REASON; reason 0: not forwarded).
+  struct RingTarget {
+    uint16_t lineId = 0;
+    uint8_t reason = 0;
+    std::string redirecting;  // the forwarding or redirecting line's address
   };
 
   Leg& NewLeg(uint16_t lineId, uint32_t connection, bool calling);
   uint16_t NextCallId();
   void Route(Leg& caller, std::string_view digits, SwitchOutputs& out);
   void RouteToSimulated(Leg& caller, Connection& connection, std::string_view digits, SwitchOutputs& out);
+  // The registered lines a call for these lines rings on, after forwarding
+  // (callerLine: a PC caller's own line, never forwarded to).
+  std::vector<RingTarget> RingTargets(const std::vector<uint16_t>& lines, std::optional<uint16_t> callerLine) const;
+  // The registered lines of a destination, but not `except`.
+  std::vector<uint16_t> RegisteredLinesFor(std::string_view number, std::optional<uint16_t> except) const;
+  bool LineHasCall(uint16_t lineId) const;
+  // A new ringing leg of the connection's called side: NEWCALL, offering, accepted.
+  void Ring(Connection& connection, const RingTarget& target, std::string_view externalAddress, SwitchOutputs& out);
+  // Every ringing leg of the called side is closed; the call rings at the targets instead.
+  void MoveRinging(Connection& connection, const std::vector<RingTarget>& targets, SwitchOutputs& out);
   void ConnectLegs(Connection& connection, Leg& answering, SwitchOutputs& out);
   void FarConnects(Connection& connection, SwitchOutputs& out);
   void FarLeaves(Connection& connection, SwitchOutputs& out);
@@ -207,6 +258,8 @@ class CallSwitch {
   void DropConnectionIfEmpty(uint32_t id);
   void Schedule(TimerKind kind, uint32_t afterMs, uint32_t connection, uint64_t legSerial = 0);
   void Fire(const Timer& timer, SwitchOutputs& out);
+  // The leg has rung for the no-answer time on a line forwarded on no answer.
+  void NoAnswerForward(uint64_t legSerial, SwitchOutputs& out);
 
   // Indications and events.
   void SetState(Leg& leg, uint8_t state, SwitchOutputs& out, vnl::Message info);
@@ -229,6 +282,7 @@ class CallSwitch {
   std::set<uint16_t> registered_;
   PartyRules rules_;
   uint32_t clearMs_ = kDefaultClearMs;
+  uint32_t noAnswerMs_ = kDefaultNoAnswerMs;
 
   std::map<uint16_t, Leg> legs_;
   std::map<uint32_t, Connection> connections_;

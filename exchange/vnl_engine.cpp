@@ -96,6 +96,15 @@ void VnlEngine::Ignore(uint8_t requestType, bool ignore) {
   faults_.SetIgnored(requestType, ignore);
 }
 
+void VnlEngine::Refuse(uint8_t requestType, std::optional<std::vector<uint8_t>> details) {
+  std::lock_guard lock(mutex_);
+  if (details) {
+    faults_.refused[requestType] = std::move(*details);
+  } else {
+    faults_.refused.erase(requestType);
+  }
+}
+
 // ---- the exchange's side ---------------------------------------------------
 
 bool VnlEngine::SetForwarding(uint16_t lineId, uint8_t lineState, std::string destination, BlockSink& out) {
@@ -115,6 +124,15 @@ bool VnlEngine::FarHangup(uint16_t callId, BlockSink& out, std::string* error) {
 
 bool VnlEngine::FarAnswer(uint16_t callId, BlockSink& out, std::string* error) {
   return Locked(out, [&](VnlOutputs& outputs) { return core_.FarAnswer(callId, outputs, error); });
+}
+
+bool VnlEngine::Hold(uint16_t callId, BlockSink& out, std::string* error) {
+  return Locked(out, [&](VnlOutputs& outputs) { return core_.Hold(callId, outputs, error); });
+}
+
+void VnlEngine::SetNoAnswerMs(uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  core_.SetNoAnswerMs(ms);
 }
 
 void VnlEngine::SetPartyRule(std::string number, PartyRule rule) {

@@ -64,6 +64,9 @@ class VnlEngine : public ProtocolEngine {
   // Requests of this type (kAllRequests: of every type) get no answer.
   // Ignore(kAllRequests, false) ends every ignoring.
   void Ignore(uint8_t requestType, bool ignore);
+  // Requests of this type get RESULT 255 with these details and change
+  // nothing; nothing (std::nullopt) answers them again.
+  void Refuse(uint8_t requestType, std::optional<std::vector<uint8_t>> details);
 
   // --- the exchange's side ---
   // Changes a line's forwarding (lineState: kForwardNone, kForwardUnconditional,
@@ -81,6 +84,10 @@ class VnlEngine : public ProtocolEngine {
   bool FarAnswer(uint16_t callId, BlockSink& out, std::string* error);
   void SetPartyRule(std::string number, PartyRule rule);
   void SetClearMs(uint32_t ms);
+  // How long a call rings on a line forwarded on no answer before it moves.
+  void SetNoAnswerMs(uint32_t ms);
+  // The user at the call's extension puts the connected call on hold (hold).
+  bool Hold(uint16_t callId, BlockSink& out, std::string* error);
 
   // --- state ---
   std::vector<CallSnapshot> Calls() const;

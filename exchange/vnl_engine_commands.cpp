@@ -142,8 +142,8 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
   // itself, outside its serialisation, so blocks keep coming meanwhile.
   if (auto result = OnWaitCommand(verb, args)) return result;
 
-  if (verb == "party" || verb == "incoming" || verb == "hangup" || verb == "answer" || verb == "calls" ||
-      verb == "clear-after") {
+  if (verb == "party" || verb == "incoming" || verb == "hangup" || verb == "answer" || verb == "hold" ||
+      verb == "calls" || verb == "clear-after" || verb == "noanswer-after") {
     auto parsed = QuotedWords(args);
     if (!parsed) return Error(verb, "unterminated quote or bad escape");
     const std::vector<std::string>& words = *parsed;
@@ -198,12 +198,21 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
       return Ok(verb, details);
     }
 
-    if (verb == "hangup" || verb == "answer") {
+    if (verb == "hangup" || verb == "answer" || verb == "hold") {
       auto callId = words.size() == 1 ? CallIdOf(words[0]) : std::nullopt;
       if (!callId) return Error(verb, "usage: " + std::string(verb) + " CALL");
       std::string error;
-      bool done = verb == "hangup" ? FarHangup(*callId, out, &error) : FarAnswer(*callId, out, &error);
+      bool done = verb == "hangup"   ? FarHangup(*callId, out, &error)
+                  : verb == "answer" ? FarAnswer(*callId, out, &error)
+                                     : Hold(*callId, out, &error);
       return done ? Ok(verb, std::to_string(*callId)) : Error(verb, error);
+    }
+
+    if (verb == "noanswer-after") {
+      auto ms = words.size() == 1 ? Number(words[0], kMaxWaitMs) : std::nullopt;
+      if (!ms) return Error(verb, "usage: noanswer-after MS");
+      SetNoAnswerMs(*ms);
+      return Ok(verb, std::to_string(*ms));
     }
 
     if (verb == "clear-after") {
@@ -247,6 +256,23 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
     if (!type) return Error(verb, "'" + std::string(words[0]) + "' is not a request name such as VNL_REGISTER_REQ");
     Ignore(*type, words[1] == "on");
     return Ok(verb, std::string(words[0]) + " " + std::string(words[1]));
+  }
+
+  if (verb == "refuse") {
+    const std::string usage = "usage: refuse NAME [DETAIL ...]|off (hex bytes; none = RESULT 255 alone)";
+    if (words.empty()) return Error(verb, usage);
+    std::optional<uint8_t> type = RequestTypeOf(words[0]);
+    if (!type) return Error(verb, "'" + std::string(words[0]) + "' is not a request name such as VNL_REGISTER_REQ");
+    std::string_view rest = args.substr(args.find(words[0]) + words[0].size());
+    if (words.size() == 2 && words[1] == "off") {
+      Refuse(*type, std::nullopt);
+      return Ok(verb, std::string(words[0]) + " off");
+    }
+    auto details = ParseHex(rest);
+    if (!details) return Error(verb, "bad detail bytes (" + usage + ")");
+    std::string shown = details->empty() ? "255" : "255 " + ToHex(*details);
+    Refuse(*type, std::move(*details));
+    return Ok(verb, std::string(words[0]) + " " + shown);
   }
 
   if (verb == "forward") {
@@ -349,9 +375,19 @@ std::string VnlEngine::CommandHelp() const {
          "  ignore NAME|all on|off\n"
          "                        (vnl engine) give requests of that type (a name such as\n"
          "                        VNL_REGISTER_REQ) or of every type no answer at all\n"
+         "  refuse NAME [DETAIL ...]|off\n"
+         "                        (vnl engine) answer requests of that type (a name such\n"
+         "                        as VNL_REDIRECTCALL_REQ) with RESULT 255 and the\n"
+         "                        details (hex bytes) and change nothing; off: carry\n"
+         "                        them out again\n"
          "  forward LINE none|unconditional|busy|noanswer [DEST]\n"
          "                        (vnl engine) set a line's forwarding; a registered line\n"
-         "                        is told with VNL_LINEINFO_IND\n"
+         "                        is told with VNL_LINEINFO_IND. Later calls for the line\n"
+         "                        ring at DEST's registered lines (busy: while the line\n"
+         "                        has a call; noanswer: after ringing for the no-answer\n"
+         "                        time); a DEST without registered lines leaves them here\n"
+         "  noanswer-after MS     (vnl engine) how long a call rings on a line forwarded\n"
+         "                        on no answer before it moves (default 15000)\n"
          "  vnl-status            (vnl engine) started, registered lines, received counts\n"
          "  party NUMBER|* answer [AFTER-MS] [hangup-after MS] [charge AMOUNT [CURRENCY]]\n"
          "  party NUMBER|* busy|reject|noanswer|unreachable\n"
@@ -379,6 +415,8 @@ std::string VnlEngine::CommandHelp() const {
          "  hangup CALL           (vnl engine) the simulated party of call CALL hangs up\n"
          "  answer CALL           (vnl engine) the simulated party that call CALL rings\n"
          "                        answers (e.g. a noanswer party)\n"
+         "  hold CALL             (vnl engine) the user at call CALL's extension puts the\n"
+         "                        connected call on hold (reported as pendTransfer)\n"
          "  clear-after MS        (vnl engine) a call the far end ended is closed by the\n"
          "                        exchange MS later unless the PC disconnects it first\n"
          "                        (default 5000; 0 = keep until the PC disconnects)\n"
@@ -389,8 +427,9 @@ std::string VnlEngine::CommandHelp() const {
          "  wait-call-state CALL STATE [MS]\n"
          "                        (vnl engine) wait until call CALL is in STATE (idle,\n"
          "                        offering, accepted, connected, busy, dialtone,\n"
-         "                        dialing, delivered, disconnected, proceeding); an\n"
-         "                        ended call is idle (default 10000 ms)\n"
+         "                        dialing, delivered, disconnected, proceeding,\n"
+         "                        pendTransfer = held); an ended call is idle (default\n"
+         "                        10000 ms)\n"
          "  calls                 (vnl engine) one event line per call, \"call N line=ID\n"
          "                        state=NAME party=NUMBER\", and the same in the result\n"
          "                        (\"ok calls COUNT: call ...; call ...\")\n"

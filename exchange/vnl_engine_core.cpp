@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "exchange/hex_text.h"
 #include "provider/vnl/codec/vnl_decoder.h"
@@ -113,6 +114,10 @@ void VnlEngineCore::Request(const vnl::Message& request, VnlOutputs& out) {
     Event(out, "vnl-ignored " + Head(request.type, request.refId));
     return;
   }
+  if (auto refusal = faults_.refused.find(request.type); refusal != faults_.refused.end()) {
+    Confirm(request.type, request.refId, {vnl::Param::Result(kResultRefused, refusal->second)}, out);
+    return;
+  }
   switch (request.type) {
     case vnl::kStartReq: Start(request, out); return;
     case vnl::kEndReq: End(request, out); return;
@@ -123,7 +128,10 @@ void VnlEngineCore::Request(const vnl::Message& request, VnlOutputs& out) {
     case vnl::kCallEstablishReq:
     case vnl::kDialReq:
     case vnl::kDisconnectReq:
-    case vnl::kAnswerCallReq: CallRequest(request, out); return;
+    case vnl::kAnswerCallReq:
+    case vnl::kAlternateCallReq:
+    case vnl::kRedirectCallReq: CallRequest(request, out); return;
+    case vnl::kSetForwardReq: SetForward(request, out); return;
     default:
       // A request this exchange does not carry out: refused.
       Confirm(request.type, request.refId, {vnl::Param::Result(kResultRefused)}, out);
@@ -244,6 +252,25 @@ void VnlEngineCore::LineInfoIndication(const ExchangeLine& line, VnlOutputs& out
   out.push_back(std::move(output));
 }
 
+void VnlEngineCore::SetForward(const vnl::Message& request, VnlOutputs& out) {
+  // FORWARDING_TYPE 0..3 as LINE_STATE.
+  constexpr uint8_t kStates[] = {kForwardUnconditional, kForwardBusy, kForwardNoAnswer, kForwardNone};
+  ExchangeLine* line = request.Has(vnl::kLineId) ? FindConfiguredLine(request.lineId) : nullptr;
+  if (!line || !registered_.count(line->lineId)) {
+    Confirm(request.type, request.refId,
+            {vnl::Param::Result(kResultRefused, std::vector<uint8_t>{kDetailNoSuchLine})}, out);
+    return;
+  }
+  const uint8_t type = request.forwardingType;
+  if (!request.Has(vnl::kForwardingType) || type >= std::size(kStates) ||
+      (kStates[type] != kForwardNone && request.destAddress.empty())) {
+    Confirm(request.type, request.refId, {vnl::Param::Result(kResultRefused)}, out);
+    return;
+  }
+  Confirm(request.type, request.refId, {vnl::Param::Result(kResultOk)}, out);
+  SetForwarding(line->lineId, kStates[type], request.destAddress, out);
+}
+
 void VnlEngineCore::Response(const vnl::Message& response, VnlOutputs& out) {
   // RESULT 0 and 1 are success; anything else is the PC's refusal.
   if (response.result <= 1) return;
@@ -258,6 +285,7 @@ bool VnlEngineCore::SetForwarding(uint16_t lineId, uint8_t lineState, std::strin
   if (!line) return false;
   line->lineState = lineState;
   line->forwardDestination = lineState == kForwardNone ? std::string() : std::move(destination);
+  calls_.SetForwarding(lineId, lineState, line->forwardDestination);
   if (registered_.count(lineId)) LineInfoIndication(*line, out);
   return true;
 }

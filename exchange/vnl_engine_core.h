@@ -27,6 +27,16 @@
 //   VNL_DIAL_REQ,          RESULT 0; an unknown CALL_ID: 255, 0x81; a call
 //   VNL_DISCONNECT_REQ,    in a state that does not allow it: 255
 //   VNL_ANSWERCALL_REQ
+//   VNL_ALTERNATECALL_REQ  RESULT 0 (the swap: see call_switch.h); an unknown
+//                          CALL_ID or HELDCALL_ID: 255, 0x81; legs not one
+//                          connected and one held on one line: 255
+//   VNL_REDIRECTCALL_REQ   RESULT 0 (see call_switch.h); unknown CALL_ID:
+//                          255, 0x81; no ringing incoming leg, or no DEST_ADDRESS: 255
+//   VNL_SETFORWARD_REQ     RESULT 0, then the line's new state by
+//                          VNL_LINEINFO_IND; FORWARDING_TYPE 0 unconditional,
+//                          1 busy, 2 no answer (each with a DEST_ADDRESS),
+//                          3 none; a line that is unknown or not registered:
+//                          255, 0x80; another type or no destination: 255
 //   any other request      its confirmation with RESULT 255
 //
 // The calls themselves (call_switch.h) report to the PC with
@@ -40,7 +50,8 @@
 // reported and not answered.
 //
 // Faults (VnlFaults): refusals with chosen result details, silence after
-// VNL_END_CONF, and requests that get no answer at all.
+// VNL_END_CONF, requests that get no answer at all, and request types
+// refused (RESULT 255 with chosen details) without any change.
 //
 // Events, one line each: "vnl-rx NAME ref=N[ line=ID]" for every received
 // message, "vnl-tx NAME ref=N result=R[ details=HEX][ call=C]" for every
@@ -56,6 +67,7 @@
 // of a block is its output's event; the sender reports it once the block
 // is sent ("vnl-send-failed ..." when it could not be).
 #include <array>
+#include <map>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -81,6 +93,8 @@ struct VnlFaults {
   bool endIndication = true;               // VNL_END_CONF followed by VNL_END_IND
   bool ignoreAll = false;                  // no request is answered
   std::set<uint8_t> ignored;               // request types that get no answer
+  // Request types answered RESULT 255 with these details, changing nothing.
+  std::map<uint8_t, std::vector<uint8_t>> refused;
 
   bool Ignores(uint8_t requestType) const { return ignoreAll || ignored.count(requestType) != 0; }
   // Ignore (or answer again) one type or, with kAllRequests, every type;
@@ -122,6 +136,9 @@ class VnlEngineCore {
   bool FarAnswer(uint16_t callId, VnlOutputs& out, std::string* error);
   void SetPartyRule(std::string number, PartyRule rule) { calls_.SetPartyRule(std::move(number), std::move(rule)); }
   void SetClearMs(uint32_t ms) { calls_.SetClearMs(ms); }
+  void SetNoAnswerMs(uint32_t ms) { calls_.SetNoAnswerMs(ms); }
+  // The user at the call's extension puts the connected call on hold.
+  bool Hold(uint16_t callId, VnlOutputs& out, std::string* error);
 
   // --- state ---
   bool Started() const { return started_; }
@@ -143,6 +160,7 @@ class VnlEngineCore {
   void Unregister(const vnl::Message& request, VnlOutputs& out);
   void LineInfo(const vnl::Message& request, VnlOutputs& out);
   void LineInfoIndication(const ExchangeLine& line, VnlOutputs& out);
+  void SetForward(const vnl::Message& request, VnlOutputs& out);
   void Response(const vnl::Message& response, VnlOutputs& out);
 
   // Calls (vnl_engine_core_calls.cpp).

@@ -46,6 +46,10 @@ void VnlEngineCore::CallRequest(const vnl::Message& request, VnlOutputs& out) {
       break;
     case vnl::kDialReq: confirmation = calls_.Dial(request.callId, request.destAddress, outputs); break;
     case vnl::kDisconnectReq: confirmation = calls_.Disconnect(request.callId, outputs); break;
+    case vnl::kAlternateCallReq:
+      confirmation = calls_.Alternate(request.callId, request.heldCallId, outputs);
+      break;
+    case vnl::kRedirectCallReq: confirmation = calls_.Redirect(request.callId, request.destAddress, outputs); break;
     default: confirmation = calls_.Answer(request.callId, outputs); break;
   }
   ConfirmCall(request, confirmation, out);
@@ -116,6 +120,13 @@ std::vector<uint16_t> VnlEngineCore::Incoming(std::string_view target, std::stri
 bool VnlEngineCore::FarHangup(uint16_t callId, VnlOutputs& out, std::string* error) {
   SwitchOutputs outputs;
   bool done = calls_.FarHangup(callId, outputs, error);
+  SwitchOutputsTo(outputs, out);
+  return done;
+}
+
+bool VnlEngineCore::Hold(uint16_t callId, VnlOutputs& out, std::string* error) {
+  SwitchOutputs outputs;
+  bool done = calls_.Hold(callId, outputs, error);
   SwitchOutputsTo(outputs, out);
   return done;
 }

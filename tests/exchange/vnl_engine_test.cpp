@@ -155,6 +155,20 @@ const CommandRow kCommands[] = {
     {"wait-call-state 99 connected 20", {"error wait-call-state: timed out"}},
     {"wait-call-state 2 idle 0", {"ok wait-call-state 2 idle"}},
     {"wait-call-state 2 connected 60000", {"error wait-call-state: call 2 has ended"}},
+    // Hold, refusals by request type, the no-answer time.
+    {"hold 5", {"ok hold 5", "> 68150007 11020005200120"}},
+    {"hold 5", {"error hold: call 5 is not connected"}},
+    {"hold", {"error hold: usage: hold CALL"}},
+    {"refuse VNL_ALTERNATECALL_REQ 90 01", {"ok refuse VNL_ALTERNATECALL_REQ 255 9001"}},
+    {"rx 3c0a0008 11020005 12020003", {"> 3d0a0005 d003ff9001"}},
+    {"refuse VNL_ALTERNATECALL_REQ off", {"ok refuse VNL_ALTERNATECALL_REQ off"}},
+    {"rx 3c0b0008 11020005 12020003", {"> 3d0b0003 d001ff"}},  // call 3 is not held
+    {"refuse VNL_ALTERNATECALL_CONF 90",
+     {"error refuse: 'VNL_ALTERNATECALL_CONF' is not a request name such as VNL_REGISTER_REQ"}},
+    {"refuse VNL_ALTERNATECALL_REQ zz",
+     {"error refuse: bad detail bytes (usage: refuse NAME [DETAIL ...]|off (hex bytes; none = RESULT 255 alone))"}},
+    {"noanswer-after 100", {"ok noanswer-after 100"}},
+    {"noanswer-after", {"error noanswer-after: usage: noanswer-after MS"}},
     // Not this engine's.
     {"rule 01 02", {"none"}},
 };
