@@ -5,6 +5,8 @@
 // line's pending requests. The provider's TSPI operations go through this
 // interface only, so that tests can put a double in its place.
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "tapi/tapi_types.h"
@@ -75,6 +77,24 @@ class LinkInterface {
   // after the second confirmation.
   virtual LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                        uint16_t secondCallId) = 0;
+
+  // --- Supplementary service requests -------------------------------------
+  // Registered and completed as the call requests above: the confirmation
+  // completes 0 (or LINEERR_OPERATIONFAILED on a refusal), a time-out or the
+  // line's close LINEERR_OPERATIONFAILED. Under the provider lock.
+  //
+  // VNL_ALTERNATECALL_REQ(CALL_ID = the connected call, HELDCALL_ID = the
+  // held call); both calls have their CALL_ID. The new states arrive as
+  // indications.
+  virtual LONG SwapHold(DRV_REQUESTID requestId, OpenLine& line, const TspCall& connected, const TspCall& held) = 0;
+  // VNL_REDIRECTCALL_REQ for the call's CALL_ID with the filtered digits.
+  virtual LONG Redirect(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits) = 0;
+  // VNL_SETFORWARD_REQ for the line with FORWARDING_TYPE and the filtered
+  // destination; mode (LINEFORWARDMODE_, 0 for cancel), country code and
+  // destination are kept with the request and become the line's forwarding
+  // when the exchange confirms.
+  virtual LONG Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode,
+                       uint32_t countryCode, std::optional<std::u16string> destination) = 0;
 
   // Line close: every pending request of the line is aborted (asynchronous
   // TAPI requests complete with LINEERR_OPERATIONFAILED) and the line's

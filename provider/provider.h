@@ -3,8 +3,9 @@
 // - ProviderState: what the parts share, constructed once (the provider
 //   lock, the event queue, the configuration tables, the device table, the
 //   session, the line directory and the call model);
-// - ProviderLifecycle, LineOperations, CallOperations and DialogRequests:
-//   the TSPI operations by concern, each given exactly the pieces it uses.
+// - ProviderLifecycle, LineOperations, CallOperations, ServiceOperations and
+//   DialogRequests: the TSPI operations by concern, each given exactly the
+//   pieces it uses.
 // The TSPI exports call the parts; the protocol client attaches to the
 // state's lock, configuration and call model. Nothing here owns a thread but
 // the event queue's delivery thread, which the owner stops (events.Stop())
@@ -24,6 +25,7 @@
 #include "provider/link_interface.h"
 #include "provider/provider_lifecycle.h"
 #include "provider/provider_state.h"
+#include "provider/service_ops.h"
 
 namespace kvarsp {
 
@@ -50,6 +52,7 @@ struct Provider {
         lifecycle(state.lock, link, state.events, state.config, state.devices, state.directory, state.session),
         lineOps(state.lock, link, state.calls, state.events, state.config, state.directory, state.session),
         callOps(state.lock, link, state.calls, state.events, state.config, state.directory),
+        services(state.lock, link, state.calls, state.directory),
         dialog(state.lock, link, state.config, state.calls, state.directory, state.session, lifecycle, clock) {}
   Provider(const Provider&) = delete;
   Provider& operator=(const Provider&) = delete;
@@ -58,6 +61,7 @@ struct Provider {
   ProviderLifecycle lifecycle;
   LineOperations lineOps;
   CallOperations callOps;
+  ServiceOperations services;
   DialogRequests dialog;
 };
 

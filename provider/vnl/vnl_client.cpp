@@ -20,6 +20,8 @@ void VnlClient::Attach(CCritSec& providerLock, ConfigTables& config, CallModel& 
   blocking_.Attach(*session_, providerLock);
   callRequests_ = std::make_unique<CallRequests>(sender_, txns_, calls, [this] { return LineId16(); });
   callRequests_->RegisterHandlers(dispatcher_);
+  serviceRequests_ = std::make_unique<ServiceRequests>(sender_, txns_, calls, [this] { return LineId16(); });
+  serviceRequests_->RegisterHandlers(dispatcher_);
   supervision_ = std::make_unique<CallSupervision>(calls, *callRequests_);
   indications_ = std::make_unique<IndicationHandlers>(sender_, calls, std::move(permanentProviderId));
   indications_->RegisterHandlers(dispatcher_);
@@ -77,6 +79,19 @@ LONG VnlClient::Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& cal
 LONG VnlClient::DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                         uint16_t secondCallId) {
   return callRequests_->DropTwo(requestId, line, call, firstCallId, secondCallId);
+}
+
+LONG VnlClient::SwapHold(DRV_REQUESTID requestId, OpenLine& line, const TspCall& connected, const TspCall& held) {
+  return serviceRequests_->SwapHold(requestId, line, connected, held);
+}
+
+LONG VnlClient::Redirect(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits) {
+  return serviceRequests_->Redirect(requestId, line, call, digits);
+}
+
+LONG VnlClient::Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode,
+                        uint32_t countryCode, std::optional<std::u16string> destination) {
+  return serviceRequests_->Forward(requestId, line, forwardingType, mode, countryCode, std::move(destination));
 }
 
 void VnlClient::OnLayer2Tick() {

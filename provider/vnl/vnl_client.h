@@ -22,6 +22,7 @@
 #include "provider/vnl/link_session.h"
 #include "provider/vnl/pending_requests.h"
 #include "provider/vnl/refid_allocator.h"
+#include "provider/vnl/service_requests.h"
 #include "provider/vnl/vnl_dispatcher.h"
 #include "provider/vnl/vnl_sender.h"
 
@@ -61,6 +62,10 @@ class VnlClient : public LinkInterface, public Layer2Events {
   LONG Drop(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call) override;
   LONG DropTwo(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t firstCallId,
                uint16_t secondCallId) override;
+  LONG SwapHold(DRV_REQUESTID requestId, OpenLine& line, const TspCall& connected, const TspCall& held) override;
+  LONG Redirect(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits) override;
+  LONG Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode, uint32_t countryCode,
+               std::optional<std::u16string> destination) override;
 
   // Layer2Events
   void OnLayer2Tick() override;
@@ -87,6 +92,7 @@ class VnlClient : public LinkInterface, public Layer2Events {
   BlockingLink blocking_;
   std::unique_ptr<LinkSession> session_;
   std::unique_ptr<CallRequests> callRequests_;
+  std::unique_ptr<ServiceRequests> serviceRequests_;
   std::unique_ptr<CallSupervision> supervision_;
   std::unique_ptr<IndicationHandlers> indications_;
 };

@@ -4,6 +4,7 @@
 // are recorded (with a result to return) so tests can see what the provider
 // asked the exchange for.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,12 @@ namespace kvarsp_test {
 class FakeLink : public kvarsp::LinkInterface {
  public:
   struct CallRequest {
-    std::string what;  // "make", "dial", "answer", "drop", "drop-two"
+    std::string what;  // "make", "dial", "answer", "drop", "drop-two", "swap-hold", "redirect", "forward"
     DRV_REQUESTID requestId = 0;
     const kvarsp::TspCall* call = nullptr;
     std::u16string digits;
     std::u16string dialString;
-    uint8_t callOptions = 0;
+    uint8_t callOptions = 0;  // forward: the FORWARDING_TYPE
     uint16_t firstCallId = 0;
     uint16_t secondCallId = 0;
   };
@@ -65,6 +66,18 @@ class FakeLink : public kvarsp::LinkInterface {
   LONG DropTwo(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, uint16_t firstCallId,
                uint16_t secondCallId) override {
     return Record({"drop-two", requestId, &call, {}, {}, 0, firstCallId, secondCallId});
+  }
+  LONG SwapHold(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& connected,
+                const kvarsp::TspCall& held) override {
+    return Record({"swap-hold", requestId, &connected, {}, {}, 0, connected.pbxCallId, held.pbxCallId});
+  }
+  LONG Redirect(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call,
+                std::u16string_view digits) override {
+    return Record({"redirect", requestId, &call, std::u16string(digits), {}, 0, 0, 0});
+  }
+  LONG Forward(DRV_REQUESTID requestId, kvarsp::OpenLine&, uint8_t forwardingType, uint32_t, uint32_t,
+               std::optional<std::u16string> destination) override {
+    return Record({"forward", requestId, nullptr, destination.value_or(u""), {}, forwardingType, 0, 0});
   }
 
  private:
