@@ -10,11 +10,12 @@
 #include "provider/provider_instance.h"
 #include "provider/tapi_dump.h"
 #include "provider/tspi_trace.h"
-#include "provider/tspi_versions.h"
 #include "tapi/tspi.h"
 
 namespace {
 
+using kvarsp::CallLineVersionOf;
+using kvarsp::LineVersionOf;
 using kvarsp::LogResult;
 using kvarsp::NoThrow;
 using kvarsp::TapiFamily;
@@ -24,42 +25,13 @@ using kvarsp::TheProvider;
 using kvarsp::traceTapi;
 using kvarsp::TraceHandle;
 using kvarsp::TracePointer;
+using kvarsp::TraceDump;
+using kvarsp::TraceOutputDump;
 using kvarsp::TraceText;
 using kvarsp::ValueColumn;
 
 // The part of the provider these entry points call.
 kvarsp::CallOperations& CallOps() { return TheProvider().callOps; }
-
-// The TSPI version of a line, or of the line a call belongs to, for the
-// dumps of their structures.
-DWORD LineVersion(HDRVLINE hdLine) {
-  kvarsp::ProviderState& state = TheProvider().state;
-  ScopedLock lock(&state.lock);
-  const kvarsp::OpenLine* line = state.calls.FindLine(hdLine);
-  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
-}
-DWORD CallLineVersion(HDRVCALL hdCall) {
-  kvarsp::ProviderState& state = TheProvider().state;
-  ScopedLock lock(&state.lock);
-  const kvarsp::TspCall* call = state.calls.FindCall(hdCall);
-  const kvarsp::OpenLine* line = call ? state.calls.FindLine(reinterpret_cast<HDRVLINE>(call->line)) : nullptr;
-  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
-}
-
-// Writes a structure's dump as a record of its own, built only when the
-// TAPI trace is on.
-template <typename Dump>
-void TraceDump(Dump&& dump) {
-  if (!kvarsp::TapiTraceOn()) return;
-  traceTapi("%s", dump().c_str());
-}
-
-// Writes "<function> output:", an empty line and the structure's dump.
-template <typename Dump>
-void TraceOutputDump(const char* function, Dump&& dump) {
-  if (!kvarsp::TapiTraceOn()) return;
-  traceTapi("%s output:\n\n%s\n", function, dump().c_str());
-}
 
 // The entry record of the functions that take a request, a call and
 // user-user information (accept, answer, drop).
@@ -82,7 +54,7 @@ TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTA
         dwRequestID, TraceHandle(hdLine), TraceHandle(htCall), TracePointer(lphdCall),
         TraceText(lpszDestAddress).c_str(), dwCountryCode, TracePointer(lpCallParams));
     if (lpCallParams) {
-      TraceDump([&] { return kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, LineVersion(hdLine)); });
+      TraceDump([&] { return kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, LineVersionOf(hdLine)); });
     }
     LONG result =
         CallOps().MakeCall(dwRequestID, hdLine, htCall, lphdCall, lpszDestAddress, dwCountryCode, lpCallParams);
@@ -150,7 +122,7 @@ TK_EXPORT LONG TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) 
     LONG result = CallOps().GetCallInfo(hdCall, lpCallInfo);
     if (result == 0) {
       TraceOutputDump("TSPI_lineGetCallInfo()",
-                      [&] { return kvarsp::DumpLineCallInfo("lpCallInfo", lpCallInfo, CallLineVersion(hdCall)); });
+                      [&] { return kvarsp::DumpLineCallInfo("lpCallInfo", lpCallInfo, CallLineVersionOf(hdCall)); });
     }
     return LogResult("TSPI_lineGetCallInfo()", result);
   });
@@ -163,7 +135,7 @@ TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallSt
     LONG result = CallOps().GetCallStatus(hdCall, lpCallStatus);
     if (result == 0) {
       TraceOutputDump("TSPI_lineGetCallStatus()", [&] {
-        return kvarsp::DumpLineCallStatus("lpCallStatus", lpCallStatus, CallLineVersion(hdCall));
+        return kvarsp::DumpLineCallStatus("lpCallStatus", lpCallStatus, CallLineVersionOf(hdCall));
       });
     }
     return LogResult("TSPI_lineGetCallStatus()", result);

@@ -18,6 +18,7 @@
 
 namespace {
 
+using kvarsp::LineVersionOf;
 using kvarsp::LogResult;
 using kvarsp::NoThrow;
 using kvarsp::TapiFamily;
@@ -27,6 +28,7 @@ using kvarsp::TheProvider;
 using kvarsp::traceTapi;
 using kvarsp::TraceHandle;
 using kvarsp::TracePointer;
+using kvarsp::TraceOutputDump;
 using kvarsp::TraceText;
 using kvarsp::ValueColumn;
 
@@ -35,22 +37,6 @@ kvarsp::LineOperations& LineOps() { return TheProvider().lineOps; }
 
 // The name of the configuration dialog's library.
 constexpr char16_t kUiLibraryName[] = u"KVARUI.DLL";
-
-// The TSPI version a line was opened with, for the dump of its structures.
-DWORD LineVersion(HDRVLINE hdLine) {
-  kvarsp::ProviderState& state = TheProvider().state;
-  ScopedLock lock(&state.lock);
-  const kvarsp::OpenLine* line = state.calls.FindLine(hdLine);
-  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
-}
-
-// Writes "<function> output:", an empty line and the structure's dump,
-// building the dump only when the TAPI trace is on.
-template <typename Dump>
-void TraceOutputDump(const char* function, Dump&& dump) {
-  if (!kvarsp::TapiTraceOn()) return;
-  traceTapi("%s output:\n\n%s\n", function, dump().c_str());
-}
 
 }  // namespace
 
@@ -131,7 +117,7 @@ TK_EXPORT LONG TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, LPL
     LONG result = LineOps().GetAddressStatus(hdLine, dwAddressID, lpAddressStatus);
     if (result == 0) {
       TraceOutputDump("TSPI_lineGetAddressStatus()", [&] {
-        return kvarsp::DumpLineAddressStatus("lpAddressStatus", lpAddressStatus, LineVersion(hdLine));
+        return kvarsp::DumpLineAddressStatus("lpAddressStatus", lpAddressStatus, LineVersionOf(hdLine));
       });
     }
     return LogResult("TSPI_lineGetAddressStatus()", result);
@@ -155,7 +141,7 @@ TK_EXPORT LONG TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS lpLine
     LONG result = LineOps().GetLineDevStatus(hdLine, lpLineDevStatus);
     if (result == 0) {
       TraceOutputDump("TSPI_lineGetLineDevStatus()", [&] {
-        return kvarsp::DumpLineDevStatus("lpLineDevStatus", lpLineDevStatus, LineVersion(hdLine));
+        return kvarsp::DumpLineDevStatus("lpLineDevStatus", lpLineDevStatus, LineVersionOf(hdLine));
       });
     }
     return LogResult("TSPI_lineGetLineDevStatus()", result);

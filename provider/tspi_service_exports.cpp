@@ -8,11 +8,11 @@
 #include "provider/provider_instance.h"
 #include "provider/tapi_dump.h"
 #include "provider/tspi_trace.h"
-#include "provider/tspi_versions.h"
 #include "tapi/tspi.h"
 
 namespace {
 
+using kvarsp::LineVersionOf;
 using kvarsp::LogResult;
 using kvarsp::NoThrow;
 using kvarsp::TheProvider;
@@ -23,14 +23,6 @@ using kvarsp::TraceText;
 
 // The part of the provider these entry points call.
 kvarsp::ServiceOperations& Services() { return TheProvider().services; }
-
-// The TSPI version a line was opened with, for the dumps of its structures.
-DWORD LineVersion(HDRVLINE hdLine) {
-  kvarsp::ProviderState& state = TheProvider().state;
-  ScopedLock lock(&state.lock);
-  const kvarsp::OpenLine* line = state.calls.FindLine(hdLine);
-  return line ? line->tspiVersion : kvarsp::kTspiVersionHigh;
-}
 
 }  // namespace
 
@@ -66,7 +58,7 @@ TK_EXPORT LONG TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWOR
         dwRequestID, TraceHandle(hdLine), bAllAddresses, dwAddressID, TracePointer(lpForwardList), dwNumRingsNoAnswer,
         TraceHandle(htConsultCall), TracePointer(lphdConsultCall), TracePointer(lpCallParams));
     if (kvarsp::TapiTraceOn() && (lpForwardList || lpCallParams)) {
-      const DWORD version = LineVersion(hdLine);
+      const DWORD version = LineVersionOf(hdLine);
       if (lpForwardList) traceTapi("%s", kvarsp::DumpLineForwardList("lpForwardList", lpForwardList, version).c_str());
       if (lpCallParams) traceTapi("%s", kvarsp::DumpLineCallParams("lpCallParams", lpCallParams, version).c_str());
     }

@@ -15,9 +15,8 @@ CallRequests::CallRequests(VnlSender& sender, PendingRequests& txns, CallModel& 
 
 void CallRequests::RegisterHandlers(VnlDispatcher& d) {
   d.SetHandler(vnl::kCallEstablishConf, [this](const vnl::Message& m) { OnCallEstablishConf(m); });
-  d.SetHandler(vnl::kDialConf, [this](const vnl::Message& m) { OnSimpleConf(m, kTxnDial, "VNL_DIAL_CONF"); });
-  d.SetHandler(vnl::kAnswerCallConf,
-               [this](const vnl::Message& m) { OnSimpleConf(m, kTxnAnswer, "VNL_ANSWERCALL_CONF"); });
+  d.SetHandler(vnl::kDialConf, CompletingHandler(txns_, calls_, kTxnDial, "VNL_DIAL_CONF"));
+  d.SetHandler(vnl::kAnswerCallConf, CompletingHandler(txns_, calls_, kTxnAnswer, "VNL_ANSWERCALL_CONF"));
   d.SetHandler(vnl::kDisconnectConf, [this](const vnl::Message& m) { OnDisconnectConf(m); });
 }
 
@@ -44,7 +43,7 @@ LONG CallRequests::Dial(DRV_REQUESTID requestId, OpenLine& line, const TspCall& 
   if (!sender_.iSendDialReq(call.pbxCallId, digits, refId)) return LINEERR_OPERATIONFAILED;
   TxnContext context;
   context.dialString = dialString;
-  const TxnHandler onTimeout = FailingHandler("VNL_DIAL_CONF Timeout");
+  const TxnHandler onTimeout = FailRequestHandler(calls_, "VNL_DIAL_CONF Timeout");
   return txns_.lVnlTxnRegister(refId, requestId, kTxnDial, nullptr, &line, &call, kTxnTimeoutMs, std::move(context),
                                onTimeout, onTimeout);
 }
@@ -53,7 +52,7 @@ LONG CallRequests::Answer(DRV_REQUESTID requestId, OpenLine& line, const TspCall
   if (!call.pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   uint8_t refId = 0;
   if (!sender_.iSendAnswerCallReq(call.pbxCallId, callOptions, refId)) return LINEERR_OPERATIONFAILED;
-  const TxnHandler onTimeout = FailingHandler("VNL_ANSWER_CONF Timeout");
+  const TxnHandler onTimeout = FailRequestHandler(calls_, "VNL_ANSWER_CONF Timeout");
   return txns_.lVnlTxnRegister(refId, requestId, kTxnAnswer, nullptr, &line, &call, kTxnTimeoutMs, {}, onTimeout,
                                onTimeout);
 }
@@ -93,14 +92,6 @@ LONG CallRequests::SendDisconnect(DRV_REQUESTID requestId, uint32_t kind, OpenLi
 }
 
 // --- Time-outs and aborts -------------------------------------------------------
-
-TxnHandler CallRequests::FailingHandler(const char* text) {
-  return [this, text](OpenLine* line, const TspCall*, PendingRequest& entry) {
-    traceVnl("%s", text);
-    calls_.Complete(line, entry.requestId, LINEERR_OPERATIONFAILED);
-    return 1;
-  };
-}
 
 int CallRequests::MakeCallFailed(OpenLine* line, const TspCall* call, PendingRequest& entry) {
   traceVnl("VNL_CALLESTABLISH_CONF Timeout");
@@ -144,14 +135,6 @@ void CallRequests::OnCallEstablishConf(const vnl::Message& m) {
     calls_.Complete(entry->line, entry->requestId, 0);
     calls_.SetCallState(*call, LINECALLSTATE_DIALTONE, 0);
   }
-  txns_.bVnlTxnRemove(entry);
-}
-
-void CallRequests::OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name) {
-  TraceReceived(m);
-  PendingRequest* entry = EntryForConfirmation(txns_, m, {kind}, name);
-  if (!entry) return;
-  calls_.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
   txns_.bVnlTxnRemove(entry);
 }
 

@@ -54,13 +54,10 @@ class CallRequests {
   void DisconnectSecond(PendingRequest& first, uint16_t secondCallId);
 
   // Time-out and abort handlers: each traces its text and fails the TAPI request.
-  TxnHandler FailingHandler(const char* text);
   int MakeCallFailed(OpenLine* line, const TspCall* call, PendingRequest& entry);
   int DisconnectTimedOut(OpenLine* line, const TspCall* call, PendingRequest& entry);
 
   void OnCallEstablishConf(const vnl::Message& m);
-  // Dial and answer: complete 0, or LINEERR_OPERATIONFAILED on a refusal.
-  void OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name);
   void OnDisconnectConf(const vnl::Message& m);
 
   VnlSender& sender_;

@@ -25,4 +25,23 @@ PendingRequest* EntryForConfirmation(PendingRequests& txns, const vnl::Message& 
   return nullptr;
 }
 
+TxnHandler FailRequestHandler(CallModel& calls, const char* text) {
+  return [&calls, text](OpenLine* line, const TspCall*, PendingRequest& entry) {
+    traceVnl("%s", text);
+    calls.Complete(line, entry.requestId, LINEERR_OPERATIONFAILED);
+    return 1;
+  };
+}
+
+std::function<void(const vnl::Message&)> CompletingHandler(PendingRequests& txns, CallModel& calls, uint32_t kind,
+                                                           const char* name) {
+  return [&txns, &calls, kind, name](const vnl::Message& m) {
+    TraceReceived(m);
+    PendingRequest* entry = EntryForConfirmation(txns, m, {kind}, name);
+    if (!entry) return;
+    calls.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
+    txns.bVnlTxnRemove(entry);
+  };
+}
+
 }  // namespace kvarsp

@@ -1,10 +1,13 @@
 #pragma once
 // What every handler of a received message shares: its decoded line in the
 // protocol trace, the success test of a confirmation's RESULT, and finding
-// the pending request a confirmation answers.
+// the pending request a confirmation answers, and the handlers of requests
+// that only complete their TAPI request.
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 
+#include "provider/call_model.h"
 #include "provider/vnl/codec/vnl_message.h"
 #include "provider/vnl/pending_requests.h"
 
@@ -26,5 +29,14 @@ inline bool ConfirmationSucceeded(const vnl::Message& m) { return m.result == 0 
 // removed. Null then, and when no entry has the RefID.
 PendingRequest* EntryForConfirmation(PendingRequests& txns, const vnl::Message& m,
                                      std::initializer_list<uint32_t> kinds, const char* name);
+
+// A time-out or abort handler that traces `text` and fails the entry's TAPI
+// request with LINEERR_OPERATIONFAILED; the entry goes.
+TxnHandler FailRequestHandler(CallModel& calls, const char* text);
+
+// The handler of the confirmation `name` of a request of `kind` that only
+// completes its TAPI request: 0, or LINEERR_OPERATIONFAILED on a refusal.
+std::function<void(const vnl::Message&)> CompletingHandler(PendingRequests& txns, CallModel& calls, uint32_t kind,
+                                                           const char* name);
 
 }  // namespace kvarsp

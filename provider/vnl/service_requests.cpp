@@ -11,10 +11,8 @@ ServiceRequests::ServiceRequests(VnlSender& sender, PendingRequests& txns, CallM
     : sender_(sender), txns_(txns), calls_(calls), lineId16_(std::move(lineId16)) {}
 
 void ServiceRequests::RegisterHandlers(VnlDispatcher& d) {
-  d.SetHandler(vnl::kAlternateCallConf,
-               [this](const vnl::Message& m) { OnSimpleConf(m, kTxnSwapHold, "VNL_ALTERNATECALL_CONF"); });
-  d.SetHandler(vnl::kRedirectCallConf,
-               [this](const vnl::Message& m) { OnSimpleConf(m, kTxnRedirect, "VNL_REDIRECTCALL_CONF"); });
+  d.SetHandler(vnl::kAlternateCallConf, CompletingHandler(txns_, calls_, kTxnSwapHold, "VNL_ALTERNATECALL_CONF"));
+  d.SetHandler(vnl::kRedirectCallConf, CompletingHandler(txns_, calls_, kTxnRedirect, "VNL_REDIRECTCALL_CONF"));
   d.SetHandler(vnl::kSetForwardConf, [this](const vnl::Message& m) { OnSetForwardConf(m); });
 }
 
@@ -49,24 +47,12 @@ LONG ServiceRequests::Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t f
 
 LONG ServiceRequests::Register(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, OpenLine& line,
                                const TspCall* call, TxnContext context, const char* timeoutText) {
-  const TxnHandler onTimeout = [this, timeoutText](OpenLine* l, const TspCall*, PendingRequest& entry) {
-    traceVnl("%s", timeoutText);
-    calls_.Complete(l, entry.requestId, LINEERR_OPERATIONFAILED);
-    return 1;
-  };
+  const TxnHandler onTimeout = FailRequestHandler(calls_, timeoutText);
   return txns_.lVnlTxnRegister(refId, requestId, kind, nullptr, &line, call, kTxnTimeoutMs, std::move(context),
                                onTimeout, onTimeout);
 }
 
 // --- Confirmations ----------------------------------------------------------------
-
-void ServiceRequests::OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name) {
-  TraceReceived(m);
-  PendingRequest* entry = EntryForConfirmation(txns_, m, {kind}, name);
-  if (!entry) return;
-  calls_.Complete(entry->line, entry->requestId, ConfirmationSucceeded(m) ? 0 : LINEERR_OPERATIONFAILED);
-  txns_.bVnlTxnRemove(entry);
-}
 
 void ServiceRequests::OnSetForwardConf(const vnl::Message& m) {
   TraceReceived(m);

@@ -44,8 +44,6 @@ class ServiceRequests {
   LONG Register(uint8_t refId, DRV_REQUESTID requestId, uint32_t kind, OpenLine& line, const TspCall* call,
                 TxnContext context, const char* timeoutText);
 
-  // Swap hold and redirect: complete 0, or LINEERR_OPERATIONFAILED on a refusal.
-  void OnSimpleConf(const vnl::Message& m, uint32_t kind, const char* name);
   void OnSetForwardConf(const vnl::Message& m);
 
   VnlSender& sender_;
