@@ -2,32 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "provider/vnl/codec/vnl_protocol.h"
 
 namespace exchange {
 namespace {
-
-bool Ringing(uint8_t state) { return state == kCallOffering || state == kCallAccepted; }
-bool Ended(uint8_t state) { return state == kCallIdle || state == kCallBusy || state == kCallDisconnected; }
-// A calling leg waits for the called side in these states.
-bool Waiting(uint8_t state) { return state == kCallProceeding || state == kCallDelivered; }
-
-vnl::Message CallInfo() {
-  vnl::Message message;
-  message.type = vnl::kCallInfoInd;
-  return message;
-}
-
-void SetText(vnl::Message& message, uint8_t param, std::string& field, std::string_view value) {
-  field = std::string(value);
-  message.Set(param);
-}
-
-void SetByte(vnl::Message& message, uint8_t param, uint8_t& field, uint8_t value) {
-  field = value;
-  message.Set(param);
-}
 
 // Signed distance of a wrapping tick from now: <= 0 when due.
 int32_t Until(uint32_t due, uint32_t now) { return static_cast<int32_t>(due - now); }
@@ -35,6 +15,22 @@ int32_t Until(uint32_t due, uint32_t now) { return static_cast<int32_t>(due - no
 }  // namespace
 
 CallSwitch::CallSwitch(const ExchangeConfig& config) : lines_(config.lines), msns_(config.msns) {}
+
+vnl::Message CallSwitch::CallInfo() {
+  vnl::Message message;
+  message.type = vnl::kCallInfoInd;
+  return message;
+}
+
+void CallSwitch::SetText(vnl::Message& message, uint8_t param, std::string& field, std::string_view value) {
+  field = std::string(value);
+  message.Set(param);
+}
+
+void CallSwitch::SetByte(vnl::Message& message, uint8_t param, uint8_t& field, uint8_t value) {
+  field = value;
+  message.Set(param);
+}
 
 // ---- lines -------------------------------------------------------------------
 
@@ -62,6 +58,7 @@ void CallSwitch::Reset(SwitchOutputs& out) {
   connections_.clear();
   timers_.clear();
   registered_.clear();
+  droppedWithConference_.clear();
 }
 
 // ---- the PC's requests -------------------------------------------------------
@@ -103,7 +100,18 @@ SwitchConfirmation CallSwitch::Dial(uint16_t callId, std::string_view digits, Sw
 }
 
 SwitchConfirmation CallSwitch::Disconnect(uint16_t callId, SwitchOutputs& out) {
-  if (!FindLeg(callId)) return {255, {kDetailNoSuchCall}, std::nullopt};
+  if (droppedWithConference_.erase(callId)) return {};
+  Leg* leg = FindLeg(callId);
+  if (!leg) return {255, {kDetailNoSuchCall}, std::nullopt};
+  const uint16_t peer = std::exchange(leg->conferencePeer, 0);
+  if (Leg* other = peer ? FindLeg(peer) : nullptr) {
+    // A conference dropped by either leg ends for everyone.
+    other->conferencePeer = 0;
+    LegEnds(callId, true, out);
+    LegEnds(peer, true, out);
+    droppedWithConference_.insert(peer);
+    return {};
+  }
   LegEnds(callId, true, out);
   return {};
 }
@@ -189,7 +197,7 @@ std::vector<CallSwitch::RingTarget> CallSwitch::RingTargets(const std::vector<ui
     uint8_t reason = 0;
     if (line && !line->forwardDestination.empty()) {
       if (line->lineState == kForwardUnconditional) reason = kReasonFwdUncond;
-      if (line->lineState == kForwardBusy && LineHasCall(lineId)) reason = kReasonFwdBusy;
+      if (line->lineState == kForwardBusy && LineBusy(lineId)) reason = kReasonFwdBusy;
     }
     std::vector<uint16_t> destination;
     if (reason) {
@@ -214,9 +222,10 @@ std::vector<uint16_t> CallSwitch::RegisteredLinesFor(std::string_view number, st
   return ids;
 }
 
-bool CallSwitch::LineHasCall(uint16_t lineId) const {
+bool CallSwitch::LineBusy(uint16_t lineId) const {
+  // A call ringing at the line does not make it busy: its user is free.
   for (const auto& [id, leg] : legs_) {
-    if (leg.lineId == lineId && !Ended(leg.state)) return true;
+    if (leg.lineId == lineId && !Ended(leg.state) && !(Ringing(leg.state) && !leg.calling)) return true;
   }
   return false;
 }
@@ -308,11 +317,12 @@ void CallSwitch::RouteToSimulated(Leg& caller, Connection& connection, std::stri
   connection.rule = rules_.For(digits);
   switch (connection.rule.kind) {
     case PartyRule::Kind::Answer:
-      SetState(caller, kCallDelivered, out, CallInfo());
+      // A caller that rang a line before (a redirect) is delivered already.
+      if (caller.state != kCallDelivered) SetState(caller, kCallDelivered, out, CallInfo());
       Schedule(TimerKind::FarAnswer, connection.rule.answerAfterMs, connection.id);
       return;
     case PartyRule::Kind::NoAnswer:
-      SetState(caller, kCallDelivered, out, CallInfo());
+      if (caller.state != kCallDelivered) SetState(caller, kCallDelivered, out, CallInfo());
       return;
     case PartyRule::Kind::Busy: {
       called.gone = true;
@@ -368,13 +378,14 @@ void CallSwitch::ConnectLegs(Connection& connection, Leg& answering, SwitchOutpu
 
 void CallSwitch::FarConnects(Connection& connection, SwitchOutputs& out) {
   Leg* caller = connection.calling.legs.empty() ? nullptr : FindLeg(connection.calling.legs.front());
-  if (!caller) return;
+  // A simulated caller (joined to the party by a transfer) has no leg to tell.
+  if (!caller && !connection.calling.simulated) return;
   connection.connected = true;
   const PresentedNumber& called = connection.called.number;
   vnl::Message connected = CallInfo();
   SetText(connected, vnl::kConnectedAddress, connected.connectedAddress, called.number);
   SetByte(connected, vnl::kConnectedAddressType, connected.connectedAddressType, called.type);
-  SetState(*caller, kCallConnected, out, connected);
+  if (caller) SetState(*caller, kCallConnected, out, connected);
   if (connection.rule.hangupAfterMs) Schedule(TimerKind::FarHangup, *connection.rule.hangupAfterMs, connection.id);
 }
 
@@ -422,6 +433,7 @@ void CallSwitch::EndLegByFar(Leg& leg, uint8_t cause, const std::optional<vnl::C
     disconnected.Set(vnl::kChargingInfo);
   }
   SetState(leg, kCallDisconnected, out, disconnected);
+  LeaveConference(std::exchange(leg.conferencePeer, 0), out);
   if (clearMs_ != 0) Schedule(TimerKind::Clear, clearMs_, leg.connection, leg.serial);
 }
 
@@ -454,15 +466,24 @@ void CallSwitch::LegEnds(uint16_t callId, bool tellPc, SwitchOutputs& out) {
 void CallSwitch::CloseLeg(uint16_t callId, SwitchOutputs& out, bool tellPc) {
   Leg* leg = FindLeg(callId);
   if (!leg) return;
+  const uint16_t peer = std::exchange(leg->conferencePeer, 0);
+  const uint16_t held = std::exchange(leg->transferOf, 0);
   if (leg->state != kCallIdle) StateEvent(*leg, kCallIdle, out);
   if (tellPc) CloseIndication(callId, out);
   legs_.erase(callId);
   RememberEnded(callId);
+  LeaveConference(peer, out);
+  RecallTransferred(held, out);
 }
 
 void CallSwitch::DropConnectionIfEmpty(uint32_t id) {
   Connection* connection = FindConnection(id);
-  if (connection && connection->calling.legs.empty() && connection->called.legs.empty()) connections_.erase(id);
+  if (!connection || !connection->calling.legs.empty() || !connection->called.legs.empty()) return;
+  // Kept without legs: a parked party, and two simulated parties a transfer joined.
+  const bool calling = Present(connection->calling);
+  const bool called = Present(connection->called);
+  if ((connection->parkAddress && (calling || called)) || (calling && called)) return;
+  connections_.erase(id);
 }
 
 // ---- the simulated parties -------------------------------------------------------
@@ -581,9 +602,8 @@ void CallSwitch::Fire(const Timer& timer, SwitchOutputs& out) {
   if (!connection) return;
   switch (timer.kind) {
     case TimerKind::FarAnswer: {
-      Leg* caller = connection->calling.legs.empty() ? nullptr : FindLeg(connection->calling.legs.front());
-      if (!connection->connected && connection->called.simulated && !connection->called.gone && caller &&
-          Waiting(caller->state)) {
+      if (!connection->connected && connection->called.simulated && !connection->called.gone &&
+          CallerWaits(*connection)) {
         FarConnects(*connection, out);
       }
       return;
@@ -668,6 +688,7 @@ void CallSwitch::StateEvent(const Leg& leg, uint8_t state, SwitchOutputs& out) c
 CallSwitch::Leg& CallSwitch::NewLeg(uint16_t lineId, uint32_t connection, bool calling) {
   Leg leg;
   leg.callId = NextCallId();
+  droppedWithConference_.erase(leg.callId);
   leg.lineId = lineId;
   leg.serial = nextSerial_++;
   leg.connection = connection;

@@ -41,14 +41,42 @@
 //                      redirect, REDIRECTING_ADDRESS the line's address), else
 //                      the destination as a simulated party
 //   forwarding         a line forwarded unconditionally, or on busy while it
-//                      has a call, hands a call for it to the registered lines
-//                      of its destination (one step, never back to itself);
-//                      forwarded on no answer, it rings for the no-answer time
-//                      (default 15000 ms) first. Forwarded legs carry
-//                      CALL_REASON and REDIRECTING_ADDRESS. A destination that
-//                      is none of the PC's registered lines leaves the call
-//                      ringing where it is: this exchange has nobody outside
-//                      to hand it to
+//                      has a call (one that only rings does not count: its
+//                      user is free), hands a call for it to the registered
+//                      lines of its destination (one step, never back to
+//                      itself); forwarded on no answer, it rings for the
+//                      no-answer time (default 15000 ms) first. Forwarded
+//                      legs carry CALL_REASON and REDIRECTING_ADDRESS. A
+//                      destination that is none of the PC's registered lines
+//                      leaves the call ringing where it is: this exchange has
+//                      nobody outside to hand it to
+//   transfer           VNL_TRANSFER_REQ of a connected leg holds it
+//                      (pendTransfer) and opens a consultation leg on the
+//                      same line, in dial tone or, with a destination,
+//                      dialled at once (blind: the PC follows its reports
+//                      without a call object). VNL_COMPLETETRANSFER_REQ(a,
+//                      held h): h's far side takes a's place in a's
+//                      connection (ringing or connected, timers and all) and
+//                      the PC's legs a and h go idle and are closed. A
+//                      consultation leg that ends otherwise gives the held
+//                      leg back (connected), as there is no retrieve request
+//   conference         VNL_3PTYCONFERENCE_REQ(a connected, h held, one
+//                      line): both legs conferenced (0x21), bridged on the
+//                      PC's line. A disconnect of either ends it for
+//                      everyone (a disconnect of the other leg right after
+//                      is confirmed); a far party leaving ends its leg as
+//                      usual and the other leg is connected again
+//   park / unpark      VNL_PARKCALL_REQ of a connected or held leg: its far
+//                      side waits at the lowest free park address from 1,
+//                      the PC's leg goes idle and is closed; a parked party
+//                      that leaves frees the address. VNL_UNPARKCALL_REQ
+//                      from any registered line connects a new leg to it
+//   pickup             VNL_PICKUPCALL_REQ: the oldest call ringing at
+//                      another extension (or at the lines of PICKUP_ADDRESS)
+//                      - ringing legs of registered lines, or a simulated
+//                      extension a PC leg calls - is connected to a new leg
+//                      on the picking line; its ringing legs end as a call
+//                      whose caller gave up
 //
 // A leg that is disconnected by the far end is closed by the exchange after
 // the clear time (default 5000 ms, 0 = never) because the PC drops such a
@@ -83,6 +111,7 @@ inline constexpr uint8_t kCallDialing = 0x16;
 inline constexpr uint8_t kCallDelivered = 0x17;
 inline constexpr uint8_t kCallDisconnected = 0x18;
 inline constexpr uint8_t kCallPendTransfer = 0x20;  // held
+inline constexpr uint8_t kCallConferenced = 0x21;
 inline constexpr uint8_t kCallProceeding = 0x22;
 
 // CALL_REASON bytes of forwarded and redirected calls.
@@ -115,7 +144,8 @@ struct SwitchOutput {
 };
 using SwitchOutputs = std::vector<SwitchOutput>;
 
-// The answer to a request: its confirmation's RESULT (and CALL_ID).
+// The answer to a request: its confirmation's RESULT (and CALL_ID; for a
+// park, the PARK_ADDRESS).
 struct SwitchConfirmation {
   uint8_t result = 0;
   std::vector<uint8_t> details;
@@ -163,6 +193,16 @@ class CallSwitch {
   static constexpr uint32_t kDefaultNoAnswerMs = 15000;
   void SetNoAnswerMs(uint32_t ms) { noAnswerMs_ = ms; }
 
+  // --- supplementary services (call_services.cpp) ---
+  SwitchConfirmation Transfer(uint16_t callId, std::string_view destination, SwitchOutputs& out);
+  SwitchConfirmation CompleteTransfer(uint16_t callId, uint16_t heldCallId, SwitchOutputs& out);
+  SwitchConfirmation Conference(uint16_t callId, uint16_t heldCallId, SwitchOutputs& out);
+  SwitchConfirmation Park(uint16_t callId, SwitchOutputs& out);  // callId: the PARK_ADDRESS
+  SwitchConfirmation Unpark(uint16_t lineId, uint16_t parkAddress, SwitchOutputs& out);
+  SwitchConfirmation Pickup(uint16_t lineId, std::string_view address, SwitchOutputs& out);
+  // The party parked at the address hangs up.
+  bool ParkedHangup(uint16_t parkAddress, SwitchOutputs& out, std::string* error);
+
   // --- the simulated parties ---
   void SetPartyRule(std::string number, PartyRule rule) { rules_.Set(std::move(number), std::move(rule)); }
   const PartyRule& PartyRuleFor(std::string_view number) const { return rules_.For(number); }
@@ -184,6 +224,11 @@ class CallSwitch {
 
   // --- state ---
   std::vector<CallSnapshot> Calls() const;
+  // What the legs alone do not show, one line each: "conference line=ID
+  // calls=A,B", "parked P party=NUMBER" and "link NUMBER NUMBER
+  // state=connected|ringing" (two simulated parties a transfer joined).
+  // parkedOnly: the parked lines alone.
+  std::vector<std::string> Overview(bool parkedOnly = false) const;
   // The leg's state; kCallIdle for a leg that has ended (the last 1024 are
   // remembered); nothing for a CALL_ID never handed out.
   std::optional<uint8_t> StateOf(uint16_t callId) const;
@@ -198,6 +243,8 @@ class CallSwitch {
     uint64_t serial = 0;  // tells a reused CALL_ID apart
     uint32_t connection = 0;
     bool calling = false;  // the leg made the call
+    uint16_t conferencePeer = 0;  // the other leg of its three-party conference
+    uint16_t transferOf = 0;      // a consultation leg: the leg it holds for a transfer
   };
   struct Side {
     std::vector<uint16_t> legs;  // legs on registered lines (the calling side: at most one)
@@ -215,6 +262,8 @@ class CallSwitch {
     PartyRule rule;               // of a simulated called party
     std::optional<uint32_t> callerHangupMs;  // of a simulated caller
     bool connected = false;
+    uint16_t parkAddress = 0;    // parked: the PC's side (calling or called) is empty
+    bool parkedCalling = false;
   };
   enum class TimerKind { FarAnswer, FarHangup, RingTimeout, Clear, NoAnswerForward };
   struct Timer {
@@ -240,7 +289,8 @@ class CallSwitch {
   std::vector<RingTarget> RingTargets(const std::vector<uint16_t>& lines, std::optional<uint16_t> callerLine) const;
   // The registered lines of a destination, but not `except`.
   std::vector<uint16_t> RegisteredLinesFor(std::string_view number, std::optional<uint16_t> except) const;
-  bool LineHasCall(uint16_t lineId) const;
+  // The line has a call that is neither ringing nor over.
+  bool LineBusy(uint16_t lineId) const;
   // A new ringing leg of the connection's called side: NEWCALL, offering, accepted.
   void Ring(Connection& connection, const RingTarget& target, std::string_view externalAddress, SwitchOutputs& out);
   // Every ringing leg of the called side is closed; the call rings at the targets instead.
@@ -258,10 +308,37 @@ class CallSwitch {
   void DropConnectionIfEmpty(uint32_t id);
   void Schedule(TimerKind kind, uint32_t afterMs, uint32_t connection, uint64_t legSerial = 0);
   void Fire(const Timer& timer, SwitchOutputs& out);
+  // The calling side still waits for the called one (a leg delivered or
+  // proceeding, or a simulated caller that has not left).
+  bool CallerWaits(const Connection& connection) const;
+  // A side is there: legs, or a simulated party that has not left.
+  static bool Present(const Side& side) { return !side.legs.empty() || (side.simulated && !side.gone); }
+  // How the other side sees this one (a side of legs without a number of
+  // its own: its first line's address, internal).
+  PresentedNumber NumberOf(const Side& side) const;
+  // A leg of the PC that a service took away: idle, then closed; its
+  // connection is left to the caller.
+  void EndPcLeg(uint16_t callId, SwitchOutputs& out);
+  // A leg has left its conference (its conferencePeer cleared): the other
+  // leg, peerId, is connected again.
+  void LeaveConference(uint16_t peerId, SwitchOutputs& out);
+  // A consultation leg ended without a completed transfer: the leg it held,
+  // heldId, is connected again.
+  void RecallTransferred(uint16_t heldId, SwitchOutputs& out);
+  // The leg's legs (side) are told that they are connected to `to` now.
+  void ReportConnected(Side& side, const PresentedNumber& to, SwitchOutputs& out);
   // The leg has rung for the no-answer time on a line forwarded on no answer.
   void NoAnswerForward(uint64_t legSerial, SwitchOutputs& out);
 
+  static bool Ringing(uint8_t state) { return state == kCallOffering || state == kCallAccepted; }
+  static bool Ended(uint8_t state) { return state == kCallIdle || state == kCallBusy || state == kCallDisconnected; }
+  // A calling leg waits for the called side in these states.
+  static bool Waiting(uint8_t state) { return state == kCallProceeding || state == kCallDelivered; }
+
   // Indications and events.
+  static vnl::Message CallInfo();
+  static void SetText(vnl::Message& message, uint8_t param, std::string& field, std::string_view value);
+  static void SetByte(vnl::Message& message, uint8_t param, uint8_t& field, uint8_t value);
   void SetState(Leg& leg, uint8_t state, SwitchOutputs& out, vnl::Message info);
   void NewCallIndication(const Leg& leg, SwitchOutputs& out);
   void CloseIndication(uint16_t callId, SwitchOutputs& out);
@@ -288,6 +365,9 @@ class CallSwitch {
   std::map<uint32_t, Connection> connections_;
   std::vector<Timer> timers_;
   std::deque<uint16_t> ended_;
+  // Legs that ended with a conference dropped by its other leg: their own
+  // disconnect, which follows, is confirmed once.
+  std::set<uint16_t> droppedWithConference_;
   uint16_t lastCallId_ = 0;
   uint64_t nextSerial_ = 1;
   uint32_t nextConnection_ = 1;

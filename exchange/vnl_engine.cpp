@@ -147,6 +147,15 @@ void VnlEngine::SetClearMs(uint32_t ms) {
 
 // ---- state -----------------------------------------------------------------
 
+bool VnlEngine::ParkedHangup(uint16_t parkAddress, BlockSink& out, std::string* error) {
+  return Locked(out, [&](VnlOutputs& outputs) { return core_.ParkedHangup(parkAddress, outputs, error); });
+}
+
+std::vector<std::string> VnlEngine::CallOverview(bool parkedOnly) const {
+  std::lock_guard lock(mutex_);
+  return core_.CallOverview(parkedOnly);
+}
+
 std::vector<CallSnapshot> VnlEngine::Calls() const {
   std::lock_guard lock(mutex_);
   return core_.Calls();

@@ -17,8 +17,9 @@
 //
 // Commands (OnCommand; texts in CommandHelp, results "VERB[ DETAILS]" or
 // "VERB: REASON"): refuse-start, refuse-register, refuse-unregister,
-// end-ind, ignore, forward, vnl-status, party, incoming, hangup, answer,
-// clear-after, calls, wait-registered, wait-call-state.
+// end-ind, ignore, refuse, forward, noanswer-after, vnl-status, party,
+// incoming, hangup, answer, hold, hangup-parked, clear-after, calls, parked,
+// wait-registered, wait-call-state.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -88,9 +89,13 @@ class VnlEngine : public ProtocolEngine {
   void SetNoAnswerMs(uint32_t ms);
   // The user at the call's extension puts the connected call on hold (hold).
   bool Hold(uint16_t callId, BlockSink& out, std::string* error);
+  // The simulated party parked at the address hangs up (hangup-parked).
+  bool ParkedHangup(uint16_t parkAddress, BlockSink& out, std::string* error);
 
   // --- state ---
   std::vector<CallSnapshot> Calls() const;
+  // Conferences, parked parties and joined simulated parties (CallSwitch::Overview).
+  std::vector<std::string> CallOverview(bool parkedOnly) const;
   std::optional<uint8_t> CallState(uint16_t callId) const;             // CallSwitch::StateOf
   std::optional<uint16_t> FindLine(std::string_view idOrAddress) const;  // CallSwitch::FindLine
   // Wait (bounded, on the real clock) until the line is registered / the

@@ -143,7 +143,8 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
   if (auto result = OnWaitCommand(verb, args)) return result;
 
   if (verb == "party" || verb == "incoming" || verb == "hangup" || verb == "answer" || verb == "hold" ||
-      verb == "calls" || verb == "clear-after" || verb == "noanswer-after") {
+      verb == "calls" || verb == "clear-after" || verb == "noanswer-after" || verb == "parked" ||
+      verb == "hangup-parked") {
     auto parsed = QuotedWords(args);
     if (!parsed) return Error(verb, "unterminated quote or bad escape");
     const std::vector<std::string>& words = *parsed;
@@ -206,6 +207,14 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
                   : verb == "answer" ? FarAnswer(*callId, out, &error)
                                      : Hold(*callId, out, &error);
       return done ? Ok(verb, std::to_string(*callId)) : Error(verb, error);
+    }
+
+    if (verb == "hangup-parked") {
+      auto address = words.size() == 1 ? Number(words[0], 0xFFFF) : std::nullopt;
+      if (!address || *address == 0) return Error(verb, "usage: hangup-parked PARK-ADDRESS");
+      std::string error;
+      if (!ParkedHangup(static_cast<uint16_t>(*address), out, &error)) return Error(verb, error);
+      return Ok(verb, words[0]);
     }
 
     if (verb == "noanswer-after") {
@@ -317,13 +326,21 @@ std::optional<ProtocolEngine::CommandResult> VnlEngine::OnCommand(std::string_vi
 }
 
 ProtocolEngine::CommandResult VnlEngine::ListCalls(std::string_view verb) {
-  std::vector<CallSnapshot> calls = Calls();
-  std::string details = std::to_string(calls.size());
+  // calls: every leg, then conferences, parked parties and joined parties;
+  // parked: the parked parties alone.
+  const bool parkedOnly = verb == "parked";
+  std::vector<std::string> lines;
+  if (!parkedOnly) {
+    for (const CallSnapshot& call : Calls()) {
+      lines.push_back("call " + std::to_string(call.callId) + " line=" + std::to_string(call.lineId) +
+                      " state=" + vnl::CallStateName(call.state) +
+                      " party=" + (call.party.empty() ? "-" : platform::ansiToUtf8(call.party)));
+    }
+  }
+  for (const std::string& line : CallOverview(parkedOnly)) lines.push_back(platform::ansiToUtf8(line));
+  std::string details = std::to_string(lines.size());
   std::string separator = ": ";
-  for (const CallSnapshot& call : calls) {
-    std::string line = "call " + std::to_string(call.callId) + " line=" + std::to_string(call.lineId) +
-                       " state=" + vnl::CallStateName(call.state) +
-                       " party=" + (call.party.empty() ? "-" : platform::ansiToUtf8(call.party));
+  for (const std::string& line : lines) {
     if (events_) events_->Event(line);
     details += separator + line;
     separator = "; ";
@@ -400,7 +417,9 @@ std::string VnlEngine::CommandHelp() const {
          "                        disconnected (cause 0x11); noanswer: rings for ever;\n"
          "                        unreachable: disconnected (cause 0x17). * is the\n"
          "                        default for every number without a rule of its own\n"
-         "                        (initially answer 1000)\n"
+         "                        (initially answer 1000). E.g. a transfer target that\n"
+         "                        answers 300 ms after it starts ringing: party NUMBER\n"
+         "                        answer 300\n"
          "  incoming TARGET FROM [internal|external] [hangup-after MS] [ring-timeout MS]\n"
          "                        (vnl engine) a call from FROM to the registered\n"
          "                        line(s) of TARGET (a line address or an MSN):\n"
@@ -417,6 +436,8 @@ std::string VnlEngine::CommandHelp() const {
          "                        answers (e.g. a noanswer party)\n"
          "  hold CALL             (vnl engine) the user at call CALL's extension puts the\n"
          "                        connected call on hold (reported as pendTransfer)\n"
+         "  hangup-parked P       (vnl engine) the simulated party parked at park address\n"
+         "                        P hangs up; P is free again\n"
          "  clear-after MS        (vnl engine) a call the far end ended is closed by the\n"
          "                        exchange MS later unless the PC disconnects it first\n"
          "                        (default 5000; 0 = keep until the PC disconnects)\n"
@@ -428,11 +449,19 @@ std::string VnlEngine::CommandHelp() const {
          "                        (vnl engine) wait until call CALL is in STATE (idle,\n"
          "                        offering, accepted, connected, busy, dialtone,\n"
          "                        dialing, delivered, disconnected, proceeding,\n"
-         "                        pendTransfer = held); an ended call is idle (default\n"
-         "                        10000 ms)\n"
+         "                        pendTransfer = held, conferenced); an ended call is\n"
+         "                        idle (default 10000 ms)\n"
          "  calls                 (vnl engine) one event line per call, \"call N line=ID\n"
-         "                        state=NAME party=NUMBER\", and the same in the result\n"
-         "                        (\"ok calls COUNT: call ...; call ...\")\n"
+         "                        state=NAME party=NUMBER\" (PARTY: whom the call is\n"
+         "                        connected to or rings, also after a transfer or a\n"
+         "                        pickup), then \"conference line=ID calls=A,B\",\n"
+         "                        \"parked P party=NUMBER\" and \"link NUMBER NUMBER\n"
+         "                        state=connected|ringing\" (two outside parties a\n"
+         "                        transfer joined); the same in the result (\"ok calls\n"
+         "                        COUNT: call ...; ...\")\n"
+         "  parked                (vnl engine) the \"parked P party=NUMBER\" lines alone\n"
+         "                        (\"ok parked COUNT: ...\"); the PC unparks with\n"
+         "                        VNL_UNPARKCALL_REQ from any registered line\n"
          "                        Numbers and addresses may be given in double quotes.\n"
          "                        Call events (vnl engine): \"call N STATE line=ID\n"
          "                        party=NUMBER\" whenever a call changes state; \"vnl-tx\n"

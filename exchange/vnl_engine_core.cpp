@@ -130,7 +130,13 @@ void VnlEngineCore::Request(const vnl::Message& request, VnlOutputs& out) {
     case vnl::kDisconnectReq:
     case vnl::kAnswerCallReq:
     case vnl::kAlternateCallReq:
-    case vnl::kRedirectCallReq: CallRequest(request, out); return;
+    case vnl::kRedirectCallReq:
+    case vnl::kTransferReq:
+    case vnl::kCompleteTransferReq:
+    case vnl::k3PtyConferenceReq:
+    case vnl::kParkCallReq:
+    case vnl::kUnparkCallReq:
+    case vnl::kPickupCallReq: CallRequest(request, out); return;
     case vnl::kSetForwardReq: SetForward(request, out); return;
     default:
       // A request this exchange does not carry out: refused.

@@ -32,6 +32,19 @@
 //                          connected and one held on one line: 255
 //   VNL_REDIRECTCALL_REQ   RESULT 0 (see call_switch.h); unknown CALL_ID:
 //                          255, 0x81; no ringing incoming leg, or no DEST_ADDRESS: 255
+//   VNL_TRANSFER_REQ       RESULT 0 and the consultation call's CALL_ID; then
+//                          the held call and the consultation call's
+//                          progress (see call_switch.h); unknown CALL_ID:
+//                          255, 0x81; a call not connected: 255
+//   VNL_COMPLETETRANSFER_REQ, VNL_3PTYCONFERENCE_REQ
+//                          RESULT 0; unknown CALL_ID or HELDCALL_ID: 255,
+//                          0x81; not a held and a ringing or connected (for a
+//                          conference: connected) call of one line: 255
+//   VNL_PARKCALL_REQ       RESULT 0 and PARK_ADDRESS; unknown CALL_ID: 255,
+//                          0x81; neither connected nor held: 255
+//   VNL_UNPARKCALL_REQ,    RESULT 0 and the new CALL_ID; a line that is
+//   VNL_PICKUPCALL_REQ     unknown or not registered: 255, 0x80; nothing
+//                          parked at PARK_ADDRESS / nothing ringing: 255
 //   VNL_SETFORWARD_REQ     RESULT 0, then the line's new state by
 //                          VNL_LINEINFO_IND; FORWARDING_TYPE 0 unconditional,
 //                          1 busy, 2 no answer (each with a DEST_ADDRESS),
@@ -54,8 +67,8 @@
 // refused (RESULT 255 with chosen details) without any change.
 //
 // Events, one line each: "vnl-rx NAME ref=N[ line=ID]" for every received
-// message, "vnl-tx NAME ref=N result=R[ details=HEX][ call=C]" for every
-// confirmation, "vnl-tx VNL_END_IND ref=N cause=C", "vnl-tx
+// message, "vnl-tx NAME ref=N result=R[ details=HEX][ call=C| park=P]" for
+// every confirmation, "vnl-tx VNL_END_IND ref=N cause=C", "vnl-tx
 // VNL_LINEINFO_IND ref=N line=ID state=S", "vnl-tx VNL_NEWCALL_IND ref=N
 // line=ID call=C", "vnl-tx VNL_CALLINFO_IND ref=N call=C state=NAME[
 // cause=0xHH]" and "vnl-tx VNL_CLOSECALL_IND ref=N call=C" for indications,
@@ -139,6 +152,8 @@ class VnlEngineCore {
   void SetNoAnswerMs(uint32_t ms) { calls_.SetNoAnswerMs(ms); }
   // The user at the call's extension puts the connected call on hold.
   bool Hold(uint16_t callId, VnlOutputs& out, std::string* error);
+  // The simulated party parked at the address hangs up.
+  bool ParkedHangup(uint16_t parkAddress, VnlOutputs& out, std::string* error);
 
   // --- state ---
   bool Started() const { return started_; }
@@ -147,6 +162,7 @@ class VnlEngineCore {
   const std::array<size_t, 256>& ReceivedCounts() const { return received_; }
   const ExchangeConfig& Config() const { return config_; }
   std::vector<CallSnapshot> Calls() const { return calls_.Calls(); }
+  std::vector<std::string> CallOverview(bool parkedOnly) const { return calls_.Overview(parkedOnly); }
   // See CallSwitch::StateOf and CallSwitch::FindLine.
   std::optional<uint8_t> StateOf(uint16_t callId) const { return calls_.StateOf(callId); }
   std::optional<uint16_t> FindLine(std::string_view idOrAddress) const { return calls_.FindLine(idOrAddress); }

@@ -50,6 +50,24 @@ void VnlEngineCore::CallRequest(const vnl::Message& request, VnlOutputs& out) {
       confirmation = calls_.Alternate(request.callId, request.heldCallId, outputs);
       break;
     case vnl::kRedirectCallReq: confirmation = calls_.Redirect(request.callId, request.destAddress, outputs); break;
+    case vnl::kTransferReq: confirmation = calls_.Transfer(request.callId, request.destAddress, outputs); break;
+    case vnl::kCompleteTransferReq:
+      confirmation = calls_.CompleteTransfer(request.callId, request.heldCallId, outputs);
+      break;
+    case vnl::k3PtyConferenceReq:
+      confirmation = calls_.Conference(request.callId, request.heldCallId, outputs);
+      break;
+    case vnl::kParkCallReq: confirmation = calls_.Park(request.callId, outputs); break;
+    case vnl::kUnparkCallReq:
+    case vnl::kPickupCallReq:
+      if (!request.Has(vnl::kLineId)) {
+        confirmation = SwitchConfirmation{255, {kDetailNoSuchLine}, std::nullopt};
+      } else if (request.type == vnl::kUnparkCallReq) {
+        confirmation = calls_.Unpark(request.lineId, request.parkAddress, outputs);
+      } else {
+        confirmation = calls_.Pickup(request.lineId, request.pickupAddress, outputs);
+      }
+      break;
     default: confirmation = calls_.Answer(request.callId, outputs); break;
   }
   ConfirmCall(request, confirmation, out);
@@ -59,12 +77,16 @@ void VnlEngineCore::CallRequest(const vnl::Message& request, VnlOutputs& out) {
 void VnlEngineCore::ConfirmCall(const vnl::Message& request, const SwitchConfirmation& confirmation,
                                 VnlOutputs& out) {
   const uint8_t type = static_cast<uint8_t>(request.type + 1);
+  // A park confirms the PARK_ADDRESS in place of a CALL_ID.
+  const bool park = request.type == vnl::kParkCallReq;
   std::vector<vnl::Param> params{vnl::Param::Result(confirmation.result, confirmation.details)};
-  if (confirmation.callId) params.push_back(vnl::Param::Word(vnl::kCallId, *confirmation.callId));
+  if (confirmation.callId) {
+    params.push_back(vnl::Param::Word(park ? vnl::kParkAddress : vnl::kCallId, *confirmation.callId));
+  }
   VnlOutput output{"vnl-tx " + Head(type, request.refId) + " result=" + std::to_string(confirmation.result), {},
                    true};
   if (!confirmation.details.empty()) output.event += " details=" + ToHex(confirmation.details);
-  if (confirmation.callId) output.event += " call=" + std::to_string(*confirmation.callId);
+  if (confirmation.callId) output.event += (park ? " park=" : " call=") + std::to_string(*confirmation.callId);
   vnl::BuildMessage(type, request.refId, params, output.block);  // a few bytes: always fits
   out.push_back(std::move(output));
 }
@@ -120,6 +142,13 @@ std::vector<uint16_t> VnlEngineCore::Incoming(std::string_view target, std::stri
 bool VnlEngineCore::FarHangup(uint16_t callId, VnlOutputs& out, std::string* error) {
   SwitchOutputs outputs;
   bool done = calls_.FarHangup(callId, outputs, error);
+  SwitchOutputsTo(outputs, out);
+  return done;
+}
+
+bool VnlEngineCore::ParkedHangup(uint16_t parkAddress, VnlOutputs& out, std::string* error) {
+  SwitchOutputs outputs;
+  bool done = calls_.ParkedHangup(parkAddress, outputs, error);
   SwitchOutputsTo(outputs, out);
   return done;
 }

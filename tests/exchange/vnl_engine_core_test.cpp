@@ -95,6 +95,20 @@ Action Hold(uint16_t callId) {
     return "hold " + (h.core.Hold(callId, h.out, &error) ? std::string("ok") : "error: " + error);
   };
 }
+Action Party(std::string number, exchange::PartyRule::Kind kind) {
+  return [=](Harness& h) {
+    exchange::PartyRule rule;
+    rule.kind = kind;
+    h.core.SetPartyRule(number, rule);
+    return std::string();
+  };
+}
+Action ParkedHangup(uint16_t address) {
+  return [=](Harness& h) {
+    std::string error;
+    return "hangup-parked " + (h.core.ParkedHangup(address, h.out, &error) ? std::string("ok") : "error: " + error);
+  };
+}
 Action Far(bool hangup, uint16_t callId) {
   return [=](Harness& h) {
     std::string error;
@@ -142,14 +156,15 @@ std::string Normalised(const std::string& line) {
 
 void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
 
-class VnlCore : public ::testing::TestWithParam<Scenario> {};
+// A step's output that is not compared (set-up the other scenarios check).
+const Lines kAny{"*"};
 
-TEST_P(VnlCore, Scenario) {
+// blocksOnly: only the blocks (and the actions' lines) are compared.
+void RunScenario(const Scenario& scenario, bool blocksOnly) {
   VnlFaults faults;
-  VnlEngineCore core(GetParam().config(), faults);
-  const std::vector<Step>& steps = GetParam().steps;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const Step& step = steps[i];
+  VnlEngineCore core(scenario.config(), faults);
+  for (size_t i = 0; i < scenario.steps.size(); ++i) {
+    const Step& step = scenario.steps[i];
     VnlOutputs out;
     Lines seen;
     Harness harness{faults, core, out};
@@ -165,7 +180,9 @@ TEST_P(VnlCore, Scenario) {
     } else {
       core.Block(exchange::ParseHex(step.input).value(), out);
     }
+    if (blocksOnly) std::erase_if(out, [](const exchange::VnlOutput& output) { return !output.isBlock; });
     Transcribe(out, seen);
+    if (step.expected == kAny) continue;
     Lines expected;
     for (const std::string& line : step.expected) expected.push_back(Normalised(line));
     std::string actual;
@@ -173,6 +190,13 @@ TEST_P(VnlCore, Scenario) {
     EXPECT_EQ(seen, expected) << "step " << i << " (" << step.input << "), actual:" << actual;
   }
 }
+
+class VnlCore : public ::testing::TestWithParam<Scenario> {};
+TEST_P(VnlCore, Scenario) { RunScenario(GetParam(), false); }
+
+// The services: the blocks alone (the call events are the base scenarios').
+class VnlCoreServices : public ::testing::TestWithParam<Scenario> {};
+TEST_P(VnlCoreServices, Scenario) { RunScenario(GetParam(), true); }
 
 using exchange::kForwardBusy;
 using exchange::kForwardNoAnswer;
@@ -343,11 +367,12 @@ const Scenario kScenarios[] = {
       {Faults([](VnlFaults& f) { f.SetIgnored(vnl::kRegisterReq, true); f.SetIgnored(vnl::kRegisterReq, false); }), {}},
       {"10050003 10010a", {"vnl-rx VNL_REGISTER_REQ ref=5 line=10",
                            "vnl-tx VNL_REGISTER_CONF ref=5 result=0 > 11050003 d00100"}}}},
-    {"RequestsTheExchangeDoesNotCarryOutAreRefused", Narrow,
-     {{"34030003 10010a", {"vnl-rx VNL_PICKUPCALL_REQ ref=3 line=10",
-                           "vnl-tx VNL_PICKUPCALL_CONF ref=3 result=255 > 35030003 d001ff"}},
-      {"40040004 11020001", {"vnl-rx VNL_PARKCALL_REQ ref=4",
-                             "vnl-tx VNL_PARKCALL_CONF ref=4 result=255 > 41040003 d001ff"}}}},
+    {"ServiceRequestsAreRefusedOrIgnoredByInjectionWithoutAChange", Narrow,
+     {{Faults([](VnlFaults& f) { f.refused[vnl::kTransferReq] = {0x90}; }), {}},
+      {"36010004 11020001", {"vnl-rx VNL_TRANSFER_REQ ref=1",
+                             "vnl-tx VNL_TRANSFER_CONF ref=1 result=255 details=90 > 37010004 d002ff90"}},
+      {Faults([](VnlFaults& f) { f.SetIgnored(vnl::kPickupCallReq, true); }), {}},
+      {"34020003 10010a", {"vnl-rx VNL_PICKUPCALL_REQ ref=2 line=10", "vnl-ignored VNL_PICKUPCALL_REQ ref=2"}}}},
     {"WhatDoesNotDecodeOrIsNoRequestIsReportedAndNotAnswered", Narrow,
      {{"1001", {"vnl-undecodable shorter than a message header: 1001"}},
       // LINE_ID cut short.
@@ -566,32 +591,44 @@ const Scenario kScenarios[] = {
         "vnl-tx VNL_CALLINFO_IND ref=3 call=1 state=offering > 6803001611020001200111320333303134010440010131023232",
         "call 1 accepted line=12 party=0301",
         "vnl-tx VNL_CALLINFO_IND ref=4 call=1 state=accepted > 6804000711020001200112"}},
+      // A call that only rings does not make the line busy.
       {Incoming("22", "0302"), {"incoming 2",
-        "vnl-tx VNL_NEWCALL_IND ref=5 line=10 call=2 > 6005000710010a11020002",
-        "call 2 offering line=10 party=0302",
+        "vnl-tx VNL_NEWCALL_IND ref=5 line=12 call=2 > 6005000710010c11020002",
+        "call 2 offering line=12 party=0302",
         "vnl-tx VNL_CALLINFO_IND ref=6 call=2 state=offering > "
-        "680600201102000220011132033330323401043302323239010340010121011131023232",
-        "call 2 accepted line=10 party=0302",
+        "6806001611020002200111320333303234010440010131023232",
+        "call 2 accepted line=12 party=0302",
         "vnl-tx VNL_CALLINFO_IND ref=7 call=2 state=accepted > 6807000711020002200112"}},
-      {Forward(12, kForwardNoAnswer, "20"), {"forward ok",
-        "vnl-tx VNL_LINEINFO_IND ref=8 line=12 state=noanswer > 6a08000a10010c52011230023230"}},
+      {"26040004 11020001", {"vnl-rx VNL_ANSWERCALL_REQ ref=4",
+        "vnl-tx VNL_ANSWERCALL_CONF ref=4 result=0 > 27040003d00100",
+        "call 1 connected line=12 party=0301",
+        "vnl-tx VNL_CALLINFO_IND ref=8 call=1 state=connected > 6808000f110200012001133503333031360104"}},
       {Incoming("22", "0303"), {"incoming 3",
-        "vnl-tx VNL_NEWCALL_IND ref=9 line=12 call=3 > 6009000710010c11020003",
-        "call 3 offering line=12 party=0303",
-        "vnl-tx VNL_CALLINFO_IND ref=10 call=3 state=offering > 680a001611020003200111320333303334010440010131023232",
-        "call 3 accepted line=12 party=0303",
+        "vnl-tx VNL_NEWCALL_IND ref=9 line=10 call=3 > 6009000710010a11020003",
+        "call 3 offering line=10 party=0303",
+        "vnl-tx VNL_CALLINFO_IND ref=10 call=3 state=offering > "
+        "680a00201102000320011132033330333401043302323239010340010121011131023232",
+        "call 3 accepted line=10 party=0303",
         "vnl-tx VNL_CALLINFO_IND ref=11 call=3 state=accepted > 680b000711020003200112"}},
-      {"tick 14999", {}},
-      {"tick 15000", {"call 3 idle line=12 party=0303",
-        "vnl-tx VNL_CLOSECALL_IND ref=12 call=3 > 620c000411020003",
-        "vnl-tx VNL_NEWCALL_IND ref=13 line=10 call=4 > 600d000710010a11020004",
-        "call 4 offering line=10 party=0303",
+      {Forward(12, kForwardNoAnswer, "20"), {"forward ok",
+        "vnl-tx VNL_LINEINFO_IND ref=12 line=12 state=noanswer > 6a0c000a10010c52011230023230"}},
+      {Incoming("22", "0304"), {"incoming 4",
+        "vnl-tx VNL_NEWCALL_IND ref=13 line=12 call=4 > 600d000710010c11020004",
+        "call 4 offering line=12 party=0304",
         "vnl-tx VNL_CALLINFO_IND ref=14 call=4 state=offering > "
-        "680e00201102000420011132033330333401043302323239010340010121011231023232",
-        "call 4 accepted line=10 party=0303",
+        "680e001611020004200111320333303434010440010131023232",
+        "call 4 accepted line=12 party=0304",
         "vnl-tx VNL_CALLINFO_IND ref=15 call=4 state=accepted > 680f000711020004200112"}},
-      {"?", {"started=no registered=10,12 received=VNL_REGISTER_REQ:2,VNL_SETFORWARD_REQ:1"
-              " call=1/12/accepted/0301 call=2/10/accepted/0302 call=4/10/accepted/0303"}}}},
+      {"tick 14999", {}},
+      {"tick 15000", {"call 4 idle line=12 party=0304",
+        "vnl-tx VNL_CLOSECALL_IND ref=16 call=4 > 6210000411020004",
+        "vnl-tx VNL_NEWCALL_IND ref=17 line=10 call=5 > 6011000710010a11020005",
+        "call 5 offering line=10 party=0304",
+        "vnl-tx VNL_CALLINFO_IND ref=18 call=5 state=offering > "
+        "681200201102000520011132033330343401043302323239010340010121011231023232",
+        "call 5 accepted line=10 party=0304",
+        "vnl-tx VNL_CALLINFO_IND ref=19 call=5 state=accepted > 6813000711020005200112"}},
+      {"?", {"started=no registered=10,12 received=VNL_REGISTER_REQ:2,VNL_ANSWERCALL_REQ:1,VNL_SETFORWARD_REQ:1 call=1/12/connected/0301 call=2/12/accepted/0302 call=3/10/accepted/0303 call=5/10/accepted/0304"}}}},
     {"RedirectMovesARingingCallAndClosesThePcsLeg", Narrow,
      {kRegister10,
       {"10020003 10010c", {"vnl-rx VNL_REGISTER_REQ ref=2 line=12",
@@ -638,7 +675,13 @@ const Scenario kScenarios[] = {
         "call 3 connected line=10 party=0302",
         "vnl-tx VNL_CALLINFO_IND ref=12 call=3 state=connected > 680c000f110200032001133503333032360104"}},
       {"48090008 11020003 30023232", {"vnl-rx VNL_REDIRECTCALL_REQ ref=9",
-        "vnl-tx VNL_REDIRECTCALL_CONF ref=9 result=255 > 49090003d001ff"}}}},
+        "vnl-tx VNL_REDIRECTCALL_CONF ref=9 result=255 > 49090003d001ff"}},
+      // A call of the PC's own, redirected outside: its caller stays delivered, told once.
+      {"200a0007 10010a 30023232", kAny},
+      {"480b000a 11020005 300430393939", {"vnl-rx VNL_REDIRECTCALL_REQ ref=11",
+        "vnl-tx VNL_REDIRECTCALL_CONF ref=11 result=0 > 490b0003d00100",
+        "call 5 idle line=12 party=20",
+        "vnl-tx VNL_CLOSECALL_IND ref=19 call=5 > 6213000411020005"}}}},
     {"SwapHoldHoldsTheConnectedCallAndConnectsTheHeldOne", Narrow,
      {kRegister10,
       {Incoming("20", "0301"), {"incoming 1",
@@ -682,6 +725,176 @@ const Scenario kScenarios[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, VnlCore, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return info.param.name; });
+
+const Step kQuietRegister10{"10010003 10010a", kAny};
+const Step kRegister12{"10020003 10010c", kAny};
+
+// `before`, then line 10 registers and answers "0301"'s call 1 (under RefID 2).
+std::vector<Step> Call1(std::initializer_list<Step> before = {}) {
+  std::vector<Step> steps(before);
+  steps.insert(steps.end(), {kQuietRegister10, {Incoming("20", "0301"), kAny}, {"26020004 11020001", kAny}});
+  return steps;
+}
+
+std::vector<Step> With(std::vector<Step> first, std::initializer_list<Step> then) {
+  first.insert(first.end(), then);
+  return first;
+}
+
+// The calls and what else the switch holds.
+Action Listing() {
+  return [](Harness& h) {
+    std::string line = "calls:";
+    for (const exchange::CallSnapshot& call : h.core.Calls()) {
+      line += " " + std::to_string(call.callId) + "/" + std::to_string(call.lineId) + "/" +
+              vnl::CallStateName(call.state) + "/" + call.party;
+    }
+    for (const std::string& more : h.core.CallOverview(false)) line += " | " + more;
+    return line;
+  };
+}
+
+const Scenario kServices[] = {
+    {"SetupTransferCompletedWhileTheDestinationRingsJoinsTheFarParties", Narrow,
+     {{"tick 0", {}}, kQuietRegister10, {Incoming("20", "0301", {false, 5000, std::nullopt}), kAny},
+      {"26020004 11020001", kAny},
+      {"36030004 11020001",
+       {"vnl-tx VNL_TRANSFER_CONF ref=3 result=0 call=2 > 37030007d0010011020002",
+        "vnl-tx VNL_CALLINFO_IND ref=5 call=1 state=pendTransfer > 6805000711020001200120",
+        "vnl-tx VNL_CALLINFO_IND ref=6 call=2 state=dialtone > 6806000711020002200115"}},
+      {"2204000a 11020002 3004 30343031", kAny},
+      {"3a050008 11020002 12020001",
+       {"vnl-tx VNL_COMPLETETRANSFER_CONF ref=5 result=0 > 3b050003d00100",
+        "vnl-tx VNL_CALLINFO_IND ref=10 call=2 state=idle > 680a000711020002200110",
+        "vnl-tx VNL_CLOSECALL_IND ref=11 call=2 > 620b000411020002",
+        "vnl-tx VNL_CALLINFO_IND ref=12 call=1 state=idle > 680c000711020001200110",
+        "vnl-tx VNL_CLOSECALL_IND ref=13 call=1 > 620d000411020001"}},
+      {Listing(), {"calls: | link 0301 0401 state=ringing"}},
+      {"tick 1000", {}},
+      {Listing(), {"calls: | link 0301 0401 state=connected"}},
+      // The caller's planned hang-up (5000 ms after its answer) ends the joined call.
+      {"tick 5000", {}},
+      {Listing(), {"calls:"}},
+      // Refused: an ended call, a call that is not connected.
+      {"3a060008 11020002 12020001",
+       {"vnl-tx VNL_COMPLETETRANSFER_CONF ref=6 result=255 details=81 > 3b060004d002ff81"}},
+      {"20070003 10010a", kAny},
+      {"36080004 11020003", {"vnl-tx VNL_TRANSFER_CONF ref=8 result=255 > 37080003d001ff"}}}},
+    {"BlindTransferReportsBusyGivesTheCallBackThenReportsTheAnswer", Narrow,
+     With(Call1({{"tick 0", {}}, {Party("0402", exchange::PartyRule::Kind::Busy), {}}}),
+          {{"3603000a 11020001 3004 30343032",
+            {"vnl-tx VNL_TRANSFER_CONF ref=3 result=0 call=2 > 37030007d0010011020002",
+             "vnl-tx VNL_CALLINFO_IND ref=5 call=1 state=pendTransfer > 6805000711020001200120",
+             "vnl-tx VNL_CALLINFO_IND ref=6 call=2 state=dialing > 6806000d11020002200116300430343032",
+             "vnl-tx VNL_CALLINFO_IND ref=7 call=2 state=proceeding > 6807000a11020002200122400101",
+             "vnl-tx VNL_CALLINFO_IND ref=8 call=2 state=busy cause=0x14 > 6808000a110200022001140f0114"}},
+           {"24040004 11020002",
+            {"vnl-tx VNL_DISCONNECT_CONF ref=4 result=0 > 25040003d00100",
+             "vnl-tx VNL_CLOSECALL_IND ref=9 call=2 > 6209000411020002",
+             "vnl-tx VNL_CALLINFO_IND ref=10 call=1 state=connected > 680a000711020001200113"}},
+           {"3605000a 11020001 3004 30343033",
+            {"vnl-tx VNL_TRANSFER_CONF ref=5 result=0 call=3 > 37050007d0010011020003",
+             "vnl-tx VNL_CALLINFO_IND ref=11 call=1 state=pendTransfer > 680b000711020001200120",
+             "vnl-tx VNL_CALLINFO_IND ref=12 call=3 state=dialing > 680c000d11020003200116300430343033",
+             "vnl-tx VNL_CALLINFO_IND ref=13 call=3 state=proceeding > 680d000a11020003200122400101",
+             "vnl-tx VNL_CALLINFO_IND ref=14 call=3 state=delivered > 680e000711020003200117"}},
+           {"tick 1000",
+            {"vnl-tx VNL_CALLINFO_IND ref=15 call=3 state=connected > 680f001011020003200113350430343033360100"}},
+           {"3a060008 11020003 12020001",
+            {"vnl-tx VNL_COMPLETETRANSFER_CONF ref=6 result=0 > 3b060003d00100",
+             "vnl-tx VNL_CALLINFO_IND ref=16 call=3 state=idle > 6810000711020003200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=17 call=3 > 6211000411020003",
+             "vnl-tx VNL_CALLINFO_IND ref=18 call=1 state=idle > 6812000711020001200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=19 call=1 > 6213000411020001"}},
+           {Listing(), {"calls: | link 0301 0403 state=connected"}}})},
+    {"TransferToAnotherPcLineConnectsItsLegToTheHeldParty", Narrow,
+     With(Call1({kRegister12}),
+          {{"36040004 11020001", kAny},
+           {"22050008 11020002 3002 3232", kAny},
+           {"26060004 11020003", kAny},
+           {"3a070008 11020002 12020001",
+            {"vnl-tx VNL_COMPLETETRANSFER_CONF ref=7 result=0 > 3b070003d00100",
+             "vnl-tx VNL_CALLINFO_IND ref=15 call=2 state=idle > 680f000711020002200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=16 call=2 > 6210000411020002",
+             "vnl-tx VNL_CALLINFO_IND ref=17 call=1 state=idle > 6811000711020001200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=18 call=1 > 6212000411020001",
+             "vnl-tx VNL_CALLINFO_IND ref=19 call=3 state=connected > 6813000f110200032001133503333031360104"}},
+           {Listing(), {"calls: 3/12/connected/0301"}}})},
+    {"ConferenceEndsForOneFarPartyOrForEveryoneByEitherLeg", Narrow,
+     With(Call1({{"tick 0", {}}}),
+          {{"36030004 11020001", kAny},
+           {"2204000a 11020002 3004 30343031", kAny},
+           {"38050008 11020002 12020001",
+            {"vnl-tx VNL_3PTYCONFERENCE_CONF ref=5 result=255 > 39050003d001ff"}},  // call 2 still rings
+           {"tick 1000", kAny},
+           {"38060008 11020002 12020001",
+            {"vnl-tx VNL_3PTYCONFERENCE_CONF ref=6 result=0 > 39060003d00100",
+             "vnl-tx VNL_CALLINFO_IND ref=11 call=2 state=conferenced > 680b000711020002200121",
+             "vnl-tx VNL_CALLINFO_IND ref=12 call=1 state=conferenced > 680c000711020001200121"}},
+           {Listing(), {"calls: 1/10/conferenced/0301 2/10/conferenced/0401 | conference line=10 calls=1,2"}},
+           {Far(true, 1),
+            {"hangup ok",
+             "vnl-tx VNL_CALLINFO_IND ref=13 call=1 state=disconnected cause=0x00 > 680d000a110200012001180f0100",
+             "vnl-tx VNL_CALLINFO_IND ref=14 call=2 state=connected > 680e000711020002200113"}},
+           {"24070004 11020001", kAny},
+           {"36080004 11020002", kAny},
+           {"2209000a 11020003 3004 30343032", kAny},
+           {"tick 2000", kAny},
+           {"380a0008 11020003 12020002", kAny},
+           {"240b0004 11020003",
+            {"vnl-tx VNL_DISCONNECT_CONF ref=11 result=0 > 250b0003d00100",
+             "vnl-tx VNL_CLOSECALL_IND ref=24 call=3 > 6218000411020003",
+             "vnl-tx VNL_CLOSECALL_IND ref=25 call=2 > 6219000411020002"}},
+           {"240c0004 11020002", {"vnl-tx VNL_DISCONNECT_CONF ref=12 result=0 > 250c0003d00100"}},
+           {"240d0004 11020002", {"vnl-tx VNL_DISCONNECT_CONF ref=13 result=255 details=81 > 250d0004d002ff81"}},
+           {Listing(), {"calls:"}}})},
+    {"ParkedPartiesWaitAtTheLowestFreeAddressAndAreUnparkedFromAnyLine", Narrow,
+     With(Call1({kRegister12}),
+          {{"40040004 11020001",
+            {"vnl-tx VNL_PARKCALL_CONF ref=4 result=0 park=1 > 41040007d0010043020001",
+             "vnl-tx VNL_CALLINFO_IND ref=5 call=1 state=idle > 6805000711020001200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=6 call=1 > 6206000411020001"}},
+           {"40050004 11020001", {"vnl-tx VNL_PARKCALL_CONF ref=5 result=255 details=81 > 41050004d002ff81"}},
+           {Incoming("20", "0302"), kAny},
+           {"26060004 11020002", kAny},
+           {Hold(2), kAny},
+           {"40070004 11020002",
+            {"vnl-tx VNL_PARKCALL_CONF ref=7 result=0 park=2 > 41070007d0010043020002",
+             "vnl-tx VNL_CALLINFO_IND ref=12 call=2 state=idle > 680c000711020002200110",
+             "vnl-tx VNL_CLOSECALL_IND ref=13 call=2 > 620d000411020002"}},
+           {Listing(), {"calls: | parked 1 party=0301 | parked 2 party=0302"}},
+           {"42080007 10010c 43020001",
+            {"vnl-tx VNL_UNPARKCALL_CONF ref=8 result=0 call=3 > 43080007d0010011020003",
+             "vnl-tx VNL_CALLINFO_IND ref=14 call=3 state=connected > 680e000f110200032001133503333031360104"}},
+           {"42090007 10010c 43020001", {"vnl-tx VNL_UNPARKCALL_CONF ref=9 result=255 > 43090003d001ff"}},
+           {"420a0007 10010b 43020002", {"vnl-tx VNL_UNPARKCALL_CONF ref=10 result=255 details=80 > 430a0004d002ff80"}},
+           {ParkedHangup(2), {"hangup-parked ok"}},
+           {ParkedHangup(2), {"hangup-parked error: no simulated party parked at 2"}},
+           {Listing(), {"calls: 3/12/connected/0301"}}})},
+    {"PickupTakesTheOldestRingingCallTheOneAtAnAddressOrASimulatedExtension", Narrow,
+     {{"tick 0", {}}, kQuietRegister10, kRegister12, {Incoming("20", "0301"), kAny}, {Incoming("22", "0302"), kAny},
+      {"34030003 10010c",
+       {"vnl-tx VNL_PICKUPCALL_CONF ref=3 result=0 call=3 > 35030007d0010011020003",
+        "vnl-tx VNL_CALLINFO_IND ref=7 call=1 state=disconnected cause=0x00 > 6807000a110200012001180f0100",
+        "vnl-tx VNL_CLOSECALL_IND ref=8 call=1 > 6208000411020001",
+        "vnl-tx VNL_CALLINFO_IND ref=9 call=3 state=connected > 6809000f110200032001133503333031360104"}},
+      {"34040007 10010a 3702 3232",
+       {"vnl-tx VNL_PICKUPCALL_CONF ref=4 result=0 call=4 > 35040007d0010011020004",
+        "vnl-tx VNL_CALLINFO_IND ref=10 call=2 state=disconnected cause=0x00 > 680a000a110200022001180f0100",
+        "vnl-tx VNL_CLOSECALL_IND ref=11 call=2 > 620b000411020002",
+        "vnl-tx VNL_CALLINFO_IND ref=12 call=4 state=connected > 680c000f110200042001133503333032360104"}},
+      {"34050003 10010c", {"vnl-tx VNL_PICKUPCALL_CONF ref=5 result=255 > 35050003d001ff"}},
+      {"20060007 10010a 30023231", kAny},
+      {"34070007 10010c 3702 3231",
+       {"vnl-tx VNL_PICKUPCALL_CONF ref=7 result=0 call=6 > 35070007d0010011020006",
+        "vnl-tx VNL_CALLINFO_IND ref=16 call=6 state=connected > 6810000e1102000620011335023230360103",
+        "vnl-tx VNL_CALLINFO_IND ref=17 call=5 state=connected > 6811000e1102000520011335023232360103"}},
+      {"tick 1000", {}},
+      {Listing(), {"calls: 3/12/connected/0301 4/10/connected/0302 5/10/connected/22 6/12/connected/20"}}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, VnlCoreServices, ::testing::ValuesIn(kServices),
                          [](const auto& info) { return info.param.name; });
 
 TEST(VnlCoreRefIds, OwnRefIdsRunFromOneToTwoFiftyFiveAndNeverZero) {

@@ -169,6 +169,17 @@ const CommandRow kCommands[] = {
      {"error refuse: bad detail bytes (usage: refuse NAME [DETAIL ...]|off (hex bytes; none = RESULT 255 alone))"}},
     {"noanswer-after 100", {"ok noanswer-after 100"}},
     {"noanswer-after", {"error noanswer-after: usage: noanswer-after MS"}},
+    // Park: the parked list, the party leaving.
+    {"rx 400c0004 11020005", {"> 410c0007 d00100 43020001", "> 68160007 11020005200110", "> 62170004 11020005"}},
+    {"parked", {"ok parked 1: parked 1 party=0302"}},
+    {"calls",
+     {"ok calls 4: call 1 line=11 state=busy party=0301 999; call 3 line=10 state=accepted party=0301; call 4 "
+      "line=11 state=accepted party=0301; parked 1 party=0302"}},
+    {"hangup-parked 1", {"ok hangup-parked 1"}},
+    {"hangup-parked 1", {"error hangup-parked: no simulated party parked at 1"}},
+    {"hangup-parked 0", {"error hangup-parked: usage: hangup-parked PARK-ADDRESS"}},
+    {"parked now", {"error parked: no arguments expected"}},
+    {"parked", {"ok parked 0"}},
     // Not this engine's.
     {"rule 01 02", {"none"}},
 };
@@ -196,7 +207,7 @@ TEST_F(VnlEngineTest, CommandsGiveTheirResultsAndTheirEffects) {
     for (const std::string& line : seen) actual += "\n  \"" + line + "\",";
     EXPECT_EQ(seen, expected) << row.input << ", actual:" << actual;
   }
-  EXPECT_EQ(events.Count("call 1 line=11 state=busy party=0301 999"), 1u) << "calls reports each call as an event";
+  EXPECT_EQ(events.Count("call 1 line=11 state=busy party=0301 999"), 2u) << "each calls reports each call as an event";
 }
 
 TEST_F(VnlEngineTest, HelpNamesEveryCommand) {
