@@ -154,15 +154,15 @@ uint32_t CallFeaturesNow(uint32_t state, const CallFeatureContext& context) {
       features = LINECALLFEATURE_DROP | LINECALLFEATURE_REDIRECT;
       if (!severalCalls) features |= LINECALLFEATURE_ANSWER;
       break;
+    // Swapping needs a connected call: a call still being set up beside a
+    // held one can only be dropped (or completed from the held call).
     case LINECALLSTATE_DIALTONE:
     case LINECALLSTATE_DIALING:
       features = LINECALLFEATURE_DIAL | LINECALLFEATURE_DROP;
-      if (held) features |= LINECALLFEATURE_SWAPHOLD;
       break;
     case LINECALLSTATE_RINGBACK:
     case LINECALLSTATE_PROCEEDING:
       features = LINECALLFEATURE_DROP;
-      if (held) features |= LINECALLFEATURE_SWAPHOLD;
       break;
     case LINECALLSTATE_BUSY:
     case LINECALLSTATE_DISCONNECTED:

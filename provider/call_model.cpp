@@ -344,6 +344,32 @@ void CallModel::PrepareConference(const TspCall& call, const TspCall& conference
   writable.pendingConferenceHdCall = conference.handle;
 }
 
+void CallModel::ForgetPreparedConference(const TspCall& conference) {
+  for (const auto& c : calls_) {
+    if (!c->pendingConference || c->pendingConferenceHdCall != conference.handle) continue;
+    c->pendingConference = false;
+    c->pendingConferenceHdCall = 0;
+  }
+}
+
+void CallModel::MarkBlindTransfer(const TspCall& call, bool sent) { Writable(call).blindTransfer = sent; }
+
+void CallModel::StartBlindTransferWait(const TspCall& call, uint16_t consultationPbxCallId, DRV_REQUESTID requestId,
+                                       uint32_t durationMs) {
+  TspCall::BlindTransferWait& wait = Writable(call).blindTransferWait;
+  wait.active = true;
+  wait.consultationPbxCallId = consultationPbxCallId;
+  wait.requestId = requestId;
+  wait.timer.Start(clock_, durationMs);
+}
+
+TspCall::BlindTransferWait CallModel::EndBlindTransferWait(const TspCall& call) {
+  TspCall::BlindTransferWait& wait = Writable(call).blindTransferWait;
+  const TspCall::BlindTransferWait was = wait;
+  wait = TspCall::BlindTransferWait{};
+  return was;
+}
+
 void CallModel::BecomeConferenceRoot(const TspCall& call, uint16_t conferencePbxCallId) {
   ForgetPbxCall(call);
   TspCall& writable = Writable(call);

@@ -157,9 +157,21 @@ class CallModel {
   // watch is over for this call.
   void WatchDropConfirmed(const TspCall& call);
 
+  // --- Blind transfer -----------------------------------------------------
+  // The call's blind-transfer request is out (or no longer is).
+  void MarkBlindTransfer(const TspCall& call, bool sent);
+  // The exchange opened the consultation call: the transferred call waits
+  // up to durationMs for it to ring, under TAPI's request ID.
+  void StartBlindTransferWait(const TspCall& call, uint16_t consultationPbxCallId, DRV_REQUESTID requestId,
+                              uint32_t durationMs);
+  // Ends the wait and gives it back as it was (inactive when none ran).
+  TspCall::BlindTransferWait EndBlindTransferWait(const TspCall& call);
+
   // --- Conferences --------------------------------------------------------
   // A conference set-up prepared this conference call object for the call.
   void PrepareConference(const TspCall& call, const TspCall& conference);
+  // A conference set-up failed: no call is prepared for this conference call any more.
+  void ForgetPreparedConference(const TspCall& conference);
   // The call object stands for a conference the exchange knows by
   // conferencePbxCallId; it has no CALL_ID of its own.
   void BecomeConferenceRoot(const TspCall& call, uint16_t conferencePbxCallId);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "tapi/tapi_structs.h"
 #include "tapi/tapi_types.h"
 #include "tapi/tspi.h"
 
@@ -95,6 +96,36 @@ class LinkInterface {
   // when the exchange confirms.
   virtual LONG Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode,
                        uint32_t countryCode, std::optional<std::u16string> destination) = 0;
+
+  // VNL_TRANSFER_REQ(CALL_ID of the call, the filtered destination) for a
+  // blind transfer: the call is marked as blind-transferring; when the
+  // exchange confirms, the request stays open until its consultation call
+  // rings (then VNL_COMPLETETRANSFER_REQ under the same request ID) or fails.
+  virtual LONG BlindTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call,
+                             std::u16string_view digits, uint8_t callOptions) = 0;
+  // VNL_TRANSFER_REQ(CALL_ID of the transferred call, target digits or
+  // none) for the unbound consultation call the provider just created; the
+  // confirmation binds it (DIALTONE), a refusal or time-out deletes it.
+  virtual LONG SetupTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& transferred,
+                             const TspCall& consultation, std::u16string_view digits, uint8_t callOptions) = 0;
+  // VNL_COMPLETETRANSFER_REQ(CALL_ID = call, HELDCALL_ID = held).
+  virtual LONG CompleteTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call,
+                                const TspCall& held) = 0;
+  // VNL_3PTYCONFERENCE_REQ(connected, held) for the conference call object
+  // the provider just created; the confirmation connects it, a refusal or
+  // time-out deletes it.
+  virtual LONG Conference(DRV_REQUESTID requestId, OpenLine& line, const TspCall& conference,
+                          const TspCall& connected, const TspCall& held) = 0;
+  // VNL_PARKCALL_REQ for the call; the confirmation writes the park address
+  // into the caller's VARSTRING, which TAPI keeps until the completion.
+  virtual LONG Park(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, LPVARSTRING nonDirAddress) = 0;
+  // VNL_UNPARKCALL_REQ / VNL_PICKUPCALL_REQ for the line, on behalf of the
+  // unbound call the provider just created; the confirmation binds it with
+  // the CALL_ID it got, a refusal or time-out deletes it.
+  virtual LONG Unpark(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t parkAddress,
+                      uint8_t callOptions) = 0;
+  virtual LONG Pickup(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
+                      uint8_t callOptions) = 0;
 
   // Line close: every pending request of the line is aborted (asynchronous
   // TAPI requests complete with LINEERR_OPERATIONFAILED) and the line's

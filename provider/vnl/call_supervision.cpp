@@ -12,6 +12,7 @@ bool AwaitsAnswer(uint32_t state) {
 void CallSupervision::OnTick() {
   RepeatRings();
   NoAnswerTimeouts();
+  if (blindTransferDuty_) blindTransferDuty_();
   SetupWatch();
 }
 

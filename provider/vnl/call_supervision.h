@@ -1,11 +1,13 @@
 #pragma once
 // The provider's own supervision of its calls, run on every 500 ms tick of
 // the link interface thread after the transaction scan: ring repetition for
-// offered calls, the no-answer time-out of outgoing calls, and the setup
-// watch that drops a call still being set up after three minutes.
+// offered calls, the no-answer time-out of outgoing calls, the blind-transfer
+// wait (handed in as a duty of its own), and the setup watch that drops a
+// call still being set up after three minutes.
 // Sans-IO: time comes from the call model's clock; requests go out through
 // CallRequests. Under the provider lock.
 #include <cstddef>
+#include <functional>
 
 #include "provider/call_model.h"
 #include "provider/vnl/call_requests.h"
@@ -20,6 +22,8 @@ class CallSupervision {
   CallSupervision(CallModel& calls, CallRequests& requests) : calls_(calls), requests_(requests) {}
 
   void OnTick();
+  // Runs on every tick after the no-answer time-outs.
+  void SetBlindTransferDuty(std::function<void()> duty) { blindTransferDuty_ = std::move(duty); }
 
  private:
   void RepeatRings();
@@ -28,6 +32,7 @@ class CallSupervision {
 
   CallModel& calls_;
   CallRequests& requests_;
+  std::function<void()> blindTransferDuty_;
 };
 
 }  // namespace kvarsp

@@ -144,15 +144,30 @@ void IndicationHandlers::OnGetCallInfoConf(const vnl::Message& m) { TraceReceive
 
 void IndicationHandlers::OnGetCtiCapsConf(const vnl::Message& m) { TraceReceived(m); }
 
-// Blind transfers keep a record of the exchange's consultation call; until
-// they exist no CALL_ID has one.
-bool IndicationHandlers::RecordTransferState(uint16_t, uint8_t) { return false; }
-bool IndicationHandlers::DeleteTransferRecord(uint16_t) { return false; }
-void IndicationHandlers::FinishBlindTransfer(uint16_t) {}
+void IndicationHandlers::AttachTransfers(TransferRecords& records,
+                                         std::function<void(uint16_t)> onConsultationState) {
+  transferRecords_ = &records;
+  onConsultationState_ = std::move(onConsultationState);
+}
+
+bool IndicationHandlers::RecordTransferState(uint16_t pbxCallId, uint8_t callState) {
+  TransferRecord* record = transferRecords_ ? transferRecords_->Find(pbxCallId) : nullptr;
+  if (!record) return false;
+  record->lastCallState = callState;  // 0 when the report has no CALL_STATE
+  return true;
+}
+
+bool IndicationHandlers::DeleteTransferRecord(uint16_t pbxCallId) {
+  return transferRecords_ && transferRecords_->Delete(pbxCallId);
+}
+
+void IndicationHandlers::FinishBlindTransfer(uint16_t pbxCallId) {
+  if (onConsultationState_) onConsultationState_(pbxCallId);
+}
 
 void IndicationHandlers::OnCallInfo(const vnl::Message& m) {
   TraceReceived(m);
-  const bool transferRecord = RecordTransferState(m.callId, m.callState);
+  const bool transferRecord = RecordTransferState(m.callId, m.Has(vnl::kCallState) ? m.callState : 0);
   const TspCall* call = calls_.FindCallByPbxId(m.callId);
   if (!call) {
     if (!transferRecord) {

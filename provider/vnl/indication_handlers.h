@@ -14,6 +14,7 @@
 
 #include "provider/call_model.h"
 #include "provider/vnl/codec/vnl_message.h"
+#include "provider/vnl/transfer_records.h"
 #include "provider/vnl/vnl_dispatcher.h"
 #include "provider/vnl/vnl_sender.h"
 
@@ -32,6 +33,11 @@ class IndicationHandlers {
   IndicationHandlers& operator=(const IndicationHandlers&) = delete;
 
   void RegisterHandlers(VnlDispatcher& dispatcher);
+
+  // The transfer records of blind transfers, and who hears of a state
+  // reported for one of their consultation calls. Without them no CALL_ID
+  // has a record.
+  void AttachTransfers(TransferRecords& records, std::function<void(uint16_t pbxCallId)> onConsultationState);
 
   void OnNewCall(const vnl::Message& m);
   void OnCallInfo(const vnl::Message& m);
@@ -65,6 +71,8 @@ class IndicationHandlers {
   VnlSender& sender_;
   CallModel& calls_;
   std::function<uint32_t()> permanentProviderId_;
+  TransferRecords* transferRecords_ = nullptr;
+  std::function<void(uint16_t)> onConsultationState_;
 };
 
 }  // namespace kvarsp

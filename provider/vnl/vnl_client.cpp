@@ -22,11 +22,21 @@ void VnlClient::Attach(CCritSec& providerLock, ConfigTables& config, CallModel& 
   callRequests_->RegisterHandlers(dispatcher_);
   serviceRequests_ = std::make_unique<ServiceRequests>(sender_, txns_, calls, [this] { return LineId16(); });
   serviceRequests_->RegisterHandlers(dispatcher_);
+  transferRequests_ =
+      std::make_unique<TransferRequests>(sender_, txns_, calls, transferRecords_, [this] { return LineId16(); });
+  transferRequests_->RegisterHandlers(dispatcher_);
   supervision_ = std::make_unique<CallSupervision>(calls, *callRequests_);
+  supervision_->SetBlindTransferDuty([this] { transferRequests_->OnTick(); });
   indications_ = std::make_unique<IndicationHandlers>(sender_, calls, std::move(permanentProviderId));
   indications_->RegisterHandlers(dispatcher_);
-  // Pending requests must not keep pointers to calls that are gone.
-  calls.SetCallDeletedHook([this](const TspCall* call) { txns_.ForgetCall(call); });
+  indications_->AttachTransfers(transferRecords_,
+                                [this](uint16_t pbxCallId) { transferRequests_->OnConsultationState(pbxCallId); });
+  // Pending requests and transfer records must not keep pointers to calls
+  // that are gone; a blind transfer still waiting for one fails.
+  calls.SetCallDeletedHook([this](const TspCall* call) {
+    txns_.ForgetCall(call);
+    transferRequests_->ForgetCall(*call);
+  });
   layer2_.Attach(providerLock, *this);
 }
 
@@ -56,7 +66,10 @@ LONG VnlClient::GetLineInfo(OpenLine& line, uint16_t pbxLineId, ScopedLock& prov
   return blocking_.GetLineInfo(line, LineId16(), pbxLineId, providerLock);
 }
 
-void VnlClient::AbortLineRequests(OpenLine& line) { txns_.vVnlTxnAbortLine(&line); }
+void VnlClient::AbortLineRequests(OpenLine& line) {
+  txns_.vVnlTxnAbortLine(&line);
+  if (transferRequests_) transferRequests_->AbortLine(line);
+}
 
 LONG VnlClient::MakeCall(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
                          uint8_t callOptions) {
@@ -92,6 +105,39 @@ LONG VnlClient::Redirect(DRV_REQUESTID requestId, OpenLine& line, const TspCall&
 LONG VnlClient::Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode,
                         uint32_t countryCode, std::optional<std::u16string> destination) {
   return serviceRequests_->Forward(requestId, line, forwardingType, mode, countryCode, std::move(destination));
+}
+
+LONG VnlClient::BlindTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
+                              uint8_t callOptions) {
+  return transferRequests_->BlindTransfer(requestId, line, call, digits, callOptions);
+}
+
+LONG VnlClient::SetupTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& transferred,
+                              const TspCall& consultation, std::u16string_view digits, uint8_t callOptions) {
+  return transferRequests_->SetupTransfer(requestId, line, transferred, consultation, digits, callOptions);
+}
+
+LONG VnlClient::CompleteTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, const TspCall& held) {
+  return transferRequests_->CompleteTransfer(requestId, line, call, held);
+}
+
+LONG VnlClient::Conference(DRV_REQUESTID requestId, OpenLine& line, const TspCall& conference, const TspCall& connected,
+                           const TspCall& held) {
+  return transferRequests_->Conference(requestId, line, conference, connected, held);
+}
+
+LONG VnlClient::Park(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, LPVARSTRING nonDirAddress) {
+  return transferRequests_->Park(requestId, line, call, nonDirAddress);
+}
+
+LONG VnlClient::Unpark(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t parkAddress,
+                       uint8_t callOptions) {
+  return transferRequests_->Unpark(requestId, line, call, parkAddress, callOptions);
+}
+
+LONG VnlClient::Pickup(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
+                       uint8_t callOptions) {
+  return transferRequests_->Pickup(requestId, line, call, digits, callOptions);
 }
 
 void VnlClient::OnLayer2Tick() {

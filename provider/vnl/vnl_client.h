@@ -23,6 +23,8 @@
 #include "provider/vnl/pending_requests.h"
 #include "provider/vnl/refid_allocator.h"
 #include "provider/vnl/service_requests.h"
+#include "provider/vnl/transfer_records.h"
+#include "provider/vnl/transfer_requests.h"
 #include "provider/vnl/vnl_dispatcher.h"
 #include "provider/vnl/vnl_sender.h"
 
@@ -66,6 +68,18 @@ class VnlClient : public LinkInterface, public Layer2Events {
   LONG Redirect(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits) override;
   LONG Forward(DRV_REQUESTID requestId, OpenLine& line, uint8_t forwardingType, uint32_t mode, uint32_t countryCode,
                std::optional<std::u16string> destination) override;
+  LONG BlindTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
+                     uint8_t callOptions) override;
+  LONG SetupTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& transferred, const TspCall& consultation,
+                     std::u16string_view digits, uint8_t callOptions) override;
+  LONG CompleteTransfer(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, const TspCall& held) override;
+  LONG Conference(DRV_REQUESTID requestId, OpenLine& line, const TspCall& conference, const TspCall& connected,
+                  const TspCall& held) override;
+  LONG Park(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, LPVARSTRING nonDirAddress) override;
+  LONG Unpark(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, uint16_t parkAddress,
+              uint8_t callOptions) override;
+  LONG Pickup(DRV_REQUESTID requestId, OpenLine& line, const TspCall& call, std::u16string_view digits,
+              uint8_t callOptions) override;
 
   // Layer2Events
   void OnLayer2Tick() override;
@@ -77,6 +91,7 @@ class VnlClient : public LinkInterface, public Layer2Events {
   VnlDispatcher& dispatcher() { return dispatcher_; }
   LinkSession& session() { return *session_; }
   CallRequests& callRequests() { return *callRequests_; }
+  TransferRecords& transferRecords() { return transferRecords_; }
 
  private:
   bool LineId16() const;
@@ -93,6 +108,8 @@ class VnlClient : public LinkInterface, public Layer2Events {
   std::unique_ptr<LinkSession> session_;
   std::unique_ptr<CallRequests> callRequests_;
   std::unique_ptr<ServiceRequests> serviceRequests_;
+  TransferRecords transferRecords_;
+  std::unique_ptr<TransferRequests> transferRequests_;
   std::unique_ptr<CallSupervision> supervision_;
   std::unique_ptr<IndicationHandlers> indications_;
 };

@@ -219,8 +219,9 @@ TEST(CallFeatures, SeveralCallsAndHeldCalls) {
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_CONNECTED, Context(twoActive)), 0x8080u | kSetCallParams);
   // Held: swap and complete the transfer.
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_CONNECTED, Context(activeAndHeld)), 0x40080A0u | kSetCallParams);
-  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_DIALTONE, Context(activeAndPending)), 0x40000C0u | kSetCallParams);
-  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_RINGBACK, Context(activeAndHeld)), 0x4000080u | kSetCallParams);
+  // A call still being set up cannot be swapped with the held one.
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_DIALTONE, Context(activeAndPending)), 0xC0u | kSetCallParams);
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_RINGBACK, Context(activeAndHeld)), 0x80u | kSetCallParams);
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_BUSY, Context(activeAndHeld)), 0x80u | kSetCallParams);
   // A held call with an active one beside it.
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLD, Context(activeAndHeld)), 0x40080A0u | kSetCallParams);

@@ -18,7 +18,7 @@ namespace kvarsp_test {
 class FakeLink : public kvarsp::LinkInterface {
  public:
   struct CallRequest {
-    std::string what;  // "make", "dial", "answer", "drop", "drop-two", "swap-hold", "redirect", "forward"
+    std::string what;  // "make", "dial", ..., "forward", "blind-transfer", ..., "pickup"
     DRV_REQUESTID requestId = 0;
     const kvarsp::TspCall* call = nullptr;
     std::u16string digits;
@@ -78,6 +78,35 @@ class FakeLink : public kvarsp::LinkInterface {
   LONG Forward(DRV_REQUESTID requestId, kvarsp::OpenLine&, uint8_t forwardingType, uint32_t, uint32_t,
                std::optional<std::u16string> destination) override {
     return Record({"forward", requestId, nullptr, destination.value_or(u""), {}, forwardingType, 0, 0});
+  }
+
+  LONG BlindTransfer(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call,
+                     std::u16string_view digits, uint8_t callOptions) override {
+    return Record({"blind-transfer", requestId, &call, std::u16string(digits), {}, callOptions, call.pbxCallId, 0});
+  }
+  LONG SetupTransfer(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& transferred,
+                     const kvarsp::TspCall& consultation, std::u16string_view digits, uint8_t callOptions) override {
+    return Record({"setup-transfer", requestId, &consultation, std::u16string(digits), {}, callOptions,
+                   transferred.pbxCallId, 0});
+  }
+  LONG CompleteTransfer(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call,
+                        const kvarsp::TspCall& held) override {
+    return Record({"complete-transfer", requestId, &call, {}, {}, 0, call.pbxCallId, held.pbxCallId});
+  }
+  LONG Conference(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& conference,
+                  const kvarsp::TspCall& connected, const kvarsp::TspCall& held) override {
+    return Record({"conference", requestId, &conference, {}, {}, 0, connected.pbxCallId, held.pbxCallId});
+  }
+  LONG Park(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, LPVARSTRING) override {
+    return Record({"park", requestId, &call, {}, {}, 0, call.pbxCallId, 0});
+  }
+  LONG Unpark(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, uint16_t parkAddress,
+              uint8_t callOptions) override {
+    return Record({"unpark", requestId, &call, {}, {}, callOptions, parkAddress, 0});
+  }
+  LONG Pickup(DRV_REQUESTID requestId, kvarsp::OpenLine&, const kvarsp::TspCall& call, std::u16string_view digits,
+              uint8_t callOptions) override {
+    return Record({"pickup", requestId, &call, std::u16string(digits), {}, callOptions, 0, 0});
   }
 
  private:

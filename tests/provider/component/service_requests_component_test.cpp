@@ -10,15 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/provider/component/call_component_fixture.h"
+#include "tests/provider/component/service_component_fixture.h"
 
 namespace {
 
-using tktest::CallComponent;
+using tktest::kNoCall;
+using tktest::ServiceComponent;
 using tktest::TapiRecorder;
 using namespace kvarsp;
-
-constexpr uint32_t kNoCall = 0;  // a state standing for an unknown call handle
 
 // A LINEFORWARDLIST of `entries` copies of one entry (country code 49), the
 // terminated destination after them; rows spoil it through SetDword/Truncate.
@@ -40,49 +39,6 @@ struct ForwardList {
   }
   const LINEFORWARDLIST* get() const { return reinterpret_cast<const LINEFORWARDLIST*>(bytes.data()); }
   std::vector<uint8_t> bytes;
-};
-
-class ServiceComponent : public CallComponent {
- protected:
-  void SetUp() override {
-    CallComponent::SetUp();
-    for (uint8_t type : {vnl::kAlternateCallReq, vnl::kRedirectCallReq, vnl::kSetForwardReq}) engine.Ignore(type, true);
-  }
-  // A call on `onLine` (default: the fixture's line) in the state, with
-  // CALL_ID pbxCallId (0: none yet); null for kNoCall.
-  const TspCall* Call(uint16_t pbxCallId, uint32_t state, OpenLine* onLine = nullptr) {
-    if (state == kNoCall) return nullptr;
-    return Locked([&] {
-      CallModel& calls = provider.state.calls;
-      const TspCall* call =
-          calls.CreateCall(onLine ? *onLine : *line, TapiCall(0x100 + pbxCallId), u"", 0, LINECALLORIGIN_OUTBOUND);
-      if (pbxCallId != 0) calls.BindPbxCall(*call, pbxCallId);
-      calls.SetCallState(*call, state, 0);
-      return call;
-    });
-  }
-  static HDRVCALL Handle(const TspCall* call) { return call ? call->hdCall() : reinterpret_cast<HDRVCALL>(0x7777); }
-  void DeleteCalls() {
-    Locked([&] {
-      for (const TspCall* call : provider.state.calls.Calls()) provider.state.calls.DeleteCall(call);
-    });
-  }
-  LONG Forward(DRV_REQUESTID requestId, const LINEFORWARDLIST* list, DWORD addressId = 0) {
-    HDRVCALL consult = reinterpret_cast<HDRVCALL>(0x99);
-    const LONG rc = provider.services.Forward(requestId, line->hdLine(), addressId == 0, addressId, list, &consult);
-    EXPECT_EQ(consult, nullptr);  // no consultation call, whatever the result
-    return rc;
-  }
-  // 0 and the request when it was sent (rc is the request ID), else rc and
-  // nothing may have been sent.
-  LONG Sent(LONG rc, DRV_REQUESTID requestId, uint8_t type, vnl::Message& request) {
-    if (rc != static_cast<LONG>(requestId)) {
-      EXPECT_TRUE(SentSinceOpen().empty());
-      return rc;
-    }
-    request = LastSent(type);
-    return 0;
-  }
 };
 
 TEST_F(ServiceComponent, SwapHoldNeedsOneConnectedAndOneHeldCallOfOneLineAndNamesTheConnectedFirst) {
