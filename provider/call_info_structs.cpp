@@ -169,15 +169,23 @@ uint32_t CallFeaturesNow(uint32_t state, const CallFeatureContext& context) {
       features = LINECALLFEATURE_DROP;
       break;
     case LINECALLSTATE_CONNECTED:
-      features = LINECALLFEATURE_DROP | LINECALLFEATURE_PARK;
-      if (!severalCalls) features |= LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_SETUPTRANSFER;
+      features = LINECALLFEATURE_DROP;
+      if (context.conferenceRoot) break;  // no CALL_ID to park, transfer or swap
+      features |= LINECALLFEATURE_PARK;
+      if (!severalCalls) {
+        features |= LINECALLFEATURE_SETUPTRANSFER;
+        if (!context.blindTransferring) features |= LINECALLFEATURE_BLINDTRANSFER;
+      }
       if (held) features |= LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD;
       break;
+    // A held call completes a transfer with a call being set up or connected,
+    // and swaps only with a connected one.
     case LINECALLSTATE_ONHOLD:
     case LINECALLSTATE_ONHOLDPENDCONF:
     case LINECALLSTATE_ONHOLDPENDTRANSFER:
       features = LINECALLFEATURE_DROP | LINECALLFEATURE_PARK;
-      if (counts.active > 0) features |= LINECALLFEATURE_COMPLETETRANSF | LINECALLFEATURE_SWAPHOLD;
+      if (context.transferPartners > 0) features |= LINECALLFEATURE_COMPLETETRANSF;
+      if (context.connectedPartners > 0) features |= LINECALLFEATURE_SWAPHOLD;
       break;
     case LINECALLSTATE_CONFERENCED:
       if (context.conferenceCallIdHolder) features = LINECALLFEATURE_DROP;

@@ -39,6 +39,16 @@ struct CallFeatureContext {
   // A CONFERENCED call: it is the member that carries the conference's own CALL_ID.
   bool conferenceCallIdHolder = false;
   uint32_t lineVersion = 0;
+  // The call is a conference call: it has no CALL_ID of its own at the
+  // exchange, so only a drop (of its members) can be carried out.
+  bool conferenceRoot = false;
+  // A blind transfer of the call is under way; a second one is refused.
+  bool blindTransferring = false;
+  // Other calls of the line with a CALL_ID that a held call could be
+  // swapped with (CONNECTED) or transferred to (RINGBACK, BUSY, CONNECTED,
+  // PROCEEDING or DISCONNECTED); conference calls do not count.
+  uint32_t connectedPartners = 0;
+  uint32_t transferPartners = 0;
 };
 
 // The LINECALLFEATURE_ bits of a call in `state`, SETCALLPARAMS and (for

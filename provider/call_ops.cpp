@@ -48,6 +48,22 @@ bool HoldsConferenceCallId(CallModel& calls, const TspCall& member) {
   return root && member.pbxCallIdValid && member.pbxCallId == root->conferencePbxCallId;
 }
 
+// The calls of the line a held call could be swapped with or transferred
+// to: those the exchange knows by a CALL_ID, conference calls left out.
+void CountPartners(CallModel& calls, const TspCall& call, CallFeatureContext& context) {
+  for (const TspCall* other : calls.Calls()) {
+    if (other == &call || other->line != call.line || !other->pbxCallIdValid || other->conferenceRoot) continue;
+    switch (other->callState) {
+      case LINECALLSTATE_CONNECTED: ++context.connectedPartners; [[fallthrough]];
+      case LINECALLSTATE_RINGBACK:
+      case LINECALLSTATE_BUSY:
+      case LINECALLSTATE_PROCEEDING:
+      case LINECALLSTATE_DISCONNECTED: ++context.transferPartners; break;
+      default: break;
+    }
+  }
+}
+
 bool RefusesDialling(const TspCall& call) {
   switch (call.callState) {
     case LINECALLSTATE_IDLE:
@@ -263,6 +279,9 @@ LONG CallOperations::GetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus)
   context.lineCounts = calls_.CountLine(*found.line);
   context.conferenceCallIdHolder = HoldsConferenceCallId(calls_, *found.call);
   context.lineVersion = found.line->tspiVersion;
+  context.conferenceRoot = found.call->conferenceRoot;
+  context.blindTransferring = found.call->blindTransfer || found.call->blindTransferWait.active;
+  CountPartners(calls_, *found.call, context);
   FillLineCallStatus(*callStatus, *found.call, context);
   return 0;
 }

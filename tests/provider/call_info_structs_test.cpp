@@ -192,7 +192,18 @@ TEST(CallInfoFill, OlderLinesHaveNoCallDataAndKeepTheNewerMembers) {
 // --- LINECALLSTATUS features -------------------------------------------------------
 
 CallFeatureContext Context(CallCounts counts, uint32_t version = kV14, bool holder = false) {
-  return CallFeatureContext{counts, holder, version};
+  CallFeatureContext context;
+  context.lineCounts = counts;
+  context.conferenceCallIdHolder = holder;
+  context.lineVersion = version;
+  return context;
+}
+
+CallFeatureContext Partners(CallCounts counts, uint32_t connected, uint32_t transfer) {
+  CallFeatureContext context = Context(counts);
+  context.connectedPartners = connected;
+  context.transferPartners = transfer;
+  return context;
 }
 
 TEST(CallFeatures, TableRows) {
@@ -223,9 +234,24 @@ TEST(CallFeatures, SeveralCallsAndHeldCalls) {
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_DIALTONE, Context(activeAndPending)), 0xC0u | kSetCallParams);
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_RINGBACK, Context(activeAndHeld)), 0x80u | kSetCallParams);
   EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_BUSY, Context(activeAndHeld)), 0x80u | kSetCallParams);
-  // A held call with an active one beside it.
-  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLD, Context(activeAndHeld)), 0x40080A0u | kSetCallParams);
-  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLDPENDCONF, Context(activeAndPending)), 0x40080A0u | kSetCallParams);
+  // A held call offers only what its partners allow: swap with a connected
+  // call, complete a transfer with one being set up; not with dial tone.
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLD, Partners(activeAndHeld, 1, 1)), 0x40080A0u | kSetCallParams);
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLDPENDCONF, Partners(activeAndPending, 1, 1)),
+            0x40080A0u | kSetCallParams);
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLDPENDTRANSFER, Partners(activeAndPending, 0, 1)),
+            0x80A0u | kSetCallParams);
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_ONHOLDPENDTRANSFER, Partners(activeAndPending, 0, 0)),
+            0x8080u | kSetCallParams);
+}
+
+TEST(CallFeatures, ConferenceCallsAndBlindTransfersOfferNoMoreThanTheyCanDo) {
+  CallFeatureContext root = Context({1, 0, 0});
+  root.conferenceRoot = true;
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_CONNECTED, root), 0x80u | kSetCallParams);
+  CallFeatureContext transferring = Context({1, 0, 0});
+  transferring.blindTransferring = true;
+  EXPECT_EQ(CallFeaturesNow(LINECALLSTATE_CONNECTED, transferring), 0x2008080u | kSetCallParams);
 }
 
 TEST(CallFeatures, ConferencedOnlyTheHolderOfTheConferenceIdMayDrop) {
