@@ -2,6 +2,7 @@
 
 #include "provider/trace.h"
 #include "provider/vnl/codec/vnl_protocol.h"
+#include "provider/vnl/conference_links.h"
 #include "provider/vnl/received_message.h"
 
 namespace kvarsp {
@@ -109,7 +110,10 @@ int CallRequests::DisconnectTimedOut(OpenLine* line, const TspCall* call, Pendin
   }
   // The exchange did not answer: the call is given up as if the exchange had
   // ended it. A conference root stands for two exchange calls and stays.
-  if (call && !call->conferenceRoot && call->pbxCallIdValid) calls_.CloseCallByExchange(*call);
+  if (call && !call->conferenceRoot && call->pbxCallIdValid) {
+    DissolveConference(calls_, *call);
+    calls_.CloseCallByExchange(*call);
+  }
   return 1;
 }
 

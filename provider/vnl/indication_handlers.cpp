@@ -112,6 +112,8 @@ void IndicationHandlers::OnNewCall(const vnl::Message& m) {
 void IndicationHandlers::OnCloseCall(const vnl::Message& m) {
   TraceReceived(m);
   if (const TspCall* call = calls_.FindCallByPbxId(m.callId)) {
+    // A member that ends leaves its conference as one reported idle does.
+    DissolveConference(calls_, *call);
     calls_.CloseCallByExchange(*call);
   } else if (!DeleteTransferRecord(m.callId)) {
     sender_.SendCloseCallResp(kRefused, kUnknownCall, m.refId);

@@ -448,6 +448,28 @@ TEST_F(IndicationComponent, AConferenceTheExchangeReportsIsMadeJoinedAndDissolve
   EXPECT_EQ(LastSent(vnl::kCallInfoResp), Applied(vnl::kCallInfoResp, 8));
 }
 
+TEST_F(IndicationComponent, AConferenceMemberTheExchangeClosesEndsTheConference) {
+  ASSERT_EQ(OpenAt(0, 0x20000), 0);
+  const TspCall* first = Offer(kLine0, 0xC1, {});
+  const TspCall* second = Offer(kLine0, 0xC2, {});
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  Inject(CallInfo(3, 0xC1, 0x20));
+  Inject(CallInfo(4, 0xC2, 0x13));
+  Inject(CallInfo(5, 0xC2, 0x21));
+  Inject(CallInfo(6, 0xC1, 0x21));
+  ASSERT_TRUE(first->conferenceMember);
+  const TspCall* conference =
+      provider.state.calls.FindCall(reinterpret_cast<HDRVCALL>(Events().Of(LINE_NEWCALL).back().param1));
+  ASSERT_NE(conference, nullptr);
+  ASSERT_TRUE(conference->conferenceRoot);
+
+  Inject(CloseCall(7, 0xC2));  // no idle report first
+  EXPECT_EQ(StatesOf(conference->htCall).back(), (std::pair<DWORD_PTR, DWORD_PTR>{LINECALLSTATE_IDLE, 0}));
+  EXPECT_EQ(StatesOf(first->htCall).back(), (std::pair<DWORD_PTR, DWORD_PTR>{LINECALLSTATE_ONHOLDPENDTRANSFER, 0}));
+  EXPECT_FALSE(first->conferenceMember);
+}
+
 TEST_F(IndicationComponent, ACallPreparedForAConferenceJoinsThatConferenceCall) {
   ASSERT_EQ(OpenAt(0, 0x20000), 0);
   const TspCall* call = Offer(kLine0, 0xC1, {});
