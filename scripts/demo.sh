@@ -5,7 +5,8 @@
 #
 # It prepares a fresh root folder, starts tksim with the demo exchange and
 # its scenario, runs tkphone's demo script (an outside call answered and
-# hung up by the caller, then a call to an internal extension), and cleans
+# hung up by the caller, a call to an internal extension, a consultation
+# transfer and a three-party conference), and cleans
 # up: tksim, any link control process of that root and the root folder,
 # also when interrupted. Everything is bounded by time-outs.
 #
@@ -157,5 +158,5 @@ case $status in
 esac
 
 echo "== what the exchange saw of the calls:"
-grep -E '^(call |script-failed|error )' "$root/tksim.log" | sed 's/^/   /'
+grep -E '^(call |link |conference |script-failed|error )' "$root/tksim.log" | sed 's/^/   /'
 exit $status

@@ -81,8 +81,10 @@ int main(int argc, char** argv) {
   }
 
   int exitCode;
+  // The backend outlives the provider's stop: the provider may write into
+  // the buffer of a park still outstanding until then.
+  HostBackend backend(host);
   {
-    HostBackend backend(host);
     Session session(
         backend, platform::systemClock(), options.json, [](const std::string& line) { printLine(stdout, line); },
         [](const std::string& line) { printLine(stderr, line); }, [] { return platform::stopRequest() != 0; });

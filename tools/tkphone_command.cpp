@@ -120,7 +120,28 @@ constexpr Syntax kSyntax[] = {
     {"answer", Verb::Answer, 1, 1}, {"drop", Verb::Drop, 1, 1},       {"dealloc", Verb::Dealloc, 1, 1},
     {"info", Verb::Info, 1, 1},     {"status", Verb::Status, 1, 1},   {"wait", Verb::Wait, 1, 6},
     {"sleep", Verb::Sleep, 1, 1},   {"quit", Verb::Quit, 0, 0},
+    // the supplementary services
+    {"blindtransfer", Verb::BlindTransfer, 2, 2},
+    {"setuptransfer", Verb::SetupTransfer, 1, 2},
+    {"completetransfer", Verb::CompleteTransfer, 3, 3},
+    {"swaphold", Verb::SwapHold, 2, 2},
+    {"park", Verb::Park, 1, 1},
+    {"unpark", Verb::Unpark, 2, 2},
+    {"pickup", Verb::Pickup, 1, 2},
+    {"redirect", Verb::Redirect, 2, 2},
+    {"forward", Verb::Forward, 2, 3},
 };
+
+struct ModeName {
+  const char* name;
+  DWORD mode;
+};
+constexpr ModeName kTransferModes[] = {{"transfer", LINETRANSFERMODE_TRANSFER},
+                                       {"conference", LINETRANSFERMODE_CONFERENCE}};
+constexpr ModeName kForwardModes[] = {{"unconditional", LINEFORWARDMODE_UNCOND},
+                                      {"busy", LINEFORWARDMODE_BUSY},
+                                      {"noanswer", LINEFORWARDMODE_NOANSW},
+                                      {"cancel", 0}};
 
 }  // namespace
 
@@ -185,32 +206,62 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
     return std::nullopt;
   }
   command.verb = syntax->verb;
-  auto numberArg = [&](const char* what, uint32_t* out) {
-    auto n = number(words[1]);
-    if (!n) return fail(error, words[0] + ": " + what + " must be a number, not '" + words[1] + "'");
+  auto numberArg = [&](size_t at, const char* what, uint32_t* out) {
+    auto n = number(words[at]);
+    if (!n) return fail(error, words[0] + ": " + what + " must be a number, not '" + words[at] + "'");
     *out = *n;
     return true;
   };
+  auto modeArg = [&](size_t at, const auto& modes, const char* choices) {
+    for (const ModeName& m : modes) {
+      if (words[at] == m.name) {
+        command.mode = m.mode;
+        return true;
+      }
+    }
+    return fail(error, words[0] + ": MODE must be " + choices + ", not '" + words[at] + "'");
+  };
+  auto optionalText = [&](size_t at) { return args >= at ? words[at] : std::string(); };
   bool ok = true;
   switch (command.verb) {
     case Verb::Open:
-    case Verb::Close: ok = numberArg("LINE", &command.line); break;
+    case Verb::Close: ok = numberArg(1, "LINE", &command.line); break;
     case Verb::Call:
-      ok = numberArg("LINE", &command.line);
+      ok = numberArg(1, "LINE", &command.line);
       command.number = words[2];
-      if (args == 3) command.address = words[3];
+      command.address = optionalText(3);
       break;
     case Verb::Dial:
-      ok = numberArg("CALL", &command.call);
-      command.number = words[2];
+    case Verb::BlindTransfer:
+    case Verb::Redirect:
+    case Verb::SetupTransfer:
+      ok = numberArg(1, "CALL", &command.call);
+      command.number = optionalText(2);
+      break;
+    case Verb::CompleteTransfer:
+      ok = numberArg(1, "CALL", &command.call) && numberArg(2, "CONSULTCALL", &command.otherCall) &&
+           modeArg(3, kTransferModes, "transfer or conference");
+      break;
+    case Verb::SwapHold: ok = numberArg(1, "CALL", &command.call) && numberArg(2, "CALL", &command.otherCall); break;
+    case Verb::Unpark:
+    case Verb::Pickup:
+      ok = numberArg(1, "LINE", &command.line);
+      command.number = optionalText(2);
+      break;
+    case Verb::Forward:
+      ok = numberArg(1, "LINE", &command.line) && modeArg(2, kForwardModes, "unconditional, busy, noanswer or cancel");
+      command.number = optionalText(3);
+      if (ok && command.mode == 0 && args == 3) ok = fail(error, "forward: cancel takes no NUMBER");
+      if (ok && command.mode != 0 && args == 2) ok = fail(error, "forward: " + words[2] + " needs a NUMBER");
       break;
     case Verb::Accept:
     case Verb::Answer:
     case Verb::Drop:
     case Verb::Dealloc:
     case Verb::Info:
-    case Verb::Status: ok = numberArg("CALL", &command.call); break;
-    case Verb::Sleep: ok = numberArg("MS", &command.ms); break;
+    case Verb::Park:
+    case Verb::Status: ok = numberArg(1, "CALL", &command.call); break;
+    case Verb::Sleep: ok = numberArg(1, "MS", &command.ms); break;
     case Verb::Wait: ok = parseWait(words, &command.wait, error); break;
     case Verb::Lines:
     case Verb::Quit: break;
@@ -278,6 +329,32 @@ to calls in order of appearance, made or offered, from 1):
                             caller, called, connected, redirection and
                             redirecting IDs: flags, number and name
   status CALL               show the call's state, mode and features
+  blindtransfer CALL NUMBER transfer a connected call to NUMBER without a
+                            consultation call (handed over once NUMBER rings)
+  setuptransfer CALL [NUMBER]
+                            put a connected call on hold and open a consultation
+                            call (a new call: its number is shown); with NUMBER,
+                            tkphone dials it on the consultation call as soon as
+                            that has dial tone (shown as a further request of
+                            this command)
+  completetransfer CALL CONSULTCALL transfer|conference
+                            transfer: the far parties of the held call and of the
+                            consultation call are connected with each other and
+                            the line's two calls end; conference: the three join
+                            a conference call (a new call: its number is shown;
+                            dropping it ends the conference)
+  swaphold CALL CALL        swap a connected and a held call of one line
+  park CALL                 park a connected or held call at the exchange; the
+                            completion shows the park address it got
+  unpark LINE ADDRESS       take the call parked at ADDRESS onto LINE (a new call)
+  pickup LINE [NUMBER]      take a call ringing at extension NUMBER onto LINE, or
+                            without NUMBER one ringing at any other extension (a
+                            new call)
+  redirect CALL NUMBER      send an offered call on to NUMBER
+  forward LINE unconditional|busy|noanswer NUMBER
+                            forward LINE's calls to NUMBER: always, when it is
+                            busy, or when a call is not answered in time
+  forward LINE cancel       end LINE's forwarding
   wait EVENT [STATE] [TIMEOUT] [call=CALL] [line=LINE]
                             wait for the next event EVENT received since the
                             previous wait (an event that arrived before the wait

@@ -15,7 +15,11 @@ namespace tkphone {
 
 inline constexpr uint32_t kDefaultWaitMs = 10000;
 
-enum class Verb { Lines, Open, Close, Call, Dial, Accept, Answer, Drop, Dealloc, Info, Status, Wait, Sleep, Quit };
+enum class Verb {
+  Lines, Open, Close, Call, Dial, Accept, Answer, Drop, Dealloc, Info, Status, Wait, Sleep, Quit,
+  // the supplementary services
+  BlindTransfer, SetupTransfer, CompleteTransfer, SwapHold, Park, Unpark, Pickup, Redirect, Forward,
+};
 
 // What a `wait` looks for: the next completion, or the next line event with
 // that message, optionally narrowed down.
@@ -33,10 +37,14 @@ struct WaitTarget {
 struct Command {
   Verb verb = Verb::Quit;
   bool tolerant = false;  // "try COMMAND": an error result is shown, not fatal
-  uint32_t line = 0;      // open, close, call
-  uint32_t call = 0;      // dial, accept, answer, drop, dealloc, info, status
-  std::string number;     // call: the destination; dial: the digits (UTF-8)
+  uint32_t line = 0;      // open, close, call, unpark, pickup, forward
+  uint32_t call = 0;      // dial, accept, answer, drop, dealloc, info, status and the services on a call
+  uint32_t otherCall = 0;  // completetransfer: the consultation call; swaphold: the held call
+  std::string number;     // call, blindtransfer, redirect, forward: the destination; dial: the digits;
+                          // setuptransfer: what to dial on the consultation call; unpark: the park
+                          // address; pickup: the extension (UTF-8; empty for none)
   std::string address;    // call: the originating address, empty for none
+  DWORD mode = 0;         // completetransfer: LINETRANSFERMODE_; forward: LINEFORWARDMODE_ (0 cancels)
   uint32_t ms = 0;        // sleep
   WaitTarget wait;
   std::string text;   // the command as written, for messages

@@ -24,12 +24,15 @@ std::string detailText(const HostEvent& e, const EventContext& c) {
   if (e.kind == HostEvent::Kind::Completion) {
     std::string text = "request " + std::to_string(e.requestId);
     if (!c.command.empty()) text += " of \"" + c.command + "\"";
-    return text + ": " + ResultText(e.result);
+    text += ": " + ResultText(e.result);
+    if (c.parkAddress) text += " park address \"" + *c.parkAddress + "\"";
+    return text;
   }
   switch (e.msg) {
     case LINE_CALLSTATE: {
       std::string text = ValueText(TapiFamily::LineCallState, dword(e.param1));
-      std::string mode = CallStateModeText(dword(e.param1), dword(e.param2));
+      std::string mode = c.conferenceCall ? "conference call " + std::to_string(*c.conferenceCall)
+                                          : CallStateModeText(dword(e.param1), dword(e.param2));
       if (!mode.empty()) text += " (" + mode + ")";
       return text + " media " + FlagsText(TapiFamily::LineMediaMode, dword(e.param3));
     }
@@ -68,6 +71,7 @@ std::string EventJson(const HostEvent& e, const EventContext& c) {
     json.Num("request", e.requestId);
     if (!c.command.empty()) json.Str("command", c.command);
     json.Str("result", ResultText(e.result));
+    if (c.parkAddress) json.Str("park_address", *c.parkAddress);
     return json.Num("param1", e.requestId).Num("param2", static_cast<DWORD>(e.result)).Num("param3", 0).Text();
   }
   switch (e.msg) {
@@ -75,6 +79,7 @@ std::string EventJson(const HostEvent& e, const EventContext& c) {
       json.Str("state", ValueText(TapiFamily::LineCallState, dword(e.param1)))
           .Str("mode", CallStateModeText(dword(e.param1), dword(e.param2)))
           .Str("media", FlagsText(TapiFamily::LineMediaMode, dword(e.param3)));
+      if (c.conferenceCall) json.Num("conference_call", *c.conferenceCall);
       break;
     case LINE_LINEDEVSTATE: json.Str("state", FlagsText(TapiFamily::LineDevState, dword(e.param1))); break;
     case LINE_CALLINFO: json.Str("info", FlagsText(TapiFamily::LineCallInfoState, dword(e.param1))); break;

@@ -17,6 +17,10 @@ struct EventContext {
   std::optional<uint32_t> line;   // the line device
   std::optional<uint32_t> call;   // tkphone's number of the call
   std::string command;            // completion: the command that made the request
+  std::optional<std::string> parkAddress;  // completion of a park: where the call waits
+  // LINE_CALLSTATE CONFERENCED: tkphone's number of the conference call
+  // that dwParam2 names.
+  std::optional<uint32_t> conferenceCall;
 };
 
 // "[   1.250] line 0 call 1 LINE_CALLSTATE OFFERING (ACTIVE) media INTERACTIVEVOICE"

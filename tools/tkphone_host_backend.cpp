@@ -22,6 +22,32 @@ tapihost::AsyncCall HostBackend::Dial(HTAPICALL htCall, const std::string& digit
   return calls_.Dial(htCall, platform::utf8ToWide(digits));
 }
 
+tapihost::AsyncCall HostBackend::BlindTransfer(HTAPICALL htCall, const std::string& number) {
+  return calls_.BlindTransfer(htCall, platform::utf8ToWide(number));
+}
+
+std::optional<std::string> HostBackend::ParkAddress(DRV_REQUESTID requestId) {
+  std::optional<std::u16string> address = calls_.ParkAddress(requestId);
+  if (!address) return std::nullopt;
+  return platform::wideToUtf8(*address);
+}
+
+tapihost::AsyncCall HostBackend::Unpark(uint32_t line, const std::string& address, HTAPICALL* newCall) {
+  return calls_.Unpark(line, platform::utf8ToWide(address), newCall);
+}
+
+tapihost::AsyncCall HostBackend::Pickup(uint32_t line, const std::string& number, HTAPICALL* newCall) {
+  return calls_.Pickup(line, platform::utf8ToWide(number), newCall);
+}
+
+tapihost::AsyncCall HostBackend::Redirect(HTAPICALL htCall, const std::string& number) {
+  return calls_.Redirect(htCall, platform::utf8ToWide(number));
+}
+
+tapihost::AsyncCall HostBackend::Forward(uint32_t line, DWORD forwardMode, const std::string& number) {
+  return calls_.Forward(line, forwardMode, platform::utf8ToWide(number));
+}
+
 std::vector<tapihost::HostEvent> HostBackend::NextEvents(uint32_t timeoutMs) {
   std::vector<tapihost::HostEvent> events = host_.EventsSince(cursor_);
   if (!events.empty() || timeoutMs == 0) return events;

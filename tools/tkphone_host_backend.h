@@ -29,6 +29,23 @@ class HostBackend : public PhoneBackend {
   LONG CallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer) override {
     return calls_.GetCallStatus(htCall, buffer);
   }
+  tapihost::AsyncCall BlindTransfer(HTAPICALL htCall, const std::string& number) override;
+  tapihost::AsyncCall SetupTransfer(HTAPICALL htCall, HTAPICALL* newCall) override {
+    return calls_.SetupTransfer(htCall, newCall);
+  }
+  tapihost::AsyncCall CompleteTransfer(HTAPICALL htCall, HTAPICALL htConsultCall, DWORD transferMode,
+                                       HTAPICALL* newCall) override {
+    return calls_.CompleteTransfer(htCall, htConsultCall, transferMode, newCall);
+  }
+  tapihost::AsyncCall SwapHold(HTAPICALL htActiveCall, HTAPICALL htHeldCall) override {
+    return calls_.SwapHold(htActiveCall, htHeldCall);
+  }
+  tapihost::AsyncCall Park(HTAPICALL htCall) override { return calls_.Park(htCall); }
+  std::optional<std::string> ParkAddress(DRV_REQUESTID requestId) override;
+  tapihost::AsyncCall Unpark(uint32_t line, const std::string& address, HTAPICALL* newCall) override;
+  tapihost::AsyncCall Pickup(uint32_t line, const std::string& number, HTAPICALL* newCall) override;
+  tapihost::AsyncCall Redirect(HTAPICALL htCall, const std::string& number) override;
+  tapihost::AsyncCall Forward(uint32_t line, DWORD forwardMode, const std::string& number) override;
   std::vector<tapihost::HostEvent> NextEvents(uint32_t timeoutMs) override;
 
  private:

@@ -98,15 +98,19 @@ given in double quotes: call 0 "0 (123) 456-78".
 
 )") + CommandHelp() + R"(
 Events are shown as "[SECONDS] line L call C NAME DETAILS" (line and call
-when known): LINE_CALLSTATE with the state, its mode and media mode;
-ASYNC_COMPLETION with the request, the command that made it and its result.
+when known): LINE_CALLSTATE with the state, its mode and media mode (a
+CONFERENCED call names its conference call: "conference call 3", in JSON
+"conference_call"); ASYNC_COMPLETION with the request, the command that made
+it and its result (a park's with the park address it got: "park address
+\"1\"", in JSON "park_address").
 In text output, control characters (in names and numbers from the provider,
 or in commands) are shown as escapes such as \x1b or \u009b, and bytes that
 are not UTF-8 as \xff or U+FFFD; --json output is always valid JSON in UTF-8.
 
 After the last command (or quit) tkphone waits up to )" +
          std::to_string(Session::kCompletionWaitMs) + R"( ms (the
-default wait time-out) for the completions of requests still outstanding,
+default wait time-out) for the completions of requests still outstanding
+(and for the dial tone a `setuptransfer CALL NUMBER` still waits for),
 showing events as they arrive: a completion that fails or does not come
 fails the run like a failing command; for a `try` command it is only shown.
 

@@ -105,7 +105,10 @@ bool Session::awaitCompletions() {
   const uint32_t start = clock_.tickCount();
   for (;;) {
     if (failed_ || interrupted()) return false;
-    if (std::all_of(requests_.begin(), requests_.end(), [](const auto& r) { return r.second.completed; })) return true;
+    if (pendingDials_.empty() &&
+        std::all_of(requests_.begin(), requests_.end(), [](const auto& r) { return r.second.completed; })) {
+      return true;
+    }
     const uint32_t spent = clock_.tickCount() - start;
     if (spent >= kCompletionWaitMs) break;
     pump(std::min(kCompletionWaitMs - spent, kPollMs));
@@ -120,6 +123,16 @@ bool Session::awaitCompletions() {
     JsonObject json;
     json.Str("command", c.text).Str("where", c.where).Str("result", "NO_COMPLETION").Num("request", id);
     emit("> " + c.text + ": " + missing + " (request " + std::to_string(id) + ")", json.Text());
+  }
+  // A setuptransfer whose consultation call never had dial tone did not dial.
+  for (const auto& [call, dial] : pendingDials_) {
+    const Command& c = *dial.command;
+    const std::string text = "no dial tone on call " + std::to_string(call) + " within " +
+                             std::to_string(kCompletionWaitMs) + " ms";
+    if (!c.tolerant) return failure(c, text);
+    JsonObject json;
+    json.Str("command", c.text).Str("where", c.where).Str("result", "NO_DIALTONE").Num("call", call);
+    emit("> " + c.text + ": " + text, json.Text());
   }
   return true;
 }
@@ -165,10 +178,10 @@ bool Session::requestResult(const Command& c, const tapihost::AsyncCall& request
   return true;
 }
 
-bool Session::lookupCall(const Command& c, CallEntry** entry) {
-  if (c.call == 0 || c.call > calls_.size()) return failure(c, "unknown call " + std::to_string(c.call));
-  *entry = &calls_[c.call - 1];
-  if ((*entry)->deallocated) return failure(c, "call " + std::to_string(c.call) + " was deallocated");
+bool Session::lookupCall(const Command& c, uint32_t number, CallEntry** entry) {
+  if (number == 0 || number > calls_.size()) return failure(c, "unknown call " + std::to_string(number));
+  *entry = &calls_[number - 1];
+  if ((*entry)->deallocated) return failure(c, "call " + std::to_string(number) + " was deallocated");
   return true;
 }
 
@@ -184,7 +197,7 @@ bool Session::execute(const Command& c) {
     case Verb::Drop: return callOperation(c);
     case Verb::Dealloc: {
       CallEntry* entry;
-      if (!lookupCall(c, &entry)) return false;
+      if (!lookupCall(c, c.call, &entry)) return false;
       LONG rc = backend_.CloseCall(entry->htCall);
       entry->deallocated = true;
       return result(c, rc);
@@ -193,6 +206,15 @@ bool Session::execute(const Command& c) {
     case Verb::Status: return status(c);
     case Verb::Wait: return wait(c);
     case Verb::Sleep: return sleep(c);
+    case Verb::BlindTransfer:
+    case Verb::SwapHold:
+    case Verb::Park:
+    case Verb::Redirect:
+    case Verb::Forward: return serviceOnCalls(c);
+    case Verb::SetupTransfer:
+    case Verb::CompleteTransfer:
+    case Verb::Unpark:
+    case Verb::Pickup: return serviceWithNewCall(c);
     case Verb::Quit: return true;
   }
   return true;
@@ -209,21 +231,25 @@ bool Session::lines(const Command& c) {
   return true;
 }
 
+std::optional<uint32_t> Session::numberNewCall(const tapihost::AsyncCall& request, HTAPICALL htCall,
+                                               std::optional<uint32_t> line) {
+  if (!request.accepted()) return std::nullopt;
+  calls_.push_back(CallEntry{htCall, line, false});
+  const auto number = static_cast<uint32_t>(calls_.size());
+  numbers_[htCall] = number;
+  return number;
+}
+
 bool Session::makeCall(const Command& c) {
   HTAPICALL htCall = nullptr;
   tapihost::AsyncCall request = backend_.MakeCall(c.line, c.number, c.address, &htCall);
-  std::optional<uint32_t> number;
-  if (request.accepted()) {
-    calls_.push_back(CallEntry{htCall, c.line, false});
-    number = static_cast<uint32_t>(calls_.size());
-    numbers_[htCall] = *number;
-  }
+  std::optional<uint32_t> number = numberNewCall(request, htCall, c.line);
   return requestResult(c, request, c.line, number, number ? "call " + std::to_string(*number) : "");
 }
 
 bool Session::callOperation(const Command& c) {
   CallEntry* entry;
-  if (!lookupCall(c, &entry)) return false;
+  if (!lookupCall(c, c.call, &entry)) return false;
   tapihost::AsyncCall request;
   switch (c.verb) {
     case Verb::Dial: request = backend_.Dial(entry->htCall, c.number); break;
@@ -234,9 +260,84 @@ bool Session::callOperation(const Command& c) {
   return requestResult(c, request, entry->line, c.call, "");
 }
 
+bool Session::serviceOnCalls(const Command& c) {
+  if (c.verb == Verb::Forward) return requestResult(c, backend_.Forward(c.line, c.mode, c.number), c.line, {}, "");
+  CallEntry* entry;
+  if (!lookupCall(c, c.call, &entry)) return false;
+  tapihost::AsyncCall request;
+  switch (c.verb) {
+    case Verb::BlindTransfer: request = backend_.BlindTransfer(entry->htCall, c.number); break;
+    case Verb::Redirect: request = backend_.Redirect(entry->htCall, c.number); break;
+    case Verb::Park: request = backend_.Park(entry->htCall); break;
+    default: {
+      CallEntry* held;
+      if (!lookupCall(c, c.otherCall, &held)) return false;
+      request = backend_.SwapHold(entry->htCall, held->htCall);
+    }
+  }
+  return requestResult(c, request, entry->line, c.call, "");
+}
+
+bool Session::serviceWithNewCall(const Command& c) {
+  HTAPICALL created = nullptr;
+  tapihost::AsyncCall request;
+  std::optional<uint32_t> line = c.line;
+  if (c.verb == Verb::Unpark) {
+    request = backend_.Unpark(c.line, c.number, &created);
+  } else if (c.verb == Verb::Pickup) {
+    request = backend_.Pickup(c.line, c.number, &created);
+  } else {
+    CallEntry* entry;
+    if (!lookupCall(c, c.call, &entry)) return false;
+    line = entry->line;
+    if (c.verb == Verb::SetupTransfer) {
+      request = backend_.SetupTransfer(entry->htCall, &created);
+    } else {
+      CallEntry* consult;
+      if (!lookupCall(c, c.otherCall, &consult)) return false;
+      request = backend_.CompleteTransfer(entry->htCall, consult->htCall, c.mode, &created);
+      // A transfer creates no call: its parties leave the PC.
+      if (c.mode != LINETRANSFERMODE_CONFERENCE) return requestResult(c, request, line, c.call, "");
+    }
+  }
+  std::optional<uint32_t> number = numberNewCall(request, created, line);
+  if (number && c.verb == Verb::SetupTransfer && !c.number.empty()) {
+    pendingDials_[*number] = PendingDial{&c, request.requestId};
+  }
+  return requestResult(c, request, line, number, number ? "call " + std::to_string(*number) : "");
+}
+
+void Session::dialAfterSetup(const HostEvent& e) {
+  if (pendingDials_.empty()) return;
+  if (e.kind == HostEvent::Kind::Completion) {
+    // A failed setup has no consultation call to dial on.
+    if (e.result != 0) {
+      std::erase_if(pendingDials_, [&](const auto& d) { return d.second.setupRequest == e.requestId; });
+    }
+    return;
+  }
+  if (e.kind != HostEvent::Kind::LineEvent || e.msg != LINE_CALLSTATE || e.param1 != LINECALLSTATE_DIALTONE) return;
+  const std::optional<uint32_t> call = NumberOf(e.htCall);
+  auto pending = call ? pendingDials_.find(*call) : pendingDials_.end();
+  if (pending == pendingDials_.end()) return;
+  const Command& c = *pending->second.command;
+  pendingDials_.erase(pending);
+  const std::string what = "dials " + c.number + " on call " + std::to_string(*call);
+  const tapihost::AsyncCall request = backend_.Dial(e.htCall, c.number);
+  if (request.accepted()) {
+    requestResult(c, request, calls_[*call - 1].line, call, what);
+    return;
+  }
+  // Refused at once: shown like a result; it ends the run after this look at the events.
+  const std::string rc = ResultText(request.result < 0 ? request.result : LINEERR_OPERATIONFAILED);
+  emit("> " + c.text + ": " + what + ": " + rc,
+       JsonObject().Str("command", c.text).Str("where", c.where).Str("result", rc).Num("call", *call).Text());
+  if (!c.tolerant && !failed_) failed_ = c.where + ": " + c.text + ": " + what + ": " + rc;
+}
+
 bool Session::info(const Command& c) {
   CallEntry* entry;
-  if (!lookupCall(c, &entry)) return false;
+  if (!lookupCall(c, c.call, &entry)) return false;
   std::vector<uint8_t> buffer;
   LONG rc = backend_.CallInfo(entry->htCall, buffer);
   if (rc != 0) return result(c, rc);
@@ -271,7 +372,7 @@ bool Session::info(const Command& c) {
 
 bool Session::status(const Command& c) {
   CallEntry* entry;
-  if (!lookupCall(c, &entry)) return false;
+  if (!lookupCall(c, c.call, &entry)) return false;
   std::vector<uint8_t> buffer;
   LONG rc = backend_.CallStatus(entry->htCall, buffer);
   if (rc != 0) return result(c, rc);
@@ -333,12 +434,18 @@ void Session::pump(uint32_t waitMs) {
     context.elapsedMs = elapsed();
     context.line = e.deviceId;
     context.call = callOfEvent(e);
+    if (e.kind == HostEvent::Kind::LineEvent && e.msg == LINE_CALLSTATE && e.param1 == LINECALLSTATE_CONFERENCED) {
+      context.conferenceCall = NumberOf(reinterpret_cast<HTAPICALL>(e.param2));
+    }
     if (e.kind == HostEvent::Kind::Completion) {
       auto it = requests_.find(e.requestId);
       if (it != requests_.end()) {
         it->second.completed = true;
         context.line = it->second.line;
         context.command = it->second.command->text;
+        if (e.result == 0 && it->second.command->verb == Verb::Park) {
+          context.parkAddress = backend_.ParkAddress(e.requestId);
+        }
         if (e.result != 0 && !it->second.command->tolerant && !failed_) {
           failed_ = it->second.command->where + ": " + it->second.command->text + ": completed with " +
                     ResultText(e.result);
@@ -346,6 +453,7 @@ void Session::pump(uint32_t waitMs) {
       }
     }
     emit(EventText(e, context), EventJson(e, context));
+    dialAfterSetup(e);
     unwaited_.push_back(std::move(e));
   }
 }

@@ -1,10 +1,13 @@
 #pragma once
 // tkphone's core: runs parsed commands against a telephony backend, numbers
-// the calls in order of appearance (made or offered, from 1), shows every
-// event and completion as it arrives, and matches `wait` against the events
-// received since the previous wait, in order. It does no input or output of
-// its own: the backend stands for the telephony host, lines of output go to
-// two sinks, and time-outs are measured on an injected clock.
+// the calls in order of appearance (made, offered, or opened by a service:
+// consultation, conference, unparked and picked-up calls; from 1), shows
+// every event and completion as it arrives, and matches `wait` against the
+// events received since the previous wait, in order. A setuptransfer with a
+// number dials it once its consultation call reports dial tone. It does no
+// input or output of its own: the backend stands for the telephony host,
+// lines of output go to two sinks, and time-outs are measured on an
+// injected clock.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -44,6 +47,22 @@ class PhoneBackend {
   virtual LONG CloseCall(HTAPICALL htCall) = 0;
   virtual LONG CallInfo(HTAPICALL htCall, std::vector<uint8_t>& buffer) = 0;
   virtual LONG CallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer) = 0;
+  // The supplementary services; numbers in UTF-8. Those that create a call
+  // write its handle to *newCall.
+  virtual tapihost::AsyncCall BlindTransfer(HTAPICALL htCall, const std::string& number) = 0;
+  virtual tapihost::AsyncCall SetupTransfer(HTAPICALL htCall, HTAPICALL* newCall) = 0;
+  // transferMode LINETRANSFERMODE_; *newCall is the conference call.
+  virtual tapihost::AsyncCall CompleteTransfer(HTAPICALL htCall, HTAPICALL htConsultCall, DWORD transferMode,
+                                               HTAPICALL* newCall) = 0;
+  virtual tapihost::AsyncCall SwapHold(HTAPICALL htActiveCall, HTAPICALL htHeldCall) = 0;
+  virtual tapihost::AsyncCall Park(HTAPICALL htCall) = 0;
+  // Where the park request put the call, once it completed with 0.
+  virtual std::optional<std::string> ParkAddress(DRV_REQUESTID requestId) = 0;
+  virtual tapihost::AsyncCall Unpark(uint32_t line, const std::string& address, HTAPICALL* newCall) = 0;
+  virtual tapihost::AsyncCall Pickup(uint32_t line, const std::string& number, HTAPICALL* newCall) = 0;
+  virtual tapihost::AsyncCall Redirect(HTAPICALL htCall, const std::string& number) = 0;
+  // forwardMode LINEFORWARDMODE_; 0 cancels.
+  virtual tapihost::AsyncCall Forward(uint32_t line, DWORD forwardMode, const std::string& number) = 0;
   // The events that arrived since the previous call, in order; waits up to
   // timeoutMs for the first one when none has.
   virtual std::vector<tapihost::HostEvent> NextEvents(uint32_t timeoutMs) = 0;
@@ -69,9 +88,10 @@ class Session {
   // kExitInterrupted). The first failing command ends the run with a message
   // on err naming its place and text. After the last command (or quit) it
   // waits up to kCompletionWaitMs for the completions of requests still
-  // outstanding; one that fails or does not come fails the run like a
-  // failing command (unless the command was a `try`, whose missing
-  // completion is only shown). Text lines (not JSON) pass through
+  // outstanding (and for the dial tone a setuptransfer with a number waits
+  // for); one that fails or does not come fails the run like a failing
+  // command (unless the command was a `try`, whose missing completion is
+  // only shown). Text lines (not JSON) pass through
   // platform::printableText, since they carry text from the provider.
   int Run(const std::vector<Command>& commands);
 
@@ -90,11 +110,26 @@ class Session {
     std::optional<uint32_t> call;
     bool completed = false;
   };
+  // A setuptransfer with NUMBER: dials it on its consultation call once
+  // that has dial tone.
+  struct PendingDial {
+    const Command* command = nullptr;
+    DRV_REQUESTID setupRequest = 0;
+  };
 
   bool execute(const Command& c);
   bool lines(const Command& c);
   bool makeCall(const Command& c);
   bool callOperation(const Command& c);
+  // The services that act on calls already known, and those that create one.
+  bool serviceOnCalls(const Command& c);
+  bool serviceWithNewCall(const Command& c);
+  // Numbers a call the backend created for an accepted request.
+  std::optional<uint32_t> numberNewCall(const tapihost::AsyncCall& request, HTAPICALL htCall,
+                                        std::optional<uint32_t> line);
+  // The dial of a setuptransfer, when e gives its consultation call dial
+  // tone (or drops it when the setup failed).
+  void dialAfterSetup(const tapihost::HostEvent& e);
   bool info(const Command& c);
   bool status(const Command& c);
   bool wait(const Command& c);
@@ -108,8 +143,8 @@ class Session {
   void pump(uint32_t waitMs);
   bool matches(const WaitTarget& want, const tapihost::HostEvent& e) const;
   std::optional<uint32_t> callOfEvent(const tapihost::HostEvent& e) const;
-  // The call of a number, or false (a failure) when there is none.
-  bool lookupCall(const Command& c, CallEntry** entry);
+  // The call of a number, or false (a failure) when there is none or it was deallocated.
+  bool lookupCall(const Command& c, uint32_t number, CallEntry** entry);
   bool requestResult(const Command& c, const tapihost::AsyncCall& request, std::optional<uint32_t> line,
                      std::optional<uint32_t> call, const std::string& what);
   bool result(const Command& c, LONG rc, const std::string& what = {});
@@ -132,6 +167,7 @@ class Session {
   std::vector<CallEntry> calls_;                // call n is calls_[n - 1]
   std::map<HTAPICALL, uint32_t> numbers_;
   std::map<DRV_REQUESTID, Request> requests_;
+  std::map<uint32_t, PendingDial> pendingDials_;  // by the consultation call's number
   std::deque<tapihost::HostEvent> unwaited_;    // received since the previous wait ended
   std::optional<std::string> failed_;           // a failed completion, with its place
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tapi/host/struct_text.h"
+
 namespace tapihost {
 namespace {
 
@@ -11,12 +13,6 @@ namespace {
 // (which count up from 0x10000), and recognisable in traces.
 constexpr uintptr_t kHtCallBase = 0x7C000000;
 constexpr uintptr_t kHtCallStep = 0x10;
-
-AsyncCall refused(LONG error) {
-  AsyncCall c;
-  c.result = error;
-  return c;
-}
 
 // LINECALLPARAMS for a voice call from a dialable originating address.
 std::vector<uint8_t> callParamsFrom(std::u16string_view origAddress) {
@@ -42,31 +38,53 @@ std::vector<uint8_t> callParamsFrom(std::u16string_view origAddress) {
 
 HostCalls::HostCalls(TelephonyHost& host) : host_(host), nextHtCall_(kHtCallBase) {}
 
-AsyncCall HostCalls::MakeCall(uint32_t deviceId, std::u16string_view destination, std::u16string_view origAddress,
-                              HTAPICALL* htCall, DWORD countryCode) {
+HostCalls::~HostCalls() {
   std::lock_guard lock(m_);
+  refreshLocked();
+  if (parkBuffers_.empty() || !host_.Started()) return;
+  // The provider writes the park address when the exchange confirms, which
+  // may still come: the buffers stay where they are (moving a vector keeps
+  // its storage) until the process ends.
+  static std::mutex keptLock;
+  static std::vector<std::vector<uint8_t>> kept;
+  std::lock_guard keep(keptLock);
+  for (auto& [id, buffer] : parkBuffers_) kept.push_back(std::move(buffer));
+}
+
+HTAPICALL HostCalls::nextHandleLocked() {
   const HTAPICALL handle = reinterpret_cast<HTAPICALL>(nextHtCall_);
   nextHtCall_ += kHtCallStep;
-  if (htCall) *htCall = handle;
-  std::optional<HDRVLINE> hdLine = host_.LineHandle(deviceId);
-  if (!hdLine) return refused(LINEERR_INVALLINEHANDLE);
+  return handle;
+}
 
-  const std::u16string dest(destination);
-  std::vector<uint8_t> params;
-  if (!origAddress.empty()) params = callParamsFrom(origAddress);
+AsyncCall HostCalls::newCall(uint32_t deviceId, HTAPICALL* htCall, const NewCallRequest& request) {
+  std::lock_guard lock(m_);
+  const HTAPICALL handle = nextHandleLocked();
+  if (htCall) *htCall = handle;
   HDRVCALL hdCall = nullptr;
   // Known before the request goes out: the provider reports its states at once.
   calls_[handle] = HostCall{handle, nullptr, deviceId, false};
-  AsyncCall request =
-      TSPI_CALL_ASYNC(host_, TSPI_lineMakeCall, *hdLine, handle, &hdCall, dest.c_str(), countryCode,
-                      params.empty() ? nullptr : reinterpret_cast<LPLINECALLPARAMS>(params.data()));
-  if (!request.accepted()) {
+  AsyncCall result = request(handle, &hdCall);
+  if (!result.accepted()) {
     calls_.erase(handle);
-    return request;
+    return result;
   }
   calls_[handle].hdCall = hdCall;
-  pendingMakes_[request.requestId] = handle;
-  return request;
+  pendingMakes_[result.requestId] = handle;
+  return result;
+}
+
+AsyncCall HostCalls::MakeCall(uint32_t deviceId, std::u16string_view destination, std::u16string_view origAddress,
+                              HTAPICALL* htCall, DWORD countryCode) {
+  const std::u16string dest(destination);
+  std::vector<uint8_t> params;
+  if (!origAddress.empty()) params = callParamsFrom(origAddress);
+  return newCall(deviceId, htCall, [&](HTAPICALL handle, HDRVCALL* hdCall) {
+    std::optional<HDRVLINE> hdLine = host_.LineHandle(deviceId);
+    if (!hdLine) return AsyncCall::Refused(LINEERR_INVALLINEHANDLE);
+    return TSPI_CALL_ASYNC(host_, TSPI_lineMakeCall, *hdLine, handle, hdCall, dest.c_str(), countryCode,
+                           params.empty() ? nullptr : reinterpret_cast<LPLINECALLPARAMS>(params.data()));
+  });
 }
 
 AsyncCall HostCalls::onCall(HTAPICALL htCall, const std::function<AsyncCall(HDRVCALL)>& operation) {
@@ -75,7 +93,7 @@ AsyncCall HostCalls::onCall(HTAPICALL htCall, const std::function<AsyncCall(HDRV
     std::lock_guard lock(m_);
     call = findLocked(htCall);
   }
-  if (!call) return refused(LINEERR_INVALCALLHANDLE);
+  if (!call) return AsyncCall::Refused(LINEERR_INVALCALLHANDLE);
   return operation(call->hdCall);
 }
 
@@ -148,6 +166,14 @@ LONG HostCalls::GetCallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer) {
 void HostCalls::refreshLocked() {
   for (const HostEvent& e : host_.EventsSince(cursor_)) {
     if (e.kind == HostEvent::Kind::Completion) {
+      if (auto park = parkBuffers_.find(e.requestId); park != parkBuffers_.end()) {
+        const auto* address = reinterpret_cast<const VARSTRING*>(park->second.data());
+        if (e.result == 0) {
+          parkAddresses_[e.requestId] =
+              structText(park->second, address->dwStringOffset, address->dwStringSize, address->dwStringFormat);
+        }
+        parkBuffers_.erase(park);
+      }
       auto pending = pendingMakes_.find(e.requestId);
       if (pending == pendingMakes_.end()) continue;
       // The provider deletes a call whose making failed.

@@ -12,6 +12,13 @@
 // comes as a completion through the host's event log. A call whose
 // TSPI_lineMakeCall fails, at once or in its completion, is forgotten.
 //
+// The supplementary services (host_services.cpp) work the same way: a
+// service that creates a call (the consultation call of a transfer, the
+// conference call, an unparked or picked-up call) gets a handle from the host
+// like a made call, is known before the request goes out and is forgotten
+// when the request fails. Park hands the provider a VARSTRING that stays
+// alive until the request completes; the park address is read from it then.
+//
 // Threads: every method may be called from any thread.
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +52,9 @@ class HostCalls {
   static constexpr DWORD kMaxStructSize = 64 * 1024;
 
   explicit HostCalls(TelephonyHost& host);
+  // A park still outstanding while the provider runs keeps its buffer for
+  // the rest of the process (the provider may still write into it).
+  ~HostCalls();
   HostCalls(const HostCalls&) = delete;
   HostCalls& operator=(const HostCalls&) = delete;
 
@@ -71,6 +82,30 @@ class HostCalls {
   // TSPI_lineGetCallStatus into buffer (LINECALLSTATUS, at least its size).
   LONG GetCallStatus(HTAPICALL htCall, std::vector<uint8_t>& buffer);
 
+  // The supplementary services; an unknown call is LINEERR_INVALCALLHANDLE
+  // and a line that is not open LINEERR_INVALLINEHANDLE (request ID 0).
+  AsyncCall BlindTransfer(HTAPICALL htCall, std::u16string_view destination, DWORD countryCode = 0);
+  // *htConsultCall is the consultation call the provider opens (in dial
+  // tone once the exchange confirms it).
+  AsyncCall SetupTransfer(HTAPICALL htCall, HTAPICALL* htConsultCall);
+  // LINETRANSFERMODE_TRANSFER or _CONFERENCE; for a conference
+  // *htConfCall (may be null otherwise) is the conference call.
+  AsyncCall CompleteTransfer(HTAPICALL htCall, HTAPICALL htConsultCall, DWORD transferMode, HTAPICALL* htConfCall);
+  AsyncCall SwapHold(HTAPICALL htActiveCall, HTAPICALL htHeldCall);
+  // Parks the call without a directed address (LINEPARKMODE_NONDIRECTED);
+  // ParkAddress tells where once the request has completed with 0.
+  AsyncCall Park(HTAPICALL htCall);
+  std::optional<std::u16string> ParkAddress(DRV_REQUESTID requestId);
+  // A new call *htCall for the call parked at address (empty: none given).
+  AsyncCall Unpark(uint32_t deviceId, std::u16string_view address, HTAPICALL* htCall);
+  // A new call *htCall for a call ringing elsewhere: at the extension
+  // number, or (empty) wherever the exchange picks.
+  AsyncCall Pickup(uint32_t deviceId, std::u16string_view number, HTAPICALL* htCall);
+  AsyncCall Redirect(HTAPICALL htCall, std::u16string_view destination, DWORD countryCode = 0);
+  // Forwards every address of the line to destination in forwardMode (a
+  // LINEFORWARDMODE_ value); mode 0 cancels the forwarding.
+  AsyncCall Forward(uint32_t deviceId, DWORD forwardMode, std::u16string_view destination);
+
   // The call with that handle.
   std::optional<HostCall> Find(HTAPICALL htCall);
   // The call an event is about: for LINE_NEWCALL the call it announces,
@@ -83,6 +118,13 @@ class HostCalls {
 
  private:
   AsyncCall onCall(HTAPICALL htCall, const std::function<AsyncCall(HDRVCALL)>& operation);
+  // Runs a request that creates a call on deviceId with a new handle
+  // (*htCall, also when it fails): the call is known before the request goes
+  // out, since the provider may report its states at once, takes the hdCall
+  // the provider writes, and is forgotten when the request fails.
+  using NewCallRequest = std::function<AsyncCall(HTAPICALL, HDRVCALL*)>;
+  AsyncCall newCall(uint32_t deviceId, HTAPICALL* htCall, const NewCallRequest& request);
+  HTAPICALL nextHandleLocked();
   void refreshLocked();
   std::optional<HostCall> findLocked(HTAPICALL htCall);
 
@@ -91,7 +133,9 @@ class HostCalls {
   size_t cursor_ = 0;
   uintptr_t nextHtCall_;
   std::map<HTAPICALL, HostCall> calls_;
-  std::map<DRV_REQUESTID, HTAPICALL> pendingMakes_;  // TSPI_lineMakeCall requests not yet completed
+  std::map<DRV_REQUESTID, HTAPICALL> pendingMakes_;  // requests creating a call, not yet completed
+  std::map<DRV_REQUESTID, std::vector<uint8_t>> parkBuffers_;  // VARSTRINGs of parks not yet completed
+  std::map<DRV_REQUESTID, std::u16string> parkAddresses_;     // of parks completed with 0
 };
 
 }  // namespace tapihost

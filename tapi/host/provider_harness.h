@@ -31,6 +31,12 @@ struct AsyncCall {
   DRV_REQUESTID requestId = 0;
   LONG result = 0;  // what the function returned: the request ID, or an error
   bool accepted() const { return result == static_cast<LONG>(requestId); }
+  // A request the host refuses itself, before the provider sees it.
+  static AsyncCall Refused(LONG error) {
+    AsyncCall c;
+    c.result = error;
+    return c;
+  }
 };
 
 class ProviderHarness {

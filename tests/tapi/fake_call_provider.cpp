@@ -17,6 +17,10 @@
 //   TSPI_lineDrop: IDLE; TSPI_lineCloseCall deletes the call.
 // - TSPI_lineGetCallInfo fills the party IDs only when the caller's buffer
 //   holds them (dwNeededSize tells how much that is).
+// - Services: TSPI_linePark writes park address "7" into the caller's
+//   VARSTRING when it completes; TSPI_lineUnpark opens a CONNECTED call,
+//   its address failing like TSPI_lineMakeCall's destinations 555 and 666
+//   (the address becomes the called ID, "(none)" for null).
 #include <algorithm>
 #include <functional>
 #include <iterator>
@@ -81,6 +85,28 @@ LONG completeThenReport(DRV_REQUESTID id, uintptr_t hdCall, DWORD state) {
 Call* findLocked(HDRVCALL hdCall) {
   auto it = g_calls.find(reinterpret_cast<uintptr_t>(hdCall));
   return it == g_calls.end() ? nullptr : &it->second;
+}
+
+// A call the provider creates for a service request; 555 fails at once, 666
+// in the completion, anything else completes and moves the call to state.
+LONG newCall(DRV_REQUESTID id, HTAPICALL htCall, LPHDRVCALL lphdCall, const std::u16string& called, DWORD state) {
+  if (called == u"555") return LINEERR_INVALADDRESS;
+  uintptr_t hdCall;
+  {
+    std::lock_guard lock(g_m);
+    hdCall = g_nextHdCall++;
+    g_calls[hdCall] = Call{htCall, 0, u"", u"", called};
+  }
+  *lphdCall = reinterpret_cast<HDRVCALL>(hdCall);
+  if (called != u"666") return completeThenReport(id, hdCall, state);
+  post([id, hdCall] {
+    {
+      std::lock_guard lock(g_m);
+      g_calls.erase(hdCall);
+    }
+    g_complete(id, LINEERR_OPERATIONFAILED);
+  });
+  return static_cast<LONG>(id);
 }
 
 DWORD appendText(LINECALLINFO* info, const std::u16string& text, DWORD* size) {
@@ -320,4 +346,33 @@ extern "C" TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTAT
   lpCallStatus->dwCallState = call->state;
   lpCallStatus->dwCallFeatures = call->state == LINECALLSTATE_OFFERING ? 0x20081u : 0x80u;
   return 0;
+}
+
+extern "C" TK_EXPORT LONG TSPI_linePark(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwParkMode, LPCWSTR,
+                                        LPVARSTRING lpNonDirAddress) {
+  if (dwParkMode != LINEPARKMODE_NONDIRECTED) return LINEERR_INVALPARKMODE;
+  if (lpNonDirAddress->dwTotalSize < sizeof(VARSTRING) + 4) return LINEERR_STRUCTURETOOSMALL;
+  {
+    std::lock_guard lock(g_m);
+    if (!findLocked(hdCall)) return LINEERR_INVALCALLHANDLE;
+  }
+  post([dwRequestID, lpNonDirAddress] {
+    // Written when the exchange confirms: the caller's buffer must still be there.
+    const char16_t address[] = u"7";
+    lpNonDirAddress->dwNeededSize = lpNonDirAddress->dwUsedSize = sizeof(VARSTRING) + sizeof address;
+    lpNonDirAddress->dwStringFormat = STRINGFORMAT_UNICODE;
+    lpNonDirAddress->dwStringOffset = sizeof(VARSTRING);
+    lpNonDirAddress->dwStringSize = sizeof address;
+    std::copy(std::begin(address), std::end(address),
+              reinterpret_cast<char16_t*>(reinterpret_cast<BYTE*>(lpNonDirAddress) + sizeof(VARSTRING)));
+    g_complete(dwRequestID, 0);
+  });
+  return static_cast<LONG>(dwRequestID);
+}
+
+extern "C" TK_EXPORT LONG TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD, HTAPICALL htCall,
+                                          LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress) {
+  if (reinterpret_cast<uintptr_t>(hdLine) != kHdLine) return LINEERR_INVALLINEHANDLE;
+  return newCall(dwRequestID, htCall, lphdCall, lpszDestAddress ? lpszDestAddress : u"(none)",
+                 LINECALLSTATE_CONNECTED);
 }

@@ -146,4 +146,38 @@ TEST_F(HostCallsTest, CallInfoGrowsToTheNeededSizeAndCarriesTheCallParameters) {
   EXPECT_EQ(calls.GetCallInfo(reinterpret_cast<HTAPICALL>(uintptr_t{0x99}), buffer), LINEERR_INVALCALLHANDLE);
 }
 
+TEST_F(HostCallsTest, ServicesThatCreateACallLearnItAndForgetItWhenTheyFail) {
+  HTAPICALL unparked = nullptr, consult = nullptr;
+  // An unparked call; without an address the provider gets none.
+  ASSERT_TRUE(calls.Unpark(0, u"", &unparked).accepted());
+  ASSERT_TRUE(WaitState(unparked, LINECALLSTATE_CONNECTED));
+  ASSERT_TRUE(calls.Find(unparked));
+  EXPECT_NE(calls.Find(unparked)->hdCall, nullptr);
+  std::vector<uint8_t> buffer;
+  ASSERT_EQ(calls.GetCallInfo(unparked, buffer), 0);
+  const auto* info = reinterpret_cast<const LINECALLINFO*>(buffer.data());
+  EXPECT_EQ(Text(buffer, info->dwCalledIDOffset, info->dwCalledIDSize), u"(none)");
+
+  // Refused at once, in the completion, or on a line that is not open.
+  EXPECT_EQ(calls.Unpark(0, u"555", &unparked).result, LINEERR_INVALADDRESS);
+  EXPECT_EQ(calls.Find(unparked), std::nullopt);
+  auto failed = calls.Unpark(0, u"666", &unparked);
+  EXPECT_EQ(host.WaitCompletion(failed.requestId), LINEERR_OPERATIONFAILED);
+  EXPECT_EQ(calls.Find(unparked), std::nullopt);
+  EXPECT_EQ(calls.Pickup(5, u"", &unparked).result, LINEERR_INVALLINEHANDLE);
+  EXPECT_EQ(calls.Find(unparked), std::nullopt);
+  EXPECT_EQ(calls.SetupTransfer(unparked, &consult).result, LINEERR_INVALCALLHANDLE);
+}
+
+TEST_F(HostCallsTest, ParkReadsTheAddressTheProviderWroteOnCompletion) {
+  HTAPICALL made = nullptr;
+  ASSERT_TRUE(calls.MakeCall(0, u"22", u"", &made).accepted());
+  auto park = calls.Park(made);
+  ASSERT_TRUE(park.accepted());
+  EXPECT_EQ(host.WaitCompletion(park.requestId), 0);
+  EXPECT_EQ(calls.ParkAddress(park.requestId), u"7");
+  EXPECT_EQ(calls.ParkAddress(park.requestId + 1), std::nullopt);
+  EXPECT_EQ(calls.Park(reinterpret_cast<HTAPICALL>(uintptr_t{0x99})).result, LINEERR_INVALCALLHANDLE);
+}
+
 }  // namespace

@@ -60,6 +60,39 @@ TEST(TkphoneCommand, EveryCommandTakesItsArguments) {
   EXPECT_FALSE(Parse("drop 1").tolerant);
 }
 
+TEST(TkphoneCommand, TheServicesTakeTheirArguments) {
+  struct Case {
+    const char* line;
+    Verb verb;
+    uint32_t call, otherCall, lineId;
+    const char* number;
+    DWORD mode;
+  };
+  const Case cases[] = {
+      {"blindtransfer 1 22", Verb::BlindTransfer, 1, 0, 0, "22", 0},
+      {"setuptransfer 2 \"0 22\"", Verb::SetupTransfer, 2, 0, 0, "0 22", 0},
+      {"completetransfer 1 2 transfer", Verb::CompleteTransfer, 1, 2, 0, "", LINETRANSFERMODE_TRANSFER},
+      {"completetransfer 3 1 conference", Verb::CompleteTransfer, 3, 1, 0, "", LINETRANSFERMODE_CONFERENCE},
+      {"swaphold 1 2", Verb::SwapHold, 1, 2, 0, "", 0},
+      {"park 4", Verb::Park, 4, 0, 0, "", 0},
+      {"unpark 1 3", Verb::Unpark, 0, 0, 1, "3", 0},
+      {"pickup 1 22", Verb::Pickup, 0, 0, 1, "22", 0},
+      {"redirect 2 21", Verb::Redirect, 2, 0, 0, "21", 0},
+      {"forward 0 unconditional 22", Verb::Forward, 0, 0, 0, "22", LINEFORWARDMODE_UNCOND},
+      {"forward 1 noanswer 22", Verb::Forward, 0, 0, 1, "22", LINEFORWARDMODE_NOANSW},
+      {"forward 1 cancel", Verb::Forward, 0, 0, 1, "", 0},
+  };
+  for (const Case& c : cases) {
+    Command command = Parse(c.line);
+    EXPECT_EQ(command.verb, c.verb) << c.line;
+    EXPECT_EQ(command.call, c.call) << c.line;
+    EXPECT_EQ(command.otherCall, c.otherCall) << c.line;
+    EXPECT_EQ(command.line, c.lineId) << c.line;
+    EXPECT_EQ(command.number, c.number) << c.line;
+    EXPECT_EQ(command.mode, c.mode) << c.line;
+  }
+}
+
 TEST(TkphoneCommand, MistakesAreNamed) {
   EXPECT_EQ(ErrorOf("frob 1"), "unknown command 'frob'");
   EXPECT_EQ(ErrorOf("open"), "open: wrong number of arguments (see --help)");
@@ -68,6 +101,14 @@ TEST(TkphoneCommand, MistakesAreNamed) {
   EXPECT_EQ(ErrorOf("open -1"), "open: LINE must be a number, not '-1'");
   EXPECT_EQ(ErrorOf("sleep 99999999999"), "sleep: MS must be a number, not '99999999999'");
   EXPECT_EQ(ErrorOf("try"), "try needs a command");
+  EXPECT_EQ(ErrorOf("completetransfer 1 2"), "completetransfer: wrong number of arguments (see --help)");
+  EXPECT_EQ(ErrorOf("completetransfer 1 x transfer"), "completetransfer: CONSULTCALL must be a number, not 'x'");
+  EXPECT_EQ(ErrorOf("completetransfer 1 2 join"),
+            "completetransfer: MODE must be transfer or conference, not 'join'");
+  EXPECT_EQ(ErrorOf("forward 0 always 22"),
+            "forward: MODE must be unconditional, busy, noanswer or cancel, not 'always'");
+  EXPECT_EQ(ErrorOf("forward 0 busy"), "forward: busy needs a NUMBER");
+  EXPECT_EQ(ErrorOf("forward 0 cancel 22"), "forward: cancel takes no NUMBER");
   std::string error;
   EXPECT_FALSE(ParseCommand("   # nothing", &error));
   EXPECT_EQ(error, "");

@@ -5,6 +5,7 @@
 // events moves the fake clock on by the whole time-out, as if nothing came.
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,40 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
     status->dwCallStateMode = LINEDISCONNECTMODE_BUSY;
     status->dwCallFeatures = 0x200080;
     return 0;
+  }
+  tapihost::AsyncCall BlindTransfer(HTAPICALL htCall, const std::string& number) override {
+    return op("blindtransfer", htCall, " " + number);
+  }
+  tapihost::AsyncCall SetupTransfer(HTAPICALL htCall, HTAPICALL* newCall) override {
+    *newCall = MadeCall(++made_);
+    return op("setuptransfer", htCall);
+  }
+  tapihost::AsyncCall CompleteTransfer(HTAPICALL htCall, HTAPICALL htConsultCall, DWORD mode,
+                                       HTAPICALL* newCall) override {
+    if (mode == LINETRANSFERMODE_CONFERENCE) *newCall = MadeCall(++made_);
+    return op("completetransfer", htCall, " " + hex(htConsultCall) + " " + std::to_string(mode));
+  }
+  tapihost::AsyncCall SwapHold(HTAPICALL htActiveCall, HTAPICALL htHeldCall) override {
+    return op("swaphold", htActiveCall, " " + hex(htHeldCall));
+  }
+  tapihost::AsyncCall Park(HTAPICALL htCall) override { return op("park", htCall); }
+  std::optional<std::string> ParkAddress(DRV_REQUESTID requestId) override {
+    ops.push_back("parkaddress " + std::to_string(requestId));
+    return parkAddress;
+  }
+  tapihost::AsyncCall Unpark(uint32_t line, const std::string& address, HTAPICALL* newCall) override {
+    *newCall = MadeCall(++made_);
+    return lineOp("unpark " + std::to_string(line) + " " + address);
+  }
+  tapihost::AsyncCall Pickup(uint32_t line, const std::string& number, HTAPICALL* newCall) override {
+    *newCall = MadeCall(++made_);
+    return lineOp("pickup " + std::to_string(line) + " " + number);
+  }
+  tapihost::AsyncCall Redirect(HTAPICALL htCall, const std::string& number) override {
+    return op("redirect", htCall, " " + number);
+  }
+  tapihost::AsyncCall Forward(uint32_t line, DWORD mode, const std::string& number) override {
+    return lineOp("forward " + std::to_string(line) + " " + std::to_string(mode) + " " + number);
   }
   std::vector<tapihost::HostEvent> NextEvents(uint32_t timeoutMs) override {
     std::vector<tapihost::HostEvent> out;
@@ -124,7 +159,9 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
   std::vector<std::string> ops;
   std::string line0Name = "Line \"A\"";  // as the provider names it (UTF-8, or not)
   LONG makeResult = 0;   // 0: accepted, else the error MakeCall returns
-  LONG callResult = 0;   // likewise for the other call operations
+  LONG callResult = 0;   // likewise for the other call operations and the services
+  std::optional<std::string> parkAddress = "7";  // what ParkAddress tells
+  std::deque<LONG> dialResults;  // when not empty: the results of the next dials, in order
   std::vector<uint8_t> callInfo;
   std::deque<tapihost::HostEvent> events;
 
@@ -141,9 +178,18 @@ class FakePhoneBackend : public tkphone::PhoneBackend {
     c.result = error ? error : static_cast<LONG>(c.requestId);
     return c;
   }
+  tapihost::AsyncCall lineOp(const std::string& text) {
+    ops.push_back(text);
+    return request(callResult);
+  }
   tapihost::AsyncCall op(const std::string& name, HTAPICALL htCall, const std::string& extra = "") {
     ops.push_back(name + " " + hex(htCall) + extra);
-    return request(callResult);
+    LONG result = callResult;
+    if (!dialResults.empty() && name == "dial") {
+      result = dialResults.front();
+      dialResults.pop_front();
+    }
+    return request(result);
   }
 
   platform::FakeClock& clock_;

@@ -61,11 +61,20 @@ TEST(TkphoneFormat, JsonStringsAreEscaped) {
 TEST(TkphoneFormat, CallStateAsTextAndJson) {
   HostEvent e = LineEvent(LINE_CALLSTATE, "LINE_CALLSTATE", LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY,
                           LINEMEDIAMODE_INTERACTIVEVOICE);
-  EventContext c{61250, 1u, 2u, ""};
+  EventContext c{61250, 1u, 2u, "", std::nullopt, std::nullopt};
   EXPECT_EQ(EventText(e, c), "[  61.250] line 1 call 2 LINE_CALLSTATE DISCONNECTED (BUSY) media INTERACTIVEVOICE");
   EXPECT_EQ(EventJson(e, c),
             R"({"time_ms":61250,"event":"LINE_CALLSTATE","line":1,"call":2,"state":"DISCONNECTED","mode":"BUSY",)"
             R"("media":"INTERACTIVEVOICE","param1":16384,"param2":32,"param3":4})");
+  // A conference member names its conference call by tkphone's number.
+  e.param1 = LINECALLSTATE_CONFERENCED;
+  e.param2 = 0x7c000030;
+  c.conferenceCall = 3u;
+  EXPECT_EQ(EventText(e, c),
+            "[  61.250] line 1 call 2 LINE_CALLSTATE CONFERENCED (conference call 3) media INTERACTIVEVOICE");
+  EXPECT_EQ(EventJson(e, c),
+            R"({"time_ms":61250,"event":"LINE_CALLSTATE","line":1,"call":2,"state":"CONFERENCED","mode":"0x7c000030",)"
+            R"("media":"INTERACTIVEVOICE","conference_call":3,"param1":2048,"param2":2080374832,"param3":4})");
 }
 
 TEST(TkphoneFormat, CompletionsNameTheirCommand) {
@@ -74,16 +83,25 @@ TEST(TkphoneFormat, CompletionsNameTheirCommand) {
   e.name = "ASYNC_COMPLETION";
   e.requestId = 4;
   e.result = LINEERR_OPERATIONFAILED;
-  EventContext c{5, 0u, 1u, "answer 1"};
+  EventContext c{5, 0u, 1u, "answer 1", std::nullopt, std::nullopt};
   EXPECT_EQ(EventText(e, c),
             "[   0.005] line 0 call 1 ASYNC_COMPLETION request 4 of \"answer 1\": LINEERR_OPERATIONFAILED");
   EXPECT_EQ(EventJson(e, c), R"({"time_ms":5,"event":"ASYNC_COMPLETION","line":0,"call":1,"request":4,)"
                              R"("command":"answer 1","result":"LINEERR_OPERATIONFAILED","param1":4,)"
                              R"("param2":2147483720,"param3":0})");
+  // A park's completion tells where the call waits.
+  e.result = 0;
+  c.command = "park 1";
+  c.parkAddress = "3";
+  EXPECT_EQ(EventText(e, c),
+            "[   0.005] line 0 call 1 ASYNC_COMPLETION request 4 of \"park 1\": OK park address \"3\"");
+  EXPECT_EQ(EventJson(e, c), R"({"time_ms":5,"event":"ASYNC_COMPLETION","line":0,"call":1,"request":4,)"
+                             R"("command":"park 1","result":"OK","park_address":"3",)"
+                             R"("param1":4,"param2":0,"param3":0})");
 }
 
 TEST(TkphoneFormat, LineEventsWithoutACall) {
-  EventContext c{0, 0u, std::nullopt, ""};
+  EventContext c{0, 0u, std::nullopt, "", std::nullopt, std::nullopt};
   EXPECT_EQ(EventText(LineEvent(LINE_LINEDEVSTATE, "LINE_LINEDEVSTATE", LINEDEVSTATE_RINGING, 1, 3), c),
             "[   0.000] line 0 LINE_LINEDEVSTATE RINGING mode 1 count 3");
   EXPECT_EQ(EventText(LineEvent(LINE_LINEDEVSTATE, "LINE_LINEDEVSTATE", 0x88, 0, 0), c),

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/tools/tkphone_fake_backend.h"
@@ -256,6 +257,80 @@ TEST_F(TkphoneSession, TheEndWaitsForOutstandingCompletions) {
     if (c.exitCode == kExitInterrupted) {
       EXPECT_LT(run.clock.tickCount(), 1000u) << c.name;
     }
+  }
+}
+
+TEST_F(TkphoneSession, AConsultationCallDialsOnDialToneAndAConferenceAndAParkShowWhatTheyGot) {
+  const HTAPICALL consult = FakePhoneBackend::MadeCall(2);
+  backend.Gap(3);  // the first look, after call and after setuptransfer
+  backend.Completion(1, 0);
+  backend.Completion(2, 0);
+  backend.CallState(consult, LINECALLSTATE_DIALTONE);
+  backend.Gap(2);
+  backend.Completion(3, 0);
+  backend.Completion(4, 0);
+  backend.CallState(FakePhoneBackend::MadeCall(1), LINECALLSTATE_CONFERENCED, 0x7c000030);  // call 3's handle
+  backend.Gap(1);
+  backend.Completion(5, 0);
+  ASSERT_EQ(Run("call 0 21\nsetuptransfer 1 22\nwait CALLSTATE DIALTONE call=2\ncompletetransfer 1 2 conference\n"
+                "park 3\n"),
+            kExitOk)
+      << ::testing::PrintToString(err);
+  EXPECT_THAT(backend.ops, ElementsAre("make 0 21 ", "setuptransfer 0x7c000010", "dial 0x7c000020 22",
+                                       "completetransfer 0x7c000010 0x7c000020 2", "park 0x7c000030", "parkaddress 5"));
+  EXPECT_TRUE(OutHas("> setuptransfer 1 22: call 2, request 2"));
+  EXPECT_TRUE(OutHas("line 0 call 2 LINE_CALLSTATE DIALTONE"));
+  EXPECT_TRUE(OutHas("> setuptransfer 1 22: dials 22 on call 2, request 3"));
+  EXPECT_TRUE(OutHas("> completetransfer 1 2 conference: call 3, request 4"));
+  EXPECT_TRUE(OutHas("call 1 LINE_CALLSTATE CONFERENCED (conference call 3)"));
+  EXPECT_TRUE(OutHas("call 3 ASYNC_COMPLETION request 5 of \"park 3\": OK park address \"7\""));
+}
+
+TEST_F(TkphoneSession, ServicesNameTheirCallsAndFailWhereTheyFail) {
+  struct Case {
+    const char* name;
+    const char* script;
+    std::vector<LONG> completions;  // for requests 1, 2, ..., after the looks before and after each command
+    bool dialTone;                  // the consultation call (made call 2) reports DIALTONE after them
+    std::deque<LONG> dialResults;
+    int exitCode;
+    std::string message;  // the last line on err, or on out when err stays empty
+    std::vector<std::string> ops;
+  };
+  const std::vector<Case> cases = {
+      {"the dial is refused", "call 0 21\nsetuptransfer 1 22\nwait CALLSTATE DIALTONE call=2\n", {0, 0}, true,
+       {LINEERR_INVALCALLSTATE}, kExitFailed,
+       "tkphone: t.script:2: setuptransfer 1 22: dials 22 on call 2: LINEERR_INVALCALLSTATE",
+       {"make 0 21 ", "setuptransfer 0x7c000010", "dial 0x7c000020 22"}},
+      {"no dial tone comes", "call 0 21\nsetuptransfer 1 22\n", {0, 0}, false, {}, kExitFailed,
+       "tkphone: t.script:2: setuptransfer 1 22: no dial tone on call 2 within 10000 ms",
+       {"make 0 21 ", "setuptransfer 0x7c000010"}},
+      {"a failed setup dials nothing", "call 0 21\ntry setuptransfer 1 22\n", {0, LINEERR_OPERATIONFAILED}, true,
+       {}, kExitOk, "call 2 LINE_CALLSTATE DIALTONE",
+       {"make 0 21 ", "setuptransfer 0x7c000010"}},
+      {"a transfer creates no call", "call 0 21\ncall 0 23\ncompletetransfer 1 2 transfer\ndrop 3\n", {}, false,
+       {}, kExitFailed, "tkphone: t.script:4: drop 3: unknown call 3",
+       {"make 0 21 ", "make 0 23 ", "completetransfer 0x7c000010 0x7c000020 1"}},
+      {"new calls and calls acted on", "unpark 1 3\npickup 0\nswaphold 1 2\nredirect 2 21\nblindtransfer 1 22\n",
+       {0, 0, 0, 0, 0}, false, {}, kExitOk, "request 5 of \"blindtransfer 1 22\": OK",
+       {"unpark 1 3", "pickup 0 ", "swaphold 0x7c000010 0x7c000020", "redirect 0x7c000020 21",
+        "blindtransfer 0x7c000010 22"}},
+      {"forwarding", "forward 1 noanswer 22\nforward 1 cancel\n", {0, 0}, false, {}, kExitOk,
+       "line 1 ASYNC_COMPLETION request 2 of \"forward 1 cancel\": OK", {"forward 1 256 22", "forward 1 0 "}},
+  };
+  for (const Case& c : cases) {
+    ScriptRun run;
+    run.backend.Gap(1 + static_cast<int>(std::count(c.script, c.script + std::strlen(c.script), '\n')));
+    for (size_t i = 0; i < c.completions.size(); ++i) {
+      run.backend.Completion(static_cast<DRV_REQUESTID>(i + 1), c.completions[i]);
+    }
+    if (c.dialTone) run.backend.CallState(FakePhoneBackend::MadeCall(2), LINECALLSTATE_DIALTONE);
+    run.backend.dialResults = c.dialResults;
+    EXPECT_EQ(run.Run(c.script), c.exitCode) << c.name << ::testing::PrintToString(run.err);
+    const std::vector<std::string>& last = run.err.empty() ? run.out : run.err;
+    ASSERT_FALSE(last.empty()) << c.name;
+    EXPECT_THAT(last.back(), HasSubstr(c.message)) << c.name;
+    EXPECT_EQ(run.backend.ops, c.ops) << c.name;
   }
 }
 
