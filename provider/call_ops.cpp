@@ -204,11 +204,16 @@ LONG CallOperations::DropCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR /
 
   LONG rc = 0;
   if (call.conferenceRoot) {
-    // The conference is two calls at the exchange: its members, in list order.
+    // The conference is two calls at the exchange: its members, in list
+    // order; calls prepared for it count too, since the exchange may have
+    // joined them before it reported them conferenced.
     std::vector<const TspCall*> members;
     for (const TspCall* other : calls_.Calls()) {
       if (members.size() == 2) break;
-      if (other->conferenceMember && other->conferenceHdCall == call.handle) members.push_back(other);
+      if ((other->conferenceMember && other->conferenceHdCall == call.handle) ||
+          (other->pendingConference && other->pendingConferenceHdCall == call.handle)) {
+        members.push_back(other);
+      }
     }
     if (members.size() < 2 || !members[0]->pbxCallIdValid || !members[1]->pbxCallIdValid) {
       return LINEERR_OPERATIONFAILED;

@@ -416,6 +416,17 @@ TEST_F(ConferenceDrop, TheRootNeedsBothMembersWithCallIds) {
   EXPECT_TRUE(link.callRequests.empty());
 }
 
+TEST_F(ConferenceDrop, CallsPreparedForTheConferenceAreDroppedWithIt) {
+  auto& calls = provider.state.calls;
+  for (const TspCall* member : {older, newer}) {
+    calls.LeaveConference(*member, false);
+    calls.PrepareConference(*member, *root);
+  }
+  EXPECT_EQ(provider.callOps.DropCall(26, root->hdCall(), nullptr, 0), 26);
+  ASSERT_EQ(link.callRequests.size(), 1u);
+  EXPECT_EQ(link.callRequests[0].what, "drop-two");
+}
+
 TEST_F(ConferenceDrop, OnlyTheMemberWithTheConferencesCallIdMayBeDropped) {
   EXPECT_EQ(provider.callOps.DropCall(23, newer->hdCall(), nullptr, 0), LINEERR_OPERATIONUNAVAIL);
   EXPECT_EQ(provider.callOps.DropCall(24, older->hdCall(), nullptr, 0), 24);
