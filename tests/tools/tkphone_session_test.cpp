@@ -279,7 +279,6 @@ TEST_F(TkphoneSession, AConsultationCallDialsOnDialToneAndAConferenceAndAParkSho
   EXPECT_THAT(backend.ops, ElementsAre("make 0 21 ", "setuptransfer 0x7c000010", "dial 0x7c000020 22",
                                        "completetransfer 0x7c000010 0x7c000020 2", "park 0x7c000030", "parkaddress 5"));
   EXPECT_TRUE(OutHas("> setuptransfer 1 22: call 2, request 2"));
-  EXPECT_TRUE(OutHas("line 0 call 2 LINE_CALLSTATE DIALTONE"));
   EXPECT_TRUE(OutHas("> setuptransfer 1 22: dials 22 on call 2, request 3"));
   EXPECT_TRUE(OutHas("> completetransfer 1 2 conference: call 3, request 4"));
   EXPECT_TRUE(OutHas("call 1 LINE_CALLSTATE CONFERENCED (conference call 3)"));

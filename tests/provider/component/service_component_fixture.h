@@ -31,6 +31,12 @@ class ServiceComponent : public CallComponent {
     engine.Refuse(type, std::vector<uint8_t>{});
   }
 
+  // Opens line 1 beside the fixture's line; nothing counts as sent so far.
+  kvarsp::OpenLine* OpenSecondLine() {
+    EXPECT_EQ(Open(1), 0);
+    sentBefore = layer2.Sent().size();
+    return Locked([&] { return provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(TapiLine(0x101))); });
+  }
   // A call on `onLine` (default: the fixture's line) in the state, with
   // CALL_ID pbxCallId (0: none yet); null for kNoCall.
   const kvarsp::TspCall* Call(uint16_t pbxCallId, uint32_t state, kvarsp::OpenLine* onLine = nullptr) {

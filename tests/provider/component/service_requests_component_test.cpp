@@ -42,10 +42,7 @@ struct ForwardList {
 };
 
 TEST_F(ServiceComponent, SwapHoldNeedsOneConnectedAndOneHeldCallOfOneLineAndNamesTheConnectedFirst) {
-  ASSERT_EQ(Open(1), 0);
-  OpenLine* second =
-      Locked([&] { return provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(tktest::TapiLine(0x101))); });
-  sentBefore = layer2.Sent().size();
+  OpenLine* second = OpenSecondLine();
   struct Case {
     uint32_t stateA, stateB;
     uint16_t pbxB;
@@ -83,8 +80,7 @@ TEST_F(ServiceComponent, SwapHoldNeedsOneConnectedAndOneHeldCallOfOneLineAndName
       // The new states come from the exchange's indications, not from the confirmation.
       EXPECT_EQ(Locked([&] { return a->callState; }), c.stateA);
     }
-    DeleteCalls();
-    sentBefore = layer2.Sent().size();
+    NextRow();
   }
 }
 
@@ -121,8 +117,7 @@ TEST_F(ServiceComponent, RedirectNeedsAnOfferedOrAcceptedCallAndSendsItsFiltered
       Confirm(vnl::kRedirectCallConf, request.refId, 1);  // RESULT 1 counts as success too
       EXPECT_EQ(WaitCompletion(requestId), 0);
     }
-    DeleteCalls();
-    sentBefore = layer2.Sent().size();
+    NextRow();
   }
 }
 

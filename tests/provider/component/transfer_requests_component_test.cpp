@@ -3,6 +3,7 @@
 // make (kept only when the exchange confirms), park's VARSTRING, the blind
 // transfer's wait for its consultation call, and line close with everything
 // pending. The simulated exchange ignores or refuses; tests answer by hand.
+// (Park and unpark across two lines run whole-chain in service_scenarios_test.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -147,9 +148,7 @@ TEST_F(TransferComponent, SetupTransferMakesAnUnboundConsultationCallOnlyWhenThe
 }
 
 TEST_F(TransferComponent, CompleteTransferNeedsOneHeldCallAndOneThatQualifiesForTheMode) {
-  ASSERT_EQ(Open(1), 0);
-  OpenLine* second = provider.state.calls.FindLine(reinterpret_cast<HDRVLINE>(tktest::TapiLine(0x101)));
-  sentBefore = layer2.Sent().size();
+  OpenLine* second = OpenSecondLine();
   struct Case {
     uint32_t stateA, stateB;
     uint16_t pbxB;
@@ -506,29 +505,6 @@ TEST_F(TransferComponent, ABlindTransferLeavesTheFarPartyRingingAtTheDestination
   EXPECT_EQ(call->callState, LINECALLSTATE_IDLE);
   EXPECT_EQ(client.transferRecords().Count(), 0u);  // the consultation call closed
   EXPECT_NE(ExchangeCalls().find("30 31"), std::string::npos) << ExchangeCalls();  // linked, 31 ringing
-}
-
-TEST_F(TransferComponent, ACallParkedOnOneLineIsUnparkedOnTheOther) {
-  const TspCall* call = ConnectedCallTo(0xC1, u"30");
-  ASSERT_EQ(Open(1), 0);
-  std::vector<uint8_t> buffer(64, 0);
-  auto* parkAddress = reinterpret_cast<VARSTRING*>(buffer.data());
-  parkAddress->dwTotalSize = 64;
-  ASSERT_EQ(provider.services.Park(0xC2, call->hdCall(), LINEPARKMODE_NONDIRECTED, parkAddress), 0xC2);
-  layer2.Pump();
-  EXPECT_EQ(WaitCompletion(0xC2), 0);
-  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer.data() + 24)), u"1");
-  EXPECT_EQ(call->callState, LINECALLSTATE_IDLE);
-  HDRVCALL unparked = nullptr;
-  const HDRVLINE other = reinterpret_cast<HDRVLINE>(tktest::TapiLine(0x101));
-  ASSERT_EQ(provider.services.Unpark(0xC3, other, TapiCall(0xC3), &unparked, u"1"), 0xC3);
-  layer2.Pump();
-  EXPECT_EQ(WaitCompletion(0xC3), 0);
-  const TspCall* taken = Locked([&] { return provider.state.calls.FindCall(unparked); });
-  ASSERT_NE(taken, nullptr);
-  EXPECT_EQ(taken->callState, LINECALLSTATE_CONNECTED);
-  EXPECT_EQ(taken->party(PartyRole::Connected).number, u"30");
-  EXPECT_EQ(Locked([&] { return provider.state.calls.Calls().size(); }), 2u);  // the parked call, idle, and this one
 }
 
 }  // namespace
