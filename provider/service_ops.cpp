@@ -61,6 +61,16 @@ LONG OneStepTarget(const LINECALLPARAMS* params, uint32_t lineVersion, std::u16s
   return FilterDialDigits(text.c_str(), digits);
 }
 
+// The digit filter on an application's destination; LINEERR_NOMEM when
+// the digits cannot be stored.
+LONG FilterDestination(LPCWSTR destAddress, std::u16string& digits) {
+  try {
+    return FilterDialDigits(destAddress, digits);
+  } catch (const std::bad_alloc&) {
+    return LINEERR_NOMEM;
+  }
+}
+
 }  // namespace
 
 std::optional<uint8_t> ForwardingTypeOf(uint32_t mode) {
@@ -143,11 +153,7 @@ LONG ServiceOperations::BlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, 
     return LINEERR_INVALCALLSTATE;
   if (LineCalls(calls_.CountLine(*line)) >= 2) return LINEERR_INVALLINESTATE;
   std::u16string digits;
-  try {
-    if (LONG rc = FilterDialDigits(destAddress, digits)) return rc;
-  } catch (const std::bad_alloc&) {
-    return LINEERR_NOMEM;
-  }
+  if (LONG rc = FilterDestination(destAddress, digits)) return rc;
   if (digits.empty()) return LINEERR_INVALADDRESS;
   const std::optional<uint8_t> options = HandsfreeOptions(*line);
   if (!directory_.PbxLineIdOf(line->deviceId) || !call->pbxCallIdValid || !options) return LINEERR_OPERATIONFAILED;
@@ -305,11 +311,7 @@ LONG ServiceOperations::Pickup(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICA
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (line->outOfService) return LINEERR_INVALLINESTATE;
   std::u16string digits;  // none: the oldest call ringing elsewhere
-  try {
-    if (LONG rc = FilterDialDigits(destAddress, digits)) return rc;
-  } catch (const std::bad_alloc&) {
-    return LINEERR_NOMEM;
-  }
+  if (LONG rc = FilterDestination(destAddress, digits)) return rc;
   return NewCallRequest(requestId, *line, htCall, lphdCall, LINECALLREASON_PICKUP,
                         [&](const TspCall& call, uint8_t options) {
                           return link_.Pickup(requestId, *line, call, digits, options);
@@ -339,11 +341,7 @@ LONG ServiceOperations::Redirect(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWS
   if (call->callState != LINECALLSTATE_OFFERING && call->callState != LINECALLSTATE_ACCEPTED)
     return LINEERR_INVALCALLSTATE;
   std::u16string digits;
-  try {
-    if (LONG rc = FilterDialDigits(destAddress, digits)) return rc;
-  } catch (const std::bad_alloc&) {
-    return LINEERR_NOMEM;
-  }
+  if (LONG rc = FilterDestination(destAddress, digits)) return rc;
   if (digits.empty()) return LINEERR_INVALADDRESS;
   if (!call->pbxCallIdValid) return LINEERR_OPERATIONFAILED;
   if (LONG rc = link_.Redirect(requestId, *line, *call, digits)) return rc;
