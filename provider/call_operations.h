@@ -21,7 +21,7 @@ namespace kvarsp {
 class CallOperations {
  public:
   CallOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, CAsyncComplEvent2Tapi& events,
-                 const ConfigTables& config, const LineDirectory& directory);
+                 const LineDirectory& directory);
   CallOperations(const CallOperations&) = delete;
   CallOperations& operator=(const CallOperations&) = delete;
 
@@ -50,7 +50,6 @@ class CallOperations {
   LinkInterface& link_;
   CallModel& calls_;
   CAsyncComplEvent2Tapi& events_;
-  const ConfigTables& config_;
   const LineDirectory& directory_;
 };
 

@@ -84,8 +84,8 @@ uint32_t NoAnswerMs(DWORD seconds) {
 }  // namespace
 
 CallOperations::CallOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, CAsyncComplEvent2Tapi& events,
-                               const ConfigTables& config, const LineDirectory& directory)
-    : lock_(lock), link_(link), calls_(calls), events_(events), config_(config), directory_(directory) {}
+                               const LineDirectory& directory)
+    : lock_(lock), link_(link), calls_(calls), events_(events), directory_(directory) {}
 
 LONG CallOperations::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
                               LPCWSTR destAddress, DWORD countryCode, LPLINECALLPARAMS callParams) {
@@ -122,9 +122,9 @@ LONG CallOperations::MakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICAL
   if (LONG rc = ApplyCallParams(calls_, *call, callParams, *line, directory_, false, false, callOptions)) {
     return fail(rc);
   }
-  const std::optional<size_t> index = directory_.LineIndexOf(line->deviceId);
-  if (!index) return fail(LINEERR_OPERATIONFAILED);
-  callOptions = ApplyHandsfreeMode(callOptions, config_.lines[*index].handsfreeMode);
+  const std::optional<uint8_t> handsfreeMode = directory_.HandsfreeModeOf(line->deviceId);
+  if (!handsfreeMode) return fail(LINEERR_OPERATIONFAILED);
+  callOptions = ApplyHandsfreeMode(callOptions, *handsfreeMode);
 
   if (LONG rc = link_.MakeCall(requestId, *line, *call, digits, callOptions)) return fail(rc);
 
@@ -173,9 +173,9 @@ LONG CallOperations::AnswerCall(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR
   if (found.call->callState != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
   const CallCounts counts = calls_.CountLine(*found.line);
   if (counts.active + counts.onHold >= 2) return LINEERR_INVALLINESTATE;
-  const std::optional<size_t> index = directory_.LineIndexOf(found.line->deviceId);
-  if (!index || !found.call->pbxCallIdValid) return LINEERR_OPERATIONFAILED;
-  const uint8_t callOptions = AnswerCallOptions(config_.lines[*index].handsfreeMode);
+  const std::optional<uint8_t> handsfreeMode = directory_.HandsfreeModeOf(found.line->deviceId);
+  if (!handsfreeMode || !found.call->pbxCallIdValid) return LINEERR_OPERATIONFAILED;
+  const uint8_t callOptions = AnswerCallOptions(*handsfreeMode);
   if (LONG rc = link_.Answer(requestId, *found.line, *found.call, callOptions)) return rc;
   return static_cast<LONG>(requestId);
 }

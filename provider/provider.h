@@ -51,8 +51,8 @@ struct Provider {
       : state(clock, std::move(sleep)),
         lifecycle(state.lock, link, state.events, state.config, state.devices, state.directory, state.session),
         lineOps(state.lock, link, state.calls, state.events, state.config, state.directory, state.session),
-        callOps(state.lock, link, state.calls, state.events, state.config, state.directory),
-        services(state.lock, link, state.calls, state.config, state.directory),
+        callOps(state.lock, link, state.calls, state.events, state.directory),
+        services(state.lock, link, state.calls, state.directory),
         dialog(state.lock, link, state.config, state.calls, state.directory, state.session, lifecycle, clock) {}
   Provider(const Provider&) = delete;
   Provider& operator=(const Provider&) = delete;

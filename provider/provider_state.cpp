@@ -8,6 +8,12 @@ std::optional<uint16_t> LineDirectory::PbxLineIdOf(uint32_t deviceId) const {
   return config_.lines[*index].pbxLineId;
 }
 
+std::optional<uint8_t> LineDirectory::HandsfreeModeOf(uint32_t deviceId) const {
+  auto index = LineIndexOf(deviceId);
+  if (!index) return std::nullopt;
+  return config_.lines[*index].handsfreeMode;
+}
+
 uint32_t LineDirectory::AddressCount(uint32_t deviceId) const {
   auto index = LineIndexOf(deviceId);
   return index ? config_.AddressCount(*index) : 0;

@@ -36,6 +36,9 @@ class LineDirectory : public LineAddresses {
   std::optional<size_t> LineIndexOf(uint32_t deviceId) const { return devices_.LineIndexOf(deviceId, config_); }
   // The PBX line ID of a device; nullopt for an invalid device ID.
   std::optional<uint16_t> PbxLineIdOf(uint32_t deviceId) const;
+  // The configured hands-free mode of a device's line; nullopt for an
+  // invalid device ID.
+  std::optional<uint8_t> HandsfreeModeOf(uint32_t deviceId) const;
 
   // LineAddresses
   uint32_t AddressCount(uint32_t deviceId) const override;

@@ -127,9 +127,9 @@ std::optional<uint16_t> ParseParkAddress(const char16_t* text) {
   return static_cast<uint16_t>(value);
 }
 
-ServiceOperations::ServiceOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, const ConfigTables& config,
+ServiceOperations::ServiceOperations(CCritSec& lock, LinkInterface& link, CallModel& calls,
                                      const LineDirectory& directory)
-    : lock_(lock), link_(link), calls_(calls), config_(config), directory_(directory) {}
+    : lock_(lock), link_(link), calls_(calls), directory_(directory) {}
 
 OpenLine* ServiceOperations::LineOfCall(HDRVCALL hdCall, const TspCall*& call) {
   call = calls_.FindCall(hdCall);
@@ -137,9 +137,9 @@ OpenLine* ServiceOperations::LineOfCall(HDRVCALL hdCall, const TspCall*& call) {
 }
 
 std::optional<uint8_t> ServiceOperations::HandsfreeOptions(const OpenLine& line) const {
-  const std::optional<size_t> index = directory_.LineIndexOf(line.deviceId);
-  if (!index || *index >= config_.lines.size()) return std::nullopt;
-  return config_.lines[*index].handsfreeMode == 1 ? kCallOptionHandsfree : 0;
+  const std::optional<uint8_t> handsfreeMode = directory_.HandsfreeModeOf(line.deviceId);
+  if (!handsfreeMode) return std::nullopt;
+  return ApplyHandsfreeMode(0, *handsfreeMode);
 }
 
 LONG ServiceOperations::BlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress,
@@ -186,10 +186,10 @@ LONG ServiceOperations::SetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, 
   uint8_t callOptions = 0;
   if (LONG rc = ApplyCallParams(calls_, *consultation, callParams, *line, directory_, true, false, callOptions))
     return fail(rc);
-  const std::optional<size_t> index = directory_.LineIndexOf(line->deviceId);
-  if (!directory_.PbxLineIdOf(line->deviceId) || !call->pbxCallIdValid || !index || *index >= config_.lines.size())
+  const std::optional<uint8_t> handsfreeMode = directory_.HandsfreeModeOf(line->deviceId);
+  if (!directory_.PbxLineIdOf(line->deviceId) || !call->pbxCallIdValid || !handsfreeMode)
     return fail(LINEERR_OPERATIONFAILED);
-  callOptions = ApplyHandsfreeMode(callOptions, config_.lines[*index].handsfreeMode);
+  callOptions = ApplyHandsfreeMode(callOptions, *handsfreeMode);
   if (LONG rc = link_.SetupTransfer(requestId, *line, *call, *consultation, digits, callOptions)) return fail(rc);
 
   if (line->tspiVersion >= kTspiVersionHigh && callParams) {

@@ -58,8 +58,7 @@ constexpr DWORD kParkAddressNeededSize = 36;
 
 class ServiceOperations {
  public:
-  ServiceOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, const ConfigTables& config,
-                    const LineDirectory& directory);
+  ServiceOperations(CCritSec& lock, LinkInterface& link, CallModel& calls, const LineDirectory& directory);
   ServiceOperations(const ServiceOperations&) = delete;
   ServiceOperations& operator=(const ServiceOperations&) = delete;
 
@@ -103,7 +102,6 @@ class ServiceOperations {
   CCritSec& lock_;
   LinkInterface& link_;
   CallModel& calls_;
-  const ConfigTables& config_;
   const LineDirectory& directory_;
 };
 
