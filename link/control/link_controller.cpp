@@ -248,3 +248,7 @@ void LinkController::CloseLink() {
 }
 
 void LinkController::FrameHandled() { LogStateChange(); }
+
+bool LinkController::SetLineSpeed(const char* /*speedText*/) { return false; }
+
+void LinkController::Pause(uint32_t ms) { platform::sleepMs(ms); }

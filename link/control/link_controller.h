@@ -65,7 +65,6 @@ class LinkController final : private LinkHost {
   bool SendServiceRequest();
   void RepeatServiceRequest();
   void CloseTransport();
-  void Release();
   void LogStateChange();
 
   // LinkHost
@@ -77,6 +76,10 @@ class LinkController final : private LinkHost {
   uint16_t LinkState() const override { return linkState_.load(); }
   void CloseLink() override;
   void FrameHandled() override;
+  void SetLinkState(uint16_t state) override { linkState_ = state; }
+  void Release() override;
+  bool SetLineSpeed(const char* speedText) override;
+  void Pause(uint32_t ms) override;
 
   ClientLibrary& library_;
   Transport kind_ = Transport::None;

@@ -40,6 +40,19 @@ class LinkHost {
   virtual void CloseLink() = 0;
   // One received frame has been handled (the state log follows each).
   virtual void FrameHandled() = 0;
+  // Sets the LinkState value (link_state.h). Only the frame protocol of the
+  // serial and USB links moves the state itself; the LAN link's follows
+  // the connection.
+  virtual void SetLinkState(uint16_t state) = 0;
+  // The link is over: state 7 and the end of the process, without closing
+  // the transport first (the end of the process closes it).
+  virtual void Release() = 0;
+  // Serial line only: re-configures the port to the speed an exchange
+  // announced ("1200" ... "115200"; InitV24). False when it could not.
+  virtual bool SetLineSpeed(const char* speedText) = 0;
+  // Waits this long before going on (a frame left to drain from the line
+  // before the link is released). Blocks the calling thread.
+  virtual void Pause(uint32_t ms) = 0;
 };
 
 class LinkProtocol {
@@ -54,6 +67,10 @@ class LinkProtocol {
   virtual void OnClientBlock(uint32_t service, const void* data, uint32_t length) = 0;
   // A timer the core started ran out (ids of other cores are ignored).
   virtual void OnTimer(uintptr_t id) = 0;
+  // WM_CLOSE while the link is being set up or is up (LinkState 2, 3 or 4)
+  // on a link whose protocol takes it down in order (the serial and USB
+  // frame protocol's DISC exchange). The LAN link is closed by its host.
+  virtual void OnClose() {}
 };
 
 class LinkTransport {

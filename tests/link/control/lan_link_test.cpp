@@ -42,6 +42,10 @@ class RecordingHost : public LinkHost {
   uint16_t LinkState() const override { return state; }
   void CloseLink() override { ++closes; }
   void FrameHandled() override { ++frames; }
+  void SetLinkState(uint16_t) override { ADD_FAILURE() << "the LAN link's state follows the connection"; }
+  void Release() override { ADD_FAILURE() << "the LAN core ends the link only through CloseLink"; }
+  bool SetLineSpeed(const char*) override { return false; }
+  void Pause(uint32_t) override {}
 
   // Moves the clock on by ms; a timer that runs out on the way fires once.
   void Advance(uint32_t ms, LinkProtocol& core) {
