@@ -33,17 +33,25 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr uint32_t kDefaultComPort = 2;  // the exchange's usual port, "COM2"
 
 // Below HKEY_LOCAL_MACHINE: the key of the provider with a permanent ID is
 // this followed by the ID.
 constexpr char16_t kProviderKeyPrefix[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider";
 
 constexpr const char* kUsage = R"USAGE(usage: tksetup --port N [--provider FILE [--provider-config FILE]] [--link-control FILE]
+       tksetup --serial PATH [--com N] [options as above]
 
 Prepares the root folder ($TK_ROOT) so that the provider reaches an exchange
-on this machine over the LAN link:
+on this machine over the LAN link or a serial line:
   --port N               the link configuration: LAN ("TCP") to 127.0.0.1,
                          port N (1 to 65535), keep-alive off
+  --serial PATH          the link configuration: the serial port "COMn"
+                         (LinkSpeed 9600, ControlLines off), with
+                         $TK_ROOT/dev/COMn a symbolic link to the tty PATH
+                         (a pseudo-terminal of tksim --serial, /dev/ttyUSB0,
+                         ...); PATH must exist
+  --com N                the port number n for --serial (1 to 255, default 2)
   --provider FILE        puts the provider plug-in FILE (an existing file; its
                          absolute path is stored) into TAPI's provider list and
                          prints "provider-id N (added)" with its permanent ID;
@@ -92,12 +100,16 @@ void warn(const std::string& what) { std::fprintf(stderr, "tksetup: warning: %s\
 // What the command line asks for.
 struct Options {
   long port = -1;
+  long com = -1;
+  std::string serial;
   std::string provider, providerConfig, linkControl;
 };
 
 // Everything a run writes, worked out and checked before the first write.
 struct Plan {
-  uint32_t port = 0;
+  uint32_t port = 0;          // LAN link to this port, or
+  uint32_t com = 0;           // the serial link "COMn" (port 0) through
+  std::string serialTarget;   // $TK_ROOT/dev/COMn, a link to this tty
   std::string providerPath;  // absolute; empty: no provider
   uint32_t existingId = 0;   // the entry to update; 0: add one
   std::vector<uint32_t> duplicates;
@@ -188,8 +200,9 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
     std::string* target = arg == "--provider"          ? &options->provider
                           : arg == "--provider-config" ? &options->providerConfig
                           : arg == "--link-control"    ? &options->linkControl
+                          : arg == "--serial"          ? &options->serial
                                                        : nullptr;
-    if (!target && arg != "--port") {
+    if (!target && arg != "--port" && arg != "--com") {
       *problem = "unknown option " + shown(arg);
       return false;
     }
@@ -211,6 +224,19 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
       options->port = std::stol(value);
       continue;
     }
+    if (arg == "--com") {
+      if (options->com >= 0) {
+        *problem = "--com is given twice";
+        return false;
+      }
+      if (value.empty() || value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos ||
+          std::stol(value) < 1 || std::stol(value) > 255) {
+        *problem = "--com needs a port number from 1 to 255, not '" + shown(value) + "'";
+        return false;
+      }
+      options->com = std::stol(value);
+      continue;
+    }
     if (!target->empty()) {
       *problem = arg + " is given twice";
       return false;
@@ -221,8 +247,16 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
     }
     *target = value;
   }
-  if (options->port < 0) {
-    *problem = "--port is missing";
+  if (options->port < 0 && options->serial.empty()) {
+    *problem = "--port or --serial is missing";
+    return false;
+  }
+  if (options->port >= 0 && !options->serial.empty()) {
+    *problem = "--port and --serial exclude each other: the link is either LAN or serial";
+    return false;
+  }
+  if (options->com >= 0 && options->serial.empty()) {
+    *problem = "--com needs --serial";
     return false;
   }
   if (!options->providerConfig.empty() && options->provider.empty()) {
@@ -234,7 +268,22 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
 
 // Every check, with no write: false with *error saying what is wrong.
 bool makePlan(const Options& options, Plan* plan, std::string* error) {
-  plan->port = static_cast<uint32_t>(options.port);
+  if (!options.serial.empty()) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(options.serial, ec);
+    if (!fs::exists(st)) {
+      *error = "--serial " + shown(options.serial) + ": no such device";
+      return false;
+    }
+    if (!fs::is_character_file(st)) {
+      *error = "--serial " + shown(options.serial) + ": not a terminal device (a tty is a character device)";
+      return false;
+    }
+    plan->com = options.com >= 0 ? static_cast<uint32_t>(options.com) : kDefaultComPort;
+    plan->serialTarget = absolutePath(options.serial);
+  } else {
+    plan->port = static_cast<uint32_t>(options.port);
+  }
 
   if (!options.provider.empty()) {
     if (!checkFile("--provider", options.provider, false, error)) return false;
@@ -323,10 +372,24 @@ class KeySnapshot {
   std::optional<platform::RegTextDocument> content_;
 };
 
-bool writeLinkConfiguration(uint32_t port) {
+std::string comName(uint32_t com) { return "COM" + std::to_string(com); }
+
+// Where the platform looks for the port COMn first.
+std::string serialPortPlace(uint32_t com) { return platform::rootDir() + "/dev/" + comName(com); }
+
+// LAN to 127.0.0.1:port, or (port 0) the serial port COMn.
+bool writeLinkConfiguration(uint32_t port, uint32_t com) {
   LinkConfig link;
   DefaultLinkConfiguration(&link);
   std::memset(link.Link, 0, sizeof link.Link);
+  if (port == 0) {
+    const std::string name = comName(com);
+    std::memcpy(link.Link, name.data(), name.size());
+    std::memset(link.LinkSpeed, 0, sizeof link.LinkSpeed);
+    std::strcpy(link.LinkSpeed, "9600");
+    link.ControlLines = 0;
+    return SaveLinkConfiguration(link);
+  }
   std::memcpy(link.Link, kLanLinkName, sizeof kLanLinkName);
   std::memset(link.TapiSvrIpAddr, 0, sizeof link.TapiSvrIpAddr);
   std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
@@ -335,18 +398,60 @@ bool writeLinkConfiguration(uint32_t port) {
   return SaveLinkConfiguration(link);
 }
 
+// A symbolic link made under a temporary name first (nothing anybody else
+// sees) and then renamed over its place in one step; the temporary one is
+// removed when the run fails before that.
+class StagedLink {
+ public:
+  ~StagedLink() {
+    if (!temp_.empty()) {
+      std::error_code ec;
+      fs::remove(temp_, ec);
+    }
+  }
+  // Creates the folder of place and the link to target under a temporary name.
+  bool stage(const std::string& target, const std::string& place, std::string* problem) {
+    const std::string folder = fs::path(place).parent_path().string();
+    if (!platform::ensureDirectory(folder)) {
+      *problem = "cannot create the folder " + shown(folder);
+      return false;
+    }
+    target_ = target;
+    place_ = place;
+    temp_ = place + ".tksetup-" + std::to_string(platform::currentProcessId());
+    std::error_code ec;
+    fs::remove(temp_, ec);
+    fs::create_symlink(target, temp_, ec);
+    if (ec) {
+      *problem = "cannot create a link in " + shown(folder) + ": " + ec.message();
+      temp_.clear();
+      return false;
+    }
+    return true;
+  }
+  // Puts a staged link in its place (nothing staged: nothing to do).
+  bool commit(std::string* problem) {
+    if (temp_.empty()) return true;
+    std::error_code ec;
+    fs::rename(temp_, place_, ec);
+    if (ec) {
+      *problem = "cannot link " + shown(target_) + " as " + shown(place_) + ": " + ec.message();
+      return false;
+    }
+    temp_.clear();
+    return true;
+  }
+
+ private:
+  std::string target_, place_, temp_;
+};
+
 // Carries out a checked plan. Steps that fail leave the store as it was:
 // what the run changed before is put back, and the message says what could
 // not be.
 class Setup {
  public:
   explicit Setup(const Plan& plan) : plan_(plan) {}
-  ~Setup() {
-    if (!tempLink_.empty()) {
-      std::error_code ec;
-      fs::remove(tempLink_, ec);
-    }
-  }
 
   // Writes everything; on failure *error says which step failed and what
   // was undone.
@@ -362,29 +467,20 @@ class Setup {
   uint32_t providerId() const { return id_; }
 
  private:
-  // Snapshots and the link control program's link under a temporary name;
-  // nothing that anybody else sees.
+  // Snapshots, the link control program's link and the serial port's
+  // link under temporary names; nothing that anybody else sees.
   bool prepare(std::string* problem) {
     if (!linkSnapshot_.take(platform::utf8ToWide(kLinkConfigKey), problem)) return false;
     if (plan_.existingId != 0 && plan_.providerValues &&
         !configSnapshot_.take(providerKey(plan_.existingId), problem)) {
       return false;
     }
-    if (!plan_.linkControlPath.empty()) {
-      const std::string systemDir = platform::systemDir();
-      if (!platform::ensureDirectory(systemDir)) {
-        *problem = "cannot create the system directory " + shown(systemDir);
-        return false;
-      }
-      tempLink_ = plan_.linkControlTarget + ".tksetup-" + std::to_string(platform::currentProcessId());
-      std::error_code ec;
-      fs::remove(tempLink_, ec);
-      fs::create_symlink(plan_.linkControlPath, tempLink_, ec);
-      if (ec) {
-        *problem = "cannot create a link in " + shown(systemDir) + ": " + ec.message();
-        tempLink_.clear();
-        return false;
-      }
+    if (!plan_.linkControlPath.empty() &&
+        !linkControl_.stage(plan_.linkControlPath, plan_.linkControlTarget, problem)) {
+      return false;
+    }
+    if (!plan_.serialTarget.empty() && !serialPort_.stage(plan_.serialTarget, serialPortPlace(plan_.com), problem)) {
+      return false;
     }
     return true;
   }
@@ -406,22 +502,12 @@ class Setup {
       if (plan_.providerValues && !writeProviderValues(problem)) return false;
     }
     linkWritten_ = true;
-    if (!writeLinkConfiguration(plan_.port)) {
+    if (!writeLinkConfiguration(plan_.port, plan_.com)) {
       *problem = "cannot write the link configuration (HKEY_LOCAL_MACHINE\\" + std::string(kLinkConfigKey) + ")" +
                  registryDetail();
       return false;
     }
-    if (!tempLink_.empty()) {
-      std::error_code ec;
-      fs::rename(tempLink_, plan_.linkControlTarget, ec);
-      if (ec) {
-        *problem = "cannot link " + shown(plan_.linkControlPath) + " as " + shown(plan_.linkControlTarget) + ": " +
-                   ec.message();
-        return false;
-      }
-      tempLink_.clear();
-    }
-    return true;
+    return linkControl_.commit(problem) && serialPort_.commit(problem);
   }
 
   // Replaces the provider's key by the values of the configuration, in one step.
@@ -471,7 +557,7 @@ class Setup {
 
   const Plan& plan_;
   KeySnapshot linkSnapshot_, configSnapshot_;
-  std::string tempLink_;
+  StagedLink linkControl_, serialPort_;
   uint32_t id_ = 0;
   bool added_ = false;
   bool configWritten_ = false;
@@ -497,7 +583,11 @@ int main(int argc, char** argv) {
   Setup setup(plan);
   if (!setup.run(&problem)) return failed(problem);
 
-  std::printf("link TCP 127.0.0.1:%u\n", plan.port);
+  if (plan.port != 0) {
+    std::printf("link TCP 127.0.0.1:%u\n", plan.port);
+  } else {
+    std::printf("link %s %s\n", comName(plan.com).c_str(), shown(plan.serialTarget).c_str());
+  }
   if (!plan.linkControlPath.empty()) std::printf("link-control %s\n", shown(plan.linkControlTarget).c_str());
   if (!plan.providerPath.empty()) {
     std::printf("provider-id %u (%s)\n", setup.providerId(), plan.existingId != 0 ? "updated" : "added");

@@ -76,7 +76,12 @@ TEST(TksetupProgram, ACheckThatFailsChangesNothing) {
       {{"--port", "65536"}, 2, "--port needs a port number from 1 to 65535, not '65536' (try --help)"},
       {{"--port"}, 2, "--port needs a value"},
       {{"--port", "5001", "--port", "5002"}, 2, "--port is given twice"},
-      {{"--provider", fake}, 2, "--port is missing"},
+      {{"--provider", fake}, 2, "--port or --serial is missing"},
+      {{"--port", "5001", "--serial", "/dev/null"}, 2, "--port and --serial exclude each other"},
+      {{"--port", "5001", "--com", "3"}, 2, "--com needs --serial"},
+      {{"--serial", "/dev/null", "--com", "256"}, 2, "--com needs a port number from 1 to 255, not '256'"},
+      {{"--serial", root + "/none"}, 1, "--serial " + root + "/none: no such device (nothing was changed)"},
+      {{"--serial", values}, 1, "--serial " + values + ": not a terminal device"},
       {{"--port", "5001", "--provider-config", values}, 2, "--provider-config needs --provider"},
       {{"--port", "5001", "--provider", ""}, 2, "--provider needs a file name, not an empty one"},
       {{"--port", "5001", "--fr\x1b[2Job"}, 2, "unknown option --fr\\x1b[2Job"},
@@ -91,6 +96,24 @@ TEST(TksetupProgram, ACheckThatFailsChangesNothing) {
     EXPECT_EQ(machineStore(), storeBefore) << shown;
     EXPECT_EQ(linkControlTarget(), TK_TKSETUP) << shown;
   }
+}
+
+TEST(TksetupProgram, ASerialLinkNamesTheTtyThroughTheComPortsLinkInTheRoot) {
+  // Any character device will do for the check; /dev/null stands in for a tty.
+  ToolRun run = tksetup({"--serial", "/dev/null", "--com", "7"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "link COM7 /dev/null\n");
+  std::error_code ec;
+  EXPECT_EQ(fs::read_symlink(platform::rootDir() + "/dev/COM7", ec).string(), "/dev/null");
+  const std::string store = machineStore();
+  // Stored as the fixed-width string the link library reads ("COM7", UTF-16LE).
+  EXPECT_THAT(store, HasSubstr("\"Link\"=hex(1):43,00,4f,00,4d,00,37,00,00,00"));
+  EXPECT_THAT(store, HasSubstr("\"ControlLines\"=dword:00000000"));
+
+  // Back to the LAN: the port's link stays for whoever set it up.
+  ToolRun lan = tksetup({"--port", "5000"});
+  ASSERT_EQ(lan.exitCode, 0) << lan.err;
+  EXPECT_THAT(machineStore(), HasSubstr("\"Link\"=hex(1):54,00,43,00,50,00,00,00"));
 }
 
 TEST(TksetupProgram, ASecondRunUpdatesTheProviderItAdded) {
