@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "exchange/hex_text.h"
+#include "exchange/lan_exchange.h"
 #include "exchange/tagged_frame.h"
 #include "platform/codepage.h"
 #include "platform/printable_text.h"
@@ -40,8 +41,9 @@ std::optional<uint32_t> Number(std::string_view text, uint32_t max = 0xFFFFFFFF)
 // Every command's work, with the pieces of its line.
 class Command {
  public:
-  Command(LanExchange& exchange, std::string_view verb, std::string_view args)
-      : exchange_(exchange), verb_(verb), args_(args), words_(Words(args)) {}
+  Command(ExchangeLink& exchange, std::string_view verb, std::string_view args)
+      : exchange_(exchange), lan_(exchange.Lan()), serial_(exchange.Serial()), verb_(verb), args_(args),
+        words_(Words(args)) {}
 
   CommandInterpreter::Outcome Ok(std::string details = {}) const {
     return {true, false, "ok " + std::string(verb_) + (details.empty() ? "" : " " + details)};
@@ -59,7 +61,9 @@ class Command {
   CommandInterpreter::Outcome Send() const {
     auto bytes = ParseHex(args_);
     if (!bytes) return Error("bad hex");
-    if (bytes->size() > kMaxFrameData) return Error("block longer than 65535 bytes");
+    if (bytes->size() > exchange_.MaxBlockSize()) {
+      return Error("block longer than " + std::to_string(exchange_.MaxBlockSize()) + " bytes");
+    }
     return exchange_.SendBlock(*bytes) ? Ok() : Error("not sent (no connection?)");
   }
 
@@ -81,20 +85,21 @@ class Command {
     auto bytes = data.empty() ? std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{0x00}) : ParseHex(data);
     if (!bytes) return Error("bad hex");
     if (bytes->size() > kMaxFrameData) return Error("data longer than 65535 bytes");
-    return exchange_.SendTaggedFrame(*tag, *bytes) ? Ok() : Error("not sent (no connection?)");
+    return lan_->SendTaggedFrame(*tag, *bytes) ? Ok() : Error("not sent (no connection?)");
   }
 
   CommandInterpreter::Outcome Keepalive() const {
     if (words_.size() != 1) return Error("usage: keepalive MS");
     auto ms = Number(words_[0]);
     if (!ms) return Error("bad period");
-    exchange_.SetKeepalivePeriod(*ms);
+    lan_->SetKeepalivePeriod(*ms);
     return Ok(std::to_string(*ms));
   }
 
-  CommandInterpreter::Outcome OnOff(void (LanExchange::*setter)(bool)) const {
+  template <typename Target>
+  CommandInterpreter::Outcome OnOff(Target* target, void (Target::*setter)(bool)) const {
     if (words_.size() != 1 || (words_[0] != "on" && words_[0] != "off")) return Error("usage: on|off");
-    (exchange_.*setter)(words_[0] == "on");
+    (target->*setter)(words_[0] == "on");
     return Ok(std::string(words_[0]));
   }
 
@@ -103,7 +108,7 @@ class Command {
     auto parts = Number(words_[0], 65538);
     auto pause = Millis(1, CommandInterpreter::kDefaultSplitPauseMs);
     if (!parts || *parts < 2 || !pause) return Error("usage: split N [PAUSE-MS], N at least 2");
-    exchange_.SplitNext(*parts, *pause);
+    lan_->SplitNext(*parts, *pause);
     return Ok(std::to_string(*parts));
   }
 
@@ -122,7 +127,7 @@ class Command {
     }
     auto pause = Millis(1, CommandInterpreter::kDefaultSplitPauseMs);
     if (offsets.empty() || !pause) return Error("usage: split-at OFFSET[,OFFSET...] [PAUSE-MS]");
-    exchange_.SplitNextAt(std::move(offsets), *pause);
+    lan_->SplitNextAt(std::move(offsets), *pause);
     return Ok(std::string(words_[0]));
   }
 
@@ -130,7 +135,7 @@ class Command {
     if (words_.size() > 1) return Error("usage: merge [HOLD-MS]");
     auto hold = Millis(0, LanExchange::kDefaultMergeHoldMs);
     if (!hold) return Error("bad hold time");
-    exchange_.MergeNext(*hold);
+    lan_->MergeNext(*hold);
     return Ok();
   }
 
@@ -160,17 +165,21 @@ class Command {
     return Ok();
   }
 
-  CommandInterpreter::Outcome Status() const {
-    LanExchange::Status s = exchange_.GetStatus();
-    auto yesNo = [](bool b) { return b ? "yes" : "no"; };
-    return Ok(std::string("connected=") + yesNo(s.connected) + " engine=" + s.engine +
-              " answering=" + yesNo(s.answering) + " keepalive-ms=" + std::to_string(s.keepaliveMs) +
-              " drop-on-missed=" + yesNo(s.dropOnMissed) + " connections=" + std::to_string(s.connections) +
-              " blocks-received=" + std::to_string(s.blocksReceived) +
-              " frames-sent=" + std::to_string(s.framesSent) +
-              " keepalive-missed=" + std::to_string(s.keepalivesMissed) + " listening=" + exchange_.Address() +
-              ":" + std::to_string(exchange_.Port()));
+  CommandInterpreter::Outcome Corrupt() const {
+    auto index = words_.size() == 1 ? Number(words_[0], layer2MaxFrame) : std::nullopt;
+    if (!index) return Error("usage: corrupt BYTE-INDEX (0 to " + std::to_string(layer2MaxFrame) + ")");
+    serial_->CorruptNextFrame(*index);
+    return Ok(std::to_string(*index));
   }
+
+  CommandInterpreter::Outcome SendFrame() const {
+    if (words_.size() != 1 || !serial_->SendControlFrame(words_[0])) {
+      return Error("usage: send-frame rr|rnr|rej|start|disc|ua|dm");
+    }
+    return Ok(std::string(words_[0]));
+  }
+
+  CommandInterpreter::Outcome Status() const { return Ok(exchange_.StatusText()); }
 
   CommandInterpreter::Outcome ForEngine() const {
     auto result = exchange_.EngineCommand(verb_, args_);
@@ -179,11 +188,32 @@ class Command {
   }
 
  private:
-  LanExchange& exchange_;
+  // The longest serial frame: an I-frame of 2038 data bytes and 10 more.
+  static constexpr uint32_t layer2MaxFrame = 2047;
+
+  ExchangeLink& exchange_;
+  LanControls* lan_;
+  SerialControls* serial_;
   std::string_view verb_;
   std::string_view args_;
   std::vector<std::string_view> words_;
 };
+
+bool IsLanCommand(std::string_view verb) {
+  for (std::string_view lan :
+       {"bad-tag", "frame", "drop", "keepalive", "drop-on-missed", "split", "split-at", "merge"}) {
+    if (verb == lan) return true;
+  }
+  return false;
+}
+
+bool IsSerialCommand(std::string_view verb) {
+  for (std::string_view serial :
+       {"corrupt", "drop-frame", "silent", "send-frame", "repeat-iframe", "service-answer", "frame-trace"}) {
+    if (verb == serial) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -206,19 +236,40 @@ std::optional<CommandInterpreter::Outcome> CommandInterpreter::Run(std::string_v
 
   if (verb == "send") return command.Send();
   if (verb == "raw") return command.Raw();
-  if (verb == "bad-tag") return command.Frame(kBadTag);
-  if (verb == "frame") return command.Frame(std::nullopt);
-  if (verb == "drop") return exchange_.Drop() ? command.Ok() : command.Error("no connection");
-  if (verb == "keepalive") return command.Keepalive();
-  if (verb == "drop-on-missed") return command.OnOff(&LanExchange::SetDropOnMissedKeepalive);
+  if (LanControls* lan = exchange_.Lan()) {
+    if (verb == "bad-tag") return command.Frame(kBadTag);
+    if (verb == "frame") return command.Frame(std::nullopt);
+    if (verb == "drop") return lan->Drop() ? command.Ok() : command.Error("no connection");
+    if (verb == "keepalive") return command.Keepalive();
+    if (verb == "drop-on-missed") return command.OnOff(lan, &LanControls::SetDropOnMissedKeepalive);
+    if (verb == "split") return command.Split();
+    if (verb == "split-at") return command.SplitAt();
+    if (verb == "merge") return command.Merge();
+  } else if (IsLanCommand(verb)) {
+    return command.Error("not on this link");
+  }
+  if (SerialControls* serial = exchange_.Serial()) {
+    if (verb == "corrupt") return command.Corrupt();
+    if (verb == "send-frame") return command.SendFrame();
+    if (verb == "silent") return command.OnOff(serial, &SerialControls::SetSilent);
+    if (verb == "service-answer") return command.OnOff(serial, &SerialControls::SetAnsweringServiceRequest);
+    if (verb == "frame-trace") return command.OnOff(serial, &SerialControls::SetFrameTrace);
+    if (verb == "drop-frame" || verb == "repeat-iframe") {
+      if (!args.empty()) return command.Error("no arguments expected");
+      if (verb == "drop-frame") {
+        serial->DropNextFrame();
+        return command.Ok();
+      }
+      return serial->RepeatLastIFrame() ? command.Ok() : command.Error("no I-frame sent yet");
+    }
+  } else if (IsSerialCommand(verb)) {
+    return command.Error("not on this link");
+  }
   if (verb == "stop-echo" || verb == "start-echo") {
     if (!args.empty()) return command.Error("no arguments expected");
     exchange_.SetAnswering(verb == "start-echo");
     return command.Ok();
   }
-  if (verb == "split") return command.Split();
-  if (verb == "split-at") return command.SplitAt();
-  if (verb == "merge") return command.Merge();
   if (verb == "wait-connected") return command.WaitConnection(true);
   if (verb == "wait-disconnected") return command.WaitConnection(false);
   if (verb == "wait-block") return command.WaitBlock();
@@ -236,33 +287,52 @@ std::optional<CommandInterpreter::Outcome> CommandInterpreter::Run(std::string_v
 }
 
 std::string CommandInterpreter::CommandHelp() {
-  return "  send HEX              send HEX as one data frame (0xC5, length, data)\n"
-         "  raw HEX               send the bytes as they are, without framing\n"
+  return "  send HEX              send HEX as one data block: on the LAN one data frame\n"
+         "                        (0xC5, length, data); on the serial link one I-frame\n"
+         "                        for service 0x20 (at most 2038 bytes), queued until\n"
+         "                        the previous one is acknowledged\n"
+         "  raw HEX               send the bytes as they are, without framing (on the\n"
+         "                        serial link paced like frames, but never faulted)\n"
+         "  stop-echo             stop answering: received blocks are still reported but\n"
+         "                        not given to the engine (the exchange falls silent)\n"
+         "  start-echo            answer again\n"
+         "  wait-connected [MS]   wait until a client is connected, on the serial link\n"
+         "                        until the link is set up (default 10000 ms)\n"
+         "  wait-disconnected [MS]\n"
+         "                        wait until no client is connected (the link is down)\n"
+         "  wait-block PREFIX|* [MS]\n"
+         "                        wait for a received data block starting with the hex\n"
+         "                        PREFIX (* for any); consumes it and every block before\n"
+         "                        it; blocks received earlier on this connection (since\n"
+         "                        the serial link came up) count\n"
+         "  sleep MS              pause the command stream\n"
+         "  mark TEXT             print \"ok mark TEXT\" (a marker in the output)\n"
+         "  status                one line of state and counters\n"
+         "  quit                  end tksim\n"
+         "LAN link only (on the serial link these answer \"not on this link\"):\n"
          "  bad-tag [HEX]         send a frame with the unknown tag 0xC6 (data HEX, default 00)\n"
          "  frame TAG [HEX]       send a frame with any tag byte TAG (data HEX, default 00)\n"
          "  drop                  close the connection (waits until it is closed)\n"
          "  keepalive MS          change the keep-alive period (0 = off); counts from now\n"
          "  drop-on-missed on|off close the connection when a keep-alive echo is missed\n"
-         "  stop-echo             stop answering: received blocks are still reported but\n"
-         "                        not given to the engine (the exchange falls silent)\n"
-         "  start-echo            answer again\n"
          "  split N [PAUSE-MS]    send the next frame in N segments, PAUSE-MS (default 20)\n"
          "                        apart; keep-alive frames are not affected\n"
          "  split-at OFFSETS [PAUSE-MS]\n"
          "                        the same, cut at the given byte offsets (e.g. 1,2)\n"
          "  merge [HOLD-MS]       send the next two frames in one segment; the first is\n"
          "                        held at most HOLD-MS (default 1000), then sent alone\n"
-         "  wait-connected [MS]   wait until a client is connected (default 10000 ms)\n"
-         "  wait-disconnected [MS]\n"
-         "                        wait until no client is connected\n"
-         "  wait-block PREFIX|* [MS]\n"
-         "                        wait for a received data block starting with the hex\n"
-         "                        PREFIX (* for any); consumes it and every block before\n"
-         "                        it; blocks received earlier on this connection count\n"
-         "  sleep MS              pause the command stream\n"
-         "  mark TEXT             print \"ok mark TEXT\" (a marker in the output)\n"
-         "  status                one line of state and counters\n"
-         "  quit                  end tksim\n";
+         "Serial link only (faults of the frames this side sends; on the LAN these answer\n"
+         "\"not on this link\"):\n"
+         "  corrupt N             flip the bits of byte N (from 0) of the next frame\n"
+         "  drop-frame            do not send the next frame\n"
+         "  silent on|off         send nothing at all (received bytes are still taken in)\n"
+         "  send-frame rr|rnr|rej|start|disc|ua|dm\n"
+         "                        send that S- or U-frame now (S-frames with the current\n"
+         "                        N(R))\n"
+         "  repeat-iframe         send the last I-frame again, unchanged\n"
+         "  service-answer on|off off: ignore the control process's service requests\n"
+         "  frame-trace on|off    report every frame sent and received (frame-in,\n"
+         "                        frame-out; default off)\n";
 }
 
 }  // namespace exchange

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "exchange/lan_exchange.h"
+#include "exchange/exchange_link.h"
 
 namespace exchange {
 
@@ -32,7 +32,7 @@ class CommandInterpreter {
     std::string line;  // the result line
   };
 
-  CommandInterpreter(LanExchange& exchange, std::function<void()> onQuit)
+  CommandInterpreter(ExchangeLink& exchange, std::function<void()> onQuit)
       : exchange_(exchange), onQuit_(std::move(onQuit)) {}
 
   // nullopt for a blank line or a comment.
@@ -43,7 +43,7 @@ class CommandInterpreter {
  private:
   std::optional<Outcome> Run(std::string_view line);
 
-  LanExchange& exchange_;
+  ExchangeLink& exchange_;
   std::function<void()> onQuit_;
 };
 

@@ -8,7 +8,8 @@ namespace exchange {
 
 bool EventPrinter::IsPerFrameEvent(std::string_view line) {
   std::string_view name = line.substr(0, line.find(' '));
-  return name == "block" || name == "keepalive-sent" || name == "keepalive-echo";
+  return name == "block" || name == "keepalive-sent" || name == "keepalive-echo" || name == "frame-in" ||
+         name == "frame-out";
 }
 
 void EventPrinter::Event(std::string_view line) {

@@ -126,6 +126,16 @@ LanExchange::Status LanExchange::GetStatus() const {
   return status;
 }
 
+std::string LanExchange::StatusText() const {
+  Status s = GetStatus();
+  auto yesNo = [](bool b) { return b ? "yes" : "no"; };
+  return std::string("connected=") + yesNo(s.connected) + " engine=" + s.engine + " answering=" + yesNo(s.answering) +
+         " keepalive-ms=" + std::to_string(s.keepaliveMs) + " drop-on-missed=" + yesNo(s.dropOnMissed) +
+         " connections=" + std::to_string(s.connections) + " blocks-received=" + std::to_string(s.blocksReceived) +
+         " frames-sent=" + std::to_string(s.framesSent) + " keepalive-missed=" + std::to_string(s.keepalivesMissed) +
+         " listening=" + Address() + ":" + std::to_string(Port());
+}
+
 std::optional<ProtocolEngine::CommandResult> LanExchange::EngineCommand(std::string_view verb,
                                                                         std::string_view args) {
   // A waiting command must not hold the engine: the blocks it waits for go
@@ -160,6 +170,8 @@ bool LanExchange::SendShaped(std::vector<uint8_t> unit) {
   ++framesSent_;
   return WriteLocked(shaper_.Shape(std::move(unit), clock_.tickCount()));
 }
+
+size_t LanExchange::MaxBlockSize() const { return kMaxFrameData; }
 
 bool LanExchange::SendBlock(std::span<const uint8_t> block) { return SendTaggedFrame(kDataTag, block); }
 

@@ -9,6 +9,9 @@
 // One network thread accepts, receives, reassembles, answers keep-alives and
 // runs the engine; commands arrive from other threads. Every event goes to
 // the EventSink as one line (names in tksim --help).
+//
+// It is the LAN's ExchangeLink for the command interface; its own fault
+// commands go through LanControls (exchange_link.h).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "exchange/exchange_link.h"
 #include "exchange/frame_reassembler.h"
 #include "exchange/keepalive_monitor.h"
 #include "exchange/output_shaper.h"
@@ -30,7 +34,7 @@
 
 namespace exchange {
 
-class LanExchange {
+class LanExchange : public ExchangeLink, public LanControls {
  public:
   static constexpr uint16_t kDefaultPort = 5002;
   // Three keep-alives fit into the peer's 61-second supervision, so one
@@ -39,7 +43,7 @@ class LanExchange {
   static constexpr uint32_t kDefaultMergeHoldMs = 1000;
 
   LanExchange(ProtocolEngine& engine, EventSink& events, const platform::Clock& clock = platform::systemClock());
-  ~LanExchange();
+  ~LanExchange() override;
   LanExchange(const LanExchange&) = delete;
   LanExchange& operator=(const LanExchange&) = delete;
 
@@ -50,35 +54,37 @@ class LanExchange {
   uint16_t Port() const;
 
   // Starts / ends the network thread; Stop closes the connection.
-  bool Start();
-  void Stop();
+  bool Start() override;
+  void Stop() override;
 
   // Settings; may change while running.
-  void SetKeepalivePeriod(uint32_t periodMs);
+  void SetKeepalivePeriod(uint32_t periodMs) override;
   uint32_t KeepalivePeriod() const;
-  void SetDropOnMissedKeepalive(bool drop) { dropOnMissed_ = drop; }
+  void SetDropOnMissedKeepalive(bool drop) override { dropOnMissed_ = drop; }
   // Off: received blocks are still reported but not given to the engine,
   // so the exchange stops answering.
-  void SetAnswering(bool answering) { answering_ = answering; }
+  void SetAnswering(bool answering) override { answering_ = answering; }
 
   // Sending on the current connection; false without one or on a send error.
-  bool SendBlock(std::span<const uint8_t> block);                  // one data frame (shaped)
-  bool SendTaggedFrame(uint8_t tag, std::span<const uint8_t> data);  // any tag (shaped)
-  bool SendRaw(std::span<const uint8_t> bytes);                     // as they are, one segment
+  size_t MaxBlockSize() const override;
+  bool SendBlock(std::span<const uint8_t> block) override;                  // one data frame (shaped)
+  bool SendTaggedFrame(uint8_t tag, std::span<const uint8_t> data) override;  // any tag (shaped)
+  bool SendRaw(std::span<const uint8_t> bytes) override;                     // as they are, one segment
   // Closes the current connection and waits (bounded) until the network
   // thread has reported it; false when none was open.
-  bool Drop();
+  bool Drop() override;
 
   // Fault injection for the next shaped frame (see output_shaper.h).
-  void SplitNext(unsigned parts, uint32_t pauseMs);
-  void SplitNextAt(std::vector<size_t> offsets, uint32_t pauseMs);
-  void MergeNext(uint32_t holdMs = kDefaultMergeHoldMs);
+  void SplitNext(unsigned parts, uint32_t pauseMs) override;
+  void SplitNextAt(std::vector<size_t> offsets, uint32_t pauseMs) override;
+  void MergeNext(uint32_t holdMs = kDefaultMergeHoldMs) override;
 
   bool Connected() const;
-  bool WaitConnected(std::chrono::milliseconds timeout);
-  bool WaitDisconnected(std::chrono::milliseconds timeout);
+  bool WaitConnected(std::chrono::milliseconds timeout) override;
+  bool WaitDisconnected(std::chrono::milliseconds timeout) override;
   // See received_blocks.h.
-  std::optional<std::vector<uint8_t>> WaitBlock(std::span<const uint8_t> prefix, std::chrono::milliseconds timeout);
+  std::optional<std::vector<uint8_t>> WaitBlock(std::span<const uint8_t> prefix,
+                                                std::chrono::milliseconds timeout) override;
 
   struct Status {
     bool connected = false;
@@ -92,10 +98,13 @@ class LanExchange {
     std::string engine;
   };
   Status GetStatus() const;
+  std::string StatusText() const override;
 
   // A command for the engine (serialised with its other calls).
-  std::optional<ProtocolEngine::CommandResult> EngineCommand(std::string_view verb, std::string_view args);
-  std::string EngineHelp() const;
+  std::optional<ProtocolEngine::CommandResult> EngineCommand(std::string_view verb, std::string_view args) override;
+  std::string EngineHelp() const override;
+
+  LanControls* Lan() override { return this; }
 
  private:
   class Sink : public BlockSink {

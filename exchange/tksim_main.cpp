@@ -15,11 +15,13 @@
 #include "exchange/exchange_config.h"
 #include "exchange/lan_exchange.h"
 #include "exchange/script_engine.h"
+#include "exchange/serial_exchange.h"
 #include "exchange/tksim_options.h"
 #include "exchange/vnl_engine.h"
 #include "platform/codepage.h"
 #include "platform/file_read.h"
 #include "platform/printable_text.h"
+#include "platform/stop_request.h"
 #include "platform/thread.h"
 #include "platform/wait.h"
 
@@ -32,6 +34,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitScriptFailed = 3;
 constexpr uint32_t kCommandThreadWaitMs = 2000;
+constexpr uint32_t kStopPollMs = 50;
+constexpr int kExitSignalBase = 128;
 
 std::string EnginesHelp() {
   EventPrinter none(stderr, true);
@@ -131,13 +135,30 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  LanExchange exchange(*engine, printer);
-  exchange.SetKeepalivePeriod(options.keepaliveMs);
-  exchange.SetDropOnMissedKeepalive(options.dropOnMissedKeepalive);
-  if (!exchange.Listen(options.address, options.port, options.allowNonLoopback, &error)) {
-    PrintError(error);
-    return kExitFailure;
+  std::unique_ptr<ExchangeLink> link;
+  SerialExchange* serial = nullptr;
+  if (options.serial) {
+    // A serial line leaves files behind ($TK_ROOT/dev/COMn), so a stop
+    // request ends tksim in order instead of at once.
+    platform::watchStopRequests();
+    auto serialLink = std::make_unique<SerialExchange>(*engine, printer);
+    if (!serialLink->Open(options.serialSettings, &error)) {
+      PrintError(options.serialSettings.device.empty() ? "--serial: " + error : "--serial-device: " + error);
+      return kExitFailure;
+    }
+    serial = serialLink.get();
+    link = std::move(serialLink);
+  } else {
+    auto lan = std::make_unique<LanExchange>(*engine, printer);
+    lan->SetKeepalivePeriod(options.keepaliveMs);
+    lan->SetDropOnMissedKeepalive(options.dropOnMissedKeepalive);
+    if (!lan->Listen(options.address, options.port, options.allowNonLoopback, &error)) {
+      PrintError(error);
+      return kExitFailure;
+    }
+    link = std::move(lan);
   }
+  ExchangeLink& exchange = *link;
 
   platform::Event quit(platform::Event::Reset::Manual);
   std::atomic<int> exitCode{kExitOk};
@@ -188,9 +209,19 @@ int main(int argc, char** argv) {
         "tksim-commands");
   }
 
-  quit.wait();
+  if (serial) {
+    while (!quit.wait(kStopPollMs)) {
+      if (int signal = platform::stopRequest()) {
+        exitCode = kExitSignalBase + signal;
+        break;
+      }
+    }
+  } else {
+    quit.wait();
+  }
   control.Stop();
   exchange.Stop();
+  if (serial) serial->Close();  // before a possible _Exit below
   if (!commands.join(kCommandThreadWaitMs)) {
     // The command thread still blocks on standard input or in a wait
     // command; the process ends without waiting for it.

@@ -15,6 +15,17 @@ std::optional<uint32_t> Number(const std::string& text, uint32_t max) {
   return value;
 }
 
+// Each line of text with two spaces before it, like the other help lines.
+std::string Indented(std::string_view text) {
+  std::string out;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    out += "  " + std::string(text.substr(0, end)) + "\n";
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return out;
+}
+
 }  // namespace
 
 ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOptions& options, std::string* error) {
@@ -23,8 +34,21 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
     if (error) *error = platform::printableText(text);
     return ParseOutcome::Error;
   };
+  std::string lanOption;     // the first option that only the LAN link takes
+  std::string serialOption;  // the first option that only the serial link takes
+  bool newPty = false;
+  bool dsrGiven = false;
+  auto note = [](std::string& first, const std::string& arg) {
+    if (first.empty()) first = arg;
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--allow-non-loopback" || arg == "--drop-on-missed-keepalive" || arg == "--port" ||
+        arg == "--keepalive-ms") {
+      note(lanOption, arg);
+    } else if (arg == "--com" || arg == "--dsr" || arg == "--baud" || arg == "--no-pacing") {
+      note(serialOption, arg);
+    }
     auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
     if (arg == "--help" || arg == "-h") return ParseOutcome::Help;
     if (arg == "--allow-non-loopback") {
@@ -75,6 +99,35 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       const std::string* text = value();
       if (!text || text->empty()) return fail("--script needs a file");
       options.scriptFile = *text;
+    } else if (arg == "--serial") {
+      newPty = true;
+    } else if (arg == "--serial-device") {
+      const std::string* text = value();
+      if (!text || text->empty()) return fail("--serial-device needs the path of a tty");
+      options.serialSettings.device = *text;
+    } else if (arg == "--com") {
+      const std::string* text = value();
+      if (!text) return fail("--com needs a port number 1 to 255");
+      auto com = Number(*text, SerialExchange::kMaxCom);
+      if (!com || *com == 0) return fail("--com '" + *text + "' is no port number 1 to 255");
+      options.serialSettings.com = *com;
+    } else if (arg == "--dsr") {
+      const std::string* text = value();
+      if (!text || (*text != "on" && *text != "off")) {
+        return fail("--dsr needs 'on' or 'off'" + (text ? " (not '" + *text + "')" : std::string()));
+      }
+      options.serialSettings.dsr = *text == "on";
+      dsrGiven = true;
+    } else if (arg == "--baud") {
+      const std::string* text = value();
+      if (!text) return fail("--baud needs a line speed");
+      auto baud = Number(*text, 0xFFFFFFFF);
+      if (!baud || !SerialExchange::IsLineSpeed(*baud)) {
+        return fail("--baud '" + *text + "' is no line speed (1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200)");
+      }
+      options.serialSettings.baud = *baud;
+    } else if (arg == "--no-pacing") {
+      options.serialSettings.pacing = false;
     } else if (arg.starts_with("-")) {
       return fail("unknown option " + arg);
     } else {
@@ -83,6 +136,11 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
   }
   if (!options.rules.empty() && options.engine != "script") return fail("--rule needs --engine script");
   if (!options.exchangeConfig.empty() && options.engine != "vnl") return fail("--exchange-config needs --engine vnl");
+  if (newPty && !options.serialSettings.device.empty()) return fail("--serial and --serial-device exclude each other");
+  options.serial = newPty || !options.serialSettings.device.empty();
+  if (options.serial && !lanOption.empty()) return fail(lanOption + " is for the LAN link, not with a serial line");
+  if (!options.serial && !serialOption.empty()) return fail(serialOption + " needs --serial or --serial-device");
+  if (dsrGiven && options.serialSettings.com == 0) return fail("--dsr needs --com");
   return ParseOutcome::Run;
 }
 
@@ -97,9 +155,16 @@ std::string TksimHelp(const std::string& engineHelp) {
          "input, from a scenario file, or over a control port, and reports events on\n"
          "standard output.\n"
          "\n"
+         "With --serial (or --serial-device) it is the exchange's side of the serial\n"
+         "link instead, with no LAN listener: it answers the control process's service\n"
+         "request (ESC \"C\") with the line \"\\r\\nCTI TKSIM <speed>\\r\", then runs the\n"
+         "frame protocol (START/UA, numbered I-frames acknowledged one at a time, polls,\n"
+         "REJ, RNR, DISC/UA/DM) and hands every received block to the same engines.\n"
+         "\n"
          "Options:\n"
          "  --address A           listen address (default 127.0.0.1); only 127.0.0.0/8\n"
-         "                        is accepted unless --allow-non-loopback is given\n"
+         "                        is accepted unless --allow-non-loopback is given; with\n"
+         "                        a serial line, the address of the control port\n"
          "  --port N              listen port (default 5002); 0 picks a free port\n"
          "  --allow-non-loopback  permit a listen address outside 127.0.0.0/8\n"
          "  --keepalive-ms N      keep-alive period in ms (default 20000, three within the\n"
@@ -144,7 +209,29 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        standard output\n"
          "  --quiet               leave out the per-frame events (block, keepalive-sent,\n"
          "                        keepalive-echo), e.g. for benchmarks\n"
+         "  --serial              the serial link on a new pseudo-terminal; its slave is\n"
+         "                        the port the control process opens (\"serial PATH\")\n"
+         "  --serial-device PATH  the serial link on the given tty, set raw, 8N1, no flow\n"
+         "                        control, at --baud (paced by the hardware)\n"
+         "  --com N               also offer the line as $TK_ROOT/dev/COMN (N 1 to 255, a\n"
+         "                        symbolic link; replaces a link of that name) with\n"
+         "                        $TK_ROOT/dev/COMN.dsr holding the DSR state; both go\n"
+         "                        at the end (after quit, the end of input, SIGINT or\n"
+         "                        SIGTERM)\n"
+         "  --dsr on|off          DSR as the control process sees it (default on; needs\n"
+         "                        --com)\n"
+         "  --baud N              the speed the service answer announces and the line\n"
+         "                        rate of the pacing: 1200, 2400, 4800, 9600, 19200,\n"
+         "                        38400, 57600 or 115200 (default 115200)\n"
+         "  --no-pacing           write and take in bytes as fast as they come; by\n"
+         "                        default a pseudo-terminal carries them at the line\n"
+         "                        rate (10 bits a byte), so timings are those of a\n"
+         "                        real line\n"
          "  --help                show this text\n"
+         "\n"
+         "The LAN options (--port, --keepalive-ms, --drop-on-missed-keepalive,\n"
+         "--allow-non-loopback) are refused with a serial line, the serial ones (--com,\n"
+         "--dsr, --baud, --no-pacing) without one.\n"
          "\n"
          "The end of standard input ends tksim (like 'quit'); use --no-stdin to run in\n"
          "the background.\n"
@@ -156,13 +243,18 @@ std::string TksimHelp(const std::string& engineHelp) {
          "byte order mark before the first line of a file, of standard input or of a\n"
          "control connection is skipped. Control characters in result and event lines\n"
          "are shown escaped (\\t, \\x1b, ...):\n" +
-         CommandInterpreter::CommandHelp() + engineHelp +
+         CommandInterpreter::CommandHelp() + "Engine commands (both links):\n" + engineHelp +
          "\n"
          "Events on standard output (one per line, flushed; the first word names it):\n"
          "  listening A:P         always the first line: the address and port in use\n"
-         "  control A:P           the control port in use (second line, with --control-port)\n"
-         "  connected             a client connected\n"
-         "  disconnected          the client's connection ended (peer closed, drop, error)\n"
+         "  control A:P           the control port in use (second line, with --control-port;\n"
+         "                        with a serial line after \"serial\" and \"com\")\n"
+         "  serial PATH           (serial) the first line: the line's path (the slave of\n"
+         "                        the pseudo-terminal, or the given tty)\n"
+         "  com COMN              (serial) the line is linked as $TK_ROOT/dev/COMN\n"
+         "  connected             a client connected (serial: the link was set up)\n"
+         "  disconnected          the client's connection ended (peer closed, drop, error;\n"
+         "                        serial: DISC, DM, a new service request, the end)\n"
          "  refused-second-connection\n"
          "                        another client connected while one was active; closed\n"
          "  block HEX             a data block was received (keep-alive echoes are not)\n"
@@ -198,17 +290,22 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        (vnl engine) a confirmation or indication from the PC\n"
          "  vnl-warning NAME: TEXT (vnl engine) an unknown parameter was skipped\n"
          "  merge-timeout         a frame held for 'merge' went out alone\n"
-         "  send-failed TEXT      writing to the connection failed\n"
+         "  send-failed TEXT      writing to the connection failed (serial: also when\n"
+         "                        nobody has read the line for 2 s; the bytes are lost)\n"
          "  receive-error TEXT    reading from the connection failed\n"
          "  script-failed FILE:LINE\n"
          "                        a scenario command failed; tksim ends with status 3\n"
+         "Serial link events (besides connected, disconnected and block):\n" +
+         Indented(SerialExchangeCore::EventHelp()) +
          "\n"
          "Errors that end tksim go to standard error as well (\"tksim: FILE:LINE: ...\"\n"
          "for a fault in a file).\n"
          "\n"
          "Exit status: 0 after quit or the end of standard input, 1 when the port\n"
-         "cannot be opened, 2 wrong usage, a faulty exchange configuration or a\n"
-         "scenario file that cannot be read, 3 a scenario command failed.\n";
+         "or the serial line cannot be opened, 2 wrong usage, a faulty exchange\n"
+         "configuration or a scenario file that cannot be read, 3 a scenario command\n"
+         "failed; with a serial line 128+N after signal N (SIGINT, SIGTERM), which ends\n"
+         "tksim in order (a second one at once).\n";
 }
 
 }  // namespace exchange

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exchange/lan_exchange.h"
+#include "exchange/serial_exchange.h"
 
 namespace exchange {
 
@@ -22,6 +23,9 @@ struct TksimOptions {
   bool readStdin = true;
   std::optional<uint16_t> controlPort;
   bool quiet = false;
+  // The serial link instead of the LAN listener (--serial, --serial-device).
+  bool serial = false;
+  SerialExchange::Settings serialSettings;
 };
 
 enum class ParseOutcome { Run, Help, Error };

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "exchange/command_interpreter.h"
+#include "exchange/lan_exchange.h"
 #include "exchange/script_engine.h"
 #include "platform/fake_clock.h"
 #include "tests/exchange/frame_client.h"
@@ -125,6 +126,13 @@ TEST_F(CommandInterpreterTest, ScenarioCommandsDriveAConnectedClient) {
   EXPECT_EQ(Run("drop"), "ok drop");
   EXPECT_EQ(Run("wait-disconnected 0"), "ok wait-disconnected");
   EXPECT_TRUE(client.WaitClosed());
+}
+
+TEST_F(CommandInterpreterTest, SerialCommandsAreNotOnTheLan) {
+  for (std::string verb :
+       {"corrupt", "drop-frame", "silent", "send-frame", "repeat-iframe", "service-answer", "frame-trace"}) {
+    EXPECT_EQ(Run(verb + " 1"), "error " + verb + ": not on this link");
+  }
 }
 
 TEST_F(CommandInterpreterTest, QuitCallsBackAndMarkEchoesItsText) {

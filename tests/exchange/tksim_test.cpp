@@ -239,6 +239,35 @@ TEST(Tksim, BadInputIsNamedOnStandardErrorWithItsExitStatus) {
   }
 }
 
+// The serial options: each wrong combination or value is named, with the
+// usage status (2), or the failure status (1) for a line that cannot be opened.
+TEST(Tksim, SerialOptionsAreCheckedBeforeAnythingStarts) {
+  const std::string none = tktest::currentRoot() + "/none";
+  const std::pair<std::vector<std::string>, std::string> usage[] = {
+      {{"--serial", "--port", "0"}, "--port is for the LAN link, not with a serial line"},
+      {{"--serial", "--keepalive-ms", "0"}, "--keepalive-ms is for the LAN link"},
+      {{"--com", "3"}, "--com needs --serial or --serial-device"},
+      {{"--serial", "--com", "0"}, "--com '0' is no port number 1 to 255"},
+      {{"--serial", "--com", "256"}, "--com '256' is no port number 1 to 255"},
+      {{"--serial", "--baud", "300"}, "--baud '300' is no line speed"},
+      {{"--serial", "--dsr", "maybe"}, "--dsr needs 'on' or 'off' (not 'maybe')"},
+      {{"--serial", "--dsr", "on"}, "--dsr needs --com"},
+      {{"--serial", "--serial-device", "/dev/null"}, "--serial and --serial-device exclude each other"},
+  };
+  for (const auto& [args, err] : usage) {
+    tktest::ToolRun run = tktest::runTool(TK_TKSIM, args);
+    EXPECT_EQ(run.exitCode, 2) << err;
+    EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  for (const auto& [device, err] : {std::pair<std::string, std::string>{none, "--serial-device: cannot open " + none},
+                                    {"/dev/null", "--serial-device: /dev/null is not a terminal"}}) {
+    tktest::ToolRun run = tktest::runTool(TK_TKSIM, {"--serial-device", device, "--no-stdin"});
+    EXPECT_EQ(run.exitCode, 1) << err;
+    EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+  }
+}
+
 TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
   tktest::ToolRun run = tktest::runTool(TK_TKSIM, {"--help"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -255,7 +284,9 @@ TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
         "disconnected", "refused-second-connection", "block HEX", "empty-frame", "unknown-tag", "keepalive-sent",
         "keepalive-echo ok", "keepalive-mismatch", "keepalive-unexpected", "keepalive-missed", "keepalive-drop",
         "unanswered", "answer-failed", "merge-timeout", "send-failed", "receive-error", "script-failed",
-        "Exit status"}) {
+        "Exit status", "--serial ", "--serial-device PATH", "--com N", "--dsr on|off", "--baud N", "--no-pacing",
+        "serial PATH", "com COMN", "corrupt N", "drop-frame", "silent on|off", "send-frame rr|rnr|rej|start|disc|ua|dm",
+        "repeat-iframe", "service-answer on|off", "frame-trace on|off", "not on this link"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
   }
 }
