@@ -5,8 +5,10 @@
 #   make test PRESET=asan     AddressSanitizer + UBSan in build-asan/
 #   make test PRESET=tsan     ThreadSanitizer in build-tsan/
 #   make demo                 two telephone lines on the simulated exchange
+#   make demo LINK=serial     the same over the serial link (a pseudo-terminal)
 
 PRESET ?= default
+LINK ?= lan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Tests mostly wait on other processes and threads, so run more of them than there are cores.
 TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
@@ -25,7 +27,7 @@ build: configure
 
 demo: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target $(DEMO_TARGETS)
-	scripts/demo.sh $(BUILD_DIR)
+	TK_DEMO_LINK=$(LINK) scripts/demo.sh $(BUILD_DIR)
 
 configure: deps
 	cmake --preset $(PRESET)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo of `make demo`: a PC with two telephone lines on the simulated
 # exchange, driven by tkphone through the whole chain (provider, vnlsock,
-# VNL2D32, the link control process, the LAN link over loopback).
+# VNL2D32, the link control process, the LAN link over loopback, or with
+# TK_DEMO_LINK=serial the serial link over a pseudo-terminal at 115200 baud,
+# paced like a real line).
 #
 # It prepares a fresh root folder, starts tksim with the demo exchange and
 # its scenario, runs tkphone's demo script (an outside call answered and
@@ -17,6 +19,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 demo="$here/demo"
 bin=$(cd "${1:-$here/../build}" && pwd)/bin
 tkphone_limit=${TK_DEMO_TIMEOUT:-90}
+link=${TK_DEMO_LINK:-lan}
+case "$link" in
+  lan | serial) ;;
+  *) echo "demo: TK_DEMO_LINK (make demo LINK=...) is lan or serial, not '$link'" >&2; exit 2 ;;
+esac
 
 for program in tkphone tksetup tksim vnl2c64 kvarsp64.tsp; do
   if [ ! -e "$bin/$program" ]; then
@@ -117,29 +124,40 @@ export TK_ROOT="$root"
 
 echo "== TK telephony demo (root folder $root)"
 
-# The simulated exchange on a free loopback port; its first line names the port.
-"$bin/tksim" --port 0 --keepalive-ms 0 --engine vnl --exchange-config "$demo/exchange.conf" \
+# The simulated exchange on a free loopback port or on a new pseudo-terminal;
+# its first line names the port ("listening A:P") or the terminal ("serial PATH").
+if [ "$link" = serial ]; then
+  transport=(--serial --baud 115200)
+else
+  transport=(--port 0 --keepalive-ms 0)
+fi
+"$bin/tksim" "${transport[@]}" --engine vnl --exchange-config "$demo/exchange.conf" \
   --script "$demo/tksim.scenario" --no-stdin >"$root/tksim.log" 2>&1 &
 tksim_pid=$!
-port=""
+where=""
 for ((i = 0; i < 100; i++)); do
   line=$(head -n 1 "$root/tksim.log" 2>/dev/null)
   case "$line" in
-    listening\ *) port=${line##*:}; break ;;
+    listening\ *) where=--port; port=${line##*:}; break ;;
+    serial\ *) where=--serial; port=${line#serial }; break ;;
   esac
   kill -0 "$tksim_pid" 2>/dev/null || break
   sleep 0.1
 done
-if [ -z "$port" ]; then
+if [ -z "$where" ]; then
   echo "demo: tksim did not start:" >&2
   cat "$root/tksim.log" >&2
   exit 1
 fi
-echo "== exchange: tksim listening on 127.0.0.1:$port"
+if [ "$where" = --serial ]; then
+  echo "== exchange: tksim on the serial line $port (115200 baud)"
+else
+  echo "== exchange: tksim listening on 127.0.0.1:$port"
+fi
 
 # The link configuration, the link control program, the provider in TAPI's
 # provider list and the provider's lines.
-"$bin/tksetup" --port "$port" --link-control "$bin/vnl2c64" --provider "$bin/kvarsp64.tsp" \
+"$bin/tksetup" "$where" "$port" --link-control "$bin/vnl2c64" --provider "$bin/kvarsp64.tsp" \
   --provider-config "$demo/provider.values" | sed 's/^/== setup: /' || exit 1
 
 echo "== tkphone $demo/tkphone.script"

@@ -4,7 +4,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
+
+#include "link/control/service_answer.h"
 
 namespace layer2 {
 namespace {
@@ -97,24 +100,32 @@ bool Layer2FrameParser::Check(Frame& frame, const uint8_t* bytes, size_t count) 
   if (bytes && count > 0) pending_.insert(pending_.end(), bytes, bytes + count);
   for (;;) {
     MovePendingIn();
-    Step step = phase_ == Phase::kServiceAnswer ? Step::kNeedBytes : Parse(frame);
+    Step step = Parse(frame);
     if (step == Step::kFrame) return true;
+    if (step == Step::kAnswer) return false;
     if (step == Step::kAgain) continue;
     if (pendingStart_ == pending_.size()) return false;
-    // Waiting for bytes with a full buffer and more received. No frame is
-    // longer than half the buffer and hunting skips what is not a frame, so
-    // the frame phases never get here; the text phases could. The oldest
-    // bytes go, as many as the pending ones need, and hunting starts over on
-    // what remains, so the parser follows the newest bytes.
+    // Waiting for bytes with a full buffer and more received: a text line
+    // without a CR (see the class comment). The oldest bytes go, as many as
+    // the pending ones need.
     size_t drop = std::min(fill_, pending_.size() - pendingStart_);
     Consume(drop);
-    if (phase_ != Phase::kServiceAnswer) phase_ = Phase::kHunting;
+    if (phase_ == Phase::kHeader || phase_ == Phase::kBody) phase_ = Phase::kHunting;
   }
+}
+
+std::optional<std::string> Layer2FrameParser::TakeServiceAnswer() { return std::exchange(answer_, std::nullopt); }
+
+void Layer2FrameParser::Clear() {
+  fill_ = 0;
+  pending_.clear();
+  pendingStart_ = 0;
+  if (phase_ == Phase::kHeader || phase_ == Phase::kBody) phase_ = Phase::kHunting;
 }
 
 void Layer2FrameParser::MovePendingIn() {
   size_t move = std::min(kCapacity - fill_, pending_.size() - pendingStart_);
-  std::memcpy(buffer_ + fill_, pending_.data() + pendingStart_, move);
+  if (move > 0) std::memcpy(buffer_ + fill_, pending_.data() + pendingStart_, move);
   fill_ += move;
   pendingStart_ += move;
   if (pendingStart_ == pending_.size()) {
@@ -129,49 +140,80 @@ void Layer2FrameParser::Consume(size_t count) {
   fill_ -= count;
 }
 
+void Layer2FrameParser::Resync() {
+  Consume(1);
+  phase_ = Phase::kHunting;
+}
+
 void Layer2FrameParser::Log(uint32_t level, const std::string& line) const {
   if (log_) log_(level, line);
 }
 
 Layer2FrameParser::Step Layer2FrameParser::Parse(Frame& frame) {
   switch (phase_) {
+    case Phase::kCtiInit:
+    case Phase::kCtiCheck:
+      return Text();
     case Phase::kHeader:
       if (fill_ < kIFrameHeaderSize) return Step::kNeedBytes;
       if (Crc16({buffer_ + 2, kIFrameHeaderSize - 2}) == 0) {
         phase_ = Phase::kBody;
       } else {
         Log(2, "I-Frame HeaderCheck Failed");
-        Consume(2);
-        phase_ = Phase::kHunting;
+        Resync();
       }
       return Step::kAgain;
-    case Phase::kBody: {
-      size_t size = dataLength_ + kIFrameOverhead;
-      if (fill_ < size) return Step::kNeedBytes;
-      phase_ = Phase::kHunting;
-      if (Crc16({buffer_ + kIFrameHeaderSize, dataLength_ + 2}) != 0) {
-        Consume(2);  // a bad data CRC is dropped without a log line
-        return Step::kAgain;
-      }
-      uint8_t control = buffer_[2];
-      frame.frameClass = FrameClass::kInformation;
-      frame.control = control;
-      frame.ns = (control >> 1) & 7;
-      frame.nr = control >> 5;
-      frame.pollFinal = (control & kPollFinal) != 0;
-      frame.address = buffer_[3];
-      frame.data.assign(buffer_ + kIFrameHeaderSize, buffer_ + kIFrameHeaderSize + dataLength_);
-      Consume(size);
-      char line[128];
-      std::snprintf(line, sizeof line, "CheckFrame I-Frame Dest: %x NSend: %x NRec %x Length %x &Buffer %lx",
-                    frame.address, frame.ns, frame.nr, static_cast<unsigned>(dataLength_),
-                    static_cast<unsigned long>(reinterpret_cast<uintptr_t>(frame.data.data())));
-      Log(4, line);
-      return Step::kFrame;
-    }
+    case Phase::kBody:
+      return Body(frame);
     default:
       return Hunt(frame);
   }
+}
+
+Layer2FrameParser::Step Layer2FrameParser::Text() {
+  ServiceAnswerScan scan = ScanServiceAnswer({buffer_, fill_}, phase_ == Phase::kCtiCheck, log_);
+  Consume(scan.consumed);
+  phase_ = scan.checking ? Phase::kCtiCheck : Phase::kCtiInit;
+  if (!scan.answer) return Step::kNeedBytes;
+  answer_ = std::move(scan.answer);
+  phase_ = Phase::kHunting;
+  return Step::kAnswer;
+}
+
+Layer2FrameParser::Step Layer2FrameParser::Body(Frame& frame) {
+  size_t size = dataLength_ + kIFrameOverhead;
+  if (fill_ < size) return Step::kNeedBytes;
+  if (Crc16({buffer_ + kIFrameHeaderSize, dataLength_ + 2}) != 0) {
+    Resync();  // a bad data CRC is dropped without a log line
+    return Step::kAgain;
+  }
+  phase_ = Phase::kHunting;
+  try {
+    if (copyHook_) copyHook_(dataLength_);
+    frame.data.assign(buffer_ + kIFrameHeaderSize, buffer_ + kIFrameHeaderSize + dataLength_);
+  } catch (const std::bad_alloc&) {
+    Consume(size);
+    char line[96];
+    std::snprintf(line, sizeof line, "CheckFrame I-Frame dropped - no memory for %u bytes !",
+                  static_cast<unsigned>(dataLength_));
+    Log(1, line);
+    return Step::kAgain;
+  }
+  uint8_t control = buffer_[2];
+  frame.frameClass = FrameClass::kInformation;
+  frame.control = control;
+  frame.ns = (control >> 1) & 7;
+  frame.nr = control >> 5;
+  frame.pollFinal = (control & kPollFinal) != 0;
+  frame.address = buffer_[3];
+  Consume(size);
+  // The data's address as the link log shows pointers: its low 32 bits.
+  char line[128];
+  std::snprintf(line, sizeof line, "CheckFrame I-Frame Dest: %x NSend: %x NRec %x Length %x &Buffer %lx",
+                frame.address, frame.ns, frame.nr, static_cast<unsigned>(dataLength_),
+                static_cast<unsigned long>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(frame.data.data()))));
+  Log(4, line);
+  return Step::kFrame;
 }
 
 Layer2FrameParser::Step Layer2FrameParser::Hunt(Frame& frame) {
@@ -192,12 +234,12 @@ Layer2FrameParser::Step Layer2FrameParser::Hunt(Frame& frame) {
     if (dataLength_ <= kMaxIFrameData) {
       phase_ = Phase::kHeader;
     } else {
-      Consume(2);  // a length above the maximum is a bad frame
+      Resync();  // a length above the maximum is a bad frame
     }
     return Step::kAgain;
   }
   if (Crc16({buffer_ + 2, 4}) != 0) {
-    Consume(2);
+    Resync();
     return Step::kAgain;
   }
   frame.frameClass = frameClass;

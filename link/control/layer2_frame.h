@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,24 +71,36 @@ struct Frame {
   std::vector<uint8_t> data;  // I-frames only
 };
 
-// Link log sink: level (2 error, 4 trace) and the finished line.
+// Link log sink: level (1 error, 2 warning, 4 trace) and the finished line.
 using LogSink = std::function<void(uint32_t level, const std::string& line)>;
 
 // The receive parser. Received bytes are appended to a 4096-byte buffer and
-// consumed from the front. Its frame phases:
+// consumed from the front. A parser for a serial or USB link starts in the
+// text phases that read the exchange's service answer (service_answer.h):
+//   kCtiInit  drop everything up to and including the first CR,
+//   kCtiCheck look at each line until one holds "CTI": the answer.
+// Once the answer is found Check returns false and TakeServiceAnswer hands
+// it out; the next Check goes on in the frame phases with the bytes that
+// followed the answer's CR. The frame phases:
 //   kHunting  look for 16 16; S- and U-frames are complete here,
 //   kHeader   an I-frame header of 8 bytes, checked by its CRC,
 //   kBody     the I-frame's data and data CRC.
-// A bad frame drops the two sync bytes and hunting resumes on the next pair;
-// only a bad I-frame header is logged ("I-Frame HeaderCheck Failed").
+// A bad frame drops its first sync byte and hunting resumes on the next
+// pair, so a good frame that starts on the second byte of a bad one (16 16
+// 16 <frame>) is still found; only a bad I-frame header is logged ("I-Frame
+// HeaderCheck Failed"). A good I-frame whose data cannot be copied (memory
+// short) is dropped whole, logged, and never returned: the link does not
+// acknowledge it, so the exchange sends it again.
 //
-// kServiceAnswer is the seam for the text phases that read the exchange's
-// service answer ahead of the frames: a parser started there only buffers
-// bytes until EnterFramePhases() is called.
+// More than 4096 bytes without a frame: the frame phases skip what is not a
+// frame and no frame is longer than half the buffer, so only a text line
+// without a CR can fill it; the oldest bytes then go, as many as the newer
+// ones need, so the parser follows the newest bytes.
 class Layer2FrameParser {
  public:
   static constexpr size_t kCapacity = 4096;
-  enum class Phase : uint8_t { kServiceAnswer = 1, kHunting = 2, kHeader = 3, kBody = 4 };
+  // The numbers are the phase of the parser's trace line ("State 0x%x").
+  enum class Phase : uint8_t { kCtiInit = 0, kCtiCheck = 1, kHunting = 2, kHeader = 3, kBody = 4 };
 
   explicit Layer2FrameParser(LogSink log = {}, Phase start = Phase::kHunting);
 
@@ -95,16 +108,28 @@ class Layer2FrameParser {
   // True when `frame` holds the next complete frame; call again without bytes
   // until it returns false.
   bool Check(Frame& frame, const uint8_t* bytes, size_t count);
+  // The service answer the text phases found since the last call, once.
+  std::optional<std::string> TakeServiceAnswer();
+  // The stream ended: what is buffered (part of a frame or of a line) goes;
+  // a parser in the frame phases hunts again.
+  void Clear();
 
-  void EnterFramePhases() { phase_ = Phase::kHunting; }
   Phase phase() const { return phase_; }
   // Bytes received and neither handed out in a frame nor skipped.
   size_t buffered() const { return fill_ + pending_.size() - pendingStart_; }
 
+  // For tests: called with the size of every I-frame data copy before it is
+  // made; it may throw std::bad_alloc to stand for memory running short.
+  void SetCopyHookForTest(std::function<void(size_t)> hook) { copyHook_ = std::move(hook); }
+
  private:
-  enum class Step : uint8_t { kFrame, kAgain, kNeedBytes };
+  enum class Step : uint8_t { kFrame, kAgain, kNeedBytes, kAnswer };
   Step Parse(Frame& frame);
   Step Hunt(Frame& frame);
+  Step Body(Frame& frame);
+  Step Text();
+  // A bad frame at the front: its first sync byte goes, hunting resumes.
+  void Resync();
   void MovePendingIn();
   void Consume(size_t count);
   void Log(uint32_t level, const std::string& line) const;
@@ -118,6 +143,8 @@ class Layer2FrameParser {
   // leave, so no chunk ever runs past the end of the buffer.
   std::vector<uint8_t> pending_;
   size_t pendingStart_ = 0;
+  std::optional<std::string> answer_;
+  std::function<void(size_t)> copyHook_;
 };
 
 }  // namespace layer2

@@ -7,11 +7,14 @@
 #include "link/common/link_log.h"
 #include "link/control/lan_link.h"
 #include "link/control/link_opening.h"
+#include "link/control/serial_link.h"
+#include "link/control/serial_transport.h"
 
 namespace {
 
 constexpr size_t kReceiveBufferSize = 4096;
 constexpr uint32_t kCommWatchExitWaitMs = 3000;
+constexpr uint32_t kServiceRequestDelayMs = 100;  // after the port opened, before the first request
 constexpr uint8_t kServiceRequest[] = {0x1B, 0x43};  // ESC "C", sent unframed
 
 // Kinds of WM_COPYDATA, by the high 16 bits of dwData.
@@ -41,14 +44,27 @@ bool LinkController::OpenConnection(const std::string& linkName) {
 
   switch (kind_) {
     case Transport::Usb:
-    case Transport::Serial:
-      // The serial and USB transports are not part of this build: the port
-      // counts as one that cannot be opened.
+      // The USB transport is not part of this build: the device counts as
+      // one that cannot be opened.
       library_.LinkInfo(kVnl2LinkRefused);
       LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
-      StartFailed("cannot open " + link + ": " + (kind_ == Transport::Usb ? "USB" : "serial") +
-                  " links are not part of this build");
+      StartFailed("cannot open " + link + ": USB links are not part of this build");
       return false;
+    case Transport::Serial: {
+      auto serial = std::make_unique<SerialTransport>();
+      std::string failure;
+      const bool opened = OpenSerialTransport(*serial, selection.config, link, &failure);
+      transport_ = std::move(serial);
+      if (!opened) {
+        StartFailed(std::move(failure));
+        library_.LinkInfo(kVnl2LinkRefused);
+        LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
+        return false;
+      }
+      LinkHost& host = *this;
+      protocol_ = std::make_unique<SerialLink>(host, true);
+      break;
+    }
     case Transport::Lan: {
       auto lan = std::make_unique<LanTransport>();
       std::string failure;
@@ -82,8 +98,15 @@ bool LinkController::OpenConnection(const std::string& linkName) {
     CloseTransport();
     return false;
   }
-  // Serial and USB would send the service request here; the LAN link and a
-  // link without transport are done.
+  if (kind_ == Transport::Serial) {
+    // The exchange answers the service request with a text line and then
+    // speaks frames; the request is repeated on timer 0x1001.
+    platform::sleepMs(kServiceRequestDelayMs);
+    LinkLog(kLogTrace, "RequestService (0x%x)", 1);
+    SendServiceRequest();
+    retryCount_ = 1;
+    platform::setTimer(window_, kTimerServiceRequest, kServiceRequestPeriodMs);
+  }
   return true;
 }
 
@@ -193,9 +216,15 @@ void LinkController::OnClose() {
       return;
     default:
       // Set-up, information transfer and timer recovery end with the
-      // frame protocol's DISC exchange on serial and USB links, which come
-      // later; without them there is nothing to take down in order.
-      Release();
+      // frame protocol's DISC exchange; a link without a protocol has
+      // nothing to take down in order.
+      if (!protocol_) {
+        Release();
+        return;
+      }
+      std::lock_guard lock(linkLock_);
+      protocol_->OnClose();
+      LogStateChange();
       return;
   }
 }
@@ -249,6 +278,9 @@ void LinkController::CloseLink() {
 
 void LinkController::FrameHandled() { LogStateChange(); }
 
-bool LinkController::SetLineSpeed(const char* /*speedText*/) { return false; }
+bool LinkController::SetLineSpeed(const char* speedText) {
+  if (kind_ != Transport::Serial || !transport_) return false;
+  return static_cast<SerialTransport&>(*transport_).Reconfigure(speedText) == 1;
+}
 
 void LinkController::Pause(uint32_t ms) { platform::sleepMs(ms); }

@@ -52,3 +52,17 @@ bool OpenLanTransport(LanTransport& transport, const LinkConfig& config, std::st
   }
   return false;
 }
+
+bool OpenSerialTransport(SerialTransport& transport, const LinkConfig& config, const std::string& link,
+                         std::string* failure) {
+  const std::string speed = FieldText(config.LinkSpeed, sizeof config.LinkSpeed);
+  if (transport.Open(link.c_str(), speed.c_str(), config.ControlLines != 0) == 1) return true;
+  const std::string device = platform::serialPortPath(link);
+  if (transport.lastError() == kSerialDsrMissing) {
+    *failure = "cannot open " + link + " (" + device +
+               "): ControlLines is on and the device does not assert DSR (is the exchange connected and on?)";
+  } else {
+    *failure = "cannot open " + link + " (" + device + "): " + platform::serialErrorText(transport.lastError());
+  }
+  return false;
+}

@@ -1,7 +1,7 @@
 #pragma once
 // Opening a link, apart from running it: the configuration is loaded, the
 // command-line link name applied, the transport chosen, and the LAN
-// transport connected. What comes out is a selection (or why there is
+// transport connected or the serial port opened. What comes out is a selection (or why there is
 // none) and an open transport (or why it could not be opened), each with a
 // reason for a person; the LinkController reports to the clients, starts
 // the receive thread and runs the link. Runs on the window thread, before
@@ -12,6 +12,7 @@
 #include "link/control/keepalive_supervision.h"
 #include "link/control/lan_transport.h"
 #include "link/control/link_name.h"
+#include "link/control/serial_transport.h"
 
 struct LinkSelection {
   LinkConfig config{};
@@ -33,3 +34,8 @@ KeepAliveSupervision LanSupervision(const LinkConfig& config);
 // Connects the transport to TapiSvrIpAddr and TapiSvrIpPort. False with
 // the reason in *failure when it could not.
 bool OpenLanTransport(LanTransport& transport, const LinkConfig& config, std::string* failure);
+
+// Opens the serial port the Link names with LinkSpeed and ControlLines
+// (Vnl2Com). False with the reason in *failure when it could not.
+bool OpenSerialTransport(SerialTransport& transport, const LinkConfig& config, const std::string& link,
+                         std::string* failure);

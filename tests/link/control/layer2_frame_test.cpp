@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -87,6 +88,8 @@ TEST(Layer2Parser, SkipsWhatIsNotAGoodFrameInAnySplit) {
        {kStartLog, "4 CheckFrame I-Frame Dest: 20 NSend: 0 NRec 0 Length 3", "4 CheckFrame S-RR PF Dest 1 NRec 0"}},
       {Cat({Hex("1616002000033264010203ADAD"), kStart}), {kStartSeen}, {"2 I-Frame HeaderCheck Failed", kStartLog}},
       {Cat({Hex("1616002000033265010203ADAC"), kStart}), {kStartSeen}, {kStartLog}},  // bad data CRC
+      // A stray sync byte ahead of a frame: the bad "frame" it starts loses one byte only.
+      {Cat({Hex("16"), kStart, kStart}), {kStartSeen, kStartSeen}, {"2 I-Frame HeaderCheck Failed", kStartLog, kStartLog}},
       {Cat({Hex("1616002007F7"), Bytes(2039, 0), kStart}), {kStartSeen}, {kStartLog}},  // n = 2039
       {Cat({WithCrc(Hex("1616ED00")), WithCrc(Hex("16168300")), BuildSFrame(kREJ, false, 3, 0)}),
        {"010D00070000:", "028300000000:", "010900030000:"},
@@ -124,14 +127,26 @@ TEST(Layer2Parser, ChunksLargerThanTheBufferLoseNothing) {
   EXPECT_EQ(r.parser.buffered(), 2u);  // the start of the next frame waits
 }
 
-TEST(Layer2Parser, TextPhaseSeamKeepsTheNewestBytesWhenTheBufferFills) {
-  Receiver r(Layer2FrameParser::Phase::kServiceAnswer);
-  r.Feed(Cat({kStart, Bytes(5000, 0x55), kIFrame}));
-  EXPECT_TRUE(r.frames.empty());
+TEST(Layer2Parser, ALineWithoutCrKeepsTheNewestBytesThenTheAnswerHandsOverToTheFrames) {
+  Receiver r(Layer2FrameParser::Phase::kCtiCheck);
+  r.Feed(Bytes(5000, 'x'));
   EXPECT_EQ(r.parser.buffered(), Layer2FrameParser::kCapacity);
-  r.parser.EnterFramePhases();
+  const std::string answer = "CTI TKSIM 9600\r";
+  r.Feed(Cat({Bytes(answer.begin(), answer.end()), kIFrame}));
+  EXPECT_TRUE(r.frames.empty()) << "the answer is taken before any frame";
+  EXPECT_EQ(r.parser.TakeServiceAnswer(), "CTI TKSIM 9600");
+  EXPECT_EQ(r.parser.TakeServiceAnswer(), std::nullopt);
   r.Feed({});
-  EXPECT_EQ(r.frames, std::vector<std::string>{"000000000020:010203"});  // the oldest START was dropped
+  EXPECT_EQ(r.frames, std::vector<std::string>{"000000000020:010203"});
+}
+
+TEST(Layer2Parser, TheEndOfTheStreamDropsAFragment) {
+  Receiver r;
+  r.Feed(Hex("1616002000"));
+  r.parser.Clear();
+  EXPECT_EQ(r.parser.buffered(), 0u);
+  r.Feed(kStart);
+  EXPECT_EQ(r.frames, std::vector<std::string>{kStartSeen});
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/link/control/loopback_link.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -24,6 +25,24 @@ bool WriteLoopbackLinkConfiguration(uint16_t port) {
   std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
   link.TapiSvrIpPort = port;
   link.Keepalive = 0;
+  return SaveLinkConfiguration(link);
+}
+
+bool WriteSerialLinkConfiguration(unsigned com, const std::string& tty) {
+  const std::string name = "COM" + std::to_string(com);
+  const std::string place = platform::rootDir() + "/dev/" + name;
+  std::error_code ec;
+  std::filesystem::create_directories(platform::rootDir() + "/dev", ec);
+  std::filesystem::remove(place, ec);
+  std::filesystem::create_symlink(tty, place, ec);
+  if (ec) return false;
+  LinkConfig link;
+  DefaultLinkConfiguration(&link);
+  std::memset(link.Link, 0, sizeof link.Link);
+  std::memcpy(link.Link, name.data(), std::min(name.size(), sizeof link.Link - 1));
+  std::memset(link.LinkSpeed, 0, sizeof link.LinkSpeed);
+  std::strcpy(link.LinkSpeed, "9600");
+  link.ControlLines = 0;
   return SaveLinkConfiguration(link);
 }
 

@@ -14,6 +14,10 @@ void InstallLinkControl(const std::string& vnl2c64Path);
 // Stores the link configuration: LAN to 127.0.0.1:port, keep-alive off. False on failure.
 bool WriteLoopbackLinkConfiguration(uint16_t port);
 
+// Stores the link configuration: the serial port COMn at LinkSpeed 9600,
+// ControlLines off, and links $TK_ROOT/dev/COMn to the tty. False on failure.
+bool WriteSerialLinkConfiguration(unsigned com, const std::string& tty);
+
 // Asks every link control process of the current root to end and waits for it.
 void EndLinkControlProcesses();
 

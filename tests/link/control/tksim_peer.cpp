@@ -19,7 +19,28 @@ bool TksimPeer::Start(const std::vector<std::string>& options) {
   if (!process_.start(TK_TKSIM_PATH, args)) return false;
   port_ = PortOf(process_.readLine(std::chrono::seconds(10)), "listening");
   uint16_t controlPort = PortOf(process_.readLine(std::chrono::seconds(10)), "control");
-  if (port_ == 0 || controlPort == 0) return false;
+  if (port_ == 0) return false;
+  return Attach(controlPort);
+}
+
+bool TksimPeer::StartSerial(const std::vector<std::string>& options) {
+  std::vector<std::string> args{"--serial", "--control-port", "0", "--no-stdin"};
+  args.insert(args.end(), options.begin(), options.end());
+  if (!process_.start(TK_TKSIM_PATH, args)) return false;
+  // "serial PATH" and "control A:P" come first, in either order, perhaps
+  // with "com COMn" between them.
+  uint16_t controlPort = 0;
+  for (int i = 0; i < 4 && (serialPath_.empty() || controlPort == 0); ++i) {
+    std::optional<std::string> line = process_.readLine(std::chrono::seconds(10));
+    if (!line) return false;
+    if (line->rfind("serial ", 0) == 0) serialPath_ = line->substr(7);
+    if (line->rfind("control ", 0) == 0) controlPort = PortOf(line, "control");
+  }
+  return !serialPath_.empty() && Attach(controlPort);
+}
+
+bool TksimPeer::Attach(uint16_t controlPort) {
+  if (controlPort == 0) return false;
   control_ = platform::TcpSocket::connect("127.0.0.1", controlPort);
   if (!control_.valid()) return false;
   reader_ = std::thread([this] { ReadEvents(); });

@@ -30,6 +30,10 @@ class TksimPeer {
   // it did not come up within a few seconds.
   bool Start(const std::vector<std::string>& options = {});
   uint16_t port() const { return port_; }
+  // Starts tksim on a new pseudo-terminal (--serial) with these further
+  // options; serialPath() is then the terminal's slave.
+  bool StartSerial(const std::vector<std::string>& options = {});
+  const std::string& serialPath() const { return serialPath_; }
 
   // Runs one command; its result line ("ok ..." or "error ..."), empty when none came.
   std::string Command(const std::string& line);
@@ -44,6 +48,8 @@ class TksimPeer {
 
  private:
   void ReadEvents();
+  // Connects to the control port and starts the event reader.
+  bool Attach(uint16_t controlPort);
 
   ChildProcess process_;
   std::thread reader_;
@@ -56,6 +62,7 @@ class TksimPeer {
   std::string controlBuffer_;
   std::vector<std::string> events_;
   uint16_t port_ = 0;
+  std::string serialPath_;
 };
 
 }  // namespace tktest

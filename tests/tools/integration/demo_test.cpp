@@ -1,7 +1,7 @@
 // The demo as a person runs it (scripts/demo.sh against this build): it
 // succeeds, and Ctrl-C pressed twice a moment apart still ends the
 // simulated exchange and every other program it started and removes its
-// root folder.
+// root folder. It also runs whole over the serial line (a pseudo-terminal).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -43,6 +43,7 @@ struct DemoCase {
   const char* name;
   const char* interruptAfter;  // output line prefix after which Ctrl-C comes twice; nullptr: never
   int expectedExit;
+  const char* link = "lan";  // TK_DEMO_LINK: lan or serial
 };
 
 class Demo : public ::testing::TestWithParam<DemoCase> {};
@@ -56,7 +57,7 @@ TEST_P(Demo, EndsInOrderAndLeavesNothingBehind) {
   tktest::ChildProcess demo;
   demo.setOwnProcessGroup(true);  // as the shell's foreground job that a terminal's Ctrl-C reaches
   ASSERT_TRUE(demo.start("/bin/sh", {"-c", "exec \"$0\" \"$1\" 2>&1", TK_DEMO_SCRIPT, TK_BUILD_DIR},
-                         {{"TMPDIR", tmp}, {"TK_DEMO_TIMEOUT", "60"}}));
+                         {{"TMPDIR", tmp}, {"TK_DEMO_TIMEOUT", "60"}, {"TK_DEMO_LINK", c.link}}));
   std::string output;
   bool interrupted = false;
   while (auto line = demo.readLine(90s)) {
@@ -91,7 +92,8 @@ TEST_P(Demo, EndsInOrderAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(Runs, Demo,
                          ::testing::Values(DemoCase{"Uninterrupted", nullptr, 0},
                                            DemoCase{"CtrlCTwiceWhileTheExchangeStarts", "== TK telephony demo", 130},
-                                           DemoCase{"CtrlCTwiceDuringTheCalls", "== tkphone", 130}),
+                                           DemoCase{"CtrlCTwiceDuringTheCalls", "== tkphone", 130},
+                                           DemoCase{"OverTheSerialLine", nullptr, 0, "serial"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
