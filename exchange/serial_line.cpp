@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,14 @@
 
 namespace exchange {
 namespace {
+
+// Paced bytes are due at exact times: the threads that sleep until then ask
+// the kernel not to round their wake-ups up (its default slack is 50 us, which
+// each hand-over on the line would add).
+bool KeepTimersPrecise() {
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  return true;
+}
 
 constexpr int64_t kNanosPerTenBits = 10'000'000'000;
 // Written slices last about this long on the wire (at least one byte).
@@ -156,6 +165,7 @@ bool SerialLine::Write(std::vector<uint8_t> bytes) {
 }
 
 void SerialLine::TransmitLoop() {
+  KeepTimersPrecise();
   std::unique_lock lock(txMutex_);
   for (;;) {
     txChanged_.wait(lock, [this] { return txStopping_ || !txQueue_.empty(); });
@@ -228,6 +238,8 @@ long SerialLine::TakeArrived(std::span<uint8_t> buffer, Clock::time_point now) {
 
 long SerialLine::Read(std::span<uint8_t> buffer, uint32_t timeoutMs) {
   if (!IsOpen()) return -1;
+  static thread_local bool precise = false;
+  if (!precise) precise = KeepTimersPrecise();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   uint8_t chunk[kReadChunk];
   for (;;) {
