@@ -46,21 +46,12 @@ bool LinkController::OpenConnection(const std::string& linkName) {
     case Transport::Usb:
       // The USB transport is not part of this build: the device counts as
       // one that cannot be opened.
-      library_.LinkInfo(kVnl2LinkRefused);
-      LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
-      StartFailed("cannot open " + link + ": USB links are not part of this build");
-      return false;
+      return KeepTransport(nullptr, false, "cannot open " + link + ": USB links are not part of this build", link);
     case Transport::Serial: {
       auto serial = std::make_unique<SerialTransport>();
       std::string failure;
       const bool opened = OpenSerialTransport(*serial, selection.config, link, &failure);
-      transport_ = std::move(serial);
-      if (!opened) {
-        StartFailed(std::move(failure));
-        library_.LinkInfo(kVnl2LinkRefused);
-        LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
-        return false;
-      }
+      if (!KeepTransport(std::move(serial), opened, std::move(failure), link)) return false;
       LinkHost& host = *this;
       protocol_ = std::make_unique<SerialLink>(host, true);
       break;
@@ -69,13 +60,7 @@ bool LinkController::OpenConnection(const std::string& linkName) {
       auto lan = std::make_unique<LanTransport>();
       std::string failure;
       const bool opened = OpenLanTransport(*lan, selection.config, &failure);
-      transport_ = std::move(lan);
-      if (!opened) {
-        StartFailed(std::move(failure));
-        library_.LinkInfo(kVnl2LinkRefused);
-        LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
-        return false;
-      }
+      if (!KeepTransport(std::move(lan), opened, std::move(failure), link)) return false;
       LinkHost& host = *this;
       protocol_ = std::make_unique<LanLink>(host, LanSupervision(selection.config));
       // A LAN link is up as soon as the connection stands.
@@ -108,6 +93,16 @@ bool LinkController::OpenConnection(const std::string& linkName) {
     platform::setTimer(window_, kTimerServiceRequest, kServiceRequestPeriodMs);
   }
   return true;
+}
+
+bool LinkController::KeepTransport(std::unique_ptr<LinkTransport> transport, bool opened, std::string failure,
+                                   const std::string& link) {
+  transport_ = std::move(transport);
+  if (opened) return true;
+  StartFailed(std::move(failure));
+  library_.LinkInfo(kVnl2LinkRefused);
+  LinkLog(kLogError, "OpenConnection %s failed !", link.c_str());
+  return false;
 }
 
 void LinkController::StartFailed(std::string reason) {

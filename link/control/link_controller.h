@@ -57,6 +57,11 @@ class LinkController final : private LinkHost {
 
  private:
   bool OpenConnection(const std::string& linkName);
+  // Keeps the transport (WM_DESTROY closes it, also one whose open failed).
+  // A failed open is reported (VNL2_LinkInfo kind 18, the log, the reason)
+  // and gives false.
+  bool KeepTransport(std::unique_ptr<LinkTransport> transport, bool opened, std::string failure,
+                     const std::string& link);
   // Records why the start failed and writes it to the link log.
   void StartFailed(std::string reason);
   void CommWatch();

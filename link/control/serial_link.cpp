@@ -358,9 +358,7 @@ void SerialLink::OnTimer(uintptr_t id) {
     switch (state) {
       case kLinkSetUp:
         if (retries_ < kMaxRetries) {
-          ++retries_;
-          host_.StartTimer(kTimerT1, kT1Ms);
-          SendStart();
+          RepeatStart();
         } else {
           EmptyTxQueue();
           host_.Release();
@@ -403,9 +401,7 @@ void SerialLink::OnTimer(uintptr_t id) {
   if (id == kTimerT3) {
     if (state == kLinkSetUp) {
       if (retries_ < kMaxRetries) {
-        ++retries_;
-        host_.StartTimer(kTimerT1, kT1Ms);
-        SendStart();
+        RepeatStart();
       } else {
         EmptyTxQueue();
       }
@@ -437,6 +433,12 @@ void SerialLink::ResetVariables() {
 void SerialLink::EmptyTxQueue() {
   txQueue_.clear();
   retransmission_.reset();
+}
+
+void SerialLink::RepeatStart() {
+  ++retries_;
+  host_.StartTimer(kTimerT1, kT1Ms);
+  SendStart();
 }
 
 void SerialLink::ReportLinkUp() {

@@ -92,6 +92,8 @@ class SerialLink final : public LinkProtocol {
   void SequenceError();
   // VNL2_LinkInfo kind 1.
   void ReportLinkUp();
+  // One more START of the set-up, with T1 for its answer.
+  void RepeatStart();
   // The N(R) of a received frame: equal to V(S) or to the acknowledged N(R).
   bool ValidNr(uint8_t nr) const { return nr == vs_ || nr == ackNr_; }
   bool Outstanding() const { return vs_ != ackNr_; }
