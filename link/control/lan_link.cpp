@@ -45,15 +45,17 @@ int LanLink::ProcessSocketFrame(const std::vector<uint8_t>& frame) {
   return 1;
 }
 
-void LanLink::OnClientBlock(uint32_t /*service*/, const void* data, uint32_t length) {
+bool LanLink::OnClientBlock(uint32_t /*service*/, const void* data, uint32_t length) {
   // The frame's length field has 16 bits. A longer block cut to fit would
   // reach the exchange as a different, corrupted block; it is not sent.
+  bool sent = false;
   if (length > kTaggedFrameMaxData) {
     LinkLog(kLogError, "SendSocketFrame failed - block of %u bytes too long !", length);
   } else {
-    SendSocketFrame(static_cast<const uint8_t*>(data), length);
+    sent = SendSocketFrame(static_cast<const uint8_t*>(data), length) == 1;
   }
   if (supervision_.OnClientBlock()) host_.StartTimer(kTimerKeepAlive, supervision_.periodMs());
+  return sent;
 }
 
 void LanLink::OnTimer(uintptr_t id) {

@@ -27,7 +27,7 @@ class LanLink final : public LinkProtocol {
   void OnEndOfStream() override;
   // Sent as one tagged frame whatever the service; the supervision is
   // restarted when keep-alive is on.
-  void OnClientBlock(uint32_t service, const void* data, uint32_t length) override;
+  bool OnClientBlock(uint32_t service, const void* data, uint32_t length) override;
   // kTimerKeepAlive: the supervision ran out; the link is closed when it is up.
   void OnTimer(uintptr_t id) override;
 

@@ -150,13 +150,14 @@ bool LinkController::SendServiceRequest() { return SendConnection(kServiceReques
 platform::LResult LinkController::OnCopyData(const platform::CopyDataStruct& record) {
   LinkLog(kLogDetail, "VNL2 Transferdata received,%lx", static_cast<unsigned long>(record.dwData));
   switch ((record.dwData >> 16) & 0xFFFF) {
-    case kCopyOutboundBlock:
-      if (protocol_) {
-        std::lock_guard lock(linkLock_);
-        protocol_->OnClientBlock(static_cast<uint32_t>(record.dwData & 0xFF), record.lpData, record.cbData);
-      }
-      // The block counts as taken in every case.
-      return 1;
+    case kCopyOutboundBlock: {
+      // A refused block is lost; the answer 0 fails the client's
+      // VNL2_SendData, which would otherwise wait for a reply in vain.
+      if (!protocol_) return 0;
+      std::lock_guard lock(linkLock_);
+      return protocol_->OnClientBlock(static_cast<uint32_t>(record.dwData & 0xFF), record.lpData, record.cbData) ? 1
+                                                                                                                 : 0;
+    }
     case kCopyRequestServiceAgain: {
       bool sent = SendServiceRequest();
       bool timer = sent && platform::setTimer(window_, kTimerServiceRequest, kServiceRequestPeriodMs) != 0;

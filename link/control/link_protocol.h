@@ -63,8 +63,11 @@ class LinkProtocol {
   virtual void OnBytes(const uint8_t* bytes, size_t count) = 0;
   // The transport's stream has ended: what is left of a frame is dropped.
   virtual void OnEndOfStream() = 0;
-  // An outbound block of a client for a service (WM_COPYDATA).
-  virtual void OnClientBlock(uint32_t service, const void* data, uint32_t length) = 0;
+  // An outbound block of a client for a service (WM_COPYDATA). False when
+  // the block was refused (longer than a frame carries, the transmit queue
+  // full, no memory, the connection gone): it is lost, and the client is
+  // told so instead of waiting for an answer that cannot come.
+  virtual bool OnClientBlock(uint32_t service, const void* data, uint32_t length) = 0;
   // A timer the core started ran out (ids of other cores are ignored).
   virtual void OnTimer(uintptr_t id) = 0;
   // WM_CLOSE while the link is being set up or is up (LinkState 2, 3 or 4)

@@ -316,19 +316,19 @@ void SerialLink::AnswerPoll() {
 
 void SerialLink::SendStart() { SendUFrame(kSTART); }
 
-void SerialLink::OnClientBlock(uint32_t service, const void* data, uint32_t length) {
-  if (!data || length == 0) return;
+bool SerialLink::OnClientBlock(uint32_t service, const void* data, uint32_t length) {
+  if (!data || length == 0) return true;  // nothing to send
   // The frame's limit. Never sent, so V(S) does not move and the link is
   // not set up again for a frame the exchange never saw.
   if (length > kMaxIFrameData) {
     LinkLog(kLogError, "SendFrame failed - block of %u bytes too long !", length);
-    return;
+    return false;
   }
   const bool sendNow = txQueue_.empty() && !Outstanding() && !peerBusy_ &&
                        host_.LinkState() == kLinkInformationTransfer;
   if (!sendNow && txQueue_.size() >= kTxQueueCapacity) {
     LinkLog(kLogError, "TxQueue full - block for service %x refused !", service & 0xFF);
-    return;
+    return false;
   }
   Block block;
   block.service = static_cast<uint8_t>(service);
@@ -336,13 +336,14 @@ void SerialLink::OnClientBlock(uint32_t service, const void* data, uint32_t leng
     Copy(block.data, static_cast<const uint8_t*>(data), length);
     if (!sendNow) {
       txQueue_.push_back(std::move(block));
-      return;
+      return true;
     }
   } catch (const std::bad_alloc&) {
     LinkLog(kLogError, "TxQueue - no memory for a block of %u bytes, refused !", length);
-    return;
+    return false;
   }
   SendBlock(std::move(block));
+  return true;
 }
 
 void SerialLink::Copy(std::vector<uint8_t>& to, const uint8_t* data, size_t length) const {

@@ -44,7 +44,7 @@ class SerialLink final : public LinkProtocol {
   // Sent at once when nothing is outstanding, else queued; a block of more
   // than 2038 bytes, a 21st block or one that cannot be copied is refused.
   // An empty block is ignored.
-  void OnClientBlock(uint32_t service, const void* data, uint32_t length) override;
+  bool OnClientBlock(uint32_t service, const void* data, uint32_t length) override;
   // kTimerT1 and kTimerT3; other ids are ignored.
   void OnTimer(uintptr_t id) override;
   // LinkState 2, 3 or 4: state 6, TxQueue emptied, DISC with T1 running.

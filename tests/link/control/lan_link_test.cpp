@@ -179,12 +179,12 @@ TEST_F(LanLinkCore, TheSupervisionClosesTheLinkOnlyWhenItIsUpAndIgnoresOtherTime
 TEST_F(LanLinkCore, ABlockLongerThanAFrameCanSayIsNotSentCut) {
   LanLink link(host_, KeepAliveSupervision(0, kPeriod));
   Bytes huge(0x10000 + 5, 0x77);
-  link.OnClientBlock(0x20, huge.data(), static_cast<uint32_t>(huge.size()));
+  EXPECT_FALSE(link.OnClientBlock(0x20, huge.data(), static_cast<uint32_t>(huge.size())));
   EXPECT_EQ(host_.sent, "");
   EXPECT_TRUE(log_.Contains("SendSocketFrame failed - block of 65541 bytes too long !\r\n")) << log_.Text();
   // The longest block a frame can carry goes out whole.
   Bytes longest(0xFFFF, 0x42);
-  link.OnClientBlock(0x20, longest.data(), static_cast<uint32_t>(longest.size()));
+  EXPECT_TRUE(link.OnClientBlock(0x20, longest.data(), static_cast<uint32_t>(longest.size())));
   ASSERT_EQ(host_.sent.size(), 2 * (3u + 0xFFFF));
   EXPECT_EQ(host_.sent.substr(0, 8), "C5FFFF42");
 }

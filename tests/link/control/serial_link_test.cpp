@@ -205,9 +205,9 @@ class SerialLinkPair : public ::testing::Test {
     }
     wire_.now = until;
   }
-  void Client(SerialLink& link, const std::string& hex, uint32_t service = 0x20) {
+  bool Client(SerialLink& link, const std::string& hex, uint32_t service = 0x20) {
     Bytes bytes = Hex(hex);
-    link.OnClientBlock(service, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return link.OnClientBlock(service, bytes.data(), static_cast<uint32_t>(bytes.size()));
   }
   Frames Take() { return std::exchange(wire_.frames, {}); }
 
@@ -339,13 +339,14 @@ TEST_F(SerialLinkPair, RefusedClientBlocksLeaveTheLinkAsItWas) {
   Take();
   pcHost_.cut = true;
   Bytes tooLong(kMaxIFrameData + 1, 0x42);
-  pc_.OnClientBlock(0x20, tooLong.data(), static_cast<uint32_t>(tooLong.size()));
+  EXPECT_FALSE(pc_.OnClientBlock(0x20, tooLong.data(), static_cast<uint32_t>(tooLong.size())));
   pc_.SetCopyHookForTest([](size_t) { throw std::bad_alloc(); });
-  Client(pc_, "07");
+  EXPECT_FALSE(Client(pc_, "07"));
   EXPECT_EQ(pc_.sendState(), 0);
   EXPECT_TRUE(Take().empty());
   pc_.SetCopyHookForTest({});
-  for (int i = 0; i < 22; ++i) Client(pc_, "0" + std::to_string(i % 10));
+  // One block goes out, 20 wait, the 22nd is refused.
+  for (int i = 0; i < 22; ++i) EXPECT_EQ(Client(pc_, "0" + std::to_string(i % 10)), i < 21) << i;
   EXPECT_EQ(pc_.queued(), SerialLink::kTxQueueCapacity);
   EXPECT_EQ(Take(), Frames{"pc I00 20:00"});
   for (const char* line : {"SendFrame failed - block of 2039 bytes too long !\r\n",
