@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <thread>
 #include <tuple>
@@ -45,7 +47,13 @@ TEST(SerialPort, ComNamesResolveToTheRootsLinkElseToTheUart) {
       {"COM256", ""},         {"COM0", ""},                 {"COM07", ""},          {"COM", ""},
       {"COM1x", ""},          {"/dev/pts/9", "/dev/pts/9"}, {"ttyS0", ""},
   };
+  // Only resolved here, never opened: the machine's own ports stay untouched.
+  unsetenv("TK_SERIAL_SYSTEM_PORTS");
   for (const Case& c : cases) EXPECT_EQ(platform::serialPortPath(c.name), c.path) << c.name;
+  // As in every other test: a COM name without a link in the root stays in the root.
+  setenv("TK_SERIAL_SYSTEM_PORTS", "0", 1);
+  EXPECT_EQ(platform::serialPortPath("COM1"), dev + "COM1");
+  EXPECT_EQ(platform::serialPortPath("COM7"), dev + "COM7");
   EXPECT_EQ(platform::serialDsrPath("com7"), dev + "COM7.dsr");
   EXPECT_EQ(platform::serialDsrPath("/dev/pts/9"), "");
 }
