@@ -111,7 +111,7 @@ wait CLOSE line=0 20000
 try close 0
 )");
   ASSERT_TRUE(ReadUntil("LINE_CALLSTATE CONNECTED")) << output;
-  ASSERT_EQ(tksim.Command("drop").rfind("ok", 0), 0u);
+  ASSERT_EQ(EndLink().rfind("ok", 0), 0u);
   EXPECT_EQ(Finish(), 0) << output;
   EXPECT_THAT(output, HasSubstr("line 0 call 1 LINE_CALLSTATE IDLE"));
   EXPECT_THAT(output, HasSubstr("line 0 LINE_CLOSE"));

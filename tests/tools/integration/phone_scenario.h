@@ -2,11 +2,13 @@
 // The fixture of the whole-chain tkphone scenarios: each test has its own
 // root folder, tksim (VNL engine) with a three-extension exchange, the
 // provider in TAPI's list and the link control process; tkphone runs a
-// script against it while the test drives and inspects the exchange.
+// script against it while the test drives and inspects the exchange. The
+// link is the LAN, or with TK_TEST_LINK=serial the serial line.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -46,9 +48,17 @@ class PhoneScenario : public ::testing::Test {
     tktest::InstallLinkControl(TK_VNL2C64_PATH);
     const std::string exchangeFile = tktest::currentRoot() + "/exchange.conf";
     tktest::writeFile(exchangeFile, kExchangeConfiguration);
-    ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0", "--engine", "vnl", "--exchange-config", exchangeFile}));
-
-    ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(tksim.port()));
+    // TK_TEST_LINK=serial runs every scenario over the serial link (a
+    // pseudo-terminal paced at 115200 baud) instead of the LAN.
+    const char* link = std::getenv("TK_TEST_LINK");
+    serial = link && std::string(link) == "serial";
+    if (serial) {
+      ASSERT_TRUE(tksim.StartSerial({"--engine", "vnl", "--exchange-config", exchangeFile}));
+      ASSERT_TRUE(tktest::WriteSerialLinkConfiguration(2, tksim.serialPath()));
+    } else {
+      ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0", "--engine", "vnl", "--exchange-config", exchangeFile}));
+      ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(tksim.port()));
+    }
 
     // tkphone loads the first provider of TAPI's list.
     const uint32_t id = tapihost::AddProvider(TK_KVARSP_PATH);
@@ -105,7 +115,9 @@ class PhoneScenario : public ::testing::Test {
   bool ReachHold() { return ReadUntil("> wait CALLSTATE OFFERING line=1 30000"); }
   bool ReachEnd() { return ReadUntil("> wait CLOSE line=0 30000"); }
   std::string Release() { return tksim.Command("incoming 21 \"0309999\" external ring-timeout 100"); }
-  std::string EndLink() { return tksim.Command("drop"); }
+  // The LAN's connection is closed; a serial link is taken down by the
+  // exchange's DISC.
+  std::string EndLink() { return tksim.Command(serial ? "send-frame disc" : "drop"); }
 
   // The exchange's CALL_ID from "ok incoming call=N".
   static std::string CallIdOf(const std::string& answer) {
@@ -116,6 +128,7 @@ class PhoneScenario : public ::testing::Test {
   tktest::TksimPeer tksim;
   tktest::ChildProcess phone;
   bool phoneStarted = false;
+  bool serial = false;  // the link is the serial line (TK_TEST_LINK=serial)
   std::optional<int> exitCode;
   std::string output;
 };
