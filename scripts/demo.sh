@@ -99,6 +99,13 @@ cleanup() {
     wait_gone "$tksim_pid" 50 || kill -KILL "$tksim_pid" 2>/dev/null
     wait "$tksim_pid" 2>/dev/null
   fi
+  # A signal can come between tksim's start and the note of its process ID
+  # (tksim ignores SIGINT as a background job of this script); it is found
+  # by its root folder then.
+  for pid in $(pids_of_root tksim); do
+    kill -TERM "$pid" 2>/dev/null
+    wait_gone "$pid" 50 || kill -KILL "$pid" 2>/dev/null
+  done
   # The link control process ends by itself when the last client is gone;
   # one that is left over (after an interruption) is ended here.
   for pid in $(pids_of_root vnl2c64); do
