@@ -109,8 +109,8 @@ void SerialExchange::UnlinkCom() {
     unlink(comPath_.c_str());
     unlink((comPath_ + ".dsr").c_str());
   }
+  // The name stays: it is only read (by status) and set before the start.
   comPath_.clear();
-  comName_.clear();
 }
 
 bool SerialExchange::Start() {
