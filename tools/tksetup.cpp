@@ -41,9 +41,10 @@ constexpr char16_t kProviderKeyPrefix[] = u"Software\\Microsoft\\Windows\\Curren
 
 constexpr const char* kUsage = R"USAGE(usage: tksetup --port N [--provider FILE [--provider-config FILE]] [--link-control FILE]
        tksetup --serial PATH [--com N] [options as above]
+       tksetup --usb N [options as above]
 
 Prepares the root folder ($TK_ROOT) so that the provider reaches an exchange
-on this machine over the LAN link or a serial line:
+on this machine over the LAN link, a serial line or USB:
   --port N               the link configuration: LAN ("TCP") to 127.0.0.1,
                          port N (1 to 65535), keep-alive off
   --serial PATH          the link configuration: the serial port "COMn"
@@ -52,6 +53,11 @@ on this machine over the LAN link or a serial line:
                          (a pseudo-terminal of tksim --serial, /dev/ttyUSB0,
                          ...); PATH must exist
   --com N                the port number n for --serial (1 to 255, default 2)
+  --usb N                the link configuration: USB; the link control
+                         process opens the first of the devices \\.\VNLUSB0
+                         to 9 there is ($TK_ROOT/dev/VNLUSBn, served by the
+                         exchange's driver or tksim --usb N); N (0 to 9) is
+                         the one expected, named in the output
   --provider FILE        puts the provider plug-in FILE (an existing file; its
                          absolute path is stored) into TAPI's provider list and
                          prints "provider-id N (added)" with its permanent ID;
@@ -101,6 +107,7 @@ void warn(const std::string& what) { std::fprintf(stderr, "tksetup: warning: %s\
 struct Options {
   long port = -1;
   long com = -1;
+  long usb = -1;
   std::string serial;
   std::string provider, providerConfig, linkControl;
 };
@@ -108,6 +115,8 @@ struct Options {
 // Everything a run writes, worked out and checked before the first write.
 struct Plan {
   uint32_t port = 0;          // LAN link to this port, or
+  bool usb = false;           // the USB link (port 0), device usbDevice
+  uint32_t usbDevice = 0;
   uint32_t com = 0;           // the serial link "COMn" (port 0) through
   std::string serialTarget;   // $TK_ROOT/dev/COMn, a link to this tty
   std::string providerPath;  // absolute; empty: no provider
@@ -202,7 +211,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
                           : arg == "--link-control"    ? &options->linkControl
                           : arg == "--serial"          ? &options->serial
                                                        : nullptr;
-    if (!target && arg != "--port" && arg != "--com") {
+    if (!target && arg != "--port" && arg != "--com" && arg != "--usb") {
       *problem = "unknown option " + shown(arg);
       return false;
     }
@@ -222,6 +231,18 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
         return false;
       }
       options->port = std::stol(value);
+      continue;
+    }
+    if (arg == "--usb") {
+      if (options->usb >= 0) {
+        *problem = "--usb is given twice";
+        return false;
+      }
+      if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+        *problem = "--usb needs a device number from 0 to 9, not '" + shown(value) + "'";
+        return false;
+      }
+      options->usb = value[0] - '0';
       continue;
     }
     if (arg == "--com") {
@@ -247,12 +268,13 @@ bool parseOptions(const std::vector<std::string>& args, Options* options, bool* 
     }
     *target = value;
   }
-  if (options->port < 0 && options->serial.empty()) {
-    *problem = "--port or --serial is missing";
+  const int links = (options->port >= 0) + !options->serial.empty() + (options->usb >= 0);
+  if (links == 0) {
+    *problem = "--port, --serial or --usb is missing";
     return false;
   }
-  if (options->port >= 0 && !options->serial.empty()) {
-    *problem = "--port and --serial exclude each other: the link is either LAN or serial";
+  if (links > 1) {
+    *problem = "--port, --serial and --usb exclude each other: the link is LAN, serial or USB";
     return false;
   }
   if (options->com >= 0 && options->serial.empty()) {
@@ -281,6 +303,9 @@ bool makePlan(const Options& options, Plan* plan, std::string* error) {
     }
     plan->com = options.com >= 0 ? static_cast<uint32_t>(options.com) : kDefaultComPort;
     plan->serialTarget = absolutePath(options.serial);
+  } else if (options.usb >= 0) {
+    plan->usb = true;
+    plan->usbDevice = static_cast<uint32_t>(options.usb);
   } else {
     plan->port = static_cast<uint32_t>(options.port);
   }
@@ -377,11 +402,15 @@ std::string comName(uint32_t com) { return "COM" + std::to_string(com); }
 // Where the platform looks for the port COMn first.
 std::string serialPortPlace(uint32_t com) { return platform::rootDir() + "/dev/" + comName(com); }
 
-// LAN to 127.0.0.1:port, or (port 0) the serial port COMn.
-bool writeLinkConfiguration(uint32_t port, uint32_t com) {
+// LAN to 127.0.0.1:port, USB, or (port 0) the serial port COMn.
+bool writeLinkConfiguration(uint32_t port, bool usb, uint32_t com) {
   LinkConfig link;
   DefaultLinkConfiguration(&link);
   std::memset(link.Link, 0, sizeof link.Link);
+  if (usb) {
+    std::memcpy(link.Link, "USB", 3);
+    return SaveLinkConfiguration(link);
+  }
   if (port == 0) {
     const std::string name = comName(com);
     std::memcpy(link.Link, name.data(), name.size());
@@ -502,7 +531,7 @@ class Setup {
       if (plan_.providerValues && !writeProviderValues(problem)) return false;
     }
     linkWritten_ = true;
-    if (!writeLinkConfiguration(plan_.port, plan_.com)) {
+    if (!writeLinkConfiguration(plan_.port, plan_.usb, plan_.com)) {
       *problem = "cannot write the link configuration (HKEY_LOCAL_MACHINE\\" + std::string(kLinkConfigKey) + ")" +
                  registryDetail();
       return false;
@@ -583,7 +612,10 @@ int main(int argc, char** argv) {
   Setup setup(plan);
   if (!setup.run(&problem)) return failed(problem);
 
-  if (plan.port != 0) {
+  if (plan.usb) {
+    std::printf("link USB \\\\.\\VNLUSB%u %s/dev/VNLUSB%u\n", plan.usbDevice, shown(platform::rootDir()).c_str(),
+                plan.usbDevice);
+  } else if (plan.port != 0) {
     std::printf("link TCP 127.0.0.1:%u\n", plan.port);
   } else {
     std::printf("link %s %s\n", comName(plan.com).c_str(), shown(plan.serialTarget).c_str());

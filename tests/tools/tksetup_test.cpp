@@ -76,8 +76,10 @@ TEST(TksetupProgram, ACheckThatFailsChangesNothing) {
       {{"--port", "65536"}, 2, "--port needs a port number from 1 to 65535, not '65536' (try --help)"},
       {{"--port"}, 2, "--port needs a value"},
       {{"--port", "5001", "--port", "5002"}, 2, "--port is given twice"},
-      {{"--provider", fake}, 2, "--port or --serial is missing"},
-      {{"--port", "5001", "--serial", "/dev/null"}, 2, "--port and --serial exclude each other"},
+      {{"--provider", fake}, 2, "--port, --serial or --usb is missing"},
+      {{"--port", "5001", "--serial", "/dev/null"}, 2, "--port, --serial and --usb exclude each other"},
+      {{"--usb", "3", "--serial", "/dev/null"}, 2, "--port, --serial and --usb exclude each other"},
+      {{"--usb", "10"}, 2, "--usb needs a device number from 0 to 9, not '10'"},
       {{"--port", "5001", "--com", "3"}, 2, "--com needs --serial"},
       {{"--serial", "/dev/null", "--com", "256"}, 2, "--com needs a port number from 1 to 255, not '256'"},
       {{"--serial", root + "/none"}, 1, "--serial " + root + "/none: no such device (nothing was changed)"},
@@ -98,7 +100,7 @@ TEST(TksetupProgram, ACheckThatFailsChangesNothing) {
   }
 }
 
-TEST(TksetupProgram, ASerialLinkNamesTheTtyThroughTheComPortsLinkInTheRoot) {
+TEST(TksetupProgram, SerialAndUsbLinks) {
   // Any character device will do for the check; /dev/null stands in for a tty.
   ToolRun run = tksetup({"--serial", "/dev/null", "--com", "7"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -109,6 +111,11 @@ TEST(TksetupProgram, ASerialLinkNamesTheTtyThroughTheComPortsLinkInTheRoot) {
   // Stored as the fixed-width string the link library reads ("COM7", UTF-16LE).
   EXPECT_THAT(store, HasSubstr("\"Link\"=hex(1):43,00,4f,00,4d,00,37,00,00,00"));
   EXPECT_THAT(store, HasSubstr("\"ControlLines\"=dword:00000000"));
+
+  ToolRun usb = tksetup({"--usb", "2"});
+  ASSERT_EQ(usb.exitCode, 0) << usb.err;
+  EXPECT_EQ(usb.out, "link USB \\\\.\\VNLUSB2 " + platform::rootDir() + "/dev/VNLUSB2\n");
+  EXPECT_THAT(machineStore(), HasSubstr("\"Link\"=hex(1):55,00,53,00,42,00,00,00"));
 
   // Back to the LAN: the port's link stays for whoever set it up.
   ToolRun lan = tksetup({"--port", "5000"});
