@@ -207,6 +207,13 @@ bool IsLanCommand(std::string_view verb) {
   return false;
 }
 
+bool IsUsbCommand(std::string_view verb) {
+  for (std::string_view usb : {"zero-write", "fail-read", "unplug", "plug"}) {
+    if (verb == usb) return true;
+  }
+  return false;
+}
+
 bool IsSerialCommand(std::string_view verb) {
   for (std::string_view serial :
        {"corrupt", "drop-frame", "silent", "send-frame", "repeat-iframe", "service-answer", "frame-trace"}) {
@@ -265,6 +272,17 @@ std::optional<CommandInterpreter::Outcome> CommandInterpreter::Run(std::string_v
   } else if (IsSerialCommand(verb)) {
     return command.Error("not on this link");
   }
+  if (IsUsbCommand(verb)) {
+    UsbControls* usb = exchange_.Usb();
+    if (!usb) return command.Error("not on this link");
+    if (!args.empty()) return command.Error("no arguments expected");
+    std::string error;
+    if (verb == "zero-write") usb->ZeroNextWrite();
+    if (verb == "fail-read") usb->FailNextRead();
+    if (verb == "unplug") usb->Unplug();
+    if (verb == "plug" && !usb->Plug(&error)) return command.Error(error);
+    return command.Ok();
+  }
   if (verb == "stop-echo" || verb == "start-echo") {
     if (!args.empty()) return command.Error("no arguments expected");
     exchange_.SetAnswering(verb == "start-echo");
@@ -288,28 +306,28 @@ std::optional<CommandInterpreter::Outcome> CommandInterpreter::Run(std::string_v
 
 std::string CommandInterpreter::CommandHelp() {
   return "  send HEX              send HEX as one data block: on the LAN one data frame\n"
-         "                        (0xC5, length, data); on the serial link one I-frame\n"
-         "                        for service 0x20 (at most 2038 bytes), queued until\n"
-         "                        the previous one is acknowledged\n"
+         "                        (0xC5, length, data); on the serial and USB links one\n"
+         "                        I-frame for service 0x20 (at most 2038 bytes), queued\n"
+         "                        until the previous one is acknowledged\n"
          "  raw HEX               send the bytes as they are, without framing (on the\n"
          "                        serial link paced like frames, but never faulted)\n"
          "  stop-echo             stop answering: received blocks are still reported but\n"
          "                        not given to the engine (the exchange falls silent)\n"
          "  start-echo            answer again\n"
-         "  wait-connected [MS]   wait until a client is connected, on the serial link\n"
-         "                        until the link is set up (default 10000 ms)\n"
+         "  wait-connected [MS]   wait until a client is connected, on the serial and USB\n"
+         "                        links until the link is set up (default 10000 ms)\n"
          "  wait-disconnected [MS]\n"
          "                        wait until no client is connected (the link is down)\n"
          "  wait-block PREFIX|* [MS]\n"
          "                        wait for a received data block starting with the hex\n"
          "                        PREFIX (* for any); consumes it and every block before\n"
          "                        it; blocks received earlier on this connection (since\n"
-         "                        the serial link came up) count\n"
+         "                        the serial or USB link came up) count\n"
          "  sleep MS              pause the command stream\n"
          "  mark TEXT             print \"ok mark TEXT\" (a marker in the output)\n"
          "  status                one line of state and counters\n"
          "  quit                  end tksim\n"
-         "LAN link only (on the serial link these answer \"not on this link\"):\n"
+         "LAN link only (on the serial and USB links these answer \"not on this link\"):\n"
          "  bad-tag [HEX]         send a frame with the unknown tag 0xC6 (data HEX, default 00)\n"
          "  frame TAG [HEX]       send a frame with any tag byte TAG (data HEX, default 00)\n"
          "  drop                  close the connection (waits until it is closed)\n"
@@ -321,8 +339,8 @@ std::string CommandInterpreter::CommandHelp() {
          "                        the same, cut at the given byte offsets (e.g. 1,2)\n"
          "  merge [HOLD-MS]       send the next two frames in one segment; the first is\n"
          "                        held at most HOLD-MS (default 1000), then sent alone\n"
-         "Serial link only (faults of the frames this side sends; on the LAN these answer\n"
-         "\"not on this link\"):\n"
+         "Serial and USB links only (faults of the frames this side sends; on the LAN\n"
+         "these answer \"not on this link\"):\n"
          "  corrupt N             flip the bits of byte N (from 0) of the next frame\n"
          "  drop-frame            do not send the next frame\n"
          "  silent on|off         send nothing at all (received bytes are still taken in)\n"
@@ -332,7 +350,15 @@ std::string CommandInterpreter::CommandHelp() {
          "  repeat-iframe         send the last I-frame again, unchanged\n"
          "  service-answer on|off off: ignore the control process's service requests\n"
          "  frame-trace on|off    report every frame sent and received (frame-in,\n"
-         "                        frame-out; default off)\n";
+         "                        frame-out; default off)\n"
+         "USB link only (faults of the device driver; elsewhere \"not on this link\"):\n"
+         "  zero-write            answer the next write request as done with 0 bytes\n"
+         "                        written (its bytes are lost)\n"
+         "  fail-read             fail the next read request, or the pending one, with\n"
+         "                        status 31\n"
+         "  unplug                the device goes away: the client's connection is closed\n"
+         "                        and the socket file removed (the link goes down)\n"
+         "  plug                  serve the device again\n";
 }
 
 }  // namespace exchange

@@ -1,11 +1,12 @@
 #pragma once
 // The exchange's side of one link as the command interface sees it: the
-// LAN link (LanExchange) or the serial link (SerialExchange). Both carry data
-// blocks to and from one protocol engine; what they share is here, and what
-// only one of them offers (the LAN's tagged frames, keep-alives and segment
-// shaping; the serial link's frame faults) is reached through LanControls or
-// SerialControls, which a link offers only when it has them. A command of the
-// other link then answers "not on this link".
+// LAN link (LanExchange) or the serial or USB link (SerialExchange). They all
+// carry data blocks to and from one protocol engine; what they share is here,
+// and what only some offer (the LAN's tagged frames, keep-alives and segment
+// shaping; the frame faults of the serial and USB links; the USB device's
+// faults) is reached through LanControls, SerialControls or UsbControls,
+// which a link offers only when it has them. A command of another link then
+// answers "not on this link".
 //
 // Threads: every call may come from any command thread (standard input, a
 // scenario, the control port); the implementations serialise with their
@@ -53,6 +54,22 @@ class SerialControls {
   virtual bool SendControlFrame(std::string_view name) = 0;
 };
 
+// What only the USB link does: faults of the device driver stand-in.
+class UsbControls {
+ public:
+  virtual ~UsbControls() = default;
+  // The next write request is answered as done with 0 bytes written (its
+  // bytes are lost).
+  virtual void ZeroNextWrite() = 0;
+  // The next read request (or the one pending) fails with 31.
+  virtual void FailNextRead() = 0;
+  // The device goes away: the client's connection is closed and the socket
+  // file removed. Nothing when unplugged already.
+  virtual void Unplug() = 0;
+  // The device is back (a new socket); true when plugged already.
+  virtual bool Plug(std::string* error) = 0;
+};
+
 class ExchangeLink {
  public:
   virtual ~ExchangeLink() = default;
@@ -87,6 +104,7 @@ class ExchangeLink {
   // nullptr when the link has no such controls.
   virtual LanControls* Lan() { return nullptr; }
   virtual SerialControls* Serial() { return nullptr; }
+  virtual UsbControls* Usb() { return nullptr; }
 };
 
 }  // namespace exchange

@@ -33,7 +33,7 @@ SerialExchange::SerialExchange(ProtocolEngine& engine, EventSink& events, const 
     : engine_(engine),
       events_(events),
       clock_(clock),
-      line_([this](const std::string& text) { events_.Event(text); }) {}
+      serialLine_([this](const std::string& text) { events_.Event(text); }) {}
 
 SerialExchange::~SerialExchange() { Close(); }
 
@@ -42,21 +42,26 @@ bool SerialExchange::Open(const Settings& settings, std::string* error) {
     if (error) *error = "unsupported line speed " + std::to_string(settings.baud);
     return false;
   }
+  if (thread_.running()) {
+    if (error) *error = "the exchange is running";
+    return false;
+  }
+  line_ = &serialLine_;
   if (settings.device.empty()) {
-    line_.SetPacing(settings.pacing ? settings.baud : 0);
-    if (!line_.OpenPseudoTerminal(error)) return false;
-  } else if (!line_.OpenDevice(settings.device, settings.baud, error)) {
+    serialLine_.SetPacing(settings.pacing ? settings.baud : 0);
+    if (!serialLine_.OpenPseudoTerminal(error)) return false;
+  } else if (!serialLine_.OpenDevice(settings.device, settings.baud, error)) {
     return false;
   }
   baud_ = settings.baud;
   {
     std::lock_guard lock(mutex_);
-    core_ = std::make_unique<SerialExchangeCore>(std::to_string(settings.baud));
+    core_ = NewCore();
   }
-  events_.Event("serial " + line_.Path());
+  events_.Event("serial " + line_->Path());
   if (settings.com != 0) {
     if (!LinkCom(settings.com, settings.dsr, error)) {
-      line_.Close();
+      line_->Close();
       return false;
     }
     events_.Event("com " + comName_);
@@ -64,9 +69,35 @@ bool SerialExchange::Open(const Settings& settings, std::string* error) {
   return true;
 }
 
+bool SerialExchange::OpenUsb(unsigned index, std::string* error) {
+  if (thread_.running()) {
+    if (error) *error = "the exchange is running";
+    return false;
+  }
+  auto usb = std::make_unique<UsbDriverLine>([this](const std::string& text) { events_.Event(text); });
+  if (!usb->Open(index, error)) return false;
+  usb_ = std::move(usb);
+  line_ = usb_.get();
+  baud_ = kDefaultBaud;  // announced in the service answer; USB never switches speed
+  {
+    std::lock_guard lock(mutex_);
+    core_ = NewCore();
+  }
+  events_.Event("usb " + line_->Path());
+  return true;
+}
+
+std::unique_ptr<SerialExchangeCore> SerialExchange::NewCore() const {
+  auto core = std::make_unique<SerialExchangeCore>(std::to_string(baud_));
+  core->SetSilent(silent_);
+  core->SetAnsweringServiceRequest(serviceAnswer_);
+  core->SetFrameTrace(frameTrace_);
+  return core;
+}
+
 void SerialExchange::Close() {
   Stop();
-  line_.Close();
+  line_->Close();
   UnlinkCom();
 }
 
@@ -86,7 +117,7 @@ bool SerialExchange::LinkCom(unsigned com, bool dsr, std::string* error) {
     if (!S_ISLNK(info.st_mode)) return fail(path + " exists and is not a symbolic link");
     if (unlink(path.c_str()) != 0) return fail(ErrorText("cannot replace " + path, errno));
   }
-  if (symlink(line_.Path().c_str(), path.c_str()) != 0) return fail(ErrorText("cannot create " + path, errno));
+  if (symlink(line_->Path().c_str(), path.c_str()) != 0) return fail(ErrorText("cannot create " + path, errno));
   comName_ = name;
   comPath_ = path;
   const std::string dsrPath = path + ".dsr";
@@ -105,7 +136,7 @@ void SerialExchange::UnlinkCom() {
   if (comPath_.empty()) return;
   char target[4096];
   ssize_t n = readlink(comPath_.c_str(), target, sizeof target - 1);
-  if (n >= 0 && std::string(target, static_cast<size_t>(n)) == line_.Path()) {
+  if (n >= 0 && std::string(target, static_cast<size_t>(n)) == line_->Path()) {
     unlink(comPath_.c_str());
     unlink((comPath_ + ".dsr").c_str());
   }
@@ -114,7 +145,7 @@ void SerialExchange::UnlinkCom() {
 }
 
 bool SerialExchange::Start() {
-  if (!line_.IsOpen() || thread_.running()) return false;
+  if (!line_->IsOpen() || thread_.running()) return false;
   stopping_ = false;
   return thread_.start([this] { Run(); }, "tksim-serial");
 }
@@ -128,7 +159,7 @@ void SerialExchange::Stop() {
 
 void SerialExchange::Output::Write(std::vector<uint8_t> bytes) {
   ++owner_.writes_;
-  owner_.line_.Write(std::move(bytes));
+  owner_.line_->Write(std::move(bytes));
 }
 
 void SerialExchange::Output::Block(std::span<const uint8_t> block) {
@@ -173,7 +204,7 @@ bool SerialExchange::SendBlock(std::span<const uint8_t> block) {
 }
 
 bool SerialExchange::SendRaw(std::span<const uint8_t> bytes) {
-  if (!line_.Write(std::vector<uint8_t>(bytes.begin(), bytes.end()))) return false;
+  if (!line_->Write(std::vector<uint8_t>(bytes.begin(), bytes.end()))) return false;
   ++writes_;
   return true;
 }
@@ -216,9 +247,14 @@ std::string SerialExchange::StatusText() const {
   std::string text = std::string("connected=") + yesNo(Connected()) + " engine=" + engine +
                      " answering=" + yesNo(answering_) + " service-answer=" + yesNo(serviceAnswer_) +
                      " silent=" + yesNo(silent_) + " link-ups=" + std::to_string(linkUps_) +
-                     " blocks-received=" + std::to_string(blocksReceived_) + " writes=" + std::to_string(writes_) +
-                     " serial=" + line_.Path() + " baud=" + std::to_string(baud_) +
-                     " pacing=" + (line_.Pacing() != 0 ? "on" : "off");
+                     " blocks-received=" + std::to_string(blocksReceived_) + " writes=" + std::to_string(writes_);
+  if (line_ == usb_.get()) {
+    text += " usb=" + usb_->Path() + " plugged=" + yesNo(usb_->Plugged()) +
+            " device-open=" + yesNo(usb_->ClientOpen());
+  } else {
+    text += " serial=" + serialLine_.Path() + " baud=" + std::to_string(baud_) +
+            " pacing=" + (serialLine_.Pacing() != 0 ? "on" : "off");
+  }
   if (!comName_.empty()) text += " com=" + comName_;
   return text;
 }
@@ -261,6 +297,7 @@ void SerialExchange::SetAnsweringServiceRequest(bool on) {
 
 void SerialExchange::SetFrameTrace(bool on) {
   std::lock_guard lock(mutex_);
+  frameTrace_ = on;
   if (core_) core_->SetFrameTrace(on);
 }
 
@@ -279,12 +316,18 @@ bool SerialExchange::SendControlFrame(std::string_view name) {
 void SerialExchange::Run() {
   std::vector<uint8_t> buffer(kReceiveChunk);
   while (!stopping_) {
-    long n = line_.Read(buffer, kTickMs);
+    long n = line_->Read(buffer, kTickMs);
+    std::lock_guard lock(mutex_);
+    if (n == ByteLine::kPeerClosed) {
+      // The device was closed: its link is gone, the next client starts afresh.
+      output_.LinkChanged(false);
+      core_ = NewCore();
+      continue;
+    }
     if (n < 0) {
-      events_.Event("receive-error " + line_.Path() + ": the line failed");
+      events_.Event("receive-error " + line_->Path() + ": the line failed");
       break;
     }
-    std::lock_guard lock(mutex_);
     const uint32_t now = clock_.tickCount();
     if (n > 0) core_->OnBytes(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)), now, output_);
     core_->OnTick(now, output_);

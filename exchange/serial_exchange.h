@@ -1,20 +1,27 @@
 #pragma once
-// The exchange's side of the serial link: a serial line (a new
-// pseudo-terminal or a given tty, SerialLine) carrying the frame protocol of
-// SerialExchangeCore, whose received data blocks go to a protocol engine and
-// whose engine answers go back out as I-frames. The counterpart of
+// The exchange's side of the serial link and of the USB link: a line (a
+// ByteLine: a new pseudo-terminal or a given tty, SerialLine; or the USB
+// driver stand-in $TK_ROOT/dev/VNLUSBn, UsbDriverLine) carrying the frame
+// protocol of SerialExchangeCore, whose received data blocks go to a protocol
+// engine and whose engine answers go back out as I-frames. The counterpart of
 // LanExchange; both serve the same command interface (ExchangeLink).
 //
 // In:  bytes from the line; blocks and faults from commands (any thread).
 // Out: bytes for the line (paced at the announced rate by SerialLine), event
-//      lines ("serial PATH", "com COMn", "connected", "disconnected",
-//      "block HEX" and the core's frame events), blocks for "wait-block".
+//      lines ("serial PATH" or "usb PATH", "com COMn", "connected",
+//      "disconnected", "block HEX", the core's frame events and the USB
+//      device's), blocks for "wait-block".
 // Threads: one network thread reads the line and ticks the core every few
 //      milliseconds and the engine while the link is up. The core and the
 //      engine sit under one mutex. Blocks and link changes go to the engine
 //      from inside the core's call; the core queues the engine's answers and
 //      sends them when the received frame is handled, so an answer carries
 //      the block's acknowledgement.
+//
+// On USB the client closing the device (or an unplug) ends the link as a new
+// service request would: the link goes down and a fresh core, with the
+// standing settings (silent, service-answer, frame-trace), waits for the
+// next client; one-shot frame faults not yet used go with the old core.
 //
 // With a COM number the line is also offered to the link control process as
 // $TK_ROOT/dev/COMn (a symbolic link to the line) with $TK_ROOT/dev/COMn.dsr
@@ -36,6 +43,7 @@
 #include "exchange/received_blocks.h"
 #include "exchange/serial_exchange_core.h"
 #include "exchange/serial_line.h"
+#include "exchange/usb_driver_line.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 
@@ -66,9 +74,13 @@ class SerialExchange : public ExchangeLink, public SerialControls {
 
   // Opens the line and links it; reports "serial PATH" (and "com COMn").
   bool Open(const Settings& settings, std::string* error);
-  // Stops, closes the line and removes the COM link and its DSR file.
+  // Serves the USB device $TK_ROOT/dev/VNLUSB<index> (0 to 9) instead;
+  // reports "usb PATH".
+  bool OpenUsb(unsigned index, std::string* error);
+  // Stops, closes the line and removes the COM link and its DSR file (or
+  // the USB device's socket).
   void Close();
-  const std::string& LinePath() const { return line_.Path(); }
+  const std::string& LinePath() const { return line_->Path(); }
   // "COMn", or empty when not linked.
   const std::string& ComName() const { return comName_; }
 
@@ -99,6 +111,7 @@ class SerialExchange : public ExchangeLink, public SerialControls {
   bool SendControlFrame(std::string_view name) override;
 
   SerialControls* Serial() override { return this; }
+  UsbControls* Usb() override { return line_ == usb_.get() ? usb_.get() : nullptr; }
 
  private:
   // The core's output; called with mutex_ held.
@@ -123,6 +136,8 @@ class SerialExchange : public ExchangeLink, public SerialControls {
     SerialExchange& owner_;
   };
   void Run();
+  // A core in its first state with the standing settings (mutex_ held).
+  std::unique_ptr<SerialExchangeCore> NewCore() const;
   void SetConnected(bool connected);
   bool LinkCom(unsigned com, bool dsr, std::string* error);
   void UnlinkCom();
@@ -133,7 +148,9 @@ class SerialExchange : public ExchangeLink, public SerialControls {
   Output output_{*this};
   Sink sink_{*this};
 
-  SerialLine line_;
+  SerialLine serialLine_;
+  std::unique_ptr<UsbDriverLine> usb_;
+  ByteLine* line_ = &serialLine_;  // set before the network thread starts
   std::string comName_;
   std::string comPath_;
   platform::Thread thread_;
@@ -152,6 +169,7 @@ class SerialExchange : public ExchangeLink, public SerialControls {
   std::atomic<bool> answering_{true};
   std::atomic<bool> silent_{false};
   std::atomic<bool> serviceAnswer_{true};
+  std::atomic<bool> frameTrace_{false};
   std::atomic<uint64_t> linkUps_{0};
   std::atomic<uint64_t> blocksReceived_{0};
   std::atomic<uint64_t> writes_{0};

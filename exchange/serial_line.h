@@ -1,6 +1,7 @@
 #pragma once
-// The exchange's end of a serial line: a new pseudo-terminal, whose slave the
-// link control process opens as its port, or a given tty.
+// The exchange's end of a serial line (a ByteLine): a new
+// pseudo-terminal, whose slave the link control process opens as its port, or
+// a given tty.
 //
 // In:  bytes to send (Write, from any thread; queued, never blocking the
 //      caller), the line rate for pacing.
@@ -32,11 +33,12 @@
 #include <string>
 #include <vector>
 
+#include "exchange/exchange_line.h"
 #include "platform/thread.h"
 
 namespace exchange {
 
-class SerialLine {
+class SerialLine final : public ByteLine {
  public:
   using Clock = std::chrono::steady_clock;
   // How long a write may wait for room in the line's buffer (no reader on
@@ -45,7 +47,7 @@ class SerialLine {
 
   // errors: a failed write ("send-failed ..."), from the transmit thread.
   explicit SerialLine(std::function<void(const std::string&)> errors = {});
-  ~SerialLine();
+  ~SerialLine() override;
   SerialLine(const SerialLine&) = delete;
   SerialLine& operator=(const SerialLine&) = delete;
 
@@ -53,9 +55,9 @@ class SerialLine {
   bool OpenPseudoTerminal(std::string* error);
   // A given tty, set raw, 8N1, no flow control, at bitsPerSecond.
   bool OpenDevice(const std::string& path, uint32_t bitsPerSecond, std::string* error);
-  void Close();
-  bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
+  void Close() override;
+  bool IsOpen() const override { return fd_ >= 0; }
+  const std::string& Path() const override { return path_; }
 
   // 0: no pacing. Set before bytes flow.
   void SetPacing(uint32_t bitsPerSecond) { rate_ = bitsPerSecond; }
@@ -63,11 +65,11 @@ class SerialLine {
 
   // Queues the bytes for the line; false when the line is not open. Any
   // thread, also while another closes the line.
-  bool Write(std::vector<uint8_t> bytes);
+  bool Write(std::vector<uint8_t> bytes) override;
   // Waits up to timeoutMs for received bytes and returns those that have
   // arrived (at most buffer.size()); 0 after the time-out, -1 when the line
   // failed.
-  long Read(std::span<uint8_t> buffer, uint32_t timeoutMs);
+  long Read(std::span<uint8_t> buffer, uint32_t timeoutMs) override;
 
   // Time the wire needs for count bytes at the current rate (0 unpaced).
   Clock::duration WireTime(size_t count) const;

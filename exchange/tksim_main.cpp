@@ -137,12 +137,17 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<ExchangeLink> link;
   SerialExchange* serial = nullptr;
-  if (options.serial) {
-    // A serial line leaves files behind ($TK_ROOT/dev/COMn), so a stop
-    // request ends tksim in order instead of at once.
+  if (options.serial || options.usb) {
+    // A serial line or a USB device leaves files behind ($TK_ROOT/dev/COMn,
+    // $TK_ROOT/dev/VNLUSBn), so a stop request ends tksim in order instead of
+    // at once.
     platform::watchStopRequests();
     auto serialLink = std::make_unique<SerialExchange>(*engine, printer);
-    if (!serialLink->Open(options.serialSettings, &error)) {
+    if (options.usb && !serialLink->OpenUsb(*options.usb, &error)) {
+      PrintError("--usb: " + error);
+      return kExitFailure;
+    }
+    if (!options.usb && !serialLink->Open(options.serialSettings, &error)) {
       PrintError(options.serialSettings.device.empty() ? "--serial: " + error : "--serial-device: " + error);
       return kExitFailure;
     }

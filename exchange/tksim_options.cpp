@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "exchange/command_interpreter.h"
+#include "exchange/usb_driver_line.h"
 #include "platform/printable_text.h"
 
 namespace exchange {
@@ -128,6 +129,12 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       options.serialSettings.baud = *baud;
     } else if (arg == "--no-pacing") {
       options.serialSettings.pacing = false;
+    } else if (arg == "--usb") {
+      const std::string* text = value();
+      if (!text) return fail("--usb needs a device number 0 to 9");
+      auto usb = Number(*text, UsbDriverLine::kMaxDevice);
+      if (!usb) return fail("--usb '" + *text + "' is no device number 0 to 9");
+      options.usb = *usb;
     } else if (arg.starts_with("-")) {
       return fail("unknown option " + arg);
     } else {
@@ -138,7 +145,11 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
   if (!options.exchangeConfig.empty() && options.engine != "vnl") return fail("--exchange-config needs --engine vnl");
   if (newPty && !options.serialSettings.device.empty()) return fail("--serial and --serial-device exclude each other");
   options.serial = newPty || !options.serialSettings.device.empty();
+  if (options.usb && options.serial) {
+    return fail(std::string(newPty ? "--serial" : "--serial-device") + " and --usb exclude each other");
+  }
   if (options.serial && !lanOption.empty()) return fail(lanOption + " is for the LAN link, not with a serial line");
+  if (options.usb && !lanOption.empty()) return fail(lanOption + " is for the LAN link, not with --usb");
   if (!options.serial && !serialOption.empty()) return fail(serialOption + " needs --serial or --serial-device");
   if (dsrGiven && options.serialSettings.com == 0) return fail("--dsr needs --com");
   return ParseOutcome::Run;
@@ -161,10 +172,16 @@ std::string TksimHelp(const std::string& engineHelp) {
          "frame protocol (START/UA, numbered I-frames acknowledged one at a time, polls,\n"
          "REJ, RNR, DISC/UA/DM) and hands every received block to the same engines.\n"
          "\n"
+         "With --usb N it plays the exchange behind its USB driver instead: it serves\n"
+         "the device \"\\\\.\\VNLUSBN\" as the Unix socket $TK_ROOT/dev/VNLUSBN, one client\n"
+         "at a time, answering the driver's write-block and read-block requests, and\n"
+         "runs the same service answer and frame protocol over them (unpaced).\n"
+         "\n"
          "Options:\n"
          "  --address A           listen address (default 127.0.0.1); only 127.0.0.0/8\n"
          "                        is accepted unless --allow-non-loopback is given; with\n"
-         "                        a serial line, the address of the control port\n"
+         "                        a serial line or --usb, the address of the control\n"
+         "                        port\n"
          "  --port N              listen port (default 5002); 0 picks a free port\n"
          "  --allow-non-loopback  permit a listen address outside 127.0.0.0/8\n"
          "  --keepalive-ms N      keep-alive period in ms (default 20000, three within the\n"
@@ -227,11 +244,16 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        default a pseudo-terminal carries them at the line\n"
          "                        rate (10 bits a byte), so timings are those of a\n"
          "                        real line\n"
+         "  --usb N               the USB link: serve the device $TK_ROOT/dev/VNLUSBN (N 0\n"
+         "                        to 9; creates $TK_ROOT/dev; replaces a socket left by\n"
+         "                        a driver that is gone, refuses one still served); the\n"
+         "                        socket goes at the end like --com's link\n"
          "  --help                show this text\n"
          "\n"
          "The LAN options (--port, --keepalive-ms, --drop-on-missed-keepalive,\n"
-         "--allow-non-loopback) are refused with a serial line, the serial ones (--com,\n"
-         "--dsr, --baud, --no-pacing) without one.\n"
+         "--allow-non-loopback) are refused with a serial line or --usb, the serial ones\n"
+         "(--com, --dsr, --baud, --no-pacing) without a serial line; --usb excludes\n"
+         "--serial and --serial-device.\n"
          "\n"
          "The end of standard input ends tksim (like 'quit'); use --no-stdin to run in\n"
          "the background.\n"
@@ -246,17 +268,29 @@ std::string TksimHelp(const std::string& engineHelp) {
          CommandInterpreter::CommandHelp() + "Engine commands (both links):\n" + engineHelp +
          "\n"
          "Events on standard output (one per line, flushed; the first word names it):\n"
-         "  listening A:P         always the first line: the address and port in use\n"
+         "  listening A:P         (LAN) the first line: the address and port in use\n"
          "  control A:P           the control port in use (second line, with --control-port;\n"
-         "                        with a serial line after \"serial\" and \"com\")\n"
+         "                        with a serial line after \"serial\" and \"com\", with\n"
+         "                        --usb after \"usb\")\n"
          "  serial PATH           (serial) the first line: the line's path (the slave of\n"
          "                        the pseudo-terminal, or the given tty)\n"
          "  com COMN              (serial) the line is linked as $TK_ROOT/dev/COMN\n"
+         "  usb PATH              (USB) the first line: the device's socket\n"
+         "  device-opened         (USB) a client opened the device\n"
+         "  device-closed         (USB) the client's connection ended (it closed the\n"
+         "                        device, unplug, a fatal request); the link goes down and\n"
+         "                        the next client starts afresh\n"
+         "  device-refused 0xCODE status=S\n"
+         "                        (USB) a request was refused: 1 unknown code, 87 a length\n"
+         "                        above 65536 (the connection is closed), 87 a read into\n"
+         "                        no room, 31 a second read while one is pending\n"
+         "  unplugged, plugged    (USB) after unplug and plug\n"
          "  connected             a client connected (serial: the link was set up)\n"
          "  disconnected          the client's connection ended (peer closed, drop, error;\n"
          "                        serial: DISC, DM, a new service request, the end)\n"
          "  refused-second-connection\n"
-         "                        another client connected while one was active; closed\n"
+         "                        another client connected while one was active (USB: the\n"
+         "                        device was open); closed\n"
          "  block HEX             a data block was received (keep-alive echoes are not)\n"
          "  empty-frame           a data frame of length 0 was received (ignored)\n"
          "  unknown-tag TT discarded N\n"
@@ -291,21 +325,22 @@ std::string TksimHelp(const std::string& engineHelp) {
          "  vnl-warning NAME: TEXT (vnl engine) an unknown parameter was skipped\n"
          "  merge-timeout         a frame held for 'merge' went out alone\n"
          "  send-failed TEXT      writing to the connection failed (serial: also when\n"
-         "                        nobody has read the line for 2 s; the bytes are lost)\n"
+         "                        nobody has read the line for 2 s; USB: when 1 MiB waits\n"
+         "                        for the client's reads; the bytes are lost)\n"
          "  receive-error TEXT    reading from the connection failed\n"
          "  script-failed FILE:LINE\n"
          "                        a scenario command failed; tksim ends with status 3\n"
-         "Serial link events (besides connected, disconnected and block):\n" +
+         "Serial and USB link events (besides connected, disconnected and block):\n" +
          Indented(SerialExchangeCore::EventHelp()) +
          "\n"
          "Errors that end tksim go to standard error as well (\"tksim: FILE:LINE: ...\"\n"
          "for a fault in a file).\n"
          "\n"
-         "Exit status: 0 after quit or the end of standard input, 1 when the port\n"
-         "or the serial line cannot be opened, 2 wrong usage, a faulty exchange\n"
-         "configuration or a scenario file that cannot be read, 3 a scenario command\n"
-         "failed; with a serial line 128+N after signal N (SIGINT, SIGTERM), which ends\n"
-         "tksim in order (a second one at once).\n";
+         "Exit status: 0 after quit or the end of standard input, 1 when the port,\n"
+         "the serial line or the USB device cannot be opened, 2 wrong usage, a faulty\n"
+         "exchange configuration or a scenario file that cannot be read, 3 a scenario\n"
+         "command failed; with a serial line or --usb 128+N after signal N (SIGINT,\n"
+         "SIGTERM), which ends tksim in order (a second one at once).\n";
 }
 
 }  // namespace exchange

@@ -26,6 +26,8 @@ struct TksimOptions {
   // The serial link instead of the LAN listener (--serial, --serial-device).
   bool serial = false;
   SerialExchange::Settings serialSettings;
+  // The USB link instead (--usb N): the device $TK_ROOT/dev/VNLUSBN.
+  std::optional<unsigned> usb;
 };
 
 enum class ParseOutcome { Run, Help, Error };

@@ -128,9 +128,9 @@ TEST_F(CommandInterpreterTest, ScenarioCommandsDriveAConnectedClient) {
   EXPECT_TRUE(client.WaitClosed());
 }
 
-TEST_F(CommandInterpreterTest, SerialCommandsAreNotOnTheLan) {
-  for (std::string verb :
-       {"corrupt", "drop-frame", "silent", "send-frame", "repeat-iframe", "service-answer", "frame-trace"}) {
+TEST_F(CommandInterpreterTest, SerialAndUsbCommandsAreNotOnTheLan) {
+  for (std::string verb : {"corrupt", "drop-frame", "silent", "send-frame", "repeat-iframe", "service-answer",
+                           "frame-trace", "zero-write", "fail-read", "unplug", "plug"}) {
     EXPECT_EQ(Run(verb + " 1"), "error " + verb + ": not on this link");
   }
 }

@@ -3,6 +3,9 @@
 // a loopback client that plays the link control process.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <filesystem>
 #include <fstream>
 
 #include "provider/vnl/codec/vnl_decoder.h"
@@ -253,6 +256,11 @@ TEST(Tksim, SerialOptionsAreCheckedBeforeAnythingStarts) {
       {{"--serial", "--dsr", "maybe"}, "--dsr needs 'on' or 'off' (not 'maybe')"},
       {{"--serial", "--dsr", "on"}, "--dsr needs --com"},
       {{"--serial", "--serial-device", "/dev/null"}, "--serial and --serial-device exclude each other"},
+      {{"--usb"}, "--usb needs a device number 0 to 9"},
+      {{"--usb", "10"}, "--usb '10' is no device number 0 to 9"},
+      {{"--usb", "1", "--serial"}, "--serial and --usb exclude each other"},
+      {{"--usb", "1", "--port", "0"}, "--port is for the LAN link, not with --usb"},
+      {{"--usb", "1", "--baud", "9600"}, "--baud needs --serial or --serial-device"},
   };
   for (const auto& [args, err] : usage) {
     tktest::ToolRun run = tktest::runTool(TK_TKSIM, args);
@@ -286,9 +294,29 @@ TEST(Tksim, HelpDocumentsEveryOptionCommandAndEvent) {
         "unanswered", "answer-failed", "merge-timeout", "send-failed", "receive-error", "script-failed",
         "Exit status", "--serial ", "--serial-device PATH", "--com N", "--dsr on|off", "--baud N", "--no-pacing",
         "serial PATH", "com COMN", "corrupt N", "drop-frame", "silent on|off", "send-frame rr|rnr|rej|start|disc|ua|dm",
-        "repeat-iframe", "service-answer on|off", "frame-trace on|off", "not on this link"}) {
+        "repeat-iframe", "service-answer on|off", "frame-trace on|off", "not on this link", "--usb N", "zero-write",
+        "fail-read", "unplug", "plug ", "usb PATH", "device-opened", "device-closed", "device-refused"}) {
     EXPECT_NE(help.find(word), std::string::npos) << word;
   }
+}
+
+// tksim serving a USB device: it names the socket first, refuses a second
+// tksim on the same device and removes the socket when terminated.
+TEST(Tksim, ServesAUsbDeviceUntilTerminated) {
+  const std::string device = tktest::currentRoot() + "/dev/VNLUSB2";
+  tktest::ChildProcess sim;
+  sim.setOwnProcessGroup(true);
+  ASSERT_TRUE(sim.start(TK_TKSIM, {"--usb", "2", "--no-stdin", "--control-port", "0"}));
+  EXPECT_EQ(sim.readLine(), "usb " + device);
+  EXPECT_TRUE(sim.readLine().value_or("").starts_with("control 127.0.0.1:"));
+
+  tktest::ToolRun second = tktest::runTool(TK_TKSIM, {"--usb", "2", "--no-stdin"});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("--usb: " + device + " is served by another driver"), std::string::npos) << second.err;
+
+  sim.signalGroup(SIGTERM);
+  EXPECT_EQ(sim.wait(), 128 + SIGTERM);
+  EXPECT_FALSE(std::filesystem::exists(device));
 }
 
 // One data frame from the client's stream: tag, length, data.
