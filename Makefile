@@ -6,6 +6,7 @@
 #   make test PRESET=tsan     ThreadSanitizer in build-tsan/
 #   make demo                 two telephone lines on the simulated exchange
 #   make demo LINK=serial     the same over the serial link (a pseudo-terminal)
+#   make demo LINK=usb        the same over USB (tksim's stand-in for the driver)
 
 PRESET ?= default
 LINK ?= lan

@@ -3,7 +3,8 @@
 # exchange, driven by tkphone through the whole chain (provider, vnlsock,
 # VNL2D32, the link control process, the LAN link over loopback, or with
 # TK_DEMO_LINK=serial the serial link over a pseudo-terminal at 115200 baud,
-# paced like a real line).
+# paced like a real line, or with TK_DEMO_LINK=usb the USB link through
+# tksim's stand-in for the exchange's USB driver).
 #
 # It prepares a fresh root folder, starts tksim with the demo exchange and
 # its scenario, runs tkphone's demo script (an outside call answered and
@@ -21,8 +22,8 @@ bin=$(cd "${1:-$here/../build}" && pwd)/bin
 tkphone_limit=${TK_DEMO_TIMEOUT:-90}
 link=${TK_DEMO_LINK:-lan}
 case "$link" in
-  lan | serial) ;;
-  *) echo "demo: TK_DEMO_LINK (make demo LINK=...) is lan or serial, not '$link'" >&2; exit 2 ;;
+  lan | serial | usb) ;;
+  *) echo "demo: TK_DEMO_LINK (make demo LINK=...) is lan, serial or usb, not '$link'" >&2; exit 2 ;;
 esac
 
 for program in tkphone tksetup tksim vnl2c64 kvarsp64.tsp; do
@@ -132,9 +133,12 @@ export TK_ROOT="$root"
 echo "== TK telephony demo (root folder $root)"
 
 # The simulated exchange on a free loopback port or on a new pseudo-terminal;
-# its first line names the port ("listening A:P") or the terminal ("serial PATH").
+# its first line names the port ("listening A:P"), the terminal ("serial PATH")
+# or the USB device ("usb PATH").
 if [ "$link" = serial ]; then
   transport=(--serial --baud 115200)
+elif [ "$link" = usb ]; then
+  transport=(--usb 0)
 else
   transport=(--port 0 --keepalive-ms 0)
 fi
@@ -147,6 +151,7 @@ for ((i = 0; i < 100; i++)); do
   case "$line" in
     listening\ *) where=--port; port=${line##*:}; break ;;
     serial\ *) where=--serial; port=${line#serial }; break ;;
+    usb\ *) where=--usb; port=0; break ;;
   esac
   kill -0 "$tksim_pid" 2>/dev/null || break
   sleep 0.1
@@ -158,6 +163,8 @@ if [ -z "$where" ]; then
 fi
 if [ "$where" = --serial ]; then
   echo "== exchange: tksim on the serial line $port (115200 baud)"
+elif [ "$where" = --usb ]; then
+  echo "== exchange: tksim as the USB device \\\\.\\VNLUSB0 (${line#usb })"
 else
   echo "== exchange: tksim listening on 127.0.0.1:$port"
 fi

@@ -9,6 +9,7 @@
 #include "link/control/link_opening.h"
 #include "link/control/serial_link.h"
 #include "link/control/serial_transport.h"
+#include "link/control/usb_transport.h"
 
 namespace {
 
@@ -43,10 +44,15 @@ bool LinkController::OpenConnection(const std::string& linkName) {
   kind_ = selection.transport;
 
   switch (kind_) {
-    case Transport::Usb:
-      // The USB transport is not part of this build: the device counts as
-      // one that cannot be opened.
-      return KeepTransport(nullptr, false, "cannot open " + link + ": USB links are not part of this build", link);
+    case Transport::Usb: {
+      auto usb = std::make_unique<UsbTransport>();
+      std::string failure;
+      const bool opened = OpenUsbTransport(*usb, link, &failure);
+      if (!KeepTransport(std::move(usb), opened, std::move(failure), link)) return false;
+      LinkHost& host = *this;
+      protocol_ = std::make_unique<SerialLink>(host, false);  // no speed to switch
+      break;
+    }
     case Transport::Serial: {
       auto serial = std::make_unique<SerialTransport>();
       std::string failure;
@@ -83,7 +89,7 @@ bool LinkController::OpenConnection(const std::string& linkName) {
     CloseTransport();
     return false;
   }
-  if (kind_ == Transport::Serial) {
+  if (kind_ == Transport::Serial || kind_ == Transport::Usb) {
     // The exchange answers the service request with a text line and then
     // speaks frames; the request is repeated on timer 0x1001.
     platform::sleepMs(kServiceRequestDelayMs);

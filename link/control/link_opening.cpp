@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "link/common/link_log.h"
+#include "platform/device.h"
+#include "platform/serial_port.h"
 #include "platform/tcp_socket.h"
 
 namespace {
@@ -64,5 +66,13 @@ bool OpenSerialTransport(SerialTransport& transport, const LinkConfig& config, c
   } else {
     *failure = "cannot open " + link + " (" + device + "): " + platform::serialErrorText(transport.lastError());
   }
+  return false;
+}
+
+bool OpenUsbTransport(UsbTransport& transport, const std::string& link, std::string* failure) {
+  if (transport.Open(link.c_str()) == 1) return true;
+  *failure = "cannot open " + link + ": no USB device \\\\.\\VNLUSB0 ... 9 (" + platform::devicePath("\\\\.\\VNLUSB0") +
+             " ...) could be opened, last error " + std::to_string(transport.lastError()) +
+             " (is the exchange's driver, or tksim --usb N, running?)";
   return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Opening a link, apart from running it: the configuration is loaded, the
 // command-line link name applied, the transport chosen, and the LAN
-// transport connected or the serial port opened. What comes out is a selection (or why there is
+// transport connected, the serial port or the USB device opened. What comes out is a selection (or why there is
 // none) and an open transport (or why it could not be opened), each with a
 // reason for a person; the LinkController reports to the clients, starts
 // the receive thread and runs the link. Runs on the window thread, before
@@ -13,6 +13,7 @@
 #include "link/control/lan_transport.h"
 #include "link/control/link_name.h"
 #include "link/control/serial_transport.h"
+#include "link/control/usb_transport.h"
 
 struct LinkSelection {
   LinkConfig config{};
@@ -39,3 +40,7 @@ bool OpenLanTransport(LanTransport& transport, const LinkConfig& config, std::st
 // (Vnl2Com). False with the reason in *failure when it could not.
 bool OpenSerialTransport(SerialTransport& transport, const LinkConfig& config, const std::string& link,
                          std::string* failure);
+
+// Opens the first USB device of \\.\VNLUSB0 ... 9 that is there (OpenUsb).
+// False with the reason in *failure when none could be opened.
+bool OpenUsbTransport(UsbTransport& transport, const std::string& link, std::string* failure);

@@ -46,6 +46,14 @@ bool WriteSerialLinkConfiguration(unsigned com, const std::string& tty) {
   return SaveLinkConfiguration(link);
 }
 
+bool WriteUsbLinkConfiguration() {
+  LinkConfig link;
+  DefaultLinkConfiguration(&link);
+  std::memset(link.Link, 0, sizeof link.Link);
+  std::memcpy(link.Link, "USB", 3);
+  return SaveLinkConfiguration(link);
+}
+
 void EndLinkControlProcesses() {
   // The control window's class, as VNL2D32 looks for it.
   constexpr char kControlClass[] = "VNL2ControlProg";

@@ -18,6 +18,9 @@ bool WriteLoopbackLinkConfiguration(uint16_t port);
 // ControlLines off, and links $TK_ROOT/dev/COMn to the tty. False on failure.
 bool WriteSerialLinkConfiguration(unsigned com, const std::string& tty);
 
+// Stores the link configuration: USB (the first device there is). False on failure.
+bool WriteUsbLinkConfiguration();
+
 // Asks every link control process of the current root to end and waits for it.
 void EndLinkControlProcesses();
 

@@ -24,16 +24,27 @@ bool TksimPeer::Start(const std::vector<std::string>& options) {
 }
 
 bool TksimPeer::StartSerial(const std::vector<std::string>& options) {
-  std::vector<std::string> args{"--serial", "--control-port", "0", "--no-stdin"};
+  std::vector<std::string> args{"--serial"};
   args.insert(args.end(), options.begin(), options.end());
+  return StartDevice(args, "serial ");
+}
+
+bool TksimPeer::StartUsb(unsigned device, const std::vector<std::string>& options) {
+  std::vector<std::string> args{"--usb", std::to_string(device)};
+  args.insert(args.end(), options.begin(), options.end());
+  return StartDevice(args, "usb ");
+}
+
+bool TksimPeer::StartDevice(std::vector<std::string> args, const std::string& word) {
+  args.insert(args.end(), {"--control-port", "0", "--no-stdin"});
   if (!process_.start(TK_TKSIM_PATH, args)) return false;
-  // "serial PATH" and "control A:P" come first, in either order, perhaps
-  // with "com COMn" between them.
+  // "serial PATH" / "usb PATH" and "control A:P" come first, in either
+  // order, perhaps with "com COMn" between them.
   uint16_t controlPort = 0;
   for (int i = 0; i < 4 && (serialPath_.empty() || controlPort == 0); ++i) {
     std::optional<std::string> line = process_.readLine(std::chrono::seconds(10));
     if (!line) return false;
-    if (line->rfind("serial ", 0) == 0) serialPath_ = line->substr(7);
+    if (line->rfind(word, 0) == 0) serialPath_ = line->substr(word.size());
     if (line->rfind("control ", 0) == 0) controlPort = PortOf(line, "control");
   }
   return !serialPath_.empty() && Attach(controlPort);

@@ -31,9 +31,12 @@ class TksimPeer {
   bool Start(const std::vector<std::string>& options = {});
   uint16_t port() const { return port_; }
   // Starts tksim on a new pseudo-terminal (--serial) with these further
-  // options; serialPath() is then the terminal's slave.
+  // options; serialPath() is then the terminal's slave (for --usb: the
+  // device's socket).
   bool StartSerial(const std::vector<std::string>& options = {});
   const std::string& serialPath() const { return serialPath_; }
+  // Starts tksim as the USB device \\.\VNLUSB<device> (--usb).
+  bool StartUsb(unsigned device, const std::vector<std::string>& options = {});
 
   // Runs one command; its result line ("ok ..." or "error ..."), empty when none came.
   std::string Command(const std::string& line);
@@ -48,6 +51,8 @@ class TksimPeer {
 
  private:
   void ReadEvents();
+  // Starts tksim on a line whose first event is `word` PATH.
+  bool StartDevice(std::vector<std::string> args, const std::string& word);
   // Connects to the control port and starts the event reader.
   bool Attach(uint16_t controlPort);
 

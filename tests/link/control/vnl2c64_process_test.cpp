@@ -258,7 +258,7 @@ TEST_F(Vnl2c64Process, AStartByHandThatFailsSaysWhyOnStandardError) {
   const Case cases[] = {
       {"TCP", {}, 1, refused, true},
       {"TCP", {"COM1"}, 1, "cannot open COM1 (" + platform::rootDir() + "/dev/COM1): no such port (error 2)", true},
-      {"TCP", {"USB"}, 1, "cannot open USB: USB links are not part of this build", true},
+      {"TCP", {"USB"}, 1, "cannot open USB: no USB device \\\\.\\VNLUSB0 ... 9 (" + platform::rootDir() + "/dev/VNLUSB0", true},
       {"TCP", {"FOO"}, 1, "the link name 'FOO' selects no transport", true},
       {"TCP", {"COM12345"}, 1, "the link name 'COM12345' is longer than 7 characters", true},
       {"XYZ", {"TCP"}, 1, "the link name 'TCP' cannot replace the configured Link 'XYZ'", true},

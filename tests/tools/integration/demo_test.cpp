@@ -1,7 +1,8 @@
 // The demo as a person runs it (scripts/demo.sh against this build): it
 // succeeds, and Ctrl-C pressed twice a moment apart still ends the
 // simulated exchange and every other program it started and removes its
-// root folder. It also runs whole over the serial line (a pseudo-terminal).
+// root folder. It also runs whole over the serial line (a pseudo-terminal)
+// and over USB (tksim's driver stand-in).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -93,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, Demo,
                          ::testing::Values(DemoCase{"Uninterrupted", nullptr, 0},
                                            DemoCase{"CtrlCTwiceWhileTheExchangeStarts", "== TK telephony demo", 130},
                                            DemoCase{"CtrlCTwiceDuringTheCalls", "== tkphone", 130},
-                                           DemoCase{"OverTheSerialLine", nullptr, 0, "serial"}),
+                                           DemoCase{"OverTheSerialLine", nullptr, 0, "serial"},
+                                           DemoCase{"OverUsb", nullptr, 0, "usb"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

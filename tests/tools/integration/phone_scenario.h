@@ -49,12 +49,17 @@ class PhoneScenario : public ::testing::Test {
     const std::string exchangeFile = tktest::currentRoot() + "/exchange.conf";
     tktest::writeFile(exchangeFile, kExchangeConfiguration);
     // TK_TEST_LINK=serial runs every scenario over the serial link (a
-    // pseudo-terminal paced at 115200 baud) instead of the LAN.
+    // pseudo-terminal paced at 115200 baud), TK_TEST_LINK=usb over USB
+    // (tksim's driver stand-in), instead of the LAN.
     const char* link = std::getenv("TK_TEST_LINK");
-    serial = link && std::string(link) == "serial";
-    if (serial) {
+    const std::string kind = link ? link : "lan";
+    serial = kind == "serial" || kind == "usb";
+    if (kind == "serial") {
       ASSERT_TRUE(tksim.StartSerial({"--engine", "vnl", "--exchange-config", exchangeFile}));
       ASSERT_TRUE(tktest::WriteSerialLinkConfiguration(2, tksim.serialPath()));
+    } else if (kind == "usb") {
+      ASSERT_TRUE(tksim.StartUsb(0, {"--engine", "vnl", "--exchange-config", exchangeFile}));
+      ASSERT_TRUE(tktest::WriteUsbLinkConfiguration());
     } else {
       ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0", "--engine", "vnl", "--exchange-config", exchangeFile}));
       ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(tksim.port()));
@@ -115,8 +120,8 @@ class PhoneScenario : public ::testing::Test {
   bool ReachHold() { return ReadUntil("> wait CALLSTATE OFFERING line=1 30000"); }
   bool ReachEnd() { return ReadUntil("> wait CLOSE line=0 30000"); }
   std::string Release() { return tksim.Command("incoming 21 \"0309999\" external ring-timeout 100"); }
-  // The LAN's connection is closed; a serial link is taken down by the
-  // exchange's DISC.
+  // The LAN's connection is closed; a serial or USB link is taken down by
+  // the exchange's DISC.
   std::string EndLink() { return tksim.Command(serial ? "send-frame disc" : "drop"); }
 
   // The exchange's CALL_ID from "ok incoming call=N".
@@ -128,7 +133,7 @@ class PhoneScenario : public ::testing::Test {
   tktest::TksimPeer tksim;
   tktest::ChildProcess phone;
   bool phoneStarted = false;
-  bool serial = false;  // the link is the serial line (TK_TEST_LINK=serial)
+  bool serial = false;  // the link runs the frame protocol (TK_TEST_LINK=serial or usb)
   std::optional<int> exitCode;
   std::string output;
 };
