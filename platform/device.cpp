@@ -18,7 +18,6 @@
 namespace platform {
 namespace {
 
-constexpr long kErrorTooManyOpenFiles = 4;
 constexpr std::string_view kDevicePrefix = "\\\\.\\";
 // Longest NAME of "\\.\NAME"; real device names are far shorter.
 constexpr size_t kMaxDeviceName = 64;

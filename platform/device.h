@@ -41,11 +41,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win_error.h"
+
 namespace platform {
 
 // Windows system error codes only the device interface reports.
-constexpr long kDeviceGone = 31;      // ERROR_GEN_FAILURE
-constexpr long kDeviceAborted = 995;  // ERROR_OPERATION_ABORTED
+constexpr long kDeviceGone = kErrorGenFailure;
+constexpr long kDeviceAborted = kErrorOperationAborted;
 
 // The socket a device name opens (see above); empty for a name that is not
 // "\\.\" followed by letters and digits.

@@ -20,11 +20,6 @@
 namespace platform {
 namespace {
 
-// Windows system error codes only this file reports.
-constexpr long kErrorTooManyOpenFiles = 4;
-constexpr long kErrorGenFailure = 31;
-constexpr long kErrorOperationAborted = 995;
-
 // The one place where system error numbers become Windows error codes.
 struct ErrorPair {
   int system;

@@ -7,13 +7,16 @@ namespace platform {
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorPathNotFound = 3;
+constexpr long kErrorTooManyOpenFiles = 4;
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidData = 13;
 constexpr long kErrorWriteFault = 29;
+constexpr long kErrorGenFailure = 31;            // a device failed or went away
 constexpr long kErrorInvalidParameter = 87;
 constexpr long kErrorMoreData = 234;
+constexpr long kErrorOperationAborted = 995;     // ended by a close of its handle
 constexpr long kErrorNoMoreItems = 259;
 constexpr long kErrorModNotFound = 126;
 constexpr long kErrorProcNotFound = 127;
