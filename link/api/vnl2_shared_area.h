@@ -5,6 +5,7 @@
 // format: little-endian, handles 8 bytes, 197284 bytes in all.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 constexpr size_t kVnl2Slots = 6;  // slot 0 is never used
 constexpr size_t kRecQueueBlocks = 16;
@@ -69,6 +70,35 @@ static_assert(offsetof(Vnl2SharedArea, spare4) == 280);
 static_assert(offsetof(Vnl2SharedArea, recQueue) == 288);
 static_assert(offsetof(Vnl2SharedArea, recQueue) + sizeof(RecQueue) == 33120);
 static_assert(offsetof(Vnl2SharedArea, logMask) == 197280);
+
+// The process that opened each service, kept in the area's spare words (the
+// area's size and layout stay as they are): slots 1 to 3 in the three
+// 4-byte spares, slots 4 and 5 in the two halves of spare4. kVnl2NoHolder
+// (spare4's initial all-0xFF, also written on close) or 0: none recorded.
+constexpr uint32_t kVnl2NoHolder = 0xFFFFFFFF;
+
+inline uint8_t* Vnl2HolderWord(Vnl2SharedArea& area, int slot) {
+  switch (slot) {
+    case 1: return reinterpret_cast<uint8_t*>(&area.spare1);
+    case 2: return reinterpret_cast<uint8_t*>(&area.spare2);
+    case 3: return reinterpret_cast<uint8_t*>(&area.spare3);
+    case 4: return area.spare4;
+    case 5: return area.spare4 + 4;
+    default: return nullptr;
+  }
+}
+
+inline uint32_t Vnl2Holder(const Vnl2SharedArea& area, int slot) {
+  const uint8_t* word = Vnl2HolderWord(const_cast<Vnl2SharedArea&>(area), slot);
+  if (!word) return kVnl2NoHolder;
+  uint32_t holder = 0;
+  std::memcpy(&holder, word, sizeof holder);
+  return holder == 0 ? kVnl2NoHolder : holder;
+}
+
+inline void SetVnl2Holder(Vnl2SharedArea& area, int slot, uint32_t processId) {
+  if (uint8_t* word = Vnl2HolderWord(area, slot)) std::memcpy(word, &processId, sizeof processId);
+}
 
 // The slot of a service code, 0 for an unknown service.
 constexpr int Vnl2SlotOf(uint32_t service) {

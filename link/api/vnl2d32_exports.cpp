@@ -12,6 +12,7 @@
 #include "link/common/link_log.h"
 #include "platform/codepage.h"
 #include "platform/export.h"
+#include "platform/process.h"
 #include "platform/window.h"
 
 namespace {
@@ -35,6 +36,7 @@ void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
 uint64_t CloseServiceSlot(Vnl2SharedArea& area, int slot) {
   const uint64_t window = area.notifyEnabled[slot - 1] ? area.notifyWindow[slot - 1] : 0;
   area.serviceOpen[slot - 1] = 0;
+  SetVnl2Holder(area, slot, kVnl2NoHolder);
   area.notifyEnabled[slot - 1] = 0;
   area.notifyWindow[slot - 1] = 0;
   NamedMutexLock lock(Vnl2().queueLock());
@@ -52,6 +54,15 @@ void CloseService(Vnl2SharedArea& area, int slot) { TellClosed(area, slot, Close
 
 bool IsOpen(const Vnl2SharedArea& area, int slot) { return slot != 0 && area.serviceOpen[slot - 1] != 0; }
 
+// An open service whose holder process has ended without closing it (killed,
+// crashed). Without this check the service would stay open until the link
+// ends, which with keep-alive may be never, and a restarted program could
+// never open it again. A service without a recorded holder is never taken.
+bool HolderGone(const Vnl2SharedArea& area, int slot) {
+  const uint32_t holder = Vnl2Holder(area, slot);
+  return holder != kVnl2NoHolder && holder != platform::currentProcessId() && !platform::processRunning(holder);
+}
+
 }  // namespace
 
 extern "C" {
@@ -62,7 +73,17 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   int slot = Vnl2SlotOf(service);
   if (!area || slot == 0) return 0;
   NamedMutexLock lock(Vnl2().openLock());
-  if (IsOpen(*area, slot)) return 0;
+  if (IsOpen(*area, slot)) {
+    if (!HolderGone(*area, slot)) return 0;
+    // The new opener takes the service over with its share of the open
+    // count; the link and the control process stay as they are.
+    LinkLog(kLogWarning, "VNL2_OpenConnection: service 0x%x was held by ended process %u, taken over", service,
+            Vnl2Holder(*area, slot));
+    CloseServiceSlot(*area, slot);  // its queue emptied; its window is not told
+    area->serviceOpen[slot - 1] = 1;
+    SetVnl2Holder(*area, slot, platform::currentProcessId());
+    return 1;
+  }
   if (area->openCount++ == 0) {
     if (!StartControlProcess(*area, link)) return 0;
   } else if (!AcceptsLinkName(*area, link)) {
@@ -75,6 +96,7 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
     RecQueueClear(area->recQueue[slot], area->recIndex[slot]);
   }
   area->serviceOpen[slot - 1] = 1;
+  SetVnl2Holder(*area, slot, platform::currentProcessId());
   return 1;
 }
 

@@ -116,6 +116,27 @@ TEST_F(Vnl2Api, FirstOpenStartsTheControlProgramAndTheLastCloseEndsIt) {
   EXPECT_EQ(child.wait(), 0);
 }
 
+TEST_F(Vnl2Api, AServiceWhoseHolderWasKilledIsTakenOverByTheNextOpener) {
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  tktest::ChildProcess child;
+  std::string never = platform::rootDir() + "/never";
+  ASSERT_TRUE(child.start(TK_VNL2_CLIENT_CHILD, {"open", "0x30", "waitfile", never}));
+  ASSERT_EQ(child.readLine(), "open 1");
+  EXPECT_EQ(vnl2.open(0x30), 0) << "held by a running process";
+  child.kill();
+  ASSERT_TRUE(child.wait().has_value());
+
+  // The killed holder's service is free for the next opener; the link and
+  // its control program stay, and the open count is the same.
+  EXPECT_EQ(vnl2.open(0x30), 1);
+  EXPECT_EQ(Area().openCount, 2);
+  EXPECT_EQ(Starts(), 1u);
+  EXPECT_EQ(vnl2.open(0x30), 0) << "now held by this process";
+  EXPECT_EQ(vnl2.close(0x30), 1);
+  EXPECT_EQ(vnl2.close(kCti), 1);
+  EXPECT_EQ(Area().openCount, 0);
+}
+
 TEST_F(Vnl2Api, NotificationsReachAClientInAnotherProcess) {
   tktest::ChildProcess child;
   ASSERT_TRUE(child.start(TK_VNL2_CLIENT_CHILD, {"open", "0x30", "enable", "0x30", "notify", "e00", "send", "0x30",
