@@ -27,11 +27,6 @@ constexpr uint32_t kCti = 0x20;
 constexpr unsigned kCom = 5;
 constexpr char kControlClass[] = "VNL2ControlProg";
 
-::testing::AssertionResult Ok(const std::string& answer) {
-  if (answer.rfind("ok", 0) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
-}
-
 size_t CountKind(const std::vector<tktest::Notification>& seen, intptr_t kind) {
   return static_cast<size_t>(
       std::count_if(seen.begin(), seen.end(), [kind](const tktest::Notification& n) { return n.kind == kind; }));
@@ -110,13 +105,13 @@ TEST_F(SerialLinkProcess, CorruptedAndLostFramesAreRepeatedAndEveryBlockArrivesO
   // The exchange's next frame (the echo of "one") is damaged on the line,
   // and the frame after that (the echo of "two") does not arrive at all:
   // both are repeated after T1, and each block reaches the client once.
-  ASSERT_TRUE(Ok(tksim.Command("corrupt 9")));
+  ASSERT_TRUE(tktest::CommandOk(tksim.Command("corrupt 9")));
   ASSERT_EQ(vnl2.send(kCti, "one", 3), 1);
   auto seen = window.WaitFor(2, 5s);
   ASSERT_EQ(CountKind(seen, VNL2_DATA_IND), 1u);
   EXPECT_EQ(Receive(), "one");
 
-  ASSERT_TRUE(Ok(tksim.Command("drop-frame")));
+  ASSERT_TRUE(tktest::CommandOk(tksim.Command("drop-frame")));
   ASSERT_EQ(vnl2.send(kCti, "two", 3), 1);
   seen = window.WaitFor(3, 5s);
   ASSERT_EQ(CountKind(seen, VNL2_DATA_IND), 2u);
@@ -130,7 +125,7 @@ TEST_F(SerialLinkProcess, CorruptedAndLostFramesAreRepeatedAndEveryBlockArrivesO
 TEST_F(SerialLinkProcess, AnExchangeThatFallsSilentEndsTheLinkAfterTheRepetitions) {
   OpenAndEnable();
   const uint32_t controlPid = ControlPid();
-  ASSERT_TRUE(Ok(tksim.Command("silent on")));
+  ASSERT_TRUE(tktest::CommandOk(tksim.Command("silent on")));
   const auto silent = std::chrono::steady_clock::now();
   ASSERT_EQ(vnl2.send(kCti, "lost", 4), 1);
   // Three repetitions of the I-frame, then three STARTs, 1000 ms apart.
@@ -143,7 +138,7 @@ TEST_F(SerialLinkProcess, AnExchangeThatFallsSilentEndsTheLinkAfterTheRepetition
 }
 
 TEST_F(SerialLinkProcess, AnUnansweredServiceRequestFailsTheOpen) {
-  ASSERT_TRUE(Ok(tksim.Command("service-answer off")));
+  ASSERT_TRUE(tktest::CommandOk(tksim.Command("service-answer off")));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(vnl2.open(kCti), 0);
   const auto took = std::chrono::steady_clock::now() - start;

@@ -13,6 +13,11 @@ uint16_t PortOf(const std::optional<std::string>& line, const std::string& word)
 
 }  // namespace
 
+::testing::AssertionResult CommandOk(const std::string& answer) {
+  if (answer.rfind("ok", 0) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
+}
+
 bool TksimPeer::Start(const std::vector<std::string>& options) {
   std::vector<std::string> args{"--port", "0", "--control-port", "0", "--no-stdin"};
   args.insert(args.end(), options.begin(), options.end());

@@ -14,10 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/tcp_socket.h"
 #include "tests/support/child_process.h"
 
 namespace tktest {
+
+// A command's result line was "ok ..." (the line is shown when it was not).
+::testing::AssertionResult CommandOk(const std::string& answer);
 
 class TksimPeer {
  public:

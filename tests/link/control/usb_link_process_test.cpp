@@ -24,11 +24,6 @@ using namespace std::chrono_literals;
 constexpr uint32_t kCti = 0x20;
 constexpr char kControlClass[] = "VNL2ControlProg";
 
-::testing::AssertionResult Ok(const std::string& answer) {
-  if (answer.rfind("ok", 0) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
-}
-
 class UsbLinkProcess : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -105,7 +100,7 @@ TEST_F(UsbLinkProcess, EachDeviceFaultEndsTheLinkAndTheNextOpenStartsAfresh) {
     tktest::NotificationWindow window;
     OpenAndEcho(window);
     const uint32_t controlPid = ControlPid();
-    ASSERT_TRUE(Ok(tksim.Command(fault.command)));
+    ASSERT_TRUE(tktest::CommandOk(tksim.Command(fault.command)));
     // The next write or the next read meets the fault (a read may first
     // bring the echo of this block).
     vnl2.send(kCti, "lost", 4);
@@ -117,7 +112,7 @@ TEST_F(UsbLinkProcess, EachDeviceFaultEndsTheLinkAndTheNextOpenStartsAfresh) {
     EXPECT_TRUE(log.Contains(fault.logged)) << log.Text();
     vnl2.close(kCti);
     if (fault.after) {
-      ASSERT_TRUE(Ok(tksim.Command(fault.after)));
+      ASSERT_TRUE(tktest::CommandOk(tksim.Command(fault.after)));
     }
   }
   // After all of them a new control process runs the link again.

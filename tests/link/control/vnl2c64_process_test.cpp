@@ -32,12 +32,6 @@ using namespace std::chrono_literals;
 constexpr uint32_t kCti = 0x20;
 constexpr char kControlClass[] = "VNL2ControlProg";
 
-// A tksim command answered "ok ...".
-::testing::AssertionResult Ok(const std::string& answer) {
-  if (answer.rfind("ok", 0) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "tksim answered \"" << answer << "\"";
-}
-
 // A loopback port nobody listens on any more.
 uint16_t UnusedPort() { return platform::TcpListener::listen("127.0.0.1", 0).port(); }
 
@@ -153,7 +147,7 @@ TEST_F(Vnl2c64Process, TheExchangeClosingTheConnectionReleasesTheLink) {
   ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
   ASSERT_EQ(window.WaitFor(1).size(), 1u);
 
-  EXPECT_TRUE(Ok(tksim.Command("drop")));
+  EXPECT_TRUE(tktest::CommandOk(tksim.Command("drop")));
   auto seen = window.WaitFor(2);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
@@ -301,7 +295,7 @@ TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
 
   // The exchange falls silent: the supervision runs out and ends the link.
   auto silent = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Ok(tksim.Command("keepalive 0")));
+  EXPECT_TRUE(tktest::CommandOk(tksim.Command("keepalive 0")));
   auto seen = window.WaitFor(2, 10s);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
