@@ -35,11 +35,18 @@ bool Thread::start(std::function<void()> fn, const std::string& name) {
   state_->setFinished(false);
   Event started(Event::Reset::Manual);
   try {
-    state_->thread = std::thread([state = state_, fn = std::move(fn), name, &started] {
+    state_->thread = std::thread([state = state_, fn = std::move(fn), name, &started]() mutable {
       if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
       state->id = currentThreadId();
       started.set();
-      fn();
+      {
+        // The function and what it captured go before the thread counts as
+        // finished: a capture may hold the last reference to the Thread's
+        // owner, whose destructor must then find the thread still running
+        // (and let it go on detached) rather than try to join it from itself.
+        std::function<void()> body = std::move(fn);
+        body();
+      }
       state->setFinished(true);
     });
   } catch (const std::system_error&) {

@@ -153,3 +153,28 @@ TEST(Thread, ARunningThreadOutlivesItsObject) {
 }
 
 }  // namespace
+
+namespace {
+
+// A thread whose function holds the last reference to the object that owns
+// its Thread: the owner goes when the function's captures do, on the thread
+// itself, which must neither deadlock nor throw (the thread goes on detached
+// for the few instructions it has left).
+TEST(Thread, AThreadMayEndItsOwnThreadObject) {
+  Event gone(Event::Reset::Manual);
+  struct Owner {
+    // Declared first, so it goes last: after the Thread member.
+    struct Notifier {
+      Event* event = nullptr;
+      ~Notifier() { event->set(); }
+    } notifier;
+    platform::Thread thread;
+  };
+  auto owner = std::make_shared<Owner>();
+  owner->notifier.event = &gone;
+  Owner* raw = owner.get();
+  ASSERT_TRUE(raw->thread.start([owner = std::move(owner)] { EXPECT_TRUE(owner); }));
+  EXPECT_TRUE(gone.wait(10000));
+}
+
+}  // namespace
