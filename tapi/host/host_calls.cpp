@@ -3,40 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tapi/host/call_params.h"
 #include "tapi/host/struct_text.h"
 
 namespace tapihost {
 namespace {
 
-// The htCall of the n-th call the host makes is kHtCallBase + n * kHtCallStep:
-// never null, apart from the handles the harness writes for LINE_NEWCALL
-// (which count up from 0x10000), and recognisable in traces.
+// The htCall of the n-th call the host makes is kHtCallBase + n * kHtCallStep
+// plus the harness's tag: never null, apart from the handles the harness
+// writes for LINE_NEWCALL (which count up from 0x10000), and recognisable in
+// traces.
 constexpr uintptr_t kHtCallBase = 0x7C000000;
 constexpr uintptr_t kHtCallStep = 0x10;
 
-// LINECALLPARAMS for a voice call from a dialable originating address.
-std::vector<uint8_t> callParamsFrom(std::u16string_view origAddress) {
-  const size_t textBytes = (origAddress.size() + 1) * sizeof(char16_t);
-  std::vector<uint8_t> buffer(sizeof(LINECALLPARAMS) + textBytes, 0);
-  auto* params = reinterpret_cast<LINECALLPARAMS*>(buffer.data());
-  params->dwTotalSize = static_cast<DWORD>(buffer.size());
-  params->dwBearerMode = LINEBEARERMODE_VOICE;
-  params->dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
-  params->dwAddressMode = LINEADDRESSMODE_DIALABLEADDR;
-  params->dwOrigAddressSize = static_cast<DWORD>(textBytes);
-  params->dwOrigAddressOffset = sizeof(LINECALLPARAMS);
-  // Little-endian UTF-16 with its terminator, as TAPI structures carry it.
-  uint8_t* text = buffer.data() + sizeof(LINECALLPARAMS);
-  for (size_t i = 0; i < origAddress.size(); ++i) {
-    text[2 * i] = static_cast<uint8_t>(origAddress[i] & 0xFF);
-    text[2 * i + 1] = static_cast<uint8_t>(origAddress[i] >> 8);
-  }
-  return buffer;
-}
-
 }  // namespace
 
-HostCalls::HostCalls(TelephonyHost& host) : host_(host), nextHtCall_(kHtCallBase) {}
+HostCalls::HostCalls(TelephonyHost& host) : host_(host), nextHtCall_(host.harness().handleTag() | kHtCallBase) {}
 
 HostCalls::~HostCalls() {
   std::lock_guard lock(m_);
@@ -76,14 +58,20 @@ AsyncCall HostCalls::newCall(uint32_t deviceId, HTAPICALL* htCall, const NewCall
 
 AsyncCall HostCalls::MakeCall(uint32_t deviceId, std::u16string_view destination, std::u16string_view origAddress,
                               HTAPICALL* htCall, DWORD countryCode) {
-  const std::u16string dest(destination);
   std::vector<uint8_t> params;
-  if (!origAddress.empty()) params = callParamsFrom(origAddress);
+  if (!origAddress.empty()) params = CallParamsFrom(origAddress);
+  return MakeCall(deviceId, destination, params.empty() ? nullptr : reinterpret_cast<LINECALLPARAMS*>(params.data()),
+                  htCall, countryCode);
+}
+
+AsyncCall HostCalls::MakeCall(uint32_t deviceId, std::optional<std::u16string_view> destination,
+                              const LINECALLPARAMS* callParams, HTAPICALL* htCall, DWORD countryCode) {
+  const std::optional<std::u16string> dest(destination);
   return newCall(deviceId, htCall, [&](HTAPICALL handle, HDRVCALL* hdCall) {
     std::optional<HDRVLINE> hdLine = host_.LineHandle(deviceId);
     if (!hdLine) return AsyncCall::Refused(LINEERR_INVALLINEHANDLE);
-    return TSPI_CALL_ASYNC(host_, TSPI_lineMakeCall, *hdLine, handle, hdCall, dest.c_str(), countryCode,
-                           params.empty() ? nullptr : reinterpret_cast<LPLINECALLPARAMS>(params.data()));
+    return TSPI_CALL_ASYNC(host_, TSPI_lineMakeCall, *hdLine, handle, hdCall, dest ? dest->c_str() : nullptr,
+                           countryCode, const_cast<LPLINECALLPARAMS>(callParams));
   });
 }
 

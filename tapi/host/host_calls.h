@@ -65,6 +65,11 @@ class HostCalls {
   // LINEERR_INVALLINEHANDLE (request ID 0) when the line is not open.
   AsyncCall MakeCall(uint32_t deviceId, std::u16string_view destination, std::u16string_view origAddress,
                      HTAPICALL* htCall, DWORD countryCode = 0);
+  // The same with the application's own call parameters: destination
+  // (nullopt: none) and callParams (may be null) go to TSPI_lineMakeCall as
+  // they are; callParams is read only during the call.
+  AsyncCall MakeCall(uint32_t deviceId, std::optional<std::u16string_view> destination,
+                     const LINECALLPARAMS* callParams, HTAPICALL* htCall, DWORD countryCode = 0);
   // The call operations; LINEERR_INVALCALLHANDLE (request ID 0) for a call
   // the host does not know.
   AsyncCall Dial(HTAPICALL htCall, std::u16string_view digits, DWORD countryCode = 0);
@@ -88,6 +93,9 @@ class HostCalls {
   // *htConsultCall is the consultation call the provider opens (in dial
   // tone once the exchange confirms it).
   AsyncCall SetupTransfer(HTAPICALL htCall, HTAPICALL* htConsultCall);
+  // The same with the application's call parameters (may be null), passed
+  // to TSPI_lineSetupTransfer as they are.
+  AsyncCall SetupTransfer(HTAPICALL htCall, const LINECALLPARAMS* callParams, HTAPICALL* htConsultCall);
   // LINETRANSFERMODE_TRANSFER or _CONFERENCE; for a conference
   // *htConfCall (may be null otherwise) is the conference call.
   AsyncCall CompleteTransfer(HTAPICALL htCall, HTAPICALL htConsultCall, DWORD transferMode, HTAPICALL* htConfCall);
@@ -132,7 +140,7 @@ class HostCalls {
   std::mutex m_;
   size_t cursor_ = 0;
   uintptr_t nextHtCall_;
-  std::map<HTAPICALL, HostCall> calls_;
+  std::map<HTAPICALL, HostCall> calls_;  // handles carry the harness's tag
   std::map<DRV_REQUESTID, HTAPICALL> pendingMakes_;  // requests creating a call, not yet completed
   std::map<DRV_REQUESTID, std::vector<uint8_t>> parkBuffers_;  // VARSTRINGs of parks not yet completed
   std::map<DRV_REQUESTID, std::u16string> parkAddresses_;     // of parks completed with 0

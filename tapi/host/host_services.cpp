@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/reg_tree.h"
+#include "tapi/host/call_params.h"
 #include "tapi/host/host_calls.h"
 
 namespace tapihost {
@@ -13,23 +14,6 @@ namespace {
 
 // Room for any park address the provider writes (it needs 36 bytes at most).
 constexpr size_t kParkAddressBufferSize = 64;
-
-// LINEFORWARDLIST with one entry: forwardMode to destination, for every
-// caller. The destination follows the entry, UTF-16LE with its terminator.
-std::vector<uint8_t> forwardListOf(DWORD forwardMode, std::u16string_view destination) {
-  const size_t textBytes = (destination.size() + 1) * sizeof(char16_t);
-  std::vector<uint8_t> buffer(sizeof(LINEFORWARDLIST) + textBytes, 0);
-  LINEFORWARDLIST list{};
-  list.dwTotalSize = static_cast<DWORD>(buffer.size());
-  list.dwNumEntries = 1;
-  list.ForwardList[0].dwForwardMode = forwardMode;
-  list.ForwardList[0].dwDestAddressSize = static_cast<DWORD>(textBytes);
-  list.ForwardList[0].dwDestAddressOffset = sizeof(LINEFORWARDLIST);
-  std::memcpy(buffer.data(), &list, sizeof list);
-  const std::vector<uint8_t> text = platform::utf16LeBytes(destination);  // the terminator is there already
-  std::copy(text.begin(), text.end(), buffer.begin() + sizeof(LINEFORWARDLIST));
-  return buffer;
-}
 
 }  // namespace
 
@@ -41,10 +25,15 @@ AsyncCall HostCalls::BlindTransfer(HTAPICALL htCall, std::u16string_view destina
 }
 
 AsyncCall HostCalls::SetupTransfer(HTAPICALL htCall, HTAPICALL* htConsultCall) {
+  return SetupTransfer(htCall, nullptr, htConsultCall);
+}
+
+AsyncCall HostCalls::SetupTransfer(HTAPICALL htCall, const LINECALLPARAMS* callParams, HTAPICALL* htConsultCall) {
   std::optional<HostCall> call = Find(htCall);
   if (!call) return AsyncCall::Refused(LINEERR_INVALCALLHANDLE);
   return newCall(call->deviceId, htConsultCall, [&](HTAPICALL consult, HDRVCALL* hdConsult) {
-    return TSPI_CALL_ASYNC(host_, TSPI_lineSetupTransfer, call->hdCall, consult, hdConsult, LPLINECALLPARAMS{});
+    return TSPI_CALL_ASYNC(host_, TSPI_lineSetupTransfer, call->hdCall, consult, hdConsult,
+                           const_cast<LPLINECALLPARAMS>(callParams));
   });
 }
 
@@ -123,7 +112,7 @@ AsyncCall HostCalls::Forward(uint32_t deviceId, DWORD forwardMode, std::u16strin
   if (!hdLine) return AsyncCall::Refused(LINEERR_INVALLINEHANDLE);
   // No list cancels the forwarding.
   std::vector<uint8_t> list;
-  if (forwardMode != 0) list = forwardListOf(forwardMode, destination);
+  if (forwardMode != 0) list = ForwardListOf(forwardMode, destination);
   HTAPICALL htConsult = nullptr;
   {
     std::lock_guard lock(m_);

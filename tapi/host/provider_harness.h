@@ -8,8 +8,26 @@
 // every breach goes to the violation handler, which by default prints it and
 // aborts the process, so a broken contract can never pass unnoticed.
 //
-// TAPI's callbacks carry no context, so one harness at a time is active in a
-// process.
+// Several harnesses may be active in one process, each with its own plug-in
+// (one plug-in file runs in one harness at a time: two would share its
+// globals). TAPI's callbacks carry no context, so a process-wide registry
+// routes them: each harness holds a slot, and
+// - request IDs come from one process-wide counter; each slot has its own
+//   completion callback (given at TSPI_providerInit), so a completion goes
+//   to the harness of the provider that sent it, and one with an ID that
+//   harness never issued is its contract checker's to report;
+// - the htLine values a harness makes (htLineFor) carry its slot in their
+//   upper 24 bits, and a line event goes to the slot its htLine names; so do
+//   the htCall values it writes for LINE_NEWCALL. Slot 0 has tag 0, so a lone
+//   harness sees any htLine its caller chose, as before;
+// - each slot has its own line-create callback, which routes LINE_CREATE and
+//   LINE_REMOVE (that one carries no provider handle); every harness hands
+//   out a distinct HPROVIDER, which the host checks against dwParam1.
+// A callback nobody owns (an htLine of no running harness, a callback of a
+// harness that has ended) is written to the debug output and dropped. A
+// harness waits, when it ends, for callbacks still being delivered to it.
+// A harness that ends with its provider still initialised leaves its slot
+// (and its plug-in file) taken for the rest of the process.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -52,13 +70,27 @@ class ProviderHarness {
   ProviderHarness(const ProviderHarness&) = delete;
   ProviderHarness& operator=(const ProviderHarness&) = delete;
 
+  // Refused (false, loadError says why) when another harness of this process
+  // runs the same plug-in file, or no slot is left (kMaxHarnesses).
   bool load(const std::string& providerPath);
   const std::string& loadError() const { return module_.error(); }
 
-  // The handle the host gives the provider in TSPI_providerEnumDevices.
+  static constexpr uint32_t kMaxHarnesses = 64;
+
+  // The handle this harness gives the provider in TSPI_providerEnumDevices.
+  HPROVIDER hProvider() const;
+  // The handle of the harness in slot 0 (the only one when one runs).
   static HPROVIDER providerHandle();
-  // The event callback to pass to TSPI_lineOpen.
+  // The event callback to pass to TSPI_lineOpen (the same for every harness:
+  // events are routed by their htLine).
   static LINEEVENT lineEventCallback();
+  // The htLine this harness gives for a line device, and the device of one
+  // of its htLine values (nullopt for any other value).
+  HTAPILINE htLineFor(uint32_t deviceId) const;
+  std::optional<uint32_t> deviceOfHtLine(HTAPILINE htLine) const;
+  // The bits (above bit 40) that mark this harness's htLine and htCall
+  // values: 0 in slot 0. A host that makes htCall values of its own adds it.
+  uintptr_t handleTag() const;
 
   LONG enumDevices(DWORD permanentProviderId, DWORD* numLines, DWORD* numPhones);
   LONG init(DWORD tspiVersion, DWORD permanentProviderId, DWORD lineDeviceIdBase, DWORD numLines,
@@ -116,11 +148,9 @@ class ProviderHarness {
     ProviderHarness& h_;
   };
 
-  static void completionTrampoline(DRV_REQUESTID id, LONG result);
+  friend class HarnessRegistry;
   static void lineEventTrampoline(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
                                   DWORD_PTR p3);
-  static void lineCreateTrampoline(HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
-                                   DWORD_PTR p3);
   void onCompletion(DRV_REQUESTID id, LONG result);
   void onLineEvent(CallbackRecord::Kind kind, HTAPILINE htLine, HTAPICALL htCall, DWORD msg, DWORD_PTR p1,
                    DWORD_PTR p2, DWORD_PTR p3);
@@ -132,6 +162,7 @@ class ProviderHarness {
 
   ViolationHandler onViolation_;
   ProviderModule module_;
+  uint32_t slot_;  // kMaxHarnesses when none was free
 
   mutable std::mutex m_;
   std::condition_variable changed_;
@@ -139,7 +170,6 @@ class ProviderHarness {
   std::vector<CallbackRecord> records_;
   std::vector<std::string> violations_;
   RecordListener listener_;
-  DRV_REQUESTID nextRequestId_ = 1;
   uintptr_t nextHtCall_ = 0x10000;
 };
 

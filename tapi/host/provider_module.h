@@ -20,6 +20,12 @@ class ProviderModule {
   // (a provider's threads): it stays loaded for the rest of the process.
   void keepLoaded() { module_ = nullptr; }
   bool loaded() const { return module_ != nullptr; }
+  platform::ModuleHandle handle() const { return module_; }
+  // Unloads the module and makes why the error, for a load its user refuses.
+  void refuse(std::string why) {
+    unload();
+    error_ = std::move(why);
+  }
   const std::string& error() const { return error_; }
 
   // The exported function of that name, or nullptr.

@@ -9,11 +9,6 @@
 namespace tapihost {
 namespace {
 
-// The htLine of device n is kHtLineBase + n * kHtLineStep: never null, and
-// recognisable in traces.
-constexpr uintptr_t kHtLineBase = 0x4C000000;
-constexpr uintptr_t kHtLineStep = 0x10;
-
 // Announced devices created in one round of ProcessEvents; the rest wait
 // for the next round.
 constexpr int kCreatesPerRound = 64;
@@ -184,16 +179,12 @@ std::u16string TelephonyHost::LineName(uint32_t deviceId) {
   return structText(buffer, caps->dwLineNameOffset, caps->dwLineNameSize, caps->dwStringFormat);
 }
 
-HTAPILINE TelephonyHost::HtLineOf(uint32_t deviceId) {
-  return reinterpret_cast<HTAPILINE>(kHtLineBase + uintptr_t{deviceId} * kHtLineStep);
-}
+HTAPILINE TelephonyHost::HtLineOf(uint32_t deviceId) const { return harness_->htLineFor(deviceId); }
 
 std::optional<uint32_t> TelephonyHost::deviceOfLocked(HTAPILINE htLine) const {
-  const auto value = reinterpret_cast<uintptr_t>(htLine);
-  if (value < kHtLineBase || (value - kHtLineBase) % kHtLineStep != 0) return std::nullopt;
-  const uintptr_t device = (value - kHtLineBase) / kHtLineStep;
-  if (device > UINT32_MAX || !everOpened_.count(static_cast<uint32_t>(device))) return std::nullopt;
-  return static_cast<uint32_t>(device);
+  std::optional<uint32_t> device = harness_->deviceOfHtLine(htLine);
+  if (!device || !everOpened_.count(*device)) return std::nullopt;
+  return device;
 }
 
 std::optional<uint32_t> TelephonyHost::DeviceOf(HTAPILINE htLine) const {
@@ -265,11 +256,17 @@ void TelephonyHost::onRecord(const CallbackRecord& record) {
   if (record.kind == CallbackRecord::Kind::LineCreate && record.msg == LINE_CREATE) {
     pendingCreates_.push_back(PendingCreate{record.param1, record.param2, sequence});
   }
+  if (notify_) notify_();
+}
+
+void TelephonyHost::SetEventNotifier(std::function<void()> notify) {
+  std::lock_guard lock(m_);
+  notify_ = std::move(notify);
 }
 
 void TelephonyHost::ProcessEvents() {
   std::lock_guard lifecycle(lifecycle_);
-  const auto provider = reinterpret_cast<DWORD_PTR>(ProviderHarness::providerHandle());
+  const auto provider = reinterpret_cast<DWORD_PTR>(harness_->hProvider());
   for (int round = 0; round < kCreatesPerRound; ++round) {
     PendingCreate create;
     uint32_t deviceId;

@@ -14,10 +14,13 @@
 // own callbacks (creating an announced line device) is done on the thread
 // of the next caller that reads or waits for events.
 //
-// Like the harness, one host at a time is active in a process.
+// Several hosts may run in one process, each with its own provider plug-in
+// file (see ProviderHarness for how the provider's callbacks find their
+// host); a plug-in another host runs is refused at Load.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -91,8 +94,8 @@ class TelephonyHost {
   std::optional<HDRVLINE> LineHandle(uint32_t deviceId) const;
   // The device the host opened with that htLine.
   std::optional<uint32_t> DeviceOf(HTAPILINE htLine) const;
-  // The htLine the host gives the provider for a device.
-  static HTAPILINE HtLineOf(uint32_t deviceId);
+  // The htLine the host gives the provider for a device (it names the host).
+  HTAPILINE HtLineOf(uint32_t deviceId) const;
 
   // Events. A reader keeps a cursor, starting at 0 (see EventLog); a
   // predicate runs on the calling thread without the host's locks.
@@ -103,6 +106,11 @@ class TelephonyHost {
   std::optional<HostEvent> WaitEvent(size_t& cursor, const EventLog::Predicate& pred,
                                      uint32_t timeoutMs = kDefaultWaitMs);
   std::optional<LONG> WaitCompletion(DRV_REQUESTID requestId, uint32_t timeoutMs = kDefaultWaitMs);
+  // notify is called after every event is appended to the log, on the
+  // provider's thread, with the host's locks (and the harness's) held: it
+  // must only signal (wake a poll loop, set an event) and never call into
+  // the host. An empty function stops the calls.
+  void SetEventNotifier(std::function<void()> notify);
 
   // Any TSPI function of the provider, as ProviderHarness::call and
   // callAsync; TSPI_CALL(host, ...) and TSPI_CALL_ASYNC(host, ...) work.
@@ -147,6 +155,7 @@ class TelephonyHost {
   std::set<uint32_t> everOpened_;  // devices the host gave an htLine to since Start
   std::deque<PendingCreate> pendingCreates_;
   std::vector<std::string> violations_;
+  std::function<void()> notify_;
 
   // Held while line devices are created and while the provider stops, so
   // device IDs are handed out one at a time and never during shutdown.

@@ -1,7 +1,9 @@
 #include "tapi/host/provider_harness.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/debug_output.h"
 #include "tests/support/harness_violations.h"
 
 namespace {
@@ -125,6 +127,41 @@ TEST(ProviderHarness, MissingExportsAndFilesAreReported) {
   ASSERT_TRUE(h.load(providerPath("good")));
   EXPECT_EQ(TSPI_CALL(h, TSPI_lineClose, HDRVLINE{}), LINEERR_OPERATIONUNAVAIL);
   EXPECT_TRUE(collected.anyContains("does not export TSPI_lineClose"));
+}
+
+TEST(ProviderHarness, HarnessesRunSideBySideButNeverOnTheSamePlugin) {
+  ProviderHarness first(tktest::failTestOnViolation);
+  HTAPILINE endedLine = nullptr;
+  {
+    ProviderHarness second(tktest::failTestOnViolation);
+    EXPECT_NE(first.hProvider(), second.hProvider());
+    // Each harness knows its own htLine values, and only those.
+    EXPECT_EQ(second.deviceOfHtLine(second.htLineFor(3)), 3u);
+    EXPECT_EQ(first.deviceOfHtLine(second.htLineFor(3)), std::nullopt);
+    ASSERT_TRUE(first.load(providerPath("good")));
+    EXPECT_FALSE(second.load(providerPath("good")));
+    EXPECT_THAT(second.loadError(), testing::HasSubstr("fakesp_good.tsp already runs in another harness"));
+    EXPECT_TRUE(second.load(providerPath("complete_twice"))) << second.loadError();
+    endedLine = second.htLineFor(0);
+  }
+  // Events naming the line of a harness that has ended go nowhere but to the debug output.
+  std::vector<std::string> notes;
+  std::mutex notesLock;
+  platform::setDebugOutputSink([&](std::string_view text) {
+    std::lock_guard lock(notesLock);
+    notes.emplace_back(text);
+  });
+  Started s(first, "good");
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(TSPI_CALL(first, TSPI_lineOpen, DWORD{0}, endedLine, &hdLine, kVersion, ProviderHarness::lineEventCallback()), 0);
+  auto drop = TSPI_CALL_ASYNC(first, TSPI_lineDrop, HDRVCALL{}, LPCSTR{}, DWORD{0});
+  EXPECT_EQ(first.waitForCompletion(drop.requestId), 0);  // after the events, from the same worker
+  EXPECT_EQ(first.shutdown(kVersion, kProviderId), 0);
+  platform::setDebugOutputSink({});
+  EXPECT_EQ(first.records().size(), 2u);  // LINE_CREATE and the completion
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_THAT(notes[0], testing::HasSubstr("LINE_NEWCALL"));
+  EXPECT_THAT(notes[1], testing::HasSubstr("names an htLine no running harness gave out; dropped"));
 }
 
 }  // namespace

@@ -109,9 +109,9 @@ TEST(TelephonyHost, OpensAndClosesLinesAndResolvesTheirEvents) {
   EXPECT_EQ(host.OpenLine(1), LINEERR_RESOURCEUNAVAIL);
   EXPECT_EQ(host.LineHandle(0), reinterpret_cast<HDRVLINE>(uintptr_t{0x700}));
   EXPECT_EQ(host.LineHandle(1), reinterpret_cast<HDRVLINE>(uintptr_t{0x701}));
-  EXPECT_NE(TelephonyHost::HtLineOf(0), TelephonyHost::HtLineOf(1));
-  EXPECT_EQ(host.DeviceOf(TelephonyHost::HtLineOf(1)), 1u);
-  EXPECT_EQ(host.DeviceOf(TelephonyHost::HtLineOf(2)), std::nullopt);  // never opened
+  EXPECT_NE(host.HtLineOf(0), host.HtLineOf(1));
+  EXPECT_EQ(host.DeviceOf(host.HtLineOf(1)), 1u);
+  EXPECT_EQ(host.DeviceOf(host.HtLineOf(2)), std::nullopt);  // never opened
   EXPECT_EQ(host.DeviceOf(nullptr), std::nullopt);
 
   size_t cursor = 0;
@@ -121,7 +121,7 @@ TEST(TelephonyHost, OpensAndClosesLinesAndResolvesTheirEvents) {
     });
     ASSERT_TRUE(opened) << "device " << device;
     EXPECT_EQ(opened->name, "LINE_LINEDEVSTATE");
-    EXPECT_EQ(opened->htLine, TelephonyHost::HtLineOf(device));
+    EXPECT_EQ(opened->htLine, host.HtLineOf(device));
     EXPECT_EQ(opened->param1, LINEDEVSTATE_OPEN);
   }
 
