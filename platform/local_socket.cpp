@@ -151,6 +151,22 @@ bool LocalConnection::send(const void* data, size_t count, int* error, uint32_t 
   return true;
 }
 
+long LocalConnection::sendSome(const void* data, size_t count, int* error) {
+  if (fd_ < 0) {
+    setError(error, kErrorInvalidHandle);
+    return -1;
+  }
+  if (count == 0) return 0;
+  for (;;) {
+    const ssize_t n = ::send(fd_, data, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    setError(error, errorOf(errno));
+    return -1;
+  }
+}
+
 long LocalConnection::receive(void* buffer, size_t capacity, int* error) {
   if (fd_ < 0) {
     setError(error, kErrorInvalidHandle);

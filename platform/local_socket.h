@@ -43,6 +43,11 @@ class LocalConnection {
   // makes it fail with ERROR_TIMEOUT 1460; part of the bytes may have gone
   // then, so the connection is of no further use.
   bool send(const void* data, size_t count, int* error = nullptr, uint32_t timeoutMs = 0xFFFFFFFFu);
+  // Sends as many of count bytes as the connection takes at once, without
+  // waiting: the number sent (0 when it takes none now), -1 on an error. For
+  // a server that serves every client on one thread and keeps the rest of a
+  // message for later, so a client that does not read holds nobody up.
+  long sendSome(const void* data, size_t count, int* error = nullptr);
   // Bytes read (at most capacity), 0 when the peer closed, -1 on an error.
   long receive(void* buffer, size_t capacity, int* error = nullptr);
   // True when a receive would not block (data, end of stream or an error);

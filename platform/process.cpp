@@ -2,12 +2,14 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -176,5 +178,72 @@ std::unique_ptr<Process> createProcess(std::string_view programPath, std::string
 }
 
 uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std::string_view commandLine,
+                                               std::string* error) {
+  auto fail = [&](std::string why) -> std::unique_ptr<Process> {
+    if (error) *error = std::move(why);
+    return nullptr;
+  };
+  std::string path = resolveProgramPath(programPath);
+  if (path.empty()) return fail("program not found: " + std::string(programPath));
+  std::string line = commandLine.empty() ? quoteProgramName(programPath) : std::string(commandLine);
+  if (line.find('\0') != std::string::npos) return fail("the command line contains a zero character");
+
+  std::vector<std::string> args = splitCommandLine(line);
+  std::vector<std::string> env = childEnvironment(line);
+  std::vector<char*> argv = pointersTo(args);
+  std::vector<char*> envp = pointersTo(env);
+
+  auto state = std::make_shared<Process::State>();
+  try {
+    std::thread([state] {
+      pthread_setname_np(pthread_self(), "process-reaper");
+      state->reap();
+    }).detach();
+  } catch (const std::system_error& e) {
+    return fail("cannot start a thread to watch the process: " + std::string(e.what()));
+  }
+
+  // As createProcess, but in a session of its own and with the standard
+  // streams on the null device instead of the caller's.
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Nor any other descriptor the caller let its children inherit: a pipe
+  // the caller's caller reads to its end must not stay open for the
+  // service's whole life.
+  posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
+#endif
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, path.c_str(), &files, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&files);
+  if (rc != 0) {
+    state->publishSpawn(0);
+    return fail("cannot start " + path + ": " + std::strerror(rc));
+  }
+  auto process = std::make_unique<Process>(state);
+  state->publishSpawn(static_cast<uint32_t>(pid));
+  return process;
+}
+
+bool requestProcessStop(uint32_t processId) {
+  if (processId == 0 || processId > static_cast<uint32_t>(INT32_MAX)) return false;
+  return ::kill(static_cast<pid_t>(processId), SIGTERM) == 0;
+}
 
 }  // namespace platform

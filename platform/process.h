@@ -61,4 +61,19 @@ std::string commandLine();
 // names keep their case as the file has it).
 std::string programBaseName();
 
+// Starts the program apart from the caller, as a background service starts:
+// its standard streams on the null device and a session of its own (no
+// controlling terminal), so it outlives the caller, its terminal and any
+// pipe the caller's output goes to. Otherwise as createProcess.
+std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std::string_view commandLine,
+                                               std::string* error = nullptr);
+
+// Asks a process to end in order, as a service manager does (a termination
+// request: SIGTERM here). False when there is no such process or it may not
+// be asked.
+bool requestProcessStop(uint32_t processId);
+
+// The running program's file, with its folder; "" when unknown.
+std::string currentProgramPath();
+
 }  // namespace platform

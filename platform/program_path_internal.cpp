@@ -99,4 +99,6 @@ std::string programBaseName() {
   return name;
 }
 
+std::string currentProgramPath() { return runningProgramPath(); }
+
 }  // namespace platform

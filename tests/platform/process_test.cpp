@@ -290,3 +290,25 @@ TEST(StopRequest, TheFirstRequestIsRecordedAndTheProgramGoesOn) {
   // Still running, with the request recorded for an orderly end.
   EXPECT_EQ(platform::stopRequest(), SIGTERM);
 }
+
+TEST(Process, ADetachedProcessHasASessionAndNoStreamsOfTheCallersAndEndsOnAStopRequest) {
+  // "wait-file" on a file that never appears: it runs until asked to stop.
+  std::string error;
+  auto process = platform::createDetachedProcess(
+      TK_PROCESS_TEST_CHILD, "child wait-file \"" + tktest::currentRoot() + "/never\" 0", &error);
+  ASSERT_NE(process, nullptr) << error;
+  const std::string pid = std::to_string(process->id());
+  for (const char* fd : {"0", "1", "2"}) EXPECT_EQ(fs::read_symlink("/proc/" + pid + "/fd/" + fd), "/dev/null") << fd;
+  // After the name in /proc/<pid>/stat: state, parent, process group, session.
+  const std::string stat = tktest::readFile("/proc/" + pid + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+  std::string state, parent, group, session;
+  fields >> state >> parent >> group >> session;
+  EXPECT_EQ(session, pid);
+
+  EXPECT_TRUE(platform::requestProcessStop(process->id()));
+  ASSERT_TRUE(process->wait(10000));
+  EXPECT_EQ(process->exitCode(), 128 + SIGTERM);
+  EXPECT_FALSE(platform::requestProcessStop(0));
+  EXPECT_EQ(fs::path(platform::currentProgramPath()).filename(), "platform_tests");
+}
