@@ -16,7 +16,7 @@ TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
 
 # The build folder of the preset (build/, build-asan/, build-tsan/).
 BUILD_DIR = build$(if $(filter default,$(PRESET)),,-$(PRESET))
-DEMO_TARGETS = tkphone tksetup tksim kvarsp64 vnlsock vnl2d32 vnl2c64
+DEMO_TARGETS = tkphone tksetup tksim tapisrv tapi32 kvarsp64 vnlsock vnl2d32 vnl2c64
 
 .PHONY: test deps configure build clean demo
 

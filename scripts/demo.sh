@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # The demo of `make demo`: a PC with two telephone lines on the simulated
-# exchange, driven by tkphone through the whole chain (provider, vnlsock,
+# exchange, driven by tkphone through the whole chain (the telephony service
+# tapisrv with the provider, while a second tkphone monitors the lines; vnlsock,
 # VNL2D32, the link control process, the LAN link over loopback, or with
 # TK_DEMO_LINK=serial the serial link over a pseudo-terminal at 115200 baud,
 # paced like a real line, or with TK_DEMO_LINK=usb the USB link through
 # tksim's stand-in for the exchange's USB driver).
 #
 # It prepares a fresh root folder, starts tksim with the demo exchange and
-# its scenario, runs tkphone's demo script (an outside call answered and
+# its scenario, starts tapisrv for the root, runs a monitoring tkphone and
+# tkphone's demo script side by side (an outside call answered and
 # hung up by the caller, a call to an internal extension, a consultation
 # transfer and a three-party conference), and cleans
-# up: tksim, any link control process of that root and the root folder,
-# also when interrupted. Everything is bounded by time-outs.
+# up: both tkphones, tapisrv, tksim, any link control process of that root
+# and the root folder, also when interrupted. Everything is bounded by time-outs.
 #
 # usage: scripts/demo.sh [BUILD_DIR]     (default: build)
 set -u -o pipefail
@@ -26,7 +28,7 @@ case "$link" in
   *) echo "demo: TK_DEMO_LINK (make demo LINK=...) is lan, serial or usb, not '$link'" >&2; exit 2 ;;
 esac
 
-for program in tkphone tksetup tksim vnl2c64 kvarsp64.tsp; do
+for program in tkphone tksetup tksim tapisrv tapi32.so vnl2c64 kvarsp64.tsp; do
   if [ ! -e "$bin/$program" ]; then
     echo "demo: $bin/$program is missing; run 'make demo' to build it" >&2
     exit 2
@@ -36,6 +38,7 @@ done
 root=""
 tksim_pid=""
 phone_pid=""
+monitor_pid=""
 
 # The process IDs of the running program named $1 that belong to this root.
 pids_of_root() {
@@ -76,6 +79,18 @@ wait_gone() {
   return 1
 }
 
+# Ends the tkphone (under timeout) with process ID $1 in order.
+stop_phone() {
+  local pid phone_children
+  kill -0 "$1" 2>/dev/null || return 0
+  phone_children=$(children_of "$1")
+  for pid in $phone_children; do kill -TERM "$pid" 2>/dev/null; done
+  if ! wait_gone "$1" 150; then
+    for pid in $phone_children; do kill -KILL "$pid" 2>/dev/null; done
+    kill -KILL "$1" 2>/dev/null
+  fi
+}
+
 cleanup() {
   local pid
   # Further Ctrl-C or SIGTERM must not cut the clean-up short: it is what
@@ -86,15 +101,13 @@ cleanup() {
   # signal alone: timeout would pass it on to its whole process group, the
   # link control process included, and the lines could then not be closed
   # in an orderly way.
-  if [ -n "$phone_pid" ] && kill -0 "$phone_pid" 2>/dev/null; then
-    local phone_children
-    phone_children=$(children_of "$phone_pid")
-    for pid in $phone_children; do kill -TERM "$pid" 2>/dev/null; done
-    if ! wait_gone "$phone_pid" 150; then
-      for pid in $phone_children; do kill -KILL "$pid" 2>/dev/null; done
-      kill -KILL "$phone_pid" 2>/dev/null
-    fi
-  fi
+  for pid in $phone_pid $monitor_pid; do stop_phone "$pid"; done
+  # The telephony service ends in order on SIGTERM: the applications get
+  # their replies, the provider closes its lines and stops.
+  for pid in $(pids_of_root tapisrv); do
+    kill -TERM "$pid" 2>/dev/null
+    wait_gone "$pid" 150 || kill -KILL "$pid" 2>/dev/null
+  done
   if [ -n "$tksim_pid" ] && kill -0 "$tksim_pid" 2>/dev/null; then
     kill -TERM "$tksim_pid" 2>/dev/null
     wait_gone "$tksim_pid" 50 || kill -KILL "$tksim_pid" 2>/dev/null
@@ -174,12 +187,31 @@ fi
 "$bin/tksetup" "$where" "$port" --link-control "$bin/vnl2c64" --provider "$bin/kvarsp64.tsp" \
   --provider-config "$demo/provider.values" | sed 's/^/== setup: /' || exit 1
 
+# The telephony service for this root: it loads the provider, and every
+# tkphone below works through it.
+"$bin/tapisrv" | sed 's/^/== /' || { cat "$root/run/tapisrv.log" >&2; exit 1; }
+
 echo "== tkphone $demo/tkphone.script"
 # In the background, so that an interruption reaches this script's traps at
 # once; timeout gives it a process group of its own, which the terminal's
 # Ctrl-C does not reach (the traps end it in order).
-timeout -k 5 "$tkphone_limit" "$bin/tkphone" --script "$demo/tkphone.script" &
+timeout -k 5 "$tkphone_limit" "$bin/tkphone" --service --script "$demo/tkphone.script" \
+  > >(tee "$root/phone.log") 2>&1 &
 phone_pid=$!
+
+# A second application monitors both lines and prints every call it sees,
+# with "monitor |" before each line. It opens them once the first has: the
+# provider registers the lines at the exchange on the first open, and the
+# exchange's outside call then rings at once, to be owned by the first.
+for ((i = 0; i < 100; i++)); do
+  grep -q "> open 1: OK" "$root/phone.log" 2>/dev/null && break
+  kill -0 "$phone_pid" 2>/dev/null || break
+  sleep 0.1
+done
+echo "== tkphone --monitor $demo/monitor.script"
+timeout -k 5 "$tkphone_limit" "$bin/tkphone" --service --monitor --script "$demo/monitor.script" \
+  > >(sed -u 's/^/monitor | /') 2>&1 &
+monitor_pid=$!
 wait "$phone_pid"
 status=$?
 phone_pid=""
@@ -188,6 +220,14 @@ case $status in
   124) echo "demo: tkphone did not finish within $tkphone_limit s" >&2 ;;
   *) echo "demo: tkphone ended with exit status $status" >&2 ;;
 esac
+wait "$monitor_pid"
+monitor_status=$?
+monitor_pid=""
+if [ "$monitor_status" -ne 0 ]; then
+  echo "demo: the monitoring tkphone ended with exit status $monitor_status" >&2
+  [ "$status" -eq 0 ] && status=$monitor_status
+fi
+"$bin/tapisrv" --stop | sed 's/^/== /'
 
 echo "== what the exchange saw of the calls:"
 grep -E '^(call |link |conference |script-failed|error )' "$root/tksim.log" | sed 's/^/   /'

@@ -9,13 +9,16 @@
 #include "platform/clock.h"
 #include "platform/file_read.h"
 #include "platform/printable_text.h"
+#include "platform/root.h"
 #include "platform/stop_request.h"
 #include "tapi/host/provider_list.h"
 #include "tapi/host/telephony_host.h"
 #include "tools/tkphone_command.h"
+#include "tools/tkphone_format.h"
 #include "tools/tkphone_host_backend.h"
 #include "tools/tkphone_names.h"
 #include "tools/tkphone_options.h"
+#include "tools/tkphone_service_backend.h"
 #include "tools/tkphone_session.h"
 
 namespace {
@@ -44,26 +47,58 @@ bool readCommands(const PhoneOptions& options, std::vector<Command>* commands, s
   return ParseArguments(options.commands, commands, error);
 }
 
-}  // namespace
+int runSession(PhoneBackend& backend, const PhoneOptions& options, const std::vector<Command>& commands) {
+  Session session(
+      backend, platform::systemClock(), options.json, [](const std::string& line) { printLine(stdout, line); },
+      [](const std::string& line) { printLine(stderr, line); }, [] { return platform::stopRequest() != 0; });
+  return session.Run(commands);
+}
 
-int main(int argc, char** argv) {
-  PhoneOptions options;
+int exitAfterStop(int exitCode) {
+  if (int sig = platform::stopRequest(); sig != 0) return 128 + sig;
+  return exitCode;
+}
+
+void reportNoService(LONG rc) {
+  if (rc == LINEERR_NODRIVER) {
+    complain("no telephony service is running for " + platform::rootDir() + " (start it with tapisrv)");
+  } else {
+    complain("the telephony service refused tkphone: " + ResultText(rc));
+  }
+}
+
+int runOnService(const PhoneOptions& options, const std::vector<Command>& commands) {
+  ServiceBackend backend(options.monitor);
+  if (LONG rc = backend.Initialize(); rc != 0) {
+    reportNoService(rc);
+    return kExitNoProvider;
+  }
+  return exitAfterStop(runSession(backend, options, commands));
+}
+
+// TAPI's provider list: through the service, or as the registry store holds it.
+int listProviders(const PhoneOptions& options) {
+  std::vector<std::pair<uint32_t, std::string>> providers;
+  if (options.service) {
+    LONG rc = ServiceBackend::ProviderList(&providers);
+    if (rc != 0) {
+      reportNoService(rc);
+      return kExitNoProvider;
+    }
+  } else {
+    for (const tapihost::ProviderListEntry& entry : tapihost::ReadProviderList(nullptr)) {
+      providers.emplace_back(entry.permanentProviderId, entry.filename);
+    }
+  }
+  for (const auto& [id, file] : providers) {
+    printLine(stdout, options.json ? "{\"provider\":" + std::to_string(id) + ",\"file\":" + JsonString(file) + "}"
+                                   : std::to_string(id) + " " + platform::printableText(file));
+  }
+  return kExitOk;
+}
+
+int runInProcess(const PhoneOptions& options, const std::vector<Command>& commands) {
   std::string error;
-  if (!ParsePhoneOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-    complain(error + " (try --help)");
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(PhoneHelp().c_str(), stdout);
-    return kExitOk;
-  }
-  std::vector<Command> commands;
-  if (!readCommands(options, &commands, &error)) {
-    complain(error);
-    return kExitUsage;
-  }
-  platform::watchStopRequests();
-
   tapihost::TelephonyHost host;
   const bool loaded = options.providerFile.empty() ? host.LoadFirstFromRegistry(&error)
                                                    : host.Load(options.providerFile, options.providerId, &error);
@@ -84,12 +119,7 @@ int main(int argc, char** argv) {
   // The backend outlives the provider's stop: the provider may write into
   // the buffer of a park still outstanding until then.
   HostBackend backend(host);
-  {
-    Session session(
-        backend, platform::systemClock(), options.json, [](const std::string& line) { printLine(stdout, line); },
-        [](const std::string& line) { printLine(stderr, line); }, [] { return platform::stopRequest() != 0; });
-    exitCode = session.Run(commands);
-  }
+  exitCode = runSession(backend, options, commands);
   // Closes the lines that are still open, then shuts the provider down.
   if (LONG rc = host.Stop(); rc != 0) {
     complain("the provider did not stop cleanly: " + ResultText(rc));
@@ -98,6 +128,30 @@ int main(int argc, char** argv) {
   for (const std::string& fault : host.violations()) {
     complain("provider fault: " + fault);
   }
-  if (int sig = platform::stopRequest(); sig != 0) return 128 + sig;
-  return exitCode;
+  return exitAfterStop(exitCode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PhoneOptions options;
+  std::string error;
+  if (!ParsePhoneOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    complain(error + " (try --help)");
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(PhoneHelp().c_str(), stdout);
+    return kExitOk;
+  }
+  if (options.commands == std::vector<std::string>{"providers"} && options.scriptFile.empty()) {
+    return listProviders(options);
+  }
+  std::vector<Command> commands;
+  if (!readCommands(options, &commands, &error)) {
+    complain(error);
+    return kExitUsage;
+  }
+  platform::watchStopRequests();
+  return options.service ? runOnService(options, commands) : runInProcess(options, commands);
 }

@@ -34,9 +34,14 @@ std::string detailText(const HostEvent& e, const EventContext& c) {
       std::string mode = c.conferenceCall ? "conference call " + std::to_string(*c.conferenceCall)
                                           : CallStateModeText(dword(e.param1), dword(e.param2));
       if (!mode.empty()) text += " (" + mode + ")";
+      // An application of the telephony service is not told the media mode
+      // (the message's dwParam3 is its privilege there): nothing to show.
+      if (e.param3 == 0) return text;
       return text + " media " + FlagsText(TapiFamily::LineMediaMode, dword(e.param3));
     }
-    case LINE_NEWCALL: return "hdCall " + hex(e.param1);
+    case LINE_NEWCALL:
+      return e.param1 == 0 ? std::string("privilege ") + FlagsText(TapiFamily::LineCallPrivilege, dword(e.param3))
+                           : "hdCall " + hex(e.param1);
     case LINE_LINEDEVSTATE:
       if (e.param1 == LINEDEVSTATE_RINGING) {
         return "RINGING mode " + std::to_string(e.param2) + " count " + std::to_string(e.param3);

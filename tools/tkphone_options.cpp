@@ -49,6 +49,10 @@ bool ParsePhoneOptions(const std::vector<std::string>& args, PhoneOptions* optio
       }
       options->providerId = static_cast<uint32_t>(std::stoul(*text));
       providerIdGiven = true;
+    } else if (arg == "--service") {
+      options->service = true;
+    } else if (arg == "--monitor") {
+      options->monitor = true;
     } else if (arg == "--script") {
       if (!file(&options->scriptFile)) return false;
     } else if (arg == "--") {
@@ -61,19 +65,32 @@ bool ParsePhoneOptions(const std::vector<std::string>& args, PhoneOptions* optio
       options->commands.push_back(arg);
     }
   }
-  if (providerIdGiven && options->providerFile.empty() && !options->help) {
+  if (options->help) return true;
+  if (providerIdGiven && options->providerFile.empty()) {
     *error = "--provider-id needs --provider";
+    return false;
+  }
+  if (options->service && !options->providerFile.empty()) {
+    *error = "--provider and --service exclude each other: the service runs the providers of its list";
+    return false;
+  }
+  if (options->monitor && !options->service) {
+    *error = "--monitor needs --service";
     return false;
   }
   return true;
 }
 
 std::string PhoneHelp() {
-  return std::string(R"(usage: tkphone [--json] [--provider FILE [--provider-id N]] [--script FILE] [COMMAND...]
+  return std::string(R"(usage: tkphone [--json] [--provider FILE [--provider-id N] | --service [--monitor]]
+               [--script FILE] [COMMAND...]
+       tkphone [--service] providers
 
 Telephony from the shell: loads a TAPI service provider into the telephony
 host, runs commands against its lines and calls, and shows every event and
-completion as it arrives, one line each.
+completion as it arrives, one line each. With --service it leaves the
+provider to the telephony service (tapisrv) and works through the TAPI32
+library instead, so that several programs share the lines at once.
 
 Options:
   --provider FILE     the provider plug-in to load (a path, or a module name
@@ -82,6 +99,11 @@ Options:
                       (HKLM "Software\Microsoft\Windows\CurrentVersion\Telephony\Providers")
   --provider-id N     the permanent provider ID to run it under (default 1;
                       only with --provider)
+  --service           use the telephony service running for $TK_ROOT (start
+                      it with tapisrv) instead of loading the provider here;
+                      line devices are numbered across the service's providers
+  --monitor           open lines with monitor privilege only (with --service):
+                      see every call on them, own none
   --script FILE       read commands from FILE, one a line ('#' starts a comment);
                       UTF-8 text, with or without a byte order mark, LF or
                       CRLF line ends
@@ -114,15 +136,19 @@ default wait time-out) for the completions of requests still outstanding
 showing events as they arrive: a completion that fails or does not come
 fails the run like a failing command; for a `try` command it is only shown.
 
+`tkphone providers` lists TAPI's provider list, one "ID FILE" line each
+(with --service as the service reports it through lineGetProviderList).
+
 Every line device tkphone opened is closed and the provider stopped on the
-way out, also after a failure and on SIGINT or SIGTERM (a second signal
+way out (with --service: the lines closed and the application shut down), also after a failure and on SIGINT or SIGTERM (a second signal
 ends tkphone at once).
 
 Exit status: 0 every command succeeded; 1 a command failed (an error result,
 at once or in its completion, a completion that did not come, a wait that
 timed out, an unknown call or line), with a message naming it; 2 wrong usage
 or a script that cannot be read or does not parse; 3 the provider could not
-be loaded or started; 128 + the signal's number when interrupted (130 for
+be loaded or started (with --service: no telephony service is running);
+128 + the signal's number when interrupted (130 for
 SIGINT, 143 for SIGTERM).
 
 The registry store and everything else lives under $TK_ROOT (see tkreg --help).

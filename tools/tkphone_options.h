@@ -1,6 +1,6 @@
 #pragma once
-// tkphone's command line: tkphone [--json] [--provider FILE [--provider-id N]]
-// [--script FILE] [COMMAND...].
+// tkphone's command line: tkphone [--json] [--provider FILE [--provider-id N]
+// | --service [--monitor]] [--script FILE] [COMMAND...].
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +13,8 @@ struct PhoneOptions {
   bool json = false;
   std::string providerFile;  // empty: the first of TAPI's provider list
   uint32_t providerId = 1;
+  bool service = false;  // through libtapi32 and the telephony service
+  bool monitor = false;  // lines opened with monitor privilege only (--service)
   std::string scriptFile;
   std::vector<std::string> commands;  // each one whole command
 };

@@ -3,7 +3,10 @@
 // root folder, tksim (VNL engine) with a three-extension exchange, the
 // provider in TAPI's list and the link control process; tkphone runs a
 // script against it while the test drives and inspects the exchange. The
-// link is the LAN, or with TK_TEST_LINK=serial the serial line.
+// link is the LAN, or with TK_TEST_LINK=serial the serial line. With
+// TK_TEST_TAPI=service tkphone works through libtapi32 and the telephony
+// service (tapisrv, started for the test's root) instead of loading the
+// provider itself.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
+#include "tests/support/tool_run.h"
 
 namespace tktest {
 
@@ -72,12 +76,23 @@ class PhoneScenario : public ::testing::Test {
                             "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider" +
                             std::to_string(id) + "]" + kProviderValues;
     ASSERT_EQ(platform::regImport(reg, "provider configuration"), 0);
+
+    const char* tapi = std::getenv("TK_TEST_TAPI");
+    service = tapi && std::string(tapi) == "service";
+    if (service) {
+      tktest::ToolRun started = tktest::runTool(TK_TAPISRV, {});
+      ASSERT_EQ(started.exitCode, 0) << started.out << started.err;
+    }
   }
 
   void TearDown() override {
     if (phoneStarted && !exitCode) {
       phone.kill();
       phone.wait(10s);
+    }
+    if (service) {
+      tktest::ToolRun stopped = tktest::runTool(TK_TAPISRV, {"--stop"});
+      EXPECT_EQ(stopped.exitCode, 0) << stopped.out << stopped.err;
     }
     // No link control process may outlive its test.
     tktest::EndLinkControlProcesses();
@@ -87,7 +102,8 @@ class PhoneScenario : public ::testing::Test {
   void StartPhone(const std::string& script) {
     const std::string file = tktest::currentRoot() + "/phone.script";
     tktest::writeFile(file, script);
-    ASSERT_TRUE(phone.start("/bin/sh", {"-c", "exec \"$0\" --script \"$1\" 2>&1", TK_TKPHONE, file}));
+    ASSERT_TRUE(phone.start("/bin/sh", {"-c", "exec \"$0\" $2 --script \"$1\" 2>&1", TK_TKPHONE, file,
+                                        service ? "--service" : ""}));
     phoneStarted = true;
   }
   // Reads tkphone's output until a line holds text; false when it ended or
@@ -134,6 +150,7 @@ class PhoneScenario : public ::testing::Test {
   tktest::ChildProcess phone;
   bool phoneStarted = false;
   bool serial = false;  // the link runs the frame protocol (TK_TEST_LINK=serial or usb)
+  bool service = false;  // through tapisrv (TK_TEST_TAPI=service)
   std::optional<int> exitCode;
   std::string output;
 };
