@@ -36,12 +36,13 @@ std::string detailText(const HostEvent& e, const EventContext& c) {
       if (!mode.empty()) text += " (" + mode + ")";
       // An application of the telephony service is not told the media mode
       // (the message's dwParam3 is its privilege there): nothing to show.
-      if (e.param3 == 0) return text;
-      return text + " media " + FlagsText(TapiFamily::LineMediaMode, dword(e.param3));
+      if (e.param3 != 0) text += " media " + FlagsText(TapiFamily::LineMediaMode, dword(e.param3));
+      if (e.privilege != 0) text += " privilege " + FlagsText(TapiFamily::LineCallPrivilege, e.privilege);
+      return text;
     }
     case LINE_NEWCALL:
-      return e.param1 == 0 ? std::string("privilege ") + FlagsText(TapiFamily::LineCallPrivilege, dword(e.param3))
-                           : "hdCall " + hex(e.param1);
+      return e.privilege != 0 ? "privilege " + FlagsText(TapiFamily::LineCallPrivilege, e.privilege)
+                              : "hdCall " + hex(e.param1);
     case LINE_LINEDEVSTATE:
       if (e.param1 == LINEDEVSTATE_RINGING) {
         return "RINGING mode " + std::to_string(e.param2) + " count " + std::to_string(e.param3);
@@ -84,6 +85,7 @@ std::string EventJson(const HostEvent& e, const EventContext& c) {
       json.Str("state", ValueText(TapiFamily::LineCallState, dword(e.param1)))
           .Str("mode", CallStateModeText(dword(e.param1), dword(e.param2)))
           .Str("media", FlagsText(TapiFamily::LineMediaMode, dword(e.param3)));
+      if (e.privilege != 0) json.Str("privilege", FlagsText(TapiFamily::LineCallPrivilege, e.privilege));
       if (c.conferenceCall) json.Num("conference_call", *c.conferenceCall);
       break;
     case LINE_LINEDEVSTATE: json.Str("state", FlagsText(TapiFamily::LineDevState, dword(e.param1))); break;

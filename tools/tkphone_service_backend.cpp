@@ -316,7 +316,7 @@ void ServiceBackend::Translate(const LINEMESSAGE& m, std::vector<tapihost::HostE
       announce.msg = LINE_NEWCALL;
       announce.newHtCall = AsHtCall(hCall);
       announce.param2 = static_cast<DWORD_PTR>(hCall);
-      announce.param3 = m.dwParam3;  // the privilege: tkphone shows it
+      announce.privilege = static_cast<DWORD>(m.dwParam3);
       announce.deviceId = line;
       announce.name = "LINE_NEWCALL";
       announce.sequence = ++sequence_;
@@ -325,7 +325,10 @@ void ServiceBackend::Translate(const LINEMESSAGE& m, std::vector<tapihost::HostE
   }
   // dwParam3 of an application's LINE_CALLSTATE is its privilege when that
   // changed, not the call's media mode as the provider reports it to a host.
-  if (m.dwMessageID == LINE_CALLSTATE) e.param3 = 0;
+  if (m.dwMessageID == LINE_CALLSTATE) {
+    e.privilege = static_cast<DWORD>(m.dwParam3);
+    e.param3 = 0;
+  }
   e.name = tapihost::hostEventFrom(e, e.deviceId).name;
   e.sequence = ++sequence_;
   out.push_back(std::move(e));

@@ -22,6 +22,10 @@ struct HostEvent : CallbackRecord {
   // "ASYNC_COMPLETION" for completions, else the message's name
   // ("LINE_CALLSTATE"), or "message <number>" for an unknown one.
   std::string name;
+
+  // For an application of the telephony service: its privilege on the call
+  // when the event gave it one or changed it (LINECALLPRIVILEGE_), else 0.
+  DWORD privilege = 0;
 };
 
 // The event for a callback the provider made; the sequence is left to the log.
