@@ -119,7 +119,15 @@ bool Process::wait(uint32_t timeoutMs) { return waitForSingle(*this, timeoutMs) 
 
 bool Process::isSignaledLocked() const { return state_->ended; }
 
-std::unique_ptr<Process> createProcess(std::string_view programPath, std::string_view commandLine, std::string* error) {
+namespace {
+
+// How a child starts: in a process group of its own beside its caller's
+// session (createProcess), or detached in a session of its own with its
+// standard streams on the null device (createDetachedProcess).
+enum class Spawn { OwnGroup, Detached };
+
+std::unique_ptr<Process> spawnProcess(std::string_view programPath, std::string_view commandLine,
+                                      std::string* error, Spawn how) {
   auto fail = [&](std::string why) -> std::unique_ptr<Process> {
     if (error) *error = std::move(why);
     return nullptr;
@@ -159,75 +167,31 @@ std::unique_ptr<Process> createProcess(std::string_view programPath, std::string
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setsigmask(&attr, &none);
-  // A process group of its own: like a program without console on Windows,
-  // the child does not get the Ctrl-C that a terminal sends to its caller's
-  // group (the link control process must release its link in order when the
-  // program that started it is interrupted).
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-  pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    state->publishSpawn(0);
-    return fail("cannot start " + path + ": " + std::strerror(rc));
-  }
-  auto process = std::make_unique<Process>(state);
-  state->publishSpawn(static_cast<uint32_t>(pid));
-  return process;
-}
-
-uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
-
-std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std::string_view commandLine,
-                                               std::string* error) {
-  auto fail = [&](std::string why) -> std::unique_ptr<Process> {
-    if (error) *error = std::move(why);
-    return nullptr;
-  };
-  std::string path = resolveProgramPath(programPath);
-  if (path.empty()) return fail("program not found: " + std::string(programPath));
-  std::string line = commandLine.empty() ? quoteProgramName(programPath) : std::string(commandLine);
-  if (line.find('\0') != std::string::npos) return fail("the command line contains a zero character");
-
-  std::vector<std::string> args = splitCommandLine(line);
-  std::vector<std::string> env = childEnvironment(line);
-  std::vector<char*> argv = pointersTo(args);
-  std::vector<char*> envp = pointersTo(env);
-
-  auto state = std::make_shared<Process::State>();
-  try {
-    std::thread([state] {
-      pthread_setname_np(pthread_self(), "process-reaper");
-      state->reap();
-    }).detach();
-  } catch (const std::system_error& e) {
-    return fail("cannot start a thread to watch the process: " + std::string(e.what()));
-  }
-
-  // As createProcess, but in a session of its own and with the standard
-  // streams on the null device instead of the caller's.
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (how == Spawn::OwnGroup) {
+    // A process group of its own: like a program without console on
+    // Windows, the child does not get the Ctrl-C that a terminal sends to
+    // its caller's group (the link control process must release its link in
+    // order when the program that started it is interrupted).
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  } else {
+    // A session of its own, with the standard streams on the null device
+    // instead of the caller's.
+    flags |= POSIX_SPAWN_SETSID;
+    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  // Nor any other descriptor the caller let its children inherit: a pipe
-  // the caller's caller reads to its end must not stay open for the
-  // service's whole life.
-  posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
+    // Nor any other descriptor the caller let its children inherit: a pipe
+    // the caller's caller reads to its end must not stay open for the
+    // child's whole life.
+    posix_spawn_file_actions_addclosefrom_np(&files, STDERR_FILENO + 1);
 #endif
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t all, none;
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+  }
+  posix_spawnattr_setflags(&attr, flags);
   pid_t pid = 0;
   int rc = ::posix_spawn(&pid, path.c_str(), &files, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);
@@ -239,6 +203,19 @@ std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std
   auto process = std::make_unique<Process>(state);
   state->publishSpawn(static_cast<uint32_t>(pid));
   return process;
+}
+
+}  // namespace
+
+std::unique_ptr<Process> createProcess(std::string_view programPath, std::string_view commandLine, std::string* error) {
+  return spawnProcess(programPath, commandLine, error, Spawn::OwnGroup);
+}
+
+uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std::string_view commandLine,
+                                               std::string* error) {
+  return spawnProcess(programPath, commandLine, error, Spawn::Detached);
 }
 
 bool requestProcessStop(uint32_t processId) {
