@@ -8,7 +8,16 @@
 //   the provider accepted is still waiting for its completion then.
 // It sees only what it is told: the host reports each step. Every method
 // returns the violations the step revealed (empty when all is well).
+//
+// Memory stays bounded however long the provider runs: request IDs are
+// issued in increasing order, so the checker keeps the requests still
+// outstanding, the last kRecentFinished finished ones (to name the function
+// of a late second completion), and the range of IDs it issued. A completion
+// of an ID outside that range was never issued; one of an ID inside it that
+// is neither outstanding nor recent is reported as no longer outstanding.
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,18 +49,31 @@ class ContractChecker {
   Violations providerShutDown();
   bool providerActive() const { return initCount_ > 0; }
 
+  // How many finished requests are remembered by ID and function.
+  static constexpr size_t kRecentFinished = 64;
+  // The requests held: outstanding ones and recently finished ones.
+  size_t size() const { return outstanding_.size() + finished_.size(); }
+
  private:
+  // Outstanding requests are Calling, CompletedWhileCalling or Accepted;
+  // a request that reaches Refused or Completed has finished.
   enum class RequestState { Calling, CompletedWhileCalling, Accepted, Refused, Completed };
   struct Request {
     std::string function;
     RequestState state = RequestState::Calling;
-    LONG completionResult = 0;
   };
 
   Violations checkCallback(uint32_t threadId, const std::string& what) const;
+  // Moves an outstanding request that has reached Refused or Completed to
+  // the recently finished ones.
+  void finish(std::map<DRV_REQUESTID, Request>::iterator it);
 
   std::map<uint32_t, std::string> callsInProgress_;  // thread -> function
-  std::map<DRV_REQUESTID, Request> requests_;
+  std::map<DRV_REQUESTID, Request> outstanding_;
+  std::map<DRV_REQUESTID, Request> finished_;  // the last kRecentFinished
+  std::deque<DRV_REQUESTID> finishOrder_;      // of finished_, oldest first
+  bool issuedAny_ = false;
+  DRV_REQUESTID lowestIssued_ = 0, highestIssued_ = 0;
   int initCount_ = 0;
   bool shutDown_ = false;
 };

@@ -11,7 +11,7 @@ uint64_t EventLog::append(HostEvent event) {
   uint64_t sequence;
   {
     std::lock_guard lock(m_);
-    sequence = events_.size() + 1;
+    sequence = first_ + events_.size() + 1;
     event.sequence = sequence;
     events_.push_back(std::move(event));
     ++changes_;
@@ -22,9 +22,17 @@ uint64_t EventLog::append(HostEvent event) {
 
 bool EventLog::update(uint64_t sequence, const std::function<void(HostEvent&)>& change) {
   std::lock_guard lock(m_);
-  if (sequence == 0 || sequence > events_.size()) return false;
-  change(events_[sequence - 1]);
+  if (sequence <= first_ || sequence > first_ + events_.size()) return false;
+  change(events_[sequence - 1 - first_]);
   return true;
+}
+
+void EventLog::discardBefore(size_t cursor) {
+  std::lock_guard lock(m_);
+  if (cursor <= first_) return;
+  const size_t count = std::min(cursor - first_, events_.size());
+  events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
+  first_ += count;
 }
 
 void EventLog::wake() {
@@ -37,6 +45,11 @@ void EventLog::wake() {
 
 size_t EventLog::size() const {
   std::lock_guard lock(m_);
+  return first_ + events_.size();
+}
+
+size_t EventLog::kept() const {
+  std::lock_guard lock(m_);
   return events_.size();
 }
 
@@ -44,7 +57,7 @@ EventLog::Mark EventLog::markThenHousekeep(const Housekeeping& housekeeping) con
   Mark mark;
   {
     std::lock_guard lock(m_);
-    mark = Mark{events_.size(), changes_};
+    mark = Mark{first_ + events_.size(), changes_};
   }
   // Events that arrive from here on are left for the next round, after the
   // next housekeeping: so no reader sees an event the work has not yet seen.
@@ -54,10 +67,11 @@ EventLog::Mark EventLog::markThenHousekeep(const Housekeeping& housekeeping) con
 
 std::vector<HostEvent> EventLog::copy(size_t from, size_t to) const {
   std::lock_guard lock(m_);
-  to = std::min(to, events_.size());
+  from = std::max(from, first_);
+  to = std::min(to, first_ + events_.size());
   if (from >= to) return {};
-  return std::vector<HostEvent>(events_.begin() + static_cast<std::ptrdiff_t>(from),
-                                events_.begin() + static_cast<std::ptrdiff_t>(to));
+  return std::vector<HostEvent>(events_.begin() + static_cast<std::ptrdiff_t>(from - first_),
+                                events_.begin() + static_cast<std::ptrdiff_t>(to - first_));
 }
 
 std::vector<HostEvent> EventLog::since(size_t& cursor, const Housekeeping& housekeeping) const {
@@ -76,7 +90,7 @@ std::optional<HostEvent> EventLog::waitFor(size_t& cursor, const Predicate& pred
     std::vector<HostEvent> fresh = copy(next, mark.limit);
     for (size_t i = 0; i < fresh.size(); ++i) {
       if (pred(fresh[i])) {
-        cursor = next + i + 1;
+        cursor = static_cast<size_t>(fresh[i].sequence);  // the cursor just past it
         return std::move(fresh[i]);
       }
     }

@@ -5,9 +5,16 @@
 // reader started to wait is still found, and readers never take events away
 // from each other. Events are appended from the provider's threads; waits
 // measure their time-outs on an injected clock.
+//
+// Cursors and sequence numbers count from the start of the log and never
+// move back. So that a log that lives for days does not grow with every
+// event, its owner frees the events every reader has passed
+// (discardBefore); a reader whose cursor lies before the first kept event
+// then starts at the first kept one.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -37,12 +44,20 @@ class EventLog {
   // Stores the event with the next sequence number (from 1) and wakes every
   // waiting reader; returns the sequence number.
   uint64_t append(HostEvent event);
-  // Changes the stored event with that sequence number; false when none.
+  // Changes the stored event with that sequence number; false when none
+  // (also when it was discarded).
   bool update(uint64_t sequence, const std::function<void(HostEvent&)>& change);
+  // Frees the events before cursor (those with a sequence number up to
+  // cursor); a cursor beyond the end frees them all. Later events keep
+  // their sequence numbers.
+  void discardBefore(size_t cursor);
   // Wakes every waiting reader, so it does its housekeeping.
   void wake();
 
+  // The number of events appended since the log began (the cursor past the
+  // last one), and the number still kept.
   size_t size() const;
+  size_t kept() const;
 
   // The events from cursor on; cursor moves past them.
   std::vector<HostEvent> since(size_t& cursor, const Housekeeping& housekeeping = {}) const;
@@ -55,12 +70,13 @@ class EventLog {
                                    const Housekeeping& housekeeping = {}) const;
 
   // The result of the completion of that request, waiting up to timeoutMs
-  // for it (looks at every event, whatever the readers' cursors).
+  // for it (looks at every kept event, whatever the readers' cursors).
   std::optional<LONG> waitCompletion(DRV_REQUESTID requestId, uint32_t timeoutMs,
                                      const Housekeeping& housekeeping = {}) const;
 
  private:
-  // The number of events and the change count, before housekeeping runs.
+  // The cursor past the last event and the change count, before
+  // housekeeping runs.
   struct Mark {
     size_t limit;
     uint64_t changes;
@@ -71,7 +87,8 @@ class EventLog {
   const platform::Clock& clock_;
   mutable std::mutex m_;
   mutable std::condition_variable changed_;
-  std::vector<HostEvent> events_;
+  std::deque<HostEvent> events_;
+  size_t first_ = 0;  // the cursor of events_.front(): how many were discarded
   uint64_t changes_ = 0;  // grows at every append and wake
 };
 

@@ -198,6 +198,12 @@ std::vector<HostCall> HostCalls::Calls() {
   return result;
 }
 
+size_t HostCalls::Refresh() {
+  std::lock_guard lock(m_);
+  refreshLocked();
+  return cursor_;
+}
+
 void HostCalls::ForgetLine(uint32_t deviceId) {
   std::lock_guard lock(m_);
   refreshLocked();

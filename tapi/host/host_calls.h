@@ -123,6 +123,10 @@ class HostCalls {
   std::vector<HostCall> Calls();
   // Forgets the calls of a line (closing a line ends its calls).
   void ForgetLine(uint32_t deviceId);
+  // Reads the host's events it has not yet seen; returns its cursor into the
+  // host's log (every event before it has been read), so the host's owner
+  // can free what all readers have passed.
+  size_t Refresh();
 
  private:
   AsyncCall onCall(HTAPICALL htCall, const std::function<AsyncCall(HDRVCALL)>& operation);

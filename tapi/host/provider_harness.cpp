@@ -356,10 +356,18 @@ void ProviderHarness::onLineEvent(CallbackRecord::Kind kind, HTAPILINE htLine, H
 
 void ProviderHarness::record(CallbackRecord r) {
   std::lock_guard lock(m_);
-  r.sequence = records_.size() + 1;
-  records_.push_back(r);
-  if (listener_) listener_(records_.back());
-  changed_.notify_all();
+  r.sequence = ++recordCount_;
+  if (listener_) listener_(r);
+  if (keepRecords_) {
+    records_.push_back(std::move(r));
+    changed_.notify_all();
+  }
+}
+
+void ProviderHarness::keepRecords(bool keep) {
+  std::lock_guard lock(m_);
+  keepRecords_ = keep;
+  if (!keep) records_ = {};
 }
 
 void ProviderHarness::setRecordListener(RecordListener listener) {

@@ -3,7 +3,8 @@
 // resolves its TSPI functions by name, drives TSPI_providerEnumDevices,
 // TSPI_providerInit, TSPI_providerShutdown and any other TSPI call, and
 // records every completion, line event and LINE_CREATE in order, with the
-// thread that made it. It writes htCall through dwParam2 of LINE_NEWCALL as
+// thread that made it (kept for records(), or only handed to the owner's
+// listener: see keepRecords). It writes htCall through dwParam2 of LINE_NEWCALL as
 // TAPI does, and checks the TSPI contract as it goes (see ContractChecker):
 // every breach goes to the violation handler, which by default prints it and
 // aborts the process, so a broken contract can never pass unnoticed.
@@ -122,6 +123,12 @@ class ProviderHarness {
     return c;
   }
 
+  // Whether records() keeps every record (the default). An owner that takes
+  // each record through its listener switches keeping off, so a long-running
+  // harness does not grow with every callback; records() is empty then, and
+  // waitFor and waitForCompletion find nothing.
+  void keepRecords(bool keep);
+
   // Everything recorded so far, in order of arrival.
   std::vector<CallbackRecord> records() const;
   // Waits until pred holds for the records (checked at every arrival); real
@@ -168,6 +175,8 @@ class ProviderHarness {
   std::condition_variable changed_;
   ContractChecker checker_;
   std::vector<CallbackRecord> records_;
+  bool keepRecords_ = true;
+  uint64_t recordCount_ = 0;  // every record so far, kept or not
   std::vector<std::string> violations_;
   RecordListener listener_;
   uintptr_t nextHtCall_ = 0x10000;

@@ -29,6 +29,8 @@ TelephonyHost::TelephonyHost(const platform::Clock& clock)
     : log_(clock),
       harness_(std::make_unique<ProviderHarness>([this](const std::string& message) { addViolation(message); })) {
   harness_->setRecordListener([this](const CallbackRecord& record) { onRecord(record); });
+  // Every record reaches the log through the listener.
+  harness_->keepRecords(false);
 }
 
 TelephonyHost::~TelephonyHost() {
@@ -309,6 +311,10 @@ std::optional<HostEvent> TelephonyHost::WaitEvent(size_t& cursor, const EventLog
 std::optional<LONG> TelephonyHost::WaitCompletion(DRV_REQUESTID requestId, uint32_t timeoutMs) {
   return log_.waitCompletion(requestId, timeoutMs, [this] { ProcessEvents(); });
 }
+
+void TelephonyHost::DiscardEventsBefore(size_t cursor) { log_.discardBefore(cursor); }
+
+size_t TelephonyHost::KeptEventCount() const { return log_.kept(); }
 
 void TelephonyHost::addViolation(const std::string& message) {
   std::lock_guard lock(m_);

@@ -14,6 +14,10 @@
 // own callbacks (creating an announced line device) is done on the thread
 // of the next caller that reads or waits for events.
 //
+// Memory: the host keeps the events of its log until its owner frees those
+// every reader has read (DiscardEventsBefore); the harness keeps no records
+// of its own (the host takes each through the listener).
+//
 // Several hosts may run in one process, each with its own provider plug-in
 // file (see ProviderHarness for how the provider's callbacks find their
 // host); a plug-in another host runs is refused at Load.
@@ -106,6 +110,12 @@ class TelephonyHost {
   std::optional<HostEvent> WaitEvent(size_t& cursor, const EventLog::Predicate& pred,
                                      uint32_t timeoutMs = kDefaultWaitMs);
   std::optional<LONG> WaitCompletion(DRV_REQUESTID requestId, uint32_t timeoutMs = kDefaultWaitMs);
+  // Frees the events before cursor, once every reader of the log (HostCalls
+  // included: see HostCalls::Refresh) has read them. A reader left behind
+  // goes on from the first kept event.
+  void DiscardEventsBefore(size_t cursor);
+  // How many events the log holds.
+  size_t KeptEventCount() const;
   // notify is called after every event is appended to the log, on the
   // provider's thread, with the host's locks (and the harness's) held: it
   // must only signal (wake a poll loop, set an event) and never call into

@@ -4,9 +4,12 @@
 // own numbering from 0; Device maps a global number to (provider, local).
 //
 // Provider events are read from each host's event log on the service thread
-// (ProcessProviderEvents); every contract breach a host records is logged
-// once and kept for Violations(). The stop waits (bounded) for outstanding
-// requests, so each gets its LINE_REPLY, before the providers go down.
+// (ProcessProviderEvents) and freed once read, so a service that runs for
+// days does not grow with every event; every contract breach a host records
+// is logged once and kept for Violations(). The stop waits (bounded) for
+// outstanding requests, so each gets its LINE_REPLY, before the providers go
+// down.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -111,7 +114,11 @@ void ServiceCore::State::ReadProviderEvents() {
   for (size_t i = 0; i < providers.size(); ++i) {
     if (!providers[i].running) continue;
     for (const tapihost::HostEvent& e : providers[i].host->EventsSince(providers[i].cursor)) HandleEvent(i, e);
-    LogViolations(providers[i]);
+    // The host keeps its events until they are freed: free what both its
+    // readers, the core and the host's call tracker, have read.
+    Provider& p = providers[i];
+    if (p.host && p.calls) p.host->DiscardEventsBefore(std::min(p.cursor, p.calls->Refresh()));
+    LogViolations(p);
   }
 }
 

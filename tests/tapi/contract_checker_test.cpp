@@ -85,4 +85,34 @@ TEST(ContractChecker, NothingMayArriveOrStayPendingAfterTheLastShutdown) {
   EXPECT_THAT(c.event(kProviderThread, "LINE_CLOSE"), IsEmpty());
 }
 
+TEST(ContractChecker, MemoryStaysBoundedAndLateCompletionsAreStillCaught) {
+  ContractChecker c;
+  c.providerInitialised();
+  constexpr DRV_REQUESTID kFirst = 10, kCount = 100000;
+  c.requestIssued(kFirst, "TSPI_lineMakeCall");  // stays outstanding throughout
+  c.requestReturned(kFirst, kFirst);
+  for (DRV_REQUESTID id = kFirst + 1; id <= kFirst + kCount; ++id) {
+    c.requestIssued(id, "TSPI_lineDrop");
+    ASSERT_THAT(c.requestReturned(id, static_cast<LONG>(id)), IsEmpty());
+    ASSERT_THAT(c.completion(kProviderThread, id, 0), IsEmpty());
+  }
+  constexpr DRV_REQUESTID kRefused = kFirst + kCount + 1;
+  c.requestIssued(kRefused, "TSPI_lineAnswer");
+  c.requestReturned(kRefused, static_cast<LONG>(0x8000001C));
+  EXPECT_LE(c.size(), ContractChecker::kRecentFinished + 1);
+
+  struct Row {
+    DRV_REQUESTID id;
+    const char* violation;
+  };
+  for (const Row& row : {Row{kFirst + kCount, "of TSPI_lineDrop completed twice"},
+                         Row{kRefused, "TSPI_lineAnswer had refused this request"},
+                         Row{kFirst + 1, "is not outstanding"},
+                         Row{kFirst - 1, "never issued"},
+                         Row{kRefused + 1, "never issued"}}) {
+    EXPECT_THAT(c.completion(kProviderThread, row.id, 0), ElementsAre(HasSubstr(row.violation))) << row.id;
+  }
+  EXPECT_THAT(c.providerShutDown(), ElementsAre(HasSubstr("request ID 10 of TSPI_lineMakeCall was never completed")));
+}
+
 }  // namespace

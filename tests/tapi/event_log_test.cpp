@@ -161,4 +161,30 @@ TEST(EventLog, WaitCompletionLooksAtEveryEventWhateverTheCursors) {
   EXPECT_EQ(log.waitCompletion(5, 0), std::nullopt);
 }
 
+TEST(EventLog, DiscardFreesWhatReadersPassedAndLaterReadersStartAtTheFirstKept) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  for (DRV_REQUESTID id = 1; id <= 5; ++id) log.append(Completion(id, 0));
+  log.discardBefore(2);  // frees sequences 1 and 2
+  EXPECT_EQ(log.size(), 5u);
+  EXPECT_EQ(log.kept(), 3u);
+  // A reader's cursor, and the sequence of the first event it gets.
+  for (auto [cursor, first] : {std::pair<size_t, uint64_t>{0, 3}, {2, 3}, {3, 4}}) {
+    size_t reader = cursor, waiter = cursor;
+    auto events = log.since(reader);
+    auto found = log.waitFor(waiter, [](const HostEvent&) { return true; }, 0);
+    ASSERT_TRUE(!events.empty() && found) << cursor;
+    EXPECT_EQ(events.front().sequence, first) << cursor;
+    EXPECT_EQ(reader, 5u) << cursor;
+    EXPECT_EQ(found->sequence, first) << cursor;
+    EXPECT_EQ(waiter, first) << cursor;
+  }
+  EXPECT_EQ(log.waitCompletion(2, 0), std::nullopt);  // freed
+  EXPECT_EQ(log.waitCompletion(3, 0), 0);
+  EXPECT_FALSE(log.update(2, [](HostEvent&) {}));
+  log.discardBefore(99);  // beyond the end: everything; numbering goes on
+  EXPECT_EQ(log.kept(), 0u);
+  EXPECT_EQ(log.append(LineEvent(LINE_CLOSE)), 6u);
+}
+
 }  // namespace

@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/fake_clock.h"
 #include "platform/wait.h"
+#include "tapi/host/host_calls.h"
 #include "tapi/host/provider_list.h"
 
 namespace {
@@ -142,13 +144,9 @@ TEST(TelephonyHost, AWaitFindsAnEventThatArrivedBeforeItStarted) {
   size_t cursor = 0;
   host.EventsSince(cursor);
   ASSERT_EQ(host.OpenLine(1), 0);
-  // Let the event arrive while nobody waits for it.
-  ASSERT_TRUE(host.harness().waitFor([](const auto& records) {
-    for (const auto& r : records) {
-      if (r.msg == LINE_LINEDEVSTATE) return true;
-    }
-    return false;
-  }));
+  // Let the event arrive while nobody waits for it on this cursor.
+  size_t other = cursor;
+  ASSERT_TRUE(host.WaitEvent(other, IsMsg(LINE_LINEDEVSTATE)));
   auto event = host.WaitEvent(cursor, IsMsg(LINE_LINEDEVSTATE), 0);
   ASSERT_TRUE(event);
   EXPECT_EQ(event->deviceId, 1u);
@@ -213,13 +211,12 @@ TEST(TelephonyHost, ProviderFaultsAreRecordedAndTheHostCarriesOn) {
   ASSERT_EQ(host.OpenLine(0), 0);
 
   auto twice = TSPI_CALL_ASYNC(host, TSPI_lineDevSpecificFeature, *host.LineHandle(0), DWORD{0}, LPVOID{}, DWORD{0});
-  ASSERT_TRUE(host.harness().waitFor([&](const auto& records) {
-    int n = 0;
-    for (const auto& r : records) {
-      n += r.kind == tapihost::CallbackRecord::Kind::Completion && r.requestId == twice.requestId;
-    }
-    return n == 2;
-  }));
+  auto isTwice = [&](const HostEvent& e) {
+    return e.kind == HostEvent::Kind::Completion && e.requestId == twice.requestId;
+  };
+  size_t completions = 0;
+  ASSERT_TRUE(host.WaitEvent(completions, isTwice));
+  ASSERT_TRUE(host.WaitEvent(completions, isTwice));
   EXPECT_TRUE(AnyContains(host.violations(), "of TSPI_lineDevSpecificFeature completed twice"));
 
   ASSERT_EQ(TSPI_CALL(host, TSPI_lineSetCurrentLocation, DWORD{0}), 0);
@@ -279,6 +276,31 @@ TEST(TelephonyHost, DestroyingARunningHostStopsTheProvider) {
   TelephonyHost host;
   LoadAndStart(host);
   EXPECT_EQ(host.LineCount(), 2u);
+  EXPECT_EQ(host.Stop(), 0);
+  EXPECT_THAT(host.violations(), IsEmpty());
+}
+
+TEST(TelephonyHost, EventsEveryReaderHasReadAreFreed) {
+  TelephonyHost host;
+  std::string error;
+  ASSERT_TRUE(host.Load(std::string(TK_FAKE_PROVIDER_DIR) + "/fakesp_calls.tsp", kProviderId, &error)) << error;
+  ASSERT_EQ(host.Start(), 0);
+  ASSERT_EQ(host.OpenLine(0), 0);
+  tapihost::HostCalls calls(host);
+  size_t cursor = 0;
+  for (int i = 0; i < 200; ++i) {
+    HTAPICALL htCall = nullptr;
+    auto made = calls.MakeCall(0, u"22", u"", &htCall);
+    ASSERT_EQ(host.WaitCompletion(made.requestId), 0);
+    auto drop = calls.Drop(htCall);
+    ASSERT_TRUE(drop.accepted());
+    ASSERT_TRUE(host.WaitEvent(cursor, [&](const HostEvent& e) { return e.requestId == drop.requestId; }));
+    ASSERT_EQ(calls.CloseCall(htCall), 0);
+    host.DiscardEventsBefore(std::min(cursor, calls.Refresh()));
+  }
+  // Four events a call, and the host keeps no records of its own.
+  EXPECT_LT(host.KeptEventCount(), 8u);
+  EXPECT_TRUE(host.harness().records().empty());
   EXPECT_EQ(host.Stop(), 0);
   EXPECT_THAT(host.violations(), IsEmpty());
 }
