@@ -32,6 +32,16 @@ HCALL ServiceCore::State::NewAppCall(size_t provider, HTAPICALL htCall, uint32_t
   return AddCallHandle(key, hLine, LINECALLPRIVILEGE_OWNER, true);
 }
 
+LONG ServiceCore::State::AcceptedNewCall(Request& r, size_t provider, const tapihost::AsyncCall& c, HTAPICALL htCall,
+                                         uint32_t device, HLINE hLine) {
+  if (!c.accepted()) return Accepted(r, provider, c, {});
+  Pending p;
+  p.createdCall = CallKey{provider, htCall};
+  p.createdHandle = NewAppCall(provider, htCall, device, hLine);
+  r.out = {p.createdHandle};
+  return Accepted(r, provider, c, std::move(p));
+}
+
 CallHandle* ServiceCore::State::OwnedCall(Request& r, HCALL h, LONG* rc) {
   CallHandle* call = FindCall(r, h);
   *rc = !call ? LINEERR_INVALCALLHANDLE : call->privilege != LINECALLPRIVILEGE_OWNER ? LINEERR_NOTOWNER : 0;
@@ -59,12 +69,7 @@ LONG ServiceCore::State::MakeCall(Request& r) {
   if (dest) destination = *dest;
   const tapihost::AsyncCall c =
       CallsOf(d).MakeCall(d.local, destination, callParams ? As<LINECALLPARAMS>(params) : nullptr, &htCall, countryCode);
-  if (!c.accepted()) return Accepted(r, d.provider, c, {});
-  Pending p;
-  p.createdCall = CallKey{d.provider, htCall};
-  p.createdHandle = NewAppCall(d.provider, htCall, device, h);
-  r.out = {p.createdHandle};
-  return Accepted(r, d.provider, c, std::move(p));
+  return AcceptedNewCall(r, d.provider, c, htCall, device, h);
 }
 
 LONG ServiceCore::State::CallOperation(Request& r) {
@@ -236,12 +241,7 @@ LONG ServiceCore::State::SetupTransfer(Request& r) {
   std::vector<uint8_t> params = callParams ? Padded(*callParams, sizeof(LINECALLPARAMS)) : std::vector<uint8_t>{};
   const tapihost::AsyncCall c = providers[key.provider].calls->SetupTransfer(
       key.htCall, callParams ? As<LINECALLPARAMS>(params) : nullptr, &htConsult);
-  if (!c.accepted()) return Accepted(r, key.provider, c, {});
-  Pending p;
-  p.createdCall = CallKey{key.provider, htConsult};
-  p.createdHandle = NewAppCall(key.provider, htConsult, calls.at(key).device, hLine);
-  r.out = {p.createdHandle};
-  return Accepted(r, key.provider, c, std::move(p));
+  return AcceptedNewCall(r, key.provider, c, htConsult, calls.at(key).device, hLine);
 }
 
 LONG ServiceCore::State::CompleteTransfer(Request& r) {
@@ -260,13 +260,11 @@ LONG ServiceCore::State::CompleteTransfer(Request& r) {
   HTAPICALL htConf = nullptr;
   const tapihost::AsyncCall c =
       providers[key.provider].calls->CompleteTransfer(key.htCall, consult->call.htCall, mode, &htConf);
-  r.out = {uint32_t{0}};
-  if (!c.accepted() || mode != LINETRANSFERMODE_CONFERENCE) return Accepted(r, key.provider, c, {});
-  Pending p;
-  p.createdCall = CallKey{key.provider, htConf};
-  p.createdHandle = NewAppCall(key.provider, htConf, calls.at(key).device, hLine);
-  r.out = {p.createdHandle};
-  return Accepted(r, key.provider, c, std::move(p));
+  if (mode != LINETRANSFERMODE_CONFERENCE) {
+    r.out = {uint32_t{0}};  // no conference call
+    return Accepted(r, key.provider, c, {});
+  }
+  return AcceptedNewCall(r, key.provider, c, htConf, calls.at(key).device, hLine);
 }
 
 LONG ServiceCore::State::SwapHold(Request& r) {

@@ -405,12 +405,7 @@ LONG ServiceCore::State::Unpark(Request& r) {
   const Device& d = devices[device];
   HTAPICALL htCall = nullptr;
   const tapihost::AsyncCall c = CallsOf(d).Unpark(d.local, address.value_or(u""), &htCall);
-  if (!c.accepted()) return Accepted(r, d.provider, c, {});
-  Pending p;
-  p.createdCall = CallKey{d.provider, htCall};
-  p.createdHandle = NewAppCall(d.provider, htCall, device, h);
-  r.out = {p.createdHandle};
-  return Accepted(r, d.provider, c, std::move(p));
+  return AcceptedNewCall(r, d.provider, c, htCall, device, h);
 }
 
 LONG ServiceCore::State::Pickup(Request& r) {
@@ -428,12 +423,7 @@ LONG ServiceCore::State::Pickup(Request& r) {
   const Device& d = devices[device];
   HTAPICALL htCall = nullptr;
   const tapihost::AsyncCall c = CallsOf(d).Pickup(d.local, address.value_or(u""), &htCall);
-  if (!c.accepted()) return Accepted(r, d.provider, c, {});
-  Pending p;
-  p.createdCall = CallKey{d.provider, htCall};
-  p.createdHandle = NewAppCall(d.provider, htCall, device, h);
-  r.out = {p.createdHandle};
-  return Accepted(r, d.provider, c, std::move(p));
+  return AcceptedNewCall(r, d.provider, c, htCall, device, h);
 }
 
 }  // namespace tapisrv

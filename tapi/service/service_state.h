@@ -271,6 +271,11 @@ struct ServiceCore::State {
   CallHandle* OwnedCall(Request& r, HCALL h, LONG* rc);
   // A call an application's request creates: owner handle for it, monitors later.
   HCALL NewAppCall(size_t provider, HTAPICALL htCall, uint32_t device, HLINE hLine);
+  // The reply to a request that creates a call (htCall on device): once the
+  // provider has accepted it, the asking application owns the new call
+  // through hLine and gets its handle as the reply's out value.
+  LONG AcceptedNewCall(Request& r, size_t provider, const tapihost::AsyncCall& c, HTAPICALL htCall, uint32_t device,
+                       HLINE hLine);
 
   // --- service_events.cpp
   void HandleEvent(size_t provider, const tapihost::HostEvent& e);
