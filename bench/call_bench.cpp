@@ -5,23 +5,34 @@
 //   (a) call set-up latency: TSPI_lineMakeCall to its completion and to
 //       LINECALLSTATE_DIALTONE, median and p99, next to the raw loopback TCP
 //       round trip measured in the same run;
+//   (d) the same through the telephony service (libtapi32 -> tapisrv ->
+//       KVARSP64): lineMakeCallW to its LINE_REPLY and to DIALTONE, beside
+//       the figures of (a), with the ratio of the medians against the target
+//       (the service's median within 1.25 x the in-process one);
 //   (b) sustained complete calls per second (make, connected, drop, idle),
 //       with every completion checked to arrive exactly once;
+//   (e) the same through the service from four client processes (copies of
+//       this program, hidden option --client) at full load, each on lines of
+//       its own, with every LINE_REPLY checked to arrive exactly once;
 //   (c) CPU used by the host process and by VNL2C64 while 256 open lines
 //       stay idle.
 //
-//   call_bench [--latency-calls N] [--seconds S] [--idle-seconds S] [--idle-lines N] [--skip-idle]
+//   call_bench [--latency-calls N] [--seconds S] [--client-lines N] [--idle-seconds S] [--idle-lines N]
+//              [--skip-idle] [--skip-service]
 //
-// Each part runs under a temporary root folder of its own, removed at the end.
+// Each part runs under a temporary root folder of its own, removed at the
+// end, with its processes (tksim, VNL2C64, tapisrv, the clients).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <type_traits>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/call_bench_service.h"
 #include "bench/call_bench_setup.h"
 #include "platform/process.h"
 #include "tests/support/raw_tcp_ping_pong.h"
@@ -31,6 +42,7 @@ namespace {
 
 using callbench::BenchSystem;
 using callbench::Fail;
+using callbench::SetupLatency;
 using tapihost::HostEvent;
 using BenchClock = std::chrono::steady_clock;
 
@@ -78,13 +90,15 @@ void EndCall(BenchSystem& system, size_t& cursor, HTAPICALL call) {
   if (system.calls().CloseCall(call) != 0) Fail("lineCloseCall failed");
 }
 
-void Latency(int count) {
+SetupLatency Latency(int count) {
   std::printf("(a) call set-up latency, %d calls\n", count);
   std::vector<double> raw = tktest::RawTcpRoundTrips(count, 16);
   if (raw.empty()) Fail("raw loopback round trips failed");
   BenchSystem system(2);
   if (system.host().OpenLine(0) != 0) Fail("lineOpen failed");
-  std::vector<double> toCompletion, toDialtone;
+  SetupLatency figures;
+  std::vector<double>& toCompletion = figures.toCompletion;
+  std::vector<double>& toDialtone = figures.toDialtone;
   size_t cursor = 0;
   for (int i = 0; i < count; ++i) {
     SkipToEnd(system.host(), cursor);
@@ -101,12 +115,38 @@ void Latency(int count) {
   PrintSpread("lineMakeCall -> completion", toCompletion);
   PrintSpread("lineMakeCall -> DIALTONE", toDialtone);
   std::sort(raw.begin(), raw.end());
-  std::sort(toCompletion.begin(), toCompletion.end());
+  std::vector<double> sorted = toCompletion;
+  std::sort(sorted.begin(), sorted.end());
   std::printf("  median ratio completion / raw round trip: %.1f\n",
-              tktest::Percentile(toCompletion, 0.5) / tktest::Percentile(raw, 0.5));
+              tktest::Percentile(sorted, 0.5) / tktest::Percentile(raw, 0.5));
+  return figures;
 }
 
-void Throughput(int seconds) {
+double Median(std::vector<double> micros) {
+  std::sort(micros.begin(), micros.end());
+  return tktest::Percentile(micros, 0.5);
+}
+
+// The service's median beside the in-process one and the target ratio.
+void Compare(const char* what, const std::vector<double>& host, const std::vector<double>& service) {
+  constexpr double kTarget = 1.25;
+  const double ratio = Median(service) / Median(host);
+  std::printf("  %-34s median in-process %9.1f us, service %9.1f us: ratio %.2f, target <= %.2f %s\n", what,
+              Median(host), Median(service), ratio, kTarget, ratio <= kTarget ? "met" : "NOT MET");
+}
+
+void ServiceLatency(int count, const SetupLatency& host) {
+  std::printf("(d) call set-up latency through libtapi32 -> tapisrv, %d calls\n", count);
+  const SetupLatency service = callbench::ServiceLatency(count);
+  PrintSpread("lineMakeCallW -> LINE_REPLY", service.toCompletion);
+  PrintSpread("lineMakeCallW -> DIALTONE", service.toDialtone);
+  PrintSpread("lineGetCallStatus round trip", service.roundTrip);
+  std::printf("  beside (a):\n");
+  Compare("completion", host.toCompletion, service.toCompletion);
+  Compare("DIALTONE", host.toDialtone, service.toDialtone);
+}
+
+double Throughput(int seconds) {
   std::printf("(b) complete calls (make, connected, drop, idle) for %d s\n", seconds);
   BenchSystem system(2);
   if (system.host().OpenLine(0) != 0) Fail("lineOpen failed");
@@ -143,6 +183,16 @@ void Throughput(int seconds) {
   std::printf("  %d calls in %.1f s: %.1f calls/s; %zu requests, %zu completed other than exactly once\n", calls,
               elapsed, calls / elapsed, requests.size(), wrong);
   if (wrong != 0) Fail("a completion was lost or repeated");
+  return calls / elapsed;
+}
+
+void ServiceThroughput(int seconds, uint32_t linesPerClient, double host) {
+  std::printf("(e) complete calls (make, connected, drop, idle, deallocate) through libtapi32 -> tapisrv from 4 client "
+              "processes, %u lines each, for %d s\n",
+              linesPerClient, seconds);
+  const double service = callbench::ServiceThroughput(seconds, linesPerClient);
+  std::printf("  beside (b): in-process %.1f calls/s on one line; service %.1f calls/s on %u lines\n", host, service,
+              4 * linesPerClient);
 }
 
 void IdleLoad(uint32_t lines, int seconds) {
@@ -169,43 +219,71 @@ void IdleLoad(uint32_t lines, int seconds) {
               static_cast<unsigned long long>(controlUsed), 100.0 * controlUsed / wallMs);
 }
 
-int Usage(int status) {
-  std::printf(
-      "usage: call_bench [--latency-calls N] [--seconds S] [--idle-seconds S] [--idle-lines N] [--skip-idle]\n"
-      "  --latency-calls N  calls timed for the set-up latency (default 300)\n"
-      "  --seconds S        duration of the calls-per-second run (default 10)\n"
-      "  --idle-seconds S   duration of the idle CPU measurement (default 60)\n"
-      "  --idle-lines N     lines open during it (default 256, at most 256)\n"
-      "  --skip-idle        leave the idle measurement out\n");
-  return status;
+constexpr char kUsage[] =
+    "usage: call_bench [--latency-calls N] [--seconds S] [--client-lines N] [--idle-seconds S] [--idle-lines N]\n"
+    "                  [--skip-idle] [--skip-service]\n"
+    "Calls through the provider in this process and through the telephony service (tapisrv), each part\n"
+    "against its own simulated exchange under a temporary root folder:\n"
+    "  (a) set-up latency in this process, (d) the same through the service beside it,\n"
+    "  (b) calls per second in this process, (e) calls per second through the service from 4 client\n"
+    "  processes, (c) CPU while lines stay idle.\n"
+    "  --latency-calls N  calls timed for the set-up latency (default 300)\n"
+    "  --seconds S        duration of the calls-per-second runs (default 10)\n"
+    "  --client-lines N   lines each of the 4 client processes drives at once in (e) (default 1, at most 16)\n"
+    "  --idle-seconds S   duration of the idle CPU measurement (default 60)\n"
+    "  --idle-lines N     lines open during it (default 256, at most 256)\n"
+    "  --skip-idle        leave the idle measurement (c) out\n"
+    "  --skip-service     leave the parts through the service (d, e) out\n"
+    "  --help             this text\n"
+    "Exit code 0 done, 1 a part failed (lost or doubled completions among them), 2 usage.\n";
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "call_bench: %s\n%s", problem.c_str(), kUsage);
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Lines in order with the messages on standard error, also into a pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc > 1 && std::string(argv[1]) == "--client") return callbench::RunClient(argc, argv);
   int latencyCalls = 300, seconds = 10, idleSeconds = 60;
-  uint32_t idleLines = 256;
-  bool skipIdle = false;
+  uint32_t idleLines = 256, clientLines = 1;
+  bool skipIdle = false, skipService = false;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto number = [&](int low, int high) {
-      if (i + 1 >= argc) std::exit(Usage(2));
-      return std::clamp(std::atoi(argv[++i]), low, high);
+    const std::string arg = argv[i];
+    // A whole number into target; values beyond the range are taken as its nearest end.
+    auto number = [&](auto& target, long low, long high) {
+      if (i + 1 >= argc) return false;
+      char* end = nullptr;
+      const long value = std::strtol(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0') return false;
+      target = static_cast<std::remove_reference_t<decltype(target)>>(std::clamp(value, low, high));
+      return true;
     };
-    if (arg == "--latency-calls") latencyCalls = number(1, 100000);
-    else if (arg == "--seconds") seconds = number(1, 3600);
-    else if (arg == "--idle-seconds") idleSeconds = number(1, 3600);
-    else if (arg == "--idle-lines") idleLines = static_cast<uint32_t>(number(1, 256));
+    bool ok = true;
+    if (arg == "--latency-calls") ok = number(latencyCalls, 1, 100000);
+    else if (arg == "--seconds") ok = number(seconds, 1, 3600);
+    else if (arg == "--client-lines") ok = number(clientLines, 1, 16);
+    else if (arg == "--idle-seconds") ok = number(idleSeconds, 1, 3600);
+    else if (arg == "--idle-lines") ok = number(idleLines, 1, 256);
     else if (arg == "--skip-idle") skipIdle = true;
-    else return Usage(arg == "--help" ? 0 : 2);
+    else if (arg == "--skip-service") skipService = true;
+    else if (arg == "--help") return std::printf("%s", kUsage) < 0 ? 1 : 0;
+    else return UsageError("unknown option " + arg);
+    if (!ok) return UsageError(arg + " needs a whole number");
   }
   try {
-    Latency(latencyCalls);
-    Throughput(seconds);
+    const SetupLatency host = Latency(latencyCalls);
+    if (!skipService) ServiceLatency(latencyCalls, host);
+    const double hostRate = Throughput(seconds);
+    if (!skipService) ServiceThroughput(seconds, clientLines, hostRate);
     if (!skipIdle) IdleLoad(idleLines, idleSeconds);
   } catch (const callbench::BenchFailure& failure) {
     std::fprintf(stderr, "call_bench: %s\n", failure.what());
     return 1;
   }
-  return 0;
+  for (const std::string& defect : callbench::defects) std::fprintf(stderr, "call_bench: %s\n", defect.c_str());
+  return callbench::defects.empty() ? 0 : 1;
 }

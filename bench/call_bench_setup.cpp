@@ -1,5 +1,8 @@
 #include "bench/call_bench_setup.h"
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,23 +14,28 @@
 #include "platform/reg_text.h"
 #include "platform/root.h"
 #include "platform/window.h"
+#include "tapi/host/provider_list.h"
 #include "tests/link/control/loopback_link.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
 
 namespace callbench {
 namespace {
 
-constexpr uint32_t kProviderId = 4;
+// The permanent provider ID of the provider in a telephony host of this
+// process; the service's provider gets the one TAPI's provider list hands out.
+constexpr uint32_t kHostProviderId = 4;
 constexpr uint32_t kFirstLineId = 1000;
 constexpr char kControlClass[] = "VNL2ControlProg";
 
 std::string Address(uint32_t index) { return std::to_string(2000 + index); }
 
 // The provider's line table: 16-bit line IDs 1000.. with addresses 2000...
-std::string ProviderConfiguration(uint32_t lines) {
+std::string ProviderConfiguration(uint32_t lines, uint32_t providerId) {
   std::string text = "Windows Registry Editor Version 5.00\n\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider4]\n";
+                     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider" +
+                     std::to_string(providerId) + "]\n";
   char line[128];
   std::snprintf(line, sizeof line, "\"NumLinesTotal\"=dword:%08x\n\"16BitLineId\"=dword:00000001\n", lines);
   text += line;
@@ -50,16 +58,16 @@ std::string ExchangeConfiguration(uint32_t lines) {
 
 void Fail(const std::string& what) { throw BenchFailure(what); }
 
-BenchSystem::BenchSystem(uint32_t lines) {
+BenchSystem::BenchSystem(uint32_t lines, Path path) {
   try {
-    Setup(lines);
+    Setup(lines, path);
   } catch (...) {
     Cleanup();
     throw;
   }
 }
 
-void BenchSystem::Setup(uint32_t lines) {
+void BenchSystem::Setup(uint32_t lines, Path path) {
   root_ = tktest::makeTempDir("call-bench-");
   setenv("TK_ROOT", root_.c_str(), 1);
   tktest::InstallLinkControl(TK_VNL2C64_PATH);
@@ -73,15 +81,50 @@ void BenchSystem::Setup(uint32_t lines) {
   if (tksim_->Command("party * answer 0").rfind("ok", 0) != 0) Fail("tksim does not take 'party * answer 0'");
 
   if (!tktest::WriteLoopbackLinkConfiguration(tksim_->port())) Fail("cannot write the link configuration");
-  if (platform::regImport(ProviderConfiguration(lines), "provider configuration") != 0)
+  if (path == Path::Service) return StartService(lines);
+  if (platform::regImport(ProviderConfiguration(lines, kHostProviderId), "provider configuration") != 0)
     Fail("cannot write the provider configuration");
 
   host_ = std::make_unique<tapihost::TelephonyHost>();
   std::string error;
-  if (!host_->Load(TK_KVARSP_PATH, kProviderId, &error)) Fail("cannot load the provider: " + error);
+  if (!host_->Load(TK_KVARSP_PATH, kHostProviderId, &error)) Fail("cannot load the provider: " + error);
   if (host_->Start() != 0) Fail("the provider did not start");
   if (host_->LineCount() != lines) Fail("the provider offers " + std::to_string(host_->LineCount()) + " lines");
   calls_ = std::make_unique<tapihost::HostCalls>(*host_);
+}
+
+void BenchSystem::StartService(uint32_t lines) {
+  std::string error;
+  const uint32_t providerId = tapihost::AddProvider(TK_KVARSP_PATH, &error);
+  if (providerId == 0) Fail("cannot add the provider to TAPI's provider list: " + error);
+  if (platform::regImport(ProviderConfiguration(lines, providerId), "provider configuration") != 0)
+    Fail("cannot write the provider configuration");
+  // tapisrv starts the service detached and returns once it serves, printing
+  // "started for ROOT (pid N)"; it gives up by itself after 10 s.
+  serviceStarting_ = true;
+  tktest::ChildProcess start;
+  if (!start.start(TK_TAPISRV_PATH, {})) Fail("cannot start " TK_TAPISRV_PATH);
+  const std::optional<std::string> said = start.readLine(std::chrono::seconds(15));
+  const std::optional<int> code = start.wait(std::chrono::seconds(5));
+  const size_t pidAt = said ? said->rfind("(pid ") : std::string::npos;
+  if (pidAt != std::string::npos) servicePid_ = static_cast<uint32_t>(std::strtoul(&(*said)[pidAt + 5], nullptr, 10));
+  if (code != 0 || servicePid_ == 0) {
+    // The log goes with the root: its text goes into the message.
+    Fail("tapisrv did not start (" + (code ? "exit code " + std::to_string(*code) : std::string("no end in 20 s")) +
+         "); its log:\n" + tktest::readFile(platform::runtimeDir() + "/tapisrv.log"));
+  }
+}
+
+void BenchSystem::StopService() {
+  tktest::ChildProcess stop;
+  if (stop.start(TK_TAPISRV_PATH, {"--stop"})) stop.wait(std::chrono::seconds(20));
+  if (servicePid_ != 0 && platform::processRunning(servicePid_)) {
+    std::fprintf(stderr, "call_bench: tapisrv (pid %u) did not stop within 20 s; killed\n", servicePid_);
+    ::kill(static_cast<pid_t>(servicePid_), SIGKILL);
+    platform::waitForProcessExit(servicePid_, 5000);
+  }
+  servicePid_ = 0;
+  serviceStarting_ = false;
 }
 
 BenchSystem::~BenchSystem() { Cleanup(); }
@@ -90,6 +133,8 @@ void BenchSystem::Cleanup() {
   calls_.reset();
   if (host_) host_->Stop();
   host_.reset();
+  // The service's provider closes its lines while the exchange still answers.
+  if (serviceStarting_) StopService();
   tksim_.reset();
   // The link control process ends with the last line; make sure before the root goes.
   tktest::EndLinkControlProcesses();

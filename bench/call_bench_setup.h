@@ -2,8 +2,11 @@
 // The whole telephony system of the call benchmark under a temporary root:
 // tksim with an exchange of `lines` extensions, the link configuration
 // pointing at it over loopback, the provider's line table, VNL2C64 where
-// VNL2D32 looks for it, and the provider plug-in loaded and started in a
-// telephony host.
+// VNL2D32 looks for it, and the provider plug-in either loaded and started
+// in a telephony host of this process (Path::Host) or entered in TAPI's
+// provider list and served by a telephony service (tapisrv) started for the
+// root (Path::Service). The root becomes TK_ROOT of this process, so that
+// libtapi32 and every process started from here find that service.
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -17,10 +20,12 @@ namespace callbench {
 
 class BenchSystem {
  public:
+  enum class Path { Host, Service };
   // Throws BenchFailure when any part does not come up.
-  explicit BenchSystem(uint32_t lines);
+  explicit BenchSystem(uint32_t lines, Path path = Path::Host);
   ~BenchSystem();
 
+  // Path::Host only.
   tapihost::TelephonyHost& host() { return *host_; }
   tapihost::HostCalls& calls() { return *calls_; }
   tktest::TksimPeer& tksim() { return *tksim_; }
@@ -28,10 +33,14 @@ class BenchSystem {
   uint32_t ControlProcessId() const;
 
  private:
-  void Setup(uint32_t lines);
+  void Setup(uint32_t lines, Path path);
+  void StartService(uint32_t lines);
+  void StopService();
   void Cleanup();
 
   std::string root_;
+  uint32_t servicePid_ = 0;
+  bool serviceStarting_ = false;
   std::unique_ptr<tktest::TksimPeer> tksim_;
   std::unique_ptr<tapihost::TelephonyHost> host_;
   std::unique_ptr<tapihost::HostCalls> calls_;
