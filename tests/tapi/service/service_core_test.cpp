@@ -2,10 +2,11 @@
 // input, handles kept apart per client, privileges on shared lines, the
 // deallocate and hand-over rules, device numbering across providers and the
 // orderly stop.
-#include "tests/tapi/service/service_core_fixture.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "tests/support/test_root.h"
+#include "tests/tapi/service/service_core_fixture.h"
 
 namespace {
 
@@ -344,6 +345,19 @@ TEST_F(ServiceCore, DevicesAreNumberedAcrossProvidersAndLineCreateReachesEveryCl
   EXPECT_THAT(std::string(file.begin(), file.end()), ::testing::EndsWith("/fakesp_host.tsp"));
   EXPECT_EQ(Ask(c, Function::GetProviderList, {uint32_t{0x20000}, uint32_t{12}}).result,
             LINEERR_STRUCTURETOOSMALL);
+}
+
+TEST_F(ServiceCore, AProviderThatCannotStartIsLoggedAndSkippedWhileTheOthersServe) {
+  std::string error;
+  ASSERT_NE(tapihost::AddProvider(tktest::currentRoot() + "/missing.tsp", &error), 0u) << error;
+  ASSERT_NE(tapihost::AddProvider(std::string(TK_FAKE_PROVIDER_DIR) + "/fakesp_calls.tsp", &error), 0u) << error;
+  EXPECT_EQ(core.StartProviders(), 1u);
+  EXPECT_EQ(core.LineCount(), 1u);
+  EXPECT_THAT(logLines, ::testing::Contains(::testing::AllOf(::testing::HasSubstr("missing.tsp"),
+                                                             ::testing::HasSubstr("not started"))));
+  const ClientId c = Connect();
+  const HLINEAPP app = Init(c);
+  EXPECT_NE(Open(c, app, 0, LINECALLPRIVILEGE_OWNER), 0u);
 }
 
 TEST_F(ServiceCore, AProvidersContractBreachIsLoggedAndTheServiceGoesOn) {
