@@ -52,8 +52,16 @@ void ServiceServer::Poll(ServerHandler& handler, uint32_t timeoutMs) {
   }
   if (waiting) timeoutMs = std::min(timeoutMs, kRetrySendMs);
 
-  platform::LocalPoller::Ready ready =
-      poller_.wait(listener_.valid() ? &listener_ : nullptr, connections, timeoutMs);
+  if (acceptPaused_) {
+    const uint32_t rested = clock_.tickCount() - acceptPausedAt_;
+    if (rested >= kAcceptPauseMs) {
+      acceptPaused_ = false;
+    } else {
+      timeoutMs = std::min(timeoutMs, kAcceptPauseMs - rested);
+    }
+  }
+  const bool listening = listener_.valid() && !acceptPaused_;
+  platform::LocalPoller::Ready ready = poller_.wait(listening ? &listener_ : nullptr, connections, timeoutMs);
   if (ready.listenerReady) Accept(handler);
   for (size_t index : ready.readable) {
     if (index >= ids.size()) continue;
@@ -70,8 +78,17 @@ void ServiceServer::Poll(ServerHandler& handler, uint32_t timeoutMs) {
 
 void ServiceServer::Accept(ServerHandler& handler) {
   for (int i = 0; i < kAcceptsPerRound; ++i) {
-    platform::LocalConnection connection = listener_.accept(0);
-    if (!connection.valid()) return;
+    int error = 0;
+    platform::LocalConnection connection = listener_.accept(0, &error);
+    if (!connection.valid()) {
+      if (error != platform::kErrorTimeout) {
+        log_("cannot accept a connection (error " + std::to_string(error) + "): trying again in " +
+             std::to_string(kAcceptPauseMs) + " ms");
+        acceptPaused_ = true;
+        acceptPausedAt_ = clock_.tickCount();
+      }
+      return;
+    }
     const ClientId id = nextId_++;
     Client& client = clients_[id];
     client.processId = connection.peerProcessId();

@@ -68,6 +68,9 @@ class ServiceServer final : public ClientSink {
   // How long Stop goes on sending what is queued.
   static constexpr uint32_t kFlushMs = 2000;
   static constexpr size_t kMaxQueuedBytes = size_t{4} << 20;
+  // After a failed accept (no descriptors left, say) the listener rests this
+  // long, so the loop does not spin on a connection it cannot take.
+  static constexpr uint32_t kAcceptPauseMs = 100;
 
   explicit ServiceServer(ServiceLog log, const platform::Clock& clock = platform::systemClock());
   ~ServiceServer() override;
@@ -123,6 +126,8 @@ class ServiceServer final : public ClientSink {
   std::map<ClientId, Client> clients_;
   ClientId nextId_ = 1;
   bool stopped_ = false;
+  bool acceptPaused_ = false;
+  uint32_t acceptPausedAt_ = 0;  // tick of the failed accept
   std::vector<uint8_t> receiveBuffer_;
 };
 
