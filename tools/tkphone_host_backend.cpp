@@ -1,5 +1,7 @@
 #include "tools/tkphone_host_backend.h"
 
+#include <algorithm>
+
 #include "platform/codepage.h"
 
 namespace tkphone {
@@ -50,11 +52,15 @@ tapihost::AsyncCall HostBackend::Forward(uint32_t line, DWORD forwardMode, const
 
 std::vector<tapihost::HostEvent> HostBackend::NextEvents(uint32_t timeoutMs) {
   std::vector<tapihost::HostEvent> events = host_.EventsSince(cursor_);
-  if (!events.empty() || timeoutMs == 0) return events;
-  auto first = host_.WaitEvent(cursor_, [](const tapihost::HostEvent&) { return true; }, timeoutMs);
-  if (!first) return events;
-  events.push_back(std::move(*first));
-  for (auto& more : host_.EventsSince(cursor_)) events.push_back(std::move(more));
+  if (events.empty() && timeoutMs != 0) {
+    if (auto first = host_.WaitEvent(cursor_, [](const tapihost::HostEvent&) { return true; }, timeoutMs)) {
+      events.push_back(std::move(*first));
+      for (auto& more : host_.EventsSince(cursor_)) events.push_back(std::move(more));
+    }
+  }
+  // What both readers of the host's log have seen is of no further use: a
+  // long session does not grow with every event.
+  host_.DiscardEventsBefore(std::min(cursor_, calls_.Refresh()));
   return events;
 }
 
