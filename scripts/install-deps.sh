@@ -4,7 +4,11 @@ set -euo pipefail
 
 # clang and libclang-rt-14-dev (libFuzzer's runtime) build the decoder fuzzer;
 # libbenchmark-dev the codec benchmark.
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev libbenchmark-dev)
+# qt6-base-dev builds the dialog layer (platform/ui, Qt 6 Widgets); qt6-qpa-plugins
+# holds the offscreen platform plugin the dialog tests and screenshots run on,
+# fonts-dejavu-core a font for it to draw the dialogs' texts with.
+packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev libbenchmark-dev
+          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

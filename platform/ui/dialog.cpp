@@ -1,0 +1,1066 @@
+// Qt 6 rendering of the dialog layer (see dialog.h). Every object here lives
+// on the thread that made the QApplication; the tables below are touched
+// only there (the queue of test actions has its own lock).
+#include "platform/ui/dialog.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/debug_output.h"
+#include "platform/window_handle.h"
+
+namespace platform::ui {
+namespace {
+
+struct Dialog;
+
+struct Control {
+  int id = -1;
+  ControlKind kind = ControlKind::Static;
+  uint32_t style = 0;
+  WindowHandle handle = nullptr;
+  QWidget* widget = nullptr;
+  Dialog* dialog = nullptr;
+};
+
+class DialogWidget;
+
+struct Dialog {
+  WindowHandle handle = nullptr;
+  DialogProc proc = nullptr;
+  DialogWidget* widget = nullptr;
+  std::vector<std::unique_ptr<Control>> controls;
+  std::map<uintptr_t, QTimer*> timers;
+  BaseUnits base;
+  int defaultId = kIdOk;
+  int suppress = 0;  // > 0 while the layer itself changes a selection
+  bool running = false;
+  bool ended = false;
+  intptr_t result = 0;
+};
+
+constexpr int kPlatformPumpMs = 10;  // how often a running dialog looks at the platform's queue
+
+std::mutex g_lock;  // g_uiThread, g_hooks, g_timeoutMs
+std::thread::id g_uiThread;
+bool g_appMade = false;
+std::deque<std::function<void(WindowHandle)>> g_hooks;
+uint32_t g_timeoutMs = 0;
+
+std::set<WindowHandle> g_liveDialogs;  // under g_lock: for posts from other threads
+
+std::map<WindowHandle, Dialog*> g_dialogs;
+std::map<WindowHandle, Control*> g_controls;
+Cursor g_cursor = Cursor::Arrow;
+WindowHandle g_capture = nullptr;
+
+QString fromAnsi(std::string_view text) { return QString::fromStdString(ansiToUtf8(text)); }
+std::string toAnsi(const QString& text) { return utf8ToAnsi(text.toStdString()); }
+
+bool onUiThread() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_appMade && g_uiThread == std::this_thread::get_id();
+}
+
+bool ensureApp() {
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_appMade) return g_uiThread == std::this_thread::get_id();
+  }
+  if (QCoreApplication::instance() != nullptr && qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    outputDebugStringA("dialog layer: the process has a Qt application without widgets, dialogs cannot be shown\n");
+    return false;
+  }
+  if (QCoreApplication::instance() == nullptr) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr) {
+      outputDebugStringA("dialog layer: no display and no QT_QPA_PLATFORM, dialogs cannot be shown\n");
+      return false;
+    }
+    static int argc = 1;
+    static char name[] = "tk";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the process
+  }
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_appMade = true;
+  g_uiThread = std::this_thread::get_id();
+  return true;
+}
+
+Dialog* findDialog(WindowHandle handle) {
+  if (!onUiThread()) return nullptr;
+  auto it = g_dialogs.find(handle);
+  return it == g_dialogs.end() ? nullptr : it->second;
+}
+
+Control* findControl(WindowHandle handle) {
+  if (!onUiThread()) return nullptr;
+  auto it = g_controls.find(handle);
+  return it == g_controls.end() ? nullptr : it->second;
+}
+
+Control* item(WindowHandle dialog, int id) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return nullptr;
+  for (auto& c : d->controls) {
+    if (c->id == id) return c.get();
+  }
+  return nullptr;
+}
+
+QWidget* widgetOf(WindowHandle handle);
+
+intptr_t callProc(Dialog* d, uint32_t message, WParam wParam, LParam lParam) {
+  return d->proc(d->handle, message, wParam, lParam);
+}
+
+void notify(Control* c, uint16_t code) {
+  if (c->dialog->suppress > 0 || c->dialog->ended) return;
+  callProc(c->dialog, kWmCommand, makeWParam(static_cast<uint16_t>(c->id), code),
+           reinterpret_cast<LParam>(c->handle));
+}
+
+// WM_COMMAND for a button id, as the dialog manager sends it for keys.
+void command(Dialog* d, int id) {
+  if (d->ended) return;
+  Control* c = item(d->handle, id);
+  callProc(d, kWmCommand, makeWParam(static_cast<uint16_t>(id), kBnClicked),
+           reinterpret_cast<LParam>(c != nullptr ? c->handle : nullptr));
+}
+
+class DialogWidget final : public QDialog {
+ public:
+  DialogWidget(Dialog* dialog, QWidget* parent) : QDialog(parent), dialog_(dialog) {}
+
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && event->key() == Qt::Key_Escape) {
+      command(dialog_, kIdCancel);
+      return;
+    }
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+      command(dialog_, dialog_->defaultId);
+      return;
+    }
+    QDialog::keyPressEvent(event);
+  }
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    if (dialog_->ended) return;
+    if (callProc(dialog_, kWmClose, 0, 0) == 0) command(dialog_, kIdCancel);
+  }
+  // Qt's own ways of ending a dialog go through the dialog procedure, too.
+  void reject() override { command(dialog_, kIdCancel); }
+  void accept() override { command(dialog_, kIdOk); }
+
+ private:
+  Dialog* dialog_;
+};
+
+QWidget* widgetOf(WindowHandle handle) {
+  if (Dialog* d = findDialog(handle)) return d->widget;
+  if (Control* c = findControl(handle)) return c->widget;
+  return nullptr;
+}
+
+BaseUnits baseUnitsOf(const QFont& font) {
+  QFontMetrics metrics(font);
+  const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return baseUnitsFromMeasures(width, metrics.height());
+}
+
+QFont fontOf(const DialogTemplate& t) {
+  QFont font(fromAnsi(t.fontName));
+  font.setPointSize(t.pointSize > 0 ? t.pointSize : 8);
+  return font;
+}
+
+void setCheckedQuietly(QAbstractButton* button, bool on) {
+  QButtonGroup* group = button->group();
+  const bool exclusive = group != nullptr && group->exclusive();
+  if (exclusive) group->setExclusive(false);
+  button->setChecked(on);
+  if (exclusive) group->setExclusive(true);
+}
+
+// Copies text plus its terminating zero into the caller's buffer.
+LResult copyOut(const std::string& text, LParam buffer) {
+  if (buffer == 0) return -1;
+  std::memcpy(reinterpret_cast<char*>(buffer), text.c_str(), text.size() + 1);
+  return static_cast<LResult>(text.size());
+}
+
+int sortedPosition(const QStringList& items, const QString& text) {
+  int i = 0;
+  while (i < items.size() && QString::compare(items[i], text, Qt::CaseInsensitive) <= 0) ++i;
+  return i;
+}
+
+QStringList comboItems(QComboBox* combo) {
+  QStringList items;
+  for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+  return items;
+}
+
+QStringList listItems(QListWidget* list) {
+  QStringList items;
+  for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+  return items;
+}
+
+LResult comboMessage(Control* c, QComboBox* combo, uint32_t message, WParam wParam, LParam lParam) {
+  const int count = combo->count();
+  const int index = static_cast<int>(static_cast<intptr_t>(wParam));
+  switch (message) {
+    case kCbAddString: {
+      if (lParam == 0) return kCbErr;
+      const QString text = fromAnsi(reinterpret_cast<const char*>(lParam));
+      const int at = (c->style & kListSort) != 0 ? sortedPosition(comboItems(combo), text) : count;
+      ++c->dialog->suppress;
+      combo->insertItem(at, text);
+      if (combo->currentIndex() != -1 && count == 0) combo->setCurrentIndex(-1);
+      --c->dialog->suppress;
+      return at;
+    }
+    case kCbResetContent:
+      ++c->dialog->suppress;
+      combo->clear();
+      --c->dialog->suppress;
+      return 0;
+    case kCbGetCount:
+      return count;
+    case kCbGetCurSel:
+      return combo->currentIndex() < 0 ? kCbErr : combo->currentIndex();
+    case kCbSetCurSel:
+      ++c->dialog->suppress;
+      if (index < 0 || index >= count) {
+        combo->setCurrentIndex(-1);
+        --c->dialog->suppress;
+        return kCbErr;
+      }
+      combo->setCurrentIndex(index);
+      --c->dialog->suppress;
+      return index;
+    case kCbGetLbText:
+      if (index < 0 || index >= count) return kCbErr;
+      return copyOut(toAnsi(combo->itemText(index)), lParam);
+    case kCbGetLbTextLen:
+      if (index < 0 || index >= count) return kCbErr;
+      return static_cast<LResult>(toAnsi(combo->itemText(index)).size());
+    case kCbFindStringExact: {
+      if (lParam == 0 || count == 0) return kCbErr;
+      const QString text = fromAnsi(reinterpret_cast<const char*>(lParam));
+      const int start = (index < 0 || index >= count) ? 0 : index + 1;
+      for (int n = 0; n < count; ++n) {
+        const int i = (start + n) % count;
+        if (QString::compare(combo->itemText(i), text, Qt::CaseInsensitive) == 0) return i;
+      }
+      return kCbErr;
+    }
+    case kCbLimitText:
+      if (combo->lineEdit() != nullptr) combo->lineEdit()->setMaxLength(wParam == 0 ? 32767 : static_cast<int>(wParam));
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+LResult listMessage(Control* c, QListWidget* list, uint32_t message, WParam wParam, LParam lParam) {
+  const int count = list->count();
+  const int index = static_cast<int>(static_cast<intptr_t>(wParam));
+  switch (message) {
+    case kLbAddString: {
+      if (lParam == 0) return kLbErr;
+      const QString text = fromAnsi(reinterpret_cast<const char*>(lParam));
+      const int at = (c->style & kListSort) != 0 ? sortedPosition(listItems(list), text) : count;
+      ++c->dialog->suppress;
+      auto* entry = new QListWidgetItem(text);
+      entry->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(0));
+      list->insertItem(at, entry);
+      --c->dialog->suppress;
+      return at;
+    }
+    case kLbResetContent:
+      ++c->dialog->suppress;
+      list->clear();
+      --c->dialog->suppress;
+      return 0;
+    case kLbGetCount:
+      return count;
+    case kLbGetCurSel: {
+      const int row = list->currentRow();
+      return (row < 0 || !list->item(row)->isSelected()) ? kLbErr : row;
+    }
+    case kLbSetCurSel:
+      ++c->dialog->suppress;
+      if (index < 0 || index >= count) {
+        list->setCurrentRow(-1);
+        list->clearSelection();
+        --c->dialog->suppress;
+        return kLbErr;
+      }
+      list->setCurrentRow(index);
+      --c->dialog->suppress;
+      return index;
+    case kLbGetText:
+      if (index < 0 || index >= count) return kLbErr;
+      return copyOut(toAnsi(list->item(index)->text()), lParam);
+    case kLbGetTextLen:
+      if (index < 0 || index >= count) return kLbErr;
+      return static_cast<LResult>(toAnsi(list->item(index)->text()).size());
+    case kLbSetItemData:
+      if (index < 0 || index >= count) return kLbErr;
+      list->item(index)->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(lParam));
+      return 1;
+    case kLbGetItemData:
+      if (index < 0 || index >= count) return kLbErr;
+      return static_cast<LResult>(list->item(index)->data(Qt::UserRole).toLongLong());
+    default:
+      return 0;
+  }
+}
+
+std::string controlText(Control* c) {
+  if (auto* label = qobject_cast<QLabel*>(c->widget)) return toAnsi(label->text());
+  if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) return toAnsi(button->text());
+  if (auto* group = qobject_cast<QGroupBox*>(c->widget)) return toAnsi(group->title());
+  if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) return toAnsi(edit->text());
+  if (auto* combo = qobject_cast<QComboBox*>(c->widget)) return toAnsi(combo->currentText());
+  return {};
+}
+
+bool setControlText(Control* c, const QString& text) {
+  if (auto* label = qobject_cast<QLabel*>(c->widget)) {
+    label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+    button->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(c->widget)) {
+    group->setTitle(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
+    edit->setText(text);
+  } else if (auto* combo = qobject_cast<QComboBox*>(c->widget)) {
+    if (combo->lineEdit() == nullptr) return false;
+    combo->lineEdit()->setText(text);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+LResult controlMessage(Control* c, uint32_t message, WParam wParam, LParam lParam) {
+  switch (message) {
+    case kWmSetText:
+      return setControlText(c, lParam == 0 ? QString() : fromAnsi(reinterpret_cast<const char*>(lParam))) ? 1 : 0;
+    case kWmGetText: {
+      if (wParam == 0 || lParam == 0) return 0;
+      std::string text = controlText(c);
+      if (text.size() >= wParam) text.resize(wParam - 1);
+      return copyOut(text, lParam);
+    }
+    case kWmGetTextLength:
+      return static_cast<LResult>(controlText(c).size());
+    default:
+      break;
+  }
+  if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+    if (message == kBmGetCheck) return button->isChecked() ? kBstChecked : kBstUnchecked;
+    if (message == kBmSetCheck) {
+      setCheckedQuietly(button, wParam == kBstChecked);
+      return 0;
+    }
+    if (message == kBmClick) {
+      if (button->isEnabled()) button->click();
+      return 0;
+    }
+    return 0;
+  }
+  if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) {
+    if (message == kEmLimitText) edit->setMaxLength(wParam == 0 ? 32767 : static_cast<int>(wParam));
+    return 0;
+  }
+  if (auto* combo = qobject_cast<QComboBox*>(c->widget)) return comboMessage(c, combo, message, wParam, lParam);
+  if (auto* list = qobject_cast<QListWidget*>(c->widget)) return listMessage(c, list, message, wParam, lParam);
+  return 0;
+}
+
+QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGroup*& radios) {
+  const QString text = fromAnsi(t.text);
+  QWidget* parent = d->widget;
+  if ((t.style & kCtlGroup) != 0) radios = nullptr;  // a group starts here
+  switch (t.kind) {
+    case ControlKind::Static: {
+      if ((t.style & kStaticEtchedLine) != 0) {
+        auto* line = new QFrame(parent);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+      }
+      auto* label = new QLabel(text, parent);
+      label->setWordWrap(true);
+      const Qt::Alignment h = (t.style & kStaticRight) != 0    ? Qt::AlignRight
+                              : (t.style & kStaticCenter) != 0 ? Qt::AlignHCenter
+                                                               : Qt::AlignLeft;
+      label->setAlignment(h | Qt::AlignTop);
+      return label;
+    }
+    case ControlKind::Image: {
+      auto* label = new QLabel(parent);
+      label->setAlignment(Qt::AlignCenter);
+      return label;
+    }
+    case ControlKind::GroupBox:
+      return new QGroupBox(text, parent);
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+      auto* button = new QPushButton(text, parent);
+      button->setAutoDefault(false);
+      button->setDefault(t.kind == ControlKind::DefPushButton);
+      QObject::connect(button, &QPushButton::clicked, button, [c] { notify(c, kBnClicked); });
+      return button;
+    }
+    case ControlKind::CheckBox: {
+      auto* box = new QCheckBox(text, parent);
+      QObject::connect(box, &QCheckBox::clicked, box, [c] { notify(c, kBnClicked); });
+      return box;
+    }
+    case ControlKind::AutoRadioButton: {
+      auto* radio = new QRadioButton(text, parent);
+      radio->setAutoExclusive(false);
+      if (radios == nullptr) {
+        radios = new QButtonGroup(parent);
+        radios->setExclusive(true);
+      }
+      radios->addButton(radio);
+      QObject::connect(radio, &QRadioButton::clicked, radio, [c] { notify(c, kBnClicked); });
+      return radio;
+    }
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(text, parent);
+      edit->setReadOnly((t.style & kEditReadOnly) != 0);
+      if ((t.style & kEditPassword) != 0) edit->setEchoMode(QLineEdit::Password);
+      if ((t.style & kEditNumber) != 0) {
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+      }
+      QObject::connect(edit, &QLineEdit::textChanged, edit, [c] { notify(c, kEnChange); });
+      return edit;
+    }
+    case ControlKind::ComboDropDown:
+    case ControlKind::ComboDropDownList: {
+      auto* combo = new QComboBox(parent);
+      combo->setEditable(t.kind == ControlKind::ComboDropDown);
+      combo->setInsertPolicy(QComboBox::NoInsert);
+      QObject::connect(combo, &QComboBox::activated, combo, [c] { notify(c, kCbnSelChange); });
+      return combo;
+    }
+    case ControlKind::ListBox: {
+      auto* list = new QListWidget(parent);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      if ((t.style & kListNotify) != 0) {
+        QObject::connect(list, &QListWidget::itemSelectionChanged, list, [c] { notify(c, kLbnSelChange); });
+        QObject::connect(list, &QListWidget::itemDoubleClicked, list, [c] { notify(c, kLbnDblClk); });
+      }
+      return list;
+    }
+  }
+  return new QWidget(parent);
+}
+
+void buildControls(Dialog* d, const DialogTemplate& t) {
+  QButtonGroup* radios = nullptr;
+  QLabel* waitingForBuddy = nullptr;
+  for (const ControlTemplate& ct : t.controls) {
+    auto c = std::make_unique<Control>();
+    c->id = ct.id;
+    c->kind = ct.kind;
+    c->style = ct.style;
+    c->dialog = d;
+    c->handle = wnd::nextWindowHandle();
+    c->widget = makeWidget(d, c.get(), ct, radios);
+    Rect px = dialogUnitsToPixels(ct.rect, d->base);
+    if (ct.kind == ControlKind::ComboDropDown || ct.kind == ControlKind::ComboDropDownList) {
+      px.cy = std::min(px.cy, c->widget->sizeHint().height());  // the template's height includes the list
+    }
+    c->widget->setGeometry(px.x, px.y, px.cx, px.cy);
+    c->widget->setEnabled((ct.style & kCtlDisabled) == 0);
+    c->widget->setVisible((ct.style & kCtlHidden) == 0);
+    if (c->widget->focusPolicy() != Qt::NoFocus && (ct.style & kCtlTabStop) == 0) {
+      c->widget->setFocusPolicy(Qt::ClickFocus);
+    }
+    // A static text's mnemonic moves the focus to the control after it.
+    if (waitingForBuddy != nullptr && ct.kind != ControlKind::Static) waitingForBuddy->setBuddy(c->widget);
+    if (ct.kind == ControlKind::Static) {
+      waitingForBuddy = qobject_cast<QLabel*>(c->widget);
+    } else {
+      waitingForBuddy = nullptr;
+    }
+    if (ct.kind == ControlKind::DefPushButton && d->defaultId == kIdOk) d->defaultId = ct.id;
+    g_controls[c->handle] = c.get();
+    d->controls.push_back(std::move(c));
+  }
+}
+
+std::string screenshotPath(const DialogTemplate& t) {
+  const char* dir = std::getenv("TK_SCREENSHOT_DIR");
+  if (dir == nullptr || *dir == '\0') return {};
+  return std::string(dir) + "/" + (t.name.empty() ? "dialog" + std::to_string(t.id) : t.name) + ".png";
+}
+
+std::function<void(WindowHandle)> takeHook() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (g_hooks.empty()) return {};
+  auto hook = std::move(g_hooks.front());
+  g_hooks.pop_front();
+  return hook;
+}
+
+uint32_t dialogTimeout() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  return g_timeoutMs;
+}
+
+}  // namespace
+
+BaseUnits DialogBaseUnits(const DialogTemplate& dialogTemplate) {
+  if (!ensureApp()) return {};
+  return baseUnitsOf(fontOf(dialogTemplate));
+}
+
+intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, DialogProc proc, LParam initParam) {
+  if (proc == nullptr || !ensureApp()) return -1;
+  auto d = std::make_unique<Dialog>();
+  d->handle = wnd::nextWindowHandle();
+  d->proc = proc;
+  Dialog* ownerDialog = findDialog(owner);
+  d->widget = new DialogWidget(d.get(), ownerDialog != nullptr ? ownerDialog->widget : nullptr);
+  d->widget->setModal(true);
+  d->widget->setWindowTitle(fromAnsi(t.caption));
+  const QFont font = fontOf(t);
+  d->widget->setFont(font);
+  d->base = baseUnitsOf(font);
+  const Rect frame = dialogUnitsToPixels(t.rect, d->base);
+  d->widget->setFixedSize(frame.cx, frame.cy);
+  const QPoint origin = ownerDialog != nullptr ? ownerDialog->widget->pos() : QPoint(0, 0);
+  d->widget->move(origin.x() + frame.x, origin.y() + frame.y);
+  g_dialogs[d->handle] = d.get();
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_liveDialogs.insert(d->handle);
+  }
+  buildControls(d.get(), t);
+
+  Control* firstFocus = nullptr;
+  for (auto& c : d->controls) {
+    if ((c->style & kCtlTabStop) != 0 && (c->style & (kCtlDisabled | kCtlHidden)) == 0) {
+      firstFocus = c.get();
+      break;
+    }
+  }
+  const intptr_t setDefaultFocus =
+      callProc(d.get(), kWmInitDialog, reinterpret_cast<WParam>(firstFocus != nullptr ? firstFocus->handle : nullptr),
+               initParam);
+  if (setDefaultFocus != 0 && firstFocus != nullptr) firstFocus->widget->setFocus();
+
+  if (!d->ended) {
+    const std::string shot = screenshotPath(t);
+    auto hook = takeHook();
+    Dialog* raw = d.get();
+    QTimer::singleShot(0, d->widget, [raw, shot, hook] {
+      if (!shot.empty() && !GrabDialog(raw->handle, shot)) {
+        outputDebugStringA("dialog layer: cannot write the screenshot " + shot + "\n");
+      }
+      if (hook) hook(raw->handle);
+    });
+    if (const uint32_t timeout = dialogTimeout(); timeout > 0) {
+      QTimer::singleShot(static_cast<int>(timeout), d->widget, [raw] {
+        outputDebugStringA("dialog layer: dialog ended by the time limit\n");
+        EndDialog(raw->handle, -1);
+      });
+    }
+    // The platform's windows of this thread keep getting their messages and
+    // timers while the dialog runs, as in a Windows modal loop; WM_QUIT ends
+    // the dialog and stays queued for the loop outside.
+    auto* pump = new QTimer(d->widget);
+    QObject::connect(pump, &QTimer::timeout, pump, [raw] {
+      Message m;
+      for (int n = 0; n < 100 && !raw->ended && peekMessage(m); ++n) {
+        if (m.message == kWmQuit) {
+          postQuitMessage(static_cast<int>(m.wParam));
+          EndDialog(raw->handle, 0);
+          return;
+        }
+        dispatchMessage(m);
+      }
+    });
+    pump->start(kPlatformPumpMs);
+    d->running = true;
+    d->widget->exec();
+    d->running = false;
+    if (!d->ended) {  // the loop ended without EndDialog (the application is quitting)
+      d->ended = true;
+      d->result = -1;
+    }
+  }
+  callProc(d.get(), kWmDestroy, 0, 0);
+  if (g_capture == d->handle || (findControl(g_capture) != nullptr && findControl(g_capture)->dialog == d.get())) {
+    ReleaseCapture();
+  }
+  for (auto& [id, timer] : d->timers) timer->stop();
+  for (auto& c : d->controls) g_controls.erase(c->handle);
+  g_dialogs.erase(d->handle);
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_liveDialogs.erase(d->handle);
+  }
+  delete d->widget;
+  return d->result;
+}
+
+bool EndDialog(WindowHandle dialog, intptr_t result) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return false;
+  d->result = result;
+  d->ended = true;
+  if (d->running) d->widget->done(0);
+  return true;
+}
+
+WindowHandle GetDlgItem(WindowHandle dialog, int id) {
+  Control* c = item(dialog, id);
+  return c != nullptr ? c->handle : nullptr;
+}
+
+int GetDlgCtrlID(WindowHandle control) {
+  Control* c = findControl(control);
+  return c != nullptr ? c->id : 0;
+}
+
+bool SetDlgItemText(WindowHandle dialog, int id, std::string_view text) {
+  Control* c = item(dialog, id);
+  return c != nullptr && setControlText(c, fromAnsi(text));
+}
+
+std::string GetDlgItemText(WindowHandle dialog, int id) {
+  Control* c = item(dialog, id);
+  return c != nullptr ? controlText(c) : std::string();
+}
+
+bool SetDlgItemTextW(WindowHandle dialog, int id, std::u16string_view text) {
+  Control* c = item(dialog, id);
+  return c != nullptr && setControlText(c, QString::fromStdU16String(std::u16string(text)));
+}
+
+std::u16string GetDlgItemTextW(WindowHandle dialog, int id) {
+  return ansiToWide(GetDlgItemText(dialog, id));
+}
+
+bool SetDlgItemInt(WindowHandle dialog, int id, uint32_t value, bool isSigned) {
+  const std::string text =
+      isSigned ? std::to_string(static_cast<int32_t>(value)) : std::to_string(value);
+  return SetDlgItemText(dialog, id, text);
+}
+
+uint32_t GetDlgItemInt(WindowHandle dialog, int id, bool* translated, bool isSigned) {
+  if (translated != nullptr) *translated = false;
+  if (item(dialog, id) == nullptr) return 0;
+  const std::string text = GetDlgItemText(dialog, id);
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (isSigned && i < text.size() && text[i] == '-') {
+    negative = true;
+    ++i;
+  }
+  const size_t digitsStart = i;
+  uint64_t value = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (value > 0xFFFFFFFFull) return 0;
+    ++i;
+  }
+  if (i == digitsStart) return 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i != text.size()) return 0;
+  if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
+  if (translated != nullptr) *translated = true;
+  return negative ? static_cast<uint32_t>(0 - value) : static_cast<uint32_t>(value);
+}
+
+bool CheckDlgButton(WindowHandle dialog, int id, uint32_t check) {
+  Control* c = item(dialog, id);
+  auto* button = c != nullptr ? qobject_cast<QAbstractButton*>(c->widget) : nullptr;
+  if (button == nullptr) return false;
+  setCheckedQuietly(button, check == kBstChecked);
+  return true;
+}
+
+uint32_t IsDlgButtonChecked(WindowHandle dialog, int id) {
+  Control* c = item(dialog, id);
+  auto* button = c != nullptr ? qobject_cast<QAbstractButton*>(c->widget) : nullptr;
+  return button != nullptr && button->isChecked() ? kBstChecked : kBstUnchecked;
+}
+
+bool CheckRadioButton(WindowHandle dialog, int first, int last, int check) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return false;
+  for (auto& c : d->controls) {
+    if (c->id < first || c->id > last) continue;
+    if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) setCheckedQuietly(button, c->id == check);
+  }
+  return true;
+}
+
+LResult SendDlgItemMessage(WindowHandle dialog, int id, uint32_t message, WParam wParam, LParam lParam) {
+  Control* c = item(dialog, id);
+  return c != nullptr ? controlMessage(c, message, wParam, lParam) : 0;
+}
+
+bool SetWindowText(WindowHandle window, std::string_view text) {
+  if (Dialog* d = findDialog(window)) {
+    d->widget->setWindowTitle(fromAnsi(text));
+    return true;
+  }
+  Control* c = findControl(window);
+  return c != nullptr && setControlText(c, fromAnsi(text));
+}
+
+std::string GetWindowText(WindowHandle window) {
+  if (Dialog* d = findDialog(window)) return toAnsi(d->widget->windowTitle());
+  Control* c = findControl(window);
+  return c != nullptr ? controlText(c) : std::string();
+}
+
+bool EnableWindow(WindowHandle window, bool enable) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return false;
+  const bool wasDisabled = !w->isEnabled();
+  w->setEnabled(enable);
+  return wasDisabled;
+}
+
+bool IsWindowEnabled(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  return w != nullptr && w->isEnabled();
+}
+
+bool ShowWindow(WindowHandle window, int command) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return false;
+  const bool wasVisible = !w->isHidden();
+  if (findControl(window) != nullptr) w->setVisible(command != kSwHide);
+  return wasVisible;
+}
+
+bool IsWindowVisible(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  return w != nullptr && !w->isHidden();
+}
+
+WindowHandle GetFocus() {
+  if (!onUiThread()) return nullptr;
+  QWidget* focus = QApplication::focusWidget();
+  for (auto& [handle, c] : g_controls) {
+    if (c->widget == focus) return handle;
+  }
+  return nullptr;
+}
+
+WindowHandle SetFocus(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return nullptr;
+  WindowHandle previous = GetFocus();
+  w->setFocus();
+  return previous;
+}
+
+LResult SendMessage(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
+  if (Dialog* d = findDialog(window)) return callProc(d, message, wParam, lParam);
+  if (Control* c = findControl(window)) return controlMessage(c, message, wParam, lParam);
+  return platform::sendMessage(window, message, wParam, lParam);
+}
+
+Cursor SetCursor(Cursor cursor) {
+  if (!onUiThread()) return Cursor::Arrow;
+  const Cursor previous = g_cursor;
+  if (cursor == previous) return previous;
+  if (cursor == Cursor::Wait) {
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+  g_cursor = cursor;
+  return previous;
+}
+
+WindowHandle SetCapture(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return nullptr;
+  const WindowHandle previous = g_capture;
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  w->grabMouse();
+  g_capture = window;
+  return previous;
+}
+
+bool ReleaseCapture() {
+  if (!onUiThread()) return false;
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  g_capture = nullptr;
+  return true;
+}
+
+WindowHandle GetCapture() { return onUiThread() ? g_capture : nullptr; }
+
+bool PostMessage(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
+  QCoreApplication* app = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_liveDialogs.count(window) != 0) app = QCoreApplication::instance();
+  }
+  if (app == nullptr) return platform::postMessage(window, message, wParam, lParam);
+  // Handled on the dialogs' thread; dropped when the dialog has ended by then
+  // (handles are never reused, so a late message cannot reach another dialog).
+  QMetaObject::invokeMethod(
+      app,
+      [window, message, wParam, lParam] {
+        Dialog* d = findDialog(window);
+        if (d != nullptr && !d->ended) callProc(d, message, wParam, lParam);
+      },
+      Qt::QueuedConnection);
+  return true;
+}
+
+uintptr_t SetTimer(WindowHandle dialog, uintptr_t id, uint32_t periodMs) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return platform::setTimer(dialog, id, periodMs);
+  if (id == 0) return 0;
+  QTimer*& timer = d->timers[id];
+  if (timer == nullptr) {
+    timer = new QTimer(d->widget);
+    QObject::connect(timer, &QTimer::timeout, timer, [d, id] {
+      if (!d->ended) callProc(d, kWmTimer, id, 0);
+    });
+  }
+  timer->start(static_cast<int>(std::max<uint32_t>(periodMs, 10)));
+  return id;
+}
+
+bool KillTimer(WindowHandle dialog, uintptr_t id) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return platform::killTimer(dialog, id);
+  auto it = d->timers.find(id);
+  if (it == d->timers.end() || !it->second->isActive()) return false;
+  it->second->stop();
+  return true;
+}
+
+bool GrabDialog(WindowHandle dialog, const std::string& path) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return false;
+  return d->widget->grab().save(QString::fromStdString(path), "PNG");
+}
+
+Rect GetControlRect(WindowHandle control) {
+  Control* c = findControl(control);
+  if (c == nullptr) return {};
+  const QRect g = c->widget->geometry();
+  Rect r;
+  r.x = g.x();
+  r.y = g.y();
+  r.cx = g.width();
+  r.cy = g.height();
+  return r;
+}
+
+// ---- message boxes ----
+
+namespace {
+
+constexpr int kMessageTextId = 0xFFFF;
+constexpr int kMessageIconId = 20;
+std::map<WindowHandle, uint32_t> g_messageBoxStyles;
+
+intptr_t messageBoxProc(WindowHandle box, uint32_t message, WParam wParam, LParam lParam) {
+  if (message == kWmInitDialog) {
+    const auto style = static_cast<uint32_t>(lParam);
+    g_messageBoxStyles[box] = style;
+    if (Control* icon = item(box, kMessageIconId)) {
+      const uint32_t kind = style & 0xF0;
+      const QStyle::StandardPixmap which = kind == kMbIconError      ? QStyle::SP_MessageBoxCritical
+                                           : kind == kMbIconQuestion ? QStyle::SP_MessageBoxQuestion
+                                           : kind == kMbIconWarning  ? QStyle::SP_MessageBoxWarning
+                                                                     : QStyle::SP_MessageBoxInformation;
+      const int size = icon->widget->width();
+      static_cast<QLabel*>(icon->widget)->setPixmap(QApplication::style()->standardIcon(which).pixmap(size, size));
+    }
+    return 1;
+  }
+  if (message == kWmDestroy) {
+    g_messageBoxStyles.erase(box);
+    return 0;
+  }
+  if (message != kWmCommand) return 0;
+  const uint32_t buttons = g_messageBoxStyles[box] & 0x0F;
+  const int id = loWord(wParam);
+  if (id == kIdCancel) {
+    // Escape and the close box: Cancel where there is one, OK for a lone OK, nothing for Yes/No.
+    if (buttons == kMbOkCancel) EndDialog(box, kIdCancel);
+    if (buttons == kMbOk) EndDialog(box, kIdOk);
+    return 1;
+  }
+  if (id == kIdOk || id == kIdYes || id == kIdNo) EndDialog(box, id);
+  return 1;
+}
+
+}  // namespace
+
+int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption, uint32_t style) {
+  if (!ensureApp()) return 0;
+  DialogTemplate t;
+  t.name = "messagebox";
+  t.caption = caption.empty() ? std::string("Error") : std::string(caption);
+  const QFont font = fontOf(t);
+  const BaseUnits base = baseUnitsOf(font);
+  if (base.x <= 0 || base.y <= 0) return 0;
+  const QRect textPx = QFontMetrics(font).boundingRect(QRect(0, 0, base.x * 60, 10000), Qt::TextWordWrap,
+                                                       fromAnsi(text));
+  const int textCx = (textPx.width() * 4 + base.x - 1) / base.x + 2;
+  const int textCy = (textPx.height() * 8 + base.y - 1) / base.y + 1;
+  const bool hasIcon = (style & 0xF0) != 0;
+  const int textX = hasIcon ? 41 : 10;
+  std::vector<std::pair<int, std::string>> buttons;
+  switch (style & 0x0F) {
+    case kMbOkCancel:
+      buttons = {{kIdOk, "OK"}, {kIdCancel, "Cancel"}};
+      break;
+    case kMbYesNo:
+      buttons = {{kIdYes, "&Yes"}, {kIdNo, "&No"}};
+      break;
+    default:
+      buttons = {{kIdOk, "OK"}};
+      break;
+  }
+  const int buttonsCx = static_cast<int>(buttons.size()) * 56 - 6;
+  const int textBottom = 10 + std::max(textCy, hasIcon ? 20 : 0);
+  t.rect.cx = std::max({textX + textCx + 10, buttonsCx + 20, 120});
+  t.rect.cy = textBottom + 10 + 14 + 7;
+  if (hasIcon) {
+    ControlTemplate icon;
+    icon.id = kMessageIconId;
+    icon.kind = ControlKind::Image;
+    icon.rect = {10, 10, 21, 20};
+    t.controls.push_back(icon);
+  }
+  ControlTemplate label;
+  label.id = kMessageTextId;
+  label.kind = ControlKind::Static;
+  label.text = std::string(text);
+  label.rect = {textX, 10, textCx, textCy};
+  t.controls.push_back(label);
+  int x = (t.rect.cx - buttonsCx) / 2;
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    ControlTemplate button;
+    button.id = buttons[i].first;
+    button.kind = i == 0 ? ControlKind::DefPushButton : ControlKind::PushButton;
+    button.text = buttons[i].second;
+    button.rect = {x, textBottom + 10, 50, 14};
+    button.style = kCtlTabStop | (i == 0 ? kCtlGroup : 0);
+    t.controls.push_back(button);
+    x += 56;
+  }
+  const intptr_t result = DialogBoxIndirectParam(t, owner, messageBoxProc, static_cast<LParam>(style));
+  return result > 0 ? static_cast<int>(result) : 0;
+}
+
+// ---- driving for tests and screenshots ----
+
+namespace testing {
+
+void OnNextDialog(std::function<void(WindowHandle)> action) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_hooks.push_back(std::move(action));
+}
+
+void SetDialogTimeout(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_timeoutMs = ms;
+}
+
+void Click(WindowHandle control) {
+  if (Control* c = findControl(control)) controlMessage(c, kBmClick, 0, 0);
+}
+
+void ChooseItem(WindowHandle control, int index) {
+  Control* c = findControl(control);
+  if (c == nullptr) return;
+  if (auto* combo = qobject_cast<QComboBox*>(c->widget)) {
+    if (index < 0 || index >= combo->count()) return;
+    ++c->dialog->suppress;
+    combo->setCurrentIndex(index);
+    --c->dialog->suppress;
+    emit combo->activated(index);
+  } else if (auto* list = qobject_cast<QListWidget*>(c->widget)) {
+    if (index >= 0 && index < list->count()) list->setCurrentRow(index);
+  }
+}
+
+void DoubleClickItem(WindowHandle listBox, int index) {
+  Control* c = findControl(listBox);
+  auto* list = c != nullptr ? qobject_cast<QListWidget*>(c->widget) : nullptr;
+  if (list == nullptr || index < 0 || index >= list->count()) return;
+  list->setCurrentRow(index);
+  emit list->itemDoubleClicked(list->item(index));
+}
+
+void TypeText(WindowHandle edit, std::string_view text) {
+  Control* c = findControl(edit);
+  auto* line = c != nullptr ? qobject_cast<QLineEdit*>(c->widget) : nullptr;
+  if (line == nullptr) return;
+  line->selectAll();
+  line->insert(fromAnsi(text));
+}
+
+static void sendKey(WindowHandle dialog, int key) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(d->widget, &press);
+}
+
+void PressEnter(WindowHandle dialog) { sendKey(dialog, Qt::Key_Return); }
+void PressEscape(WindowHandle dialog) { sendKey(dialog, Qt::Key_Escape); }
+
+void CloseBox(WindowHandle dialog) {
+  if (Dialog* d = findDialog(dialog)) d->widget->close();
+}
+
+}  // namespace testing
+
+}  // namespace platform::ui
