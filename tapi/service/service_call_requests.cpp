@@ -199,7 +199,7 @@ LONG ServiceCore::State::GetCallStatus(Request& r) {
   return OutResult(r, provider, "TSPI_lineGetCallStatus", rc, buffer);
 }
 
-LONG ServiceCore::State::SetAppSpecific(Request& r) {
+LONG ServiceCore::State::SetCallValue(Request& r) {
   const HCALL h = r.in->u32();
   const DWORD value = r.in->u32();
   if (!ArgsDone(r)) return LINEERR_OPERATIONFAILED;
@@ -208,19 +208,9 @@ LONG ServiceCore::State::SetAppSpecific(Request& r) {
   if (!call) return rc;
   const std::optional<HDRVCALL> hdCall = HdCall(call->call);
   if (!hdCall) return LINEERR_INVALCALLHANDLE;
-  return TSPI_CALL(*providers[call->call.provider].host, TSPI_lineSetAppSpecific, *hdCall, value);
-}
-
-LONG ServiceCore::State::SetMediaMode(Request& r) {
-  const HCALL h = r.in->u32();
-  const DWORD mediaModes = r.in->u32();
-  if (!ArgsDone(r)) return LINEERR_OPERATIONFAILED;
-  LONG rc = 0;
-  CallHandle* call = OwnedCall(r, h, &rc);
-  if (!call) return rc;
-  const std::optional<HDRVCALL> hdCall = HdCall(call->call);
-  if (!hdCall) return LINEERR_INVALCALLHANDLE;
-  return TSPI_CALL(*providers[call->call.provider].host, TSPI_lineSetMediaMode, *hdCall, mediaModes);
+  tapihost::TelephonyHost& host = *providers[call->call.provider].host;
+  return r.function == Function::SetAppSpecific ? TSPI_CALL(host, TSPI_lineSetAppSpecific, *hdCall, value)
+                                                : TSPI_CALL(host, TSPI_lineSetMediaMode, *hdCall, value);
 }
 
 LONG ServiceCore::State::SetupTransfer(Request& r) {

@@ -115,8 +115,8 @@ LONG ServiceCore::State::Dispatch(Request& r) {
     case Function::DeallocateCall: return DeallocateCall(r);
     case Function::GetCallInfo: return GetCallInfo(r);
     case Function::GetCallStatus: return GetCallStatus(r);
-    case Function::SetAppSpecific: return SetAppSpecific(r);
-    case Function::SetMediaMode: return SetMediaMode(r);
+    case Function::SetAppSpecific:
+    case Function::SetMediaMode: return SetCallValue(r);
     case Function::SetupTransfer: return SetupTransfer(r);
     case Function::CompleteTransfer: return CompleteTransfer(r);
     case Function::SwapHold: return SwapHold(r);

@@ -260,8 +260,8 @@ struct ServiceCore::State {
   LONG DeallocateCall(Request& r);
   LONG GetCallInfo(Request& r);
   LONG GetCallStatus(Request& r);
-  LONG SetAppSpecific(Request& r);
-  LONG SetMediaMode(Request& r);
+  // lineSetAppSpecific and lineSetMediaMode: one DWORD for an owned call.
+  LONG SetCallValue(Request& r);
   LONG SetupTransfer(Request& r);
   LONG CompleteTransfer(Request& r);
   LONG SwapHold(Request& r);
