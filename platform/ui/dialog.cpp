@@ -2,6 +2,11 @@
 // on the thread that made the QApplication; the tables below are touched
 // only there (the queue of test actions has its own lock).
 #include "platform/ui/dialog.h"
+#include "platform/ui/animation_qt.h"
+#include "platform/ui/drawing.h"
+#include "platform/ui/drawing_qt.h"
+#include "platform/ui/listbox_qt.h"
+#include "platform/ui/resources.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -12,10 +17,13 @@
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QImage>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -48,6 +56,8 @@ struct Control {
   WindowHandle handle = nullptr;
   QWidget* widget = nullptr;
   Dialog* dialog = nullptr;
+  WndProc wndProc = nullptr;  // its window procedure (GWLP_WNDPROC)
+  intptr_t userData = 0;      // GWLP_USERDATA
 };
 
 class DialogWidget;
@@ -59,10 +69,12 @@ struct Dialog {
   std::vector<std::unique_ptr<Control>> controls;
   std::map<uintptr_t, QTimer*> timers;
   BaseUnits base;
+  std::string module;  // resources of its pictures and clips
   int defaultId = kIdOk;
   int suppress = 0;  // > 0 while the layer itself changes a selection
   bool running = false;
   bool ended = false;
+  bool destroyed = false;  // WM_DESTROY sent: only WM_DELETEITEM reaches the procedure after it
   intptr_t result = 0;
 };
 
@@ -82,6 +94,10 @@ Cursor g_cursor = Cursor::Arrow;
 WindowHandle g_capture = nullptr;
 
 QString fromAnsi(std::string_view text) { return QString::fromStdString(ansiToUtf8(text)); }
+// A text of a template: UTF-8 for templates from resources, else ANSI.
+QString fromTemplate(const DialogTemplate& t, std::string_view text) {
+  return t.utf8Texts ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) : fromAnsi(text);
+}
 std::string toAnsi(const QString& text) { return utf8ToAnsi(text.toStdString()); }
 
 bool onUiThread() {
@@ -142,6 +158,25 @@ intptr_t callProc(Dialog* d, uint32_t message, WParam wParam, LParam lParam) {
   return d->proc(d->handle, message, wParam, lParam);
 }
 
+// The control's window procedure: the dialog layer's own handling of a
+// control's messages (controlMessage), and a list box's input.
+LResult controlMessage(Control* c, uint32_t message, WParam wParam, LParam lParam);
+
+LResult controlWindowProc(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
+  Control* c = findControl(window);
+  if (c == nullptr) return 0;
+  if (c->kind == ControlKind::ListBox &&
+      (message == kWmLButtonDown || message == kWmLButtonDblClk || message == kWmKeyDown)) {
+    return static_cast<ListBoxWidget*>(c->widget)->input(message, wParam, lParam);
+  }
+  return controlMessage(c, message, wParam, lParam);
+}
+
+// A message to a control, through the window procedure installed on it.
+LResult sendToControl(Control* c, uint32_t message, WParam wParam, LParam lParam) {
+  return (c->wndProc != nullptr ? c->wndProc : controlWindowProc)(c->handle, message, wParam, lParam);
+}
+
 void notify(Control* c, uint16_t code) {
   if (c->dialog->suppress > 0 || c->dialog->ended) return;
   callProc(c->dialog, kWmCommand, makeWParam(static_cast<uint16_t>(c->id), code),
@@ -155,6 +190,9 @@ void command(Dialog* d, int id) {
   callProc(d, kWmCommand, makeWParam(static_cast<uint16_t>(id), kBnClicked),
            reinterpret_cast<LParam>(c != nullptr ? c->handle : nullptr));
 }
+
+Control* nextTabControl(Dialog* d, Control* from, bool previous);
+Control* focusControl(Dialog* d);
 
 class DialogWidget final : public QDialog {
  public:
@@ -177,6 +215,13 @@ class DialogWidget final : public QDialog {
     if (dialog_->ended) return;
     if (callProc(dialog_, kWmClose, 0, 0) == 0) command(dialog_, kIdCancel);
   }
+  // Tab and Shift+Tab follow the template's tab stops (GetNextDlgTabItem).
+  bool focusNextPrevChild(bool next) override {
+    Control* to = nextTabControl(dialog_, focusControl(dialog_), !next);
+    if (to == nullptr) return QDialog::focusNextPrevChild(next);
+    to->widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+  }
   // Qt's own ways of ending a dialog go through the dialog procedure, too.
   void reject() override { command(dialog_, kIdCancel); }
   void accept() override { command(dialog_, kIdOk); }
@@ -198,7 +243,7 @@ BaseUnits baseUnitsOf(const QFont& font) {
 }
 
 QFont fontOf(const DialogTemplate& t) {
-  QFont font(fromAnsi(t.fontName));
+  QFont font(fromTemplate(t, t.fontName));
   font.setPointSize(t.pointSize > 0 ? t.pointSize : 8);
   return font;
 }
@@ -293,22 +338,60 @@ LResult comboMessage(Control* c, QComboBox* combo, uint32_t message, WParam wPar
   }
 }
 
-LResult listMessage(Control* c, QListWidget* list, uint32_t message, WParam wParam, LParam lParam) {
+// Index of the first item from `after` + 1 (wrapping; from 0 for -1)
+// whose text matches (prefix or exact, ignoring case), or, in a list without
+// strings, whose item data equals `data`; LB_ERR when none.
+int findItem(ListBoxWidget* list, WParam after, LParam key, bool exact) {
+  const int count = list->count();
+  if (count == 0) return static_cast<int>(kLbErr);
+  const int from = static_cast<int>(static_cast<intptr_t>(after));
+  const int start = (from < 0 || from >= count) ? 0 : from + 1;
+  const QString text = list->hasStrings() && key != 0 ? fromAnsi(reinterpret_cast<const char*>(key)) : QString();
+  if (list->hasStrings() && key == 0) return static_cast<int>(kLbErr);
+  for (int n = 0; n < count; ++n) {
+    const int i = (start + n) % count;
+    QListWidgetItem* entry = list->item(i);
+    const bool match =
+        !list->hasStrings() ? entry->data(Qt::UserRole).toLongLong() == key
+        : exact             ? QString::compare(entry->text(), text, Qt::CaseInsensitive) == 0
+                            : entry->text().startsWith(text, Qt::CaseInsensitive);
+    if (match) return i;
+  }
+  return static_cast<int>(kLbErr);
+}
+
+LResult listMessage(Control* c, ListBoxWidget* list, uint32_t message, WParam wParam, LParam lParam) {
+  const ListBoxWidget::Batch batch(list);
   const int count = list->count();
   const int index = static_cast<int>(static_cast<intptr_t>(wParam));
   switch (message) {
-    case kLbAddString: {
-      if (lParam == 0) return kLbErr;
-      const QString text = fromAnsi(reinterpret_cast<const char*>(lParam));
-      const int at = (c->style & kListSort) != 0 ? sortedPosition(listItems(list), text) : count;
+    case kLbAddString:
+    case kLbInsertString: {
+      // A list without strings keeps lParam as the item's data.
+      if (list->hasStrings() && lParam == 0) return kLbErr;
+      const QString text = list->hasStrings() ? fromAnsi(reinterpret_cast<const char*>(lParam)) : QString();
+      int at = count;
+      if (message == kLbInsertString) {
+        if (index > count) return kLbErr;
+        if (index >= 0) at = index;
+      } else if ((c->style & kListSort) != 0 && list->hasStrings()) {
+        at = sortedPosition(listItems(list), text);
+      }
       ++c->dialog->suppress;
-      auto* entry = new QListWidgetItem(text);
-      entry->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(0));
-      list->insertItem(at, entry);
+      list->insertItem(at, list->newItem(text, list->hasStrings() ? 0 : static_cast<qlonglong>(lParam)));
       --c->dialog->suppress;
       return at;
     }
+    case kLbDeleteString: {
+      if (index < 0 || index >= count) return kLbErr;
+      list->deleting(index);
+      ++c->dialog->suppress;
+      delete list->takeItem(index);
+      --c->dialog->suppress;
+      return list->count();
+    }
     case kLbResetContent:
+      for (int i = count - 1; i >= 0; --i) list->deleting(i);
       ++c->dialog->suppress;
       list->clear();
       --c->dialog->suppress;
@@ -330,11 +413,23 @@ LResult listMessage(Control* c, QListWidget* list, uint32_t message, WParam wPar
       list->setCurrentRow(index);
       --c->dialog->suppress;
       return index;
+    case kLbGetSel:
+      if (index < 0 || index >= count) return kLbErr;
+      return list->item(index)->isSelected() ? 1 : 0;
+    case kLbGetCaretIndex:
+      return std::max(list->currentRow(), 0);
     case kLbGetText:
       if (index < 0 || index >= count) return kLbErr;
+      if (!list->hasStrings()) {  // the item data, as Windows copies it
+        if (lParam == 0) return kLbErr;
+        const auto data = static_cast<uintptr_t>(list->item(index)->data(Qt::UserRole).toLongLong());
+        std::memcpy(reinterpret_cast<void*>(lParam), &data, sizeof data);
+        return static_cast<LResult>(sizeof data);
+      }
       return copyOut(toAnsi(list->item(index)->text()), lParam);
     case kLbGetTextLen:
       if (index < 0 || index >= count) return kLbErr;
+      if (!list->hasStrings()) return static_cast<LResult>(sizeof(uintptr_t));
       return static_cast<LResult>(toAnsi(list->item(index)->text()).size());
     case kLbSetItemData:
       if (index < 0 || index >= count) return kLbErr;
@@ -343,19 +438,60 @@ LResult listMessage(Control* c, QListWidget* list, uint32_t message, WParam wPar
     case kLbGetItemData:
       if (index < 0 || index >= count) return kLbErr;
       return static_cast<LResult>(list->item(index)->data(Qt::UserRole).toLongLong());
+    case kLbFindString:
+    case kLbFindStringExact:
+      return findItem(list, wParam, lParam, message == kLbFindStringExact);
+    case kLbSelectString: {
+      const int found = findItem(list, wParam, lParam, false);
+      if (found < 0) return kLbErr;
+      return listMessage(c, list, kLbSetCurSel, static_cast<WParam>(found), 0);
+    }
+    case kLbGetTopIndex:
+      return std::max(list->indexAt(QPoint(1, 1)).row(), 0);
+    case kLbSetTopIndex:
+      if (index < 0 || index >= count) return kLbErr;
+      list->scrollToItem(list->item(index), QAbstractItemView::PositionAtTop);
+      return 0;
+    case kLbGetItemRect: {
+      if (index < 0 || index >= count || lParam == 0) return kLbErr;
+      const QRect r = list->visualItemRect(list->item(index));
+      auto* out = reinterpret_cast<WinRect*>(lParam);
+      out->left = r.left();
+      out->top = r.top();
+      out->right = r.right() + 1;
+      out->bottom = r.bottom() + 1;
+      return 1;
+    }
+    case kLbSetItemHeight:
+      return list->setItemHeight(static_cast<int>(lParam & 0xFFFF)) ? 0 : kLbErr;
+    case kLbGetItemHeight:
+      return list->itemHeight();
+    case kLbItemFromPoint: {
+      if (count == 0) return 0x10000;
+      const int height = std::max(list->itemHeight(), 1);
+      const int y = yOfLParam(lParam);
+      const int x = xOfLParam(lParam);
+      const int top = std::max(list->indexAt(QPoint(1, 1)).row(), 0);
+      int row = top + (y < 0 ? -1 : y / height);
+      const bool outside = row < 0 || row >= count || x < 0 || x >= list->viewport()->width();
+      row = std::clamp(row, 0, count - 1);
+      return row | (outside ? 0x10000 : 0);
+    }
     default:
       return 0;
   }
 }
 
-std::string controlText(Control* c) {
-  if (auto* label = qobject_cast<QLabel*>(c->widget)) return toAnsi(label->text());
-  if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) return toAnsi(button->text());
-  if (auto* group = qobject_cast<QGroupBox*>(c->widget)) return toAnsi(group->title());
-  if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) return toAnsi(edit->text());
-  if (auto* combo = qobject_cast<QComboBox*>(c->widget)) return toAnsi(combo->currentText());
+QString controlTextQ(Control* c) {
+  if (auto* label = qobject_cast<QLabel*>(c->widget)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) return button->text();
+  if (auto* group = qobject_cast<QGroupBox*>(c->widget)) return group->title();
+  if (auto* edit = qobject_cast<QLineEdit*>(c->widget)) return edit->text();
+  if (auto* combo = qobject_cast<QComboBox*>(c->widget)) return combo->currentText();
   return {};
 }
+
+std::string controlText(Control* c) { return toAnsi(controlTextQ(c)); }
 
 bool setControlText(Control* c, const QString& text) {
   if (auto* label = qobject_cast<QLabel*>(c->widget)) {
@@ -375,7 +511,32 @@ bool setControlText(Control* c, const QString& text) {
   return true;
 }
 
+LResult animationMessage(Control* c, AnimationWidget* animation, uint32_t message, WParam wParam, LParam lParam) {
+  switch (message) {
+    case kAcmOpen:
+    {
+      // An open closes the clip before; a clip that is missing leaves the control empty.
+      const Animation* clip = lParam == 0 ? nullptr : FindAnimation(c->dialog->module, static_cast<int>(lParam));
+      const bool opened = animation->open(clip);
+      return opened && (clip != nullptr || lParam == 0) ? 1 : 0;
+    }
+    case kAcmPlay:
+      return animation->play(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam) & 0xFFFF,
+                             (static_cast<uint32_t>(lParam) >> 16) & 0xFFFF)
+                 ? 1
+                 : 0;
+    case kAcmStop:
+      animation->stop();
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 LResult controlMessage(Control* c, uint32_t message, WParam wParam, LParam lParam) {
+  if (c->kind == ControlKind::Animation) {
+    return animationMessage(c, static_cast<AnimationWidget*>(c->widget), message, wParam, lParam);
+  }
   switch (message) {
     case kWmSetText:
       return setControlText(c, lParam == 0 ? QString() : fromAnsi(reinterpret_cast<const char*>(lParam))) ? 1 : 0;
@@ -407,12 +568,13 @@ LResult controlMessage(Control* c, uint32_t message, WParam wParam, LParam lPara
     return 0;
   }
   if (auto* combo = qobject_cast<QComboBox*>(c->widget)) return comboMessage(c, combo, message, wParam, lParam);
-  if (auto* list = qobject_cast<QListWidget*>(c->widget)) return listMessage(c, list, message, wParam, lParam);
+  if (c->kind == ControlKind::ListBox) return listMessage(c, static_cast<ListBoxWidget*>(c->widget), message, wParam, lParam);
   return 0;
 }
 
-QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGroup*& radios) {
-  const QString text = fromAnsi(t.text);
+QWidget* makeWidget(Dialog* d, Control* c, const DialogTemplate& dt, const ControlTemplate& t,
+                    QButtonGroup*& radios) {
+  const QString text = fromTemplate(dt, t.text);
   QWidget* parent = d->widget;
   if ((t.style & kCtlGroup) != 0) radios = nullptr;  // a group starts here
   switch (t.kind) {
@@ -423,7 +585,15 @@ QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGrou
         line->setFrameShadow(QFrame::Sunken);
         return line;
       }
+      if ((t.style & kStaticEtchedFrame) != 0) {
+        auto* frame = new QFrame(parent);
+        frame->setFrameShape(QFrame::Box);
+        frame->setFrameShadow(QFrame::Sunken);
+        return frame;
+      }
       auto* label = new QLabel(text, parent);
+      if ((t.style & kStaticSunken) != 0) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      if ((t.style & kCtlBorder) != 0) label->setFrameStyle(QFrame::Box | QFrame::Plain);
       label->setWordWrap(true);
       const Qt::Alignment h = (t.style & kStaticRight) != 0    ? Qt::AlignRight
                               : (t.style & kStaticCenter) != 0 ? Qt::AlignHCenter
@@ -434,8 +604,12 @@ QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGrou
     case ControlKind::Image: {
       auto* label = new QLabel(parent);
       label->setAlignment(Qt::AlignCenter);
+      if ((t.style & kStaticSunken) != 0) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      if ((t.style & kCtlBorder) != 0) label->setFrameStyle(QFrame::Box | QFrame::Plain);
       return label;
     }
+    case ControlKind::Animation:
+      return new AnimationWidget(parent, t.style);
     case ControlKind::GroupBox:
       return new QGroupBox(text, parent);
     case ControlKind::PushButton:
@@ -481,8 +655,16 @@ QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGrou
       return combo;
     }
     case ControlKind::ListBox: {
-      auto* list = new QListWidget(parent);
-      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      auto* list = new ListBoxWidget(
+          parent, t.style, t.id, c->handle,
+          [d](uint32_t message, WParam wParam, LParam lParam) -> LResult {
+            if (d->destroyed && message != kWmDeleteItem) return 0;
+            return callProc(d, message, wParam, lParam);
+          },
+          [c](uint32_t message, WParam wParam, LParam lParam) { return sendToControl(c, message, wParam, lParam); });
+      // A scroll bar only with kListVScroll (when the items need one), as Windows.
+      list->setVerticalScrollBarPolicy((t.style & kListVScroll) != 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+      list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
       if ((t.style & kListNotify) != 0) {
         QObject::connect(list, &QListWidget::itemSelectionChanged, list, [c] { notify(c, kLbnSelChange); });
         QObject::connect(list, &QListWidget::itemDoubleClicked, list, [c] { notify(c, kLbnDblClk); });
@@ -491,6 +673,22 @@ QWidget* makeWidget(Dialog* d, Control* c, const ControlTemplate& t, QButtonGrou
     }
   }
   return new QWidget(parent);
+}
+
+// An Image control shows its icon or bitmap at the picture's size from the
+// control's top left corner, as a Windows static icon or bitmap does.
+void showImage(Control* c, const ControlTemplate& t) {
+  if (c->dialog->module.empty() || t.imageId == 0) return;
+  const Picture* picture = (t.style & kImageBitmap) != 0 ? FindBitmap(c->dialog->module, t.imageId)
+                                                          : FindIcon(c->dialog->module, t.imageId);
+  if (picture == nullptr) return;
+  const QImage image = imageOf(*picture);
+  if (image.isNull()) return;
+  auto* label = static_cast<QLabel*>(c->widget);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setPixmap(QPixmap::fromImage(image));
+  const int frame = 2 * label->frameWidth();
+  label->resize(image.size() + QSize(frame, frame));
 }
 
 void buildControls(Dialog* d, const DialogTemplate& t) {
@@ -503,12 +701,13 @@ void buildControls(Dialog* d, const DialogTemplate& t) {
     c->style = ct.style;
     c->dialog = d;
     c->handle = wnd::nextWindowHandle();
-    c->widget = makeWidget(d, c.get(), ct, radios);
+    c->widget = makeWidget(d, c.get(), t, ct, radios);
     Rect px = dialogUnitsToPixels(ct.rect, d->base);
     if (ct.kind == ControlKind::ComboDropDown || ct.kind == ControlKind::ComboDropDownList) {
       px.cy = std::min(px.cy, c->widget->sizeHint().height());  // the template's height includes the list
     }
     c->widget->setGeometry(px.x, px.y, px.cx, px.cy);
+    if (ct.kind == ControlKind::Image) showImage(c.get(), ct);
     c->widget->setEnabled((ct.style & kCtlDisabled) == 0);
     c->widget->setVisible((ct.style & kCtlHidden) == 0);
     if (c->widget->focusPolicy() != Qt::NoFocus && (ct.style & kCtlTabStop) == 0) {
@@ -524,6 +723,10 @@ void buildControls(Dialog* d, const DialogTemplate& t) {
     if (ct.kind == ControlKind::DefPushButton && d->defaultId == kIdOk) d->defaultId = ct.id;
     g_controls[c->handle] = c.get();
     d->controls.push_back(std::move(c));
+  }
+  // Owner-drawn lists ask for their item height once every control exists.
+  for (auto& c : d->controls) {
+    if (c->kind == ControlKind::ListBox) static_cast<ListBoxWidget*>(c->widget)->measure();
   }
 }
 
@@ -548,6 +751,84 @@ uint32_t dialogTimeout() {
 
 }  // namespace
 
+namespace {
+
+// Where a dialog goes: centred on its owner dialog, or on the screen without
+// one (kDlgCenter); else at the template's position from the owner's corner
+// (from the screen's without one).
+QPoint placement(const DialogTemplate& t, const Rect& frame, QWidget* owner) {
+  if ((t.style & kDlgCenter) == 0) {
+    const QPoint origin = owner != nullptr ? owner->pos() : QPoint(0, 0);
+    return QPoint(origin.x() + frame.x, origin.y() + frame.y);
+  }
+  QRect around = owner != nullptr ? owner->geometry() : QRect();
+  if (around.isEmpty()) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) around = screen->availableGeometry();
+  }
+  return QPoint(around.x() + (around.width() - frame.cx) / 2, around.y() + (around.height() - frame.cy) / 2);
+}
+
+// The control of the dialog that has the keyboard focus (or holds the widget that has it).
+Control* focusControl(Dialog* d) {
+  for (QWidget* w = QApplication::focusWidget(); w != nullptr && w != d->widget; w = w->parentWidget()) {
+    for (auto& c : d->controls) {
+      if (c->widget == w) return c.get();
+    }
+  }
+  return nullptr;
+}
+
+bool canTakeFocus(const Control* c) {
+  return !c->widget->isHidden() && c->widget->isEnabled() && c->widget->focusPolicy() != Qt::NoFocus;
+}
+
+// Tab order as Windows' dialog manager keeps it: the controls with a tab stop
+// in template order, cyclic; entering a group of radio buttons lands on its
+// checked button.
+Control* nextTabControl(Dialog* d, Control* from, bool previous) {
+  const int n = static_cast<int>(d->controls.size());
+  if (n == 0) return nullptr;
+  int at = -1;
+  for (int i = 0; i < n; ++i) {
+    if (d->controls[static_cast<size_t>(i)].get() == from) at = i;
+  }
+  // A group runs from a kCtlGroup control to the next one.
+  auto groupOf = [d](int i) {
+    while (i > 0 && (d->controls[static_cast<size_t>(i)]->style & kCtlGroup) == 0) --i;
+    return i;
+  };
+  const bool fromRadio = at >= 0 && from->kind == ControlKind::AutoRadioButton;
+  for (int step = 1; step <= n; ++step) {
+    const int i = at < 0 ? (previous ? n - step : step - 1) : ((at + (previous ? -step : step)) % n + n) % n;
+    Control* c = d->controls[static_cast<size_t>(i)].get();
+    if ((c->style & kCtlTabStop) == 0 || !canTakeFocus(c)) continue;
+    if (c->kind == ControlKind::AutoRadioButton) {
+      const int first = groupOf(i);
+      if (fromRadio && first == groupOf(at)) continue;  // Tab leaves the group of radio buttons
+      for (int j = first; j < n; ++j) {
+        Control* r = d->controls[static_cast<size_t>(j)].get();
+        if (j > first && (r->style & kCtlGroup) != 0) break;
+        auto* radio = qobject_cast<QAbstractButton*>(r->widget);
+        if (r->kind == ControlKind::AutoRadioButton && radio != nullptr && radio->isChecked() && canTakeFocus(r)) {
+          return r;
+        }
+      }
+    }
+    return c;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+WindowHandle GetNextDlgTabItem(WindowHandle dialog, WindowHandle control, bool previous) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return nullptr;
+  Control* from = findControl(control);
+  Control* next = nextTabControl(d, from != nullptr && from->dialog == d ? from : nullptr, previous);
+  return next != nullptr ? next->handle : nullptr;
+}
+
 BaseUnits DialogBaseUnits(const DialogTemplate& dialogTemplate) {
   if (!ensureApp()) return {};
   return baseUnitsOf(fontOf(dialogTemplate));
@@ -558,17 +839,17 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
   auto d = std::make_unique<Dialog>();
   d->handle = wnd::nextWindowHandle();
   d->proc = proc;
+  d->module = t.module;
   Dialog* ownerDialog = findDialog(owner);
   d->widget = new DialogWidget(d.get(), ownerDialog != nullptr ? ownerDialog->widget : nullptr);
   d->widget->setModal(true);
-  d->widget->setWindowTitle(fromAnsi(t.caption));
+  d->widget->setWindowTitle(fromTemplate(t, t.caption));
   const QFont font = fontOf(t);
   d->widget->setFont(font);
   d->base = baseUnitsOf(font);
   const Rect frame = dialogUnitsToPixels(t.rect, d->base);
   d->widget->setFixedSize(frame.cx, frame.cy);
-  const QPoint origin = ownerDialog != nullptr ? ownerDialog->widget->pos() : QPoint(0, 0);
-  d->widget->move(origin.x() + frame.x, origin.y() + frame.y);
+  d->widget->move(placement(t, frame, ownerDialog != nullptr ? ownerDialog->widget : nullptr));
   g_dialogs[d->handle] = d.get();
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -593,6 +874,13 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
     auto hook = takeHook();
     Dialog* raw = d.get();
     QTimer::singleShot(0, d->widget, [raw, shot, hook] {
+      // A dialog that shows is the active window and its control has the
+      // keyboard focus, as on Windows (also where the platform has no window
+      // manager, as offscreen).
+      if (raw->widget->isVisible() && !raw->widget->isActiveWindow()) {
+        raw->widget->activateWindow();
+        if (!raw->widget->isActiveWindow()) QApplication::setActiveWindow(raw->widget);
+      }
       if (!shot.empty() && !GrabDialog(raw->handle, shot)) {
         outputDebugStringA("dialog layer: cannot write the screenshot " + shot + "\n");
       }
@@ -629,6 +917,14 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
     }
   }
   callProc(d.get(), kWmDestroy, 0, 0);
+  d->destroyed = true;
+  // The controls go after the dialog's WM_DESTROY, owner-drawn lists telling
+  // the procedure about each item, as Windows destroys them.
+  for (auto& c : d->controls) {
+    if (c->kind != ControlKind::ListBox) continue;
+    auto* list = static_cast<ListBoxWidget*>(c->widget);
+    for (int i = list->count() - 1; i >= 0; --i) list->deleting(i);
+  }
   if (g_capture == d->handle || (findControl(g_capture) != nullptr && findControl(g_capture)->dialog == d.get())) {
     ReleaseCapture();
   }
@@ -678,7 +974,8 @@ bool SetDlgItemTextW(WindowHandle dialog, int id, std::u16string_view text) {
 }
 
 std::u16string GetDlgItemTextW(WindowHandle dialog, int id) {
-  return ansiToWide(GetDlgItemText(dialog, id));
+  Control* c = item(dialog, id);
+  return c != nullptr ? controlTextQ(c).toStdU16String() : std::u16string();
 }
 
 bool SetDlgItemInt(WindowHandle dialog, int id, uint32_t value, bool isSigned) {
@@ -739,7 +1036,7 @@ bool CheckRadioButton(WindowHandle dialog, int first, int last, int check) {
 
 LResult SendDlgItemMessage(WindowHandle dialog, int id, uint32_t message, WParam wParam, LParam lParam) {
   Control* c = item(dialog, id);
-  return c != nullptr ? controlMessage(c, message, wParam, lParam) : 0;
+  return c != nullptr ? sendToControl(c, message, wParam, lParam) : 0;
 }
 
 bool SetWindowText(WindowHandle window, std::string_view text) {
@@ -755,6 +1052,22 @@ std::string GetWindowText(WindowHandle window) {
   if (Dialog* d = findDialog(window)) return toAnsi(d->widget->windowTitle());
   Control* c = findControl(window);
   return c != nullptr ? controlText(c) : std::string();
+}
+
+bool SetWindowTextW(WindowHandle window, std::u16string_view text) {
+  const QString q = QString::fromStdU16String(std::u16string(text));
+  if (Dialog* d = findDialog(window)) {
+    d->widget->setWindowTitle(q);
+    return true;
+  }
+  Control* c = findControl(window);
+  return c != nullptr && setControlText(c, q);
+}
+
+std::u16string GetWindowTextW(WindowHandle window) {
+  if (Dialog* d = findDialog(window)) return d->widget->windowTitle().toStdU16String();
+  Control* c = findControl(window);
+  return c != nullptr ? controlTextQ(c).toStdU16String() : std::u16string();
 }
 
 bool EnableWindow(WindowHandle window, bool enable) {
@@ -785,9 +1098,10 @@ bool IsWindowVisible(WindowHandle window) {
 
 WindowHandle GetFocus() {
   if (!onUiThread()) return nullptr;
-  QWidget* focus = QApplication::focusWidget();
-  for (auto& [handle, c] : g_controls) {
-    if (c->widget == focus) return handle;
+  for (QWidget* w = QApplication::focusWidget(); w != nullptr; w = w->parentWidget()) {
+    for (auto& [handle, c] : g_controls) {
+      if (c->widget == w) return handle;
+    }
   }
   return nullptr;
 }
@@ -802,8 +1116,75 @@ WindowHandle SetFocus(WindowHandle window) {
 
 LResult SendMessage(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
   if (Dialog* d = findDialog(window)) return callProc(d, message, wParam, lParam);
-  if (Control* c = findControl(window)) return controlMessage(c, message, wParam, lParam);
+  if (Control* c = findControl(window)) return sendToControl(c, message, wParam, lParam);
   return platform::sendMessage(window, message, wParam, lParam);
+}
+
+// ---- window procedures and drawing of controls ----
+
+intptr_t GetWindowLongPtr(WindowHandle window, int index) {
+  Control* c = findControl(window);
+  if (c == nullptr) return 0;
+  switch (index) {
+    case kGwlpWndProc:
+      return reinterpret_cast<intptr_t>(c->wndProc != nullptr ? c->wndProc : controlWindowProc);
+    case kGwlpId:
+      return c->id;
+    case kGwlpUserData:
+      return c->userData;
+    default:
+      return 0;
+  }
+}
+
+intptr_t SetWindowLongPtr(WindowHandle window, int index, intptr_t value) {
+  Control* c = findControl(window);
+  if (c == nullptr) return 0;
+  const intptr_t before = GetWindowLongPtr(window, index);
+  if (index == kGwlpWndProc && value != 0) {
+    c->wndProc = reinterpret_cast<WndProc>(value);
+  } else if (index == kGwlpUserData) {
+    c->userData = value;
+  } else {
+    return 0;
+  }
+  return before;
+}
+
+LResult CallWindowProc(WndProc proc, WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
+  return proc != nullptr ? proc(window, message, wParam, lParam) : 0;
+}
+
+bool GetWindowTextMetrics(WindowHandle window, TextMetric* metrics) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return false;
+  DeviceContextTag dc;
+  dc.font = w->font();
+  return GetTextMetrics(&dc, metrics);
+}
+
+bool InvalidateRect(WindowHandle window, const WinRect*, bool) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return false;
+  Control* c = findControl(window);
+  if (c != nullptr && c->kind == ControlKind::ListBox) {
+    static_cast<ListBoxWidget*>(c->widget)->invalidate();
+  } else {
+    w->update();
+  }
+  return true;
+}
+
+bool UpdateWindow(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return false;
+  Control* c = findControl(window);
+  if (c != nullptr && c->kind == ControlKind::ListBox) {
+    static_cast<ListBoxWidget*>(c->widget)->updateNow();
+  } else {
+    w->repaint();
+  }
+  return true;
 }
 
 Cursor SetCursor(Cursor cursor) {
@@ -899,6 +1280,18 @@ Rect GetControlRect(WindowHandle control) {
   return r;
 }
 
+Rect GetWindowRect(WindowHandle window) {
+  QWidget* w = widgetOf(window);
+  if (w == nullptr) return {};
+  const QPoint at = w->isWindow() ? w->pos() : w->mapToGlobal(QPoint(0, 0));
+  Rect r;
+  r.x = at.x();
+  r.y = at.y();
+  r.cx = w->width();
+  r.cy = w->height();
+  return r;
+}
+
 // ---- message boxes ----
 
 namespace {
@@ -939,18 +1332,19 @@ intptr_t messageBoxProc(WindowHandle box, uint32_t message, WParam wParam, LPara
   return 1;
 }
 
-}  // namespace
-
-int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption, uint32_t style) {
+// Texts in UTF-8.
+int messageBox(WindowHandle owner, const std::string& text, const std::string& caption, uint32_t style) {
   if (!ensureApp()) return 0;
   DialogTemplate t;
   t.name = "messagebox";
-  t.caption = caption.empty() ? std::string("Error") : std::string(caption);
+  t.style |= kDlgCenter;
+  t.utf8Texts = true;
+  t.caption = caption.empty() ? std::string("Error") : caption;
   const QFont font = fontOf(t);
   const BaseUnits base = baseUnitsOf(font);
   if (base.x <= 0 || base.y <= 0) return 0;
   const QRect textPx = QFontMetrics(font).boundingRect(QRect(0, 0, base.x * 60, 10000), Qt::TextWordWrap,
-                                                       fromAnsi(text));
+                                                       QString::fromStdString(text));
   const int textCx = (textPx.width() * 4 + base.x - 1) / base.x + 2;
   const int textCy = (textPx.height() * 8 + base.y - 1) / base.y + 1;
   const bool hasIcon = (style & 0xF0) != 0;
@@ -981,7 +1375,7 @@ int MessageBox(WindowHandle owner, std::string_view text, std::string_view capti
   ControlTemplate label;
   label.id = kMessageTextId;
   label.kind = ControlKind::Static;
-  label.text = std::string(text);
+  label.text = text;
   label.rect = {textX, 10, textCx, textCy};
   t.controls.push_back(label);
   int x = (t.rect.cx - buttonsCx) / 2;
@@ -997,6 +1391,16 @@ int MessageBox(WindowHandle owner, std::string_view text, std::string_view capti
   }
   const intptr_t result = DialogBoxIndirectParam(t, owner, messageBoxProc, static_cast<LParam>(style));
   return result > 0 ? static_cast<int>(result) : 0;
+}
+
+}  // namespace
+
+int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption, uint32_t style) {
+  return messageBox(owner, ansiToUtf8(text), ansiToUtf8(caption), style);
+}
+
+int MessageBoxW(WindowHandle owner, std::u16string_view text, std::u16string_view caption, uint32_t style) {
+  return messageBox(owner, wideToUtf8(text), wideToUtf8(caption), style);
 }
 
 // ---- driving for tests and screenshots ----
@@ -1026,16 +1430,21 @@ void ChooseItem(WindowHandle control, int index) {
     combo->setCurrentIndex(index);
     --c->dialog->suppress;
     emit combo->activated(index);
-  } else if (auto* list = qobject_cast<QListWidget*>(c->widget)) {
+  } else if (c->kind == ControlKind::ListBox) {
+    auto* list = static_cast<ListBoxWidget*>(c->widget);
+    const ListBoxWidget::Batch batch(list);
     if (index >= 0 && index < list->count()) list->setCurrentRow(index);
   }
 }
 
 void DoubleClickItem(WindowHandle listBox, int index) {
   Control* c = findControl(listBox);
-  auto* list = c != nullptr ? qobject_cast<QListWidget*>(c->widget) : nullptr;
+  auto* list = c != nullptr && c->kind == ControlKind::ListBox ? static_cast<ListBoxWidget*>(c->widget) : nullptr;
   if (list == nullptr || index < 0 || index >= list->count()) return;
-  list->setCurrentRow(index);
+  {
+    const ListBoxWidget::Batch batch(list);
+    list->setCurrentRow(index);
+  }
   emit list->itemDoubleClicked(list->item(index));
 }
 
@@ -1057,8 +1466,40 @@ static void sendKey(WindowHandle dialog, int key) {
 void PressEnter(WindowHandle dialog) { sendKey(dialog, Qt::Key_Return); }
 void PressEscape(WindowHandle dialog) { sendKey(dialog, Qt::Key_Escape); }
 
+void PressTab(WindowHandle dialog, bool shift) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr) return;
+  QKeyEvent press(QEvent::KeyPress, shift ? Qt::Key_Backtab : Qt::Key_Tab, shift ? Qt::ShiftModifier : Qt::NoModifier);
+  QCoreApplication::sendEvent(d->widget, &press);
+}
+
 void CloseBox(WindowHandle dialog) {
   if (Dialog* d = findDialog(dialog)) d->widget->close();
+}
+
+void ClickAt(WindowHandle control, int x, int y) {
+  Control* c = findControl(control);
+  if (c != nullptr && c->kind == ControlKind::ListBox) static_cast<ListBoxWidget*>(c->widget)->userClick({x, y}, false);
+}
+
+void DoubleClickAt(WindowHandle control, int x, int y) {
+  Control* c = findControl(control);
+  if (c != nullptr && c->kind == ControlKind::ListBox) static_cast<ListBoxWidget*>(c->widget)->userClick({x, y}, true);
+}
+
+void KeyDown(WindowHandle control, uint32_t virtualKey) {
+  Control* c = findControl(control);
+  if (c != nullptr && c->kind == ControlKind::ListBox) static_cast<ListBoxWidget*>(c->widget)->userKey(virtualKey);
+}
+
+bool IsAnimationPlaying(WindowHandle control) {
+  Control* c = findControl(control);
+  return c != nullptr && c->kind == ControlKind::Animation && static_cast<AnimationWidget*>(c->widget)->playing();
+}
+
+int AnimationFrame(WindowHandle control) {
+  Control* c = findControl(control);
+  return c != nullptr && c->kind == ControlKind::Animation ? static_cast<AnimationWidget*>(c->widget)->frame() : -1;
 }
 
 }  // namespace testing

@@ -23,6 +23,10 @@
 // cannot be shown and fail the same way (QT_QPA_PLATFORM=offscreen draws
 // them into memory, for tests and screenshots).
 //
+// More of the layer: resources per module and language, dialogs from them,
+// pictures and animation clips in resources.h; owner-drawn list boxes, their
+// device context and the window procedures of controls in drawing.h.
+//
 // Handles: dialogs and controls get window handles of the platform's kind
 // (platform/window.h); they are valid while their dialog runs. Texts are
 // ANSI (Windows-1252); the W functions take UTF-16.
@@ -66,6 +70,9 @@ constexpr uint32_t kLbGetTextLen = 0x018A;
 constexpr uint32_t kLbGetCount = 0x018B;
 constexpr uint32_t kLbGetItemData = 0x0199;
 constexpr uint32_t kLbSetItemData = 0x019A;
+constexpr uint32_t kAcmOpen = 0x0464;  // ACM_OPENA: lParam the clip id of the dialog's module, 0 closes
+constexpr uint32_t kAcmPlay = 0x0465;  // wParam repeat count (0xFFFF: for ever)
+constexpr uint32_t kAcmStop = 0x0466;
 constexpr LResult kCbErr = -1;
 constexpr LResult kLbErr = -1;
 
@@ -126,6 +133,8 @@ LResult SendDlgItemMessage(WindowHandle dialog, int id, uint32_t message, WParam
 // For dialogs and controls: the caption or text.
 bool SetWindowText(WindowHandle window, std::string_view text);
 std::string GetWindowText(WindowHandle window);
+bool SetWindowTextW(WindowHandle window, std::u16string_view text);
+std::u16string GetWindowTextW(WindowHandle window);
 // True when the window was disabled before (as on Windows).
 bool EnableWindow(WindowHandle window, bool enable);
 bool IsWindowEnabled(WindowHandle window);
@@ -136,6 +145,11 @@ bool IsWindowVisible(WindowHandle window);
 // Returns the window that had the focus, nullptr when none of ours.
 WindowHandle SetFocus(WindowHandle window);
 WindowHandle GetFocus();
+// The control Tab (or Shift+Tab: previous) moves the focus to from `control`
+// (nullptr: from the start): the next visible, enabled control with
+// kCtlTabStop in template order, cyclic; in a group of radio buttons its
+// checked button. nullptr when there is none.
+WindowHandle GetNextDlgTabItem(WindowHandle dialog, WindowHandle control, bool previous);
 // A message to a dialog (its procedure) or to a control (its control messages).
 LResult SendMessage(WindowHandle window, uint32_t message, WParam wParam, LParam lParam);
 
@@ -169,6 +183,8 @@ bool GrabDialog(WindowHandle dialog, const std::string& path);
 BaseUnits DialogBaseUnits(const DialogTemplate& dialogTemplate);
 // Rectangle of a control in pixels, relative to its dialog's client area.
 Rect GetControlRect(WindowHandle control);
+// A dialog's client area or a control in screen pixels; empty when unknown.
+Rect GetWindowRect(WindowHandle window);
 
 namespace testing {
 // Runs `action` once the next dialog (or message box) shows, inside its
@@ -188,7 +204,11 @@ void DoubleClickItem(WindowHandle listBox, int index);
 void TypeText(WindowHandle edit, std::string_view text);
 void PressEnter(WindowHandle dialog);
 void PressEscape(WindowHandle dialog);
+void PressTab(WindowHandle dialog, bool shift = false);
 void CloseBox(WindowHandle dialog);
+// An animation control's state: playing, and the frame it shows (-1: no clip).
+bool IsAnimationPlaying(WindowHandle control);
+int AnimationFrame(WindowHandle control);
 }  // namespace testing
 
 }  // namespace platform::ui

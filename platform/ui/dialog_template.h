@@ -6,7 +6,8 @@
 // x * baseX / 4 and y * baseY / 8, rounded like MulDiv.
 //
 // Pure data and arithmetic: no Qt, no windows; the dialog layer (dialog.h)
-// turns a template into widgets. Texts are ANSI (Windows-1252).
+// turns a template into widgets. Texts are ANSI (Windows-1252) unless the
+// template says they are UTF-8.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ enum class ControlKind {
   ComboDropDown,      // editable combo box
   ComboDropDownList,  // combo box that only offers its list
   ListBox,
-  Image,              // static icon or bitmap (a placeholder until it gets a picture)
+  Image,              // static icon or bitmap: imageId of the dialog's module (kImageBitmap: a bitmap)
+  Animation,          // animation control: plays a clip of the dialog's module (ACM_OPEN/PLAY/STOP)
 };
 
 // Style flags of a control.
@@ -53,7 +55,14 @@ constexpr uint32_t kListVScroll = 0x1000;
 constexpr uint32_t kStaticRight = 0x2000;      // static: right-aligned text
 constexpr uint32_t kStaticCenter = 0x4000;
 constexpr uint32_t kStaticEtchedLine = 0x8000; // static: an etched horizontal line
-constexpr uint32_t kCtlBorder = 0x10000;
+constexpr uint32_t kCtlBorder = 0x10000;        // thin frame (also a list box's client edge)
+constexpr uint32_t kStaticSunken = 0x20000;     // static: sunken edge
+constexpr uint32_t kStaticEtchedFrame = 0x40000; // static: an etched rectangle
+constexpr uint32_t kImageBitmap = 0x80000;      // image: imageId names a bitmap (else an icon)
+constexpr uint32_t kAnimCenter = 0x100000;      // animation: the clip centred in the control
+constexpr uint32_t kAnimTransparent = 0x200000; // animation: drawn without a background
+constexpr uint32_t kAnimAutoPlay = 0x400000;    // animation: plays as soon as a clip is opened
+constexpr uint32_t kListNoIntegralHeight = 0x800000;  // list box: keeps its height exactly
 
 struct ControlTemplate {
   int id = -1;  // -1 for controls nobody addresses
@@ -61,6 +70,7 @@ struct ControlTemplate {
   std::string text;
   Rect rect;  // dialog units
   uint32_t style = 0;
+  int imageId = 0;  // Image: the icon or bitmap resource id
 };
 
 // Dialog styles.
@@ -69,6 +79,7 @@ constexpr uint32_t kDlgPopup = 0x0002;
 constexpr uint32_t kDlgCaption = 0x0004;
 constexpr uint32_t kDlgSysMenu = 0x0008;
 constexpr uint32_t kDlgModalPopup = kDlgModalFrame | kDlgPopup | kDlgCaption | kDlgSysMenu;
+constexpr uint32_t kDlgCenter = 0x0010;  // centred on the owner (on the screen without one), not at rect.x/y
 
 struct DialogTemplate {
   int id = 0;
@@ -79,6 +90,12 @@ struct DialogTemplate {
   Rect rect;  // dialog units: position relative to the owner, client size
   uint32_t style = kDlgModalPopup;
   std::vector<ControlTemplate> controls;
+  // Texts (caption, control texts, font name) are UTF-8 rather than ANSI: set
+  // for templates that come from resources (resources.h).
+  bool utf8Texts = false;
+  // The module (resources.h) whose icons, bitmaps and clips the Image and
+  // Animation controls show; DialogBoxParam sets it.
+  std::string module;
 };
 
 // Average character width and the height of the dialog font, in pixels.

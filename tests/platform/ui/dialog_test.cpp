@@ -366,3 +366,49 @@ TEST_F(DialogTest, ScreenshotsAndPixelRectangles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DialogTest, TabOrderAndPlacement) {
+  resetRecords();
+  ui::DialogTemplate t = sampleTemplate();
+  t.style |= ui::kDlgCenter;
+  ui::testing::OnNextDialog([&](WindowHandle dlg) {
+    auto at = [dlg](int id) { return id == 0 ? nullptr : ui::GetDlgItem(dlg, id); };
+    ui::CheckRadioButton(dlg, kRadio1, kRadio3, kRadio2);
+    ui::EnableWindow(at(kNumber), false);
+    struct Row {
+      int from;  // 0: from the start
+      bool previous;
+      int to;
+    };
+    const Row rows[] = {{0, false, kEdit},     {kEdit, false, kCheck},  // the disabled number is skipped
+                        {kCheck, false, kRadio2},                      // the group's checked button
+                        {kRadio2, false, kCombo}, {kCombo, true, kRadio2},
+                        {ui::kIdCancel, false, kEdit}, {kEdit, true, ui::kIdCancel}};
+    for (const Row& row : rows) {
+      EXPECT_EQ(ui::GetNextDlgTabItem(dlg, at(row.from), row.previous), at(row.to)) << row.from;
+    }
+    ui::SetFocus(at(kCheck));
+    ui::testing::PressTab(dlg);
+    EXPECT_EQ(ui::GetFocus(), at(kRadio2));
+    ui::testing::PressTab(dlg, true);
+    EXPECT_EQ(ui::GetFocus(), at(kCheck));
+    // Centred on the screen; a centred dialog it owns centred on it.
+    const ui::Rect owner = ui::GetWindowRect(dlg);
+    ui::DialogTemplate inner = sampleTemplate();
+    inner.rect = {0, 0, 100, 50};
+    inner.style |= ui::kDlgCenter;
+    ui::testing::OnNextDialog([&](WindowHandle child) {
+      const ui::Rect r = ui::GetWindowRect(child);
+      EXPECT_LE(std::abs((r.x + r.cx / 2) - (owner.x + owner.cx / 2)), 1);
+      EXPECT_LE(std::abs((r.y + r.cy / 2) - (owner.y + owner.cy / 2)), 1);
+      ui::EndDialog(child, 3);
+    });
+    EXPECT_EQ(ui::DialogBoxIndirectParam(inner, dlg, sampleProc, 0), 3);
+    ui::EndDialog(dlg, 1);
+  });
+  EXPECT_EQ(ui::DialogBoxIndirectParam(t, nullptr, sampleProc, 0), 1);
+}
+
+}  // namespace
