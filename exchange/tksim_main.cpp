@@ -10,6 +10,7 @@
 
 #include "exchange/command_interpreter.h"
 #include "exchange/control_port.h"
+#include "exchange/discovery_responder.h"
 #include "exchange/echo_engine.h"
 #include "exchange/event_printer.h"
 #include "exchange/exchange_config.h"
@@ -165,6 +166,13 @@ int main(int argc, char** argv) {
   }
   ExchangeLink& exchange = *link;
 
+  // The router search's answers run on a thread of their own, beside any link.
+  DiscoveryResponder discovery(printer);
+  if (options.discovery && !discovery.Start(options.address, options.allowNonLoopback, &error)) {
+    PrintError(error);
+    return kExitFailure;
+  }
+
   platform::Event quit(platform::Event::Reset::Manual);
   std::atomic<int> exitCode{kExitOk};
   CommandInterpreter interpreter(exchange, [&quit] { quit.set(); });
@@ -225,6 +233,7 @@ int main(int argc, char** argv) {
     quit.wait();
   }
   control.Stop();
+  discovery.Stop();
   exchange.Stop();
   if (serial) serial->Close();  // before a possible _Exit below
   if (!commands.join(kCommandThreadWaitMs)) {

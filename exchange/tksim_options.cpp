@@ -38,14 +38,14 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
   std::string lanOption;     // the first option that only the LAN link takes
   std::string serialOption;  // the first option that only the serial link takes
   bool newPty = false;
+  bool allowGiven = false;  // --allow-non-loopback: the LAN listener's, or --discovery's
   bool dsrGiven = false;
   auto note = [](std::string& first, const std::string& arg) {
     if (first.empty()) first = arg;
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--allow-non-loopback" || arg == "--drop-on-missed-keepalive" || arg == "--port" ||
-        arg == "--keepalive-ms") {
+    if (arg == "--drop-on-missed-keepalive" || arg == "--port" || arg == "--keepalive-ms") {
       note(lanOption, arg);
     } else if (arg == "--com" || arg == "--dsr" || arg == "--baud" || arg == "--no-pacing") {
       note(serialOption, arg);
@@ -54,8 +54,11 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
     if (arg == "--help" || arg == "-h") return ParseOutcome::Help;
     if (arg == "--allow-non-loopback") {
       options.allowNonLoopback = true;
+      allowGiven = true;
     } else if (arg == "--drop-on-missed-keepalive") {
       options.dropOnMissedKeepalive = true;
+    } else if (arg == "--discovery") {
+      options.discovery = true;
     } else if (arg == "--no-stdin") {
       options.readStdin = false;
     } else if (arg == "--quiet") {
@@ -148,6 +151,8 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
   if (options.usb && options.serial) {
     return fail(std::string(newPty ? "--serial" : "--serial-device") + " and --usb exclude each other");
   }
+  // --allow-non-loopback is a LAN option unless --discovery answers on the address.
+  if (allowGiven && !options.discovery && lanOption.empty()) lanOption = "--allow-non-loopback";
   if (options.serial && !lanOption.empty()) return fail(lanOption + " is for the LAN link, not with a serial line");
   if (options.usb && !lanOption.empty()) return fail(lanOption + " is for the LAN link, not with --usb");
   if (!options.serial && !serialOption.empty()) return fail(serialOption + " needs --serial or --serial-device");
@@ -183,7 +188,8 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        a serial line or --usb, the address of the control\n"
          "                        port\n"
          "  --port N              listen port (default 5002); 0 picks a free port\n"
-         "  --allow-non-loopback  permit a listen address outside 127.0.0.0/8\n"
+         "  --allow-non-loopback  permit a listen address outside 127.0.0.0/8 (also the\n"
+         "                        one --discovery answers on, with every link)\n"
          "  --keepalive-ms N      keep-alive period in ms (default 20000, three within the\n"
          "                        peer's 61 s supervision); 0 = no keep-alives. The first\n"
          "                        goes out one period after the client connected; an echo\n"
@@ -248,12 +254,21 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        to 9; creates $TK_ROOT/dev; replaces a socket left by\n"
          "                        a driver that is gone, refuses one still served); the\n"
          "                        socket goes at the end like --com's link\n"
+         "  --discovery           also answer the router search of the link dialog (with\n"
+         "                        every engine and link): each UDP datagram to port 5000\n"
+         "                        of --address that holds \"detect router in lan by\n"
+         "                        Ondra\" is answered with \"Ondra router received udpmsg\n"
+         "                        from :\" and the sender's dotted address, sent to the\n"
+         "                        sender's address and port. Only 127.0.0.0/8 unless\n"
+         "                        --allow-non-loopback (e.g. 0.0.0.0 inside a network\n"
+         "                        namespace). Try it with --address 127.0.0.2 and the\n"
+         "                        dialog started with TK_DISCOVERY_TARGET=127.0.0.2\n"
          "  --help                show this text\n"
          "\n"
          "The LAN options (--port, --keepalive-ms, --drop-on-missed-keepalive,\n"
-         "--allow-non-loopback) are refused with a serial line or --usb, the serial ones\n"
-         "(--com, --dsr, --baud, --no-pacing) without a serial line; --usb excludes\n"
-         "--serial and --serial-device.\n"
+         "--allow-non-loopback without --discovery) are refused with a serial line or\n"
+         "--usb, the serial ones (--com, --dsr, --baud, --no-pacing) without a serial\n"
+         "line; --usb excludes --serial and --serial-device.\n"
          "\n"
          "The end of standard input ends tksim (like 'quit'); use --no-stdin to run in\n"
          "the background.\n"
@@ -269,6 +284,13 @@ std::string TksimHelp(const std::string& engineHelp) {
          "\n"
          "Events on standard output (one per line, flushed; the first word names it):\n"
          "  listening A:P         (LAN) the first line: the address and port in use\n"
+         "  discovery A:P         (--discovery) the UDP address and port that answer the\n"
+         "                        router search (after the link's first line)\n"
+         "  discovery-answer A:P  (--discovery) a search request from A:P was answered\n"
+         "  discovery-send-failed A:P TEXT\n"
+         "                        (--discovery) the answer to A:P could not be sent\n"
+         "  discovery-receive-error TEXT\n"
+         "                        (--discovery) receiving a datagram failed\n"
          "  control A:P           the control port in use (second line, with --control-port;\n"
          "                        with a serial line after \"serial\" and \"com\", with\n"
          "                        --usb after \"usb\")\n"
@@ -336,11 +358,11 @@ std::string TksimHelp(const std::string& engineHelp) {
          "Errors that end tksim go to standard error as well (\"tksim: FILE:LINE: ...\"\n"
          "for a fault in a file).\n"
          "\n"
-         "Exit status: 0 after quit or the end of standard input, 1 when the port,\n"
-         "the serial line or the USB device cannot be opened, 2 wrong usage, a faulty\n"
-         "exchange configuration or a scenario file that cannot be read, 3 a scenario\n"
-         "command failed; with a serial line or --usb 128+N after signal N (SIGINT,\n"
-         "SIGTERM), which ends tksim in order (a second one at once).\n";
+         "Exit status: 0 after quit or the end of standard input, 1 when the port (or\n"
+         "--discovery's UDP port), the serial line or the USB device cannot be opened,\n"
+         "2 wrong usage, a faulty exchange configuration or a scenario file that cannot\n"
+         "be read, 3 a scenario command failed; with a serial line or --usb 128+N after\n"
+         "signal N (SIGINT, SIGTERM), which ends tksim in order (a second one at once).\n";
 }
 
 }  // namespace exchange

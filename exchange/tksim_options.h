@@ -28,6 +28,8 @@ struct TksimOptions {
   SerialExchange::Settings serialSettings;
   // The USB link instead (--usb N): the device $TK_ROOT/dev/VNLUSBN.
   std::optional<unsigned> usb;
+  // --discovery: answer the router search on UDP port 5000 of the address.
+  bool discovery = false;
 };
 
 enum class ParseOutcome { Run, Help, Error };

@@ -7,8 +7,9 @@ set -euo pipefail
 # qt6-base-dev builds the dialog layer (platform/ui, Qt 6 Widgets); qt6-qpa-plugins
 # holds the offscreen platform plugin the dialog tests and screenshots run on,
 # fonts-dejavu-core a font for it to draw the dialogs' texts with.
+# iproute2 ('ip') makes the network namespaces of the router search test.
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev libbenchmark-dev
-          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core iproute2)
 
 missing=()
 for p in "${packages[@]}"; do
