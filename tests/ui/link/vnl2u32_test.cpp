@@ -1,0 +1,306 @@
+// The link connection dialog, driven offscreen through VNL2U32's export.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/module.h"
+#include "platform/named_mutex.h"
+#include "platform/reg_types.h"
+#include "platform/registry.h"
+#include "platform/root.h"
+#include "platform/ui/dialog.h"
+#include "tests/support/files.h"
+#include "tests/support/registry_helpers.h"
+#include "tests/support/test_root.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its configuration until the process ends; not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
+
+namespace {
+
+namespace pui = platform::ui;
+using platform::WindowHandle;
+
+constexpr char kKey[] = "SOFTWARE\\Ondra\\Ondra TK-Anlage";
+constexpr int kCombo = 1000;
+// Values as seed() takes and stored() gives them: "Name=text" ('_' a zero byte) or "Name=#number" (REG_DWORD).
+constexpr char kLanSeed[] = "Link=TCP LANEnabled=#1 TapiSvrIpAddr=10.1.2.3 TapiSvrIpPort=#6000 Keepalive=#0";
+constexpr char kLanSaved[] =
+    "Link=TCP_____ LinkSpeed=9600__ ControlLines=#0 TapiSvrIpAddr=%s TapiSvrIpPort=#6000 Keepalive=#0";
+
+std::string lanSaved(const std::string& address) {
+  std::string saved = kLanSaved;
+  return saved.replace(saved.find("%s"), 2, address);
+}
+void click(WindowHandle dialog, int id) { pui::testing::Click(pui::GetDlgItem(dialog, id)); }
+// A message box as "caption: text" (0xFFFF: its text, as on Windows), closed with OK.
+std::string takeBox(WindowHandle box) {
+  const std::string seen = pui::GetWindowText(box) + ": " + pui::GetDlgItemText(box, 0xFFFF);
+  click(box, pui::kIdOk);
+  return seen;
+}
+
+class Vnl2u32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("TK_UI_LANGUAGE", "de", 1);
+    modules_ = tktest::makeTempDir("vnl2u32-modules");
+    setenv("TK_MODULE_PATH", modules_.c_str(), 1);
+    pui::testing::SetDialogTimeout(10000);  // a dialog a test fails to end ends with -1
+    platform::ensureDirectory(platform::systemDir());
+    tktest::writeFile(logPath(), "");  // logging on for the module
+  }
+  void TearDown() override {
+    if (module_) platform::freeLibrary(module_);
+    unsetenv("TK_MODULE_PATH");
+    tktest::removeTree(modules_);
+  }
+  static std::string logPath() { return platform::systemDir() + "/vnl2.log"; }
+
+  // A fresh key with these values; none: no key.
+  static void seed(const std::string& values) {
+    platform::regDeleteKey(platform::kHkeyLocalMachine, u"SOFTWARE\\Ondra\\Ondra TK-Anlage");
+    tktest::Key key;
+    std::istringstream in(values);
+    for (std::string item; in >> item;) {
+      if (!key.h) {
+        ASSERT_EQ(platform::regCreateKeyExA(platform::kHkeyLocalMachine, kKey, &key.h, nullptr), 0);
+      }
+      std::string data = item.substr(item.find('=') + 1);
+      std::replace(data.begin(), data.end(), '_', '\0');
+      const uint32_t n = data[0] == '#' ? std::stoul(data.substr(1)) : 0;
+      const uint8_t dword[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+      const std::string name = item.substr(0, item.find('='));
+      ASSERT_EQ(data[0] == '#' ? platform::regSetValueExA(key.h, name, platform::kRegDword, dword, 4)
+                               : tktest::setAnsiSz(key.h, name.c_str(), data),
+                0);
+    }
+  }
+  // The six link values as stored; missing ones left out.
+  static std::string stored() {
+    tktest::Key key;
+    if (platform::regOpenKeyExA(platform::kHkeyLocalMachine, kKey, &key.h) != 0) return "no key";
+    std::string out;
+    for (const char* name : {"Link", "LinkSpeed", "ControlLines", "TapiSvrIpAddr", "TapiSvrIpPort", "Keepalive"}) {
+      const tktest::RegRead r = tktest::regRead(key.h, name);
+      if (r.rc != 0) continue;
+      out += (out.empty() ? "" : " ") + std::string(name) + "=";
+      if (r.type == platform::kRegDword)
+        out += "#" + std::to_string(r.data[0] | r.data[1] << 8 | r.data[2] << 16 | r.data[3] << 24);
+      for (uint8_t b : r.type == platform::kRegDword ? tktest::Bytes{} : r.data) out += b ? char(b) : '_';
+    }
+    return out;
+  }
+  // gwprobe.so, a copy of a stand-in (or an empty file), in a new folder first
+  // in the module path: a module stays loaded, so its file is never replaced.
+  void installGwProbe(const std::string& from) {
+    const std::string dir = modules_ + "/" + std::to_string(++installs_);
+    std::filesystem::create_directory(dir);
+    setenv("TK_MODULE_PATH", dir.c_str(), 1);
+    if (from.empty()) return tktest::writeFile(dir + "/gwprobe.so", "");
+    std::filesystem::copy_file(from, dir + "/gwprobe.so");
+  }
+  // Runs the dialog; action gets the first dialog (or box) that shows.
+  int32_t run(std::function<void(WindowHandle)> action) {
+    if (!module_) module_ = platform::loadLibrary("VNL2U32.Dll");
+    if (!module_ || !platform::getProcAddress(module_, "Vnl2ConfigDialog", configDialog_)) return -100;
+    pui::testing::OnNextDialog(std::move(action));
+    return configDialog_(nullptr);
+  }
+
+  std::string modules_;
+  int installs_ = 0;
+  platform::ModuleHandle module_ = nullptr;
+  int32_t (*configDialog_)(WindowHandle) = nullptr;
+};
+
+// The combo's items, the selected one in brackets.
+std::string shown(WindowHandle dialog) {
+  std::string out;
+  const auto selected = pui::SendDlgItemMessage(dialog, kCombo, pui::kCbGetCurSel, 0, 0);
+  for (int i = 0; i < pui::SendDlgItemMessage(dialog, kCombo, pui::kCbGetCount, 0, 0); ++i) {
+    char item[64] = {};
+    pui::SendDlgItemMessage(dialog, kCombo, pui::kCbGetLbText, i, reinterpret_cast<platform::LParam>(item));
+    out += (i ? " " : "") + (i == selected ? "[" + std::string(item) + "]" : std::string(item));
+  }
+  return out;
+}
+
+TEST_F(Vnl2u32Test, ShowsTheStoredSettingsAndStoresTheChoice) {
+  enum Act { kOk, kChoose, kType, kCancel };
+  const struct {
+    const char* seed;
+    const char* shown;
+    Act act;
+    const char* input;  // the item chosen or the text typed
+    std::string stored;
+  } rows[] = {
+      {kLanSeed, "COM1 COM2 COM3 COM4 [LAN/USB]", kChoose, "COM3",  // the LAN values stay
+       "Link=COM3____ LinkSpeed=9600__ ControlLines=#0 TapiSvrIpAddr=10.1.2.3 TapiSvrIpPort=#6000 Keepalive=#0"},
+      {"Link=TCP LANEnabled=#1 TapiSvrIpAddr=10.1.2.3_ TapiSvrIpPort=#6000 Keepalive=#0",
+       "COM1 COM2 COM3 COM4 [LAN/USB]", kOk, "", lanSaved("10.1.2.3")},
+      {"Link=COM7 LinkSpeed=19200 ControlLines=#1", "COM1 COM2 COM3 COM4 [COM7]", kOk, "",
+       "Link=COM7____ LinkSpeed=19200_ ControlLines=#1"},
+      {"COMDisabled=#1 Link=USB", "[USB]", kCancel, "", "Link=USB"},
+      {"USBEnabled=#1", "COM1 COM2 COM3 COM4 [USB]", kOk, "", "Link=USB_____ LinkSpeed=9600__ ControlLines=#0"},
+      {"", "COM1 [COM2] COM3 COM4", kType, "LAN/USB",
+       "Link=TCP_____ LinkSpeed=9600__ ControlLines=#0 TapiSvrIpAddr=192.168.1.250 TapiSvrIpPort=#5002 Keepalive=#3"},
+      {"", "COM1 [COM2] COM3 COM4", kType, "COM12345678", "Link=COM1234_ LinkSpeed=9600__ ControlLines=#0"},
+      {"Link=COM12345678 LinkSpeed=38400", "COM1 COM2 COM3 COM4 [COM1234]", kOk, "",
+       "Link=COM1234_ LinkSpeed=38400_ ControlLines=#0"},
+      {kLanSeed, "COM1 COM2 COM3 COM4 [LAN/USB]", kCancel, "COM1",
+       "Link=TCP TapiSvrIpAddr=10.1.2.3 TapiSvrIpPort=#6000 Keepalive=#0"},
+  };
+  installGwProbe(VNL2U32_FAKE_GWPROBE);  // not answering: the address stays
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.seed);
+    seed(row.seed);
+    std::string seen;
+    EXPECT_EQ(run([&](WindowHandle dialog) {
+                seen = shown(dialog);
+                const auto index = pui::SendDlgItemMessage(dialog, kCombo, pui::kCbFindStringExact, -1,
+                                                           reinterpret_cast<platform::LParam>(row.input));
+                if (*row.input && row.act != kType)
+                  pui::testing::ChooseItem(pui::GetDlgItem(dialog, kCombo), int(index));
+                if (row.act == kType) pui::SetDlgItemText(dialog, kCombo, row.input);
+                click(dialog, row.act == kCancel ? pui::kIdCancel : pui::kIdOk);
+              }),
+              row.act == kCancel ? 0 : 1);
+    EXPECT_EQ(seen, row.shown);
+    EXPECT_EQ(stored(), row.stored);
+  }
+  // Levels 1 and 2 reach the log, level 8 does not.
+  const std::string log = tktest::readFile(logPath());
+  for (const std::string& line : {"Vnl2ConfigDialog() loaded from Module " + platform::moduleFileName(nullptr),
+                                  std::string("LoadConfiguration failed!"),
+                                  std::string("Vnl2ConfigDialog()- stored Link COM12345678 is longer than 7 "
+                                              "characters, using COM1234")}) {
+    EXPECT_NE(log.find(": " + line + "\n\r\r\n"), std::string::npos) << line;
+  }
+  EXPECT_EQ(log.find("Exiting"), std::string::npos);
+}
+
+TEST_F(Vnl2u32Test, LanAsksGwProbeAndTakesOnlyADottedAddress) {
+  const std::string kBox3 =
+      "Varnet Konfiguration: Fehler ! Eine erforderliche Programmkomponente kann nicht "
+      "gefunden werden.\nInstallieren Sie die Software erneut !";
+  const struct {
+    const char* module;  // copied as gwprobe.so ("": an empty file)
+    const char* answer;  // "*": 50 bytes without a zero
+    std::string stored;  // empty: box 3, the dialog stays open (and is cancelled)
+    const char* trace;
+  } rows[] = {
+      {VNL2U32_FAKE_GWPROBE, "10.0.0.7", lanSaved("10.0.0.7"), ""},
+      {VNL2U32_FAKE_GWPROBE, "255.255.255.255", lanSaved("255.255.255.255"), ""},
+      {VNL2U32_FAKE_GWPROBE, "10.0.0.256", lanSaved("10.1.2.3"), "gwprobe.dll returned no IP address (10.0.0.256)"},
+      {VNL2U32_FAKE_GWPROBE, "1.2.3.4.5", lanSaved("10.1.2.3"), ""},
+      {VNL2U32_FAKE_GWPROBE, "010.0.0.1", lanSaved("10.1.2.3"), ""},
+      {VNL2U32_FAKE_GWPROBE, "192.168.100.1000", lanSaved("10.1.2.3"), ""},
+      {VNL2U32_FAKE_GWPROBE, "", lanSaved("10.1.2.3"), ""},
+      {VNL2U32_FAKE_GWPROBE, "*", lanSaved("10.1.2.3"), ""},
+      {VNL2U32_FAKE_GWPROBE_WITHOUT_EXPORT, "", "", "cannot get address of _GetRouterIPAddress function !\r\n"},
+      {"", "", "", "cannot load gwprobe.dll !\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.answer);
+    seed(kLanSeed);
+    installGwProbe(row.module);
+    setenv("TK_FAKE_GWPROBE_ANSWER", row.answer, 1);
+    setenv("TK_FAKE_GWPROBE_SEEN", "not called", 1);
+    std::string box;
+    EXPECT_EQ(run([&](WindowHandle dialog) {
+                if (row.stored.empty()) pui::testing::OnNextDialog([&](WindowHandle b) { box = takeBox(b); });
+                click(dialog, pui::kIdOk);
+                if (row.stored.empty()) click(dialog, pui::kIdCancel);  // still open after the box
+              }),
+              row.stored.empty() ? 0 : 1);
+    EXPECT_EQ(box, row.stored.empty() ? kBox3 : "");
+    EXPECT_EQ(stored(),
+              row.stored.empty() ? "Link=TCP TapiSvrIpAddr=10.1.2.3 TapiSvrIpPort=#6000 Keepalive=#0" : row.stored);
+    EXPECT_STREQ(std::getenv("TK_FAKE_GWPROBE_SEEN"), row.stored.empty() ? "not called" : "50:10.1.2.3");
+    if (*row.trace) {
+      EXPECT_NE(tktest::readFile(logPath()).find(std::string("- ") + row.trace), std::string::npos);
+    }
+  }
+}
+
+TEST_F(Vnl2u32Test, SavesTheAddressTypedIntoTheRealGwProbe) {
+  if (platform::resolveModulePath("gwprobe.dll").empty()) GTEST_SKIP() << "gwprobe.dll is not built";
+  seed(kLanSeed);
+  std::string start;
+  EXPECT_EQ(run([&](WindowHandle dialog) {
+              pui::testing::OnNextDialog([&](WindowHandle settings) {  // "TCP/IP settings": octets 10014..10017
+                for (int i = 0; i < 4; ++i) {
+                  start += pui::GetDlgItemText(settings, 10014 + i) + (i < 3 ? "." : "");
+                  pui::testing::TypeText(pui::GetDlgItem(settings, 10014 + i), std::to_string(10 * (i + 1)));
+                }
+                click(settings, pui::kIdOk);
+              });
+              click(dialog, pui::kIdOk);
+            }),
+            1);
+  EXPECT_EQ(start, "10.1.2.3");
+  EXPECT_EQ(stored(), lanSaved("10.20.30.40"));
+}
+
+TEST_F(Vnl2u32Test, RefusesWhileAnotherThreadHoldsTheMutex) {
+  std::promise<void> held, release;
+  std::thread holder([&held, done = release.get_future()] {
+    platform::NamedMutex mutex("Vnl2ConfigMutex");
+    EXPECT_EQ(mutex.lock(5000), platform::NamedMutex::LockResult::Acquired);
+    held.set_value();
+    done.wait();
+    mutex.unlock();
+  });
+  held.get_future().wait();
+  std::string box;
+  EXPECT_EQ(run([&](WindowHandle b) { box = takeBox(b); }), 0);
+  release.set_value();
+  holder.join();
+  EXPECT_EQ(box, "Varnet Konfiguration: Die Varnet Konfiguration wird gerade von einem anderen Programm benutzt. ");
+  EXPECT_EQ(stored(), "no key");
+}
+
+TEST_F(Vnl2u32Test, SpeaksTheUserInterfaceLanguage) {
+  const char* const rows[][3] = {
+      // TK_UI_LANGUAGE, caption (in the ANSI code page), combo items
+      {"fr", "Configuration de la connexion", "[COM1] COM2 COM3 COM4 USB LAN/USB"},
+      {"pl", "Konfiguracja po??czenia", "[COM1] COM2 COM3 COM4 LAN/USB USB"},  // sorted
+      {"es", "Configuraci\xF3n de la conexi\xF3n", "[COM1] COM2 COM3 COM4 LAN/USB USB"},
+      {"en_US", "Varnet Configuration", "[COM1] COM2 COM3 COM4 USB LAN/USB"},
+      {"de", "Anschlusskonfiguration", "[COM1] COM2 COM3 COM4 USB LAN/USB"},
+      {"xx", "Varnet Configuration", "[COM1] COM2 COM3 COM4 USB LAN/USB"},  // the locale "C": English
+  };
+  seed("Link=COM1 USBEnabled=#1 LANEnabled=#1");
+  setenv("LC_ALL", "C", 1);
+  for (const auto& [language, caption, items] : rows) {
+    setenv("TK_UI_LANGUAGE", language, 1);
+    std::string seen;
+    run([&](WindowHandle dialog) {
+      seen = pui::GetWindowText(dialog) + " " + shown(dialog);
+      click(dialog, pui::kIdCancel);
+    });
+    EXPECT_EQ(seen, std::string(caption) + " " + items);
+  }
+  unsetenv("LC_ALL");
+}
+
+TEST_F(Vnl2u32Test, ExportsTheUninstallHooks) {
+  module_ = platform::loadLibrary("vnl2u32.dll");
+  int32_t (*unInitialize)(intptr_t, intptr_t, intptr_t) = nullptr;
+  EXPECT_NE(platform::getProcAddress(module_, "UninstInitialize"), nullptr);
+  ASSERT_TRUE(platform::getProcAddress(module_, "UninstUnInitialize", unInitialize));
+  EXPECT_EQ(unInitialize(1, 2, 3), 0);
+}
+
+}  // namespace
