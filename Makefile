@@ -7,6 +7,7 @@
 #   make demo                 two telephone lines on the simulated exchange
 #   make demo LINK=serial     the same over the serial link (a pseudo-terminal)
 #   make demo LINK=usb        the same over USB (tksim's stand-in for the driver)
+#   make screenshots          the dialogs as PNG files in build/screenshots/ (offscreen)
 
 PRESET ?= default
 LINK ?= lan
@@ -18,7 +19,7 @@ TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
 BUILD_DIR = build$(if $(filter default,$(PRESET)),,-$(PRESET))
 DEMO_TARGETS = tkphone tksetup tksim tapisrv tapi32 kvarsp64 vnlsock vnl2d32 vnl2c64
 
-.PHONY: test deps configure build clean demo
+.PHONY: test deps configure build clean demo screenshots
 
 test: build
 	ctest --preset $(PRESET) -j $(TEST_JOBS) --timeout 300
@@ -29,6 +30,10 @@ build: configure
 demo: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target $(DEMO_TARGETS)
 	TK_DEMO_LINK=$(LINK) scripts/demo.sh $(BUILD_DIR)
+
+screenshots: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target tkscreenshots
+	$(BUILD_DIR)/bin/tkscreenshots --out $(BUILD_DIR)/screenshots
 
 configure: deps
 	cmake --preset $(PRESET)
