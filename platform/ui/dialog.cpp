@@ -1,6 +1,10 @@
 // Qt 6 rendering of the dialog layer (see dialog.h). Every object here lives
 // on the thread that made the QApplication; the tables below are touched
-// only there (the queue of test actions has its own lock).
+// only there. g_lock guards what other threads reach: the queue of test
+// actions, the set of running dialogs and the messages posted to them (a
+// poster queues under the lock and wakes the dialogs' thread with an event,
+// which takes the messages out under the lock and hands them to the
+// procedures in the order posted).
 #include "platform/ui/dialog.h"
 #include "platform/ui/animation_qt.h"
 #include "platform/ui/drawing.h"
@@ -15,6 +19,7 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDialog>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -24,6 +29,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -88,6 +94,18 @@ uint32_t g_timeoutMs = 0;
 
 std::set<WindowHandle> g_liveDialogs;  // under g_lock: for posts from other threads
 
+// Messages posted to dialogs, under g_lock; g_postWaker (made with the
+// application, on its thread) gets an event of type g_wakeEvent for each.
+struct PostedMessage {
+  WindowHandle window;
+  uint32_t message;
+  WParam wParam;
+  LParam lParam;
+};
+std::deque<PostedMessage> g_posted;
+QObject* g_postWaker = nullptr;
+QEvent::Type g_wakeEvent = QEvent::None;
+
 std::map<WindowHandle, Dialog*> g_dialogs;
 std::map<WindowHandle, Control*> g_controls;
 Cursor g_cursor = Cursor::Arrow;
@@ -105,6 +123,17 @@ bool onUiThread() {
   return g_appMade && g_uiThread == std::this_thread::get_id();
 }
 
+void deliverPosted();
+
+// Takes the posted messages out on the dialogs' thread.
+class PostWaker final : public QObject {
+ public:
+  explicit PostWaker(QObject* parent) : QObject(parent) {}
+
+ protected:
+  void customEvent(QEvent*) override { deliverPosted(); }
+};
+
 bool ensureApp() {
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -115,9 +144,9 @@ bool ensureApp() {
     return false;
   }
   if (QCoreApplication::instance() == nullptr) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
-        std::getenv("WAYLAND_DISPLAY") == nullptr) {
-      outputDebugStringA("dialog layer: no display and no QT_QPA_PLATFORM, dialogs cannot be shown\n");
+    // Qt would end the process on a display it cannot open.
+    if (std::string why; !DisplayAvailable(&why)) {
+      outputDebugStringA("dialog layer: " + why + "\n");
       return false;
     }
     static int argc = 1;
@@ -125,9 +154,12 @@ bool ensureApp() {
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv);  // lives as long as the process
   }
+  auto* waker = new PostWaker(QCoreApplication::instance());
   std::lock_guard<std::mutex> lock(g_lock);
   g_appMade = true;
   g_uiThread = std::this_thread::get_id();
+  g_wakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+  g_postWaker = waker;
   return true;
 }
 
@@ -193,6 +225,7 @@ void command(Dialog* d, int id) {
 
 Control* nextTabControl(Dialog* d, Control* from, bool previous);
 Control* focusControl(Dialog* d);
+void activate(QWidget* dialog);
 
 class DialogWidget final : public QDialog {
  public:
@@ -205,7 +238,13 @@ class DialogWidget final : public QDialog {
       return;
     }
     if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-      command(dialog_, dialog_->defaultId);
+      // A disabled default button takes no Enter: the dialog manager only beeps.
+      const Control* button = item(dialog_->handle, dialog_->defaultId);
+      if (button != nullptr && !button->widget->isEnabled()) {
+        QApplication::beep();
+      } else {
+        command(dialog_, dialog_->defaultId);
+      }
       return;
     }
     QDialog::keyPressEvent(event);
@@ -281,6 +320,24 @@ QStringList listItems(QListWidget* list) {
   return items;
 }
 
+// Index of the first of `count` items from `after` + 1 (wrapping; from 0 for
+// -1 or an index out of range) that `matches`; -1 (LB_ERR, CB_ERR) when none.
+template <typename Match>
+int searchItems(int count, WParam after, Match matches) {
+  const int from = static_cast<int>(static_cast<intptr_t>(after));
+  const int start = (from < 0 || from >= count) ? 0 : from + 1;
+  for (int n = 0; n < count; ++n) {
+    const int i = (start + n) % count;
+    if (matches(i)) return i;
+  }
+  return -1;
+}
+
+// Windows' rule for item texts: the whole text or a prefix of it, ignoring case.
+bool textMatches(const QString& item, const QString& text, bool exact) {
+  return exact ? QString::compare(item, text, Qt::CaseInsensitive) == 0 : item.startsWith(text, Qt::CaseInsensitive);
+}
+
 LResult comboMessage(Control* c, QComboBox* combo, uint32_t message, WParam wParam, LParam lParam) {
   const int count = combo->count();
   const int index = static_cast<int>(static_cast<intptr_t>(wParam));
@@ -320,15 +377,16 @@ LResult comboMessage(Control* c, QComboBox* combo, uint32_t message, WParam wPar
     case kCbGetLbTextLen:
       if (index < 0 || index >= count) return kCbErr;
       return static_cast<LResult>(toAnsi(combo->itemText(index)).size());
-    case kCbFindStringExact: {
-      if (lParam == 0 || count == 0) return kCbErr;
+    case kCbFindString:
+    case kCbFindStringExact:
+    case kCbSelectString: {
+      if (lParam == 0) return kCbErr;
       const QString text = fromAnsi(reinterpret_cast<const char*>(lParam));
-      const int start = (index < 0 || index >= count) ? 0 : index + 1;
-      for (int n = 0; n < count; ++n) {
-        const int i = (start + n) % count;
-        if (QString::compare(combo->itemText(i), text, Qt::CaseInsensitive) == 0) return i;
-      }
-      return kCbErr;
+      const int found = searchItems(count, wParam, [&](int i) {
+        return textMatches(combo->itemText(i), text, message == kCbFindStringExact);
+      });
+      if (found < 0 || message != kCbSelectString) return found;
+      return comboMessage(c, combo, kCbSetCurSel, static_cast<WParam>(found), 0);
     }
     case kCbLimitText:
       if (combo->lineEdit() != nullptr) combo->lineEdit()->setMaxLength(wParam == 0 ? 32767 : static_cast<int>(wParam));
@@ -338,26 +396,16 @@ LResult comboMessage(Control* c, QComboBox* combo, uint32_t message, WParam wPar
   }
 }
 
-// Index of the first item from `after` + 1 (wrapping; from 0 for -1)
-// whose text matches (prefix or exact, ignoring case), or, in a list without
-// strings, whose item data equals `data`; LB_ERR when none.
+// The first item after `after` (searchItems) whose text matches, or, in a
+// list without strings, whose item data equals `key`; LB_ERR when none.
 int findItem(ListBoxWidget* list, WParam after, LParam key, bool exact) {
-  const int count = list->count();
-  if (count == 0) return static_cast<int>(kLbErr);
-  const int from = static_cast<int>(static_cast<intptr_t>(after));
-  const int start = (from < 0 || from >= count) ? 0 : from + 1;
-  const QString text = list->hasStrings() && key != 0 ? fromAnsi(reinterpret_cast<const char*>(key)) : QString();
-  if (list->hasStrings() && key == 0) return static_cast<int>(kLbErr);
-  for (int n = 0; n < count; ++n) {
-    const int i = (start + n) % count;
-    QListWidgetItem* entry = list->item(i);
-    const bool match =
-        !list->hasStrings() ? entry->data(Qt::UserRole).toLongLong() == key
-        : exact             ? QString::compare(entry->text(), text, Qt::CaseInsensitive) == 0
-                            : entry->text().startsWith(text, Qt::CaseInsensitive);
-    if (match) return i;
+  if (!list->hasStrings()) {
+    return searchItems(list->count(), after,
+                       [&](int i) { return list->item(i)->data(Qt::UserRole).toLongLong() == key; });
   }
-  return static_cast<int>(kLbErr);
+  if (key == 0) return static_cast<int>(kLbErr);
+  const QString text = fromAnsi(reinterpret_cast<const char*>(key));
+  return searchItems(list->count(), after, [&](int i) { return textMatches(list->item(i)->text(), text, exact); });
 }
 
 LResult listMessage(Control* c, ListBoxWidget* list, uint32_t message, WParam wParam, LParam lParam) {
@@ -652,6 +700,14 @@ QWidget* makeWidget(Dialog* d, Control* c, const DialogTemplate& dt, const Contr
       combo->setEditable(t.kind == ControlKind::ComboDropDown);
       combo->setInsertPolicy(QComboBox::NoInsert);
       QObject::connect(combo, &QComboBox::activated, combo, [c] { notify(c, kCbnSelChange); });
+      if (QLineEdit* edit = combo->lineEdit()) {
+        combo->setCompleter(nullptr);  // the edit part keeps what is typed, completing nothing
+        // What the user types (not what the program sets), as Windows notifies it.
+        QObject::connect(edit, &QLineEdit::textEdited, combo, [c] {
+          notify(c, kCbnEditUpdate);
+          notify(c, kCbnEditChange);
+        });
+      }
       return combo;
     }
     case ControlKind::ListBox: {
@@ -768,14 +824,42 @@ QPoint placement(const DialogTemplate& t, const Rect& frame, QWidget* owner) {
   return QPoint(around.x() + (around.width() - frame.cx) / 2, around.y() + (around.height() - frame.cy) / 2);
 }
 
-// The control of the dialog that has the keyboard focus (or holds the widget that has it).
-Control* focusControl(Dialog* d) {
-  for (QWidget* w = QApplication::focusWidget(); w != nullptr && w != d->widget; w = w->parentWidget()) {
+// Makes a shown dialog the active window, also where the platform has no
+// window manager to do it (as offscreen).
+void activate(QWidget* dialog) {
+  if (!dialog->isVisible() || dialog->isActiveWindow()) return;
+  dialog->activateWindow();
+  if (!dialog->isActiveWindow()) QApplication::setActiveWindow(dialog);
+}
+
+// The control of the dialog that holds `w` (or is it); nullptr when none.
+Control* controlHolding(Dialog* d, QWidget* w) {
+  for (; w != nullptr && w != d->widget; w = w->parentWidget()) {
     for (auto& c : d->controls) {
       if (c->widget == w) return c.get();
     }
   }
   return nullptr;
+}
+
+// The control of the dialog that has the keyboard focus (or holds the widget that has it).
+Control* focusControl(Dialog* d) { return controlHolding(d, QApplication::focusWidget()); }
+
+Dialog* activeDialog() {
+  for (auto& [handle, d] : g_dialogs) {
+    if (d->widget->isActiveWindow()) return d;
+  }
+  return nullptr;
+}
+
+// After a dialog ends: the dialog to return to active again, its control
+// that had the focus having it back (if both still exist).
+void reactivate(WindowHandle dialog, WindowHandle control) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr || d->ended) return;
+  activate(d->widget);
+  Control* c = findControl(control);
+  if (c != nullptr && c->dialog == d) c->widget->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 bool canTakeFocus(const Control* c) {
@@ -841,6 +925,13 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
   d->proc = proc;
   d->module = t.module;
   Dialog* ownerDialog = findDialog(owner);
+  // The dialog active again when this one ends (its owner, else the one
+  // active now) and the control of it that has the focus.
+  Dialog* back = ownerDialog != nullptr ? ownerDialog : activeDialog();
+  const WindowHandle backDialog = back != nullptr ? back->handle : nullptr;
+  // (Its focus child: the one it gives the focus to when active again.)
+  const Control* backFocus = back != nullptr ? controlHolding(back, back->widget->focusWidget()) : nullptr;
+  const WindowHandle backControl = backFocus != nullptr ? backFocus->handle : nullptr;
   d->widget = new DialogWidget(d.get(), ownerDialog != nullptr ? ownerDialog->widget : nullptr);
   d->widget->setModal(true);
   d->widget->setWindowTitle(fromTemplate(t, t.caption));
@@ -877,10 +968,7 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
       // A dialog that shows is the active window and its control has the
       // keyboard focus, as on Windows (also where the platform has no window
       // manager, as offscreen).
-      if (raw->widget->isVisible() && !raw->widget->isActiveWindow()) {
-        raw->widget->activateWindow();
-        if (!raw->widget->isActiveWindow()) QApplication::setActiveWindow(raw->widget);
-      }
+      activate(raw->widget);
       if (!shot.empty() && !GrabDialog(raw->handle, shot)) {
         outputDebugStringA("dialog layer: cannot write the screenshot " + shot + "\n");
       }
@@ -934,8 +1022,10 @@ intptr_t DialogBoxIndirectParam(const DialogTemplate& t, WindowHandle owner, Dia
   {
     std::lock_guard<std::mutex> lock(g_lock);
     g_liveDialogs.erase(d->handle);
+    std::erase_if(g_posted, [&d](const PostedMessage& m) { return m.window == d->handle; });  // dropped
   }
   delete d->widget;
+  reactivate(backDialog, backControl);
   return d->result;
 }
 
@@ -1110,7 +1200,8 @@ WindowHandle SetFocus(WindowHandle window) {
   QWidget* w = widgetOf(window);
   if (w == nullptr) return nullptr;
   WindowHandle previous = GetFocus();
-  w->setFocus();
+  activate(w->window());  // as Windows activates the window of the control that takes the focus
+  w->setFocus(Qt::OtherFocusReason);
   return previous;
 }
 
@@ -1205,7 +1296,9 @@ WindowHandle SetCapture(WindowHandle window) {
   if (w == nullptr) return nullptr;
   const WindowHandle previous = g_capture;
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
-  w->grabMouse();
+  // The offscreen platform has no mouse to grab (and says so on every try);
+  // the capture is still kept for GetCapture.
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) w->grabMouse();
   g_capture = window;
   return previous;
 }
@@ -1220,23 +1313,43 @@ bool ReleaseCapture() {
 WindowHandle GetCapture() { return onUiThread() ? g_capture : nullptr; }
 
 bool PostMessage(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {
-  QCoreApplication* app = nullptr;
+  QObject* waker = nullptr;
+  QEvent::Type wake = QEvent::None;
   {
     std::lock_guard<std::mutex> lock(g_lock);
-    if (g_liveDialogs.count(window) != 0) app = QCoreApplication::instance();
+    if (g_liveDialogs.count(window) != 0 && g_postWaker != nullptr) {
+      g_posted.push_back(PostedMessage{window, message, wParam, lParam});
+      waker = g_postWaker;
+      wake = g_wakeEvent;
+    }
   }
-  if (app == nullptr) return platform::postMessage(window, message, wParam, lParam);
-  // Handled on the dialogs' thread; dropped when the dialog has ended by then
-  // (handles are never reused, so a late message cannot reach another dialog).
-  QMetaObject::invokeMethod(
-      app,
-      [window, message, wParam, lParam] {
-        Dialog* d = findDialog(window);
-        if (d != nullptr && !d->ended) callProc(d, message, wParam, lParam);
-      },
-      Qt::QueuedConnection);
+  if (waker == nullptr) return platform::postMessage(window, message, wParam, lParam);
+  QCoreApplication::postEvent(waker, new QEvent(wake));
   return true;
 }
+
+namespace {
+
+// On the dialogs' thread: the posted messages, oldest first, each taken out
+// under the lock and handed over without it (a procedure may post again or
+// run a message box, whose loop delivers the later ones). A message for a
+// dialog that has ended by then is dropped; handles are never reused, so a
+// late message cannot reach another dialog.
+void deliverPosted() {
+  for (;;) {
+    PostedMessage m{};
+    {
+      std::lock_guard<std::mutex> lock(g_lock);
+      if (g_posted.empty()) return;
+      m = g_posted.front();
+      g_posted.pop_front();
+    }
+    Dialog* d = findDialog(m.window);
+    if (d != nullptr && !d->ended) callProc(d, m.message, m.wParam, m.lParam);
+  }
+}
+
+}  // namespace
 
 uintptr_t SetTimer(WindowHandle dialog, uintptr_t id, uint32_t periodMs) {
   Dialog* d = findDialog(dialog);
@@ -1262,11 +1375,40 @@ bool KillTimer(WindowHandle dialog, uintptr_t id) {
   return true;
 }
 
+namespace {
+bool g_grabFrame = false;
+
+// The client area inside a plain window frame with the caption, as a window
+// manager would draw it (offscreen there is none), for pictures of dialogs.
+QImage framed(QWidget* widget, const QPixmap& client) {
+  const QFontMetrics metrics(widget->font());
+  const int title = metrics.height() + 8;
+  const int border = 1;
+  QImage image(client.width() + 2 * border, client.height() + title + border, QImage::Format_ARGB32);
+  image.fill(QColor(96, 96, 96));
+  QPainter painter(&image);
+  const QRect bar(border, border, client.width(), title - border);
+  painter.fillRect(bar, QColor(44, 84, 140));
+  QFont bold = widget->font();
+  bold.setBold(true);
+  painter.setFont(bold);
+  painter.setPen(Qt::white);
+  painter.drawText(bar.adjusted(6, 0, -title, 0), Qt::AlignVCenter | Qt::AlignLeft, widget->windowTitle());
+  painter.drawText(QRect(bar.right() - title, bar.top(), title, bar.height()), Qt::AlignCenter, QStringLiteral("\u00D7"));
+  painter.drawPixmap(border, title, client);
+  return image;
+}
+}  // namespace
+
 bool GrabDialog(WindowHandle dialog, const std::string& path) {
   Dialog* d = findDialog(dialog);
   if (d == nullptr) return false;
-  return d->widget->grab().save(QString::fromStdString(path), "PNG");
+  const QPixmap client = d->widget->grab();
+  if (g_grabFrame) return framed(d->widget, client).save(QString::fromStdString(path), "PNG");
+  return client.save(QString::fromStdString(path), "PNG");
 }
+
+void testing::SetGrabFrame(bool on) { g_grabFrame = on; }
 
 Rect GetControlRect(WindowHandle control) {
   Control* c = findControl(control);
@@ -1451,6 +1593,7 @@ void DoubleClickItem(WindowHandle listBox, int index) {
 void TypeText(WindowHandle edit, std::string_view text) {
   Control* c = findControl(edit);
   auto* line = c != nullptr ? qobject_cast<QLineEdit*>(c->widget) : nullptr;
+  if (auto* combo = c != nullptr ? qobject_cast<QComboBox*>(c->widget) : nullptr) line = combo->lineEdit();
   if (line == nullptr) return;
   line->selectAll();
   line->insert(fromAnsi(text));

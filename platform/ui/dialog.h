@@ -9,8 +9,9 @@
 // Out: the procedure gets WM_INITDIALOG (lParam = the init parameter),
 // WM_COMMAND (wParam: low word the control id, high word the notification
 // code; lParam the control's handle), WM_TIMER and WM_DESTROY; Enter sends
-// WM_COMMAND for the default push button (IDOK when there is none), Escape
-// and the close box send IDCANCEL. DialogBoxIndirectParam returns what
+// WM_COMMAND for the default push button (IDOK when there is none; nothing
+// but a beep when that button is disabled), Escape and the close box send
+// IDCANCEL. DialogBoxIndirectParam returns what
 // EndDialog gave, -1 when the dialog could not be made.
 //
 // While a dialog runs, the platform's window messages and timers of its
@@ -19,13 +20,19 @@
 //
 // Threads: a QApplication is made on first use, on the calling thread, and
 // every dialog runs on that thread; calls from another thread fail (-1,
-// false, 0). Without a display and without QT_QPA_PLATFORM the dialogs
+// false, 0). Without a display (or with a DISPLAY whose X server does not
+// answer, see DisplayAvailable) and without QT_QPA_PLATFORM the dialogs
 // cannot be shown and fail the same way (QT_QPA_PLATFORM=offscreen draws
 // them into memory, for tests and screenshots).
 //
 // More of the layer: resources per module and language, dialogs from them,
 // pictures and animation clips in resources.h; owner-drawn list boxes, their
 // device context and the window procedures of controls in drawing.h.
+//
+// Activation: the dialog that shows is the active window; SetFocus on a
+// control activates its dialog; when a dialog or message box ends, the
+// dialog it was owned by (else the one active before it) is active again,
+// its control that had the focus having it back.
 //
 // Handles: dialogs and controls get window handles of the platform's kind
 // (platform/window.h); they are valid while their dialog runs. Texts are
@@ -59,6 +66,8 @@ constexpr uint32_t kCbGetCurSel = 0x0147;
 constexpr uint32_t kCbGetLbText = 0x0148;
 constexpr uint32_t kCbGetLbTextLen = 0x0149;
 constexpr uint32_t kCbResetContent = 0x014B;
+constexpr uint32_t kCbFindString = 0x014C;    // prefix, ignoring case, from wParam + 1 wrapping (-1: from the start)
+constexpr uint32_t kCbSelectString = 0x014D;  // selects what kCbFindString finds; the selection stays when none
 constexpr uint32_t kCbSetCurSel = 0x014E;
 constexpr uint32_t kCbFindStringExact = 0x0158;
 constexpr uint32_t kLbAddString = 0x0180;
@@ -80,6 +89,8 @@ constexpr LResult kLbErr = -1;
 constexpr uint16_t kBnClicked = 0;
 constexpr uint16_t kEnChange = 0x0300;
 constexpr uint16_t kCbnSelChange = 1;
+constexpr uint16_t kCbnEditChange = 5;  // the user changed the edit part of a combo box (after it shows)
+constexpr uint16_t kCbnEditUpdate = 6;  // the same, before it shows; sent first
 constexpr uint16_t kLbnSelChange = 1;
 constexpr uint16_t kLbnDblClk = 2;
 
@@ -109,6 +120,15 @@ constexpr uint32_t kMbIconInformation = 0x40;
 constexpr WParam makeWParam(uint16_t low, uint16_t high) { return (static_cast<WParam>(high) << 16) | low; }
 constexpr uint16_t loWord(WParam value) { return static_cast<uint16_t>(value & 0xFFFF); }
 constexpr uint16_t hiWord(WParam value) { return static_cast<uint16_t>((value >> 16) & 0xFFFF); }
+
+// Whether dialogs can be shown: true with QT_QPA_PLATFORM or WAYLAND_DISPLAY
+// set, or when the X server DISPLAY names takes a connection (":N" and
+// "unix:N" on its local socket /tmp/.X11-unix/XN or the same name in Linux's
+// abstract namespace, "host:N" on TCP port 6000 + N, waiting at most 2 s).
+// Otherwise false, and *why (when given) says which display failed. The
+// toolkit would end the whole process on a display it cannot open, so the
+// first dialog checks this before it starts the toolkit.
+bool DisplayAvailable(std::string* why);
 
 // Runs the dialog modally; the result EndDialog gave, -1 on failure.
 intptr_t DialogBoxIndirectParam(const DialogTemplate& dialogTemplate, WindowHandle owner, DialogProc proc,
@@ -196,7 +216,8 @@ void SetDialogTimeout(uint32_t ms);
 // What a user's actions send: a click on a button (BN_CLICKED, toggling
 // check boxes and selecting radio buttons); choosing an item of a combo box
 // (CBN_SELCHANGE) or list box (LBN_SELCHANGE); a double click on a list item
-// (LBN_DBLCLK); typing into an edit (EN_CHANGE); the Enter and Escape keys;
+// (LBN_DBLCLK); typing into an edit (EN_CHANGE) or into the edit part of an
+// editable combo box (CBN_EDITUPDATE, then CBN_EDITCHANGE); the Enter and Escape keys;
 // the close box.
 void Click(WindowHandle control);
 void ChooseItem(WindowHandle control, int index);
@@ -209,6 +230,9 @@ void CloseBox(WindowHandle dialog);
 // An animation control's state: playing, and the frame it shows (-1: no clip).
 bool IsAnimationPlaying(WindowHandle control);
 int AnimationFrame(WindowHandle control);
+// GrabDialog draws a window frame with the caption around the client area
+// (for pictures; offscreen there is no window manager to draw one).
+void SetGrabFrame(bool on);
 }  // namespace testing
 
 }  // namespace platform::ui

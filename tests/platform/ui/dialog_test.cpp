@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -46,7 +54,7 @@ class DialogTest : public ::testing::Test {
 };
 
 constexpr int kEdit = 1001, kNumber = 1002, kCheck = 1003, kRadio1 = 1004, kRadio2 = 1005, kRadio3 = 1006,
-              kCombo = 1007, kList = 1008, kTimerId = 7;
+              kCombo = 1007, kList = 1008, kEditCombo = 1009, kTimerId = 7;
 
 ui::ControlTemplate control(int id, ui::ControlKind kind, const char* text, ui::Rect rect, uint32_t style) {
   ui::ControlTemplate c;
@@ -77,6 +85,7 @@ ui::DialogTemplate sampleTemplate() {
       control(kList, K::ListBox, "", {90, 70, 80, 40}, ui::kCtlTabStop | ui::kListNotify),
       control(ui::kIdOk, K::DefPushButton, "OK", {40, 125, 50, 14}, ui::kCtlTabStop),
       control(ui::kIdCancel, K::PushButton, "Cancel", {100, 125, 50, 14}, ui::kCtlTabStop),
+      control(kEditCombo, K::ComboDropDown, "", {7, 90, 70, 60}, 0),
   };
   return t;
 }
@@ -103,6 +112,7 @@ intptr_t sampleProc(WindowHandle dlg, uint32_t message, platform::WParam wParam,
       for (const char* s : {"COM", "USB", "LAN"}) {
         ui::SendDlgItemMessage(dlg, kCombo, ui::kCbAddString, 0, reinterpret_cast<platform::LParam>(s));
         ui::SendDlgItemMessage(dlg, kList, ui::kLbAddString, 0, reinterpret_cast<platform::LParam>(s));
+        ui::SendDlgItemMessage(dlg, kEditCombo, ui::kCbAddString, 0, reinterpret_cast<platform::LParam>(s));
       }
       return 1;
     case platform::kWmTimer:
@@ -174,7 +184,27 @@ TEST_F(DialogTest, DrivenThroughItsMessages) {
     };
     EXPECT_EQ(combo(ui::kCbGetCount, 0), 3);
     EXPECT_EQ(combo(ui::kCbGetCurSel, 0), ui::kCbErr);
-    EXPECT_EQ(combo(ui::kCbFindStringExact, static_cast<platform::WParam>(-1), "usb"), 2);
+    // Searches after wParam, wrapping, prefix or exact, ignoring case (items COM, LAN, USB).
+    constexpr auto kStart = static_cast<platform::WParam>(-1);
+    struct FindRow {
+      uint32_t message;
+      platform::WParam after;
+      const char* text;
+      platform::LResult found;
+      platform::LResult selected;  // afterwards
+    };
+    const FindRow finds[] = {{ui::kCbFindStringExact, kStart, "usb", 2, ui::kCbErr},
+                             {ui::kCbFindStringExact, kStart, "us", ui::kCbErr, ui::kCbErr},
+                             {ui::kCbFindString, kStart, "l", 1, ui::kCbErr},
+                             {ui::kCbFindString, 1, "", 2, ui::kCbErr},
+                             {ui::kCbFindString, 2, "c", 0, ui::kCbErr},
+                             {ui::kCbFindString, 0, "co", 0, ui::kCbErr},
+                             {ui::kCbSelectString, 0, "U", 2, 2},
+                             {ui::kCbSelectString, kStart, "x", ui::kCbErr, 2}};
+    for (const FindRow& row : finds) {
+      EXPECT_EQ(combo(row.message, row.after, row.text), row.found) << row.message << " " << row.text;
+      EXPECT_EQ(combo(ui::kCbGetCurSel, 0), row.selected) << row.message << " " << row.text;
+    }
     EXPECT_EQ(combo(ui::kCbSetCurSel, 1), 1);
     EXPECT_EQ(combo(ui::kCbSetCurSel, 3), ui::kCbErr);
     char text[16] = {};
@@ -225,12 +255,16 @@ TEST_F(DialogTest, SelectionNotificationsComeFromTheUser) {
     ui::testing::ChooseItem(ui::GetDlgItem(dlg, kList), 1);
     ui::testing::DoubleClickItem(ui::GetDlgItem(dlg, kList), 1);
     ui::testing::Click(ui::GetDlgItem(dlg, kRadio2));
+    ui::SetDlgItemText(dlg, kEditCombo, "set");  // by the program: no notification
+    ui::testing::TypeText(ui::GetDlgItem(dlg, kEditCombo), "La");
+    EXPECT_EQ(ui::GetDlgItemText(dlg, kEditCombo), "La");
     ui::EndDialog(dlg, 5);
   });
   EXPECT_EQ(ui::DialogBoxIndirectParam(sampleTemplate(), nullptr, sampleProc, 0), 5);
-  const std::vector<Command> expected = {{kEdit, ui::kEnChange}, {kNumber, ui::kEnChange},
-                                         {kList, ui::kLbnSelChange}, {kList, ui::kLbnDblClk},
-                                         {kRadio2, ui::kBnClicked}};
+  const std::vector<Command> expected = {{kEdit, ui::kEnChange},        {kNumber, ui::kEnChange},
+                                         {kList, ui::kLbnSelChange},    {kList, ui::kLbnDblClk},
+                                         {kRadio2, ui::kBnClicked},     {kEditCombo, ui::kCbnEditUpdate},
+                                         {kEditCombo, ui::kCbnEditChange}};
   EXPECT_EQ(g_commands, expected);
 }
 
@@ -241,7 +275,13 @@ TEST_F(DialogTest, KeysAndTheCloseBoxSendTheirCommands) {
   };
   const Row rows[] = {{ui::testing::PressEscape, ui::kIdCancel},
                       {ui::testing::CloseBox, ui::kIdCancel},
-                      {ui::testing::PressEnter, ui::kIdOk}};
+                      {ui::testing::PressEnter, ui::kIdOk},
+                      {[](WindowHandle dlg) {  // a disabled default button takes no Enter
+                         ui::EnableWindow(ui::GetDlgItem(dlg, ui::kIdOk), false);
+                         ui::testing::PressEnter(dlg);
+                         ui::testing::PressEscape(dlg);
+                       },
+                       ui::kIdCancel}};
   for (const Row& row : rows) {
     resetRecords();
     ui::testing::OnNextDialog(row.act);
@@ -258,21 +298,25 @@ TEST_F(DialogTest, EndedWhileInitialisingIsNeverShown) {
   EXPECT_EQ(ui::DialogBoxIndirectParam(sampleTemplate(), nullptr, nullptr, 0), -1);
 }
 
+std::vector<platform::WParam> g_posts;
+
 TEST_F(DialogTest, MessagesPostedFromAnotherThreadReachTheProcedure) {
   constexpr uint32_t kFound = platform::kWmUser + 101;
   auto proc = [](WindowHandle dlg, uint32_t message, platform::WParam wParam, platform::LParam lParam) -> intptr_t {
     if (message != kFound) return 0;
-    if (wParam == 2) ui::EndDialog(dlg, lParam);  // the last of the posts, in order
+    g_posts.push_back(wParam);
+    if (wParam == 2) ui::EndDialog(dlg, lParam);  // the later posts are dropped
     return 1;
   };
-  std::thread worker;
-  ui::testing::OnNextDialog([&worker](WindowHandle dlg) {
-    worker = std::thread([dlg] {
-      for (platform::WParam i = 0; i < 3; ++i) EXPECT_TRUE(ui::PostMessage(dlg, kFound, i, 0x7F000001));
+  g_posts.clear();
+  ui::testing::OnNextDialog([](WindowHandle dlg) {
+    std::thread worker([dlg] {
+      for (platform::WParam i = 0; i < 4; ++i) EXPECT_TRUE(ui::PostMessage(dlg, kFound, i, 0x7F000001));
     });
+    worker.join();  // all queued before the first is handled
   });
   EXPECT_EQ(ui::DialogBoxIndirectParam(sampleTemplate(), nullptr, proc, 0), 0x7F000001);
-  if (worker.joinable()) worker.join();
+  EXPECT_EQ(g_posts, (std::vector<platform::WParam>{0, 1, 2}));
 }
 
 TEST_F(DialogTest, WaitCursorAndMouseCapture) {
@@ -403,12 +447,96 @@ TEST_F(DialogTest, TabOrderAndPlacement) {
       const ui::Rect r = ui::GetWindowRect(child);
       EXPECT_LE(std::abs((r.x + r.cx / 2) - (owner.x + owner.cx / 2)), 1);
       EXPECT_LE(std::abs((r.y + r.cy / 2) - (owner.y + owner.cy / 2)), 1);
+      ui::SetFocus(ui::GetDlgItem(child, kEdit));
       ui::EndDialog(child, 3);
     });
     EXPECT_EQ(ui::DialogBoxIndirectParam(inner, dlg, sampleProc, 0), 3);
+    // Active again with its focus back when what it owns ends; SetFocus takes.
+    EXPECT_EQ(ui::GetFocus(), at(kCheck));
+    ui::testing::OnNextDialog(ui::testing::PressEnter);
+    EXPECT_EQ(ui::MessageBox(dlg, "Text", "Caption", ui::kMbOk), ui::kIdOk);
+    EXPECT_EQ(ui::SetFocus(at(kEdit)), at(kCheck));
+    EXPECT_EQ(ui::GetFocus(), at(kEdit));
     ui::EndDialog(dlg, 1);
   });
   EXPECT_EQ(ui::DialogBoxIndirectParam(t, nullptr, sampleProc, 0), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Listens as the X server of display `number` would: in the abstract
+// namespace (local) or on 127.0.0.1; -1 when it cannot.
+int listenAsDisplay(bool local, int number) {
+  const int fd = ::socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un un{};
+  sockaddr_in in{};
+  const std::string name = "/tmp/.X11-unix/X" + std::to_string(number);
+  un.sun_family = AF_UNIX;
+  std::memcpy(un.sun_path + 1, name.data(), name.size());
+  in.sin_family = AF_INET;
+  in.sin_port = htons(static_cast<uint16_t>(6000 + number));
+  in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool bound = local ? ::bind(fd, reinterpret_cast<sockaddr*>(&un),
+                                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0
+                           : ::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+  if (bound && ::listen(fd, 4) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+TEST(DisplayAvailable, AsksTheXServerFirst) {
+  const char* names[] = {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"};
+  std::vector<std::optional<std::string>> kept;
+  for (const char* name : names) {
+    kept.push_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt);
+  }
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("WAYLAND_DISPLAY");
+  // Display numbers nothing answers on yet (a bounded search) but we can listen on.
+  auto freeNumber = [](bool local) {
+    for (int n = 4711; n < 4761; ++n) {
+      setenv("DISPLAY", ((local ? ":" : "127.0.0.1:") + std::to_string(n)).c_str(), 1);
+      const int fd = ui::DisplayAvailable(nullptr) ? -1 : listenAsDisplay(local, n);
+      if (fd >= 0 && ::close(fd) == 0) return n;
+    }
+    return -1;
+  };
+  const int local = freeNumber(true), tcp = freeNumber(false);
+  ASSERT_GE(local, 0);
+  ASSERT_GE(tcp, 0);
+  const std::string x = std::to_string(local), t = std::to_string(tcp);
+  struct Row {
+    const char* qpa;
+    const char* wayland;
+    std::string display;
+    int listen;  // 0: nothing answers, 1: the local number, 2: the TCP number
+    std::string why;  // "": available, else a part of the reason
+  };
+  const Row rows[] = {
+      {"offscreen", nullptr, ":" + x, 0, ""},
+      {nullptr, "wayland-0", ":" + x, 0, ""},
+      {nullptr, nullptr, "", 0, "no display to show dialogs on"},
+      {"", "", "nonsense", 0, "DISPLAY=nonsense names no X display"},
+      {nullptr, nullptr, "unix:" + x + ".0", 1, ""},
+      {nullptr, nullptr, ":" + x + ".0", 0,
+       "DISPLAY=:" + x + ".0 names no running X server (nothing answers on /tmp/.X11-unix/X" + x + ")"},
+      {nullptr, nullptr, "127.0.0.1:" + t, 2, ""},
+      {nullptr, nullptr, "127.0.0.1:" + t, 0, "127.0.0.1 TCP port " + std::to_string(6000 + tcp)},
+  };
+  for (const Row& row : rows) {
+    row.qpa ? setenv("QT_QPA_PLATFORM", row.qpa, 1) : unsetenv("QT_QPA_PLATFORM");
+    row.wayland ? setenv("WAYLAND_DISPLAY", row.wayland, 1) : unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", row.display.c_str(), 1);
+    const int fd = row.listen == 0 ? -1 : listenAsDisplay(row.listen == 1, row.listen == 1 ? local : tcp);
+    EXPECT_EQ(fd >= 0, row.listen != 0) << row.display;
+    std::string why;
+    EXPECT_EQ(ui::DisplayAvailable(&why), row.why.empty()) << row.display;
+    EXPECT_NE(why.find(row.why), std::string::npos) << why;
+    if (fd >= 0) ::close(fd);
+  }
+  for (size_t i = 0; i < kept.size(); ++i) kept[i] ? setenv(names[i], kept[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 }  // namespace
