@@ -24,6 +24,6 @@ tk_module(vnlui ".so")
 
 # vnluiwow: the dialog as a program of its own; its exit status is the dialog's result.
 add_executable(vnluiwow ${CMAKE_CURRENT_SOURCE_DIR}/vnluiwow.cpp)
-target_link_libraries(vnluiwow PRIVATE tkplatform)
+target_link_libraries(vnluiwow PRIVATE tkplatformui tkplatform)
 tk_warnings(vnluiwow)
 add_dependencies(vnluiwow vnlui)

@@ -4,11 +4,6 @@
 // Vnl2ConfigDialog without an owner window and exits with the result: 1 when
 // the user confirmed and the firmware check passed (or could not be run), 0
 // otherwise, and 0 when the library or its entry cannot be found.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +11,7 @@
 #include <string>
 
 #include "platform/module.h"
+#include "platform/ui/dialog.h"
 #include "platform/window.h"
 
 namespace {
@@ -46,49 +42,6 @@ void usage(FILE* out) {
                "2 usage.\n");
 }
 
-std::string envText(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-// True when a local stream socket of that name takes a connection (closed
-// again at once).
-bool acceptsConnections(const std::string& name, bool abstract) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const size_t offset = abstract ? 1 : 0;
-  if (name.size() + offset >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path + offset, name.data(), name.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const socklen_t length =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size() + (abstract ? 0 : 1));
-  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
-  ::close(fd);
-  return connected;
-}
-
-// Why the dialog cannot be shown, or "" when it can be tried. The dialog
-// layer takes any DISPLAY; a local X display whose server is not running
-// would end the program inside the toolkit, so that case is caught here.
-std::string displayProblem() {
-  if (!envText("QT_QPA_PLATFORM").empty() || !envText("WAYLAND_DISPLAY").empty()) return "";
-  const std::string display = envText("DISPLAY");
-  if (display.empty()) {
-    return "no display to show the dialog on: set DISPLAY (or WAYLAND_DISPLAY), or\n"
-           "QT_QPA_PLATFORM=offscreen to run it without one";
-  }
-  const bool local = display[0] == ':' || display.rfind("unix:", 0) == 0;
-  if (!local) return "";  // a display on another host: the toolkit connects to it
-  const std::string number = display.substr(display.find(':') + 1, display.find('.') - display.find(':') - 1);
-  const std::string socket = "/tmp/.X11-unix/X" + number;
-  // The server listens on the socket file and, on Linux, on the same name in
-  // the abstract namespace (all a sandbox with its own /tmp may see).
-  if (acceptsConnections(socket, false) || acceptsConnections(socket, true)) return "";
-  return "DISPLAY=" + display + " names no running X server (nothing answers on " + socket +
-         "); set QT_QPA_PLATFORM=offscreen to run the dialog without one";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,8 +57,9 @@ int main(int argc, char** argv) {
     }
     return 2;
   }
-  const std::string problem = displayProblem();
-  if (!problem.empty()) {
+  // The toolkit would end the program on a display it cannot open; say why instead.
+  std::string problem;
+  if (!platform::ui::DisplayAvailable(&problem)) {
     std::fprintf(stderr, "vnluiwow: %s\n", problem.c_str());
     return 0;
   }

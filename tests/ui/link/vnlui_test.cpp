@@ -41,7 +41,7 @@ TEST(Vnluiwow, ExitsWithTheDialogsResultOrSaysWhatIsMissing) {
       {{"--help"}, "", {}, 0, "usage: vnluiwow\n", ""},
       {{"--frob"}, "", {}, 2, "", "vnluiwow: unknown option --frob (try --help)\n"},
       {{"x"}, "", {}, 2, "", "vnluiwow: unexpected argument x (try --help)\n"},
-      {{}, vnlui, noDisplay, 0, "", "vnluiwow: no display to show the dialog on"},
+      {{}, vnlui, noDisplay, 0, "", "vnluiwow: no display to show dialogs on"},
       {{},
        vnlui,
        {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":87654.0"}, {"WAYLAND_DISPLAY", ""}},
