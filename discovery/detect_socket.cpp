@@ -65,8 +65,9 @@ void CDetectSocket::receiveLoop() {
       continue;
     }
     const std::string_view datagram(buffer, static_cast<size_t>(length));
-    const std::string text = datagramText(datagram);
-    char line[512];
+    // Whatever arrives is shown escaped: the debug output is a terminal or a log.
+    const std::string text = platform::printableText(datagramText(datagram));
+    char line[1536];
     std::snprintf(line, sizeof line, "Receive Msg:IP: %s Port: %i: \"%s\"\n", sender.c_str(),
                   static_cast<int>(kDiscoveryPort), text.c_str());
     platform::outputDebugStringA(line);
