@@ -108,8 +108,11 @@ int main(int argc, char** argv) {
   }
   setenv("TK_ROOT", root.c_str(), 1);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // The toolkit wants a private runtime folder; the root (made 0700 above, or the caller's) serves.
+  setenv("XDG_RUNTIME_DIR", root.c_str(), 0);
   // A dialog that a driver fails to end must not hang the program.
   platform::ui::testing::SetDialogTimeout(20000);
+  platform::ui::testing::SetGrabFrame(true);
 
   int failed = 0;
   for (const Driver& driver : kDrivers) {
