@@ -15,6 +15,7 @@
 #include "platform/ui/dialog.h"
 #include "platform/udp_socket.h"
 #include "platform/window.h"
+#include "tools/screenshots/scoped_env.h"
 #include "tools/screenshots/shots.h"
 
 namespace {
@@ -25,28 +26,6 @@ using GetRouterFn = uint8_t (*)(char*, uint32_t);
 
 constexpr int kSearchButton = 10018, kAnimation = 10007;
 constexpr uint16_t kPort = 5000;
-
-// Sets TK_DISCOVERY_TARGET for a while and restores what was there before.
-class DiscoveryTarget {
- public:
-  explicit DiscoveryTarget(const char* target) {
-    if (const char* old = std::getenv("TK_DISCOVERY_TARGET")) old_ = old, hadOld_ = true;
-    setenv("TK_DISCOVERY_TARGET", target, 1);
-  }
-  ~DiscoveryTarget() {
-    if (hadOld_) {
-      setenv("TK_DISCOVERY_TARGET", old_.c_str(), 1);
-    } else {
-      unsetenv("TK_DISCOVERY_TARGET");
-    }
-  }
-  DiscoveryTarget(const DiscoveryTarget&) = delete;
-  DiscoveryTarget& operator=(const DiscoveryTarget&) = delete;
-
- private:
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 // Two exchanges on loopback: each request to 127.0.0.2:5000 is answered from
 // 127.0.0.2 and from 127.0.0.5.
@@ -152,13 +131,13 @@ void ShootGwProbe(const std::string& dir) {
     return;  // no pictures: the caller reports the module
   }
   {
-    DiscoveryTarget target("127.0.0.2");
+    ScopedEnv target("TK_DISCOVERY_TARGET", "127.0.0.2");
     TwoExchanges exchanges;
     shootSearch(getRouter, dir, "192.168.1.25", "gwprobe-tcp-settings", "gwprobe-search-searching",
                 "gwprobe-search-found");
   }
   {
-    DiscoveryTarget target("127.0.0.3");  // nobody answers there
+    ScopedEnv target("TK_DISCOVERY_TARGET", "127.0.0.3");  // nobody answers there
     shootSearch(getRouter, dir, "192.168.1.25", "", "", "gwprobe-search-none");
   }
   platform::freeLibrary(module);

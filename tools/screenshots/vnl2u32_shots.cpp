@@ -11,34 +11,13 @@
 #include "platform/module.h"
 #include "platform/named_mutex.h"
 #include "platform/ui/dialog.h"
+#include "tools/screenshots/scoped_env.h"
 #include "tools/screenshots/shots.h"
 
 namespace {
 
 namespace pui = platform::ui;
 using ConfigDialogFn = int32_t (*)(platform::WindowHandle owner);
-
-// Sets TK_UI_LANGUAGE for a while and restores what was there before.
-class UiLanguage {
- public:
-  explicit UiLanguage(const char* language) {
-    if (const char* old = std::getenv("TK_UI_LANGUAGE")) old_ = old, hadOld_ = true;
-    setenv("TK_UI_LANGUAGE", language, 1);
-  }
-  ~UiLanguage() {
-    if (hadOld_) {
-      setenv("TK_UI_LANGUAGE", old_.c_str(), 1);
-    } else {
-      unsetenv("TK_UI_LANGUAGE");
-    }
-  }
-  UiLanguage(const UiLanguage&) = delete;
-  UiLanguage& operator=(const UiLanguage&) = delete;
-
- private:
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 // Grabs the next dialog (or box) into dir/name.png and leaves it with button.
 void grabNext(const std::string& dir, const std::string& name, int button) {
@@ -58,7 +37,7 @@ void ShootVnl2u32(const std::string& dir) {
     return;  // no pictures: the caller reports the module
   }
   for (const char* language : {"de", "en"}) {
-    UiLanguage ui(language);
+    ScopedEnv ui("TK_UI_LANGUAGE", language);
     grabNext(dir, std::string("vnl2u32-") + language, pui::kIdCancel);
     configDialog(nullptr);
   }
@@ -75,7 +54,7 @@ void ShootVnl2u32(const std::string& dir) {
   });
   held.get_future().wait();
   for (const char* language : {"de", "en"}) {
-    UiLanguage ui(language);
+    ScopedEnv ui("TK_UI_LANGUAGE", language);
     grabNext(dir, std::string("vnl2u32-in-use-") + language, pui::kIdOk);
     configDialog(nullptr);
   }
