@@ -19,12 +19,6 @@
 // fontconfig keeps its configuration until the process ends; not ours to free.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 #endif
-#if defined(__SANITIZE_THREAD__)
-// The receive thread posts to the dialog through Qt's queued invocation, whose
-// reference counts live in the uninstrumented Qt library: ThreadSanitizer
-// cannot see that handing over, and reports the slot object's release.
-extern "C" const char* __tsan_default_suppressions() { return "race:QMetaObject::invokeMethodImpl\n"; }
-#endif
 
 namespace {
 
