@@ -36,6 +36,7 @@
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -134,6 +135,15 @@ class PostWaker final : public QObject {
   void customEvent(QEvent*) override { deliverPosted(); }
 };
 
+void toolkitMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  const std::string line = "dialog layer: Qt: " + text.toStdString() + "\n";
+  outputDebugStringA(line);
+  if (type == QtFatalMsg) {
+    std::fputs(line.c_str(), stderr);  // the reason the program ends
+    std::abort();
+  }
+}
+
 bool ensureApp() {
   {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -152,6 +162,9 @@ bool ensureApp() {
     static int argc = 1;
     static char name[] = "tk";
     static char* argv[] = {name, nullptr};
+    // The toolkit's own remarks ("This plugin does not support ...") go to
+    // the debugger output with everything else, not onto a tool's stderr.
+    qInstallMessageHandler(toolkitMessage);
     new QApplication(argc, argv);  // lives as long as the process
   }
   auto* waker = new PostWaker(QCoreApplication::instance());
@@ -1219,6 +1232,8 @@ intptr_t GetWindowLongPtr(WindowHandle window, int index) {
   switch (index) {
     case kGwlpWndProc:
       return reinterpret_cast<intptr_t>(c->wndProc != nullptr ? c->wndProc : controlWindowProc);
+    case kGwlStyle:
+      return static_cast<intptr_t>(c->style);
     case kGwlpId:
       return c->id;
     case kGwlpUserData:
@@ -1431,6 +1446,27 @@ Rect GetWindowRect(WindowHandle window) {
   r.y = at.y();
   r.cx = w->width();
   r.cy = w->height();
+  return r;
+}
+
+bool MoveWindow(WindowHandle dialog, int x, int y, int width, int height) {
+  Dialog* d = findDialog(dialog);
+  if (d == nullptr || width < 0 || height < 0) return false;
+  d->widget->setFixedSize(width, height);
+  d->widget->move(x, y);
+  return true;
+}
+
+Rect GetScreenRect() {
+  if (!onUiThread()) return {};
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return {};
+  const QRect g = screen->geometry();
+  Rect r;
+  r.x = g.x();
+  r.y = g.y();
+  r.cx = g.width();
+  r.cy = g.height();
   return r;
 }
 

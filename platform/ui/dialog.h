@@ -205,6 +205,11 @@ BaseUnits DialogBaseUnits(const DialogTemplate& dialogTemplate);
 Rect GetControlRect(WindowHandle control);
 // A dialog's client area or a control in screen pixels; empty when unknown.
 Rect GetWindowRect(WindowHandle window);
+// Moves a dialog to (x, y) and sizes its client area to width x height
+// pixels, as MoveWindow does with a window; false for anything but a dialog.
+bool MoveWindow(WindowHandle dialog, int x, int y, int width, int height);
+// The primary screen in pixels (SM_CXSCREEN x SM_CYSCREEN); empty when unknown.
+Rect GetScreenRect();
 
 namespace testing {
 // Runs `action` once the next dialog (or message box) shows, inside its

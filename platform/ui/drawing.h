@@ -219,10 +219,11 @@ bool UpdateWindow(WindowHandle window);
 // Window procedures of controls.
 using WndProc = LResult (*)(WindowHandle window, uint32_t message, WParam wParam, LParam lParam);
 constexpr int kGwlpWndProc = -4;
+constexpr int kGwlStyle = -16;  // the control's template style flags (read only)
 constexpr int kGwlpId = -12;
 constexpr int kGwlpUserData = -21;
-// GWLP_WNDPROC (the procedure's address), GWLP_ID, GWLP_USERDATA of a
-// control; 0 for anything else.
+// GWLP_WNDPROC (the procedure's address), GWL_STYLE (the template's style
+// flags), GWLP_ID, GWLP_USERDATA of a control; 0 for anything else.
 intptr_t GetWindowLongPtr(WindowHandle window, int index);
 // Sets GWLP_WNDPROC or GWLP_USERDATA; returns the value before, 0 on failure.
 intptr_t SetWindowLongPtr(WindowHandle window, int index, intptr_t value);

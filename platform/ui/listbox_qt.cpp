@@ -328,6 +328,12 @@ LResult ListBoxWidget::input(uint32_t message, WParam wParam, LParam lParam) {
     case kWmKeyDown: {
       const int key = qtKeyOf(static_cast<uint32_t>(wParam));
       if (key == 0) return 0;
+      if (key == Qt::Key_Space) {
+        // A single-selection list box selects its caret entry on the space bar
+        // (the toolkit's own handling would start a keyboard search instead).
+        if (currentRow() >= 0 && !item(currentRow())->isSelected()) setCurrentRow(currentRow());
+        return 0;
+      }
       const QString text = (key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)
                                ? QString(QChar(key)).toLower()
                                : QString();
