@@ -300,6 +300,8 @@ void ServiceBackend::Translate(const LINEMESSAGE& m, std::vector<tapihost::HostE
     e.deviceId = static_cast<uint32_t>(m.dwParam1);
     if (m.dwParam1 >= lineCount_) lineCount_ = static_cast<uint32_t>(m.dwParam1) + 1;
   }
+  // LINE_REMOVE names the removed device in dwParam1; no line of ours carries it.
+  if (m.dwMessageID == LINE_REMOVE) e.deviceId = static_cast<uint32_t>(m.dwParam1);
   const bool callMessage = m.dwMessageID == LINE_CALLSTATE || m.dwMessageID == LINE_CALLINFO ||
                            m.dwMessageID == LINE_GENERATE || m.dwMessageID == LINE_MONITORDIGITS ||
                            m.dwMessageID == LINE_MONITORMEDIA || m.dwMessageID == LINE_MONITORTONE ||
