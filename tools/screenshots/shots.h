@@ -7,3 +7,4 @@
 void ShootGwProbe(const std::string& dir);
 void ShootVnl2u32(const std::string& dir);
 void ShootVnlui(const std::string& dir);
+void ShootKvarui(const std::string& dir);

@@ -31,19 +31,21 @@ const Driver kDrivers[] = {
     {"gwprobe", ShootGwProbe},
     {"vnl2u32", ShootVnl2u32},
     {"vnlui", ShootVnlui},
+    {"kvarui", ShootKvarui},
 };
 
 void usage(FILE* out) {
   std::fprintf(out,
                "usage: tkscreenshots [--out DIR] [--only NAME] [--root DIR]\n"
                "\n"
-               "Renders every dialog of the link configuration tools and of router discovery\n"
-               "in its main states into PNG files (offscreen: QT_QPA_PLATFORM=offscreen unless\n"
-               "it is set already). The searches it shows talk only to loopback.\n"
+               "Renders every dialog of the link configuration tools, router discovery and the\n"
+               "provider configuration in its main states into PNG files (offscreen:\n"
+               "QT_QPA_PLATFORM=offscreen unless it is set already). The searches it shows talk\n"
+               "only to loopback.\n"
                "\n"
                "Options:\n"
                "  --out DIR     folder for the pictures (default build/screenshots); made when missing\n"
-               "  --only NAME   only the dialogs of one module: gwprobe, vnl2u32 or vnlui\n"
+               "  --only NAME   only the dialogs of one module: gwprobe, vnl2u32, vnlui or kvarui\n"
                "  --root DIR    root folder (registry, logs) to work in; default a fresh temporary one,\n"
                "                removed at the end\n"
                "  --help        this text\n"
@@ -84,7 +86,7 @@ int main(int argc, char** argv) {
   bool known = only.empty();
   for (const Driver& driver : kDrivers) known = known || only == driver.name;
   if (!known) {
-    std::fprintf(stderr, "tkscreenshots: unknown module '%s' (gwprobe, vnl2u32 or vnlui)\n", only.c_str());
+    std::fprintf(stderr, "tkscreenshots: unknown module '%s' (gwprobe, vnl2u32, vnlui or kvarui)\n", only.c_str());
     return 2;
   }
 
