@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -14,6 +15,9 @@ namespace platform {
 // outlives its Thread object can still mark itself finished.
 struct Thread::State : Waitable {
   std::thread thread;
+  // Held by start() until `thread` is assigned: the new thread waits for it
+  // before it runs its function, which may end the Thread object itself.
+  std::mutex starting;
   uint32_t id = 0;
   bool finished = true;
 
@@ -32,26 +36,33 @@ Thread::~Thread() {
 
 bool Thread::start(std::function<void()> fn, const std::string& name) {
   if (state_->thread.joinable() && !join(0)) return false;
-  state_->setFinished(false);
+  // From here on only locals: the function may hold the last reference to
+  // this Thread's owner and end it as soon as it has run.
+  const std::shared_ptr<State> state = state_;
+  state->setFinished(false);
   Event started(Event::Reset::Manual);
-  try {
-    state_->thread = std::thread([state = state_, fn = std::move(fn), name, &started]() mutable {
-      if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-      state->id = currentThreadId();
-      started.set();
-      {
-        // The function and what it captured go before the thread counts as
-        // finished: a capture may hold the last reference to the Thread's
-        // owner, whose destructor must then find the thread still running
-        // (and let it go on detached) rather than try to join it from itself.
-        std::function<void()> body = std::move(fn);
-        body();
-      }
+  {
+    std::lock_guard<std::mutex> assigning(state->starting);
+    try {
+      state->thread = std::thread([state, fn = std::move(fn), name, &started]() mutable {
+        if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        { std::lock_guard<std::mutex> assigned(state->starting); }
+        state->id = currentThreadId();
+        started.set();
+        {
+          // The function and what it captured go before the thread counts as
+          // finished: a capture may hold the last reference to the Thread's
+          // owner, whose destructor must then find the thread still running
+          // (and let it go on detached) rather than try to join it from itself.
+          std::function<void()> body = std::move(fn);
+          body();
+        }
+        state->setFinished(true);
+      });
+    } catch (const std::system_error&) {
       state->setFinished(true);
-    });
-  } catch (const std::system_error&) {
-    state_->setFinished(true);
-    return false;
+      return false;
+    }
   }
   started.wait();
   return true;
