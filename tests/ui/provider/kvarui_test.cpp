@@ -29,6 +29,12 @@
 // fontconfig keeps its configuration until the process ends; not ours to free.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 #endif
+#if defined(__SANITIZE_THREAD__)
+// Qt converts large images (the grabs of the screenshot test) on its own
+// thread pool; Qt is not built with ThreadSanitizer, which then cannot see
+// the pool's hand-overs and reports its buffers as races.
+extern "C" const char* __tsan_default_suppressions() { return "race:libQt6Gui.so\nrace:libQt6Core.so\n"; }
+#endif
 
 namespace {
 
