@@ -15,15 +15,6 @@ namespace {
 namespace ui = platform::ui;
 using K = ui::ControlKind;
 
-ui::ControlTemplate control(int id, K kind, const char* text, ui::Rect rect, uint32_t style) {
-  ui::ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = rect;
-  c.style = style;
-  return c;
-}
 
 ui::DialogTemplate tcpSettingDialog() {
   ui::DialogTemplate t;
@@ -33,15 +24,15 @@ ui::DialogTemplate tcpSettingDialog() {
   t.rect = {0, 0, 186, 95};
   const uint32_t tab = ui::kCtlTabStop;
   t.controls = {
-      control(ui::kIdOk, K::DefPushButton, "OK", {129, 7, 50, 14}, tab | ui::kCtlGroup),
-      control(ui::kIdCancel, K::PushButton, "Cancel", {129, 24, 50, 14}, tab),
-      control(-1, K::Static, "IP address:", {13, 16, 37, 8}, 0),
-      control(kIdcOctet1, K::Edit, "", {13, 29, 25, 14}, tab | ui::kCtlBorder),
-      control(kIdcOctet1 + 1, K::Edit, "", {40, 29, 25, 14}, tab | ui::kCtlBorder),
-      control(kIdcOctet1 + 2, K::Edit, "", {68, 29, 25, 14}, tab | ui::kCtlBorder),
-      control(kIdcOctet1 + 3, K::Edit, "", {96, 29, 25, 14}, tab | ui::kCtlBorder),
-      control(-1, K::GroupBox, "Search for PABX in the LAN", {14, 53, 108, 28}, 0),
-      control(kIdcSearch, K::PushButton, "Search", {66, 64, 50, 14}, tab),
+      ui::makeControl(ui::kIdOk, K::DefPushButton, "OK", {129, 7, 50, 14}, tab | ui::kCtlGroup),
+      ui::makeControl(ui::kIdCancel, K::PushButton, "Cancel", {129, 24, 50, 14}, tab),
+      ui::makeControl(-1, K::Static, "IP address:", {13, 16, 37, 8}, 0),
+      ui::makeControl(kIdcOctet1, K::Edit, "", {13, 29, 25, 14}, tab | ui::kCtlBorder),
+      ui::makeControl(kIdcOctet1 + 1, K::Edit, "", {40, 29, 25, 14}, tab | ui::kCtlBorder),
+      ui::makeControl(kIdcOctet1 + 2, K::Edit, "", {68, 29, 25, 14}, tab | ui::kCtlBorder),
+      ui::makeControl(kIdcOctet1 + 3, K::Edit, "", {96, 29, 25, 14}, tab | ui::kCtlBorder),
+      ui::makeControl(-1, K::GroupBox, "Search for PABX in the LAN", {14, 53, 108, 28}, 0),
+      ui::makeControl(kIdcSearch, K::PushButton, "Search", {66, 64, 50, 14}, tab),
   };
   return t;
 }
@@ -53,18 +44,18 @@ ui::DialogTemplate selectListDialog() {
   t.caption = "Search for routers in the local network ...";
   t.rect = {0, 0, 202, 143};
   const uint32_t tab = ui::kCtlTabStop;
-  ui::ControlTemplate bitmap = control(-1, K::Image, "", {17, 14, 18, 18}, ui::kImageBitmap);
+  ui::ControlTemplate bitmap = ui::makeControl(-1, K::Image, "", {17, 14, 18, 18}, ui::kImageBitmap);
   bitmap.imageId = kBitmapPabx;
   t.controls = {
-      control(ui::kIdOk, K::DefPushButton, "OK", {42, 122, 50, 14}, tab | ui::kCtlGroup),
-      control(ui::kIdCancel, K::PushButton, "Cancel", {106, 122, 50, 14}, tab),
+      ui::makeControl(ui::kIdOk, K::DefPushButton, "OK", {42, 122, 50, 14}, tab | ui::kCtlGroup),
+      ui::makeControl(ui::kIdCancel, K::PushButton, "Cancel", {106, 122, 50, 14}, tab),
       bitmap,
-      control(kIdcStatus, K::Static, "Search for PABXs in the local network ...", {40, 14, 143, 18},
+      ui::makeControl(kIdcStatus, K::Static, "Search for PABXs in the local network ...", {40, 14, 143, 18},
               ui::kStaticCenter | ui::kStaticSunken),
-      control(kIdcAnimation, K::Animation, "", {19, 39, 165, 70},
+      ui::makeControl(kIdcAnimation, K::Animation, "", {19, 39, 165, 70},
               ui::kAnimCenter | ui::kAnimTransparent | ui::kAnimAutoPlay),
-      control(-1, K::Static, "", {7, 7, 187, 106}, ui::kStaticEtchedFrame),
-      control(kIdcRouterList, K::ListBox, "", {18, 38, 165, 70},
+      ui::makeControl(-1, K::Static, "", {7, 7, 187, 106}, ui::kStaticEtchedFrame),
+      ui::makeControl(kIdcRouterList, K::ListBox, "", {18, 38, 165, 70},
               tab | ui::kListNotify | ui::kListSort | ui::kListNoIntegralHeight | ui::kListVScroll |
                   ui::kCtlBorder | ui::kListHasStrings),
   };

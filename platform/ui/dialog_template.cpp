@@ -2,6 +2,17 @@
 
 namespace platform::ui {
 
+ControlTemplate makeControl(int id, ControlKind kind, std::string text, Rect rect, uint32_t style, int imageId) {
+  ControlTemplate c;
+  c.id = id;
+  c.kind = kind;
+  c.text = std::move(text);
+  c.rect = rect;
+  c.style = style;
+  c.imageId = imageId;
+  return c;
+}
+
 int mulDiv(int a, int b, int c) {
   if (c == 0) return -1;
   const int64_t product = static_cast<int64_t>(a) * b;

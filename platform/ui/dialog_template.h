@@ -98,6 +98,10 @@ struct DialogTemplate {
   std::string module;
 };
 
+// A control as a dialog resource lists it.
+ControlTemplate makeControl(int id, ControlKind kind, std::string text, Rect rect, uint32_t style = 0,
+                            int imageId = 0);
+
 // Average character width and the height of the dialog font, in pixels.
 struct BaseUnits {
   int x = 0;

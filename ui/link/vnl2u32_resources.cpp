@@ -60,15 +60,6 @@ const LanguageTexts kLanguages[] = {
      "¡Error! No se encuentra un componente necesario del programa.\n¡Vuelva a instalar el software!"},
 };
 
-pui::ControlTemplate control(int id, pui::ControlKind kind, std::string text, pui::Rect rect, uint32_t style) {
-  pui::ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = std::move(text);
-  c.rect = rect;
-  c.style = style;
-  return c;
-}
 
 pui::DialogTemplate linkDialog(const LanguageTexts& t) {
   using K = pui::ControlKind;
@@ -79,17 +70,17 @@ pui::DialogTemplate linkDialog(const LanguageTexts& t) {
   d.rect = {0, 0, 194, 106};
   d.style = pui::kDlgModalPopup;
   const uint32_t comboStyle = pui::kCtlTabStop | pui::kListVScroll | (t.sortedCombo ? pui::kListSort : 0);
-  pui::ControlTemplate icon = control(-1, K::Image, "", {13, 8, 20, 20}, 0);
+  pui::ControlTemplate icon = pui::makeControl(-1, K::Image, "", {13, 8, 20, 20}, 0);
   icon.imageId = kLinkIconId;
   d.controls = {
-      control(pui::kIdOk, K::DefPushButton, "OK", {135, 55, 50, 14}, pui::kCtlTabStop | pui::kCtlGroup),
-      control(-1, K::GroupBox, t.group, {5, 50, 120, 45}, 0),
-      control(-1, K::Static, t.label, {15, 73, 40, 7}, 0),
-      control(kLinkComboId, K::ComboDropDown, "", {59, 71, 54, 45}, comboStyle),
-      control(pui::kIdCancel, K::PushButton, t.cancel, {135, 75, 50, 14}, pui::kCtlTabStop),
-      control(-1, K::Static, t.title, {70, 10, 62, 10}, pui::kStaticCenter),
-      control(-1, K::Static, "", {45, 20, 113, 1}, pui::kStaticEtchedLine),
-      control(-1, K::Static, t.subtitle, {41, 24, 121, 16}, pui::kStaticCenter),
+      pui::makeControl(pui::kIdOk, K::DefPushButton, "OK", {135, 55, 50, 14}, pui::kCtlTabStop | pui::kCtlGroup),
+      pui::makeControl(-1, K::GroupBox, t.group, {5, 50, 120, 45}, 0),
+      pui::makeControl(-1, K::Static, t.label, {15, 73, 40, 7}, 0),
+      pui::makeControl(kLinkComboId, K::ComboDropDown, "", {59, 71, 54, 45}, comboStyle),
+      pui::makeControl(pui::kIdCancel, K::PushButton, t.cancel, {135, 75, 50, 14}, pui::kCtlTabStop),
+      pui::makeControl(-1, K::Static, t.title, {70, 10, 62, 10}, pui::kStaticCenter),
+      pui::makeControl(-1, K::Static, "", {45, 20, 113, 1}, pui::kStaticEtchedLine),
+      pui::makeControl(-1, K::Static, t.subtitle, {41, 24, 121, 16}, pui::kStaticCenter),
       icon,
   };
   return d;

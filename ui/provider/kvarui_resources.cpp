@@ -15,13 +15,7 @@ using pui::ControlKind;
 
 void add(pui::DialogTemplate& t, int id, ControlKind kind, const char* text, int x, int y, int cx, int cy,
          uint32_t style = 0) {
-  pui::ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = pui::Rect{x, y, cx, cy};
-  c.style = style;
-  t.controls.push_back(std::move(c));
+  t.controls.push_back(pui::makeControl(id, kind, text, pui::Rect{x, y, cx, cy}, style));
 }
 
 pui::DialogTemplate configDialog() {

@@ -17,11 +17,6 @@
 #include "tests/support/files.h"
 #include "tests/support/test_root.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-#endif
-
 namespace ui = platform::ui;
 using platform::WindowHandle;
 
@@ -56,15 +51,6 @@ class DialogTest : public ::testing::Test {
 constexpr int kEdit = 1001, kNumber = 1002, kCheck = 1003, kRadio1 = 1004, kRadio2 = 1005, kRadio3 = 1006,
               kCombo = 1007, kList = 1008, kEditCombo = 1009, kTimerId = 7;
 
-ui::ControlTemplate control(int id, ui::ControlKind kind, const char* text, ui::Rect rect, uint32_t style) {
-  ui::ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = rect;
-  c.style = style;
-  return c;
-}
 
 ui::DialogTemplate sampleTemplate() {
   using K = ui::ControlKind;
@@ -74,18 +60,18 @@ ui::DialogTemplate sampleTemplate() {
   t.caption = "Sample";
   t.rect = {20, 15, 200, 150};
   t.controls = {
-      control(-1, K::Static, "&Name:", {7, 7, 60, 8}, 0),
-      control(kEdit, K::Edit, "", {7, 17, 104, 13}, ui::kCtlTabStop),
-      control(kNumber, K::Edit, "", {120, 17, 30, 13}, ui::kCtlTabStop | ui::kEditNumber),
-      control(kCheck, K::CheckBox, "&Check", {7, 35, 80, 10}, ui::kCtlTabStop),
-      control(kRadio1, K::AutoRadioButton, "One", {7, 50, 60, 10}, ui::kCtlGroup | ui::kCtlTabStop),
-      control(kRadio2, K::AutoRadioButton, "Two", {7, 62, 60, 10}, 0),
-      control(kRadio3, K::AutoRadioButton, "Three", {7, 74, 60, 10}, 0),
-      control(kCombo, K::ComboDropDownList, "", {90, 50, 80, 60}, ui::kCtlGroup | ui::kCtlTabStop | ui::kListSort),
-      control(kList, K::ListBox, "", {90, 70, 80, 40}, ui::kCtlTabStop | ui::kListNotify),
-      control(ui::kIdOk, K::DefPushButton, "OK", {40, 125, 50, 14}, ui::kCtlTabStop),
-      control(ui::kIdCancel, K::PushButton, "Cancel", {100, 125, 50, 14}, ui::kCtlTabStop),
-      control(kEditCombo, K::ComboDropDown, "", {7, 90, 70, 60}, 0),
+      ui::makeControl(-1, K::Static, "&Name:", {7, 7, 60, 8}, 0),
+      ui::makeControl(kEdit, K::Edit, "", {7, 17, 104, 13}, ui::kCtlTabStop),
+      ui::makeControl(kNumber, K::Edit, "", {120, 17, 30, 13}, ui::kCtlTabStop | ui::kEditNumber),
+      ui::makeControl(kCheck, K::CheckBox, "&Check", {7, 35, 80, 10}, ui::kCtlTabStop),
+      ui::makeControl(kRadio1, K::AutoRadioButton, "One", {7, 50, 60, 10}, ui::kCtlGroup | ui::kCtlTabStop),
+      ui::makeControl(kRadio2, K::AutoRadioButton, "Two", {7, 62, 60, 10}, 0),
+      ui::makeControl(kRadio3, K::AutoRadioButton, "Three", {7, 74, 60, 10}, 0),
+      ui::makeControl(kCombo, K::ComboDropDownList, "", {90, 50, 80, 60}, ui::kCtlGroup | ui::kCtlTabStop | ui::kListSort),
+      ui::makeControl(kList, K::ListBox, "", {90, 70, 80, 40}, ui::kCtlTabStop | ui::kListNotify),
+      ui::makeControl(ui::kIdOk, K::DefPushButton, "OK", {40, 125, 50, 14}, ui::kCtlTabStop),
+      ui::makeControl(ui::kIdCancel, K::PushButton, "Cancel", {100, 125, 50, 14}, ui::kCtlTabStop),
+      ui::makeControl(kEditCombo, K::ComboDropDown, "", {7, 90, 70, 60}, 0),
   };
   return t;
 }

@@ -189,17 +189,6 @@ constexpr int kDialog = 100, kTitle = 10, kPolish = 11, kIcon = 12, kBitmap = 13
               kClipId = 5, kPollTimer = 3;
 constexpr uint32_t kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00;
 
-ui::ControlTemplate control(int id, ui::ControlKind kind, const char* text, ui::Rect rect, uint32_t style,
-                            int imageId = 0) {
-  ui::ControlTemplate c;
-  c.id = id;
-  c.kind = kind;
-  c.text = text;
-  c.rect = rect;
-  c.style = style;
-  c.imageId = imageId;
-  return c;
-}
 
 ui::ModuleResources dialogModule() {
   using K = ui::ControlKind;
@@ -208,13 +197,13 @@ ui::ModuleResources dialogModule() {
   t.name = "resource-dialog";
   t.caption = "Ger\xC3\xA4tesoftware";
   t.rect = {0, 0, 200, 100};
-  t.controls = {control(kTitle, K::Static, "Ger\xC3\xA4tesoftware", {40, 5, 100, 8}, 0),
-                control(kPolish, K::Static, "Po\xC5\x82\xC4\x85" "czenie", {40, 15, 100, 8}, 0),
-                control(kIcon, K::Image, "", {5, 5, 20, 20}, 0, 1),
-                control(kBitmap, K::Image, "", {5, 30, 20, 20}, ui::kImageBitmap, 2),
-                control(kClip, K::Animation, "", {40, 30, 40, 30}, ui::kAnimCenter | ui::kAnimTransparent),
-                control(kOpaqueClip, K::Animation, "", {90, 30, 40, 30}, ui::kAnimAutoPlay),
-                control(ui::kIdOk, K::DefPushButton, "OK", {140, 80, 50, 14}, ui::kCtlTabStop)};
+  t.controls = {ui::makeControl(kTitle, K::Static, "Ger\xC3\xA4tesoftware", {40, 5, 100, 8}, 0),
+                ui::makeControl(kPolish, K::Static, "Po\xC5\x82\xC4\x85" "czenie", {40, 15, 100, 8}, 0),
+                ui::makeControl(kIcon, K::Image, "", {5, 5, 20, 20}, 0, 1),
+                ui::makeControl(kBitmap, K::Image, "", {5, 30, 20, 20}, ui::kImageBitmap, 2),
+                ui::makeControl(kClip, K::Animation, "", {40, 30, 40, 30}, ui::kAnimCenter | ui::kAnimTransparent),
+                ui::makeControl(kOpaqueClip, K::Animation, "", {90, 30, 40, 30}, ui::kAnimAutoPlay),
+                ui::makeControl(ui::kIdOk, K::DefPushButton, "OK", {140, 80, 50, 14}, ui::kCtlTabStop)};
   ui::LanguageResources german;
   german.language = ui::kLangGerman;
   german.dialogs = {t};

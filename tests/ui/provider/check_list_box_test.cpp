@@ -17,9 +17,6 @@ using platform::LParam;
 using platform::WindowHandle;
 using platform::WParam;
 
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 constexpr int kList = 1013;   // sorted, with strings: Alpha, Beta (disabled), Delta (indeterminate), Gamma (uncheckable)
@@ -55,13 +52,7 @@ pui::DialogTemplate checkListTemplate() {
   pui::DialogTemplate t;
   t.rect = {0, 0, 220, 90};
   auto add = [&](int id, pui::ControlKind kind, pui::Rect rect, uint32_t style) {
-    pui::ControlTemplate c;
-    c.id = id;
-    c.kind = kind;
-    c.text = "OK";
-    c.rect = rect;
-    c.style = style;
-    t.controls.push_back(c);
+    t.controls.push_back(pui::makeControl(id, kind, "OK", rect, style));
   };
   add(pui::kIdOk, pui::ControlKind::DefPushButton, {160, 7, 50, 14}, pui::kCtlTabStop);
   add(kList, pui::ControlKind::ListBox, {7, 7, 140, 60},
