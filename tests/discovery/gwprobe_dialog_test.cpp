@@ -18,11 +18,6 @@
 #include "tests/discovery/search_driver.h"
 #include "tests/support/child_process.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-#endif
-
 namespace {
 namespace ui = platform::ui;
 using platform::WindowHandle;

@@ -18,9 +18,6 @@
 #include "tests/support/test_root.h"
 #include "ui/link/vnlui_resources.h"
 
-// Qt's font set-up keeps a few fontconfig blocks for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 namespace link = ui::link;

@@ -20,11 +20,6 @@
 #include "tests/support/registry_helpers.h"
 #include "tests/support/test_root.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-#endif
-
 namespace {
 
 namespace pui = platform::ui;

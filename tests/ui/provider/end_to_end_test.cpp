@@ -20,9 +20,6 @@
 #include "tests/support/test_root.h"
 #include "tests/support/tool_run.h"
 
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 namespace ui = platform::ui;

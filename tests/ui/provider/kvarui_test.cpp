@@ -25,10 +25,6 @@
 #include "ui/provider/check_list_box.h"
 #include "ui/provider/kvarui_dialog.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig keeps its configuration until the process ends; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-#endif
 #if defined(__SANITIZE_THREAD__)
 // Qt converts large images (the grabs of the screenshot test) on its own
 // thread pool; Qt is not built with ThreadSanitizer, which then cannot see
