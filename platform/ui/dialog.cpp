@@ -1269,29 +1269,26 @@ bool GetWindowTextMetrics(WindowHandle window, TextMetric* metrics) {
   return GetTextMetrics(&dc, metrics);
 }
 
-bool InvalidateRect(WindowHandle window, const WinRect*, bool) {
+namespace {
+// Repaints a window later (InvalidateRect) or at once (UpdateWindow); an
+// owner-drawn list box repaints through its own items.
+bool repaint(WindowHandle window, bool now) {
   QWidget* w = widgetOf(window);
   if (w == nullptr) return false;
   Control* c = findControl(window);
   if (c != nullptr && c->kind == ControlKind::ListBox) {
-    static_cast<ListBoxWidget*>(c->widget)->invalidate();
+    auto* list = static_cast<ListBoxWidget*>(c->widget);
+    now ? list->updateNow() : list->invalidate();
   } else {
-    w->update();
+    now ? w->repaint() : w->update();
   }
   return true;
 }
+}  // namespace
 
-bool UpdateWindow(WindowHandle window) {
-  QWidget* w = widgetOf(window);
-  if (w == nullptr) return false;
-  Control* c = findControl(window);
-  if (c != nullptr && c->kind == ControlKind::ListBox) {
-    static_cast<ListBoxWidget*>(c->widget)->updateNow();
-  } else {
-    w->repaint();
-  }
-  return true;
-}
+bool InvalidateRect(WindowHandle window, const WinRect*, bool) { return repaint(window, false); }
+
+bool UpdateWindow(WindowHandle window) { return repaint(window, true); }
 
 Cursor SetCursor(Cursor cursor) {
   if (!onUiThread()) return Cursor::Arrow;
