@@ -2,6 +2,44 @@
 
 #include "platform/codepage.h"
 #include "platform/named_mutex.h"
+#include "platform/thread.h"
+
+void CCritSec::Lock() {
+  cs_.lock();
+  ++depth_;
+}
+
+bool CCritSec::TryLock() {
+  if (!cs_.tryLock()) return false;
+  ++depth_;
+  return true;
+}
+
+void CCritSec::Unlock() {
+  const bool last = --depth_ == 0;
+  cs_.unlock();
+  if (!last) return;
+  // Pairs with the waiter's count-then-try in TryLockUntil: either the waiter
+  // sees the lock free, or this sees the waiter and wakes it.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (waiters_.load(std::memory_order_relaxed) > 0) released_.set();
+}
+
+bool CCritSec::TryLockUntil(platform::Event& stop, uint32_t retryMs) {
+  waiters_.fetch_add(1);
+  bool taken = false;
+  for (;;) {
+    if (stop.isSet()) break;
+    if (TryLock()) {
+      taken = true;
+      break;
+    }
+    platform::Waitable* objects[] = {&stop, &released_};
+    if (platform::waitForMultiple(objects, false, retryMs) == platform::kWaitFailed) platform::sleepMs(retryMs);
+  }
+  waiters_.fetch_sub(1);
+  return taken;
+}
 
 CMtx::CMtx(std::u16string_view name) {
   auto mutex = std::make_unique<platform::NamedMutex>(platform::wideToUtf8(name));

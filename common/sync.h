@@ -3,10 +3,18 @@
 // the threads of one process, CMtx all processes through a named mutex.
 // ScopedLock holds a CSync and counts how often it took it, so that code
 // that waits can hand its caller's lock back for the wait and retake it.
+//
+// CCritSec also serves a thread that must never block on it (because the
+// holder may be waiting for that very thread): TryLockUntil tries the lock
+// and, while another thread holds it, sleeps until the holder's last Unlock
+// wakes it, instead of polling.
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
 #include "platform/critical_section.h"
+#include "platform/wait.h"
 
 namespace platform {
 class NamedMutex;
@@ -21,13 +29,22 @@ class CSync {
 
 class CCritSec : public CSync {
  public:
-  void Lock() override { cs_.lock(); }
-  void Unlock() override { cs_.unlock(); }
+  void Lock() override;
+  void Unlock() override;
   // Takes the lock when it is free (or already held by this thread); never waits.
-  bool TryLock() { return cs_.tryLock(); }
+  bool TryLock();
+  // Takes the lock without ever blocking on it: tries, and while another
+  // thread holds it waits for that thread to release it, at most retryMs
+  // between two tries (a bound for a release that slipped past). false, with
+  // the lock not taken, once stop is set (stop is looked at, not consumed:
+  // give a manual-reset event).
+  bool TryLockUntil(platform::Event& stop, uint32_t retryMs);
 
  private:
   platform::CriticalSection cs_;
+  int depth_ = 0;  // levels the owner holds; only the owner touches it
+  std::atomic<int> waiters_{0};
+  platform::Event released_{platform::Event::Reset::Auto};
 };
 
 class CMtx : public CSync {

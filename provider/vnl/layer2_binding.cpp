@@ -221,11 +221,7 @@ void Layer2Binding::CloseWindow() {
 template <typename Fn>
 bool Layer2Binding::WithProviderLock(Fn&& fn) {
   if (!providerLock_ || !events_) return false;
-  for (;;) {
-    if (stopEvent_->isSet()) return false;
-    if (providerLock_->TryLock()) break;
-    platform::sleepMs(kLockRetryMs);
-  }
+  if (!providerLock_->TryLockUntil(*stopEvent_, kLockRetryMs)) return false;
   // Out of memory while handling one event drops that event; the thread
   // and the provider lock survive it.
   try {
@@ -256,12 +252,22 @@ void Layer2Binding::OnTimer() {
 }
 
 void Layer2Binding::OnDataWaiting() {
-  std::vector<uint8_t> buffer;
+  // The buffer of the last notification is used again; a notification
+  // handled inside another (the thread serves sent messages while it sends)
+  // finds it taken and makes its own.
+  std::vector<uint8_t> buffer = std::move(spareBuffer_);
   try {
     buffer.resize(vnl::kMaxMessage);
   } catch (const std::bad_alloc&) {
     return;
   }
+  struct KeepBuffer {
+    std::vector<uint8_t>& buffer;
+    std::vector<uint8_t>& spare;
+    ~KeepBuffer() {
+      if (spare.empty()) spare = std::move(buffer);
+    }
+  } keep{buffer, spareBuffer_};
   for (;;) {
     int32_t length = 0;
     {

@@ -14,14 +14,16 @@
 // Threads and locks: the link lock guards the binding and the connection;
 // the thread takes it only to read received blocks. Loads are counted; the
 // last Unload (or UnloadAll when the plug-in goes) stops the thread and
-// unbinds. The thread never blocks on the provider lock: it tries it in a
-// loop with 10 ms pauses and gives up when its stop event is set, so that an
-// unload that holds the provider lock while it waits for the thread cannot
-// deadlock; an unload hands the link lock back while it waits. A message
+// unbinds. The thread never blocks on the provider lock: it tries it, waits
+// for the holder's release (at most 10 ms between tries) and gives up when
+// its stop event is set, so that an unload that holds the provider lock while
+// it waits for the thread cannot deadlock; an unload hands the link lock back
+// while it waits. A message
 // read while the thread is being stopped is dropped, never dispatched.
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/sync.h"
 #include "link/api/vnl2_entry_table.h"
@@ -93,6 +95,7 @@ class Layer2Binding : public Layer2 {
   std::unique_ptr<platform::Thread> thread_;
   int threadExitCode_ = 0;
   platform::WindowHandle window_ = nullptr;
+  std::vector<uint8_t> spareBuffer_;  // receive buffer between notifications
 };
 
 }  // namespace kvarsp

@@ -113,4 +113,52 @@ TEST(CMtx, UnicodeNamesWork) {
   EXPECT_EQ(lock.Depth(), 1);
 }
 
+// A thread that must not block on the lock waits for its release instead:
+// the retry bound is a minute, so only the release can wake it in time.
+TEST(CCritSec, TryLockUntilIsWokenByTheLastReleaseAndGivesUpOnStop) {
+  constexpr uint32_t kNoRetry = 60000;
+  struct Case {
+    const char* what;
+    bool stopInstead;  // set stop instead of releasing
+  };
+  for (const Case& c : {Case{"release", false}, Case{"stop", true}}) {
+    SCOPED_TRACE(c.what);
+    CCritSec cs;
+    platform::Event stop(platform::Event::Reset::Manual);
+    platform::Event waiting(platform::Event::Reset::Manual);
+    platform::Event done(platform::Event::Reset::Manual);
+    std::atomic<bool> taken{false};
+    cs.Lock();
+    cs.Lock();  // two levels: only the last Unlock releases it
+    platform::Thread t;
+    t.start([&] {
+      waiting.set();
+      taken = cs.TryLockUntil(stop, kNoRetry);
+      if (taken) cs.Unlock();
+      done.set();
+    });
+    ASSERT_TRUE(waiting.wait(10000));
+    cs.Unlock();
+    EXPECT_FALSE(taken.load());  // one level is still held
+    if (c.stopInstead) stop.set();
+    cs.Unlock();
+    EXPECT_TRUE(done.wait(10000));
+    t.join();
+    EXPECT_EQ(taken.load(), !c.stopInstead);
+    EXPECT_TRUE(cs.TryLock());  // nothing left held
+    cs.Unlock();
+  }
+}
+
+TEST(CCritSec, TryLockUntilTakesAFreeOrOwnLockAtOnceButNotAfterStop) {
+  CCritSec cs;
+  platform::Event stop(platform::Event::Reset::Manual);
+  EXPECT_TRUE(cs.TryLockUntil(stop, 60000));
+  EXPECT_TRUE(cs.TryLockUntil(stop, 60000));  // the owner again
+  cs.Unlock();
+  cs.Unlock();
+  stop.set();
+  EXPECT_FALSE(cs.TryLockUntil(stop, 60000));
+}
+
 }  // namespace
