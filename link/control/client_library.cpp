@@ -1,8 +1,12 @@
 #include "link/control/client_library.h"
 
+#include "link/api/vnl2_api.h"
+#include "link/api/vnl2_shared_area.h"
+
 extern "C" {
 int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length);
 int32_t VNL2_LinkInfo(uint32_t kind);
+void VNL2_GetState(uint32_t service, VNL2_STATE* state);
 }
 
 namespace {
@@ -13,6 +17,11 @@ class Vnl2d32 final : public ClientLibrary {
     return VNL2_CopyRecData(service, data, length);
   }
   int32_t LinkInfo(uint32_t kind) override { return VNL2_LinkInfo(kind); }
+  bool QueueFull(uint32_t service) override {
+    VNL2_STATE state{};
+    VNL2_GetState(service, &state);
+    return state.State == 1 && state.RecQueue >= kRecQueueBlocks;
+  }
 };
 
 }  // namespace

@@ -178,6 +178,7 @@ platform::LResult LinkController::OnCopyData(const platform::CopyDataStruct& rec
 
 void LinkController::OnTimer(uintptr_t id) {
   platform::killTimer(window_, id);
+  if (id == kTimerHeldBlocks) return RetryHeldBlocks();
   LinkLog(kLogDetail, "TimerEvent");
   if (id == kTimerServiceRequest) {
     RepeatServiceRequest();
@@ -264,7 +265,19 @@ void LinkController::LogStateChange() {
 bool LinkController::SendBytes(const uint8_t* data, size_t count) { return SendConnection(data, count) == 1; }
 
 int32_t LinkController::DeliverBlock(uint32_t service, const uint8_t* data, uint32_t length) {
-  return library_.CopyRecData(service, data, length);
+  const bool wasHolding = held_.size() != 0;
+  const int32_t result = held_.Deliver(service, data, length);
+  if (!wasHolding && held_.size() != 0) platform::setTimer(window_, kTimerHeldBlocks, kHeldBlocksRetryMs);
+  return result;
+}
+
+void LinkController::RetryHeldBlocks() {
+  std::lock_guard lock(linkLock_);
+  size_t refused = 0;
+  const bool more = held_.Retry(&refused);
+  // A held block whose service closed meanwhile is lost as a refused one is.
+  for (size_t i = 0; i < refused; ++i) LinkLog(kLogError, "ProcessSocketFrame failed: VNL2_QUEUE_ERROR !");
+  if (more) platform::setTimer(window_, kTimerHeldBlocks, kHeldBlocksRetryMs);
 }
 
 void LinkController::ReportLink(uint32_t kind) { library_.LinkInfo(kind); }

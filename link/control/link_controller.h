@@ -18,6 +18,7 @@
 #include <string>
 
 #include "link/control/client_library.h"
+#include "link/control/held_blocks.h"
 #include "link/control/link_name.h"
 #include "link/control/link_protocol.h"
 #include "link/control/link_state.h"
@@ -71,6 +72,7 @@ class LinkController final : private LinkHost {
   void RepeatServiceRequest();
   void CloseTransport();
   void LogStateChange();
+  void RetryHeldBlocks();
 
   // LinkHost
   bool SendBytes(const uint8_t* data, size_t count) override;
@@ -87,6 +89,9 @@ class LinkController final : private LinkHost {
   void Pause(uint32_t ms) override;
 
   ClientLibrary& library_;
+  // Received blocks a client's full queue could not take yet; under the link
+  // lock, retried on every received block and on kTimerHeldBlocks.
+  HeldBlocks held_{library_};
   Transport kind_ = Transport::None;
   std::atomic<uint16_t> linkState_{kLinkRequestingService};
   uint16_t retryCount_ = 0;

@@ -17,6 +17,8 @@ constexpr uintptr_t kTimerServiceRequest = 0x1001;  // service request repetitio
 constexpr uintptr_t kTimerT1 = 0x1200;              // response timer of the frame protocol
 constexpr uintptr_t kTimerT3 = 0x1203;              // idle supervision of the frame protocol
 constexpr uintptr_t kTimerKeepAlive = 0x1210;       // LAN keep-alive supervision
+constexpr uintptr_t kTimerHeldBlocks = 0x1220;      // retry of blocks a full client queue could not take
+constexpr uint32_t kHeldBlocksRetryMs = 10;
 
 constexpr uint32_t kServiceRequestPeriodMs = 500;
 constexpr uint16_t kServiceRequestTries = 3;
