@@ -25,7 +25,7 @@ void CCritSec::Unlock() {
   if (waiters_.load(std::memory_order_relaxed) > 0) released_.set();
 }
 
-bool CCritSec::TryLockUntil(platform::Event& stop, uint32_t retryMs) {
+bool CCritSec::TryLockUntil(platform::Event& stop, uint32_t retryMs, const std::function<void()>& betweenTries) {
   waiters_.fetch_add(1);
   bool taken = false;
   for (;;) {
@@ -35,7 +35,9 @@ bool CCritSec::TryLockUntil(platform::Event& stop, uint32_t retryMs) {
       break;
     }
     platform::Waitable* objects[] = {&stop, &released_};
-    if (platform::waitForMultiple(objects, false, retryMs) == platform::kWaitFailed) platform::sleepMs(retryMs);
+    const uint32_t woke = platform::waitForMultiple(objects, false, retryMs);
+    if (woke == platform::kWaitFailed) platform::sleepMs(retryMs);
+    if (woke != platform::kWaitObject0 && betweenTries) betweenTries();
   }
   waiters_.fetch_sub(1);
   return taken;

@@ -10,6 +10,7 @@
 // wakes it, instead of polling.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -37,8 +38,9 @@ class CCritSec : public CSync {
   // thread holds it waits for that thread to release it, at most retryMs
   // between two tries (a bound for a release that slipped past). false, with
   // the lock not taken, once stop is set (stop is looked at, not consumed:
-  // give a manual-reset event).
-  bool TryLockUntil(platform::Event& stop, uint32_t retryMs);
+  // give a manual-reset event). betweenTries, when given, runs after every
+  // wait that did not end with stop, before the next try.
+  bool TryLockUntil(platform::Event& stop, uint32_t retryMs, const std::function<void()>& betweenTries = {});
 
  private:
   platform::CriticalSection cs_;

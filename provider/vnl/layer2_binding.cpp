@@ -1,5 +1,6 @@
 #include "provider/vnl/layer2_binding.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -219,9 +220,9 @@ void Layer2Binding::CloseWindow() {
 }
 
 template <typename Fn>
-bool Layer2Binding::WithProviderLock(Fn&& fn) {
+bool Layer2Binding::WithProviderLock(Fn&& fn, uint32_t retryMs, const std::function<void()>& betweenTries) {
   if (!providerLock_ || !events_) return false;
-  if (!providerLock_->TryLockUntil(*stopEvent_, kLockRetryMs)) return false;
+  if (!providerLock_->TryLockUntil(*stopEvent_, retryMs, betweenTries)) return false;
   // Out of memory while handling one event drops that event; the thread
   // and the provider lock survive it.
   try {
@@ -251,34 +252,37 @@ void Layer2Binding::OnTimer() {
   WithProviderLock([this] { events_->OnLayer2Tick(); });
 }
 
-void Layer2Binding::OnDataWaiting() {
-  // The buffer of the last notification is used again; a notification
-  // handled inside another (the thread serves sent messages while it sends)
-  // finds it taken and makes its own.
-  std::vector<uint8_t> buffer = std::move(spareBuffer_);
+void Layer2Binding::ReadWaitingBlocks() {
   try {
-    buffer.resize(vnl::kMaxMessage);
+    if (receiveBuffer_.size() != vnl::kMaxMessage) receiveBuffer_.resize(vnl::kMaxMessage);
+    while (held_.size() < kMaxHeldBlocks) {
+      int32_t length = 0;
+      {
+        ScopedLock lock(&linkLock_);
+        if (!api_.receiveData || !connected_) return;
+        length = api_.receiveData(kProviderService, receiveBuffer_.data(), static_cast<uint32_t>(receiveBuffer_.size()));
+      }
+      if (length <= 0) return;
+      const size_t count = std::min(static_cast<size_t>(length), receiveBuffer_.size());
+      held_.emplace_back(receiveBuffer_.begin(), receiveBuffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    }
   } catch (const std::bad_alloc&) {
-    return;
+    // What was read stays held; the rest waits in the library's queue.
   }
-  struct KeepBuffer {
-    std::vector<uint8_t>& buffer;
-    std::vector<uint8_t>& spare;
-    ~KeepBuffer() {
-      if (spare.empty()) spare = std::move(buffer);
-    }
-  } keep{buffer, spareBuffer_};
-  for (;;) {
-    int32_t length = 0;
-    {
-      ScopedLock lock(&linkLock_);
-      if (!api_.receiveData || !connected_) return;
-      length = api_.receiveData(kProviderService, buffer.data(), static_cast<uint32_t>(buffer.size()));
-    }
-    if (length <= 0) return;
-    const size_t count = static_cast<size_t>(length) < buffer.size() ? static_cast<size_t>(length) : buffer.size();
-    if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, {buffer.data(), count}).c_str());
-    WithProviderLock([&] { events_->OnLayer2Message(buffer.data(), count); });
+}
+
+void Layer2Binding::OnDataWaiting() {
+  const std::function<void()> readAhead = [this] { ReadWaitingBlocks(); };
+  ReadWaitingBlocks();
+  // Each block is traced and handled in arrival order, the provider lock
+  // taken for each one; blocks that arrive meanwhile join the end.
+  while (!held_.empty()) {
+    std::vector<uint8_t> block = std::move(held_.front());
+    held_.pop_front();
+    if (VnlTraceOn()) traceVnl("%s", vnl::RawTraceLine(false, block).c_str());
+    // A block read while the thread is being stopped is dropped.
+    WithProviderLock([&] { events_->OnLayer2Message(block.data(), block.size()); }, kReadAheadMs, readAhead);
+    ReadWaitingBlocks();
   }
 }
 

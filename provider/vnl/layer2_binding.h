@@ -22,6 +22,8 @@
 // read while the thread is being stopped is dropped, never dispatched.
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +42,10 @@ class Layer2Binding : public Layer2 {
  public:
   static constexpr uint32_t kTickMs = 500;
   static constexpr uint32_t kLockRetryMs = 10;
+  // While received blocks wait for the provider lock, the library's queue is
+  // read this often: its 16 blocks last longer than that at full load.
+  static constexpr uint32_t kReadAheadMs = 1;
+  static constexpr size_t kMaxHeldBlocks = 1024;
 
   Layer2Binding() = default;
   ~Layer2Binding() override;
@@ -75,11 +81,16 @@ class Layer2Binding : public Layer2 {
   void CloseWindow();  // undoes the thread's window, timer and class
   void Release();   // undoes everything a load made
   // Runs fn with the provider lock taken by trying it; false (fn not run)
-  // when the stop event was set first.
+  // when the stop event was set first. While it waits for the lock, it runs
+  // betweenTries every retryMs at the latest.
   template <typename Fn>
-  bool WithProviderLock(Fn&& fn);
+  bool WithProviderLock(Fn&& fn, uint32_t retryMs = kLockRetryMs, const std::function<void()>& betweenTries = {});
   void OnTimer();
   void OnDataWaiting();
+  // Moves the blocks waiting in the library's receive queue to held_ (up to
+  // kMaxHeldBlocks), so that the queue, which drops what does not fit, is
+  // emptied also while the provider lock is busy.
+  void ReadWaitingBlocks();
   void OnDisconnected();
 
   CCritSec linkLock_;
@@ -95,7 +106,8 @@ class Layer2Binding : public Layer2 {
   std::unique_ptr<platform::Thread> thread_;
   int threadExitCode_ = 0;
   platform::WindowHandle window_ = nullptr;
-  std::vector<uint8_t> spareBuffer_;  // receive buffer between notifications
+  std::vector<uint8_t> receiveBuffer_;         // link interface thread only
+  std::deque<std::vector<uint8_t>> held_;      // read, not yet dispatched; link interface thread only
 };
 
 }  // namespace kvarsp
