@@ -19,7 +19,7 @@ TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
 BUILD_DIR = build$(if $(filter default,$(PRESET)),,-$(PRESET))
 DEMO_TARGETS = tkphone tksetup tksim tapisrv tapi32 kvarsp64 vnlsock vnl2d32 vnl2c64
 
-.PHONY: test deps configure build clean demo screenshots
+.PHONY: test deps configure build clean demo screenshots bench
 
 test: build
 	ctest --preset $(PRESET) -j $(TEST_JOBS) --timeout 300
@@ -34,6 +34,12 @@ demo: configure
 screenshots: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target tkscreenshots
 	$(BUILD_DIR)/bin/tkscreenshots --out $(BUILD_DIR)/screenshots
+
+# The benchmarks (call_bench, vnl2_echo_bench) with their defaults and one
+# summary table of figures, baselines and targets (scripts/bench.sh); about
+# 3 minutes besides the build; not part of `make test`.
+bench: configure
+	JOBS=$(JOBS) scripts/bench.sh $(BUILD_DIR)
 
 configure: deps
 	cmake --preset $(PRESET)

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "link/common/link_config.h"
 #include "platform/registry.h"
@@ -58,16 +60,16 @@ std::string ExchangeConfiguration(uint32_t lines) {
 
 void Fail(const std::string& what) { throw BenchFailure(what); }
 
-BenchSystem::BenchSystem(uint32_t lines, Path path) {
+BenchSystem::BenchSystem(uint32_t lines, Path path, KeepAlive keepAlive) {
   try {
-    Setup(lines, path);
+    Setup(lines, path, keepAlive);
   } catch (...) {
     Cleanup();
     throw;
   }
 }
 
-void BenchSystem::Setup(uint32_t lines, Path path) {
+void BenchSystem::Setup(uint32_t lines, Path path, KeepAlive keepAlive) {
   root_ = tktest::makeTempDir("call-bench-");
   setenv("TK_ROOT", root_.c_str(), 1);
   tktest::InstallLinkControl(TK_VNL2C64_PATH);
@@ -75,12 +77,22 @@ void BenchSystem::Setup(uint32_t lines, Path path) {
   const std::string exchangeFile = root_ + "/exchange.conf";
   tktest::writeFile(exchangeFile, ExchangeConfiguration(lines));
   tksim_ = std::make_unique<tktest::TksimPeer>();
-  if (!tksim_->Start({"--keepalive-ms", "0", "--quiet", "--engine", "vnl", "--exchange-config", exchangeFile}))
-    Fail("tksim did not start");
+  std::vector<std::string> options{"--quiet", "--engine", "vnl", "--exchange-config", exchangeFile};
+  if (keepAlive == KeepAlive::Off) options.insert(options.begin(), {"--keepalive-ms", "0"});
+  if (!tksim_->Start(options)) Fail("tksim did not start");
   // Every number called answers at once.
   if (tksim_->Command("party * answer 0").rfind("ok", 0) != 0) Fail("tksim does not take 'party * answer 0'");
 
   if (!tktest::WriteLoopbackLinkConfiguration(tksim_->port())) Fail("cannot write the link configuration");
+  if (keepAlive == KeepAlive::On) {
+    // The same link with the keep-alive value of a fresh configuration.
+    LinkConfig link;
+    DefaultLinkConfiguration(&link);
+    const uint32_t keepalive = link.Keepalive;
+    LoadConfiguration(&link);
+    link.Keepalive = keepalive;
+    if (!SaveLinkConfiguration(link)) Fail("cannot switch the link's keep-alive on");
+  }
   if (path == Path::Service) return StartService(lines);
   if (platform::regImport(ProviderConfiguration(lines, kHostProviderId), "provider configuration") != 0)
     Fail("cannot write the provider configuration");

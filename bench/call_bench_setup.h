@@ -7,6 +7,11 @@
 // provider list and served by a telephony service (tapisrv) started for the
 // root (Path::Service). The root becomes TK_ROOT of this process, so that
 // libtapi32 and every process started from here find that service.
+//
+// Keep-alive is off on both sides unless KeepAlive::On is asked for: then
+// tksim sends its keep-alive frames at its default period and the link
+// configuration has the LAN keep-alive at its default (on), so VNL2C64
+// echoes them and supervises the connection with its default period.
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -21,8 +26,9 @@ namespace callbench {
 class BenchSystem {
  public:
   enum class Path { Host, Service };
+  enum class KeepAlive { Off, On };
   // Throws BenchFailure when any part does not come up.
-  explicit BenchSystem(uint32_t lines, Path path = Path::Host);
+  explicit BenchSystem(uint32_t lines, Path path = Path::Host, KeepAlive keepAlive = KeepAlive::Off);
   ~BenchSystem();
 
   // Path::Host only.
@@ -33,7 +39,7 @@ class BenchSystem {
   uint32_t ControlProcessId() const;
 
  private:
-  void Setup(uint32_t lines, Path path);
+  void Setup(uint32_t lines, Path path, KeepAlive keepAlive);
   void StartService(uint32_t lines);
   void StopService();
   void Cleanup();

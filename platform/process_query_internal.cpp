@@ -1,19 +1,24 @@
 // Questions about any process by its id, also one this process did not start.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/proc_stat_internal.h"
 #include "platform/process.h"
+#include "platform/process_query.h"
 
 namespace platform {
 namespace {
@@ -66,6 +71,41 @@ std::optional<uint64_t> processCpuTimeMs(uint32_t processId) {
   const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
   if (ticksPerSecond <= 0) return std::nullopt;
   return (stat->userTime + stat->systemTime) * 1000 / static_cast<uint64_t>(ticksPerSecond);
+}
+
+std::optional<uint64_t> processCpuTimeNs(uint32_t processId) {
+  if (!validPid(processId)) return std::nullopt;
+  clockid_t clock;
+  if (::clock_getcpuclockid(static_cast<pid_t>(processId), &clock) != 0) return std::nullopt;
+  timespec used{};
+  if (::clock_gettime(clock, &used) != 0) return std::nullopt;
+  return static_cast<uint64_t>(used.tv_sec) * 1000000000u + static_cast<uint64_t>(used.tv_nsec);
+}
+
+std::vector<ThreadCpuTime> threadCpuTimes(uint32_t processId) {
+  std::vector<ThreadCpuTime> threads;
+  if (!validPid(processId)) return threads;
+  const std::string tasks = "/proc/" + std::to_string(processId) + "/task";
+  DIR* dir = ::opendir(tasks.c_str());
+  if (!dir) return threads;
+  while (const dirent* entry = ::readdir(dir)) {
+    char* end = nullptr;
+    const unsigned long tid = std::strtoul(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || tid == 0 || tid > INT_MAX) continue;
+    const std::string task = tasks + "/" + entry->d_name;
+    // schedstat: time on the CPU (ns), time waiting to run (ns), time slices.
+    std::ifstream schedstat(task + "/schedstat");
+    ThreadCpuTime thread;
+    if (!(schedstat >> thread.cpuNs)) continue;  // ended meanwhile
+    thread.threadId = static_cast<uint32_t>(tid);
+    std::ifstream comm(task + "/comm");
+    std::getline(comm, thread.name);
+    threads.push_back(std::move(thread));
+  }
+  ::closedir(dir);
+  std::sort(threads.begin(), threads.end(),
+            [](const ThreadCpuTime& a, const ThreadCpuTime& b) { return a.threadId < b.threadId; });
+  return threads;
 }
 
 bool processRunning(uint32_t processId) {

@@ -6,6 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <thread>
 
@@ -63,7 +67,13 @@ bool ChildProcess::start(const std::string& program, const std::vector<std::stri
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  return nextLine(std::chrono::steady_clock::now() + timeout, -1);
+}
+
+std::optional<std::string> ChildProcess::readLineOrStop(int stopFd) { return nextLine(std::nullopt, stopFd); }
+
+std::optional<std::string> ChildProcess::nextLine(std::optional<std::chrono::steady_clock::time_point> deadline,
+                                                  int stopFd) {
   for (;;) {
     if (size_t nl = buffer_.find('\n'); nl != std::string::npos) {
       std::string line = buffer_.substr(0, nl);
@@ -71,10 +81,17 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
       return line;
     }
     if (outFd_ < 0) return std::nullopt;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
-    pollfd p{outFd_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    int waitMs = -1;
+    if (deadline) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      waitMs = static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+    }
+    pollfd p[2] = {{outFd_, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    const int ready = poll(p, stopFd >= 0 ? 2 : 1, waitMs);
+    if (ready < 0 && errno != EINTR && !deadline) return std::nullopt;  // would fail again at once
+    if (ready <= 0) continue;
+    if (stopFd >= 0 && p[1].revents != 0) return std::nullopt;
     char buf[4096];
     ssize_t n = read(outFd_, buf, sizeof buf);
     if (n <= 0) {

@@ -187,4 +187,75 @@ TEST(EventLog, DiscardFreesWhatReadersPassedAndLaterReadersStartAtTheFirstKept) 
   EXPECT_EQ(log.append(LineEvent(LINE_CLOSE)), 6u);
 }
 
+TEST(EventLog, WaitCompletionFindsTheFirstKeptCompletionOfItsRequestAfterDiscardsAndUpdates) {
+  platform::FakeClock clock;
+  EventLog log(clock);
+  log.append(Completion(8, LINEERR_OPERATIONFAILED));  // 1
+  log.append(LineEvent(LINE_CALLSTATE));              // 2
+  log.append(Completion(8, 0));                       // 3: a second completion of the same request
+  const uint64_t changed = log.append(Completion(9, LINEERR_INVALCALLHANDLE));  // 4
+  log.append(LineEvent(LINE_CLOSE));                                            // 5
+  // Step: discard before this cursor, then move event 4 to this request (0 = leave it).
+  struct Step {
+    size_t discardBefore;
+    DRV_REQUESTID moveTo;
+    std::optional<LONG> of8, of9, of10;
+  };
+  const Step steps[] = {
+      {0, 0, LINEERR_OPERATIONFAILED, LINEERR_INVALCALLHANDLE, std::nullopt},
+      {1, 0, 0, LINEERR_INVALCALLHANDLE, std::nullopt},  // the first of 8 freed: the second counts
+      {1, 10, 0, std::nullopt, LINEERR_INVALCALLHANDLE},  // an update moves it to request 10
+      {3, 0, std::nullopt, std::nullopt, LINEERR_INVALCALLHANDLE},
+      {4, 0, std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const Step& step : steps) {
+    log.discardBefore(step.discardBefore);
+    if (step.moveTo) log.update(changed, [&](HostEvent& e) { e.requestId = step.moveTo; });
+    EXPECT_EQ(log.waitCompletion(8, 0), step.of8) << step.discardBefore;
+    EXPECT_EQ(log.waitCompletion(9, 0), step.of9) << step.discardBefore;
+    EXPECT_EQ(log.waitCompletion(10, 0), step.of10) << step.discardBefore;
+  }
+  // An event made a completion by an update is found; one made something else is not.
+  const uint64_t late = log.append(LineEvent(LINE_CLOSE));
+  log.update(late, [](HostEvent& e) {
+    e.kind = HostEvent::Kind::Completion;
+    e.requestId = 11;
+  });
+  EXPECT_EQ(log.waitCompletion(11, 0), 0);
+  log.update(late, [](HostEvent& e) { e.kind = HostEvent::Kind::LineEvent; });
+  EXPECT_EQ(log.waitCompletion(11, 0), std::nullopt);
+}
+
+TEST(EventLog, AWaiterLooksAgainOnAnEventOrAWakeAndOnTheRealClockWithoutHousekeepingOnlyThen) {
+  // The looks of a waiter that waits the whole time for nothing: at the
+  // start, and at the end (again when the tick rounds the end down); one
+  // that looked every kClockCheckMs would look several times more.
+  struct Case {
+    bool housekeeping;
+    uint64_t fewest, most;
+  };
+  constexpr uint32_t kWaitMs = 5 * EventLog::kClockCheckMs;
+  for (const Case& c : {Case{false, 2, 3}, Case{true, 3, 7}}) {
+    EventLog log;  // the real clock
+    const uint64_t before = log.looks();
+    EXPECT_EQ(log.waitCompletion(5, kWaitMs, c.housekeeping ? EventLog::Housekeeping([] {}) : nullptr), std::nullopt);
+    EXPECT_GE(log.looks() - before, c.fewest) << c.housekeeping;
+    EXPECT_LE(log.looks() - before, c.most) << c.housekeeping;
+  }
+
+  // An event or a wake ends the sleep at once.
+  EventLog log;
+  platform::Event looked(platform::Event::Reset::Auto);
+  std::optional<LONG> result;
+  std::thread waiter([&] {
+    result = log.waitCompletion(5, 60000);
+    looked.set();
+  });
+  log.wake();
+  log.append(Completion(5, 0));
+  ASSERT_TRUE(looked.wait(10000));
+  waiter.join();
+  EXPECT_EQ(result, 0);
+}
+
 }  // namespace

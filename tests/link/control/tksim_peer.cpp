@@ -1,5 +1,8 @@
 #include "tests/link/control/tksim_peer.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace tktest {
 namespace {
 
@@ -59,27 +62,37 @@ bool TksimPeer::Attach(uint16_t controlPort) {
   if (controlPort == 0) return false;
   control_ = platform::TcpSocket::connect("127.0.0.1", controlPort);
   if (!control_.valid()) return false;
+  stopFd_ = eventfd(0, EFD_CLOEXEC);
+  if (stopFd_ < 0) return false;
   reader_ = std::thread([this] { ReadEvents(); });
   return true;
 }
 
 TksimPeer::~TksimPeer() {
-  stop_ = true;
-  if (reader_.joinable()) reader_.join();
+  if (reader_.joinable()) {
+    const uint64_t one = 1;
+    // Should the stop not go through, the end of tksim's output ends the reader too.
+    if (write(stopFd_, &one, sizeof one) != sizeof one) process_.kill();
+    reader_.join();
+  }
+  if (stopFd_ >= 0) close(stopFd_);
 }
 
 void TksimPeer::ReadEvents() {
-  while (!stop_) {
-    std::optional<std::string> line = process_.readLine(std::chrono::milliseconds(200));
+  for (;;) {
+    std::optional<std::string> line = process_.readLineOrStop(stopFd_);
     std::lock_guard lock(m_);
     if (line) {
       unread_.push_back(std::move(*line));
       arrived_.notify_all();
-    } else if (process_.outputEnded()) {
+      continue;
+    }
+    // The output ended, or the owner stops the reader.
+    if (process_.outputEnded()) {
       ended_ = true;
       arrived_.notify_all();
-      return;
     }
+    return;
   }
 }
 

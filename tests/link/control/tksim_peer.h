@@ -4,7 +4,6 @@
 // port and reports its events on standard output. A reader thread takes
 // those event lines all along, so that tksim never stalls on a full pipe
 // while a test is not waiting for an event.
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -63,7 +62,7 @@ class TksimPeer {
 
   ChildProcess process_;
   std::thread reader_;
-  std::atomic<bool> stop_{false};
+  int stopFd_ = -1;  // eventfd: readable once the reader is to end
   std::mutex m_;
   std::condition_variable arrived_;
   std::deque<std::string> unread_;  // read from tksim, not yet looked at by WaitEvent
