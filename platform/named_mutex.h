@@ -1,8 +1,14 @@
 #pragma once
 // A named mutex shared by all processes under the same root folder, with the
 // semantics of a Windows mutex: owned by a thread, recursive for its owner,
-// and released by the system when the owning process dies (the next owner
-// learns that through the Abandoned result).
+// and released by the system when the owning thread or process ends (the
+// next owner learns that through the Abandoned result).
+//
+// In: a name. Out: lock()/unlock() for the calling thread. Every NamedMutex
+// object of one name in a process shares one mapping of the mutex file
+// (platform/process_shared_mutex.h) and one record of the owning thread and
+// its depth, so the ownership rules hold across the objects. Taking a free
+// mutex and releasing it make no system call. No threads of its own.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +38,7 @@ class NamedMutex {
   // Releases one level of ownership; false when the calling thread does not own it.
   bool unlock();
 
-  // The file that carries the cross-process lock (for diagnostics and tests).
+  // The file that carries the cross-process mutex (for diagnostics and tests).
   std::string lockFilePath() const;
 
  private:
