@@ -1,10 +1,14 @@
 #include "common/trace_file_settings.h"
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/reg_types.h"
 #include "platform/registry.h"
+#include "platform/registry_generation.h"
 #include "platform/win_error.h"
 
 namespace {
@@ -52,11 +56,7 @@ std::vector<uint8_t> ReadStringData(platform::RegKeyHandle key, std::u16string_v
   return {};
 }
 
-}  // namespace
-
-const char* TraceFileName(TraceFile file) { return file == TraceFile::Tapi ? "KVARTAPI.LOG" : "KVARVNL.LOG"; }
-
-bool TraceSwitchOn(TraceFile file) {
+bool ReadSwitch(TraceFile file) {
   SettingsKey key;
   if (!key.get()) return false;
   uint32_t type = 0;
@@ -68,7 +68,7 @@ bool TraceSwitchOn(TraceFile file) {
   return (data[0] | data[1] | data[2] | data[3]) != 0;
 }
 
-std::u16string TraceFolder() {
+std::u16string ReadFolder() {
   SettingsKey key;
   if (!key.get()) return {};
   std::vector<uint8_t> data = ReadStringData(key.get(), u"LogPath");
@@ -79,4 +79,50 @@ std::u16string TraceFolder() {
     folder.push_back(c);
   }
   return folder;
+}
+
+std::atomic<const platform::Clock*> g_clock{nullptr};
+
+// Set when this thread's CachedSettings is gone: code that traces from a
+// static object's destructor runs after the main thread's thread_local
+// objects ended, and then reads the registry directly.
+thread_local bool t_settingsGone = false;
+
+// The values this thread read, each read on first use after a change.
+struct CachedSettings {
+  platform::RegistryChangeWatch watch{platform::RegRoot::LocalMachine};
+  std::optional<bool> switches[2];
+  std::optional<std::u16string> folder;
+  ~CachedSettings() { t_settingsGone = true; }
+};
+
+CachedSettings& Current() {
+  thread_local CachedSettings settings;
+  const platform::Clock* clock = g_clock.load();
+  if (settings.watch.changed(clock ? *clock : platform::systemClock())) {
+    settings.switches[0].reset();
+    settings.switches[1].reset();
+    settings.folder.reset();
+  }
+  return settings;
+}
+
+}  // namespace
+
+void SetTraceSettingsClock(const platform::Clock* clock) { g_clock.store(clock); }
+
+const char* TraceFileName(TraceFile file) { return file == TraceFile::Tapi ? "KVARTAPI.LOG" : "KVARVNL.LOG"; }
+
+bool TraceSwitchOn(TraceFile file) {
+  if (t_settingsGone) return ReadSwitch(file);
+  std::optional<bool>& on = Current().switches[file == TraceFile::Tapi ? 0 : 1];
+  if (!on) on = ReadSwitch(file);
+  return *on;
+}
+
+std::u16string TraceFolder() {
+  if (t_settingsGone) return ReadFolder();
+  std::optional<std::u16string>& folder = Current().folder;
+  if (!folder) folder = ReadFolder();
+  return *folder;
 }

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 #include "platform/codepage.h"
 #include "platform/printable_text.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
+#include "platform/registry_generation.h"
 #include "platform/root.h"
 
 namespace platform {
@@ -46,11 +48,32 @@ std::shared_ptr<const RegKey> emptyTree(RegRoot root) {
   return tree;
 }
 
-std::string filePath(const std::string& folder, RegRoot root) {
-  return folder + "/" + wideToUtf8(regRootName(root)) + ".reg";
-}
+std::string filePath(const std::string& folder, RegRoot root) { return regFilePath(folder, root); }
 
 std::string lockPath(const std::string& folder, RegRoot root) { return filePath(folder, root) + ".lock"; }
+
+// Locks the roots' lock files in order. registryDir() creates the folder only
+// once per thread and root, so a folder removed since is created again here
+// before the one retry.
+bool lockAll(const std::string& folder, const std::vector<RegRoot>& roots, FileLock::Mode mode,
+             std::vector<FileLock>* locks) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    locks->clear();
+    locks->reserve(roots.size());
+    for (RegRoot root : roots) {
+      locks->emplace_back(lockPath(folder, root), mode);
+      if (!locks->back().held()) break;
+    }
+    if (locks->empty() || locks->back().held()) return true;
+    struct stat st {};
+    if (attempt != 0 || ::stat(folder.c_str(), &st) == 0 || !ensureDirectory(folder)) break;
+  }
+  setRegistryError(locks->back().error());
+  return false;
+}
+
+// The root folder of a registry folder (<root>/registry).
+std::string rootOf(const std::string& folder) { return folder.substr(0, folder.rfind('/')); }
 
 // Tells standard error about a broken file, once per version of it.
 void reportBroken(const std::string& path, const FileIdentity& identity, const std::string& message) {
@@ -104,6 +127,10 @@ std::vector<RegRoot> inLockOrder(std::vector<RegRoot> roots) {
 
 }  // namespace
 
+std::string regFilePath(const std::string& folder, RegRoot root) {
+  return folder + "/" + wideToUtf8(regRootName(root)) + ".reg";
+}
+
 void clearRegistryError() { t_lastError.clear(); }
 void setRegistryError(std::string message) { t_lastError = std::move(message); }
 std::string registryLastError() { return t_lastError; }
@@ -146,14 +173,7 @@ long editRegTrees(std::vector<RegRoot> roots, const RegTreeChange& change) {
   roots = inLockOrder(std::move(roots));
   std::string folder = registryDir();
   std::vector<FileLock> locks;
-  locks.reserve(roots.size());
-  for (RegRoot root : roots) {
-    locks.emplace_back(lockPath(folder, root), FileLock::Mode::Exclusive);
-    if (!locks.back().held()) {
-      setRegistryError(locks.back().error());
-      return kErrorCantWrite;
-    }
-  }
+  if (!lockAll(folder, roots, FileLock::Mode::Exclusive, &locks)) return kErrorCantWrite;
 
   // Under the locks, the files on disk are the truth: read them again.
   std::vector<RegTreeEdit> edits;
@@ -184,6 +204,11 @@ long editRegTrees(std::vector<RegRoot> roots, const RegTreeChange& change) {
 
   if (long rc = change(edits); rc != kErrorSuccess) return rc;
 
+  // Readers in every process learn of the new files from the counter, so it
+  // is raised after the replacing (also when a later file fails) and while
+  // the locks are still held.
+  bool replaced = false;
+  long rc = kErrorSuccess;
   for (size_t i = 0; i < edits.size(); ++i) {
     if (!edits[i].changed) continue;
     std::string path = filePath(folder, roots[i]);
@@ -192,11 +217,14 @@ long editRegTrees(std::vector<RegRoot> roots, const RegTreeChange& change) {
     std::string error;
     if (!replaceFileAtomically(path, text, existed[i] ? &previous[i] : nullptr, &written, &error)) {
       setRegistryError(error);
-      return kErrorCantWrite;
+      rc = kErrorCantWrite;
+      break;
     }
+    replaced = true;
     remember(path, Version{written, std::make_shared<const RegKey>(std::move(edits[i].tree)), {}});
   }
-  return kErrorSuccess;
+  if (replaced) bumpRegistryGeneration(rootOf(folder));
+  return rc;
 }
 
 long editRegTree(RegRoot root, const std::function<long(RegKey& tree, bool& changed)>& change) {
@@ -206,13 +234,7 @@ long editRegTree(RegRoot root, const std::function<long(RegKey& tree, bool& chan
 long readRegTreesLocked(const std::vector<RegRoot>& roots, std::vector<std::shared_ptr<const RegKey>>* trees) {
   std::string folder = registryDir();
   std::vector<FileLock> locks;
-  for (RegRoot root : inLockOrder(roots)) {
-    locks.emplace_back(lockPath(folder, root), FileLock::Mode::Shared);
-    if (!locks.back().held()) {
-      setRegistryError(locks.back().error());
-      return kErrorCantWrite;
-    }
-  }
+  if (!lockAll(folder, inLockOrder(roots), FileLock::Mode::Shared, &locks)) return kErrorCantWrite;
   trees->clear();
   for (RegRoot root : roots) {
     bool broken = false;

@@ -28,7 +28,8 @@ using RegTreeChange = std::function<long(std::vector<RegTreeEdit>& edits)>;
 // Locks the roots' files (in a fixed order, so callers cannot deadlock),
 // reads them from disk, lets change edit them and writes back those it
 // changed. Nothing is written when change fails. A broken file makes the
-// call fail with kErrorRegistryCorrupt before change runs.
+// call fail with kErrorRegistryCorrupt before change runs. Once a file was
+// replaced, the root's change counter is raised (registry_generation.h).
 long editRegTrees(std::vector<RegRoot> roots, const RegTreeChange& change);
 long editRegTree(RegRoot root, const std::function<long(RegKey& tree, bool& changed)>& change);
 
@@ -37,6 +38,9 @@ long editRegTree(RegRoot root, const std::function<long(RegKey& tree, bool& chan
 // read (instead of handing out an empty tree), kErrorCantWrite when a lock
 // cannot be taken.
 long readRegTreesLocked(const std::vector<RegRoot>& roots, std::vector<std::shared_ptr<const RegKey>>* trees);
+
+// The file of root in the registry folder folder.
+std::string regFilePath(const std::string& folder, RegRoot root);
 
 // The thread's registry error (see registryLastError()).
 void clearRegistryError();

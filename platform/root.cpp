@@ -1,6 +1,24 @@
+// Where the folders live and how they come to exist.
+//
+// In:  TK_ROOT (or the per-user default), read at every call.
+// Out: the folder paths; each folder is created (with its parents) the first
+//      time a thread asks for it under the current root.
+// Threads: any thread may call; every thread keeps its own memory of what it
+//      already ensured (thread_local), so no locks are taken.
+//
+// Ensuring a folder costs a stat (and mkdirs when missing). The folders are
+// asked for on every registry read and every cross-process window message,
+// so each thread remembers the root it last ensured and which of its
+// sub-folders exist; only a different root string (a test giving each case
+// its own TK_ROOT) makes it ensure them again. A folder removed behind the
+// process's back while the root stays the same is not re-created by these
+// functions: the users that create files in them ensure their own folder
+// (ensureDirectory itself never caches), and the registry store ensures its
+// folder again when it cannot lock a file there.
 #include "platform/root.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,15 +26,47 @@
 namespace platform {
 namespace {
 
+// Bits of EnsuredFolders::done.
+constexpr uint8_t kRootFolder = 1;
+constexpr uint8_t kRegistryFolder = 2;
+constexpr uint8_t kRuntimeFolder = 4;
+constexpr uint8_t kSystemFolder = 8;
+
+// Set when this thread's EnsuredFolders is gone: the main thread's
+// thread_local objects end before the static objects whose destructors may
+// still ask for a folder (a library's log at unload). Trivially destructible,
+// so it can be read at any time of the thread's life.
+thread_local bool t_ensuredGone = false;
+
+// The folders this thread has ensured under root.
+struct EnsuredFolders {
+  std::string root;
+  uint8_t done = 0;
+  ~EnsuredFolders() { t_ensuredGone = true; }
+};
+
+thread_local EnsuredFolders t_ensured;
+
 std::string defaultRoot() {
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return std::string(xdg) + "/tk";
   if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/share/tk";
   return "/tmp/tk-" + std::to_string(getuid());
 }
 
-std::string subDir(const char* name) {
+// Ensures path unless this thread already did under the same root; a
+// failure is not remembered, so the next call tries again.
+void ensureOnce(const std::string& path, uint8_t bit) {
+  if (t_ensuredGone) {
+    ensureDirectory(path);
+    return;
+  }
+  if ((t_ensured.done & bit) != 0) return;
+  if (ensureDirectory(path)) t_ensured.done |= bit;
+}
+
+std::string subDir(const char* name, uint8_t bit) {
   std::string dir = rootDir() + "/" + name;
-  ensureDirectory(dir);
+  ensureOnce(dir, bit);
   return dir;
 }
 
@@ -26,13 +76,17 @@ std::string rootDir() {
   const char* root = std::getenv("TK_ROOT");
   std::string dir = (root && *root) ? std::string(root) : defaultRoot();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  ensureDirectory(dir);
+  if (!t_ensuredGone && dir != t_ensured.root) {
+    t_ensured.root = dir;
+    t_ensured.done = 0;
+  }
+  ensureOnce(dir, kRootFolder);
   return dir;
 }
 
-std::string registryDir() { return subDir("registry"); }
-std::string runtimeDir() { return subDir("run"); }
-std::string systemDir() { return subDir("system"); }
+std::string registryDir() { return subDir("registry", kRegistryFolder); }
+std::string runtimeDir() { return subDir("run", kRuntimeFolder); }
+std::string systemDir() { return subDir("system", kSystemFolder); }
 
 bool ensureDirectory(const std::string& path) {
   if (path.empty()) return false;

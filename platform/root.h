@@ -4,7 +4,9 @@
 // names) and the "system directory". The environment variable TK_ROOT names
 // it; without it a per-user default is used ($XDG_DATA_HOME/tk, else
 // ~/.local/share/tk). The variable is read at every call, so a test can give
-// each case its own root.
+// each case its own root. Each thread creates a folder once per root (see
+// root.cpp): one removed later under the same root is not created again by
+// these functions.
 #include <string>
 #include <string_view>
 

@@ -29,8 +29,10 @@ void traceTapi(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void traceVnl(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Whether TAPI / protocol trace records are wanted now (always with a sink
-// installed). Each costs one registry read; callers use them to skip
-// building the text of a record nobody writes.
+// installed); callers use them to skip building the text of a record nobody
+// writes. The switches are kept between calls and read again only after the
+// registry changed (see common/trace_file_settings.h), so asking costs no
+// system call.
 bool TapiTraceOn();
 bool VnlTraceOn();
 

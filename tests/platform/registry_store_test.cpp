@@ -2,15 +2,22 @@
 // broken files, export and import.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
+#include <vector>
 
 #include "platform/codepage.h"
+#include "platform/fake_clock.h"
 #include "platform/reg_tree.h"
 #include "platform/registry.h"
+#include "platform/registry_generation.h"
 #include "platform/root.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/registry_helpers.h"
+#include "tests/support/test_root.h"
 
 namespace {
 
@@ -333,6 +340,112 @@ TEST(RegistryTransfer, ExportAndImportRoundTripWithDeletions) {
   EXPECT_EQ(registryLastError(), "bad.reg:5: expected \"Name\"=value");
   EXPECT_EQ(regRead(k.h, u"Neu").data, (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(regExportKey(kHkeyCurrentUser, u"Software\\Missing", &again), kErrorFileNotFound);
+}
+
+// What happens between two looks of a watch on HKEY_CURRENT_USER, and
+// whether the second look reports a change.
+struct WatchStep {
+  const char* what;
+  std::function<void(FakeClock&)> act;
+  bool changed;
+};
+
+TEST(RegistryChangeWatch, ReportsEveryWayTheRegistryChangesAndNothingElse) {
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Watched", &k.h, nullptr), kErrorSuccess);
+  auto handEdit = [](const std::string& from, const std::string& to) {
+    std::string text = readFile(registryFile("HKEY_CURRENT_USER"));
+    size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    writeFile(registryFile("HKEY_CURRENT_USER"), text.replace(at, from.size(), to));
+  };
+  const std::string otherRoot = tktest::currentRoot() + "/other";
+  const std::vector<WatchStep> steps = {
+      {"nothing", [](FakeClock&) {}, false},
+      {"a value set here", [&](FakeClock&) { ASSERT_EQ(setDword(k.h, u"A", 1), kErrorSuccess); }, true},
+      {"the same value set again (nothing to write)",
+       [&](FakeClock&) { ASSERT_EQ(setDword(k.h, u"A", 1), kErrorSuccess); },
+       false},
+      {"a value deleted", [&](FakeClock&) { ASSERT_EQ(regDeleteValue(k.h, u"A"), kErrorSuccess); }, true},
+      {"a failed delete", [&](FakeClock&) { ASSERT_NE(regDeleteValue(k.h, u"A"), kErrorSuccess); }, false},
+      {"a key created",
+       [&](FakeClock&) {
+         Key sub;
+         ASSERT_EQ(regCreateKeyEx(k.h, u"Sub", &sub.h, nullptr), kErrorSuccess);
+       },
+       true},
+      {"a key deleted", [&](FakeClock&) { ASSERT_EQ(regDeleteKey(k.h, u"Sub"), kErrorSuccess); }, true},
+      {"an import",
+       [](FakeClock&) { ASSERT_TRUE(regSeed("[HKEY_CURRENT_USER\\Software\\Watched]\n\"B\"=dword:00000001\n")); },
+       true},
+      {"a write by another process",
+       [](FakeClock&) {
+         writeFile(rootDir() + "/go", "");
+         EXPECT_EQ(runChild({"write-values", "Software\\Watched", "child", "1"}),
+                   (std::vector<std::string>{"ready", "done"}));
+       },
+       true},
+      {"a hand edit, 999 ms later",
+       [&](FakeClock& clock) {
+         handEdit("dword:00000001", "dword:00000002\n\"C\"=dword:00000003");
+         clock.advance(RegistryChangeWatch::kFileCheckIntervalMs - 1);
+       },
+       false},
+      {"1 ms more", [](FakeClock& clock) { clock.advance(1); }, true},
+      {"another second without edit", [](FakeClock& clock) { clock.advance(1000); }, false},
+      {"another root", [&](FakeClock&) { setenv("TK_ROOT", otherRoot.c_str(), 1); }, true},
+      {"back", [](FakeClock&) { setenv("TK_ROOT", tktest::currentRoot().c_str(), 1); }, true},
+  };
+  FakeClock clock;
+  RegistryChangeWatch watch(RegRoot::CurrentUser);
+  EXPECT_TRUE(watch.changed(clock));
+  for (const WatchStep& step : steps) {
+    step.act(clock);
+    EXPECT_EQ(watch.changed(clock), step.changed) << step.what;
+    EXPECT_FALSE(watch.changed(clock)) << "looked again after " << step.what;
+  }
+}
+
+TEST(RegistryChangeWatch, TheCounterIsSharedByTheProcessesOfARoot) {
+  uint64_t before = registryGeneration();
+  writeFile(rootDir() + "/go", "");
+  EXPECT_EQ(runChild({"write-values", "Software\\Counted", "v", "3"}), (std::vector<std::string>{"ready", "done"}));
+  // One for the key, one for each value.
+  EXPECT_EQ(registryGeneration(), before + 4);
+}
+
+TEST(RegistryChangeWatch, ReadersOnSeveralThreadsThatReadOnlyOnAChangeEndWithTheLastValue) {
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Threads", &k.h, nullptr), kErrorSuccess);
+  ASSERT_EQ(setDword(k.h, u"N", 0), kErrorSuccess);
+  constexpr uint8_t kLast = 20;
+  std::atomic<bool> done{false};
+  std::vector<std::thread> readers;
+  std::vector<Bytes> kept(4);
+  for (Bytes& value : kept) {
+    readers.emplace_back([&] {
+      FakeClock clock;
+      RegistryChangeWatch watch(RegRoot::CurrentUser);
+      for (int i = 0; i < 1000000; ++i) {
+        bool finished = done.load();
+        if (watch.changed(clock)) value = regData(kHkeyCurrentUser, u"Software\\Threads", u"N");
+        if (finished) break;  // looked once more after the last write
+      }
+    });
+  }
+  for (uint8_t i = 1; i <= kLast; ++i) ASSERT_EQ(setDword(k.h, u"N", i), kErrorSuccess);
+  done.store(true);
+  for (std::thread& t : readers) t.join();
+  for (const Bytes& value : kept) EXPECT_EQ(value, (Bytes{kLast, 0, 0, 0}));
+}
+
+TEST(RegistryFiles, AFolderRemovedBehindTheProcesssBackIsCreatedAgainByTheNextWrite) {
+  registryDir();
+  std::filesystem::remove_all(registryDir());
+  Key k;
+  ASSERT_EQ(regCreateKeyEx(kHkeyCurrentUser, u"Software\\Kept", &k.h, nullptr), kErrorSuccess) << registryLastError();
+  ASSERT_EQ(setDword(k.h, u"X", 7), kErrorSuccess) << registryLastError();
+  EXPECT_EQ(regData(kHkeyCurrentUser, u"Software\\Kept", u"X"), (Bytes{7, 0, 0, 0}));
 }
 
 }  // namespace
