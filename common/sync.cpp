@@ -19,10 +19,10 @@ void CCritSec::Unlock() {
   const bool last = --depth_ == 0;
   cs_.unlock();
   if (!last) return;
-  // Pairs with the waiter's count-then-try in TryLockUntil: either the waiter
-  // sees the lock free, or this sees the waiter and wakes it.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (waiters_.load(std::memory_order_relaxed) > 0) released_.set();
+  // A read-modify-write, so it reads the latest count: a waiter counted
+  // after it reads from it and so sees the lock free; a waiter counted
+  // before it is seen here and woken.
+  if (waiters_.fetch_add(0) > 0) released_.set();
 }
 
 bool CCritSec::TryLockUntil(platform::Event& stop, uint32_t retryMs, const std::function<void()>& betweenTries) {
