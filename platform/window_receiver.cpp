@@ -5,10 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,47 +25,68 @@ namespace platform::wnd {
 namespace {
 
 // A sender that stops half-way through its request is dropped after this.
-constexpr auto kIdleLimit = std::chrono::seconds(10);
-// At most this many requests are read at the same time.
-constexpr size_t kMaximumConnections = 256;
+constexpr auto kDefaultIdleLimit = std::chrono::milliseconds(10000);
+// At most this many connections are kept at the same time.
+constexpr size_t kDefaultMaximumConnections = 256;
 
-// Answers a sent message on its connection; closing it unanswered tells the
-// sender that the message was not handled.
-class SocketReply : public ReplyTarget {
+std::atomic<size_t> g_maximumConnections{kDefaultMaximumConnections};
+std::atomic<int64_t> g_idleLimitMs{kDefaultIdleLimit.count()};
+
+// One accepted connection. The receiver thread reads the requests; a sent
+// message waiting for its window's thread holds a share too and writes its
+// reply from there. The descriptor is closed when both are done with it, so
+// a reply never goes to a descriptor number that was closed and reused.
+class Channel {
  public:
-  explicit SocketReply(int fd) : fd_(fd) {}
-  ~SocketReply() override {
-    if (fd_ >= 0) close(fd_);
-  }
-  void answer(LResult result) override {
-    if (fd_ < 0) return;
+  explicit Channel(int fd) : fd_(fd) {}
+  ~Channel() { close(fd_); }
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  int fd() const { return fd_; }
+  // The sender reads one reply per request before it writes the next, so
+  // the 16 bytes always find room in the socket buffer.
+  void reply(bool handled, LResult result) const {
     WireReply reply;
-    reply.handled = 1;
+    reply.handled = handled ? 1 : 0;
     reply.result = result;
-    // 16 bytes into an unused connection: the socket buffer takes them at once.
     [[maybe_unused]] ssize_t n = send(fd_, &reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
-    close(fd_);
-    fd_ = -1;
   }
 
  private:
-  int fd_;
+  const int fd_;
+};
+
+// Answers a sent message on its connection; dropped unanswered (the thread
+// or its queue ended), it tells the sender that the message was not handled.
+class SocketReply : public ReplyTarget {
+ public:
+  explicit SocketReply(std::shared_ptr<Channel> channel) : channel_(std::move(channel)) {}
+  ~SocketReply() override {
+    if (channel_) channel_->reply(false, 0);
+  }
+  void answer(LResult result) override {
+    if (!channel_) return;
+    channel_->reply(true, result);
+    channel_.reset();
+  }
+
+ private:
+  std::shared_ptr<Channel> channel_;
 };
 
 struct Connection {
-  int fd = -1;
+  std::shared_ptr<Channel> channel;
+  uint64_t listener = 0;  // the serial of the listener that accepted it
   WireRequest header;
   size_t headerBytes = 0;
   std::vector<std::byte> block;
-  std::chrono::steady_clock::time_point deadline;
-};
+  std::chrono::steady_clock::time_point deadline;  // while a request is incomplete
+  uint64_t lastUse = 0;                            // for choosing the idle one to end
+  bool ending = false;  // shut for reading: it ends once what was sent before is read
 
-void answerNow(int fd, bool handled) {
-  WireReply reply;
-  reply.handled = handled ? 1 : 0;
-  [[maybe_unused]] ssize_t n = send(fd, &reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
-  close(fd);
-}
+  bool midRequest() const { return headerBytes > 0; }
+  int fd() const { return channel->fd(); }
+};
 
 bool headerAcceptable(const WireRequest& h) {
   if (h.magic != kRequestMagic) return false;
@@ -75,13 +99,13 @@ bool headerAcceptable(const WireRequest& h) {
   return true;
 }
 
-// Hands a complete request to the thread that owns its window; takes the connection.
-void route(Connection& c) {
+// Hands a complete request to the thread that owns its window.
+void route(Connection& c, uint32_t processId) {
   const WireRequest& h = c.header;
   WindowHandle window = handleFromValue(h.window);
-  auto record = handleProcessId(window) == ownProcessId() ? findWindowRecord(window) : std::nullopt;
+  auto record = handleProcessId(window) == processId ? findWindowRecord(window) : std::nullopt;
   if (!record) {
-    answerNow(c.fd, false);
+    c.channel->reply(false, 0);
     return;
   }
   if (h.kind == kRequestPost) {
@@ -89,9 +113,9 @@ void route(Connection& c) {
     // The receipt goes out before the owning thread can take the message:
     // handling it may end this process at once (WM_CLOSE), and the sender
     // must not take the closed connection for a refusal.
-    int fd = c.fd;
-    bool queued = h.message != kWmCopyData && record->owner->post(m, [fd] { answerNow(fd, true); });
-    if (!queued) answerNow(fd, false);
+    Channel* channel = c.channel.get();
+    bool queued = h.message != kWmCopyData && record->owner->post(m, [channel] { channel->reply(true, 0); });
+    if (!queued) channel->reply(false, 0);
     return;
   }
   auto sent = std::make_unique<SentMessage>();
@@ -106,7 +130,7 @@ void route(Connection& c) {
   } else if (h.message == kWmCopyData) {
     sent->lParam = 0;  // a pointer of another process means nothing here
   }
-  sent->reply = std::make_unique<SocketReply>(c.fd);
+  sent->reply = std::make_unique<SocketReply>(c.channel);
   record->owner->deliverSent(std::move(sent));
 }
 
@@ -128,7 +152,8 @@ class Receiver {
     if (fd < 0) return false;
     if (!started_) {
       try {
-        std::thread([this] { run(); }).detach();
+        uint32_t processId = ownProcessId();
+        std::thread([this, processId] { run(processId); }).detach();
       } catch (...) {
         close(fd);
         unlink(path.c_str());
@@ -136,7 +161,7 @@ class Receiver {
       }
       started_ = true;
     }
-    listeners_[runtimeDir] = Listener{fd, path, 1};
+    listeners_[runtimeDir] = Listener{fd, path, 1, ++listenerSerial_};
     wakeLocked();
     return true;
   }
@@ -146,7 +171,9 @@ class Receiver {
     auto it = listeners_.find(runtimeDir);
     if (it == listeners_.end() || --it->second.refs > 0) return;
     unlink(it->second.path.c_str());
-    retired_.push_back(it->second.fd);  // closed by the receiver thread, which polls it
+    // Closed by the receiver thread, which polls it; the connections it
+    // accepted end too, so that senders find the process gone from there.
+    retired_.push_back(Retired{it->second.fd, it->second.serial});
     listeners_.erase(it);
     wakeLocked();
   }
@@ -156,6 +183,11 @@ class Receiver {
     int fd;
     std::string path;
     int refs;
+    uint64_t serial;
+  };
+  struct Retired {
+    int fd;
+    uint64_t serial;
   };
 
   void wakeLocked() {
@@ -163,26 +195,36 @@ class Receiver {
     [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
   }
 
-  void run() {
-    std::vector<Connection> connections;
+  void run(uint32_t processId) {
+    processId_ = processId;
     std::vector<pollfd> fds;
+    std::vector<uint64_t> listenerSerials;
     for (;;) {
       int wakeFd;
-      size_t listenerCount;
       fds.clear();
+      listenerSerials.clear();
       {
         std::lock_guard lock(mutex_);
-        for (int fd : retired_) close(fd);
+        for (const Retired& r : retired_) {
+          close(r.fd);
+          for (Connection& c : connections_) {
+            if (c.listener == r.serial) endConnection(c);
+          }
+        }
         retired_.clear();
         wakeFd = wakeFd_;
         fds.push_back(pollfd{wakeFd, POLLIN, 0});
-        for (const auto& [dir, listener] : listeners_) fds.push_back(pollfd{listener.fd, POLLIN, 0});
-        listenerCount = listeners_.size();
+        for (const auto& [dir, listener] : listeners_) {
+          fds.push_back(pollfd{listener.fd, POLLIN, 0});
+          listenerSerials.push_back(listener.serial);
+        }
       }
+      size_t listenerCount = listenerSerials.size();
       auto now = std::chrono::steady_clock::now();
       int timeoutMs = -1;
-      for (const Connection& c : connections) {
-        fds.push_back(pollfd{c.fd, POLLIN, 0});
+      for (const Connection& c : connections_) {
+        fds.push_back(pollfd{c.fd(), POLLIN, 0});
+        if (!c.midRequest()) continue;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - now).count() + 1;
         int ms = static_cast<int>(left < 0 ? 0 : left);
         if (timeoutMs < 0 || ms < timeoutMs) timeoutMs = ms;
@@ -194,82 +236,126 @@ class Receiver {
         [[maybe_unused]] ssize_t n = read(wakeFd, &count, sizeof count);
       }
       // Reads before accepting, so that indexes into fds stay valid.
-      std::vector<Connection> remaining;
       now = std::chrono::steady_clock::now();
-      for (size_t i = 0; i < connections.size(); ++i) {
-        Connection& c = connections[i];
-        short events = fds[1 + listenerCount + i].revents;
-        int state = events ? readFrom(c) : 0;  // 1 complete, -1 dropped
-        if (state > 0) {
-          route(c);
-        } else if (state < 0 || now >= c.deadline) {
-          close(c.fd);
-        } else {
-          remaining.push_back(std::move(c));
+      size_t kept = 0;
+      for (size_t i = 0; i < connections_.size(); ++i) {
+        Connection& c = connections_[i];
+        bool keep = fds[1 + listenerCount + i].revents ? readFrom(c) : true;
+        if (keep && c.midRequest() && now >= c.deadline) keep = false;
+        if (keep) {
+          if (kept != i) connections_[kept] = std::move(c);
+          ++kept;
         }
       }
-      connections.swap(remaining);
+      connections_.resize(kept);
       for (size_t i = 0; i < listenerCount; ++i) {
-        if (fds[1 + i].revents & POLLIN) acceptFrom(fds[1 + i].fd, connections);
+        if (fds[1 + i].revents & POLLIN) acceptFrom(fds[1 + i].fd, listenerSerials[i]);
       }
     }
   }
 
-  static void acceptFrom(int listenFd, std::vector<Connection>& connections) {
+  void acceptFrom(int listenFd, uint64_t listenerSerial) {
     for (;;) {
       int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
         return;
       }
-      if (connections.size() >= kMaximumConnections) {
+      if (!makeRoom()) {
         close(fd);  // the sender sees the connection end: not delivered
         continue;
       }
       Connection c;
-      c.fd = fd;
-      c.deadline = std::chrono::steady_clock::now() + kIdleLimit;
-      connections.push_back(std::move(c));
+      c.channel = std::make_shared<Channel>(fd);
+      c.listener = listenerSerial;
+      c.lastUse = ++uses_;
+      connections_.push_back(std::move(c));
     }
   }
 
-  // Reads what has arrived: 1 when the request is complete, 0 for more to
-  // come, -1 when the connection ended or carries something else.
-  static int readFrom(Connection& c) {
+  // Below the limit, or an idle connection ended to get there; false when
+  // every connection is in the middle of a request.
+  bool makeRoom() {
+    size_t limit = g_maximumConnections.load(std::memory_order_relaxed);
     for (;;) {
-      ssize_t n;
-      if (c.headerBytes < sizeof c.header) {
-        n = recv(c.fd, reinterpret_cast<char*>(&c.header) + c.headerBytes, sizeof c.header - c.headerBytes, 0);
-        if (n > 0) {
-          c.headerBytes += static_cast<size_t>(n);
-          if (c.headerBytes == sizeof c.header && !headerAcceptable(c.header)) return -1;
-        }
-      } else {
-        size_t want = c.header.copyDataSize - c.block.size();
-        if (want == 0) return 1;
-        char buffer[65536];
-        n = recv(c.fd, buffer, std::min(want, sizeof buffer), 0);
-        if (n > 0) {
-          auto* bytes = reinterpret_cast<const std::byte*>(buffer);
-          c.block.insert(c.block.end(), bytes, bytes + n);
-        }
+      size_t open = 0;
+      Connection* oldestIdle = nullptr;
+      for (Connection& c : connections_) {
+        if (c.ending) continue;
+        ++open;
+        if (!c.midRequest() && (!oldestIdle || c.lastUse < oldestIdle->lastUse)) oldestIdle = &c;
       }
-      if (n > 0) {
-        c.deadline = std::chrono::steady_clock::now() + kIdleLimit;
-        if (c.headerBytes == sizeof c.header && c.block.size() == c.header.copyDataSize) return 1;
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-      return -1;
+      if (open < limit) return true;
+      if (!oldestIdle) return false;
+      endConnection(*oldestIdle);
     }
+  }
+
+  // Stops the sender's further writes at once (they fail: not delivered);
+  // a request it wrote before is still read and answered, then the
+  // connection ends at its end of data.
+  static void endConnection(Connection& c) {
+    if (c.ending) return;
+    c.ending = true;
+    shutdown(c.fd(), SHUT_RD);
+  }
+
+  // Reads what has arrived and hands on every complete request; false when
+  // the connection ended or carries something else.
+  bool readFrom(Connection& c) {
+    for (;;) {
+      ssize_t n = recv(c.fd(), scratch_.data(), scratch_.size(), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+      if (n == 0) return false;
+      if (!take(c, scratch_.data(), static_cast<size_t>(n))) return false;
+      if (c.midRequest()) {
+        c.deadline = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(g_idleLimitMs.load(std::memory_order_relaxed));
+      }
+      // A short read took all there was; poll tells when more comes.
+      if (static_cast<size_t>(n) < scratch_.size()) return true;
+    }
+  }
+
+  // Feeds received bytes into the request being read; false on a request
+  // this receiver does not take.
+  bool take(Connection& c, const std::byte* bytes, size_t size) {
+    while (size > 0) {
+      size_t n;
+      if (c.headerBytes < sizeof c.header) {
+        n = std::min(size, sizeof c.header - c.headerBytes);
+        std::memcpy(reinterpret_cast<std::byte*>(&c.header) + c.headerBytes, bytes, n);
+        c.headerBytes += n;
+        if (c.headerBytes == sizeof c.header && !headerAcceptable(c.header)) return false;
+      } else {
+        n = std::min(size, c.header.copyDataSize - c.block.size());
+        c.block.insert(c.block.end(), bytes, bytes + n);
+      }
+      bytes += n;
+      size -= n;
+      if (c.headerBytes == sizeof c.header && c.block.size() == c.header.copyDataSize) {
+        route(c, processId_);
+        c.headerBytes = 0;
+        c.block = {};
+        c.lastUse = ++uses_;
+      }
+    }
+    return true;
   }
 
   std::mutex mutex_;
   std::map<std::string, Listener> listeners_;
-  std::vector<int> retired_;
+  std::vector<Retired> retired_;
+  uint64_t listenerSerial_ = 0;
   int wakeFd_ = -1;
   bool started_ = false;
+
+  // The receiver thread's own.
+  std::vector<Connection> connections_;
+  std::vector<std::byte> scratch_ = std::vector<std::byte>(65536);
+  uint64_t uses_ = 0;
+  uint32_t processId_ = 0;
 };
 
 // Never destroyed: its thread runs until the process ends.
@@ -282,5 +368,12 @@ Receiver& receiver() {
 
 bool acquireReceiver(const std::string& runtimeDir) { return receiver().acquire(runtimeDir); }
 void releaseReceiver(const std::string& runtimeDir) { receiver().release(runtimeDir); }
+
+void setReceiverLimits(size_t maximumConnections, std::chrono::milliseconds idleLimit) {
+  g_maximumConnections.store(maximumConnections, std::memory_order_relaxed);
+  g_idleLimitMs.store(idleLimit.count(), std::memory_order_relaxed);
+}
+
+void resetReceiverLimits() { setReceiverLimits(kDefaultMaximumConnections, kDefaultIdleLimit); }
 
 }  // namespace platform::wnd

@@ -1,11 +1,14 @@
 #pragma once
 // How window messages travel between processes. Each process with windows
-// listens on a Unix stream socket <runtime>/wnd/<pid>.sock. A sender opens a
-// connection per message and writes one request (header, then for
-// WM_COPYDATA the block); the receiving process answers with one reply: at
-// once for a posted message (queued or not), after the window procedure
-// returned for a sent one. A connection that ends without a reply means the
-// message was not handled (the process or thread is gone): result 0.
+// listens on a Unix stream socket <runtime>/wnd/<pid>.sock. A sending thread
+// keeps its connection to a process (window_connection.h) and writes one
+// request at a time on it (header, then for WM_COPYDATA the block); the
+// receiving process answers each with one reply: at once for a posted message
+// (queued or not), after the window procedure returned for a sent one, and
+// keeps the connection for the next request. A connection that ends without
+// a reply means the message was not handled (the process or thread is gone):
+// result 0. A receiver may end an idle connection at any time; the sender
+// then finds it ended on its next write, before anything was delivered.
 #include <cstdint>
 #include <string>
 

@@ -1,6 +1,9 @@
 #include "platform/window.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,13 +11,18 @@
 #include <functional>
 #include <mutex>
 #include <numeric>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "platform/root.h"
 #include "platform/thread.h"
+#include "platform/window_connection.h"
 #include "platform/window_handle.h"
 #include "platform/window_queue.h"
+#include "platform/window_receiver.h"
 #include "platform/window_sent.h"
+#include "platform/window_wire.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_root.h"
 #include "tests/support/wait_until.h"
@@ -555,6 +563,7 @@ constexpr uint32_t kEchoBack = kWmUser + 2;
 constexpr uint32_t kDouble = kWmUser + 3;
 constexpr uint32_t kDieUnanswered = kWmUser + 4;
 constexpr uint32_t kSendBack = kWmUser + 6;
+constexpr uint32_t kRelay = kWmUser + 7;
 
 // A child process serving one window of the class.
 struct ServingChild {
@@ -695,6 +704,8 @@ TEST_F(Windows, MessagesCrossProcessesUnderARootTooLongForASocketAddress) {
 TEST_F(Windows, MessagesToAnEndedProcessFailPromptly) {
   ServingChild child("GoneClass");
   ASSERT_NE(child.window, nullptr);
+  // The connection kept from this message is found ended on the next write.
+  ASSERT_EQ(sendMessage(child.window, kDouble, 0, 2), 4);
   child.process.kill();
   ASSERT_TRUE(child.process.wait().has_value());
   auto start = steady_clock::now();
@@ -724,6 +735,203 @@ TEST_F(Windows, PostedWmCloseEndsTheChild) {
   EXPECT_EQ(child.process.wait(), 0);
   EXPECT_FALSE(isWindow(child.window));
   EXPECT_EQ(findWindow("ClosingClass"), nullptr);
+}
+
+// --- kept connections ---------------------------------------------------------------
+
+TEST_F(Windows, MessagesFromAThreadToAProcessShareOneConnectionInOrder) {
+  WindowHandle mine = make();
+  ServingChild child("KeptClass");
+  ASSERT_NE(child.window, nullptr);
+  constexpr int kCount = 100;
+  std::vector<LResult> doubled;
+  size_t connections = 0;
+  Thread sender;
+  sender.start([&] {
+    for (int i = 0; i < kCount; ++i) {
+      if (!postMessage(child.window, kEcho, reinterpret_cast<WParam>(mine), i)) return;
+      doubled.push_back(sendMessage(child.window, kDouble, 0, i));
+    }
+    connections = wnd::threadConnectionCount();
+  });
+  ASSERT_TRUE(sender.join(20000));
+  std::vector<LParam> echoes;
+  ASSERT_TRUE(pumpUntil([&] {
+    echoes.clear();
+    for (const Seen& s : seen()) {
+      if (s.message == kEchoBack) echoes.push_back(s.lParam);
+    }
+    return echoes.size() >= kCount;
+  }));
+  std::vector<LParam> expected(kCount);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(echoes, expected);
+  ASSERT_EQ(doubled.size(), size_t{kCount});
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(doubled[i], 2 * i);
+  EXPECT_EQ(connections, 1u);
+}
+
+TEST_F(Windows, NestedSendsBetweenTwoProcessesUseASecondConnection) {
+  WindowHandle mine = make();
+  ServingChild child("RelayClass");
+  ASSERT_NE(child.window, nullptr);
+  // We send kRelay to the child; its procedure sends kSendOnward to our
+  // window, which (served while we wait) sends kReturnPlusOne to the child,
+  // which the child serves while it waits for us.
+  for (LParam value : {5, 40}) {
+    EXPECT_EQ(sendMessage(child.window, kRelay, reinterpret_cast<WParam>(mine), value), value + 1 + 100 + 1000);
+  }
+  EXPECT_EQ(countSeen(kSendOnward), 2u);
+}
+
+TEST_F(Windows, AKeptConnectionToAnEndedProcessIsReplacedByANewOne) {
+  ServingChild child("ReplacedClass");
+  ASSERT_NE(child.window, nullptr);
+  ASSERT_EQ(sendMessage(child.window, kDouble, 0, 3), 6);
+  child.process.kill();
+  ASSERT_TRUE(child.process.wait().has_value());
+  // A new process that got the same id listens at the same socket: the
+  // ended connection fails on the write, and the message goes to the new one.
+  std::string path = wnd::socketPath(runtimeDir(), wnd::handleProcessId(child.window));
+  int listener = wnd::listenAt(path);
+  ASSERT_GE(listener, 0);
+  std::thread server([listener] {
+    pollfd p{listener, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    wnd::WireRequest request;
+    if (fd >= 0 && wnd::receiveAll(fd, &request, sizeof request, 10000)) {
+      wnd::WireReply reply;
+      reply.handled = 1;
+      reply.result = request.lParam * 3;
+      wnd::sendAll(fd, &reply, sizeof reply);
+    }
+    if (fd >= 0) close(fd);
+  });
+  EXPECT_EQ(sendMessage(child.window, kDouble, 0, 5), 15);
+  server.join();
+  close(listener);
+  unlink(path.c_str());
+}
+
+// A connection to this process's own socket, as another process makes it.
+struct RawSender {
+  int fd = -1;
+  explicit RawSender() : fd(wnd::connectTo(wnd::socketPath(runtimeDir(), wnd::ownProcessId()))) {}
+  ~RawSender() {
+    if (fd >= 0) close(fd);
+  }
+  bool write(uint32_t kind, WindowHandle window, uint32_t message, LParam lParam, size_t bytes = sizeof(wnd::WireRequest)) {
+    wnd::WireRequest request;
+    request.kind = kind;
+    request.window = wnd::handleValue(window);
+    request.message = message;
+    request.lParam = lParam;
+    return wnd::sendAll(fd, &request, bytes);
+  }
+  std::optional<wnd::WireReply> reply() {
+    wnd::WireReply r;
+    if (!wnd::receiveAll(fd, &r, sizeof r, 10000)) return std::nullopt;
+    return r;
+  }
+  // Posts to window and reads the receipt: true when the message was queued.
+  bool post(WindowHandle window) {
+    if (!write(wnd::kRequestPost, window, kTestMessage, 0)) return false;
+    auto r = reply();
+    return r && r->handled == 1;
+  }
+  // True when the receiver ended the connection (within a bound).
+  bool ended() {
+    pollfd p{fd, POLLIN, 0};
+    char c;
+    return poll(&p, 1, 10000) == 1 && recv(fd, &c, 1, MSG_DONTWAIT) <= 0;
+  }
+};
+
+TEST_F(Windows, ASentMessagesReplyFollowsTheReceiptOfAPostReadAfterIt) {
+  WindowHandle mine = make();
+  RawSender raw;
+  ASSERT_TRUE(raw.write(wnd::kRequestSend, mine, kReturnPlusOne, 41));
+  ASSERT_TRUE(raw.write(wnd::kRequestPost, mine, kTestMessage, 0));
+  // The post is answered while the sent message still waits for our thread.
+  auto receipt = raw.reply();
+  ASSERT_TRUE(receipt.has_value());
+  EXPECT_EQ(receipt->handled, 1u);
+  EXPECT_EQ(countSeen(kReturnPlusOne), 0u);
+  ASSERT_TRUE(pumpUntil([&] { return countSeen(kReturnPlusOne) == 1 && countSeen(kTestMessage) == 1; }));
+  auto answer = raw.reply();
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(answer->handled, 1u);
+  EXPECT_EQ(answer->result, 42);
+  EXPECT_TRUE(raw.post(mine));
+  EXPECT_FALSE(raw.post(wnd::makeHandle(wnd::ownProcessId(), 1)));  // no such window: refused, connection kept
+  EXPECT_TRUE(raw.post(mine));
+}
+
+struct LimitsGuard {
+  LimitsGuard(size_t connections, milliseconds idle) { wnd::setReceiverLimits(connections, idle); }
+  ~LimitsGuard() { wnd::resetReceiverLimits(); }
+};
+
+TEST_F(Windows, AtTheConnectionLimitTheIdleConnectionUnusedLongestEnds) {
+  WindowHandle mine = make();
+  LimitsGuard limits(2, milliseconds(10000));
+  struct Row {
+    bool firstBusy, secondBusy;  // in the middle of a request when the third connects
+    bool firstEnds, secondEnds, thirdEnds;
+  };
+  for (const Row& row : {Row{false, false, true, false, false}, Row{true, false, false, true, false},
+                         Row{true, true, false, false, true}}) {
+    SCOPED_TRACE(::testing::Message() << row.firstBusy << row.secondBusy);
+    RawSender first, second;
+    ASSERT_TRUE(first.post(mine));
+    ASSERT_TRUE(second.post(mine));
+    size_t half = sizeof(wnd::WireRequest) / 2;
+    if (row.firstBusy) {
+      ASSERT_TRUE(first.write(wnd::kRequestPost, mine, kTestMessage, 0, half));
+    }
+    if (row.secondBusy) {
+      ASSERT_TRUE(second.write(wnd::kRequestPost, mine, kTestMessage, 0, half));
+    }
+    RawSender third;
+    if (row.thirdEnds) {
+      EXPECT_TRUE(third.ended());
+    } else {
+      EXPECT_TRUE(third.post(mine));
+    }
+    for (auto [sender, busy, ends] : {std::tuple{&first, row.firstBusy, row.firstEnds},
+                                      std::tuple{&second, row.secondBusy, row.secondEnds}}) {
+      if (ends) {
+        EXPECT_TRUE(sender->ended());
+      } else if (busy) {
+        // The rest of the request: it is taken and answered.
+        wnd::WireRequest request;
+        request.kind = wnd::kRequestPost;
+        request.window = wnd::handleValue(mine);
+        request.message = kTestMessage;
+        ASSERT_TRUE(wnd::sendAll(sender->fd, reinterpret_cast<char*>(&request) + half, sizeof request - half));
+        auto r = sender->reply();
+        EXPECT_TRUE(r && r->handled == 1);
+      } else {
+        EXPECT_TRUE(sender->post(mine));
+      }
+    }
+  }
+}
+
+TEST_F(Windows, OnlyARequestStoppedHalfWayOrMalformedEndsItsConnection) {
+  WindowHandle mine = make();
+  LimitsGuard limits(256, milliseconds(200));
+  RawSender idle, half, malformed;
+  ASSERT_TRUE(idle.post(mine));
+  ASSERT_TRUE(half.write(wnd::kRequestPost, mine, kTestMessage, 0, 10));
+  wnd::WireRequest bad;
+  bad.magic = 0;
+  ASSERT_TRUE(wnd::sendAll(malformed.fd, &bad, sizeof bad));
+  EXPECT_TRUE(malformed.ended());
+  EXPECT_TRUE(half.ended());
+  // Idle for longer than the limit, and still served.
+  EXPECT_TRUE(idle.post(mine));
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ constexpr uint32_t kEchoBack = kWmUser + 2;
 constexpr uint32_t kDouble = kWmUser + 3;      // sent: returns lParam * 2
 constexpr uint32_t kDieUnanswered = kWmUser + 4;  // sent: the process ends with 3 before answering
 constexpr uint32_t kSendBack = kWmUser + 6;    // sent: sends "from child" as WM_COPYDATA to window wParam, returns its answer
+constexpr uint32_t kRelay = kWmUser + 7;       // sent: sends kSendOnward (wParam: this window) to window wParam, returns its answer + 1000
+constexpr uint32_t kReturnPlusOne = kWmUser + 11;  // sent: returns lParam + 1
+constexpr uint32_t kSendOnward = kWmUser + 12;     // understood by the test's window
 constexpr uintptr_t kLifeTimer = 1;            // the child gives up after a minute, should the test be gone
 
 WindowHandle handleFrom(const char* text) {
@@ -50,6 +53,11 @@ LResult serveProc(WindowHandle window, uint32_t message, WParam wParam, LParam l
       _exit(3);
     case kSendBack:
       return sendCopyData(reinterpret_cast<WindowHandle>(wParam), 5, "from child");
+    case kRelay:
+      return sendMessage(reinterpret_cast<WindowHandle>(wParam), kSendOnward, reinterpret_cast<WParam>(window), lParam) +
+             1000;
+    case kReturnPlusOne:
+      return lParam + 1;
     case kWmTimer:
       if (wParam == kLifeTimer) std::exit(4);
       return 0;
