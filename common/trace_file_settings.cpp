@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -83,28 +84,34 @@ std::u16string ReadFolder() {
 
 std::atomic<const platform::Clock*> g_clock{nullptr};
 
-// Set when this thread's CachedSettings is gone: code that traces from a
-// static object's destructor runs after the main thread's thread_local
-// objects ended, and then reads the registry directly.
-thread_local bool t_settingsGone = false;
-
-// The values this thread read, each read on first use after a change.
+// The values read, each read again on first use after a change. One copy
+// per process under a lock, not per thread: the provider is a plug-in, and a
+// thread_local object with a destructor would keep it from being unloaded
+// while the threads that traced live on.
 struct CachedSettings {
+  std::mutex lock;
   platform::RegistryChangeWatch watch{platform::RegRoot::LocalMachine};
   std::optional<bool> switches[2];
   std::optional<std::u16string> folder;
-  ~CachedSettings() { t_settingsGone = true; }
+  ~CachedSettings() { gone = true; }
+  // Set once the object is destroyed: code that traces from a static
+  // object's destructor later reads the registry directly.
+  static inline bool gone = false;
 };
 
-CachedSettings& Current() {
-  thread_local CachedSettings settings;
+CachedSettings& Settings() {
+  static CachedSettings settings;
+  return settings;
+}
+
+// Drops the values when the registry may have changed; called with the lock held.
+void Refresh(CachedSettings& settings) {
   const platform::Clock* clock = g_clock.load();
   if (settings.watch.changed(clock ? *clock : platform::systemClock())) {
     settings.switches[0].reset();
     settings.switches[1].reset();
     settings.folder.reset();
   }
-  return settings;
 }
 
 }  // namespace
@@ -114,15 +121,20 @@ void SetTraceSettingsClock(const platform::Clock* clock) { g_clock.store(clock);
 const char* TraceFileName(TraceFile file) { return file == TraceFile::Tapi ? "KVARTAPI.LOG" : "KVARVNL.LOG"; }
 
 bool TraceSwitchOn(TraceFile file) {
-  if (t_settingsGone) return ReadSwitch(file);
-  std::optional<bool>& on = Current().switches[file == TraceFile::Tapi ? 0 : 1];
+  if (CachedSettings::gone) return ReadSwitch(file);
+  CachedSettings& settings = Settings();
+  std::lock_guard hold(settings.lock);
+  Refresh(settings);
+  std::optional<bool>& on = settings.switches[file == TraceFile::Tapi ? 0 : 1];
   if (!on) on = ReadSwitch(file);
   return *on;
 }
 
 std::u16string TraceFolder() {
-  if (t_settingsGone) return ReadFolder();
-  std::optional<std::u16string>& folder = Current().folder;
-  if (!folder) folder = ReadFolder();
-  return *folder;
+  if (CachedSettings::gone) return ReadFolder();
+  CachedSettings& settings = Settings();
+  std::lock_guard hold(settings.lock);
+  Refresh(settings);
+  if (!settings.folder) settings.folder = ReadFolder();
+  return *settings.folder;
 }

@@ -9,7 +9,7 @@
 // value simply reads as its default.
 //
 // The values are asked for on every trace call, mostly to learn that tracing
-// is off, so each thread keeps the values it read and reads them again only
+// is off, so the process keeps the values it read and reads them again only
 // when the registry may have changed (platform/registry_generation.h): a
 // value written through the registry API (tkreg, regedit, the configuration
 // dialog), in any process, takes effect with the next record; a value changed

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/root.h"
+#include "platform/thread_error_text.h"
 #include "platform/text_internal.h"
 
 namespace platform {
@@ -27,7 +28,7 @@ struct LoadedModule {
   std::string path;
 };
 
-thread_local std::string t_lastError;
+thread_local ThreadErrorText t_lastError;  // trivially destructible: see thread_error_text.h
 
 // Loads and unloads are serialised, so the attach and detach calls of one
 // module never overlap, and the counts are exact.
@@ -145,21 +146,22 @@ std::string resolveModulePath(std::string_view name) {
 ModuleHandle loadLibrary(std::string_view name) {
   std::string path = resolveModulePath(name);
   if (path.empty()) {
-    t_lastError = "module not found: " + std::string(name);
-    if (isFolder(toNativePath(name))) t_lastError += " (it is a folder, not a module file)";
+    std::string text = "module not found: " + std::string(name);
+    if (isFolder(toNativePath(name))) text += " (it is a folder, not a module file)";
+    t_lastError.set(text);
     return nullptr;
   }
   std::lock_guard lock(loaderLock());
   void* dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!dl) {
     const char* why = dlerror();
-    t_lastError = why ? why : ("cannot load " + path);
+    t_lastError.set(why ? why : ("cannot load " + path));
     return nullptr;
   }
   ModuleHandle module = baseOf(dl);
   if (!module) {
     dlclose(dl);
-    t_lastError = "cannot find the load address of " + path;
+    t_lastError.set("cannot find the load address of " + path);
     return nullptr;
   }
   LoadedModule& entry = loadedModules()[module];
@@ -169,7 +171,7 @@ ModuleHandle loadLibrary(std::string_view name) {
     if (EntryFn fn = entryOf(dl); fn && fn(module, kDllProcessAttach) == 0) {
       loadedModules().erase(module);
       dlclose(dl);
-      t_lastError = "module entry refused to attach: " + path;
+      t_lastError.set("module entry refused to attach: " + path);
       return nullptr;
     }
   } else {
@@ -182,7 +184,7 @@ bool freeLibrary(ModuleHandle module) {
   std::lock_guard lock(loaderLock());
   auto it = loadedModules().find(module);
   if (it == loadedModules().end()) {
-    t_lastError = "not a loaded module";
+    t_lastError.set("not a loaded module");
     return false;
   }
   if (--it->second.count > 0) return true;
@@ -209,7 +211,7 @@ void* getProcAddress(ModuleHandle module, const char* exportName) {
     dlclose(dl);  // RTLD_NOLOAD took a reference; the module stays loaded by its linker
   }
   void* sym = dlsym(dl, exportName);
-  if (!sym) t_lastError = std::string("no export ") + exportName;
+  if (!sym) t_lastError.set(std::string("no export ") + exportName);
   return sym;
 }
 
@@ -231,6 +233,6 @@ ModuleHandle moduleFromAddress(const void* address) {
   return static_cast<ModuleHandle>(info.dli_fbase);
 }
 
-std::string lastModuleError() { return t_lastError; }
+std::string lastModuleError() { return t_lastError.get(); }
 
 }  // namespace platform

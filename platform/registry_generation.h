@@ -8,7 +8,7 @@
 //      from the registry call before using them: true when they must read
 //      them again.
 // Threads: the counter is shared by all processes of a root; a watch belongs
-//      to one thread (keep it thread_local), so it needs no lock.
+//      to one thread, or is used under its owner's lock.
 //
 // The counter is one 64-bit word in <root>/run/registry.generation, mapped
 // into every process that uses it; a look at it is one atomic load, no system

@@ -13,11 +13,12 @@
 #include "platform/registry_files.h"
 #include "platform/registry_generation.h"
 #include "platform/root.h"
+#include "platform/thread_error_text.h"
 
 namespace platform {
 namespace {
 
-thread_local std::string t_lastError;
+thread_local ThreadErrorText t_lastError;  // trivially destructible: see thread_error_text.h
 std::atomic<uint64_t> g_parseCount{0};
 
 // Files of other roots (other TK_ROOT folders) are forgotten beyond this many.
@@ -132,8 +133,8 @@ std::string regFilePath(const std::string& folder, RegRoot root) {
 }
 
 void clearRegistryError() { t_lastError.clear(); }
-void setRegistryError(std::string message) { t_lastError = std::move(message); }
-std::string registryLastError() { return t_lastError; }
+void setRegistryError(std::string message) { t_lastError.set(message); }
+std::string registryLastError() { return t_lastError.get(); }
 uint64_t registryFileParseCount() { return g_parseCount.load(); }
 
 std::shared_ptr<const RegKey> readRegTree(RegRoot root, bool* broken) {

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,17 +33,25 @@ constexpr uint8_t kRegistryFolder = 2;
 constexpr uint8_t kRuntimeFolder = 4;
 constexpr uint8_t kSystemFolder = 8;
 
-// Set when this thread's EnsuredFolders is gone: the main thread's
-// thread_local objects end before the static objects whose destructors may
-// still ask for a folder (a library's log at unload). Trivially destructible,
-// so it can be read at any time of the thread's life.
-thread_local bool t_ensuredGone = false;
-
-// The folders this thread has ensured under root.
+// The folders this thread has ensured under root. Trivially destructible
+// (no destructor to register when a thread first touches it, which would
+// take the module loader's lock, and usable until the thread's very end);
+// a root longer than the buffer is never remembered, so its folders are
+// simply ensured on every call.
 struct EnsuredFolders {
-  std::string root;
-  uint8_t done = 0;
-  ~EnsuredFolders() { t_ensuredGone = true; }
+  char root[512];
+  size_t rootSize;
+  uint8_t done;
+
+  bool isRoot(const std::string& dir) const {
+    return dir.size() == rootSize && std::memcmp(root, dir.data(), rootSize) == 0;
+  }
+  void setRoot(const std::string& dir) {
+    done = 0;
+    rootSize = dir.size() < sizeof root ? dir.size() : 0;
+    std::memcpy(root, dir.data(), rootSize);
+  }
+  bool remembers() const { return rootSize != 0; }
 };
 
 thread_local EnsuredFolders t_ensured;
@@ -56,11 +65,7 @@ std::string defaultRoot() {
 // Ensures path unless this thread already did under the same root; a
 // failure is not remembered, so the next call tries again.
 void ensureOnce(const std::string& path, uint8_t bit) {
-  if (t_ensuredGone) {
-    ensureDirectory(path);
-    return;
-  }
-  if ((t_ensured.done & bit) != 0) return;
+  if (t_ensured.remembers() && (t_ensured.done & bit) != 0) return;
   if (ensureDirectory(path)) t_ensured.done |= bit;
 }
 
@@ -76,10 +81,7 @@ std::string rootDir() {
   const char* root = std::getenv("TK_ROOT");
   std::string dir = (root && *root) ? std::string(root) : defaultRoot();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  if (!t_ensuredGone && dir != t_ensured.root) {
-    t_ensured.root = dir;
-    t_ensured.done = 0;
-  }
+  if (!t_ensured.isRoot(dir)) t_ensured.setRoot(dir);
   ensureOnce(dir, kRootFolder);
   return dir;
 }
