@@ -565,6 +565,22 @@ constexpr uint32_t kDieUnanswered = kWmUser + 4;
 constexpr uint32_t kSendBack = kWmUser + 6;
 constexpr uint32_t kRelay = kWmUser + 7;
 
+// Pumps until count kEchoBack messages came back, and checks that they carry
+// 0 .. count-1 in order.
+void ExpectEchoesInOrder(int count) {
+  std::vector<LParam> echoes;
+  ASSERT_TRUE(pumpUntil([&] {
+    echoes.clear();
+    for (const Seen& s : seen()) {
+      if (s.message == kEchoBack) echoes.push_back(s.lParam);
+    }
+    return echoes.size() >= static_cast<size_t>(count);
+  }));
+  std::vector<LParam> expected(static_cast<size_t>(count));
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(echoes, expected);
+}
+
 // A child process serving one window of the class.
 struct ServingChild {
   tktest::ChildProcess process;
@@ -628,17 +644,7 @@ TEST_F(Windows, PostsToAnotherProcessArriveInOrderAndAnswersComeBack) {
   ASSERT_NE(child.window, nullptr);
   constexpr int kCount = 200;
   for (int i = 0; i < kCount; ++i) ASSERT_TRUE(postMessage(child.window, kEcho, reinterpret_cast<WParam>(mine), i));
-  std::vector<LParam> echoes;
-  ASSERT_TRUE(pumpUntil([&] {
-    echoes.clear();
-    for (const Seen& s : seen()) {
-      if (s.message == kEchoBack) echoes.push_back(s.lParam);
-    }
-    return echoes.size() >= kCount;
-  }));
-  std::vector<LParam> expected(kCount);
-  std::iota(expected.begin(), expected.end(), 0);
-  EXPECT_EQ(echoes, expected);
+  ExpectEchoesInOrder(kCount);
   EXPECT_FALSE(postMessage(child.window, kWmCopyData, 0, 0));
 }
 
@@ -755,17 +761,7 @@ TEST_F(Windows, MessagesFromAThreadToAProcessShareOneConnectionInOrder) {
     connections = wnd::threadConnectionCount();
   });
   ASSERT_TRUE(sender.join(20000));
-  std::vector<LParam> echoes;
-  ASSERT_TRUE(pumpUntil([&] {
-    echoes.clear();
-    for (const Seen& s : seen()) {
-      if (s.message == kEchoBack) echoes.push_back(s.lParam);
-    }
-    return echoes.size() >= kCount;
-  }));
-  std::vector<LParam> expected(kCount);
-  std::iota(expected.begin(), expected.end(), 0);
-  EXPECT_EQ(echoes, expected);
+  ExpectEchoesInOrder(kCount);
   ASSERT_EQ(doubled.size(), size_t{kCount});
   for (int i = 0; i < kCount; ++i) EXPECT_EQ(doubled[i], 2 * i);
   EXPECT_EQ(connections, 1u);
