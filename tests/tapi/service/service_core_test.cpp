@@ -123,6 +123,8 @@ TEST_F(ServiceCore, AnotherClientsHandlesAreRefusedLikeUnknownOnes) {
   Reply made = Ask(a.client, Function::MakeCall, {a.line, std::u16string(u"22"), uint32_t{0}, NullBytes{}});
   const HCALL call = made.out->u32();
   ExpectReply(a, made);
+  // The provider reports DIALTONE after it completed the request.
+  ASSERT_TRUE(WaitState(a, LINECALLSTATE_DIALTONE));
   constexpr uint32_t kUnknown = 0x7FFF0001;
   struct Row {
     Function function;
