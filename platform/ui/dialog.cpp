@@ -1422,10 +1422,10 @@ bool GrabDialog(WindowHandle dialog, const std::string& path) {
 
 void testing::SetGrabFrame(bool on) { g_grabFrame = on; }
 
-Rect GetControlRect(WindowHandle control) {
-  Control* c = findControl(control);
-  if (c == nullptr) return {};
-  const QRect g = c->widget->geometry();
+namespace {
+
+// A Qt rectangle as the layer's Rect (position and size).
+Rect rectOf(const QRect& g) {
   Rect r;
   r.x = g.x();
   r.y = g.y();
@@ -1434,16 +1434,19 @@ Rect GetControlRect(WindowHandle control) {
   return r;
 }
 
+}  // namespace
+
+Rect GetControlRect(WindowHandle control) {
+  Control* c = findControl(control);
+  if (c == nullptr) return {};
+  return rectOf(c->widget->geometry());
+}
+
 Rect GetWindowRect(WindowHandle window) {
   QWidget* w = widgetOf(window);
   if (w == nullptr) return {};
   const QPoint at = w->isWindow() ? w->pos() : w->mapToGlobal(QPoint(0, 0));
-  Rect r;
-  r.x = at.x();
-  r.y = at.y();
-  r.cx = w->width();
-  r.cy = w->height();
-  return r;
+  return rectOf(QRect(at, w->size()));
 }
 
 bool MoveWindow(WindowHandle dialog, int x, int y, int width, int height) {
@@ -1458,13 +1461,7 @@ Rect GetScreenRect() {
   if (!onUiThread()) return {};
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return {};
-  const QRect g = screen->geometry();
-  Rect r;
-  r.x = g.x();
-  r.y = g.y();
-  r.cx = g.width();
-  r.cy = g.height();
-  return r;
+  return rectOf(screen->geometry());
 }
 
 // ---- message boxes ----
