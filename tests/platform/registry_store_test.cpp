@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -422,21 +423,32 @@ TEST(RegistryChangeWatch, ReadersOnSeveralThreadsThatReadOnlyOnAChangeEndWithThe
   std::atomic<bool> done{false};
   std::vector<std::thread> readers;
   std::vector<Bytes> kept(4);
-  for (Bytes& value : kept) {
-    readers.emplace_back([&] {
+  std::vector<char> sawTheEnd(kept.size(), 0);
+  // Bounded in time, not in looks: on a busy machine the writer's fsyncs may
+  // take longer than any fixed number of looks.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (size_t r = 0; r < kept.size(); ++r) {
+    readers.emplace_back([&, r] {
       FakeClock clock;
       RegistryChangeWatch watch(RegRoot::CurrentUser);
-      for (int i = 0; i < 1000000; ++i) {
+      while (std::chrono::steady_clock::now() < deadline) {
         bool finished = done.load();
-        if (watch.changed(clock)) value = regData(kHkeyCurrentUser, u"Software\\Threads", u"N");
-        if (finished) break;  // looked once more after the last write
+        if (watch.changed(clock)) kept[r] = regData(kHkeyCurrentUser, u"Software\\Threads", u"N");
+        if (finished) {  // looked once more after the last write
+          sawTheEnd[r] = 1;
+          break;
+        }
+        std::this_thread::yield();
       }
     });
   }
   for (uint8_t i = 1; i <= kLast; ++i) ASSERT_EQ(setDword(k.h, u"N", i), kErrorSuccess);
   done.store(true);
   for (std::thread& t : readers) t.join();
-  for (const Bytes& value : kept) EXPECT_EQ(value, (Bytes{kLast, 0, 0, 0}));
+  for (size_t r = 0; r < kept.size(); ++r) {
+    EXPECT_TRUE(sawTheEnd[r]) << "reader " << r;
+    EXPECT_EQ(kept[r], (Bytes{kLast, 0, 0, 0})) << "reader " << r;
+  }
 }
 
 TEST(RegistryFiles, AFolderRemovedBehindTheProcesssBackIsCreatedAgainByTheNextWrite) {
