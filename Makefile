@@ -8,6 +8,7 @@
 #   make demo LINK=serial     the same over the serial link (a pseudo-terminal)
 #   make demo LINK=usb        the same over USB (tksim's stand-in for the driver)
 #   make screenshots          the dialogs as PNG files in build/screenshots/ (offscreen)
+#   make check                ASan+UBSan and TSan test runs, every fuzzer 5 minutes (scripts/check.sh)
 
 PRESET ?= default
 LINK ?= lan
@@ -19,7 +20,7 @@ TEST_JOBS ?= $(shell expr $(JOBS) \* 2)
 BUILD_DIR = build$(if $(filter default,$(PRESET)),,-$(PRESET))
 DEMO_TARGETS = tkphone tksetup tksim tapisrv tapi32 kvarsp64 vnlsock vnl2d32 vnl2c64
 
-.PHONY: test deps configure build clean demo screenshots bench
+.PHONY: test deps configure build clean demo screenshots bench check
 
 test: build
 	ctest --preset $(PRESET) -j $(TEST_JOBS) --timeout 300
@@ -40,6 +41,12 @@ screenshots: configure
 # 3 minutes besides the build; not part of `make test`.
 bench: configure
 	JOBS=$(JOBS) scripts/bench.sh $(BUILD_DIR)
+
+# Before a release and before an issue is closed: every test under ASan+UBSan
+# and under TSan, and every fuzzer for FUZZ_SECONDS (300) each, with one
+# summary table (scripts/check.sh); over an hour on 2 cores, not in CI.
+check: deps
+	JOBS=$(JOBS) scripts/check.sh
 
 configure: deps
 	cmake --preset $(PRESET)
