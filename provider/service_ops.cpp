@@ -255,7 +255,9 @@ LONG ServiceOperations::Park(DRV_REQUESTID requestId, HDRVCALL hdCall, DWORD par
   if (parkMode != LINEPARKMODE_NONDIRECTED) return LINEERR_INVALPARKMODE;
   if (!nonDirAddress) return LINEERR_INVALPOINTER;
   if (nonDirAddress->dwTotalSize < kParkAddressNeededSize) {
-    nonDirAddress->dwNeededSize = kParkAddressNeededSize;
+    // A buffer too small even for dwNeededSize only hears the error.
+    if (nonDirAddress->dwTotalSize >= offsetof(VARSTRING, dwNeededSize) + sizeof(DWORD))
+      nonDirAddress->dwNeededSize = kParkAddressNeededSize;
     return LINEERR_STRUCTURETOOSMALL;
   }
   ScopedLock lock(&lock_);

@@ -4,6 +4,8 @@
 // behaviour; the buffer must never hold more than its capacity once the
 // parser waits for bytes; an answer must be a line from "CTI" on; and every
 // returned frame must encode again to bytes that parse to the same frame.
+// The line speed an answer announces is read from it: a tail of the answer
+// that starts with a known speed, or "9600" when it names none.
 //
 // Input: byte 0 selects the start phase (and whether the stream ends half
 // way), byte 1 the number k of chunk sizes that follow (1 to 16), then the k
@@ -17,9 +19,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/control/layer2_frame.h"
+#include "link/control/service_answer.h"
 
 namespace {
 
@@ -51,6 +55,22 @@ std::vector<uint8_t> encode(const Frame& f) {
     appendCrc(bytes, 2);
   }
   return bytes;
+}
+
+void checkSpeed(const std::string& answer) {
+  static constexpr std::string_view kSpeeds[] = {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+  const layer2::AnnouncedSpeed speed = layer2::FindAnnouncedSpeed(answer);
+  bool named = false;
+  for (std::string_view s : kSpeeds) named = named || answer.find(s) != std::string::npos;
+  require(speed.found == named);
+  if (!speed.found) {
+    require(speed.text == "9600");
+    return;
+  }
+  require(answer.ends_with(speed.text));
+  bool starts = false;
+  for (std::string_view s : kSpeeds) starts = starts || speed.text.starts_with(s);
+  require(starts);
 }
 
 bool same(const Frame& a, const Frame& b) {
@@ -105,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::optional<std::string> answer = parser.TakeServiceAnswer();
       if (!answer) break;
       require(answer->compare(0, 3, "CTI") == 0 && answer->find('\r') == std::string::npos);
+      checkSpeed(*answer);
       require(parser.phase() == Layer2FrameParser::Phase::kHunting);
     }
     require(parser.buffered() <= Layer2FrameParser::kCapacity);

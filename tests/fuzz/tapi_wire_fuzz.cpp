@@ -4,16 +4,21 @@
 // leak or read out of bounds; a message read to its end without a failure
 // must encode again, value by value, to the same bytes; the splitter must
 // never return a message above the maximum size or keep bytes once broken.
+// Every message also goes through the event decoder: an event it accepts
+// must encode again to the same bytes (with the sequence 0 events carry); a
+// request's first value names its function (any number must name one).
 //
 // Input: byte 0 the chunk size (1 + byte), byte 1 the read plan's length k
 // (0 to 15), then k plan bytes (each picks u32, u64, bytes or text), then
 // the stream.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <vector>
 
+#include "tapi/wire/tapi_functions.h"
 #include "tapi/wire/tapi_wire.h"
 
 namespace {
@@ -22,10 +27,26 @@ void require(bool condition) {
   if (!condition) std::abort();
 }
 
+// The event decoder, as the application library runs it on what the
+// service sends.
+void readEvent(const std::vector<uint8_t>& message) {
+  auto event = tapiwire::decodeEvent(message);
+  if (!event) return;
+  std::vector<uint8_t> expected = message;
+  std::fill(expected.begin() + 8, expected.begin() + 12, uint8_t{0});
+  require(tapiwire::encodeEvent(*event) == expected);
+  require(tapiwire::decodeEvent(expected) == event);
+}
+
 void readMessage(const std::vector<uint8_t>& message, std::span<const uint8_t> plan) {
   require(message.size() <= tapiwire::kMaxMessageSize);
+  readEvent(message);
   auto r = tapiwire::Reader::open(message);
   if (!r) return;
+  if (r->kind() == tapiwire::Kind::Request) {
+    auto first = tapiwire::Reader::open(message);
+    require(!tapiwire::functionName(first->u32()).empty());
+  }
   tapiwire::Writer again(r->kind(), r->sequence());
   for (uint8_t step : plan) {
     switch (step % 4) {

@@ -215,6 +215,7 @@ TEST_F(TransferComponent, ParkChecksTheVarStringAndWritesTheParkAddressIntoIt) {
       {LINEPARKMODE_DIRECTED, 36, LINECALLSTATE_CONNECTED, 1, LINEERR_INVALPARKMODE, 0, 0, nullptr},
       {kNonDirected, 0, LINECALLSTATE_CONNECTED, 1, LINEERR_INVALPOINTER, 0, 0, nullptr},
       {kNonDirected, 35, LINECALLSTATE_CONNECTED, 1, LINEERR_STRUCTURETOOSMALL, 0, 0, nullptr},
+      {kNonDirected, 7, LINECALLSTATE_CONNECTED, 1, LINEERR_STRUCTURETOOSMALL, 0, 0, nullptr},  // no dwNeededSize
       {kNonDirected, 36, kNoCall, 1, LINEERR_INVALCALLHANDLE, 0, 0, nullptr},
       {kNonDirected, 36, LINECALLSTATE_DIALTONE, 1, LINEERR_INVALCALLSTATE, 0, 0, nullptr},
       {kNonDirected, 36, LINECALLSTATE_CONNECTED, 0, LINEERR_OPERATIONFAILED, 0, 0, nullptr},
@@ -233,7 +234,7 @@ TEST_F(TransferComponent, ParkChecksTheVarStringAndWritesTheParkAddressIntoIt) {
     ASSERT_EQ(Sent(provider.services.Park(requestId, Handle(call), c.mode, c.size ? vs : nullptr), requestId,
                    vnl::kParkCallReq, request),
               c.expected);
-    EXPECT_EQ(vs->dwNeededSize, c.expected == LINEERR_STRUCTURETOOSMALL ? 36u : 0u);
+    EXPECT_EQ(vs->dwNeededSize, c.expected == LINEERR_STRUCTURETOOSMALL && c.size >= 8 ? 36u : 0u);
     if (c.expected == 0) {
       EXPECT_EQ(request.callId, 3);
       Inject(vnl::kParkCallConf, request.refId,
