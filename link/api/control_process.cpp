@@ -132,7 +132,6 @@ bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
 }
 
 void StopControlProcess(Vnl2SharedArea& area) {
-  area.openCount = 0;
   auto window = reinterpret_cast<platform::WindowHandle>(area.controlWindow);
   if (!window || platform::windowProcessId(window) == 0) {
     LinkLog(kLogTrace, "VNL2 BgndApplikation not found !");

@@ -18,11 +18,11 @@ std::vector<std::byte> InitialArea() {
 
 }  // namespace
 
-Vnl2Library::Vnl2Library() : queueLock_("VNL2D32.RecQueue"), openLock_("VNL2D32.Open") {
+Vnl2Library::Vnl2Library() : queueLock_("VNL2D32.RecQueue"), openLock_("VNL2D32.Open"), areaLock_("VNL2D32.Area") {
   std::vector<std::byte> initial = InitialArea();
   memory_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea), initial);
   // Without its locks the area cannot be used safely: every call refuses then.
-  bool locks = queueLock_.valid() && openLock_.valid();
+  bool locks = queueLock_.valid() && openLock_.valid() && areaLock_.valid();
   if (memory_->valid() && locks) area_ = static_cast<Vnl2SharedArea*>(memory_->data());
   LinkLogSetup(memory_->valid() ? &static_cast<Vnl2SharedArea*>(memory_->data())->logMask : nullptr);
   LinkLog(kLogTrace, " - Process_Attach");

@@ -2,6 +2,13 @@
 // What one process holds of VNL2D32: its mapping of the shared area, the
 // cross-process locks that the area itself does not carry, and the control
 // process this process started (if any).
+//
+// Lock order: open lock, then area lock, then queue lock. The open lock is
+// held through a whole open or close, also while it waits for a control
+// process to start or end; the area lock only for short changes of the
+// area, never while waiting for another process, so that the control
+// process can always report the link down (VNL2_LinkInfo kind 0 takes it)
+// while a client waits for it.
 #include <memory>
 
 #include "link/api/vnl2_shared_area.h"
@@ -21,6 +28,10 @@ class Vnl2Library {
   // Serialises opening and closing services across processes, so that two
   // first opens at the same moment start one control process.
   platform::NamedMutex& openLock() { return openLock_; }
+  // Serialises the services' open marks, the open count and the control
+  // window between the opens and closes and the link-down report, so that
+  // the report cannot fall between an open's check and its mark.
+  platform::NamedMutex& areaLock() { return areaLock_; }
   // The control process this process started, kept to wait for its end.
   std::unique_ptr<platform::Process>& startedProcess() { return startedProcess_; }
 
@@ -29,6 +40,7 @@ class Vnl2Library {
   Vnl2SharedArea* area_ = nullptr;
   platform::NamedMutex queueLock_;
   platform::NamedMutex openLock_;
+  platform::NamedMutex areaLock_;
   std::unique_ptr<platform::Process> startedProcess_;
 };
 

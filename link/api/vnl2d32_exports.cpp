@@ -9,6 +9,7 @@
 #include "link/api/receive_queue.h"
 #include "link/api/vnl2_api.h"
 #include "link/api/vnl2_library.h"
+#include "link/api/vnl2_test_hook.h"
 #include "link/common/link_log.h"
 #include "platform/codepage.h"
 #include "platform/export.h"
@@ -21,11 +22,49 @@ constexpr char kNotificationMessage[] = "CTI_LayerII_Event";
 
 platform::WindowHandle AsWindow(uint64_t value) { return reinterpret_cast<platform::WindowHandle>(value); }
 uint64_t AsWord(platform::WindowHandle window) { return reinterpret_cast<uint64_t>(window); }
+
+// The words of the area that threads read and write without a common lock
+// (in the control process its receive thread queues blocks while its window
+// thread reports the link down): each one is read and written whole.
+template <typename T>
+T LoadWord(const T& word) {
+  return std::atomic_ref<T>(const_cast<T&>(word)).load();
+}
+template <typename T>
+void StoreWord(T& word, T value) {
+  std::atomic_ref<T>(word).store(value);
+}
+
+std::atomic<Vnl2TestHook> g_testHook{nullptr};
+
+// A point of the open and link-down paths that a test may hold a thread at.
+void HookPoint(const char* point) {
+  if (Vnl2TestHook hook = g_testHook.load()) hook(point);
+}
+
+// Holds a lock of the library for a scope; a thread that finds it taken
+// passes the test hook's point before it waits.
+class LockWaitingAt {
+ public:
+  LockWaitingAt(platform::NamedMutex& mutex, const char* point) : mutex_(mutex) {
+    if (mutex_.lock(0) != platform::NamedMutex::LockResult::Timeout) return;
+    HookPoint(point);
+    mutex_.lock();
+  }
+  ~LockWaitingAt() { mutex_.unlock(); }
+  LockWaitingAt(const LockWaitingAt&) = delete;
+  LockWaitingAt& operator=(const LockWaitingAt&) = delete;
+
+ private:
+  platform::NamedMutex& mutex_;
+};
+
 unsigned long Hex(platform::WindowHandle window) { return static_cast<unsigned long>(AsWord(window)); }
 
 // Posts a notification of `kind` to the slot's window.
 void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
-  platform::postMessage(AsWindow(area.notifyWindow[slot - 1]), area.messageId, kVnl2ServiceOfSlot[slot], kind);
+  platform::postMessage(AsWindow(LoadWord(area.notifyWindow[slot - 1])), area.messageId, kVnl2ServiceOfSlot[slot],
+                        kind);
 }
 
 // Marks a service closed and empties its queue. Returns the window to tell
@@ -34,11 +73,11 @@ void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
 // once (closes, opens again) must find the slot, the open count and the
 // control window already as the close leaves them.
 uint64_t CloseServiceSlot(Vnl2SharedArea& area, int slot) {
-  const uint64_t window = area.notifyEnabled[slot - 1] ? area.notifyWindow[slot - 1] : 0;
-  area.serviceOpen[slot - 1] = 0;
+  const uint64_t window = LoadWord(area.notifyEnabled[slot - 1]) ? LoadWord(area.notifyWindow[slot - 1]) : 0;
+  StoreWord(area.serviceOpen[slot - 1], 0);
   SetVnl2Holder(area, slot, kVnl2NoHolder);
-  area.notifyEnabled[slot - 1] = 0;
-  area.notifyWindow[slot - 1] = 0;
+  StoreWord(area.notifyEnabled[slot - 1], 0);
+  StoreWord<uint64_t>(area.notifyWindow[slot - 1], 0);
   NamedMutexLock lock(Vnl2().queueLock());
   RecQueueClear(area.recQueue[slot], area.recIndex[slot]);
   return window;
@@ -50,9 +89,18 @@ void TellClosed(const Vnl2SharedArea& area, int slot, uint64_t window) {
   LinkLog(kLogTrace, "VNL2_DISCONNECT_IND to %lx", Hex(AsWindow(window)));
 }
 
-void CloseService(Vnl2SharedArea& area, int slot) { TellClosed(area, slot, CloseServiceSlot(area, slot)); }
+bool IsOpen(const Vnl2SharedArea& area, int slot) { return slot != 0 && LoadWord(area.serviceOpen[slot - 1]) != 0; }
 
-bool IsOpen(const Vnl2SharedArea& area, int slot) { return slot != 0 && area.serviceOpen[slot - 1] != 0; }
+// Marks a service open for the calling process. Whatever a writer left in
+// its queue while it was closed goes.
+void MarkOpen(Vnl2SharedArea& area, int slot) {
+  {
+    NamedMutexLock queue(Vnl2().queueLock());
+    RecQueueClear(area.recQueue[slot], area.recIndex[slot]);
+  }
+  StoreWord(area.serviceOpen[slot - 1], 1);
+  SetVnl2Holder(area, slot, platform::currentProcessId());
+}
 
 // An open service whose holder process has ended without closing it (killed,
 // crashed). Without this check the service would stay open until the link
@@ -72,31 +120,47 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   Vnl2SharedArea* area = Vnl2().area();
   int slot = Vnl2SlotOf(service);
   if (!area || slot == 0) return 0;
-  NamedMutexLock lock(Vnl2().openLock());
-  if (IsOpen(*area, slot)) {
-    if (!HolderGone(*area, slot)) return 0;
-    // The new opener takes the service over with its share of the open
-    // count; the link and the control process stay as they are.
-    LinkLog(kLogWarning, "VNL2_OpenConnection: service 0x%x was held by ended process %u, taken over", service,
-            Vnl2Holder(*area, slot));
-    CloseServiceSlot(*area, slot);  // its queue emptied; its window is not told
-    area->serviceOpen[slot - 1] = 1;
-    SetVnl2Holder(*area, slot, platform::currentProcessId());
-    return 1;
+  LockWaitingAt lock(Vnl2().openLock(), kVnl2HookOpenWaiting);
+  {
+    // Check and mark under the area lock: a link-down report waits for the
+    // mark and then closes the service with the others, or comes first and
+    // leaves an open count of 0, which makes this a first open.
+    NamedMutexLock areaLock(Vnl2().areaLock());
+    if (IsOpen(*area, slot)) {
+      if (!HolderGone(*area, slot)) return 0;
+      // The new opener takes the service over with its share of the open
+      // count; the link and the control process stay as they are.
+      LinkLog(kLogWarning, "VNL2_OpenConnection: service 0x%x was held by ended process %u, taken over", service,
+              Vnl2Holder(*area, slot));
+      CloseServiceSlot(*area, slot);  // its queue emptied; its window is not told
+      StoreWord(area->serviceOpen[slot - 1], 1);
+      SetVnl2Holder(*area, slot, platform::currentProcessId());
+      return 1;
+    }
+    if (area->openCount != 0) {
+      if (!AcceptsLinkName(*area, link)) return 0;
+      ++area->openCount;
+      HookPoint(kVnl2HookOpenChecked);
+      MarkOpen(*area, slot);
+      return 1;
+    }
+    area->openCount = 1;
   }
-  if (area->openCount++ == 0) {
-    if (!StartControlProcess(*area, link)) return 0;
-  } else if (!AcceptsLinkName(*area, link)) {
-    --area->openCount;
+  // The start waits for the control process without the area lock: the
+  // process may report the link down meanwhile (a refusal, a stale one
+  // ending).
+  HookPoint(kVnl2HookOpenStarting);
+  if (!StartControlProcess(*area, link)) return 0;
+  HookPoint(kVnl2HookOpenStarted);
+  NamedMutexLock areaLock(Vnl2().areaLock());
+  if (area->openCount == 0 || LoadWord(area->linkState) == static_cast<int32_t>(kVnl2LinkDown)) {
+    // The new link went down before the service was marked: marked now, it
+    // would stay open with no control process and no client told.
+    LinkLog(kLogError, "VNL2_OpenConnection: link lost while opening service 0x%x", service);
+    area->openCount = 0;
     return 0;
   }
-  {
-    // Whatever a writer left in the queue while the service was closed goes.
-    NamedMutexLock queue(Vnl2().queueLock());
-    RecQueueClear(area->recQueue[slot], area->recIndex[slot]);
-  }
-  area->serviceOpen[slot - 1] = 1;
-  SetVnl2Holder(*area, slot, platform::currentProcessId());
+  MarkOpen(*area, slot);
   return 1;
 }
 
@@ -120,14 +184,21 @@ TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
   int slot = Vnl2SlotOf(service);
   if (!area || slot == 0) return 0;
   NamedMutexLock lock(Vnl2().openLock());
-  if (area->linkState == static_cast<int32_t>(kVnl2LinkDown)) return 1;
-  if (!IsOpen(*area, slot)) return 0;
-  --area->openCount;
-  CloseService(*area, slot);
-  if (area->openCount <= 0) {
-    area->openCount = 0;
-    StopControlProcess(*area);
+  uint64_t window = 0;
+  bool last = false;
+  {
+    NamedMutexLock areaLock(Vnl2().areaLock());
+    if (LoadWord(area->linkState) == static_cast<int32_t>(kVnl2LinkDown)) return 1;
+    if (!IsOpen(*area, slot)) return 0;
+    --area->openCount;
+    window = CloseServiceSlot(*area, slot);
+    last = area->openCount <= 0;
+    if (last) area->openCount = 0;
   }
+  TellClosed(*area, slot, window);
+  // Waits for the control process with the open lock only: on its way out
+  // it reports the link down, which takes the area lock.
+  if (last) StopControlProcess(*area);
   return 1;
 }
 
@@ -139,13 +210,18 @@ TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHand
   if (id == 0) return 0;
   area->messageId = id;
   int slot = Vnl2SlotOf(service);
-  if (!IsOpen(*area, slot)) return 0;
-  area->notifyWindow[slot - 1] = AsWord(window);
-  // VNL2_LinkInfo kind 1 may run in the control process at this moment. The
-  // store of the flag and the load of the state, like its store of the state
-  // and load of the flag, are sequentially consistent, so one of the two sees
-  // the other's write: the client hears that the link is up at least once.
-  std::atomic_ref<int32_t>(area->notifyEnabled[slot - 1]).store(1);
+  {
+    // Under the area lock: a service closed by a link-down report in between
+    // would keep the window for its next opener.
+    NamedMutexLock areaLock(Vnl2().areaLock());
+    if (!IsOpen(*area, slot)) return 0;
+    StoreWord(area->notifyWindow[slot - 1], AsWord(window));
+    // VNL2_LinkInfo kind 1 may run in the control process at this moment. The
+    // store of the flag and the load of the state, like its store of the state
+    // and load of the flag, are sequentially consistent, so one of the two sees
+    // the other's write: the client hears that the link is up at least once.
+    std::atomic_ref<int32_t>(area->notifyEnabled[slot - 1]).store(1);
+  }
   if (std::atomic_ref<int32_t>(area->linkState).load() == static_cast<int32_t>(kVnl2LinkUp)) {
     Notify(*area, slot, VNL2_CONNECT_IND);
     LinkLog(kLogTrace, "VNL2_CONNECT_IND to %lx", Hex(window));
@@ -166,7 +242,7 @@ TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t len
   platform::CopyDataStruct record{0x00010000u | service, length, const_cast<void*>(data)};
   platform::LResult answer =
       platform::sendMessage(AsWindow(area->controlWindow), platform::kWmCopyData,
-                            static_cast<platform::WParam>(area->notifyWindow[slot - 1]),
+                            static_cast<platform::WParam>(LoadWord(area->notifyWindow[slot - 1])),
                             reinterpret_cast<platform::LParam>(&record));
   return answer != 0 ? 1 : kVnl2SendFailed;
 }
@@ -227,8 +303,8 @@ TK_EXPORT int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t 
             static_cast<unsigned>(area->recIndex[slot]), static_cast<int>(length),
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)));
   }
-  if (area->notifyEnabled[slot - 1]) {
-    LinkLog(kLogTrace, "VNL2_DATA_IND to 0x%lx", Hex(AsWindow(area->notifyWindow[slot - 1])));
+  if (LoadWord(area->notifyEnabled[slot - 1])) {
+    LinkLog(kLogTrace, "VNL2_DATA_IND to 0x%lx", Hex(AsWindow(LoadWord(area->notifyWindow[slot - 1]))));
     Notify(*area, slot, VNL2_DATA_IND);
   }
   return 1;
@@ -242,15 +318,20 @@ TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
     case kVnl2LinkDown: {
       // The clients hear of the loss only once the area shows no control
       // process: one that opens again at once then starts a new one instead
-      // of sending to this one, which is on its way out.
+      // of sending to this one, which is on its way out. Under the area
+      // lock: an open between its check and its mark finishes first, and its
+      // service is closed with the others.
       uint64_t tell[kVnl2Slots] = {};
-      if (area->linkState != static_cast<int32_t>(kVnl2LinkDown)) {
-        area->linkState = kVnl2LinkDown;
-        for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
-          if (IsOpen(*area, slot)) tell[slot] = CloseServiceSlot(*area, slot);
+      {
+        LockWaitingAt areaLock(Vnl2().areaLock(), kVnl2HookLinkDownWaiting);
+        if (LoadWord(area->linkState) != static_cast<int32_t>(kVnl2LinkDown)) {
+          StoreWord<int32_t>(area->linkState, kVnl2LinkDown);
+          for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
+            if (IsOpen(*area, slot)) tell[slot] = CloseServiceSlot(*area, slot);
+        }
+        area->controlWindow = 0;
+        area->openCount = 0;
       }
-      area->controlWindow = 0;
-      area->openCount = 0;
       for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) TellClosed(*area, slot, tell[slot]);
       return 1;
     }
@@ -259,21 +340,24 @@ TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
       for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) {
         if (IsOpen(*area, slot) && std::atomic_ref<int32_t>(area->notifyEnabled[slot - 1]).load()) {
           Notify(*area, slot, VNL2_CONNECT_IND);
-          LinkLog(kLogTrace, "VNL2_CONNECT_IND to %lx", Hex(AsWindow(area->notifyWindow[slot - 1])));
+          LinkLog(kLogTrace, "VNL2_CONNECT_IND to %lx", Hex(AsWindow(LoadWord(area->notifyWindow[slot - 1]))));
         }
       }
       return 1;
     case kVnl2LinkAcknowledged:
       LinkLog(kLogDetail, "Varnet ACK");
-      area->linkState = kVnl2LinkAcknowledged;
+      StoreWord<int32_t>(area->linkState, kVnl2LinkAcknowledged);
       return 1;
     case kVnl2LinkRefused:
       LinkLog(kLogDetail, "Varnet NACK");
-      area->linkState = kVnl2LinkRefused;
+      StoreWord<int32_t>(area->linkState, kVnl2LinkRefused);
       return 1;
     default:
       return 0;
   }
 }
+
+// Not part of the VNL2 API: the seam of vnl2_test_hook.h.
+TK_EXPORT void VNL2D32_SetTestHook(Vnl2TestHook hook) { g_testHook.store(hook); }
 
 }  // extern "C"

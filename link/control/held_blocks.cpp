@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <new>
 
+#include "link/api/vnl2_shared_area.h"
+
 bool HeldBlocks::Holds(uint32_t service) const {
   return std::any_of(held_.begin(), held_.end(), [&](const Block& b) { return b.service == service; });
 }
 
 int32_t HeldBlocks::Deliver(uint32_t service, const uint8_t* data, uint32_t length) {
+  // A block that no receive queue can take (empty, or longer than a queue
+  // block) is the library's to refuse. Held, it would wait for room that
+  // cannot help it, hold up the service's later blocks and at last be
+  // given up as if the service had closed.
+  if (length == 0 || length > kRecBlockData) return library_.CopyRecData(service, data, length);
   if (!held_.empty()) Retry();
   if (!Holds(service)) {
     const int32_t result = library_.CopyRecData(service, data, length);

@@ -6,7 +6,8 @@
 // the answer to a block it sends) would lose the exchange's blocks that
 // arrive meanwhile. The control process holds such blocks instead and hands
 // them over as the client makes room, in arrival order per service; a block
-// for a service that is not open is refused at once, as before.
+// for a service that is not open, or one that no queue takes (empty, longer
+// than 2048 bytes), is refused at once, as before.
 //
 // In: received blocks (Deliver) and retries (Retry, from a timer while
 // blocks are held). Out: VNL2_CopyRecData calls through the ClientLibrary.

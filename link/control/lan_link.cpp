@@ -1,5 +1,6 @@
 #include "link/control/lan_link.h"
 
+#include "link/api/vnl2_shared_area.h"
 #include "link/common/link_log.h"
 #include "link/control/link_state.h"
 #include "link/control/tagged_frame.h"
@@ -37,6 +38,15 @@ int LanLink::ProcessSocketFrame(const std::vector<uint8_t>& frame) {
     LinkLog(kLogDetail, "ProcessSocketFrame Connection-KeepAlive");
     SendSocketFrame(frame.data(), frame.size());
     return 1;
+  }
+  // An empty frame carries no block: the client's queue would take one of
+  // length 0 for an empty queue. Nothing for the client, and no error.
+  if (frame.empty()) return 1;
+  // The receive buffer holds frames of up to 4097 bytes (keep-alive frames
+  // are echoed whole), a client's queue blocks of up to 2048.
+  if (frame.size() > kRecBlockData) {
+    LinkLog(kLogError, "ProcessSocketFrame failed: block of %u bytes too long !", static_cast<unsigned>(frame.size()));
+    return 0;
   }
   if (host_.DeliverBlock(kLanService, frame.data(), static_cast<uint32_t>(frame.size())) != 1) {
     LinkLog(kLogError, "ProcessSocketFrame failed: VNL2_QUEUE_ERROR !");

@@ -22,7 +22,8 @@ class LanLink final : public LinkProtocol {
 
   // Reassembles the bytes (CheckSocketFrame) and handles each complete
   // frame (ProcessSocketFrame): keep-alive frames are echoed, any other
-  // block is handed to the telephony service.
+  // block of 1 to 2048 bytes is handed to the telephony service; an empty
+  // frame is passed over, a longer block refused.
   void OnBytes(const uint8_t* bytes, size_t count) override;
   void OnEndOfStream() override;
   // Sent as one tagged frame whatever the service; the supervision is

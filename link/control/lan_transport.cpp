@@ -24,7 +24,7 @@ int LanTransport::Open(const char* address, uint16_t port, int* error) {
     LinkLog(kLogError, "connect() failed: %d", code);
     return 0;
   }
-  std::lock_guard guard(sendLock_);
+  std::lock_guard guard(stateLock_);
   socket_ = std::move(socket);
   open_ = true;
   shutDown_ = false;
@@ -34,7 +34,9 @@ int LanTransport::Open(const char* address, uint16_t port, int* error) {
 void LanTransport::Close() {
   LinkLog(kLogDetail, "CloseSocket()");
   {
-    std::lock_guard guard(sendLock_);
+    // Not the send lock: a send blocked on a peer that takes no bytes holds
+    // it, and the shut-down is what ends that send.
+    std::lock_guard guard(stateLock_);
     if (!open_) return;
     open_ = false;
     shutDown_ = true;
@@ -44,7 +46,8 @@ void LanTransport::Close() {
 }
 
 void LanTransport::Release() {
-  std::lock_guard guard(sendLock_);
+  std::lock_guard sending(sendLock_);
+  std::lock_guard guard(stateLock_);
   open_ = false;
   socket_.close();
 }
@@ -55,8 +58,14 @@ int LanTransport::Send(const uint8_t* data, size_t count) {
   int error = 0;
   long sent = -1;
   {
-    std::lock_guard guard(sendLock_);
-    if (open_) sent = socket_.send(data, count, &error);
+    std::lock_guard sending(sendLock_);
+    bool open;
+    {
+      std::lock_guard guard(stateLock_);
+      open = open_;
+    }
+    // A Close from here on shuts the socket down, and the send fails.
+    if (open) sent = socket_.send(data, count, &error);
     else error = platform::kWsaNotConnected;
   }
   if (sent < 0) {
@@ -72,7 +81,7 @@ int LanTransport::Receive(uint8_t* buffer, size_t capacity) {
   long received = socket_.receive(buffer, capacity, &error);
   bool ours;
   {
-    std::lock_guard guard(sendLock_);
+    std::lock_guard guard(stateLock_);
     ours = shutDown_;
   }
   if (received < 0) {

@@ -4,9 +4,12 @@
 // Bytes in and out only; the tagged frames are the LanLink core's.
 //
 // Used from two threads: the receive thread reads, the window thread sends
-// and closes, and both send under the host's link lock. Its own send lock
-// orders every send against the shut-down, so that after Close no byte
-// goes out and a send fails with kWsaNotConnected.
+// and closes, and both send under the host's link lock. Its send lock keeps
+// whole sends apart; Close does not take it. A send can block for as long
+// as the peer takes no bytes, and Close must still end the connection then:
+// the shut-down wakes the blocked send, which fails. After Close no byte
+// goes out, and a later send fails with kWsaNotConnected.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -30,13 +33,16 @@ class LanTransport final : public LinkTransport {
   // One whole send (SendSocket): the count, 0 on failure.
   int Send(const uint8_t* data, size_t count) override;
   // Shuts the connection down in both directions and waits 20 ms, which
-  // lets the shut-down reach the peer first (CloseSocket).
+  // lets the shut-down reach the peer first (CloseSocket). Also while
+  // another thread's send is blocked: that send fails.
   void Close() override;
+  // Frees the socket once no thread uses it any more.
   void Release() override;
 
  private:
   platform::TcpSocket socket_;
-  std::mutex sendLock_;
+  std::mutex sendLock_;  // held through one whole send
+  std::mutex stateLock_;  // never held while waiting for the peer
   bool open_ = false;
   bool shutDown_ = false;  // Close was called: the end of the stream is ours
 };

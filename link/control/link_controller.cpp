@@ -1,5 +1,6 @@
 #include "link/control/link_controller.h"
 
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -17,6 +18,9 @@ constexpr size_t kReceiveBufferSize = 4096;
 constexpr uint32_t kCommWatchExitWaitMs = 3000;
 constexpr uint32_t kServiceRequestDelayMs = 100;  // after the port opened, before the first request
 constexpr uint8_t kServiceRequest[] = {0x1B, 0x43};  // ESC "C", sent unframed
+// How often the window thread, waiting for the link lock, looks whether its
+// holder is stuck in a send.
+constexpr auto kStallCheck = std::chrono::milliseconds(100);
 
 // Kinds of WM_COPYDATA, by the high 16 bits of dwData.
 constexpr uint32_t kCopyOutboundBlock = 0x0001;
@@ -148,7 +152,26 @@ int LinkController::ReceiveConnection(uint8_t* buffer, size_t capacity) {
 int LinkController::SendConnection(const uint8_t* data, size_t count) {
   if (!transport_) return 0;
   LinkLogHexDump(kLogTrace, "SendConnection():", data, count);
-  return transport_->Send(data, count) == static_cast<int>(count) && count > 0 ? 1 : 0;
+  sendingSince_ = platform::tickCount();
+  sending_ = true;
+  const int sent = transport_->Send(data, count);
+  sending_ = false;
+  return sent == static_cast<int>(count) && count > 0 ? 1 : 0;
+}
+
+void LinkController::LockLink(std::unique_lock<LinkLock>& lock) {
+  while (!lock.try_lock_for(kStallCheck)) {
+    // The holder is stuck in a send when one has lasted a whole supervision
+    // period: the peer has taken no byte for as long as the supervision
+    // allows it to be silent. Closing the transport fails that send.
+    const uint32_t limit = keepAlivePeriodMs_.load();
+    if (limit == 0 || stallClosed_ || !sending_.load()) continue;
+    const uint32_t since = sendingSince_.load();
+    if (!sending_.load() || platform::tickCount() - since < limit) continue;
+    LinkLog(kLogError, "SendConnection stalled for %u ms, connection closed", platform::tickCount() - since);
+    stallClosed_ = true;
+    CloseTransport();
+  }
 }
 
 bool LinkController::SendServiceRequest() { return SendConnection(kServiceRequest, sizeof kServiceRequest) == 1; }
@@ -160,7 +183,8 @@ platform::LResult LinkController::OnCopyData(const platform::CopyDataStruct& rec
       // A refused block is lost; the answer 0 fails the client's
       // VNL2_SendData, which would otherwise wait for a reply in vain.
       if (!protocol_) return 0;
-      std::lock_guard lock(linkLock_);
+      std::unique_lock lock(linkLock_, std::defer_lock);
+      LockLink(lock);
       return protocol_->OnClientBlock(static_cast<uint32_t>(record.dwData & 0xFF), record.lpData, record.cbData) ? 1
                                                                                                                  : 0;
     }
@@ -183,10 +207,12 @@ void LinkController::OnTimer(uintptr_t id) {
   if (id == kTimerServiceRequest) {
     RepeatServiceRequest();
   } else if (protocol_) {
-    std::lock_guard lock(linkLock_);
+    std::unique_lock lock(linkLock_, std::defer_lock);
+    LockLink(lock);
     protocol_->OnTimer(id);
   }
-  std::lock_guard lock(linkLock_);
+  std::unique_lock lock(linkLock_, std::defer_lock);
+  LockLink(lock);
   LogStateChange();
 }
 
@@ -225,7 +251,8 @@ void LinkController::OnClose() {
         Release();
         return;
       }
-      std::lock_guard lock(linkLock_);
+      std::unique_lock lock(linkLock_, std::defer_lock);
+      LockLink(lock);
       protocol_->OnClose();
       LogStateChange();
       return;
@@ -272,7 +299,8 @@ int32_t LinkController::DeliverBlock(uint32_t service, const uint8_t* data, uint
 }
 
 void LinkController::RetryHeldBlocks() {
-  std::lock_guard lock(linkLock_);
+  std::unique_lock lock(linkLock_, std::defer_lock);
+  LockLink(lock);
   size_t refused = 0;
   const bool more = held_.Retry(&refused);
   // A held block whose service closed meanwhile is lost as a refused one is.
@@ -282,7 +310,10 @@ void LinkController::RetryHeldBlocks() {
 
 void LinkController::ReportLink(uint32_t kind) { library_.LinkInfo(kind); }
 
-void LinkController::StartTimer(uintptr_t id, uint32_t periodMs) { platform::setTimer(window_, id, periodMs); }
+void LinkController::StartTimer(uintptr_t id, uint32_t periodMs) {
+  if (id == kTimerKeepAlive) keepAlivePeriodMs_ = periodMs;
+  platform::setTimer(window_, id, periodMs);
+}
 
 void LinkController::StopTimer(uintptr_t id) { platform::killTimer(window_, id); }
 

@@ -11,18 +11,24 @@
 //
 // Two threads: the window thread (window messages, timers, outbound data)
 // and CommWatch (receive, frame handling). The core is entered only under
-// the link lock; the link state itself is read without it.
+// the link lock; the link state itself is read without it. CommWatch may
+// hold the lock through a send that blocks on a peer which takes no bytes
+// (a keep-alive echo); the window thread then still ends the link: WM_CLOSE
+// needs no lock to close the transport, and once such a send has lasted a
+// whole keep-alive supervision period the window thread closes the
+// transport itself, which fails the send and frees the lock.
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "link/control/client_library.h"
 #include "link/control/held_blocks.h"
+#include "link/control/link_lock.h"
 #include "link/control/link_name.h"
 #include "link/control/link_protocol.h"
 #include "link/control/link_state.h"
-#include "platform/critical_section.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -73,6 +79,8 @@ class LinkController final : private LinkHost {
   void CloseTransport();
   void LogStateChange();
   void RetryHeldBlocks();
+  // Takes the link lock on the window thread; see the note above.
+  void LockLink(std::unique_lock<LinkLock>& lock);
 
   // LinkHost
   bool SendBytes(const uint8_t* data, size_t count) override;
@@ -97,7 +105,13 @@ class LinkController final : private LinkHost {
   uint16_t retryCount_ = 0;
   uint16_t lastLoggedState_ = 0;
   platform::WindowHandle window_ = nullptr;
-  platform::CriticalSection linkLock_;
+  LinkLock linkLock_;
+  // A send in progress (CommWatch's or the window thread's) and the tick it
+  // began at; the period of the keep-alive supervision once it ran (0: never).
+  std::atomic<bool> sending_{false};
+  std::atomic<uint32_t> sendingSince_{0};
+  std::atomic<uint32_t> keepAlivePeriodMs_{0};
+  bool stallClosed_ = false;  // the window thread closed the transport under a stalled send
   // Set on the window thread before the receive thread starts, kept until
   // the end: the transport (also when its open failed, for the close of
   // WM_DESTROY) and its protocol core (only while the link runs).

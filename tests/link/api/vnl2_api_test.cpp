@@ -3,16 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/api/vnl2_shared_area.h"
+#include "link/api/vnl2_test_hook.h"
 #include "platform/process.h"
 #include "platform/root.h"
 #include "platform/shared_memory.h"
@@ -40,6 +45,65 @@ size_t Starts() {
   for (const auto& line : ControlLog()) n += line.rfind("start", 0) == 0;
   return n;
 }
+
+// Forces an order between two threads of this process through the
+// library's test hook: the thread that reaches `pause` is held there while
+// `second` runs on a new thread, until that one reaches `release` (the point
+// it passes when it has to wait for the first) or ends.
+class Interleaving {
+ public:
+  Interleaving(const tktest::Vnl2Functions& vnl2, std::string pause, std::string release,
+               std::function<void()> second)
+      : pause_(std::move(pause)), release_(std::move(release)), second_(std::move(second)) {
+    EXPECT_TRUE(platform::getProcAddress(vnl2.module, kVnl2SetTestHookName, setHook_)) << "no test hook";
+    current_ = this;
+    if (setHook_) setHook_(&Hook);
+  }
+  ~Interleaving() {
+    if (setHook_) setHook_(nullptr);
+    if (thread_.joinable()) thread_.join();
+    current_ = nullptr;
+  }
+  // Waits for the second thread to end; whether it reached `release`.
+  bool Join() {
+    if (thread_.joinable()) thread_.join();
+    return reached_;
+  }
+  bool paused() const { return paused_; }
+
+ private:
+  static void Hook(const char* point) { current_->At(point); }
+  void At(const std::string& point) {
+    std::unique_lock lock(m_);
+    if (point == release_ && std::this_thread::get_id() == secondId_) {
+      reached_ = released_ = true;
+      changed_.notify_all();
+    }
+    if (point != pause_ || paused_) return;
+    paused_ = true;
+    thread_ = std::thread([this] {
+      {
+        std::lock_guard guard(m_);
+        secondId_ = std::this_thread::get_id();
+      }
+      second_();
+      std::lock_guard guard(m_);
+      released_ = true;
+      changed_.notify_all();
+    });
+    EXPECT_TRUE(changed_.wait_for(lock, 10s, [this] { return released_; })) << "the second thread never came";
+  }
+
+  static inline Interleaving* current_ = nullptr;
+  Vnl2SetTestHookFn setHook_ = nullptr;
+  std::string pause_, release_;
+  std::function<void()> second_;
+  std::mutex m_;
+  std::condition_variable changed_;
+  std::thread thread_;
+  std::thread::id secondId_;
+  bool paused_ = false, released_ = false, reached_ = false;
+};
 
 class Vnl2Api : public ::testing::Test {
  protected:
@@ -114,6 +178,95 @@ TEST_F(Vnl2Api, FirstOpenStartsTheControlProgramAndTheLastCloseEndsIt) {
   EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
   EXPECT_EQ(ControlLog().back(), "close");
   EXPECT_EQ(child.wait(), 0);
+}
+
+TEST_F(Vnl2Api, TwoSimultaneousFirstOpensStartOneControlProgram) {
+  // The second open comes while the first is about to start the control
+  // program; it waits, and joins the link the first one started.
+  Vnl2SharedArea& area = Area();
+  int32_t second = -1;
+  uint64_t windowSeen = 0;
+  int32_t stateSeen = -1;
+  {
+    Interleaving order(vnl2, kVnl2HookOpenStarting, kVnl2HookOpenWaiting, [&] {
+      second = vnl2.open(0x30);
+      windowSeen = area.controlWindow;
+      stateSeen = area.linkState;
+    });
+    ASSERT_EQ(vnl2.open(kCti), 1);
+    EXPECT_TRUE(order.Join()) << "the second open did not wait for the first";
+  }
+  EXPECT_EQ(second, 1);
+  EXPECT_NE(windowSeen, 0u) << "the second open returned before the control program was there";
+  EXPECT_EQ(stateSeen, 1);
+  EXPECT_EQ(Starts(), 1u);
+  EXPECT_EQ(Area().openCount, 2);
+}
+
+// The control program reports the link down (VNL2_LinkInfo kind 0) while an
+// open runs. Whatever the order, no service stays open without a control
+// program, and the next open starts a new one that a stale close cannot end.
+TEST_F(Vnl2Api, ALinkDownReportDuringAnOpenLeavesNoServiceOpenWithoutAControlProgram) {
+  struct Case {
+    const char* what;
+    bool laterOpen;       // another service is open already
+    const char* pause;    // where the open is held while the report runs
+    const char* release;  // the report's point that lets the open go on ("": its end)
+    int32_t opened;       // the open's result
+  };
+  const Case cases[] = {
+      {"a later open between its check and its mark", true, kVnl2HookOpenChecked, kVnl2HookLinkDownWaiting, 1},
+      {"a first open after the start, before its mark", false, kVnl2HookOpenStarted, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH));
+    if (c.laterOpen) {
+      ASSERT_EQ(vnl2.open(0x30), 1);
+    }
+    {
+      Interleaving order(vnl2, c.pause, c.release, [&] { vnl2.linkInfo(kVnl2LinkDown); });
+      EXPECT_EQ(vnl2.open(kCti), c.opened);
+      ASSERT_TRUE(order.paused());
+      order.Join();
+    }
+    const size_t startsBefore = Starts();
+    EXPECT_EQ(Area().serviceOpen[0], 0);
+    EXPECT_EQ(Area().serviceOpen[1], 0);
+    EXPECT_EQ(Area().openCount, 0);
+    tktest::NotificationWindow window;
+    EXPECT_EQ(vnl2.enable(kCti, window.handle()), 0) << "not open";
+
+    // Another client's open starts a new control program; the closed
+    // service's close does not end it.
+    ASSERT_EQ(vnl2.open(0x30), 1);
+    EXPECT_EQ(Starts(), startsBefore + 1);
+    EXPECT_EQ(vnl2.close(kCti), 0);
+    EXPECT_EQ(Area().openCount, 1);
+    EXPECT_NE(platform::findWindow("VNL2ControlProg"), nullptr);
+  }
+}
+
+TEST_F(Vnl2Api, ClosingAServiceWithNotificationsOnPostsDisconnectToItsWindowOnly) {
+  tktest::NotificationWindow window;
+  for (uint32_t service : {kCti, 0x30u}) {
+    ASSERT_EQ(vnl2.open(service), 1);
+    ASSERT_NE(vnl2.enable(service, window.handle()), 0);
+  }
+  ASSERT_EQ(window.WaitFor(2).size(), 2u);  // the link is up, for each
+  const struct {
+    uint32_t service;
+    size_t seen;
+  } closes[] = {{0x30, 3}, {kCti, 4}};
+  for (const auto& close : closes) {
+    ASSERT_EQ(vnl2.close(close.service), 1);
+    auto seen = window.WaitFor(close.seen);
+    ASSERT_EQ(seen.size(), close.seen);
+    EXPECT_EQ(seen.back().service, close.service);
+    EXPECT_EQ(seen.back().kind, VNL2_DISCONNECT_IND);
+  }
+  EXPECT_EQ(window.Settle().size(), 4u);
 }
 
 TEST_F(Vnl2Api, AServiceWhoseHolderWasKilledIsTakenOverByTheNextOpener) {

@@ -13,6 +13,7 @@ namespace {
 class FakeLibrary : public ClientLibrary {
  public:
   int32_t CopyRecData(uint32_t service, const void* data, uint32_t length) override {
+    if (length == 0 || length > 2048) return -1;  // as VNL2D32 refuses them
     auto it = queues.find(service);
     if (it == queues.end() || it->second.size() >= capacity) return -1;
     it->second.emplace_back(static_cast<const char*>(data), length);
@@ -78,6 +79,20 @@ TEST_F(HeldBlocksTest, RefusesWhatCannotBeHeldAndGivesUpBlocksOfAServiceThatClos
   size_t refused = 0;
   EXPECT_FALSE(held.Retry(&refused));
   EXPECT_EQ(refused, 4u);
+}
+
+TEST_F(HeldBlocksTest, ABlockNoQueueTakesIsRefusedAtOnceAndNeverHeld) {
+  const std::string bytes(4096, 'q');
+  for (uint32_t length : {0u, 2049u}) {
+    for (bool full : {false, true}) {
+      library.Take(0x20);
+      if (full) {
+        for (const char* fill : {"1", "2"}) ASSERT_EQ(Deliver(0x20, fill), 1);
+      }
+      EXPECT_EQ(held.Deliver(0x20, reinterpret_cast<const uint8_t*>(bytes.data()), length), -1) << length;
+      EXPECT_EQ(held.size(), 0u) << length << (full ? " with the queue full" : "");
+    }
+  }
 }
 
 }  // namespace

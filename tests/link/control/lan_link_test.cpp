@@ -104,13 +104,19 @@ const Case kCases[] = {
     {"keep-alive on: data alone never starts the supervision, so a quiet link stays up", 1,
      {In("C5000101"), Wait(10 * kPeriod)}, "", {"01"}, 0, 1},
     {"a header split over three reads", 0, {In("C5"), In("0002"), In("AABB")}, "", {"AABB"}, 0, 1},
-    {"an empty frame is handed out and does not hold up the next", 0, {In("C50000C5000142")}, "",
-     {std::string(), "42"}, 0, 2},
+    {"an empty frame carries no block for the client and does not hold up the next", 0, {In("C50000C5000142")}, "",
+     {"42"}, 0, 2},
+    {"the longest block a client's queue takes is delivered", 0, {In("C50800" + std::string(2 * 2048, 'B'))}, "",
+     {std::string(2 * 2048, 'B')}, 0, 1},
+    {"a longer block is refused as too long, not as a full queue", 0, {In("C50801" + std::string(2 * 2049, 'B'))}, "",
+     {}, 0, 1, 0, "ProcessSocketFrame failed: block of 2049 bytes too long !\r\n"},
+    {"the longest frame the buffer holds, a keep-alive, is echoed whole", 1,
+     {In("C51001F2" + std::string(2 * 4096, 'C'))}, "C51001F2" + std::string(2 * 4096, 'C'), {}, 1, 1},
     {"an unknown tag drops everything buffered; the next frame on a clean boundary is read", 0,
      {In("C50004AABB"), In("CCDD"), In("C6000201C5000199"), In("C5000177")}, "", {"AABBCCDD", "77"}, 0, 2, 0,
      "CheckSocketFrame failed: Unknown Data Tag 0xc6, Size 2!\r\n"},
-    {"after a keep-alive an empty frame restarts the supervision and is delivered", 1,
-     {In("C50001F2"), In("C50000")}, "C50001F2", {std::string()}, 2, 2},
+    {"after a keep-alive an empty frame restarts the supervision and is not delivered", 1,
+     {In("C50001F2"), In("C50000")}, "C50001F2", {}, 2, 2},
     {"a frame restarts the supervision: one ms short of its period nothing happens", 1,
      {In("C50001F2"), Wait(500), In("C5000109"), Wait(kPeriod - 1)}, "C50001F2", {"09"}, 2, 2},
     {"...and a whole period of silence closes the link", 1,
@@ -158,6 +164,7 @@ TEST_P(LanLinkCore, Runs) {
   EXPECT_EQ(host_.closes, c.closes);
   EXPECT_TRUE(log_.Contains(c.log)) << log_.Text();
   EXPECT_EQ(log_.Contains("Keepalive Timed out!"), c.closes > 0) << log_.Text();
+  EXPECT_EQ(log_.Contains("VNL2_QUEUE_ERROR"), c.answer != 1) << "only for a block the library refused\n" << log_.Text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, LanLinkCore, ::testing::ValuesIn(kCases));

@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
+#include <vector>
 
 #include "platform/tcp_socket.h"
+#include "tests/link/control/deaf_peer.h"
 #include "tests/link/control/link_log_capture.h"
 
 namespace {
@@ -36,6 +40,31 @@ TEST(LanTransport, ClosingWakesABlockedReceiveQuietlyAndStopsSending) {
   uint8_t b;
   EXPECT_TRUE(peer.waitReadable(5000));
   EXPECT_EQ(peer.receive(&b, 1), 0);
+  transport.Release();
+}
+
+// A send that blocks because the peer takes no bytes holds the send lock;
+// the close must not wait for it, and ends it instead.
+TEST(LanTransport, ClosingEndsASendBlockedOnAPeerThatTakesNoBytes) {
+  tktest::LinkLogCapture log;
+  tktest::DeafPeer peer;
+  ASSERT_TRUE(peer.listening());
+  LanTransport transport;
+  ASSERT_EQ(transport.Open("127.0.0.1", peer.port()), 1);
+  ASSERT_TRUE(peer.Accept());
+  // Far more than the buffers of both ends hold.
+  const std::vector<uint8_t> block(16 << 20, 0x55);
+  int sent = -1;
+  std::thread sender([&] { sent = transport.Send(block.data(), block.size()); });
+  ASSERT_TRUE(peer.WaitReadable()) << "the send began";
+
+  auto closed = std::async(std::launch::async, [&] { transport.Close(); });
+  const bool ended = closed.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!ended) peer.Hangup();  // frees the send, so that the test can end
+  sender.join();
+  EXPECT_TRUE(ended) << "Close waited for the blocked send";
+  EXPECT_EQ(sent, 0);
+  EXPECT_TRUE(log.Contains("send() failed: error 10058 !\r\n")) << "WSAESHUTDOWN\n" << log.Text();
   transport.Release();
 }
 

@@ -13,12 +13,14 @@
 
 #include "link/api/vnl2_shared_area.h"
 #include "link/common/link_config.h"
+#include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/root.h"
 #include "platform/shared_memory.h"
 #include "platform/tcp_socket.h"
 #include "platform/window.h"
 #include "tests/link/api/vnl2_client.h"
+#include "tests/link/control/deaf_peer.h"
 #include "tests/link/control/link_log_capture.h"
 #include "tests/link/control/loopback_link.h"
 #include "tests/link/control/tksim_peer.h"
@@ -166,6 +168,68 @@ TEST_F(Vnl2c64Process, TheExchangeClosingTheConnectionReleasesTheLink) {
   EXPECT_NE(ControlPid(), controlPid);
 }
 
+// The client opens again on VNL2_DISCONNECT_IND, while the old control
+// process may still be on its way out: it gets a new one and a new link.
+TEST_F(Vnl2c64Process, AClientThatOpensAgainAtOnceAfterALostLinkGetsANewControlProcess) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("TCP", tksim.port(), 0);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  const uint32_t lostPid = ControlPid();
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+  EXPECT_TRUE(tktest::CommandOk(tksim.Command("drop")));
+  auto seen = window.WaitFor(2);
+  ASSERT_EQ(seen.size(), 2u);
+  ASSERT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_NE(ControlPid(), lostPid);
+  EXPECT_TRUE(platform::waitForProcessExit(lostPid, 5000));
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+  EXPECT_EQ(tksim.StatusCounter("connections"), 2);
+
+  // The new link carries blocks both ways.
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
+  seen = window.WaitFor(4);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[3].kind, VNL2_DATA_IND);
+  EXPECT_EQ(Receive(), "again");
+}
+
+// The receive thread is held up in VNL2_CopyRecData by a client that keeps
+// the receive queues' lock: on WM_CLOSE the control process waits its
+// 3000 ms for the thread, then reports the link down and exits without it.
+TEST_F(Vnl2c64Process, AControlProcessWhoseReceiveThreadDoesNotEndStillExits) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("TCP", tksim.port(), 0);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  const uint32_t controlPid = ControlPid();
+  platform::NamedMutex queueLock("VNL2D32.RecQueue");
+  ASSERT_EQ(queueLock.lock(), platform::NamedMutex::LockResult::Acquired);
+  ASSERT_EQ(vnl2.send(kCti, "held", 4), 1);
+  // The echo reached the receive thread, which now waits for the lock.
+  const bool held = tktest::waitUntil([&] { return log.Contains("vnl2c64: Received:\r\nC5 00 04 68 65 6C 64 "); });
+  if (held) platform::postMessage(platform::findWindow(kControlClass), platform::kWmClose, 0, 0);
+  const bool waited = held && tktest::waitUntil([&] {
+    return log.Contains("vnl2c64: WaitForSingleObject(hCommWatchThread,3000)==WAIT_TIMEOUT!!!\r\n");
+  });
+  queueLock.unlock();  // the link-down report on the way out needs it too
+  ASSERT_TRUE(held) << log.Text();
+  EXPECT_TRUE(waited) << log.Text();
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000)) << "the control process hangs";
+  EXPECT_EQ(Area().linkState, 0);
+  EXPECT_EQ(Area().serviceOpen[0], 0);
+  EXPECT_EQ(Area().openCount, 0);
+  // The next open starts a new control process.
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_NE(ControlPid(), controlPid);
+}
+
 TEST_F(Vnl2c64Process, TheLastCloseEndsTheControlProcessAndItsConnection) {
   tktest::TksimPeer tksim;
   ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
@@ -276,7 +340,7 @@ TEST_F(Vnl2c64Process, AStartByHandThatFailsSaysWhyOnStandardError) {
   EXPECT_EQ(platform::findWindow(kControlClass), nullptr) << "no control process stayed";
 }
 
-TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
+TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndKeepAnIdleLinkUpAndTheirSilenceEndsTheLink) {
   tktest::TksimPeer tksim;
   ASSERT_TRUE(tksim.Start({"--keepalive-ms", "100"}));
   Configure("TCP", tksim.port(), 1);
@@ -287,8 +351,11 @@ TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
   ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
   ASSERT_EQ(window.WaitFor(1).size(), 1u);
 
-  ASSERT_TRUE(tksim.WaitEvent("keepalive-echo ok"));
-  ASSERT_TRUE(tksim.WaitEvent("keepalive-echo ok"));
+  // An idle link (no client blocks) kept alive by the exchange's keep-alive
+  // frames, 100 ms apart, outlives many supervision periods of 600 ms.
+  for (int i = 0; i < 30; ++i) ASSERT_TRUE(tksim.WaitEvent("keepalive-echo ok")) << i;
+  EXPECT_TRUE(platform::processRunning(controlPid));
+  EXPECT_FALSE(log.Contains("Keepalive Timed out!"));
   // Keep-alive frames are not handed to the client.
   EXPECT_EQ(window.Settle(50ms).size(), 1u);
   EXPECT_EQ(Receive(), "");
@@ -303,6 +370,50 @@ TEST_F(Vnl2c64Process, KeepAlivesAreEchoedAndTheirSilenceEndsTheLink) {
   EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000));
   EXPECT_TRUE(tksim.WaitEvent("disconnected"));
   EXPECT_TRUE(log.Contains("vnl2c64: Keepalive Timed out!\r\n")) << log.Text();
+}
+
+// The exchange stops reading while it goes on sending keep-alive frames:
+// the receive thread blocks in the echo's send and holds the link lock
+// there. The last close, or the keep-alive supervision, still ends the link.
+TEST_F(Vnl2c64Process, AnEchoStuckOnAnExchangeThatStoppedReadingDoesNotHoldUpTheEndOfTheLink) {
+  struct Case {
+    const char* what;
+    const char* keepAliveMs;  // the supervision period
+    bool close;               // the client closes the last service
+    std::vector<std::string> logLines;
+  };
+  const Case cases[] = {
+      {"the last close", "60000", true, {"vnl2c64: Varnet Released\r\n"}},
+      {"the keep-alive time-out", "4000", false, {"vnl2c64: Keepalive Timed out!\r\n"}},
+  };
+  std::vector<uint8_t> keepAlive = {0xC5, 0x0F, 0xA0, 0xF2};  // 4000 data bytes
+  keepAlive.resize(3 + 4000, 0x5A);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tktest::DeafPeer exchange;
+    ASSERT_TRUE(exchange.listening());
+    Configure("TCP", exchange.port(), 1);
+    setenv("TK_KEEPALIVE_MS", c.keepAliveMs, 1);
+    ASSERT_EQ(vnl2.open(kCti), 1);
+    const uint32_t controlPid = ControlPid();
+    ASSERT_TRUE(exchange.Accept());
+    tktest::NotificationWindow window;
+    ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+    ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+    ASSERT_TRUE(exchange.SendUntilUnread(keepAlive, 20000, 1500)) << "the control process went on reading";
+    if (c.close) {
+      EXPECT_EQ(vnl2.close(kCti), 1);
+    }
+    auto seen = window.WaitFor(2, 10s);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+    EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000)) << "the control process hangs";
+    for (const std::string& line : c.logLines) EXPECT_TRUE(log.Contains(line)) << line << "\n" << log.Text();
+    EXPECT_FALSE(log.Contains("WaitForSingleObject(hCommWatchThread")) << "the receive thread ended";
+    EXPECT_EQ(Area().openCount, 0);
+    exchange.Hangup();
+  }
 }
 
 }  // namespace
