@@ -280,14 +280,26 @@ LONG ProviderHarness::shutdown(DWORD tspiVersion, DWORD permanentProviderId) {
   return r;
 }
 
-ProviderHarness::CallScope::CallScope(ProviderHarness& h, const char* name) : h_(h) {
-  std::lock_guard lock(h_.m_);
-  h_.checker_.callEntered(platform::currentThreadId(), name);
+ProviderHarness::CallScope::CallScope(ProviderHarness& h, const char* name)
+    : h_(h), threadId_(platform::currentThreadId()) {
+  {
+    std::lock_guard lock(h_.m_);
+    h_.checker_.callEntered(threadId_, name);
+    watchdog_ = h_.watchdog_;
+  }
+  if (watchdog_) watchToken_ = watchdog_->Enter(&h_.watchName_, name, threadId_);
 }
 
 ProviderHarness::CallScope::~CallScope() {
+  if (watchdog_) watchdog_->Leave(watchToken_);
   std::lock_guard lock(h_.m_);
-  h_.checker_.callLeft(platform::currentThreadId());
+  h_.checker_.callLeft(threadId_);
+}
+
+void ProviderHarness::watchCalls(CallWatchdog* watchdog, std::string who) {
+  std::lock_guard lock(m_);
+  watchdog_ = watchdog;
+  watchName_ = std::move(who);
 }
 
 DRV_REQUESTID ProviderHarness::issueRequest(const char* name) {

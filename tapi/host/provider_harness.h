@@ -29,6 +29,10 @@
 // harness waits, when it ends, for callbacks still being delivered to it.
 // A harness that ends with its provider still initialised leaves its slot
 // (and its plug-in file) taken for the rest of the process.
+//
+// Given a CallWatchdog (watchCalls), every TSPI call is timed by it: one that
+// does not return within its limit is logged with the stack of the thread
+// that made it.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -38,6 +42,7 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "tapi/host/call_watchdog.h"
 #include "tapi/host/callback_record.h"
 #include "tapi/host/contract_checker.h"
 #include "tapi/host/provider_module.h"
@@ -139,6 +144,11 @@ class ProviderHarness {
 
   std::vector<std::string> violations() const;
 
+  // Every TSPI call from now on is timed by watchdog (null: none), which
+  // names the provider as who in its log. The watchdog must outlive the
+  // harness's calls.
+  void watchCalls(CallWatchdog* watchdog, std::string who);
+
   // Called with every record as it is stored, in order of arrival, on the
   // thread of the provider's callback and with the harness's lock held (so
   // it must not call back into the harness).
@@ -153,6 +163,9 @@ class ProviderHarness {
 
    private:
     ProviderHarness& h_;
+    uint32_t threadId_;
+    CallWatchdog* watchdog_ = nullptr;
+    uint64_t watchToken_ = 0;
   };
 
   friend class HarnessRegistry;
@@ -180,6 +193,8 @@ class ProviderHarness {
   std::vector<std::string> violations_;
   RecordListener listener_;
   uintptr_t nextHtCall_ = 0x10000;
+  CallWatchdog* watchdog_ = nullptr;
+  std::string watchName_;
 };
 
 }  // namespace tapihost

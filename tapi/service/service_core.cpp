@@ -17,6 +17,8 @@ void ServiceCore::StopProviders() { state_->StopProviders(); }
 
 void ServiceCore::SetStopWaitMs(uint32_t ms) { state_->stopWaitMs = ms; }
 
+void ServiceCore::SetCallLimitMs(uint32_t ms) { state_->callLimitMs = ms; }
+
 void ServiceCore::OnConnect(ClientId client, uint32_t processId) {
   Client c;
   c.pid = processId;
@@ -34,6 +36,17 @@ void ServiceCore::OnDisconnect(ClientId client) { state_->OnDisconnect(client); 
 void ServiceCore::ProcessProviderEvents() { state_->ReadProviderEvents(); }
 
 uint32_t ServiceCore::LineCount() const { return static_cast<uint32_t>(state_->devices.size()); }
+
+ServiceCore::Census ServiceCore::Count() const {
+  Census c;
+  c.clients = state_->clients.size();
+  c.apps = state_->apps.size();
+  c.lineOpens = state_->lines.size();
+  c.callHandles = state_->callHandles.size();
+  c.calls = state_->calls.size();
+  c.pending = state_->pending.size();
+  return c;
+}
 
 std::vector<std::string> ServiceCore::Violations() const {
   state_->LogViolationsOfAll();

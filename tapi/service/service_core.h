@@ -12,7 +12,9 @@
 // messages and connection ends, and the core hands messages out through a
 // ClientSink. Threads: every method runs on the service thread; the
 // providers' own threads only call the wake function given at construction
-// (the server then calls ProcessProviderEvents on its thread).
+// (the server then calls ProcessProviderEvents on its thread). The watchdog
+// of provider calls has a thread of its own, which only writes to the log
+// (so the log function must take lines from any thread).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -59,6 +61,12 @@ class ServiceCore {
   // How long StopProviders waits for outstanding requests before it closes
   // the lines (5 s unless set; tests shorten it).
   void SetStopWaitMs(uint32_t ms);
+  // A provider call (a TSPI function the service thread calls) that has not
+  // returned after this long is logged once, with the provider, the
+  // function, how long and the stack of the service thread, and again when
+  // it returns (tapihost::CallWatchdog; 5 s unless set, 0: not watched).
+  // Set it before StartProviders.
+  void SetCallLimitMs(uint32_t ms);
 
   void OnConnect(ClientId client, uint32_t processId);
   // One whole message the client sent; a malformed one or one that names
@@ -76,6 +84,18 @@ class ServiceCore {
 
   // The number of line devices of all running providers.
   uint32_t LineCount() const;
+  // What the core holds for its clients now: a service whose clients have
+  // all gone holds none of it.
+  struct Census {
+    size_t clients = 0;
+    size_t apps = 0;         // initialised (lineInitializeEx)
+    size_t lineOpens = 0;
+    size_t callHandles = 0;
+    size_t calls = 0;
+    size_t pending = 0;      // requests a provider has not completed yet
+    friend bool operator==(const Census&, const Census&) = default;
+  };
+  Census Count() const;
   // Every TSPI contract breach of every provider so far (also logged).
   std::vector<std::string> Violations() const;
 

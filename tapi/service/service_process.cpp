@@ -1,6 +1,7 @@
 #include "tapi/service/service_process.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -134,7 +135,13 @@ class CoreHandler final : public ServerHandler {
   ServiceCore& core_;
 };
 
-int RunService(bool toStderr) {
+int RunService(bool toStderr, std::optional<uint32_t> callLimitMs) {
+  // A write to a reader that has gone (standard error piped to a program
+  // that ended, a provider's socket) fails with an error instead of ending
+  // the service; the clients' sockets never raise it anyway.
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   const std::string root = platform::rootDir();
   if (!platform::ensureDirectory(platform::runtimeDir())) {
     PrintError("cannot create the runtime folder " + platform::runtimeDir());
@@ -177,6 +184,7 @@ int RunService(bool toStderr) {
   {
     ServiceServer server(log.Sink());
     ServiceCore core(server, log.Sink(), [&server] { server.Wake(); });
+    if (callLimitMs) core.SetCallLimitMs(*callLimitMs);
     CoreHandler handler(core);
     const size_t providers = core.StartProviders();
     log.Write(std::to_string(providers) + " provider(s) running, " + std::to_string(core.LineCount()) +
@@ -198,7 +206,7 @@ int RunService(bool toStderr) {
   return exitCode;
 }
 
-int StartDetached() {
+int StartDetached(std::optional<uint32_t> callLimitMs) {
   const std::string root = platform::rootDir();
   if (!platform::ensureDirectory(platform::runtimeDir())) {
     PrintError("cannot create the runtime folder " + platform::runtimeDir());
@@ -217,7 +225,10 @@ int StartDetached() {
   const std::string program = platform::currentProgramPath();
   const std::streamoff logStart = LogSize();
   std::unique_ptr<platform::Process> child =
-      platform::createDetachedProcess(program, "\"" + program + "\" --foreground", &error);
+      platform::createDetachedProcess(program,
+                                      "\"" + program + "\" --foreground" +
+                                          (callLimitMs ? " --call-limit-ms " + std::to_string(*callLimitMs) : ""),
+                                      &error);
   if (!child) {
     PrintError(error);
     return kExitFailed;
@@ -291,9 +302,25 @@ std::string ServiceSocketPath() { return platform::runtimeDir() + "/" + tapiwire
 std::string ServicePidPath() { return platform::runtimeDir() + "/tapisrv.pid"; }
 std::string ServiceLogPath() { return platform::runtimeDir() + "/tapisrv.log"; }
 
-bool ParseProgramMode(const std::vector<std::string>& args, ProgramMode* mode, std::string* error) {
-  *mode = ProgramMode::Start;
-  for (const std::string& arg : args) {
+namespace {
+
+// MS of --call-limit-ms: decimal digits only, 0 .. kMaxCallLimitMs.
+std::optional<uint32_t> ParseLimit(const std::string& text) {
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const unsigned long value = std::stoul(text);
+  if (value > kMaxCallLimitMs) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions* options, std::string* error) {
+  *options = ProgramOptions{};
+  ProgramMode& mode = options->mode;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     ProgramMode given;
     if (arg == "--help") {
       given = ProgramMode::Help;
@@ -303,6 +330,18 @@ bool ParseProgramMode(const std::vector<std::string>& args, ProgramMode* mode, s
       given = ProgramMode::Stop;
     } else if (arg == "--status") {
       given = ProgramMode::Status;
+    } else if (arg == "--call-limit-ms") {
+      if (i + 1 == args.size()) {
+        *error = "--call-limit-ms needs a value (milliseconds)";
+        return false;
+      }
+      options->callLimitMs = ParseLimit(args[++i]);
+      if (!options->callLimitMs) {
+        *error = "--call-limit-ms takes milliseconds from 0 to " + std::to_string(kMaxCallLimitMs) + ", not '" +
+                 args[i] + "'";
+        return false;
+      }
+      continue;
     } else if (!arg.empty() && arg[0] == '-') {
       *error = "unknown option " + arg;
       return false;
@@ -311,20 +350,31 @@ bool ParseProgramMode(const std::vector<std::string>& args, ProgramMode* mode, s
       return false;
     }
     if (given == ProgramMode::Help) {
-      *mode = given;
+      mode = given;
       return true;
     }
-    if (*mode != ProgramMode::Start && *mode != given) {
+    if (mode != ProgramMode::Start && mode != given) {
       *error = "--foreground, --stop and --status exclude each other";
       return false;
     }
-    *mode = given;
+    mode = given;
+  }
+  if (options->callLimitMs && (mode == ProgramMode::Stop || mode == ProgramMode::Status)) {
+    *error = "--call-limit-ms goes with starting the service, not with --stop or --status";
+    return false;
   }
   return true;
 }
 
+bool ParseProgramMode(const std::vector<std::string>& args, ProgramMode* mode, std::string* error) {
+  ProgramOptions options;
+  const bool ok = ParseProgramOptions(args, &options, error);
+  *mode = ok ? options.mode : ProgramMode::Start;
+  return ok;
+}
+
 std::string ProgramHelp() {
-  return "Usage: tapisrv [--foreground | --stop | --status | --help]\n"
+  return "Usage: tapisrv [--foreground] [--call-limit-ms MS] | --stop | --status | --help\n"
          "\n"
          "The telephony service of a root folder (TK_ROOT): it loads every provider of\n"
          "TAPI's provider list, numbers their line devices across providers and serves\n"
@@ -339,6 +389,12 @@ std::string ProgramHelp() {
          "  --stop        ask the running service to stop and wait for its end (at most\n"
          "                15 s)\n"
          "  --status      tell whether the service runs, and its process ID\n"
+         "  --call-limit-ms MS\n"
+         "                with a start: a provider call (a TSPI function) that has not\n"
+         "                returned after MS milliseconds is logged once, with the\n"
+         "                provider, the function, how long and the stack of the service\n"
+         "                thread, and again when it returns (0 to 3600000; default 5000;\n"
+         "                0: not watched)\n"
          "  --help        show this text\n"
          "\n"
          "Files in <root>/run/: tapisrv.sock (the socket, owner-only), tapisrv.pid (the\n"
@@ -350,19 +406,19 @@ std::string ProgramHelp() {
 }
 
 int RunTapisrv(const std::vector<std::string>& args) {
-  ProgramMode mode = ProgramMode::Start;
+  ProgramOptions options;
   std::string error;
-  if (!ParseProgramMode(args, &mode, &error)) {
+  if (!ParseProgramOptions(args, &options, &error)) {
     PrintError(error + " (try --help)");
     return kExitUsage;
   }
-  switch (mode) {
+  switch (options.mode) {
     case ProgramMode::Help:
       std::fputs(ProgramHelp().c_str(), stdout);
       return kExitOk;
     case ProgramMode::Foreground:
       platform::watchStopRequests();
-      return RunService(true);
+      return RunService(true, options.callLimitMs);
     case ProgramMode::Stop:
       return StopService();
     case ProgramMode::Status:
@@ -370,7 +426,7 @@ int RunTapisrv(const std::vector<std::string>& args) {
     case ProgramMode::Start:
       break;
   }
-  return StartDetached();
+  return StartDetached(options.callLimitMs);
 }
 
 }  // namespace tapisrv

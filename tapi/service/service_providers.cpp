@@ -55,6 +55,10 @@ std::optional<Provider> ServiceCore::State::LoadProvider(uint32_t permanentId, c
   p.permanentId = permanentId;
   p.file = file;
   p.host = std::make_unique<tapihost::TelephonyHost>();
+  if (callLimitMs != 0) {
+    if (!watchdog) watchdog = std::make_unique<tapihost::CallWatchdog>(log, callLimitMs);
+    p.host->harness().watchCalls(watchdog.get(), providerName(permanentId, file));
+  }
   // A host that cannot run beside the others says so at once.
   if (std::vector<std::string> refused = p.host->violations(); !refused.empty()) {
     *error = refused.front();

@@ -31,6 +31,7 @@
 #include <variant>
 #include <vector>
 
+#include "tapi/host/call_watchdog.h"
 #include "tapi/host/host_calls.h"
 #include "tapi/host/telephony_host.h"
 #include "tapi/service/service_core.h"
@@ -155,6 +156,11 @@ struct ServiceCore::State {
   ClientSink& sink;
   ServiceLog log;
   std::function<void()> wake;
+
+  // Times every provider call; made with the first provider loaded, and
+  // before the providers so it goes after them.
+  uint32_t callLimitMs = tapihost::CallWatchdog::kDefaultLimitMs;
+  std::unique_ptr<tapihost::CallWatchdog> watchdog;
 
   // Before the providers, so they go after them: a provider may write into
   // a pending request's buffer until it is shut down.

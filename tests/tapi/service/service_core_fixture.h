@@ -160,6 +160,21 @@ class ServiceCoreFixture : public ::testing::Test {
       if (!woken_.wait_until(lock, deadline, [&] { return wakes_ != wakes; })) return std::nullopt;
     }
   }
+  // Handles provider events until pred holds; bounded.
+  bool WaitCore(const std::function<bool()>& pred) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    for (;;) {
+      uint64_t wakes;
+      {
+        std::lock_guard lock(m_);
+        wakes = wakes_;
+      }
+      core.ProcessProviderEvents();
+      if (pred()) return true;
+      std::unique_lock lock(m_);
+      if (!woken_.wait_until(lock, deadline, [&] { return wakes_ != wakes; })) return pred();
+    }
+  }
   static auto Msg(DWORD id, uint64_t param1) {
     return [=](const EventMessage& e) { return e.messageId == id && e.param1 == param1; };
   }

@@ -311,6 +311,34 @@ TEST_F(ServiceCore, AClientThatGoesHandsItsCallOverOrItIsDropped) {
   EXPECT_TRUE(WaitState(monitor, LINECALLSTATE_IDLE));
 }
 
+TEST_F(ServiceCore, AClientThatDiesMidCallLeavesNothingBehind) {
+  Start({"fakesp_calls.tsp"});
+  const Party dying = Join(LINECALLPRIVILEGE_OWNER), monitor = Join(LINECALLPRIVILEGE_MONITOR);
+  Reply made = Ask(dying.client, Function::MakeCall, {dying.line, std::u16string(u"22"), uint32_t{0}, NullBytes{}});
+  ExpectReply(dying, made);
+  ASSERT_TRUE(WaitState(monitor, LINECALLSTATE_DIALTONE));
+  // One request the provider completes only when the line closes.
+  EXPECT_GT(Ask(dying.client, Function::MakeCall, {dying.line, std::u16string(u"777"), uint32_t{0}, NullBytes{}})
+                .result,
+            0);
+  EXPECT_EQ(core.Count().pending, 1u);
+
+  core.OnDisconnect(dying.client);  // killed
+  const size_t sentToTheDead = sink.messages[dying.client].size();
+  ASSERT_TRUE(WaitState(monitor, LINECALLSTATE_IDLE));  // nobody could take its call over
+  EXPECT_EQ(core.Count().clients, 1u);
+  EXPECT_EQ(core.Count().lineOpens, 1u);
+
+  // The last open goes: the line closes, the provider fails the request.
+  EXPECT_EQ(Ask(monitor.client, Function::Shutdown, {monitor.app}).result, 0);
+  core.OnDisconnect(monitor.client);
+  ASSERT_TRUE(WaitCore([&] { return core.Count() == tapisrv::ServiceCore::Census{}; }))
+      << core.Count().calls << " calls, " << core.Count().callHandles << " handles, " << core.Count().pending
+      << " pending";
+  EXPECT_EQ(sink.messages[dying.client].size(), sentToTheDead);
+  EXPECT_THAT(logLines, ::testing::Each(::testing::Not(::testing::HasSubstr("refused"))));
+}
+
 TEST_F(ServiceCore, DevicesAreNumberedAcrossProvidersAndLineCreateReachesEveryClient) {
   Start({"fakesp_calls.tsp", "fakesp_host.tsp"});
   EXPECT_EQ(core.LineCount(), 3u);
