@@ -83,6 +83,11 @@ void LanExchange::MergeNext(uint32_t holdMs) {
   shaper_.MergeNext(holdMs);
 }
 
+void LanExchange::SetFaults(FaultInjector* faults, RequestRefuser* refuser) {
+  faults_ = faults && faults->Enabled() ? faults : nullptr;
+  refuser_ = refuser;
+}
+
 bool LanExchange::Connected() const {
   std::lock_guard lock(stateMutex_);
   return connected_;
@@ -133,7 +138,8 @@ std::string LanExchange::StatusText() const {
          " keepalive-ms=" + std::to_string(s.keepaliveMs) + " drop-on-missed=" + yesNo(s.dropOnMissed) +
          " connections=" + std::to_string(s.connections) + " blocks-received=" + std::to_string(s.blocksReceived) +
          " frames-sent=" + std::to_string(s.framesSent) + " keepalive-missed=" + std::to_string(s.keepalivesMissed) +
-         " listening=" + Address() + ":" + std::to_string(Port());
+         " listening=" + Address() + ":" + std::to_string(Port()) +
+         (faults_ ? " " + faults_->CountsText() : std::string());
 }
 
 std::optional<ProtocolEngine::CommandResult> LanExchange::EngineCommand(std::string_view verb,
@@ -167,6 +173,16 @@ bool LanExchange::WriteLocked(const std::vector<Segment>& segments) {
 bool LanExchange::SendShaped(std::vector<uint8_t> unit) {
   std::lock_guard lock(sendMutex_);
   if (!connection_.valid()) return false;
+  if (faults_) {
+    // A frame lost on the way counts as sent: the exchange does not know.
+    const uint32_t now = clock_.tickCount();
+    if (faults_->Silent(now)) return true;
+    // A corruption hits the tag: the peer sees a frame it does not know.
+    if (auto fault = faults_->OnOutgoing(now, 1)) {
+      if (fault->kind != FaultKind::Corrupt) return true;
+      FaultInjector::Apply(*fault, unit);
+    }
+  }
   ++framesSent_;
   return WriteLocked(shaper_.Shape(std::move(unit), clock_.tickCount()));
 }
@@ -322,6 +338,19 @@ void LanExchange::HandleFrame(ReassembledFrame frame) {
   events_.Event("block " + ToHex(frame.data));
   received_.Push(frame.data);
   if (!answer) return;
+  if (faults_) {
+    constexpr FaultKinds kPossible = FaultBit(FaultKind::Disconnect) | FaultBit(FaultKind::Refuse);
+    if (auto fault = faults_->OnIncoming(clock_.tickCount(), kPossible)) {
+      if (fault->kind == FaultKind::Disconnect) {
+        CloseConnection();
+        return;
+      }
+      std::lock_guard lock(engineMutex_);
+      if (refuser_ && refuser_->RefuseRequest(frame.data, sink_)) return;
+      engine_.OnBlock(frame.data, sink_);
+      return;
+    }
+  }
   std::lock_guard lock(engineMutex_);
   engine_.OnBlock(frame.data, sink_);
 }
@@ -342,6 +371,7 @@ void LanExchange::ServiceKeepalive() {
     }
   }
   if (due.send) {
+    if (faults_ && faults_->Silent(clock_.tickCount())) return;
     auto frame = EncodeFrame(*due.send);
     std::lock_guard lock(sendMutex_);
     if (!connection_.valid()) return;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "exchange/exchange_link.h"
+#include "exchange/fault_injector.h"
 #include "exchange/frame_reassembler.h"
 #include "exchange/keepalive_monitor.h"
 #include "exchange/output_shaper.h"
@@ -73,6 +74,12 @@ class LanExchange : public ExchangeLink, public LanControls {
   // Closes the current connection and waits (bounded) until the network
   // thread has reported it; false when none was open.
   bool Drop() override;
+
+  // Random faults (fault_injector.h), set before Start; null: none. Data
+  // frames on their way out may be corrupted, dropped or start a silence
+  // (no frames and no keep-alives for its length); a received data block
+  // may close the connection or be refused through refuser (may be null).
+  void SetFaults(FaultInjector* faults, RequestRefuser* refuser);
 
   // Fault injection for the next shaped frame (see output_shaper.h).
   void SplitNext(unsigned parts, uint32_t pauseMs) override;
@@ -162,6 +169,9 @@ class LanExchange : public ExchangeLink, public LanControls {
   std::atomic<uint64_t> blocksReceived_{0};
   std::atomic<uint64_t> framesSent_{0};
   std::atomic<uint64_t> keepalivesMissed_{0};
+
+  FaultInjector* faults_ = nullptr;
+  RequestRefuser* refuser_ = nullptr;
 };
 
 }  // namespace exchange

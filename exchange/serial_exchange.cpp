@@ -157,7 +157,20 @@ void SerialExchange::Stop() {
 
 // --- the core's output and the engine's answers (mutex_ held) ---
 
+void SerialExchange::SetFaults(FaultInjector* faults, RequestRefuser* refuser) {
+  faults_ = faults && faults->Enabled() ? faults : nullptr;
+  refuser_ = refuser;
+}
+
 void SerialExchange::Output::Write(std::vector<uint8_t> bytes) {
+  if (FaultInjector* faults = owner_.faults_; faults && owner_.Connected()) {
+    const uint32_t now = owner_.clock_.tickCount();
+    if (faults->Silent(now)) return;
+    if (auto fault = faults->OnOutgoing(now, bytes.size())) {
+      if (fault->kind != FaultKind::Corrupt) return;
+      FaultInjector::Apply(*fault, bytes);
+    }
+  }
   ++owner_.writes_;
   owner_.line_->Write(std::move(bytes));
 }
@@ -172,7 +185,18 @@ void SerialExchange::Output::Block(std::span<const uint8_t> block) {
   owner_.received_.Push(copy);
   // The core takes the engine's answer from inside this call and sends it
   // once the received frame is handled, carrying the acknowledgement.
-  if (answer) owner_.engine_.OnBlock(copy, owner_.sink_);
+  if (!answer) return;
+  if (owner_.faults_) {
+    constexpr FaultKinds kPossible = FaultBit(FaultKind::Rnr) | FaultBit(FaultKind::Refuse);
+    if (auto fault = owner_.faults_->OnIncoming(owner_.clock_.tickCount(), kPossible)) {
+      // The core is inside this call: the RNR goes out from the network
+      // thread once the frame is handled.
+      if (fault->kind == FaultKind::Rnr) owner_.rnrPending_ = true;
+      if (fault->kind == FaultKind::Refuse && owner_.refuser_ && owner_.refuser_->RefuseRequest(copy, owner_.sink_))
+        return;
+    }
+  }
+  owner_.engine_.OnBlock(copy, owner_.sink_);
 }
 
 void SerialExchange::Output::LinkChanged(bool up) {
@@ -248,6 +272,7 @@ std::string SerialExchange::StatusText() const {
                      " answering=" + yesNo(answering_) + " service-answer=" + yesNo(serviceAnswer_) +
                      " silent=" + yesNo(silent_) + " link-ups=" + std::to_string(linkUps_) +
                      " blocks-received=" + std::to_string(blocksReceived_) + " writes=" + std::to_string(writes_);
+  if (faults_) text += " " + faults_->CountsText();
   if (line_ == usb_.get()) {
     text += " usb=" + usb_->Path() + " plugged=" + yesNo(usb_->Plugged()) +
             " device-open=" + yesNo(usb_->ClientOpen());
@@ -330,6 +355,15 @@ void SerialExchange::Run() {
     }
     const uint32_t now = clock_.tickCount();
     if (n > 0) core_->OnBytes(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)), now, output_);
+    if (rnrPending_) {
+      rnrPending_ = false;
+      if (core_->SendControlFrame("RNR", output_)) rrDue_ = now + kRnrMs;
+    }
+    // Unsigned difference: right across the wrap of the tick count.
+    if (rrDue_ && static_cast<int32_t>(now - *rrDue_) >= 0) {
+      rrDue_.reset();
+      if (Connected()) core_->SendControlFrame("RR", output_);
+    }
     core_->OnTick(now, output_);
     if (Connected()) engine_.OnTick(now, sink_);
   }

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "exchange/exchange_link.h"
+#include "exchange/fault_injector.h"
 #include "exchange/received_blocks.h"
 #include "exchange/serial_exchange_core.h"
 #include "exchange/serial_line.h"
@@ -83,6 +84,14 @@ class SerialExchange : public ExchangeLink, public SerialControls {
   const std::string& LinePath() const { return line_->Path(); }
   // "COMn", or empty when not linked.
   const std::string& ComName() const { return comName_; }
+
+  // Random faults (fault_injector.h), set before Start; null: none. While
+  // the link is up, frames on their way out may be corrupted (one byte's
+  // bits flipped: a bad check sum or framing), dropped or start a silence;
+  // a received block may be answered with RNR (RR follows kRnrMs later) or
+  // refused through refuser (may be null).
+  static constexpr uint32_t kRnrMs = 1000;
+  void SetFaults(FaultInjector* faults, RequestRefuser* refuser);
 
   bool Start() override;
   void Stop() override;
@@ -173,6 +182,13 @@ class SerialExchange : public ExchangeLink, public SerialControls {
   std::atomic<uint64_t> linkUps_{0};
   std::atomic<uint64_t> blocksReceived_{0};
   std::atomic<uint64_t> writes_{0};
+
+  FaultInjector* faults_ = nullptr;
+  RequestRefuser* refuser_ = nullptr;
+  // An RNR to send once the received frame is handled, and when its RR is due
+  // (network thread, mutex_ held).
+  bool rnrPending_ = false;
+  std::optional<uint32_t> rrDue_;
 };
 
 }  // namespace exchange

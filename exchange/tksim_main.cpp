@@ -110,6 +110,7 @@ int main(int argc, char** argv) {
 
   EventPrinter printer(stdout, options.quiet);
   std::unique_ptr<ProtocolEngine> engine;
+  RequestRefuser* refuser = nullptr;
   if (options.engine == "script") {
     auto script = std::make_unique<ScriptEngine>(printer);
     for (const std::string& rule : options.rules) {
@@ -125,7 +126,9 @@ int main(int argc, char** argv) {
       PrintError("--exchange-config: " + error);
       return kExitUsage;
     }
-    engine = std::make_unique<VnlEngine>(std::move(config), &printer);
+    auto vnl = std::make_unique<VnlEngine>(std::move(config), &printer);
+    refuser = vnl.get();
+    engine = std::move(vnl);
   } else {
     engine = std::make_unique<EchoEngine>();
   }
@@ -136,6 +139,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  FaultInjector faults(options.faults, &printer);
   std::unique_ptr<ExchangeLink> link;
   SerialExchange* serial = nullptr;
   if (options.serial || options.usb) {
@@ -152,12 +156,14 @@ int main(int argc, char** argv) {
       PrintError(options.serialSettings.device.empty() ? "--serial: " + error : "--serial-device: " + error);
       return kExitFailure;
     }
+    serialLink->SetFaults(&faults, refuser);
     serial = serialLink.get();
     link = std::move(serialLink);
   } else {
     auto lan = std::make_unique<LanExchange>(*engine, printer);
     lan->SetKeepalivePeriod(options.keepaliveMs);
     lan->SetDropOnMissedKeepalive(options.dropOnMissedKeepalive);
+    lan->SetFaults(&faults, refuser);
     if (!lan->Listen(options.address, options.port, options.allowNonLoopback, &error)) {
       PrintError(error);
       return kExitFailure;

@@ -103,6 +103,29 @@ ParseOutcome ParseTksimOptions(const std::vector<std::string>& args, TksimOption
       const std::string* text = value();
       if (!text || text->empty()) return fail("--script needs a file");
       options.scriptFile = *text;
+    } else if (arg == "--fault-rate") {
+      const std::string* text = value();
+      if (!text) return fail("--fault-rate needs a chance 0 to 1 (e.g. 0.01)");
+      double rate = 0;
+      auto [end, code] = std::from_chars(text->data(), text->data() + text->size(), rate);
+      if (text->empty() || code != std::errc() || end != text->data() + text->size() || !(rate >= 0 && rate <= 1))
+        return fail("--fault-rate '" + *text + "' is no chance 0 to 1 (e.g. 0.01)");
+      options.faults.rate = rate;
+    } else if (arg == "--fault-seed") {
+      const std::string* text = value();
+      if (!text) return fail("--fault-seed needs a number");
+      uint64_t seed = 0;
+      auto [end, code] = std::from_chars(text->data(), text->data() + text->size(), seed);
+      if (text->empty() || code != std::errc() || end != text->data() + text->size())
+        return fail("--fault-seed '" + *text + "' is no number 0 to 18446744073709551615");
+      options.faults.seed = seed;
+    } else if (arg == "--fault-kinds") {
+      const std::string* text = value();
+      if (!text) return fail("--fault-kinds needs a list of kinds (e.g. corrupt,drop)");
+      std::string why;
+      if (!ParseFaultKinds(*text, options.faults.kinds, &why)) return fail("--fault-kinds: " + why);
+    } else if (arg == "--fault-log") {
+      options.faults.log = true;
     } else if (arg == "--serial") {
       newPty = true;
     } else if (arg == "--serial-device") {
@@ -263,6 +286,25 @@ std::string TksimHelp(const std::string& engineHelp) {
          "                        --allow-non-loopback (e.g. 0.0.0.0 inside a network\n"
          "                        namespace). Try it with --address 127.0.0.2 and the\n"
          "                        dialog started with TK_DISCOVERY_TARGET=127.0.0.2\n"
+         "  --fault-rate R        inject random faults: each data frame sent and each\n"
+         "                        block received suffers one with chance R (0 to 1,\n"
+         "                        default 0: none). The kinds (--fault-kinds):\n"
+         "                          corrupt     one byte of the frame with its bits\n"
+         "                                      flipped (LAN: the tag; serial: any byte)\n"
+         "                          drop        the frame is not sent\n"
+         "                          silence     nothing is sent for 3 s (no keep-alives)\n"
+         "                          rnr         (serial) the block is answered with RNR,\n"
+         "                                      RR follows 1 s later\n"
+         "                          disconnect  (LAN) the connection is closed\n"
+         "                          refuse      a request is answered RESULT 255 (vnl)\n"
+         "                        The serial faults apply while its link is up. The\n"
+         "                        counts appear in 'status' (faults=N fault-KIND=N)\n"
+         "  --fault-seed S        seed of the random faults (default 1): the same seed\n"
+         "                        and the same traffic give the same faults\n"
+         "  --fault-kinds LIST    the kinds to inject, comma-separated, or all (default)\n"
+         "  --fault-log           report every fault injected as an event line:\n"
+         "                        \"fault KIND\" (\"fault corrupt byte=N\", \"fault silence\n"
+         "                        ms=N\"), and \"fault silence-end\"\n"
          "  --help                show this text\n"
          "\n"
          "The LAN options (--port, --keepalive-ms, --drop-on-missed-keepalive,\n"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "exchange/fault_injector.h"
 #include "exchange/lan_exchange.h"
 #include "exchange/serial_exchange.h"
 
@@ -30,6 +31,9 @@ struct TksimOptions {
   std::optional<unsigned> usb;
   // --discovery: answer the router search on UDP port 5000 of the address.
   bool discovery = false;
+  // Random faults (--fault-rate, --fault-seed, --fault-kinds, --fault-log);
+  // rate 0, the default, injects none.
+  FaultSettings faults;
 };
 
 enum class ParseOutcome { Run, Help, Error };

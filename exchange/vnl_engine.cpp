@@ -2,6 +2,9 @@
 
 #include <type_traits>
 
+#include "provider/vnl/codec/vnl_decoder.h"
+#include "provider/vnl/codec/vnl_protocol.h"
+
 namespace exchange {
 namespace {
 
@@ -57,6 +60,24 @@ void VnlEngine::OnDisconnected() {
 
 void VnlEngine::OnBlock(std::span<const uint8_t> block, BlockSink& out) {
   Locked(out, [this, block](VnlOutputs& outputs) { core_.Block(block, outputs); });
+}
+
+bool VnlEngine::RefuseRequest(std::span<const uint8_t> block, BlockSink& out) {
+  return Locked(out, [this, block](VnlOutputs& outputs) {
+    vnl::Message message;
+    const vnl::DecodeResult decoded =
+        vnl::DecodeMessage(block, core_.Config().lineList16, message, [](std::string_view) {});
+    vnl::Kind kind{};
+    if (!decoded.headerComplete || !vnl::MessageKind(message.type, kind) || kind != vnl::Kind::Request ||
+        faults_.Ignores(message.type)) {
+      return false;
+    }
+    const bool standing = faults_.refused.count(message.type) != 0;
+    if (!standing) faults_.refused[message.type] = {};
+    core_.Block(block, outputs);
+    if (!standing) faults_.refused.erase(message.type);
+    return true;
+  });
 }
 
 void VnlEngine::OnTick(uint32_t nowTick, BlockSink& out) {

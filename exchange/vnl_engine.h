@@ -29,12 +29,13 @@
 #include <string>
 #include <vector>
 
+#include "exchange/fault_injector.h"
 #include "exchange/protocol_engine.h"
 #include "exchange/vnl_engine_core.h"
 
 namespace exchange {
 
-class VnlEngine : public ProtocolEngine {
+class VnlEngine : public ProtocolEngine, public RequestRefuser {
  public:
   // Ignore(kAllRequests, ...) applies to every request type.
   static constexpr uint8_t kAllRequests = VnlFaults::kAllRequests;
@@ -68,6 +69,12 @@ class VnlEngine : public ProtocolEngine {
   // Requests of this type get RESULT 255 with these details and change
   // nothing; nothing (std::nullopt) answers them again.
   void Refuse(uint8_t requestType, std::optional<std::vector<uint8_t>> details);
+
+  // A random refusal (fault_injector.h): a request block is answered with
+  // RESULT 255 and changes nothing, as a standing Refuse of its type would
+  // (details of a standing refusal stay). False for anything but a request,
+  // and for a request that is being ignored.
+  bool RefuseRequest(std::span<const uint8_t> block, BlockSink& out) override;
 
   // --- the exchange's side ---
   // Changes a line's forwarding (lineState: kForwardNone, kForwardUnconditional,

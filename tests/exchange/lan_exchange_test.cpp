@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "exchange/echo_engine.h"
+#include "exchange/fault_injector.h"
 #include "exchange/lan_exchange.h"
 #include "platform/fake_clock.h"
 #include "tests/exchange/frame_client.h"
@@ -32,9 +33,11 @@ class GreetingEngine : public exchange::EchoEngine {
 
 class LanExchangeTest : public ::testing::Test {
  protected:
-  void StartExchange(uint32_t keepaliveMs = 0, exchange::ProtocolEngine* engine = nullptr) {
+  void StartExchange(uint32_t keepaliveMs = 0, exchange::ProtocolEngine* engine = nullptr,
+                     exchange::FaultInjector* faults = nullptr, exchange::RequestRefuser* refuser = nullptr) {
     exchange_ = std::make_unique<LanExchange>(engine ? *engine : echo_, events_, clock_);
     exchange_->SetKeepalivePeriod(keepaliveMs);
+    exchange_->SetFaults(faults, refuser);
     std::string error;
     ASSERT_TRUE(exchange_->Listen("127.0.0.1", 0, false, &error)) << error;
     ASSERT_TRUE(exchange_->Start());
@@ -262,6 +265,94 @@ TEST_F(LanExchangeTest, AnEngineCanGreetANewConnectionAndIsTickedWhileConnected)
   EXPECT_TRUE(tktest::waitUntil([&] { return engine.ticks > 2; }));
   EXPECT_EQ(exchange_->GetStatus().engine, "echo");
   exchange_.reset();  // before the engine goes out of scope
+}
+
+// Answers every block it is asked to refuse with "ff" and the block.
+class RecordingRefuser : public exchange::RequestRefuser {
+ public:
+  bool RefuseRequest(std::span<const uint8_t> block, exchange::BlockSink& out) override {
+    std::vector<uint8_t> answer{0xFF};
+    answer.insert(answer.end(), block.begin(), block.end());
+    return out.SendBlock(answer);
+  }
+};
+
+// Every block echoed meets the one fault kind of the row (rate 1).
+TEST_F(LanExchangeTest, RandomFaultsOnTheWayOutAndOnTheWayIn) {
+  struct Row {
+    exchange::FaultKind kind;
+    const char* echo;   // what the client receives for "c5000142"; empty: nothing
+    const char* event;  // the fault's event line
+    bool closed;        // the connection is closed
+  };
+  for (const Row& row : {Row{exchange::FaultKind::Corrupt, "3a000142", "fault corrupt byte=0", false},
+                         Row{exchange::FaultKind::Drop, "", "fault drop", false},
+                         Row{exchange::FaultKind::Silence, "", "fault silence ms=3000", false},
+                         Row{exchange::FaultKind::Refuse, "c50002ff42", "fault refuse", false},
+                         Row{exchange::FaultKind::Disconnect, "", "fault disconnect", true}}) {
+    const std::string name(exchange::FaultKindName(row.kind));
+    SCOPED_TRACE(name);
+    exchange::FaultSettings settings;
+    settings.rate = 1;
+    settings.kinds = exchange::FaultBit(row.kind);
+    settings.log = true;
+    RecordingEvents events;
+    exchange::FaultInjector faults(settings, &events);
+    RecordingRefuser refuser;
+    LanExchange lan(echo_, events, clock_);
+    lan.SetKeepalivePeriod(0);
+    lan.SetFaults(&faults, &refuser);
+    std::string error;
+    ASSERT_TRUE(lan.Listen("127.0.0.1", 0, false, &error)) << error;
+    ASSERT_TRUE(lan.Start());
+    FrameClient client;
+    ASSERT_TRUE(client.Connect(lan.Port()));
+    ASSERT_TRUE(client.SendHex("c5000142"));
+    ASSERT_TRUE(events.WaitFor(row.event));
+    if (row.closed) {
+      EXPECT_TRUE(client.WaitClosed());
+      EXPECT_TRUE(events.WaitFor("disconnected"));
+    } else if (*row.echo != 0) {
+      EXPECT_EQ(client.ReceiveExactly(Hex(row.echo).size()), Hex(row.echo));
+    } else {
+      // The frame was given up before anything was written.
+      EXPECT_TRUE(client.ReceiveOnce(0).empty());
+    }
+    EXPECT_EQ(faults.Total(), 1u);
+    EXPECT_NE(lan.StatusText().find(" faults=1 "), std::string::npos) << lan.StatusText();
+    lan.Stop();
+  }
+}
+
+TEST_F(LanExchangeTest, ASilenceSendsNothingUntilItsTimeHasPassed) {
+  exchange::FaultSettings settings;
+  settings.rate = 1;
+  settings.kinds = exchange::FaultBit(exchange::FaultKind::Silence);
+  settings.log = true;
+  exchange::FaultInjector faults(settings, &events_);
+  StartExchange(0, nullptr, &faults);
+  FrameClient client;
+  Connect(client);
+  ASSERT_TRUE(client.SendHex("c5000101"));
+  ASSERT_TRUE(events_.WaitFor("fault silence ms=3000"));
+  // Within the silence: taken in, not answered, no new fault.
+  clock_.advance(settings.silenceMs - 1);
+  ASSERT_TRUE(client.SendHex("c5000102"));
+  ASSERT_TRUE(events_.WaitFor("block 02"));
+  EXPECT_TRUE(client.ReceiveOnce(0).empty());
+  EXPECT_EQ(faults.Total(), 1u);
+  // After it the next answer meets the next fault (rate 1: another silence).
+  clock_.advance(1);
+  ASSERT_TRUE(client.SendHex("c5000103"));
+  ASSERT_TRUE(events_.WaitFor("fault silence ms=3000", 2));
+  EXPECT_EQ(events_.Count("fault silence-end"), 1u);
+  EXPECT_EQ(faults.Total(), 2u);
+}
+
+TEST_F(LanExchangeTest, WithoutFaultsSetOrAtRateZeroTheStatusLineStaysAsItWas) {
+  exchange::FaultInjector off(exchange::FaultSettings{});
+  StartExchange(0, nullptr, &off);
+  EXPECT_EQ(exchange_->StatusText().find("fault"), std::string::npos) << exchange_->StatusText();
 }
 
 }  // namespace

@@ -15,8 +15,10 @@
 
 #include "exchange/command_interpreter.h"
 #include "exchange/echo_engine.h"
+#include "exchange/fault_injector.h"
 #include "exchange/serial_exchange.h"
 #include "link/control/layer2_frame.h"
+#include "platform/fake_clock.h"
 #include "tests/exchange/frame_client.h"
 #include "tests/exchange/recording_events.h"
 #include "tests/support/child_process.h"
@@ -171,6 +173,110 @@ TEST_F(SerialExchangeTest, SerialCommandsInjectFaultsAndLanCommandsAreRefused) {
   const std::string status = interpreter.Execute("status")->line;
   EXPECT_NE(status.find("ok status connected=yes engine=echo"), std::string::npos) << status;
   EXPECT_NE(status.find(" baud=115200 pacing=on"), std::string::npos) << status;
+}
+
+// Answers every block it is asked to refuse with ff and the block.
+class PrefixRefuser : public exchange::RequestRefuser {
+ public:
+  bool RefuseRequest(std::span<const uint8_t> block, exchange::BlockSink& out) override {
+    Bytes answer{0xFF};
+    answer.insert(answer.end(), block.begin(), block.end());
+    return out.SendBlock(answer);
+  }
+};
+
+// With one fault kind at rate 1, the echo of the control process's first
+// block meets it; the link's own set-up does not (faults wait for the link).
+TEST(SerialExchangeFaults, RandomFaultsOnTheFramesAndTheBlocksOfAnUpLink) {
+  enum class Then { Echo, Nothing, Corrupted, EchoRnrAndLaterRr };
+  struct Row {
+    exchange::FaultKind kind;
+    Then then;
+    Bytes echo;
+  };
+  const Bytes data{1, 2, 3};
+  const Bytes echo = layer2::BuildIFrame(1, 0, 0x20, data);
+  for (const Row& row : {Row{exchange::FaultKind::Drop, Then::Nothing, {}},
+                         Row{exchange::FaultKind::Silence, Then::Nothing, {}},
+                         Row{exchange::FaultKind::Corrupt, Then::Corrupted, echo},
+                         Row{exchange::FaultKind::Refuse, Then::Echo, Bytes{0xFF, 1, 2, 3}},
+                         Row{exchange::FaultKind::Rnr, Then::EchoRnrAndLaterRr, data}}) {
+    const std::string name(exchange::FaultKindName(row.kind));
+    SCOPED_TRACE(name);
+    exchangetest::RecordingEvents events;
+    exchange::FaultSettings settings;
+    settings.rate = 1;
+    settings.kinds = exchange::FaultBit(row.kind);
+    settings.log = true;
+    exchange::FaultInjector faults(settings, &events);
+    PrefixRefuser refuser;
+    exchange::EchoEngine engine;
+    platform::FakeClock clock{1000};
+    SerialExchange serial(engine, events, clock);
+    serial.SetFaults(&faults, &refuser);
+    SerialExchange::Settings lineSettings;
+    lineSettings.pacing = false;
+    std::string error;
+    ASSERT_TRUE(serial.Open(lineSettings, &error)) << error;
+    ASSERT_TRUE(serial.Start());
+    ControlSide control;
+    ASSERT_TRUE(control.Open(serial.LinePath()));
+    ASSERT_TRUE(control.Write({0x1B, 0x43}));
+    ASSERT_EQ(control.Read(19), Text("\r\nCTI TKSIM 115200\r"));
+    ASSERT_TRUE(control.Write(layer2::BuildUFrame(layer2::kSTART, 0)));
+    ASSERT_EQ(control.Read(6), layer2::BuildUFrame(layer2::kUA, 0));
+    ASSERT_TRUE(serial.WaitConnected(5s));
+    EXPECT_EQ(faults.Total(), 0u) << "nothing before the link is up";
+
+    ASSERT_TRUE(control.Write(layer2::BuildIFrame(0, 0, 0x20, data)));
+    switch (row.then) {
+      case Then::Nothing: {
+        ASSERT_TRUE(events.WaitFor("fault " + name + (row.kind == exchange::FaultKind::Silence ? " ms=3000" : "")));
+        const std::string status = serial.StatusText();
+        EXPECT_NE(status.find(" writes=2 "), std::string::npos) << "the answer and the UA only: " << status;
+        break;
+      }
+      case Then::Corrupted: {
+        const Bytes got = control.Read(echo.size());
+        ASSERT_EQ(got.size(), echo.size());
+        size_t differ = 0, at = 0;
+        for (size_t i = 0; i < echo.size(); ++i)
+          if (got[i] != echo[i]) ++differ, at = i;
+        EXPECT_EQ(differ, 1u);
+        EXPECT_EQ(got[at], echo[at] ^ exchange::FaultInjector::kCorruptMask);
+        EXPECT_TRUE(events.WaitFor("fault corrupt byte=" + std::to_string(at)));
+        break;
+      }
+      case Then::Echo: {
+        auto frame = control.NextFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->data, row.echo);
+        break;
+      }
+      case Then::EchoRnrAndLaterRr: {
+        auto frame = control.NextFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->data, row.echo) << "the block is taken all the same";
+        auto rnr = control.NextFrame();
+        ASSERT_TRUE(rnr);
+        EXPECT_EQ(rnr->frameClass, layer2::FrameClass::kSupervisory);
+        EXPECT_EQ(rnr->control & 0x0F, layer2::kRNR);
+        // The echo acknowledged, the time of the RNR passes: RR follows.
+        serial.SetFrameTrace(true);
+        ASSERT_TRUE(control.Write(layer2::BuildSFrame(layer2::kRR, false, 1, 0x20)));
+        ASSERT_TRUE(events.WaitFor("frame-in S-RR 1"));
+        clock.advance(exchange::SerialExchange::kRnrMs);
+        auto rr = control.NextFrame();
+        ASSERT_TRUE(rr);
+        EXPECT_EQ(rr->frameClass, layer2::FrameClass::kSupervisory);
+        EXPECT_EQ(rr->control & 0x0F, layer2::kRR);
+        break;
+      }
+    }
+    EXPECT_EQ(faults.Total(), 1u);
+    EXPECT_NE(serial.StatusText().find(" faults=1 "), std::string::npos) << serial.StatusText();
+    serial.Close();
+  }
 }
 
 TEST_F(SerialExchangeTest, AComNumberLinksTheLineWithItsDsrFileUntilClosed) {
