@@ -36,6 +36,7 @@ std::string_view SerialExchangeCore::EventHelp() {
          "service-request-ignored  ESC C seen while answering is off\n"
          "link-up                  START answered with UA, or UA for our START\n"
          "link-reset               START (or UA for our START) while the link was up\n"
+         "link-reset retries       our I-frame unanswered 3 times: START sent, session kept\n"
          "link-down <why>          disc, dm, service-request, retries, local-disc\n"
          "link-setup-failed        START sent after the retries, repeated 3 times, not answered\n"
          "frame-bad <why>          crc, header-crc, data-crc, length, stale (frame dropped)\n"
@@ -80,9 +81,15 @@ void SerialExchangeCore::OnTick(uint32_t nowTick, SerialLineOutput& out) {
     if (startSent_) {
       RepeatStart(nowTick, out);
     } else if (retransmits_ >= kMaxRetransmits) {
-      LinkDown("retries", out);
-      // A control process that stopped answering after a sequence error
-      // waits, without timers, for the exchange to set the link up again.
+      // The link is set up again with START, as the control process does
+      // after its own repetitions run out; the session above it goes on,
+      // since the control process does not report such a re-setup to its
+      // clients. The unacknowledged block goes out again afterwards (a
+      // control process that stopped answering after a sequence error
+      // waits, without timers, for the exchange to set the link up again).
+      out.Event("link-reset retries");
+      if (outstanding_) queue_.push_front(std::move(*outstanding_));
+      ResetVariables();
       SendStart(nowTick, out);
     } else {
       ++retransmits_;
@@ -232,7 +239,7 @@ void SerialExchangeCore::Acknowledged(uint8_t nr) {
 }
 
 bool SerialExchangeCore::SendNextBlock(uint32_t now, SerialLineOutput& out) {
-  if (!up_ || outstanding_ || peerBusy_ || queue_.empty()) return false;
+  if (!up_ || startSent_ || outstanding_ || peerBusy_ || queue_.empty()) return false;
   std::vector<uint8_t> data = std::move(queue_.front());
   queue_.pop_front();
   lastIFrame_ = serial::BuildIFrame(vs_, vr_, serial::kServiceAddress, data);
@@ -310,11 +317,12 @@ void SerialExchangeCore::SendStart(uint32_t now, SerialLineOutput& out) {
 
 void SerialExchangeCore::RepeatStart(uint32_t now, SerialLineOutput& out) {
   if (startRepeats_ >= kMaxRetransmits) {
-    // Nobody answers: the link stays down until a START or a service
-    // request comes from the other side.
+    // Nobody answers: the link is lost (when it was up) and stays down
+    // until a START or a service request comes from the other side.
     startSent_ = false;
     t1Due_.reset();
     out.Event("link-setup-failed");
+    LinkDown("retries", out);
     return;
   }
   ++startRepeats_;

@@ -10,9 +10,12 @@
 //
 // Our I-frames go out one at a time for service 0x20 and are repeated after
 // T1 (1000 ms by the ticks) with the current N(R); after three unanswered
-// repetitions the link counts as lost and the core waits for a new START or
-// service request. I-frames and polls that arrive while the link is down
-// are answered with DM, which makes the control process send START.
+// repetitions the core sets the link up again with START (the session
+// above goes on, and the block goes out again once UA came), and only when
+// three START repetitions go unanswered as well does the link count as lost;
+// the core then waits for a new START or service request. I-frames and polls
+// that arrive while the link is down are answered with DM, which makes the
+// control process send START.
 //
 // In:  bytes read from the line, the tick of the transport's clock (OnTick
 //      every few milliseconds), blocks to send, fault commands.
@@ -55,7 +58,7 @@ class SerialLineOutput {
 class SerialExchangeCore {
  public:
   static constexpr uint32_t kT1Ms = 1000;        // our I-frame's acknowledgement
-  static constexpr unsigned kMaxRetransmits = 3;  // then the link counts as lost
+  static constexpr unsigned kMaxRetransmits = 3;  // then START, three times, then lost
   static constexpr size_t kMaxQueued = 64;       // blocks waiting for the window
   // A frame begun but not continued for this long is given up and its bytes
   // searched again (a control process that restarted mid-frame and now
