@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_lines.h"
 #include "link/common/link_config.h"
 #include "platform/registry.h"
 #include "platform/process.h"
@@ -28,33 +29,7 @@ namespace {
 // The permanent provider ID of the provider in a telephony host of this
 // process; the service's provider gets the one TAPI's provider list hands out.
 constexpr uint32_t kHostProviderId = 4;
-constexpr uint32_t kFirstLineId = 1000;
 constexpr char kControlClass[] = "VNL2ControlProg";
-
-std::string Address(uint32_t index) { return std::to_string(2000 + index); }
-
-// The provider's line table: 16-bit line IDs 1000.. with addresses 2000...
-std::string ProviderConfiguration(uint32_t lines, uint32_t providerId) {
-  std::string text = "Windows Registry Editor Version 5.00\n\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider" +
-                     std::to_string(providerId) + "]\n";
-  char line[128];
-  std::snprintf(line, sizeof line, "\"NumLinesTotal\"=dword:%08x\n\"16BitLineId\"=dword:00000001\n", lines);
-  text += line;
-  for (uint32_t i = 0; i < lines; ++i) {
-    std::snprintf(line, sizeof line, "\"PbxLineID%u\"=dword:%08x\n\"LineAddress%u\"=\"%s\"\n", i,
-                  kFirstLineId + i, i, Address(i).c_str());
-    text += line;
-  }
-  return text + "\"NumMSNs\"=dword:00000000\n";
-}
-
-std::string ExchangeConfiguration(uint32_t lines) {
-  std::string text = "line-list 16\n";
-  for (uint32_t i = 0; i < lines; ++i)
-    text += "line " + std::to_string(kFirstLineId + i) + " \"" + Address(i) + "\"\n";
-  return text;
-}
 
 }  // namespace
 
@@ -75,7 +50,7 @@ void BenchSystem::Setup(uint32_t lines, Path path, KeepAlive keepAlive) {
   tktest::InstallLinkControl(TK_VNL2C64_PATH);
 
   const std::string exchangeFile = root_ + "/exchange.conf";
-  tktest::writeFile(exchangeFile, ExchangeConfiguration(lines));
+  tktest::writeFile(exchangeFile, benchlines::ExchangeConfiguration(lines));
   tksim_ = std::make_unique<tktest::TksimPeer>();
   std::vector<std::string> options{"--quiet", "--engine", "vnl", "--exchange-config", exchangeFile};
   if (keepAlive == KeepAlive::Off) options.insert(options.begin(), {"--keepalive-ms", "0"});
@@ -94,7 +69,7 @@ void BenchSystem::Setup(uint32_t lines, Path path, KeepAlive keepAlive) {
     if (!SaveLinkConfiguration(link)) Fail("cannot switch the link's keep-alive on");
   }
   if (path == Path::Service) return StartService(lines);
-  if (platform::regImport(ProviderConfiguration(lines, kHostProviderId), "provider configuration") != 0)
+  if (platform::regImport(benchlines::ProviderConfiguration(lines, kHostProviderId), "provider configuration") != 0)
     Fail("cannot write the provider configuration");
 
   host_ = std::make_unique<tapihost::TelephonyHost>();
@@ -109,7 +84,7 @@ void BenchSystem::StartService(uint32_t lines) {
   std::string error;
   const uint32_t providerId = tapihost::AddProvider(TK_KVARSP_PATH, &error);
   if (providerId == 0) Fail("cannot add the provider to TAPI's provider list: " + error);
-  if (platform::regImport(ProviderConfiguration(lines, providerId), "provider configuration") != 0)
+  if (platform::regImport(benchlines::ProviderConfiguration(lines, providerId), "provider configuration") != 0)
     Fail("cannot write the provider configuration");
   // tapisrv starts the service detached and returns once it serves, printing
   // "started for ROOT (pid N)"; it gives up by itself after 10 s.

@@ -54,6 +54,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_lines.h"
 #include "bench/soak_exchange.h"
 #include "exchange/fault_injector.h"
 #include "platform/process.h"
@@ -77,7 +78,6 @@ constexpr int kExitViolation = 1;
 constexpr int kExitUsage = 2;
 
 constexpr uint32_t kProviderId = 4;
-constexpr uint32_t kFirstLineId = 1000;
 constexpr char16_t kDestination[] = u"0301234567";
 constexpr char kControlClass[] = "VNL2ControlProg";
 constexpr unsigned kSerialCom = 1;
@@ -112,30 +112,6 @@ struct Options {
   std::string faultKinds = "all";
   std::optional<double> killRate;  // default: faultRate / 4
 };
-
-std::string Address(uint32_t index) { return std::to_string(2000 + index); }
-
-std::string ProviderConfiguration(uint32_t lines) {
-  std::string text =
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Provider" +
-      std::to_string(kProviderId) + "]\n";
-  char line[128];
-  std::snprintf(line, sizeof line, "\"NumLinesTotal\"=dword:%08x\n\"16BitLineId\"=dword:00000001\n", lines);
-  text += line;
-  for (uint32_t i = 0; i < lines; ++i) {
-    std::snprintf(line, sizeof line, "\"PbxLineID%u\"=dword:%08x\n\"LineAddress%u\"=\"%s\"\n", i,
-                  kFirstLineId + i, i, Address(i).c_str());
-    text += line;
-  }
-  return text + "\"NumMSNs\"=dword:00000000\n";
-}
-
-std::string ExchangeConfiguration(uint32_t lines) {
-  std::string text = "line-list 16\n";
-  for (uint32_t i = 0; i < lines; ++i) text += "line " + std::to_string(kFirstLineId + i) + " \"" + Address(i) + "\"\n";
-  return text;
-}
 
 // Resident memory of this process in KiB, and its open descriptors.
 uint64_t ResidentKiB() {
@@ -458,7 +434,7 @@ class LinkRun {
   bool Setup(std::string* error) {
     tktest::InstallLinkControl(TK_VNL2C64_PATH);
     const std::string exchangeFile = root_ + "/exchange.conf";
-    tktest::writeFile(exchangeFile, ExchangeConfiguration(options_.clients));
+    tktest::writeFile(exchangeFile, benchlines::ExchangeConfiguration(options_.clients));
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.6f", options_.faultRate);
     const bool lan = result_.link == "lan";
@@ -474,7 +450,7 @@ class LinkRun {
     const bool linked = lan ? tktest::WriteLoopbackLinkConfiguration(exchange_.Port())
                             : tktest::WriteSerialLinkConfiguration(kSerialCom, exchange_.SerialPath());
     if (!linked) return *error = "cannot write the link configuration", false;
-    if (platform::regImport(ProviderConfiguration(options_.clients), "provider configuration") != 0)
+    if (platform::regImport(benchlines::ProviderConfiguration(options_.clients, kProviderId), "provider configuration") != 0)
       return *error = "cannot write the provider configuration", false;
     host_ = std::make_unique<tapihost::TelephonyHost>();
     if (!host_->Load(TK_KVARSP_PATH, kProviderId, error)) return false;

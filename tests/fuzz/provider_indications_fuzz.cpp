@@ -48,24 +48,6 @@ namespace {
 constexpr DWORD kProviderId = 3;
 constexpr size_t kMaxSteps = 64;
 
-const char* kConfiguration = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
-"NumLinesTotal"=dword:00000002
-"PbxLineID0"=dword:0000000a
-"LineAddress0"="20"
-"NumMSNSLine0"=dword:00000002
-"Line0MSN0"=dword:00000001
-"Line0MSN1"=dword:00000002
-"PbxLineID1"=dword:0000000b
-"LineAddress1"="21"
-"NumMSNs"=dword:00000002
-"MSNIndex0"=dword:00000001
-"MSNAddress0"="4711"
-"MSNIndex1"=dword:00000002
-"MSNAddress1"="4712"
-)";
-
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "provider_indications_fuzz: %s\n", what.c_str());
   std::abort();
@@ -555,7 +537,8 @@ void Session::Step(Input& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::PrivateRoot("provider_indications_fuzz");
-  if (platform::regImport(kConfiguration, "fuzz configuration") != 0) Fail("the configuration was not imported");
+  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+    Fail("the configuration was not imported");
   return 0;
 }
 

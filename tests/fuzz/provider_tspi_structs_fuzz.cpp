@@ -36,24 +36,6 @@ namespace {
 
 constexpr DWORD kProviderId = 3;
 
-const char* kConfiguration = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
-"NumLinesTotal"=dword:00000002
-"PbxLineID0"=dword:0000000a
-"LineAddress0"="20"
-"NumMSNSLine0"=dword:00000002
-"Line0MSN0"=dword:00000001
-"Line0MSN1"=dword:00000002
-"PbxLineID1"=dword:0000000b
-"LineAddress1"="21"
-"NumMSNs"=dword:00000002
-"MSNIndex0"=dword:00000001
-"MSNAddress0"="4711"
-"MSNIndex1"=dword:00000002
-"MSNAddress1"="4712"
-)";
-
 constexpr DWORD kVersions[] = {0x10003, 0x10004, 0x20000};
 
 [[noreturn]] void Fail(const char* what, DWORD a = 0, DWORD b = 0) {
@@ -315,7 +297,8 @@ void Run(Input& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::PrivateRoot("provider_tspi_structs_fuzz");
-  if (platform::regImport(kConfiguration, "fuzz configuration") != 0) Fail("the configuration was not imported");
+  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+    Fail("the configuration was not imported");
   static World instance;
   world = &instance;
   return 0;

@@ -32,24 +32,6 @@ namespace {
 
 constexpr DWORD kProviderId = 3;
 
-const char* kConfiguration = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
-"NumLinesTotal"=dword:00000002
-"PbxLineID0"=dword:0000000a
-"LineAddress0"="20"
-"NumMSNSLine0"=dword:00000002
-"Line0MSN0"=dword:00000001
-"Line0MSN1"=dword:00000002
-"PbxLineID1"=dword:0000000b
-"LineAddress1"="21"
-"NumMSNs"=dword:00000002
-"MSNIndex0"=dword:00000001
-"MSNAddress0"="4711"
-"MSNIndex1"=dword:00000002
-"MSNAddress1"="4712"
-)";
-
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "provider_ui_block_fuzz: %s\n", what);
   std::abort();
@@ -184,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The registry as the provider's configuration alone.
   platform::regDeleteTree(platform::kHkeyLocalMachine, u"Software");
   platform::regDeleteTree(platform::kHkeyCurrentUser, u"Software");
-  if (platform::regImport(kConfiguration, "fuzz configuration") != 0) Fail("the configuration was not imported");
+  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+    Fail("the configuration was not imported");
   Input in(data, size);
   Session s;
   session = &s;
