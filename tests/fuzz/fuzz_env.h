@@ -12,26 +12,6 @@
 
 namespace tkfuzz {
 
-// The provider fuzzers' configuration of provider 3: extensions 10 "20"
-// (MSNs 4711, 4712) and 11 "21".
-inline const char* const kProviderConfiguration = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
-"NumLinesTotal"=dword:00000002
-"PbxLineID0"=dword:0000000a
-"LineAddress0"="20"
-"NumMSNSLine0"=dword:00000002
-"Line0MSN0"=dword:00000001
-"Line0MSN1"=dword:00000002
-"PbxLineID1"=dword:0000000b
-"LineAddress1"="21"
-"NumMSNs"=dword:00000002
-"MSNIndex0"=dword:00000001
-"MSNAddress0"="4711"
-"MSNIndex1"=dword:00000002
-"MSNAddress1"="4712"
-)";
-
 inline void PrivateRoot(const char* fuzzer) {
   static std::string root;
   // In memory where possible: the registry syncs every file it writes.

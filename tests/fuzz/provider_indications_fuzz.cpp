@@ -42,6 +42,7 @@
 #include "provider/vnl/vnl_client.h"
 #include "tapi/host/contract_checker.h"
 #include "tests/fuzz/fuzz_env.h"
+#include "tests/provider/component/component_configuration.h"
 
 namespace {
 
@@ -537,7 +538,7 @@ void Session::Step(Input& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::PrivateRoot("provider_indications_fuzz");
-  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+  if (platform::regImport(tktest::kComponentConfiguration, "fuzz configuration") != 0)
     Fail("the configuration was not imported");
   return 0;
 }

@@ -30,6 +30,7 @@
 #include "provider/provider.h"
 #include "provider/tapi_dump.h"
 #include "tests/fuzz/fuzz_env.h"
+#include "tests/provider/component/component_configuration.h"
 #include "tests/provider/fake_link.h"
 
 namespace {
@@ -297,7 +298,7 @@ void Run(Input& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tkfuzz::PrivateRoot("provider_tspi_structs_fuzz");
-  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+  if (platform::regImport(tktest::kComponentConfiguration, "fuzz configuration") != 0)
     Fail("the configuration was not imported");
   static World instance;
   world = &instance;

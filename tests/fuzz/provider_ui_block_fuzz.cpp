@@ -25,6 +25,7 @@
 #include "provider/provider.h"
 #include "provider/ui_request_block.h"
 #include "tests/fuzz/fuzz_env.h"
+#include "tests/provider/component/component_configuration.h"
 #include "tests/provider/fake_link.h"
 #include "ui/provider/kvarui_requests.h"
 
@@ -166,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The registry as the provider's configuration alone.
   platform::regDeleteTree(platform::kHkeyLocalMachine, u"Software");
   platform::regDeleteTree(platform::kHkeyCurrentUser, u"Software");
-  if (platform::regImport(tkfuzz::kProviderConfiguration, "fuzz configuration") != 0)
+  if (platform::regImport(tktest::kComponentConfiguration, "fuzz configuration") != 0)
     Fail("the configuration was not imported");
   Input in(data, size);
   Session s;

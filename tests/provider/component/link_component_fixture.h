@@ -23,31 +23,13 @@
 #include "provider/ui_request_block.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "provider/vnl/vnl_client.h"
+#include "tests/provider/component/component_configuration.h"
 #include "tests/provider/vnl/in_process_layer2.h"
 #include "tests/provider/vnl/trace_recorder.h"
 
 namespace tktest {
 
 constexpr DWORD kComponentProviderId = 3;
-
-// The provider's configuration: extensions 10 "20" (MSNs 4711, 4712) and 11 "21".
-inline const char* kComponentConfiguration = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Telephony\Provider3]
-"NumLinesTotal"=dword:00000002
-"PbxLineID0"=dword:0000000a
-"LineAddress0"="20"
-"NumMSNSLine0"=dword:00000002
-"Line0MSN0"=dword:00000001
-"Line0MSN1"=dword:00000002
-"PbxLineID1"=dword:0000000b
-"LineAddress1"="21"
-"NumMSNs"=dword:00000002
-"MSNIndex0"=dword:00000001
-"MSNAddress0"="4711"
-"MSNIndex1"=dword:00000002
-"MSNAddress1"="4712"
-)";
 
 // What TAPI's callbacks received, in the one order of delivery.
 struct TapiSeen {
