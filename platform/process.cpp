@@ -3,7 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -216,6 +219,73 @@ uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
 std::unique_ptr<Process> createDetachedProcess(std::string_view programPath, std::string_view commandLine,
                                                std::string* error) {
   return spawnProcess(programPath, commandLine, error, Spawn::Detached);
+}
+
+// The wake-up is an eventfd: wake() adds to its counter, the wait reads it
+// back to 0. The process end comes from a process descriptor, readable once
+// the process has ended (whether or not it was reaped yet).
+ProcessEndWait::ProcessEndWait() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+ProcessEndWait::~ProcessEndWait() {
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool ProcessEndWait::valid() const { return wakeFd_ >= 0; }
+
+void ProcessEndWait::wake() {
+  if (wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  ssize_t n;
+  do {
+    n = ::write(wakeFd_, &one, sizeof one);
+  } while (n < 0 && errno == EINTR);
+}
+
+ProcessEndWait::Result ProcessEndWait::wait(uint32_t processId) {
+  if (wakeFd_ < 0) return Result::Failed;
+  auto consumeWake = [this] {
+    uint64_t count = 0;
+    return ::read(wakeFd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+  };
+  int pidfd = -1;
+  int pollMs = -1;
+  if (processId != 0) {
+    if (processId > static_cast<uint32_t>(INT32_MAX)) return consumeWake() ? Result::Woken : Result::Ended;
+#ifdef SYS_pidfd_open
+    pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0));
+#else
+    errno = ENOSYS;
+#endif
+    if (pidfd < 0) {
+      if (errno == ESRCH) return consumeWake() ? Result::Woken : Result::Ended;
+      pollMs = 50;  // no process descriptors: look now and then
+    }
+  }
+  Result result = Result::Failed;
+  for (;;) {
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {pidfd, POLLIN, 0}};
+    const int rc = ::poll(fds, pidfd >= 0 ? 2 : 1, pollMs);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) break;
+    if (fds[0].revents & (POLLNVAL | POLLERR)) break;
+    if (fds[0].revents & POLLIN) {
+      if (consumeWake()) {
+        result = Result::Woken;
+        break;
+      }
+      continue;  // another reader took it
+    }
+    if (pidfd >= 0 && fds[1].revents != 0) {
+      result = Result::Ended;
+      break;
+    }
+    if (pidfd < 0 && processId != 0 && !processRunning(processId)) {
+      result = Result::Ended;
+      break;
+    }
+  }
+  if (pidfd >= 0) ::close(pidfd);
+  return result;
 }
 
 bool requestProcessStop(uint32_t processId) {

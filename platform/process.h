@@ -76,4 +76,31 @@ bool requestProcessStop(uint32_t processId);
 // The running program's file, with its folder; "" when unknown.
 std::string currentProgramPath();
 
+// Sleeps until a process ends or another thread wakes it, for a thread
+// that must hear of the end of a process it did not start (or that some
+// other object reaps). One waiting thread at a time; wake() may come from
+// any thread, also before the wait, and is then kept for it. No periodic
+// wake-ups where the system offers process descriptors (Linux 5.3 and
+// later); elsewhere it looks every 50 ms.
+class ProcessEndWait {
+ public:
+  ProcessEndWait();
+  ~ProcessEndWait();
+  ProcessEndWait(const ProcessEndWait&) = delete;
+  ProcessEndWait& operator=(const ProcessEndWait&) = delete;
+
+  // False when no wake-up descriptor could be made; wait() then fails.
+  bool valid() const;
+
+  enum class Result { Ended, Woken, Failed };
+  // Waits for the process to end (Ended at once for one that does not run)
+  // or for a wake() (Woken, which consumes it; a wake-up wins over an end).
+  // With process id 0, waits for a wake() only.
+  Result wait(uint32_t processId);
+  void wake();
+
+ private:
+  int wakeFd_ = -1;
+};
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "link/api/control_process.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -69,12 +70,25 @@ bool CloseControlProcess(platform::WindowHandle window, uint32_t timeoutMs) {
   return platform::waitForProcessExit(processId, timeoutMs);
 }
 
+// Names the control process in the area: its window and its process id,
+// which the clients watch (0: none). Under the area lock, and each word
+// stored whole: a watch thread of this process reads them.
+void SetControlProcess(Vnl2SharedArea& area, uint64_t window, uint32_t processId) {
+  NamedMutexLock areaLock(Vnl2().areaLock());
+  std::atomic_ref<uint64_t>(area.controlWindow).store(window);
+  Vnl2ProcessInformation& info = area.processInformation;
+  std::atomic_ref<uint64_t>(info.process).store(0);
+  std::atomic_ref<uint64_t>(info.thread).store(0);
+  std::atomic_ref<uint32_t>(info.threadId).store(0);
+  std::atomic_ref<uint32_t>(info.processId).store(processId);
+}
+
 bool WaitForAnswer(Vnl2SharedArea& area) {
   uint32_t start = platform::tickCount();
   for (;;) {
     platform::sleepMs(kPollIntervalMs);
     DrainMessages();
-    int32_t state = area.linkState;
+    int32_t state = std::atomic_ref<int32_t>(area.linkState).load();
     if (state == static_cast<int32_t>(kVnl2LinkUp) || state == static_cast<int32_t>(kVnl2LinkAcknowledged))
       return true;
     if (state != static_cast<int32_t>(kVnl2LinkStarting)) return false;
@@ -86,7 +100,10 @@ bool WaitForAnswer(Vnl2SharedArea& area) {
 
 bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
   platform::WindowHandle stale = platform::findWindow(kControlClass);
-  area.controlWindow = AsWord(stale);
+  // Until the new process answers, the area names no control process: the
+  // clients that watch the control process must not take a link that is
+  // being started for the end of an older one.
+  SetControlProcess(area, AsWord(stale), 0);
   if (stale) {
     LinkLog(kLogDetail, "VNL2 BgndApplikation gefunden:  Handle  %X", Low32(stale));
     if (!CloseControlProcess(stale, kStaleExitWaitMs))
@@ -103,7 +120,7 @@ bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
   std::string commandLine = "VNL2C64.EXE " + name;
   LinkLog(kLogDetail, "Create %s", path.c_str());
 
-  area.linkState = kVnl2LinkStarting;
+  std::atomic_ref<int32_t>(area.linkState).store(kVnl2LinkStarting);
   std::memset(area.linkName, 0, sizeof area.linkName);
   std::strncpy(area.linkName, name.c_str(), sizeof area.linkName - 1);
 
@@ -114,13 +131,14 @@ bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
     area.openCount = 0;
     return false;
   }
-  area.processInformation = {};
-  area.processInformation.processId = process->id();
+  const uint32_t processId = process->id();
+  // Replacing the record of an earlier start leaves that process reaped all
+  // the same: each record's reaper thread outlives the record.
   Vnl2().startedProcess() = std::move(process);
 
   if (WaitForAnswer(area)) {
     platform::WindowHandle window = platform::findWindow(kControlClass);
-    area.controlWindow = AsWord(window);
+    SetControlProcess(area, AsWord(window), processId);
     LinkLog(kLogDetail, "VNL2 BgndApplikation gestartet:  Handle  %X", Low32(window));
     return true;
   }
@@ -132,7 +150,7 @@ bool StartControlProcess(Vnl2SharedArea& area, const char* link) {
 }
 
 void StopControlProcess(Vnl2SharedArea& area) {
-  auto window = reinterpret_cast<platform::WindowHandle>(area.controlWindow);
+  auto window = reinterpret_cast<platform::WindowHandle>(std::atomic_ref<uint64_t>(area.controlWindow).load());
   if (!window || platform::windowProcessId(window) == 0) {
     LinkLog(kLogTrace, "VNL2 BgndApplikation not found !");
     return;

@@ -18,7 +18,11 @@ std::vector<std::byte> InitialArea() {
 
 }  // namespace
 
-Vnl2Library::Vnl2Library() : queueLock_("VNL2D32.RecQueue"), openLock_("VNL2D32.Open"), areaLock_("VNL2D32.Area") {
+Vnl2Library::Vnl2Library()
+    : queueLock_("VNL2D32.RecQueue"),
+      openLock_("VNL2D32.Open"),
+      areaLock_("VNL2D32.Area"),
+      controlWatch_(Vnl2WatchedControlProcess, Vnl2ControlProcessEnded) {
   std::vector<std::byte> initial = InitialArea();
   memory_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea), initial);
   // Without its locks the area cannot be used safely: every call refuses then.

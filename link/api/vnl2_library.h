@@ -1,16 +1,19 @@
 #pragma once
 // What one process holds of VNL2D32: its mapping of the shared area, the
 // cross-process locks that the area itself does not carry, and the control
-// process this process started (if any).
+// process this process started (if any), and the watch of the control
+// process while this process has services open.
 //
 // Lock order: open lock, then area lock, then queue lock. The open lock is
 // held through a whole open or close, also while it waits for a control
 // process to start or end; the area lock only for short changes of the
 // area, never while waiting for another process, so that the control
 // process can always report the link down (VNL2_LinkInfo kind 0 takes it)
-// while a client waits for it.
+// while a client waits for it. The watch thread takes the area lock (and
+// the queue lock) only, so the close that holds the open lock can join it.
 #include <memory>
 
+#include "link/api/control_watch.h"
 #include "link/api/vnl2_shared_area.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
@@ -34,6 +37,8 @@ class Vnl2Library {
   platform::NamedMutex& areaLock() { return areaLock_; }
   // The control process this process started, kept to wait for its end.
   std::unique_ptr<platform::Process>& startedProcess() { return startedProcess_; }
+  // Watches the control process while this process has a service open.
+  ControlWatch& controlWatch() { return controlWatch_; }
 
  private:
   std::unique_ptr<platform::SharedMemory> memory_;
@@ -42,6 +47,7 @@ class Vnl2Library {
   platform::NamedMutex openLock_;
   platform::NamedMutex areaLock_;
   std::unique_ptr<platform::Process> startedProcess_;
+  ControlWatch controlWatch_;  // last: stopped before the locks go
 };
 
 // The process-wide instance, created when the library is loaded.

@@ -63,8 +63,8 @@ unsigned long Hex(platform::WindowHandle window) { return static_cast<unsigned l
 
 // Posts a notification of `kind` to the slot's window.
 void Notify(Vnl2SharedArea& area, int slot, intptr_t kind) {
-  platform::postMessage(AsWindow(LoadWord(area.notifyWindow[slot - 1])), area.messageId, kVnl2ServiceOfSlot[slot],
-                        kind);
+  platform::postMessage(AsWindow(LoadWord(area.notifyWindow[slot - 1])), LoadWord(area.messageId),
+                        kVnl2ServiceOfSlot[slot], kind);
 }
 
 // Marks a service closed and empties its queue. Returns the window to tell
@@ -85,7 +85,7 @@ uint64_t CloseServiceSlot(Vnl2SharedArea& area, int slot) {
 
 void TellClosed(const Vnl2SharedArea& area, int slot, uint64_t window) {
   if (window == 0) return;
-  platform::postMessage(AsWindow(window), area.messageId, kVnl2ServiceOfSlot[slot], VNL2_DISCONNECT_IND);
+  platform::postMessage(AsWindow(window), LoadWord(area.messageId), kVnl2ServiceOfSlot[slot], VNL2_DISCONNECT_IND);
   LinkLog(kLogTrace, "VNL2_DISCONNECT_IND to %lx", Hex(AsWindow(window)));
 }
 
@@ -111,16 +111,46 @@ bool HolderGone(const Vnl2SharedArea& area, int slot) {
   return holder != kVnl2NoHolder && holder != platform::currentProcessId() && !platform::processRunning(holder);
 }
 
-}  // namespace
+// The control process of the running link as the area names it, 0 when
+// there is none: the link is down, or a start has not finished yet. The
+// caller holds the area lock.
+uint32_t NamedControlProcess(const Vnl2SharedArea& area) {
+  if (LoadWord(area.linkState) == static_cast<int32_t>(kVnl2LinkDown) || LoadWord(area.controlWindow) == 0) return 0;
+  return LoadWord(area.processInformation.processId);
+}
 
-extern "C" {
+// Takes the link down: every open service closed and its window told with
+// VNL2_DISCONNECT_IND, no control window, an open count of 0. The clients
+// hear of the loss only once the area shows no control process: one that
+// opens again at once then starts a new one instead of sending to the old
+// one. Under the area lock: an open between its check and its mark finishes
+// first, and its service is closed with the others.
+// With `endedControl`, for a control process that ended without reporting
+// the link down: only while the area still names it; false when it does not
+// (the link went down in order, or another client got there first).
+bool TakeLinkDown(Vnl2SharedArea& area, uint32_t endedControl) {
+  uint64_t tell[kVnl2Slots] = {};
+  {
+    LockWaitingAt areaLock(Vnl2().areaLock(), kVnl2HookLinkDownWaiting);
+    if (endedControl != 0) {
+      if (NamedControlProcess(area) != endedControl) return false;
+      LinkLog(kLogError, "VNL2C64 (pid %u) ended without releasing the link", endedControl);
+    }
+    if (LoadWord(area.linkState) != static_cast<int32_t>(kVnl2LinkDown)) {
+      StoreWord<int32_t>(area.linkState, kVnl2LinkDown);
+      for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
+        if (IsOpen(area, slot)) tell[slot] = CloseServiceSlot(area, slot);
+    }
+    StoreWord<uint64_t>(area.controlWindow, 0);
+    area.openCount = 0;
+  }
+  for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) TellClosed(area, slot, tell[slot]);
+  return true;
+}
 
-TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
-  LinkLog(kLogTrace, "VNL2_OpenConnectionExA(0x%x,%s)", service, link ? link : "");
-  Vnl2SharedArea* area = Vnl2().area();
-  int slot = Vnl2SlotOf(service);
-  if (!area || slot == 0) return 0;
-  LockWaitingAt lock(Vnl2().openLock(), kVnl2HookOpenWaiting);
+// An open of a known service with the open lock held: 1 when the service is
+// now open for this process, else 0.
+int32_t OpenService(Vnl2SharedArea* area, int slot, uint32_t service, const char* link) {
   {
     // Check and mark under the area lock: a link-down report waits for the
     // mark and then closes the service with the others, or comes first and
@@ -164,6 +194,52 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   return 1;
 }
 
+// A close of a known service with the open lock held.
+int32_t CloseService(Vnl2SharedArea* area, int slot) {
+  uint64_t window = 0;
+  bool last = false;
+  {
+    NamedMutexLock areaLock(Vnl2().areaLock());
+    if (LoadWord(area->linkState) == static_cast<int32_t>(kVnl2LinkDown)) return 1;
+    if (!IsOpen(*area, slot)) return 0;
+    --area->openCount;
+    window = CloseServiceSlot(*area, slot);
+    last = area->openCount <= 0;
+    if (last) area->openCount = 0;
+  }
+  TellClosed(*area, slot, window);
+  // Waits for the control process with the open lock only: on its way out
+  // it reports the link down, which takes the area lock.
+  if (last) StopControlProcess(*area);
+  return 1;
+}
+
+}  // namespace
+
+uint32_t Vnl2WatchedControlProcess() {
+  Vnl2SharedArea* area = Vnl2().area();
+  if (!area) return 0;
+  NamedMutexLock areaLock(Vnl2().areaLock());
+  return NamedControlProcess(*area);
+}
+
+void Vnl2ControlProcessEnded(uint32_t processId) {
+  if (Vnl2SharedArea* area = Vnl2().area()) TakeLinkDown(*area, processId);
+}
+
+extern "C" {
+
+TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
+  LinkLog(kLogTrace, "VNL2_OpenConnectionExA(0x%x,%s)", service, link ? link : "");
+  Vnl2SharedArea* area = Vnl2().area();
+  int slot = Vnl2SlotOf(service);
+  if (!area || slot == 0) return 0;
+  LockWaitingAt lock(Vnl2().openLock(), kVnl2HookOpenWaiting);
+  const int32_t opened = OpenService(area, slot, service, link);
+  if (opened == 1) Vnl2().controlWatch().opened(slot);
+  return opened;
+}
+
 TK_EXPORT int32_t VNL2_OpenConnection(uint32_t service) {
   LinkLog(kLogTrace, "VNL2_OpenConnection (0x%x)", service);
   return VNL2_OpenConnectionExA(service, "");
@@ -184,22 +260,12 @@ TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
   int slot = Vnl2SlotOf(service);
   if (!area || slot == 0) return 0;
   NamedMutexLock lock(Vnl2().openLock());
-  uint64_t window = 0;
-  bool last = false;
-  {
-    NamedMutexLock areaLock(Vnl2().areaLock());
-    if (LoadWord(area->linkState) == static_cast<int32_t>(kVnl2LinkDown)) return 1;
-    if (!IsOpen(*area, slot)) return 0;
-    --area->openCount;
-    window = CloseServiceSlot(*area, slot);
-    last = area->openCount <= 0;
-    if (last) area->openCount = 0;
-  }
-  TellClosed(*area, slot, window);
-  // Waits for the control process with the open lock only: on its way out
-  // it reports the link down, which takes the area lock.
-  if (last) StopControlProcess(*area);
-  return 1;
+  const int32_t closed = CloseService(area, slot);
+  // Whatever the close found (the link may have gone down meanwhile), this
+  // process is done with the service; the watch of the control process ends
+  // with its last one. The watch never takes the open lock.
+  Vnl2().controlWatch().closed(slot);
+  return closed;
 }
 
 TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
@@ -208,7 +274,7 @@ TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHand
   if (!area) return 0;
   uint32_t id = platform::registerWindowMessage(kNotificationMessage);
   if (id == 0) return 0;
-  area->messageId = id;
+  StoreWord(area->messageId, id);
   int slot = Vnl2SlotOf(service);
   {
     // Under the area lock: a service closed by a link-down report in between
@@ -241,7 +307,7 @@ TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t len
           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)));
   platform::CopyDataStruct record{0x00010000u | service, length, const_cast<void*>(data)};
   platform::LResult answer =
-      platform::sendMessage(AsWindow(area->controlWindow), platform::kWmCopyData,
+      platform::sendMessage(AsWindow(LoadWord(area->controlWindow)), platform::kWmCopyData,
                             static_cast<platform::WParam>(LoadWord(area->notifyWindow[slot - 1])),
                             reinterpret_cast<platform::LParam>(&record));
   return answer != 0 ? 1 : kVnl2SendFailed;
@@ -315,26 +381,9 @@ TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
   Vnl2SharedArea* area = Vnl2().area();
   if (!area) return 0;
   switch (kind) {
-    case kVnl2LinkDown: {
-      // The clients hear of the loss only once the area shows no control
-      // process: one that opens again at once then starts a new one instead
-      // of sending to this one, which is on its way out. Under the area
-      // lock: an open between its check and its mark finishes first, and its
-      // service is closed with the others.
-      uint64_t tell[kVnl2Slots] = {};
-      {
-        LockWaitingAt areaLock(Vnl2().areaLock(), kVnl2HookLinkDownWaiting);
-        if (LoadWord(area->linkState) != static_cast<int32_t>(kVnl2LinkDown)) {
-          StoreWord<int32_t>(area->linkState, kVnl2LinkDown);
-          for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot)
-            if (IsOpen(*area, slot)) tell[slot] = CloseServiceSlot(*area, slot);
-        }
-        area->controlWindow = 0;
-        area->openCount = 0;
-      }
-      for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) TellClosed(*area, slot, tell[slot]);
+    case kVnl2LinkDown:
+      TakeLinkDown(*area, 0);
       return 1;
-    }
     case kVnl2LinkUp:
       std::atomic_ref<int32_t>(area->linkState).store(kVnl2LinkUp);  // see VNL2_EnableNotification
       for (int slot = 1; slot < static_cast<int>(kVnl2Slots); ++slot) {

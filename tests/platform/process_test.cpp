@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/command_line_internal.h"
@@ -254,6 +255,47 @@ TEST(Process, AnIdThatIsNoProcessDoesNotRun) {
   EXPECT_FALSE(platform::processRunning(0xFFFFFFFF));
   EXPECT_TRUE(platform::processRunning(platform::currentProcessId()));
   EXPECT_FALSE(platform::waitForProcessExit(platform::currentProcessId(), 10));
+}
+
+// A waiter hears of the end of a process, also one that is not yet reaped,
+// and of a wake-up, which wins over an end and is kept for the next wait.
+TEST(ProcessEndWait, WakesForTheEndOfAProcessOrForAWakeUp) {
+  using Result = platform::ProcessEndWait::Result;
+  platform::ProcessEndWait waiter;
+  ASSERT_TRUE(waiter.valid());
+  const uint32_t self = platform::currentProcessId();
+  const uint32_t noProcess = 0x80000000u;
+  const struct {
+    const char* what;
+    int wakes;  // wake() calls before the wait
+    uint32_t processId;
+    Result expected;
+  } cases[] = {
+      {"no such process", 0, noProcess, Result::Ended},
+      {"a wake-up and no process", 1, 0, Result::Woken},
+      {"a wake-up and a running process", 1, self, Result::Woken},
+      {"a wake-up and an ended process", 1, noProcess, Result::Woken},
+      {"two wake-ups are one", 2, self, Result::Woken},
+      {"the wake-up was taken", 0, noProcess, Result::Ended},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int i = 0; i < c.wakes; ++i) waiter.wake();
+    EXPECT_EQ(waiter.wait(c.processId), c.expected);
+  }
+
+  // A wake-up from another thread ends a wait on a process that runs on.
+  std::thread other([&] { waiter.wake(); });
+  EXPECT_EQ(waiter.wait(self), Result::Woken);
+  other.join();
+
+  // A child of this process that ends by itself and is not reaped yet.
+  std::string release = tktest::currentRoot() + "/release";
+  tktest::ChildProcess child;
+  ASSERT_TRUE(child.start(TK_PROCESS_TEST_CHILD, {"wait-file", release, "0"}));
+  tktest::writeFile(release, "");
+  EXPECT_EQ(waiter.wait(static_cast<uint32_t>(child.pid())), Result::Ended);
+  EXPECT_EQ(child.wait(), 0);
 }
 
 TEST(Process, AProgramStartedOtherwiseSeesItsArgumentsAsItsCommandLine) {

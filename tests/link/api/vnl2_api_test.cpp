@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "link/api/vnl2_shared_area.h"
 #include "link/api/vnl2_test_hook.h"
 #include "platform/process.h"
+#include "platform/process_query.h"
 #include "platform/root.h"
 #include "platform/shared_memory.h"
 #include "tests/link/api/vnl2_client.h"
@@ -122,6 +124,11 @@ class Vnl2Api : public ::testing::Test {
       platform::postMessage(control, platform::kWmClose, 0, 0);
       platform::waitForProcessExit(pid, 5000);
     }
+    // A client closes its services before it unloads the library (the link
+    // being down, each close succeeds): the last one stops the library's
+    // watch of the control program.
+    for (uint32_t service : kVnl2ServiceOfSlot)
+      if (service != 0 && vnl2.closeConnection) vnl2.close(service);
     area_.reset();
     vnl2.Unload();
   }
@@ -317,6 +324,96 @@ TEST_F(Vnl2Api, NotificationsReachAClientInAnotherProcess) {
   EXPECT_EQ(child.wait(), 0);
   EXPECT_EQ(Area().serviceOpen[1], 0);
   EXPECT_EQ(Area().openCount, 0);
+}
+
+// The control program is killed, so it never reports the link down, while
+// this process and another client have services open with notifications on.
+// The clients' watch of the control program takes the link down in its
+// place, once: each client hears VNL2_DISCONNECT_IND, the area names no
+// control program, and the next open starts a new one.
+TEST_F(Vnl2Api, AKilledControlProgramIsReportedAsALostLinkToEveryClient) {
+  vnl2.Unload();  // the log is on for libraries loaded after vnl2.log exists
+  const std::string log = platform::systemDir() + "/vnl2.log";
+  tktest::writeFile(log, "");
+  ASSERT_TRUE(vnl2.Load(TK_VNL2D32_PATH));
+  tktest::NotificationWindow window;
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);  // the link is up
+  tktest::ChildProcess child;
+  ASSERT_TRUE(child.start(TK_VNL2_CLIENT_CHILD,
+                          {"open", "0x30", "enable", "0x30", "notify", "e00", "notify", "f00", "close", "0x30"}));
+  auto next = [&child] {
+    auto line = child.readLine();
+    while (line && *line == "notify 30 e00") line = child.readLine();  // the link is up, once or twice
+    return line;
+  };
+  EXPECT_EQ(child.readLine(), "open 1");
+  EXPECT_EQ(child.readLine(), "enable 1");
+  EXPECT_EQ(child.readLine(), "notify 30 e00");
+  const uint32_t killed = platform::windowProcessId(platform::findWindow("VNL2ControlProg"));
+  ASSERT_NE(killed, 0u);
+  ASSERT_EQ(::kill(static_cast<pid_t>(killed), SIGKILL), 0);
+
+  EXPECT_EQ(next(), "notify 30 f00");
+  EXPECT_EQ(next(), "close 1");  // the link being down, closing succeeds
+  EXPECT_EQ(child.wait(), 0);
+  auto seen = window.WaitFor(2);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].service, kCti);
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_EQ(window.Settle().size(), 2u) << "told more than once";
+  EXPECT_EQ(Area().linkState, 0);
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_EQ(Area().controlWindow, 0u);
+  EXPECT_EQ(Area().serviceOpen[0], 0);
+  EXPECT_EQ(Area().serviceOpen[1], 0);
+  const std::string text = tktest::readFile(log);
+  const std::string line = "VNL2C64 (pid " + std::to_string(killed) + ") ended without releasing the link";
+  const size_t first = text.find(line);
+  EXPECT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find(line, first + 1), std::string::npos) << "taken down more than once";
+  // This process started the killed program and reaps it.
+  EXPECT_TRUE(tktest::waitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(killed)); }, 5000ms))
+      << "left as a zombie";
+
+  // The next open starts a new control program, which serves the service.
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_EQ(Starts(), 2u);
+  EXPECT_NE(Area().controlWindow, 0u);
+  EXPECT_EQ(Send("again"), "1");
+  EXPECT_EQ(Receive(), "again");
+}
+
+// The library's watch of the control program runs while this process has a
+// service open: its last close stops it, also after the link went down.
+TEST_F(Vnl2Api, TheWatchOfTheControlProgramRunsWhileThisProcessHasAServiceOpen) {
+  auto watching = [] {
+    for (const auto& thread : platform::threadCpuTimes(platform::currentProcessId()))
+      if (thread.name == "vnl2-watch") return true;
+    return false;
+  };
+  const struct {
+    const char* step;
+    std::function<int32_t()> call;
+    int32_t result;
+    bool watching;
+  } steps[] = {
+      {"first open", [&] { return vnl2.open(kCti); }, 1, true},
+      {"second open", [&] { return vnl2.open(0x30); }, 1, true},
+      {"a close of one of two", [&] { return vnl2.close(kCti); }, 1, true},
+      {"the last close", [&] { return vnl2.close(0x30); }, 1, false},
+      {"a close after the link ended", [&] { return vnl2.close(0x30); }, 1, false},
+      {"open again", [&] { return vnl2.open(kCti); }, 1, true},
+      {"the link goes down", [&] { return vnl2.linkInfo(kVnl2LinkDown); }, 1, true},
+      {"the close after the link went down", [&] { return vnl2.close(kCti); }, 1, false},
+  };
+  EXPECT_FALSE(watching());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.step);
+    EXPECT_EQ(step.call(), step.result);
+    EXPECT_EQ(watching(), step.watching);
+  }
 }
 
 TEST_F(Vnl2Api, ConnectIsPostedWhenTheLinkComesUpAndDisconnectOnlyOnce) {

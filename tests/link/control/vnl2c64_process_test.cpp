@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -73,6 +74,10 @@ class Vnl2c64Process : public ::testing::Test {
   void TearDown() override {
     // No control process may outlive its test.
     tktest::EndLinkControlProcesses();
+    // A client closes its services before it unloads the library: the last
+    // close stops the library's watch of the control process.
+    for (uint32_t service : kVnl2ServiceOfSlot)
+      if (service != 0 && vnl2.closeConnection) vnl2.close(service);
     unsetenv("TK_KEEPALIVE_MS");
     area_.reset();
     vnl2.Unload();
@@ -192,6 +197,38 @@ TEST_F(Vnl2c64Process, AClientThatOpensAgainAtOnceAfterALostLinkGetsANewControlP
   EXPECT_EQ(tksim.StatusCounter("connections"), 2);
 
   // The new link carries blocks both ways.
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
+  seen = window.WaitFor(4);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[3].kind, VNL2_DATA_IND);
+  EXPECT_EQ(Receive(), "again");
+}
+
+// VNL2C64 is killed, so it never reports the link down: the client's watch
+// of it does, and the next open reaches the exchange through a new one.
+TEST_F(Vnl2c64Process, AKilledControlProcessIsReportedAsALostLinkAndTheNextOpenStartsANewOne) {
+  tktest::TksimPeer tksim;
+  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+  Configure("TCP", tksim.port(), 0);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  const uint32_t killed = ControlPid();
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+  ASSERT_EQ(::kill(static_cast<pid_t>(killed), SIGKILL), 0);
+  auto seen = window.WaitFor(2);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_TRUE(log.Contains("VNL2C64 (pid " + std::to_string(killed) + ") ended without releasing the link"));
+  EXPECT_EQ(Area().openCount, 0);
+  EXPECT_EQ(Area().controlWindow, 0u);
+
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  EXPECT_NE(ControlPid(), killed);
+  ASSERT_TRUE(tksim.WaitEvent("connected"));
   ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
   ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
   seen = window.WaitFor(4);
