@@ -97,8 +97,10 @@ TEST_F(ClientKillTest, ClientsKilledDuringCallsNeverTakeTheServiceDown) {
   tktest::ToolRun fresh = tktest::runTool(TK_CALL_CLIENT, {"20"});
   EXPECT_EQ(fresh.exitCode, 0) << fresh.err;
   EXPECT_TRUE(ReadUntil("): disconnected"));
-  // The server closes a connection right after its log line.
-  EXPECT_TRUE(tktest::waitUntil([&] { return DescriptorCount(service_.pid()) == descriptors; }))
+  // The server closes a connection right after its log line; the count
+  // taken after the first client may still have held that client's one (a
+  // leak per killed client would show as many more).
+  EXPECT_TRUE(tktest::waitUntil([&] { return DescriptorCount(service_.pid()) <= descriptors; }))
       << DescriptorCount(service_.pid()) << " descriptors, " << descriptors << " before";
 
   ASSERT_EQ(::kill(service_.pid(), SIGTERM), 0);
