@@ -107,6 +107,29 @@ class Vnl2c64Process : public ::testing::Test {
     return n > 0 ? buffer.substr(0, static_cast<size_t>(n)) : "";
   }
 
+  // Opens the CTI service over tksim (keep-alive off) with notifications to
+  // window, up to the connect indication; *controlPid: its control process.
+  void OpenWithNotifications(tktest::TksimPeer& tksim, tktest::NotificationWindow& window, uint32_t* controlPid) {
+    ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
+    Configure("TCP", tksim.port(), 0);
+    ASSERT_EQ(vnl2.open(kCti), 1);
+    *controlPid = ControlPid();
+    ASSERT_TRUE(tksim.WaitEvent("connected"));
+    ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+    ASSERT_EQ(window.WaitFor(1).size(), 1u);
+  }
+
+  // After a reopen on a new link: notifications on again, and a block sent
+  // comes back through the exchange's echo (the window's fourth message).
+  void ExpectTheNewLinkCarriesABlock(tktest::NotificationWindow& window) {
+    ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+    ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
+    auto seen = window.WaitFor(4);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[3].kind, VNL2_DATA_IND);
+    EXPECT_EQ(Receive(), "again");
+  }
+
   tktest::LinkLogCapture log;  // before anything starts, so that every program logs
   tktest::Vnl2Functions vnl2;
   std::unique_ptr<platform::SharedMemory> area_;
@@ -177,14 +200,9 @@ TEST_F(Vnl2c64Process, TheExchangeClosingTheConnectionReleasesTheLink) {
 // process may still be on its way out: it gets a new one and a new link.
 TEST_F(Vnl2c64Process, AClientThatOpensAgainAtOnceAfterALostLinkGetsANewControlProcess) {
   tktest::TksimPeer tksim;
-  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
-  Configure("TCP", tksim.port(), 0);
-  ASSERT_EQ(vnl2.open(kCti), 1);
-  const uint32_t lostPid = ControlPid();
-  ASSERT_TRUE(tksim.WaitEvent("connected"));
   tktest::NotificationWindow window;
-  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
-  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+  uint32_t lostPid = 0;
+  ASSERT_NO_FATAL_FAILURE(OpenWithNotifications(tksim, window, &lostPid));
 
   EXPECT_TRUE(tktest::CommandOk(tksim.Command("drop")));
   auto seen = window.WaitFor(2);
@@ -196,27 +214,16 @@ TEST_F(Vnl2c64Process, AClientThatOpensAgainAtOnceAfterALostLinkGetsANewControlP
   ASSERT_TRUE(tksim.WaitEvent("connected"));
   EXPECT_EQ(tksim.StatusCounter("connections"), 2);
 
-  // The new link carries blocks both ways.
-  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
-  ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
-  seen = window.WaitFor(4);
-  ASSERT_EQ(seen.size(), 4u);
-  EXPECT_EQ(seen[3].kind, VNL2_DATA_IND);
-  EXPECT_EQ(Receive(), "again");
+  ExpectTheNewLinkCarriesABlock(window);
 }
 
 // VNL2C64 is killed, so it never reports the link down: the client's watch
 // of it does, and the next open reaches the exchange through a new one.
 TEST_F(Vnl2c64Process, AKilledControlProcessIsReportedAsALostLinkAndTheNextOpenStartsANewOne) {
   tktest::TksimPeer tksim;
-  ASSERT_TRUE(tksim.Start({"--keepalive-ms", "0"}));
-  Configure("TCP", tksim.port(), 0);
-  ASSERT_EQ(vnl2.open(kCti), 1);
-  const uint32_t killed = ControlPid();
-  ASSERT_TRUE(tksim.WaitEvent("connected"));
   tktest::NotificationWindow window;
-  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
-  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+  uint32_t killed = 0;
+  ASSERT_NO_FATAL_FAILURE(OpenWithNotifications(tksim, window, &killed));
 
   ASSERT_EQ(::kill(static_cast<pid_t>(killed), SIGKILL), 0);
   auto seen = window.WaitFor(2);
@@ -229,12 +236,7 @@ TEST_F(Vnl2c64Process, AKilledControlProcessIsReportedAsALostLinkAndTheNextOpenS
   ASSERT_EQ(vnl2.open(kCti), 1);
   EXPECT_NE(ControlPid(), killed);
   ASSERT_TRUE(tksim.WaitEvent("connected"));
-  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
-  ASSERT_EQ(vnl2.send(kCti, "again", 5), 1);
-  seen = window.WaitFor(4);
-  ASSERT_EQ(seen.size(), 4u);
-  EXPECT_EQ(seen[3].kind, VNL2_DATA_IND);
-  EXPECT_EQ(Receive(), "again");
+  ExpectTheNewLinkCarriesABlock(window);
 }
 
 // The receive thread is held up in VNL2_CopyRecData by a client that keeps
