@@ -8,8 +8,11 @@ set -euo pipefail
 # holds the offscreen platform plugin the dialog tests and screenshots run on,
 # fonts-dejavu-core a font for it to draw the dialogs' texts with.
 # iproute2 ('ip') makes the network namespaces of the router search test.
+# The MinGW-w64 cross compilers (POSIX thread model) build the Windows files
+# (make windows); wine64 runs their smoke tests.
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev clang libclang-rt-14-dev libbenchmark-dev
-          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core iproute2)
+          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core iproute2
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
 
 missing=()
 for p in "${packages[@]}"; do
