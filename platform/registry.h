@@ -39,6 +39,11 @@
 // kErrorRegistryCorrupt. The problem ("<file>:<line>: <what>") goes to
 // standard error once per version of the file and is available through
 // registryLastError().
+//
+// On Windows (platform/win32/registry_win32.cpp) these functions are the
+// system's registry and the handles are HKEYs: no files, no cache, nothing
+// parsed (registryFileParseCount stays 0); what is said above about files,
+// locks and kErrorRegistryCorrupt holds for the other backend only.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -19,6 +19,8 @@
 // stat) at most once per second, so a value changed by editing the file by
 // hand takes effect within a second. Where the counter cannot be mapped (a
 // read-only root), changed() is always true and readers read every time.
+// On Windows the registry is the system's: see the private part of
+// RegistryChangeWatch for how changes are noticed there.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +39,7 @@ uint64_t registryGeneration();
 void bumpRegistryGeneration(const std::string& root);
 
 struct RegistryGenerationPage;
+struct RegistryRootNotification;  // Windows only
 
 class RegistryChangeWatch {
  public:
@@ -53,10 +56,26 @@ class RegistryChangeWatch {
   bool changed(const Clock& clock);
 
  private:
+  RegRoot file_;
+#if defined(_WIN32)
+  // Windows: the counter is one word in a named file mapping of the session
+  // ("Local\TK.RegistryGeneration"), raised by every write through the
+  // registry API of any process of the session; writes by anything else
+  // (regedit, other programs, services of another session) are noticed
+  // through a change notification on the watched root (RegNotifyChangeKeyValue
+  // over its whole tree), looked at once per kFileCheckIntervalMs. The
+  // registry is the system's, not the root folder's, so TK_ROOT plays no
+  // part. Copies of a watch share its notification.
+  bool notified();
+  bool started_ = false;
+  std::shared_ptr<RegistryGenerationPage> page_;
+  std::shared_ptr<RegistryRootNotification> notification_;
+  uint64_t generation_ = 0;
+  uint32_t lookedAt_ = 0;
+#else
   void start(std::string root, uint32_t now);
   bool fileChanged();
 
-  RegRoot file_;
   bool started_ = false;
   std::string root_;
   std::string filePath_;
@@ -65,6 +84,7 @@ class RegistryChangeWatch {
   uint32_t lookedAt_ = 0;
   FileStatus fileStatus_ = FileStatus::Missing;
   FileIdentity fileIdentity_;
+#endif
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Export of keys as .reg text and import of .reg text into the store.
 #include "platform/registry.h"
+#include "platform/registry_check.h"
 #include "platform/registry_internal.h"
 #include "platform/registry_store.h"
 
@@ -47,42 +48,13 @@ long regImport(std::string_view regFileBytes, std::string_view sourceName) {
   return regImportDocument(parsed.document);
 }
 
-namespace {
-
-// Checks a document as the parser checks text, since a program may have built
-// or changed it: the limits and names of keys and values, no deleted root, no
-// values in a deleted key. kErrorSuccess, or the error with its message set.
-long checkDocument(const RegTextDocument& document) {
-  for (size_t i = 0; i < document.sections.size(); ++i) {
-    const RegTextSection& section = document.sections[i];
-    long rc = kErrorBadKey;
-    std::string problem = regKeyPathProblem(section.path, RegNames::Storable);
-    if (problem.empty() && section.remove && section.path.empty()) {
-      problem = "a root key cannot be deleted";
-      rc = kErrorAccessDenied;
-    } else if (problem.empty() && section.remove && !section.values.empty()) {
-      problem = "a deleted key cannot have values";
-      rc = kErrorInvalidParameter;
-    }
-    for (size_t v = 0; problem.empty() && v < section.values.size(); ++v) {
-      problem = regValueNameProblem(section.values[v].name, RegNames::Storable);
-      rc = kErrorInvalidParameter;
-    }
-    if (!problem.empty()) {
-      std::string where = "key section " + std::to_string(i + 1);
-      if (section.line > 0) where += " (line " + std::to_string(section.line) + ")";
-      setRegistryError(where + ": " + problem);
-      return rc;
-    }
-  }
-  return kErrorSuccess;
-}
-
-}  // namespace
-
 long regImportDocument(const RegTextDocument& document) {
   clearRegistryError();
-  if (long rc = checkDocument(document); rc != kErrorSuccess) return rc;
+  std::string problem;
+  if (long rc = checkRegTextDocument(document, &problem); rc != kErrorSuccess) {
+    setRegistryError(problem);
+    return rc;
+  }
   std::vector<RegRoot> roots;
   for (const RegTextSection& section : document.sections) roots.push_back(section.root);
   if (roots.empty()) return kErrorSuccess;

@@ -137,12 +137,12 @@ SharedMemory::SharedMemory(std::string_view name, size_t size, std::span<const s
     if (fd >= 0) ::close(fd);
     return;
   }
-  refFd_ = fd;  // holds the shared lock that keeps the area alive
+  ref_ = fd;  // holds the shared lock that keeps the area alive
 }
 
 SharedMemory::~SharedMemory() {
   if (data_) ::munmap(data_, size_);
-  if (refFd_ >= 0) ::close(refFd_);
+  if (ref_ >= 0) ::close(static_cast<int>(ref_));
 }
 
 }  // namespace platform

@@ -3,8 +3,10 @@
 // same root folder. The first process to map a name initialises it with the
 // given initial contents; it stays as long as any process has it mapped, and
 // after the last one unmapped it (or died) the next mapping starts afresh
-// from the initial contents.
+// from the initial contents. (Windows: a file mapping object named below
+// "Local\", so the processes of one session under the same root share it.)
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -33,7 +35,10 @@ class SharedMemory {
   void* data_ = nullptr;
   size_t size_ = 0;
   bool created_ = false;
-  int refFd_ = -1;  // holds the shared lock that keeps the area alive
+  // What keeps the area alive while this mapping exists: on Linux the
+  // descriptor holding the shared lock of the area file, on Windows the
+  // handle of the file mapping object. -1 when there is none.
+  intptr_t ref_ = -1;
   std::string error_;
 };
 
