@@ -1,7 +1,13 @@
+// The clock: the tick count with its offset, the process's real Clock object
+// and the calendar arithmetic are the same on every system; the readings of
+// the system's counters are the POSIX ones below, the Win32 ones in
+// win32/clock_win32.cpp.
 #include "platform/clock.h"
 
 #include <cstdlib>
 #include <ctime>
+
+#include "platform/clock_internal.h"
 
 namespace platform {
 namespace {
@@ -14,6 +20,7 @@ uint32_t tickOffset() {
   return offset;
 }
 
+#if !defined(_WIN32)
 SystemTime fromTm(const std::tm& tm, long nanos) {
   SystemTime t;
   t.year = static_cast<uint16_t>(tm.tm_year + 1900);
@@ -26,6 +33,7 @@ SystemTime fromTm(const std::tm& tm, long nanos) {
   t.milliseconds = static_cast<uint16_t>(nanos / 1000000);
   return t;
 }
+#endif
 
 class RealClock : public Clock {
  public:
@@ -58,11 +66,14 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 
 }  // namespace
 
-uint32_t tickCount() {
+uint32_t tickCount() { return internal::systemTickMs() + tickOffset(); }
+
+#if !defined(_WIN32)
+uint32_t internal::systemTickMs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms) + tickOffset();
+  return static_cast<uint32_t>(ms);
 }
 
 SystemTime localTime() {
@@ -80,6 +91,7 @@ SystemTime utcTime() {
   gmtime_r(&ts.tv_sec, &tm);
   return fromTm(tm, ts.tv_nsec);
 }
+#endif
 
 Clock& systemClock() {
   static RealClock clock;

@@ -1,3 +1,6 @@
+// Windows-style command lines, the same on every system; only commandLine()
+// is the system's: here from /proc, on Windows GetCommandLineW
+// (win32/program_path_win32.cpp).
 #include "platform/command_line_internal.h"
 
 #include <cstdlib>
@@ -11,6 +14,7 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+#if !defined(_WIN32)
 // The running program's arguments as the kernel keeps them; empty when
 // they cannot be read.
 std::vector<std::string> ownArguments() {
@@ -26,6 +30,7 @@ std::vector<std::string> ownArguments() {
   }
   return args;
 }
+#endif
 
 // The program name: double quotes switch quoting on and off and are removed,
 // a blank or tab outside quotes ends it; backslashes are plain characters.
@@ -93,6 +98,7 @@ std::string quoteProgramName(std::string_view path) {
   return "\"" + std::string(path) + "\"";
 }
 
+#if !defined(_WIN32)
 std::string commandLine() {
   std::vector<std::string> args = ownArguments();
   // The variable may come from an ancestor through a program started by
@@ -107,5 +113,6 @@ std::string commandLine() {
   }
   return joined;
 }
+#endif
 
 }  // namespace platform

@@ -1,3 +1,7 @@
+// Debug output: a sink set by a test takes every piece; otherwise each piece
+// goes to the system's debugger channel (OutputDebugStringW on Windows, see
+// win32/debug_output_win32.cpp; none on Linux) and, with TK_DEBUG_OUTPUT set
+// to "stderr" or "1", to standard error as UTF-8. The same on every system.
 #include "platform/debug_output.h"
 
 #include <cstdio>
@@ -9,6 +13,14 @@
 #include "platform/codepage.h"
 
 namespace platform {
+namespace internal {
+#if defined(_WIN32)
+void writeToDebugger(const std::string& utf8);
+#else
+void writeToDebugger(const std::string&) {}
+#endif
+}  // namespace internal
+
 namespace {
 
 std::mutex& sinkMutex() {
@@ -30,7 +42,10 @@ void emit(const std::string& utf8) {
   std::lock_guard lock(sinkMutex());
   if (sink()) {
     sink()(utf8);
-  } else if (stderrEnabled()) {
+    return;
+  }
+  internal::writeToDebugger(utf8);
+  if (stderrEnabled()) {
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
     std::fflush(stderr);
   }

@@ -54,7 +54,28 @@ std::string lastModuleError();
 
 // The module entry the loader calls; see above. fn: bool fn(platform::ModuleHandle, uint32_t reason).
 // A false result on attach makes the load fail, as a FALSE DllMain does.
+#if defined(_WIN32)
+// On Windows the entry is the module's DllMain, which the system's loader
+// calls, also when another program loads the module (the telephony service
+// loading the provider). Thread attach and detach calls are not passed on,
+// nor the detach of a process that is ending (as elsewhere, only a last
+// freeLibrary detaches), nor a detach after a refused attach.
+#define TK_DLL_MAIN(fn)                                                                              \
+  extern "C" int __stdcall DllMain(void* module, unsigned reason, void* reserved) {                \
+    static bool attached = false;                                                                  \
+    if (reason == ::platform::kDllProcessAttach) {                                                 \
+      attached = (fn)(static_cast<::platform::ModuleHandle>(module), reason);                      \
+      return attached ? 1 : 0;                                                                     \
+    }                                                                                              \
+    if (reason == ::platform::kDllProcessDetach && attached && reserved == nullptr) {              \
+      attached = false;                                                                            \
+      (fn)(static_cast<::platform::ModuleHandle>(module), reason);                                 \
+    }                                                                                              \
+    return 1;                                                                                      \
+  }
+#else
 #define TK_DLL_MAIN(fn)                                                                    \
   extern "C" TK_EXPORT int TkDllMain(::platform::ModuleHandle module, uint32_t reason) { \
     return (fn)(module, reason) ? 1 : 0;                                                   \
   }
+#endif

@@ -1,13 +1,20 @@
+// Threads: Thread and its shared State are the same on every system; naming,
+// ids and sleeping are the system's, the POSIX ones at the end of this file,
+// the Win32 ones in win32/thread_win32.cpp.
 #include "platform/thread.h"
 
+#if !defined(_WIN32)
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "platform/thread_internal.h"
 
 namespace platform {
 
@@ -45,7 +52,7 @@ bool Thread::start(std::function<void()> fn, const std::string& name) {
     std::lock_guard<std::mutex> assigning(state->starting);
     try {
       state->thread = std::thread([state, fn = std::move(fn), name, &started]() mutable {
-        if (!name.empty()) pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        if (!name.empty()) internal::nameThisThread(name);
         { std::lock_guard<std::mutex> assigned(state->starting); }
         state->id = currentThreadId();
         started.set();
@@ -57,6 +64,7 @@ bool Thread::start(std::function<void()> fn, const std::string& name) {
           std::function<void()> body = std::move(fn);
           body();
         }
+        if (!name.empty()) internal::forgetThisThreadName();
         state->setFinished(true);
       });
     } catch (const std::system_error&) {
@@ -80,6 +88,13 @@ uint32_t Thread::id() const { return state_->id; }
 
 Waitable& Thread::handle() { return *state_; }
 
+#if !defined(_WIN32)
+void internal::nameThisThread(const std::string& name) {
+  pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+}
+
+void internal::forgetThisThreadName() {}
+
 uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
 void sleepMs(uint32_t milliseconds) {
@@ -91,5 +106,6 @@ std::string currentThreadName() {
   if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
   return name;
 }
+#endif
 
 }  // namespace platform

@@ -13,7 +13,7 @@ int g_value = 0;
 bool entry(platform::ModuleHandle self, uint32_t reason) {
   const char* log = std::getenv("TK_TEST_MODULE_LOG");
   if (log) {
-    std::ofstream out(log, std::ios::app);
+    std::ofstream out(log, std::ios::app | std::ios::binary);
     out << (reason == platform::kDllProcessAttach ? "attach" : "detach") << ' '
         << (self == platform::moduleFromAddress(reinterpret_cast<const void*>(&entry)) ? "self" : "other") << '\n';
   }
