@@ -34,6 +34,14 @@
 // dialog it was owned by (else the one active before it) is active again,
 // its control that had the focus having it back.
 //
+// On Windows the layer is a second backend (platform/ui/win32/): the same
+// procedures run on the real dialog manager, handles are HWNDs, dialogs run
+// on whichever thread calls (no toolkit object; calls about a dialog from
+// another thread are marshalled by Windows), and the procedures see what
+// Windows sends besides the messages above (focus notifications, EN_UPDATE,
+// WM_DELETEITEM for list items with data). DisplayAvailable there asks
+// whether the window station is interactive.
+//
 // Handles: dialogs and controls get window handles of the platform's kind
 // (platform/window.h); they are valid while their dialog runs. Texts are
 // ANSI (Windows-1252); the W functions take UTF-16.

@@ -8,7 +8,7 @@
 // starts as the font's height), WM_DRAWITEM for every item to draw and
 // WM_DELETEITEM for every item removed (LB_DELETESTRING, LB_RESETCONTENT, and
 // when the dialog ends, after its WM_DESTROY). lParam points to the record
-// below (the Windows layouts of a 64-bit build); wParam is the control id.
+// below (the Windows layouts); wParam is the control id.
 // Drawing follows the Windows list box: a repaint sends ODA_DRAWENTIRE for
 // each visible item, then ODA_FOCUS for the caret item when the list has the
 // focus; a selection change sends ODA_FOCUS to take the focus from the old
@@ -109,9 +109,13 @@ struct DrawItemStruct {  // DRAWITEMSTRUCT
   WinRect rcItem;
   uintptr_t itemData = 0;
 };
-static_assert(sizeof(DrawItemStruct) == 64 && offsetof(DrawItemStruct, hwndItem) == 24 &&
-              offsetof(DrawItemStruct, hDC) == 32 && offsetof(DrawItemStruct, rcItem) == 40 &&
-              offsetof(DrawItemStruct, itemData) == 56);
+// The Windows layouts: 64-bit, and 32-bit for the x86 build.
+static_assert(sizeof(void*) == 8 ? sizeof(DrawItemStruct) == 64 && offsetof(DrawItemStruct, hwndItem) == 24 &&
+                                       offsetof(DrawItemStruct, hDC) == 32 && offsetof(DrawItemStruct, rcItem) == 40 &&
+                                       offsetof(DrawItemStruct, itemData) == 56
+                                 : sizeof(DrawItemStruct) == 48 && offsetof(DrawItemStruct, hwndItem) == 20 &&
+                                       offsetof(DrawItemStruct, hDC) == 24 && offsetof(DrawItemStruct, rcItem) == 28 &&
+                                       offsetof(DrawItemStruct, itemData) == 44);
 
 struct MeasureItemStruct {  // MEASUREITEMSTRUCT
   uint32_t CtlType = 0;
@@ -121,8 +125,9 @@ struct MeasureItemStruct {  // MEASUREITEMSTRUCT
   uint32_t itemHeight = 0;
   uintptr_t itemData = 0;
 };
-static_assert(sizeof(MeasureItemStruct) == 32 && offsetof(MeasureItemStruct, itemHeight) == 16 &&
-              offsetof(MeasureItemStruct, itemData) == 24);
+static_assert(offsetof(MeasureItemStruct, itemHeight) == 16 &&
+              (sizeof(void*) == 8 ? sizeof(MeasureItemStruct) == 32 && offsetof(MeasureItemStruct, itemData) == 24
+                                  : sizeof(MeasureItemStruct) == 24 && offsetof(MeasureItemStruct, itemData) == 20));
 
 struct DeleteItemStruct {  // DELETEITEMSTRUCT
   uint32_t CtlType = 0;
@@ -131,8 +136,10 @@ struct DeleteItemStruct {  // DELETEITEMSTRUCT
   WindowHandle hwndItem = nullptr;
   uintptr_t itemData = 0;
 };
-static_assert(sizeof(DeleteItemStruct) == 32 && offsetof(DeleteItemStruct, hwndItem) == 16 &&
-              offsetof(DeleteItemStruct, itemData) == 24);
+static_assert(sizeof(void*) == 8 ? sizeof(DeleteItemStruct) == 32 && offsetof(DeleteItemStruct, hwndItem) == 16 &&
+                                       offsetof(DeleteItemStruct, itemData) == 24
+                                 : sizeof(DeleteItemStruct) == 20 && offsetof(DeleteItemStruct, hwndItem) == 12 &&
+                                       offsetof(DeleteItemStruct, itemData) == 16);
 
 struct TextMetric {  // TEXTMETRICA
   int32_t tmHeight = 0;

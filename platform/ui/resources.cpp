@@ -23,6 +23,12 @@
 #include "platform/codepage.h"
 
 namespace platform::ui {
+#if defined(_WIN32)
+namespace win32 {
+LangId userUiLanguage();  // GetUserDefaultUILanguage (platform/ui/win32/)
+}
+#endif
+
 namespace {
 
 struct Registry {
@@ -170,6 +176,10 @@ LangId uiLanguage() {
       return id != 0 ? id : kLangEnglishUs;
     }
   }
+#if defined(_WIN32)
+  // Windows sets none of these: the user's user-interface language decides.
+  if (const LangId id = win32::userUiLanguage(); id != 0) return id;
+#endif
   return kLangEnglishUs;
 }
 

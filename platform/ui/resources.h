@@ -45,6 +45,8 @@ constexpr LangId primaryLanguage(LangId language) { return static_cast<LangId>(l
 // "de_DE", or a LANGID such as "0x0407"), else the locale of LC_ALL,
 // LC_MESSAGES or LANG ("fr_FR.UTF-8" is French); English (United States)
 // for "C", "POSIX", an unset locale or one that names no known language.
+// On Windows, where none of these is set, the user's user-interface
+// language (GetUserDefaultUILanguage).
 LangId uiLanguage();
 // The language a locale name stands for; 0 when it names none we know.
 LangId languageFromLocaleName(std::string_view localeName);
