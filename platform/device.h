@@ -3,7 +3,9 @@
 // CreateFile / DeviceIoControl / CloseHandle: open a device by its Windows
 // name, issue device-control requests (code, input bytes, output buffer ->
 // status and byte count), close it. The driver is a Unix-domain socket
-// server speaking platform/device_wire.h.
+// server speaking platform/device_wire.h. On Windows it is the real driver:
+// the name opens that device and every request is a DeviceIoControl
+// (platform/win32/device_win32.cpp).
 //
 // Names. "\\.\NAME" (NAME: letters and digits only) is the socket
 // $TK_ROOT/dev/NAME with NAME upper-cased, as Windows' device names are
@@ -87,8 +89,8 @@ class Device {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;  // any request, reader, sender or close change
-  int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd, signalled by close
+  intptr_t fd_ = -1;      // the descriptor (a HANDLE on Windows); -1: none
+  intptr_t wakeFd_ = -1;  // signalled by close: an eventfd (Windows: an event)
   int users_ = 0;    // threads inside control
   bool closing_ = false;
   bool gone_ = false;

@@ -57,25 +57,12 @@ void setModemLine(int fd, int line, bool on) {
   (void)::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
 
-void closeFd(int& fd) {
+void closeFd(intptr_t& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
 
 }  // namespace
-
-int comPortNumber(std::string_view name) {
-  if (name.size() < 4 || name.size() > 6) return 0;
-  for (size_t i = 0; i < 3; ++i)
-    if ((name[i] | 0x20) != "com"[i]) return 0;
-  if (name[3] == '0') return 0;
-  int number = 0;
-  for (char c : name.substr(3)) {
-    if (c < '0' || c > '9') return 0;
-    number = number * 10 + (c - '0');
-  }
-  return number <= 255 ? number : 0;
-}
 
 // TK_SERIAL_SYSTEM_PORTS=0 keeps COM names away from the machine's own
 // ports: tests set it, so that no test can ever open a real UART.
@@ -99,29 +86,6 @@ std::string serialPortPath(std::string_view name) {
 std::string serialDsrPath(std::string_view name) {
   if (int number = comPortNumber(name)) return rootDir() + "/dev/COM" + std::to_string(number) + ".dsr";
   return {};
-}
-
-std::string serialErrorText(long error) {
-  struct ErrorText {
-    long error;
-    const char* text;
-  };
-  static constexpr ErrorText kTexts[] = {
-      {kErrorSuccess, "no error"},
-      {kErrorFileNotFound, "no such port"},
-      {kErrorPathNotFound, "path not found"},
-      {kErrorTooManyOpenFiles, "too many open files"},
-      {kErrorAccessDenied, "the port is in use or access is denied"},
-      {kErrorInvalidHandle, "not an open serial port"},
-      {kErrorNotEnoughMemory, "not enough memory"},
-      {kErrorGenFailure, "the device failed or hung up"},
-      {kErrorInvalidParameter, "a setting the port refuses"},
-      {kErrorOperationAborted, "aborted by the port's close"},
-      {kErrorTimeout, "timed out"},
-  };
-  for (const ErrorText& entry : kTexts)
-    if (entry.error == error) return std::string(entry.text) + " (error " + std::to_string(error) + ")";
-  return "error " + std::to_string(error);
 }
 
 SerialPort::~SerialPort() { close(); }
@@ -238,7 +202,7 @@ bool SerialPort::dsr() const {
   return first == '1';
 }
 
-bool SerialPort::enter(int* fd, int* wakeFd) {
+bool SerialPort::enter(intptr_t* fd, intptr_t* wakeFd) {
   std::lock_guard guard(mutex_);
   if (fd_ < 0 || closing_) return false;
   ++users_;
@@ -263,14 +227,15 @@ void SerialPort::markHungUp() {
 }
 
 long SerialPort::receive(void* buffer, size_t capacity, long* error) {
-  int fd = -1, wakeFd = -1;
+  intptr_t held = -1, heldWake = -1;
   if (error) *error = kErrorSuccess;
   if (capacity == 0) return 0;
   if (hungUp()) {
     if (error) *error = kErrorGenFailure;
     return 0;
   }
-  if (!enter(&fd, &wakeFd)) return 0;
+  if (!enter(&held, &heldWake)) return 0;
+  const int fd = static_cast<int>(held), wakeFd = static_cast<int>(heldWake);
   auto* bytes = static_cast<uint8_t*>(buffer);
   size_t count = 0;
   long failure = kErrorSuccess;
@@ -306,9 +271,10 @@ long SerialPort::receive(void* buffer, size_t capacity, long* error) {
 }
 
 long SerialPort::write(const void* data, size_t count) {
-  int fd = -1, wakeFd = -1;
+  intptr_t held = -1, heldWake = -1;
   if (hungUp()) return kErrorGenFailure;
-  if (!enter(&fd, &wakeFd)) return kErrorInvalidHandle;
+  if (!enter(&held, &heldWake)) return kErrorInvalidHandle;
+  const int fd = static_cast<int>(held), wakeFd = static_cast<int>(heldWake);
   long failure = kErrorSuccess;
   {
     std::lock_guard serialise(writeMutex_);

@@ -3,6 +3,9 @@
 // pseudo-terminals alike, with the settings, modem lines and error numbers
 // a Windows comm port has, so that nothing above the platform names a
 // system error value (Windows system error codes, platform/win_error.h).
+// On Windows it is the system's comm port itself: "COMn" opens "\\.\COMn"
+// and DSR is the port's modem line (platform/win32/serial_port_win32.cpp);
+// the root folder's links and DSR files below are the Linux stand-in's.
 //
 // Names. "COMn" (n = 1..255, "com" in any case, no leading zero) is
 // $TK_ROOT/dev/COMn when that path exists (typically a symbolic link to a
@@ -113,7 +116,7 @@ class SerialPort {
 
  private:
   // An operation's hold on the descriptors: false when the port is closing.
-  bool enter(int* fd, int* wakeFd);
+  bool enter(intptr_t* fd, intptr_t* wakeFd);
   void leave();
   bool closingNow() const;
   void markHungUp();
@@ -122,12 +125,16 @@ class SerialPort {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::mutex writeMutex_;  // one write at a time
-  int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd, signalled by close
-  int users_ = 0;    // threads inside receive, write or dsr
+  intptr_t fd_ = -1;      // the descriptor (a HANDLE on Windows); -1: none
+  intptr_t wakeFd_ = -1;  // signalled by close: an eventfd (Windows: an event)
+  int users_ = 0;         // threads inside receive, write or dsr
   bool closing_ = false;
   bool hungUp_ = false;
   std::string dsrPath_;
+  // DTR and RTS as last set: Windows' SetCommState sets both lines, and a
+  // re-configuration keeps them as they are.
+  bool dtr_ = false;
+  bool rts_ = false;
 };
 
 }  // namespace platform

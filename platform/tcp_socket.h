@@ -44,9 +44,9 @@ class TcpSocket {
   uint16_t localPort() const;
 
  private:
-  explicit TcpSocket(int fd) : fd_(fd) {}
+  explicit TcpSocket(intptr_t fd) : fd_(fd) {}
   friend class TcpListener;
-  int fd_ = -1;
+  intptr_t fd_ = -1;  // the descriptor (a SOCKET on Windows); -1: none
 };
 
 class TcpListener {
@@ -70,7 +70,7 @@ class TcpListener {
   void close();
 
  private:
-  int fd_ = -1;
+  intptr_t fd_ = -1;  // the descriptor (a SOCKET on Windows); -1: none
 };
 
 // True for a dotted IPv4 address in 127.0.0.0/8.
