@@ -5,11 +5,24 @@
 #include <condition_variable>
 #include <mutex>
 
+#if defined(_WIN32)
+#include "platform/win32/wait_win32.h"
+#endif
+
 namespace platform {
 
+#if defined(_WIN32)
+// On Windows a waiter sleeps on a Win32 event of its own, which a state
+// change sets, so that one wait can also cover the thread's message queue
+// (msgWaitForMultiple); see platform/win32/wait_win32.h.
+struct Waiter {
+  void* event;
+};
+#else
 struct Waiter {
   std::condition_variable cv;
 };
+#endif
 
 namespace {
 
@@ -27,7 +40,11 @@ Waitable::~Waitable() = default;
 void Waitable::lockWaitLock() { waitLock().lock(); }
 
 void Waitable::notifyAndUnlock() {
+#if defined(_WIN32)
+  for (Waiter* w : waiters_) win32::wakeWaiter(w->event);
+#else
   for (Waiter* w : waiters_) w->cv.notify_all();
+#endif
   waitLock().unlock();
 }
 
@@ -50,7 +67,13 @@ bool Event::isSet() const {
 bool Event::wait(uint32_t timeoutMs) { return waitForSingle(*this, timeoutMs) == kWaitObject0; }
 
 uint32_t waitForMultiple(std::span<Waitable* const> objects, bool waitAll, uint32_t timeoutMs) {
+#if defined(_WIN32)
+  // A wait of msgWaitForMultiple: it also ends for input, and may have no objects.
+  const bool withInput = win32::takeInputRequest();
+  if ((objects.empty() && !withInput) || objects.size() > kMaximumWaitObjects) return kWaitFailed;
+#else
   if (objects.empty() || objects.size() > kMaximumWaitObjects) return kWaitFailed;
+#endif
   if (std::find(objects.begin(), objects.end(), nullptr) != objects.end()) return kWaitFailed;
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -75,11 +98,43 @@ uint32_t waitForMultiple(std::span<Waitable* const> objects, bool waitAll, uint3
   };
 
   uint32_t result = tryComplete();
+#if defined(_WIN32)
+  if (result != kWaitTimeout || (timeoutMs == 0 && !withInput)) return result;
+  void* event = win32::createWaitEvent();
+  if (event == nullptr) return kWaitFailed;
+  Waiter waiter{event};
+#else
   if (result != kWaitTimeout || timeoutMs == 0) return result;
 
   Waiter waiter;
+#endif
   for (Waitable* o : objects) o->waiters_.push_back(&waiter);
   for (;;) {
+#if defined(_WIN32)
+    // The event is set under the lock after every change of an object, and
+    // this waiter is registered before the lock is let go: a change between
+    // the look above and the sleep leaves the event set.
+    uint32_t sleepMs = kInfinite;
+    if (timeoutMs != kInfinite) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      sleepMs = static_cast<uint32_t>(std::clamp<int64_t>(left, 0, kInfinite - 1));
+    }
+    lock.unlock();
+    const win32::Woke woke = win32::sleepOnWaitEvent(waiter.event, sleepMs, withInput);
+    lock.lock();
+    result = tryComplete();
+    if (result != kWaitTimeout) break;
+    if (woke == win32::Woke::Input) {
+      result = kWaitObject0 + static_cast<uint32_t>(objects.size());
+      break;
+    }
+    if (woke == win32::Woke::Failed) {
+      result = kWaitFailed;
+      break;
+    }
+    // A system timer may end a sleep a little early: the deadline decides.
+    if (timeoutMs != kInfinite && std::chrono::steady_clock::now() >= deadline) break;
+#else
     if (timeoutMs == kInfinite) {
       waiter.cv.wait(lock);
     } else if (waiter.cv.wait_until(lock, deadline) == std::cv_status::timeout) {
@@ -88,11 +143,16 @@ uint32_t waitForMultiple(std::span<Waitable* const> objects, bool waitAll, uint3
     }
     result = tryComplete();
     if (result != kWaitTimeout) break;
+#endif
   }
   for (Waitable* o : objects) {
     auto& list = o->waiters_;
     list.erase(std::find(list.begin(), list.end(), &waiter));
   }
+#if defined(_WIN32)
+  // Closed once no object can set it any more.
+  win32::closeWaitEvent(waiter.event);
+#endif
   return result;
 }
 

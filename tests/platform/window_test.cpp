@@ -1,9 +1,13 @@
 #include "platform/window.h"
 
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -15,8 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/root.h"
 #include "platform/thread.h"
+#if !defined(_WIN32)
+// The Linux stand-in's own parts, for the cases of its queue and connections.
 #include "platform/window_connection.h"
 #include "platform/window_handle.h"
 #include "platform/window_queue.h"
@@ -24,6 +31,7 @@
 #include "platform/window_sent.h"
 #include "platform/window_wire.h"
 #include "tests/support/child_process.h"
+#endif
 #include "tests/support/test_root.h"
 #include "tests/support/wait_until.h"
 
@@ -32,6 +40,14 @@ namespace {
 using namespace platform;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
+
+// Wine is not Windows: where it lacks a behaviour of the window manager, that
+// check is left out under Wine only.
+#if defined(_WIN32)
+bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+#else
+constexpr bool underWine() { return false; }
+#endif
 
 constexpr uint32_t kTestMessage = kWmUser + 10;
 constexpr uint32_t kReturnPlusOne = kWmUser + 11;  // sent: answers lParam + 1
@@ -173,7 +189,7 @@ TEST_F(Windows, CreateCallsWmCreateFirstAndDestroyCallsWmDestroy) {
   ASSERT_EQ(countSeen(kWmCreate), 1u);
   EXPECT_EQ(seen()[0].window, w);
   EXPECT_TRUE(isWindow(w));
-  EXPECT_EQ(windowProcessId(w), wnd::ownProcessId());
+  EXPECT_EQ(windowProcessId(w), currentProcessId());
   EXPECT_FALSE(unregisterClass("TestWindowClass"));  // a window of it exists
 
   EXPECT_TRUE(destroyWindow(w));
@@ -189,7 +205,10 @@ TEST_F(Windows, CreationFailsForAnUnknownClassAndWhenWmCreateRefuses) {
   EXPECT_EQ(createWindow("NoSuchClass"), nullptr);
   ASSERT_TRUE(registerClass("RefusingClass", refusingCreateProc));
   EXPECT_EQ(createWindow("RefusingClass"), nullptr);
-  EXPECT_EQ(countSeen(kWmDestroy), 1u);  // the refused window was destroyed
+  // The refused window was destroyed (Wine 8 destroys it without WM_DESTROY).
+  if (!underWine()) {
+    EXPECT_EQ(countSeen(kWmDestroy), 1u);
+  }
   EXPECT_EQ(findWindow("RefusingClass"), nullptr);
   EXPECT_TRUE(unregisterClass("refusingclass"));
   EXPECT_FALSE(unregisterClass("RefusingClass"));
@@ -266,6 +285,7 @@ TEST_F(Windows, CopyDataCanOnlyBeSent) {
 }
 
 TEST_F(Windows, AFullQueueRefusesFurtherPosts) {
+  if (underWine()) GTEST_SKIP() << "Wine 8 does not limit a thread's queue";
   WindowHandle w = make();
   int accepted = 0;
   for (int i = 0; i < 10001; ++i) accepted += postMessage(w, kTestMessage, 0, i);
@@ -415,6 +435,8 @@ TEST_F(Windows, SentMessagesOfAnEndedThreadAreAnsweredZeroAndLaterOnesFail) {
   EXPECT_EQ(findWindow("TestWindowClass"), nullptr);
 }
 
+#if !defined(_WIN32)
+// The Linux stand-in's queue (the Windows one is the system's).
 TEST(WindowQueue, ClosingAnswersWaitingSentMessagesWithZero) {
   wnd::MessageQueue queue;
   auto state = std::make_shared<wnd::LocalReplyState>();
@@ -435,6 +457,7 @@ TEST(WindowQueue, ClosingAnswersWaitingSentMessagesWithZero) {
   EXPECT_EQ(late->result, 0);
   EXPECT_FALSE(queue.post(Message{nullptr, kTestMessage, 0, 0}));
 }
+#endif
 
 // --- timers --------------------------------------------------------------------
 
@@ -557,6 +580,9 @@ TEST_F(Windows, RegisteredMessagesIgnoreCaseAndAreDistinct) {
 }
 
 // --- between processes ------------------------------------------------------------
+// On Windows these run with a child started by CreateProcess (the window
+// manager's own delivery, no connections): tests/windows/platform_window/.
+#if !defined(_WIN32)
 
 constexpr uint32_t kEcho = kWmUser + 1;
 constexpr uint32_t kEchoBack = kWmUser + 2;
@@ -929,5 +955,7 @@ TEST_F(Windows, OnlyARequestStoppedHalfWayOrMalformedEndsItsConnection) {
   // Idle for longer than the limit, and still served.
   EXPECT_TRUE(idle.post(mine));
 }
+
+#endif  // !defined(_WIN32)
 
 }  // namespace

@@ -88,7 +88,8 @@ int usage() {
                "usage: window_test_child COMMAND\n"
                "  serve CLASS            make a window of CLASS, print \"ready <handle>\", serve until WM_CLOSE\n"
                "  register NAME          print the id of the registered window message NAME\n"
-               "  send-copy HANDLE TEXT  send TEXT as WM_COPYDATA (dwData 9) to HANDLE, print the answer\n");
+               "  send-copy HANDLE TEXT  send TEXT as WM_COPYDATA (dwData 9) to HANDLE, print the answer\n"
+               "  find CLASS             print the handle of the first window of CLASS and its process id\n");
   return 2;
 }
 
@@ -104,6 +105,12 @@ int main(int argc, char** argv) {
   }
   if (cmd == "send-copy" && argc == 4) {
     std::printf("%lld\n", static_cast<long long>(sendCopyData(handleFrom(argv[2]), 9, argv[3])));
+    return 0;
+  }
+  if (cmd == "find" && argc == 3) {
+    WindowHandle window = findWindow(argv[2]);
+    std::printf("%llx %u\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)),
+                windowProcessId(window));
     return 0;
   }
   return usage();
