@@ -85,7 +85,8 @@ void postQuitMessage(int exitCode);
 // Synchronous: returns the window procedure's result. For WM_COPYDATA the
 // block lParam points to is copied to the receiver, which sees a
 // CopyDataStruct of its own that is valid while it handles the message
-// (blocks of up to 64 MiB; a record with a length but no data is not sent).
+// (blocks of up to 64 MiB; a null record, or one with a length but no data, is
+// not sent).
 // 0 when the window does not exist or its process or thread is gone. While
 // waiting, the calling thread handles the messages sent to its own windows.
 // A window's thread that ends without destroying it takes the window along:

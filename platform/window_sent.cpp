@@ -44,7 +44,9 @@ void handleOne(MessageQueue& queue, SentMessage& sent) {
 
 std::optional<CopyDataView> readCopyData(LParam lParam) {
   CopyDataView view;
-  if (lParam == 0) return view;
+  // No record at all is refused as Windows refuses it: a receiver's
+  // procedure reads the record without looking for null.
+  if (lParam == 0) return std::nullopt;
   const auto* record = reinterpret_cast<const CopyDataStruct*>(lParam);
   if (record->cbData > 0 && record->lpData == nullptr) return std::nullopt;
   if (record->cbData > kMaximumCopyData) return std::nullopt;

@@ -14,8 +14,8 @@
 namespace platform::wnd {
 
 // The block a WM_COPYDATA lParam points to. Nothing when the record is
-// unusable (a length without data, or a block larger than is carried);
-// a null lParam gives an empty block that is marked absent.
+// unusable (none at all, a length without data, or a block larger than is
+// carried).
 struct CopyDataView {
   bool present = false;
   uintptr_t tag = 0;

@@ -384,9 +384,11 @@ TEST_F(Windows, CopyDataToAnotherThreadIsACopy) {
   EXPECT_EQ(s.copyData, original);
   EXPECT_NE(s.copyDataAddress, static_cast<const void*>(block.data()));
   EXPECT_EQ(block, original);  // the receiver wrote over its copy only
-  // A record with a length but no data is refused without reaching the window.
+  // No record, or one with a length but no data, is refused without reaching
+  // the window (whose procedure would read the record).
   CopyDataStruct broken{1, 10, nullptr};
   EXPECT_EQ(sendMessage(owner.window(), kWmCopyData, 0, reinterpret_cast<LParam>(&broken)), 0);
+  EXPECT_EQ(sendMessage(owner.window(), kWmCopyData, 0, 0), 0);
   EXPECT_EQ(countSeen(kWmCopyData), 1u);
 }
 
@@ -688,6 +690,8 @@ TEST_F(Windows, SendToAnotherProcessReturnsItsResultAndCopiesTheBlock) {
 
   CopyDataStruct empty{3, 0, nullptr};
   EXPECT_EQ(sendMessage(child.window, kWmCopyData, 0, reinterpret_cast<LParam>(&empty)), 3);
+  // No record at all never reaches the other process's procedure.
+  EXPECT_EQ(sendMessage(child.window, kWmCopyData, 0, 0), 0);
 }
 
 TEST_F(Windows, AnotherProcessSendsCopyDataToOurWindow) {
