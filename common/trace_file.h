@@ -19,6 +19,7 @@
 #include "common/sync.h"
 #include "common/trace_file_settings.h"
 #include "platform/clock.h"
+#include "platform/printf_format.h"
 
 // Names of the cross-process mutexes, shared with the configuration UI.
 inline constexpr char16_t kTapiTraceMutexName[] = u"__MarlixTSP__Tapi__Log__";
@@ -33,8 +34,8 @@ class TraceFileWriter {
 
   // A whole record, printf-style with a UTF-8 format; nothing but the switch
   // read when the file is off.
-  void Printf(TraceFile file, const char* format, ...) __attribute__((format(printf, 3, 4)));
-  void VPrintf(TraceFile file, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+  void Printf(TraceFile file, const char* format, ...) TK_PRINTF_FORMAT(3, 4);
+  void VPrintf(TraceFile file, const char* format, va_list args) TK_PRINTF_FORMAT(3, 0);
 
   // Steps 2 to 6 for a message already formatted (UTF-8, at most
   // kTraceMessageMaxChars characters), for a caller that found the switch on.
@@ -55,4 +56,4 @@ class TraceFileWriter {
 TraceFileWriter& ProcessTraceWriter();
 
 // A whole record through the process's writer.
-void WriteTraceFile(TraceFile file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void WriteTraceFile(TraceFile file, const char* format, ...) TK_PRINTF_FORMAT(2, 3);

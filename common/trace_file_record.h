@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "common/trace_file_settings.h"
+#include "platform/printf_format.h"
 
 // Longest message and longest record, in (UTF-16) characters.
 constexpr size_t kTraceMessageMaxChars = 16384;
@@ -27,7 +28,7 @@ constexpr size_t kTracePrefixChars = 24;
 // printf-style formatting of a UTF-8 message, cut to kTraceMessageMaxChars
 // characters (a character outside the Basic Multilingual Plane counts two and
 // is never split).
-std::string FormatTraceMessage(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string FormatTraceMessage(const char* format, va_list args) TK_PRINTF_FORMAT(1, 0);
 
 // "[%02u.%02u.%02u %02u:%02u:%02u,%03u] " from day, month, year modulo 100,
 // hour, minute, second and millisecond.

@@ -1,7 +1,5 @@
 #include "discovery/detect_socket.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -72,10 +70,9 @@ void CDetectSocket::receiveLoop() {
                   static_cast<int>(kDiscoveryPort), text.c_str());
     platform::outputDebugStringA(line);
     if (!isAnswer(datagram)) continue;
-    in_addr address;
-    if (inet_pton(AF_INET, sender.c_str(), &address) != 1) continue;
-    platform::ui::PostMessage(notify_.load(), kWmDetectedRouter, 0,
-                              static_cast<platform::LParam>(ntohl(address.s_addr)));
+    uint32_t address = 0;
+    if (!parseDottedQuad(sender, address)) continue;
+    platform::ui::PostMessage(notify_.load(), kWmDetectedRouter, 0, static_cast<platform::LParam>(address));
   }
 }
 

@@ -30,7 +30,12 @@ bool isAnswer(std::string_view datagram);
 
 // The dotted-quad parser of the socket interface (inet_addr: also "10.1",
 // hexadecimal and octal parts); 0xFFFFFFFF for an empty or invalid text.
+// The text ends at its first zero byte; blanks may follow the address.
 uint32_t parseAddress(std::string_view text);
+// A strict dotted quad (inet_pton): exactly four decimal octets 0 to 255
+// without leading zeros and nothing else. False (address untouched) when the
+// text is not one.
+bool parseDottedQuad(std::string_view text, uint32_t& address);
 // "%d.%d.%d.%d", first octet first.
 std::string formatAddress(uint32_t address);
 // The text through parseAddress and back: "" and "x" give "255.255.255.255".

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/trace_file_settings.h"
+#include "platform/printf_format.h"
 #include "provider/config_registry.h"
 
 namespace kvarsp {
@@ -16,7 +17,7 @@ constexpr size_t kMsnAddressCapacity = kMaxMsnAddressChars + 1;
 constexpr size_t kPrefixCapacityForNumbers = 6;
 constexpr uint32_t kMissingLineId = 256;
 
-std::string valueName(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string valueName(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
 std::string valueName(const char* format, ...) {
   char name[64];
   va_list args;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/printf_format.h"
 #include "provider/trace.h"
 #include "tapi/tapi_names.h"
 
@@ -16,7 +17,7 @@ using tapi::TapiValueName;
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   char buffer[256];
   va_list args;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/printf_format.h"
+
 namespace kvarsp {
 
 class TextBuilder {
@@ -26,7 +28,7 @@ class TextBuilder {
 
   void append(std::string_view text);
   void append(size_t count, char c);
-  void appendFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void appendFormat(const char* format, ...) TK_PRINTF_FORMAT(2, 3);
 
   // Starts a new line ('\n') followed by the indentation width in blanks.
   void newLine();

@@ -10,6 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
+#include "platform/printf_format.h"
+
 namespace kvarsp {
 
 enum class TraceLog { Tapi, Vnl };
@@ -25,8 +28,8 @@ class TraceSink {
 // Not meant to be switched while other threads write.
 void setTraceSink(TraceSink* sink);
 
-void traceTapi(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void traceVnl(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void traceTapi(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
+void traceVnl(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
 
 // Whether TAPI / protocol trace records are wanted now (always with a sink
 // installed); callers use them to skip building the text of a record nobody
@@ -45,6 +48,13 @@ template <typename Result, typename... Args>
 size_t TracePointer(Result (*function)(Args...)) {
   return static_cast<size_t>(reinterpret_cast<uintptr_t>(function));
 }
+#if TK_STDCALL_DECORATED
+// TAPI's callbacks on x86 Windows (TK_WINAPI, a calling convention of its own there).
+template <typename Result, typename... Args>
+size_t TracePointer(Result (TK_WINAPI* function)(Args...)) {
+  return static_cast<size_t>(reinterpret_cast<uintptr_t>(function));
+}
+#endif
 // A UTF-16 string parameter as UTF-8 text for "%s"; a null pointer prints as
 // the empty string.
 std::string TraceText(const char16_t* text);

@@ -45,8 +45,9 @@ void TraceUserUserInfoEntry(const char* function, DRV_REQUESTID dwRequestID, HDR
 
 extern "C" {
 
-TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall, LPHDRVCALL lphdCall,
-                                 LPCWSTR lpszDestAddress, DWORD dwCountryCode, LPLINECALLPARAMS lpCallParams) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTAPICALL htCall,
+                                           LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode,
+                                           LPLINECALLPARAMS lpCallParams) {
   return NoThrow("TSPI_lineMakeCall()", [&] {
     traceTapi(
         "TSPI_lineMakeCall\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  htCall = 0x%zx\n  lphdCall = 0x%016zX\n"
@@ -63,7 +64,8 @@ TK_EXPORT LONG TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, HTA
   });
 }
 
-TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress, DWORD dwCountryCode) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                       DWORD dwCountryCode) {
   return NoThrow("TSPI_lineDial()", [&] {
     traceTapi(
         "TSPI_lineDial\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
@@ -73,49 +75,52 @@ TK_EXPORT LONG TSPI_lineDial(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR
   });
 }
 
-TK_EXPORT LONG TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineAccept(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo,
+                                         DWORD dwSize) {
   return NoThrow("TSPI_lineAccept()", [&] {
     TraceUserUserInfoEntry("TSPI_lineAccept", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
     return LogResult("TSPI_lineAccept()", CallOps().AcceptCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
   });
 }
 
-TK_EXPORT LONG TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineAnswer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo,
+                                         DWORD dwSize) {
   return NoThrow("TSPI_lineAnswer()", [&] {
     TraceUserUserInfoEntry("TSPI_lineAnswer", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
     return LogResult("TSPI_lineAnswer()", CallOps().AnswerCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
   });
 }
 
-TK_EXPORT LONG TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo, DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCSTR lpsUserUserInfo,
+                                       DWORD dwSize) {
   return NoThrow("TSPI_lineDrop()", [&] {
     TraceUserUserInfoEntry("TSPI_lineDrop", dwRequestID, hdCall, lpsUserUserInfo, dwSize);
     return LogResult("TSPI_lineDrop()", CallOps().DropCall(dwRequestID, hdCall, lpsUserUserInfo, dwSize));
   });
 }
 
-TK_EXPORT LONG TSPI_lineDropOnClose(HDRVCALL hdCall) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineDropOnClose(HDRVCALL hdCall) {
   return NoThrow("TSPI_lineDropOnClose()", [&] {
     traceTapi("TSPI_lineDropOnClose\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
     return LogResult("TSPI_lineDropOnClose()", CallOps().DropOnClose(hdCall));
   });
 }
 
-TK_EXPORT LONG TSPI_lineDropNoOwner(HDRVCALL hdCall) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineDropNoOwner(HDRVCALL hdCall) {
   return NoThrow("TSPI_lineDropNoOwner()", [&] {
     traceTapi("TSPI_lineDropNoOwner\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
     return LogResult("TSPI_lineDropNoOwner()", CallOps().DropNoOwner(hdCall));
   });
 }
 
-TK_EXPORT LONG TSPI_lineCloseCall(HDRVCALL hdCall) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineCloseCall(HDRVCALL hdCall) {
   return NoThrow("TSPI_lineCloseCall()", [&] {
     traceTapi("TSPI_lineCloseCall\n  (\n  hdCall = 0x%zx\n  )", TraceHandle(hdCall));
     return LogResult("TSPI_lineCloseCall()", CallOps().CloseCall(hdCall));
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
   return NoThrow("TSPI_lineGetCallInfo()", [&] {
     traceTapi("TSPI_lineGetCallInfo\n  (\n  hdCall = 0x%zx\n  lpCallInfo = 0x%016zX\n  )", TraceHandle(hdCall),
               TracePointer(lpCallInfo));
@@ -128,7 +133,7 @@ TK_EXPORT LONG TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) 
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallStatus) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallStatus) {
   return NoThrow("TSPI_lineGetCallStatus()", [&] {
     traceTapi("TSPI_lineGetCallStatus\n  (\n  hdCall = 0x%zx\n  lpCallStatus = 0x%016zX\n  )", TraceHandle(hdCall),
               TracePointer(lpCallStatus));
@@ -142,7 +147,7 @@ TK_EXPORT LONG TSPI_lineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS lpCallSt
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID) {
   return NoThrow("TSPI_lineGetCallAddressID()", [&] {
     traceTapi("TSPI_lineGetCallAddressID\n  (\n  hdCall = 0x%zx\n  lpdwAddressID = 0x%016zX\n  )", TraceHandle(hdCall),
               TracePointer(lpdwAddressID));
@@ -152,7 +157,7 @@ TK_EXPORT LONG TSPI_lineGetCallAddressID(HDRVCALL hdCall, LPDWORD lpdwAddressID)
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
   return NoThrow("TSPI_lineSetAppSpecific()", [&] {
     traceTapi("TSPI_lineSetAppSpecific\n  (\n  hdCall = 0x%zx\n  dwAppSpecific = 0x%08x\n  )", TraceHandle(hdCall),
               dwAppSpecific);
@@ -160,7 +165,8 @@ TK_EXPORT LONG TSPI_lineSetAppSpecific(HDRVCALL hdCall, DWORD dwAppSpecific) {
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpCallData, DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPVOID lpCallData,
+                                              DWORD dwSize) {
   return NoThrow("TSPI_lineSetCallData()", [&] {
     traceTapi(
         "TSPI_lineSetCallData\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpCallData = 0x%016zX\n"
@@ -170,8 +176,8 @@ TK_EXPORT LONG TSPI_lineSetCallData(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, 
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode, DWORD dwMinRate,
-                                      DWORD dwMaxRate, LPLINEDIALPARAMS lpDialParams) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwBearerMode,
+                                                DWORD dwMinRate, DWORD dwMaxRate, LPLINEDIALPARAMS lpDialParams) {
   return NoThrow("TSPI_lineSetCallParams()", [&] {
     traceTapi(
         "TSPI_lineSetCallParams\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  dwBearerMode = %s\n"
@@ -183,7 +189,7 @@ TK_EXPORT LONG TSPI_lineSetCallParams(DRV_REQUESTID dwRequestID, HDRVCALL hdCall
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetMediaMode(HDRVCALL hdCall, DWORD dwMediaMode) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetMediaMode(HDRVCALL hdCall, DWORD dwMediaMode) {
   return NoThrow("TSPI_lineSetMediaMode()", [&] {
     traceTapi("TSPI_lineSetMediaMode\n  (\n  hdCall = 0x%zx\n  dwMediaMode = %s\n  )", TraceHandle(hdCall),
               TapiFlagWord(TapiFamily::LineMediaMode, dwMediaMode, ValueColumn("dwMediaMode")).c_str());

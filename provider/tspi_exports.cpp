@@ -72,9 +72,9 @@ using kvarsp::TracePointer;
 
 extern "C" {
 
-TK_EXPORT LONG TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpdwNumLines, LPDWORD lpdwNumPhones,
-                                        HPROVIDER hProvider, LINEEVENT lpfnLineCreateProc,
-                                        PHONEEVENT lpfnPhoneCreateProc) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpdwNumLines,
+                                                  LPDWORD lpdwNumPhones, HPROVIDER hProvider,
+                                                  LINEEVENT lpfnLineCreateProc, PHONEEVENT lpfnPhoneCreateProc) {
   return NoThrow("TSPI_providerEnumDevices()", [&] {
     traceTapi(
         "TSPI_providerEnumDevices\n  (\n  dwPermanentProviderID = %u\n  lpdwNumLines = 0x%016zX\n"
@@ -91,9 +91,9 @@ TK_EXPORT LONG TSPI_providerEnumDevices(DWORD dwPermanentProviderID, LPDWORD lpd
   });
 }
 
-TK_EXPORT LONG TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID, DWORD dwLineDeviceIDBase,
-                                 DWORD dwPhoneDeviceIDBase, DWORD_PTR dwNumLines, DWORD_PTR dwNumPhones,
-                                 ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderID, DWORD dwLineDeviceIDBase,
+                                           DWORD dwPhoneDeviceIDBase, DWORD_PTR dwNumLines, DWORD_PTR dwNumPhones,
+                                           ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
   return NoThrow("TSPI_providerInit()", [&] {
     traceTapi(
         "TSPI_providerInit\n  (\n  dwTSPIVersion = 0x%08x\n  dwPermanentProviderID = %u\n"
@@ -109,15 +109,15 @@ TK_EXPORT LONG TSPI_providerInit(DWORD dwTSPIVersion, DWORD dwPermanentProviderI
   });
 }
 
-TK_EXPORT LONG TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerShutdown(DWORD dwTSPIVersion, DWORD dwPermanentProviderID) {
   return NoThrow("TSPI_providerShutdown()", [&] {
-    traceTapi("TSPI_providerShutdown\n  (\n  dwTSPIVersion = 0x%08x\n  dwPermanentProviderID = %u\n  )",
-              dwTSPIVersion, dwPermanentProviderID);
+    traceTapi("TSPI_providerShutdown\n  (\n  dwTSPIVersion = 0x%08x\n  dwPermanentProviderID = %u\n  )", dwTSPIVersion,
+              dwPermanentProviderID);
     return LogResult("TSPI_providerShutdown()", lifecycle.Shutdown(dwTSPIVersion, dwPermanentProviderID));
   });
 }
 
-TK_EXPORT LONG TSPI_providerCreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceID) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerCreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceID) {
   return NoThrow("TSPI_providerCreateLineDevice()", [&] {
     traceTapi("TSPI_providerCreateLineDevice\n  (\n  dwTempID = %zu\n  dwDeviceID = %u\n  )", TraceHandle(dwTempID),
               dwDeviceID);
@@ -125,8 +125,8 @@ TK_EXPORT LONG TSPI_providerCreateLineDevice(DWORD_PTR dwTempID, DWORD dwDeviceI
   });
 }
 
-TK_EXPORT LONG TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion, DWORD dwHighVersion,
-                                             LPDWORD lpdwTSPIVersion) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersion, DWORD dwHighVersion,
+                                                       LPDWORD lpdwTSPIVersion) {
   return NoThrow("TSPI_lineNegotiateTSPIVersion()", [&] {
     traceTapi(
         "TSPI_lineNegotiateTSPIVersion\n  (\n  dwDeviceID = %u\n  dwLowVersion = 0x%08x\n  dwHighVersion = 0x%08x\n"
@@ -138,8 +138,8 @@ TK_EXPORT LONG TSPI_lineNegotiateTSPIVersion(DWORD dwDeviceID, DWORD dwLowVersio
   });
 }
 
-TK_EXPORT LONG TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams,
-                                              DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerGenericDialogData(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams,
+                                                        DWORD dwSize) {
   return NoThrow("TSPI_providerGenericDialogData()", [&] {
     traceTapi(
         "TSPI_providerGenericDialogData\n  (\n  dwObjectID = 0x%zx\n  dwObjectType = %s\n  lpParams = 0x%016zX\n"

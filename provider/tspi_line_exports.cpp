@@ -42,8 +42,8 @@ constexpr char16_t kUiLibraryName[] = u"KVARUI.DLL";
 
 extern "C" {
 
-TK_EXPORT LONG TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD dwTSPIVersion,
-                             LINEEVENT lpfnEventProc) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD dwTSPIVersion,
+                                       LINEEVENT lpfnEventProc) {
   return NoThrow("TSPI_lineOpen()", [&] {
     traceTapi(
         "TSPI_lineOpen\n  (\n  dwDeviceID = %u\n  htLine = 0x%zx\n  lphdLine = 0x%016zX\n"
@@ -55,15 +55,15 @@ TK_EXPORT LONG TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE lphd
   });
 }
 
-TK_EXPORT LONG TSPI_lineClose(HDRVLINE hdLine) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineClose(HDRVLINE hdLine) {
   return NoThrow("TSPI_lineClose()", [&] {
     traceTapi("TSPI_lineClose\n  (\n  hdLine = 0x%zx\n  )", TraceHandle(hdLine));
     return LogResult("TSPI_lineClose()", LineOps().LineClose(hdLine));
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwExtVersion,
-                                   LPLINEDEVCAPS lpLineDevCaps) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD dwExtVersion,
+                                             LPLINEDEVCAPS lpLineDevCaps) {
   return NoThrow("TSPI_lineGetDevCaps()", [&] {
     traceTapi(
         "TSPI_lineGetDevCaps\n  (\n  dwDeviceID = %u\n  dwTSPIVersion = 0x%08x\n  dwExtVersion = 0x%08x\n"
@@ -78,8 +78,8 @@ TK_EXPORT LONG TSPI_lineGetDevCaps(DWORD dwDeviceID, DWORD dwTSPIVersion, DWORD 
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD dwTSPIVersion, DWORD dwExtVersion,
-                                       LPLINEADDRESSCAPS lpAddressCaps) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWORD dwTSPIVersion,
+                                                 DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
   return NoThrow("TSPI_lineGetAddressCaps()", [&] {
     traceTapi(
         "TSPI_lineGetAddressCaps\n  (\n  dwDeviceID = %u\n  dwAddressID = %u\n  dwTSPIVersion = 0x%08x\n"
@@ -94,8 +94,8 @@ TK_EXPORT LONG TSPI_lineGetAddressCaps(DWORD dwDeviceID, DWORD dwAddressID, DWOR
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWORD dwAddressMode, LPCWSTR lpsAddress,
-                                     DWORD dwSize) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWORD dwAddressMode,
+                                               LPCWSTR lpsAddress, DWORD dwSize) {
   return NoThrow("TSPI_lineGetAddressID()", [&] {
     // The address need not be terminated within dwSize; only that much is shown.
     const std::u16string address(kvarsp::WideTextWithin(lpsAddress, dwSize));
@@ -110,7 +110,8 @@ TK_EXPORT LONG TSPI_lineGetAddressID(HDRVLINE hdLine, LPDWORD lpdwAddressID, DWO
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, LPLINEADDRESSSTATUS lpAddressStatus) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID,
+                                                   LPLINEADDRESSSTATUS lpAddressStatus) {
   return NoThrow("TSPI_lineGetAddressStatus()", [&] {
     traceTapi("TSPI_lineGetAddressStatus\n  (\n  hdLine = 0x%zx\n  dwAddressID = %u\n  lpAddressStatus = 0x%016zX\n  )",
               TraceHandle(hdLine), dwAddressID, TracePointer(lpAddressStatus));
@@ -124,7 +125,7 @@ TK_EXPORT LONG TSPI_lineGetAddressStatus(HDRVLINE hdLine, DWORD dwAddressID, LPL
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetNumAddressIDs(HDRVLINE hdLine, LPDWORD lpdwNumAddressIDs) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetNumAddressIDs(HDRVLINE hdLine, LPDWORD lpdwNumAddressIDs) {
   return NoThrow("TSPI_lineGetNumAddressIDs()", [&] {
     traceTapi("TSPI_lineGetNumAddressIDs\n  (\n  hdLine = 0x%zx\n  lpdwNumAddressIDs = 0x%016zX\n  )",
               TraceHandle(hdLine), TracePointer(lpdwNumAddressIDs));
@@ -134,7 +135,7 @@ TK_EXPORT LONG TSPI_lineGetNumAddressIDs(HDRVLINE hdLine, LPDWORD lpdwNumAddress
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS lpLineDevStatus) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS lpLineDevStatus) {
   return NoThrow("TSPI_lineGetLineDevStatus()", [&] {
     traceTapi("TSPI_lineGetLineDevStatus\n  (\n  hdLine = 0x%zx\n  lpLineDevStatus = 0x%016zX\n  )",
               TraceHandle(hdLine), TracePointer(lpLineDevStatus));
@@ -148,8 +149,8 @@ TK_EXPORT LONG TSPI_lineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS lpLine
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetLineDevStatus(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwStatusToChange,
-                                         DWORD fStatus) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetLineDevStatus(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwStatusToChange,
+                                                   DWORD fStatus) {
   return NoThrow("TSPI_lineSetLineDevStatus()", [&] {
     traceTapi(
         "TSPI_lineSetLineDevStatus\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  dwStatusToChange = %s\n"
@@ -162,7 +163,7 @@ TK_EXPORT LONG TSPI_lineSetLineDevStatus(DRV_REQUESTID dwRequestID, HDRVLINE hdL
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, DWORD dwAddressStates) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, DWORD dwAddressStates) {
   return NoThrow("TSPI_lineSetStatusMessages()", [&] {
     traceTapi("TSPI_lineSetStatusMessages\n  (\n  hdLine = 0x%zx\n  dwLineStates = %s\n  dwAddressStates = %s\n  )",
               TraceHandle(hdLine),
@@ -173,7 +174,7 @@ TK_EXPORT LONG TSPI_lineSetStatusMessages(HDRVLINE hdLine, DWORD dwLineStates, D
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetDefaultMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetDefaultMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes) {
   return NoThrow("TSPI_lineSetDefaultMediaDetection()", [&] {
     traceTapi("TSPI_lineSetDefaultMediaDetection\n  (\n  hdLine = 0x%zx\n  dwMediaModes = %s\n  )", TraceHandle(hdLine),
               TapiFlagWord(TapiFamily::LineMediaMode, dwMediaModes, ValueColumn("dwMediaModes")).c_str());
@@ -181,7 +182,8 @@ TK_EXPORT LONG TSPI_lineSetDefaultMediaDetection(HDRVLINE hdLine, DWORD dwMediaM
   });
 }
 
-TK_EXPORT LONG TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes, LPLINECALLPARAMS lpCallParams) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMediaModes,
+                                                            LPLINECALLPARAMS lpCallParams) {
   return NoThrow("TSPI_lineConditionalMediaDetection()", [&] {
     traceTapi(
         "TSPI_lineConditionalMediaDetection\n  (\n  hdLine = 0x%zx\n  dwMediaModes = %s\n"
@@ -193,8 +195,8 @@ TK_EXPORT LONG TSPI_lineConditionalMediaDetection(HDRVLINE hdLine, DWORD dwMedia
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetID(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall, DWORD dwSelect,
-                              LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass, HANDLE hTargetProcess) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetID(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCall, DWORD dwSelect,
+                                        LPVARSTRING lpDeviceID, LPCWSTR lpszDeviceClass, HANDLE hTargetProcess) {
   return NoThrow("TSPI_lineGetID()", [&] {
     traceTapi(
         "TSPI_lineGetID\n  (\n  hdLine = 0x%zx\n  dwAddressID = %u\n  hdCall = 0x%zx\n  dwSelect = %s\n"
@@ -210,7 +212,7 @@ TK_EXPORT LONG TSPI_lineGetID(HDRVLINE hdLine, DWORD dwAddressID, HDRVCALL hdCal
   });
 }
 
-TK_EXPORT LONG TSPI_lineGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHICON lphIcon) {
   return NoThrow("TSPI_lineGetIcon()", [&] {
     traceTapi("TSPI_lineGetIcon\n  (\n  dwDeviceID = %u\n  lpszDeviceClass = \"%s\"\n  lphIcon = 0x%016zX\n  )",
               dwDeviceID, TraceText(lpszDeviceClass).c_str(), TracePointer(lphIcon));
@@ -220,7 +222,7 @@ TK_EXPORT LONG TSPI_lineGetIcon(DWORD dwDeviceID, LPCWSTR lpszDeviceClass, LPHIC
   });
 }
 
-TK_EXPORT LONG TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
   return NoThrow("TSPI_providerUIIdentify()", [&] {
     traceTapi("TSPI_providerUIIdentify\n  (\n  lpszUIDLLName = 0x%016zX\n  )", TracePointer(lpszUIDLLName));
     if (!lpszUIDLLName) return LogResult("TSPI_providerUIIdentify()", LINEERR_INVALPOINTER);
@@ -230,7 +232,7 @@ TK_EXPORT LONG TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
   });
 }
 
-TK_EXPORT LONG TSPI_providerConfig(HWND hwndOwner, DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerConfig(HWND hwndOwner, DWORD dwPermanentProviderID) {
   return NoThrow("TSPI_providerConfig()", [&] {
     traceTapi("TSPI_providerConfig\n  (\n  hwndOwner = 0x%zx\n  dwPermanentProviderID = %u\n  )",
               TraceHandle(hwndOwner), dwPermanentProviderID);
@@ -239,7 +241,7 @@ TK_EXPORT LONG TSPI_providerConfig(HWND hwndOwner, DWORD dwPermanentProviderID) 
   });
 }
 
-TK_EXPORT LONG TSPI_providerInstall(HWND hwndOwner, DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerInstall(HWND hwndOwner, DWORD dwPermanentProviderID) {
   return NoThrow("TSPI_providerInstall()", [&] {
     traceTapi("TSPI_providerInstall\n  (\n  hwndOwner = 0x%zx\n  dwPermanentProviderID = %u\n  )",
               TraceHandle(hwndOwner), dwPermanentProviderID);
@@ -247,7 +249,7 @@ TK_EXPORT LONG TSPI_providerInstall(HWND hwndOwner, DWORD dwPermanentProviderID)
   });
 }
 
-TK_EXPORT LONG TSPI_providerRemove(HWND hwndOwner, DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TSPI_providerRemove(HWND hwndOwner, DWORD dwPermanentProviderID) {
   return NoThrow("TSPI_providerRemove()", [&] {
     traceTapi("TSPI_providerRemove\n  (\n  hwndOwner = 0x%zx\n  dwPermanentProviderID = %u\n  )",
               TraceHandle(hwndOwner), dwPermanentProviderID);

@@ -35,8 +35,8 @@ kvarsp::ServiceOperations& Services() { return TheProvider().services; }
 
 extern "C" {
 
-TK_EXPORT LONG TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
-                                      DWORD dwCountryCode) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                                DWORD dwCountryCode) {
   return NoThrow("TSPI_lineBlindTransfer()", [&] {
     traceTapi(
         "TSPI_lineBlindTransfer\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
@@ -47,8 +47,8 @@ TK_EXPORT LONG TSPI_lineBlindTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall
   });
 }
 
-TK_EXPORT LONG TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HTAPICALL htConsultCall,
-                                      LPHDRVCALL lphdConsultCall, LPLINECALLPARAMS lpCallParams) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HTAPICALL htConsultCall,
+                                                LPHDRVCALL lphdConsultCall, LPLINECALLPARAMS lpCallParams) {
   return NoThrow("TSPI_lineSetupTransfer()", [&] {
     traceTapi(
         "TSPI_lineSetupTransfer\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  htConsultCall = 0x%zx\n"
@@ -64,8 +64,9 @@ TK_EXPORT LONG TSPI_lineSetupTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall
   });
 }
 
-TK_EXPORT LONG TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HDRVCALL hdConsultCall,
-                                         HTAPICALL htConfCall, LPHDRVCALL lphdConfCall, DWORD dwTransferMode) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, HDRVCALL hdConsultCall,
+                                                   HTAPICALL htConfCall, LPHDRVCALL lphdConfCall,
+                                                   DWORD dwTransferMode) {
   return NoThrow("TSPI_lineCompleteTransfer()", [&] {
     traceTapi(
         "TSPI_lineCompleteTransfer\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  hdConsultCall = 0x%zx\n"
@@ -80,8 +81,8 @@ TK_EXPORT LONG TSPI_lineCompleteTransfer(DRV_REQUESTID dwRequestID, HDRVCALL hdC
   });
 }
 
-TK_EXPORT LONG TSPI_linePark(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwParkMode, LPCWSTR lpszDirAddress,
-                             LPVARSTRING lpNonDirAddress) {
+TK_EXPORT LONG TK_WINAPI TSPI_linePark(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD dwParkMode,
+                                       LPCWSTR lpszDirAddress, LPVARSTRING lpNonDirAddress) {
   return NoThrow("TSPI_linePark()", [&] {
     traceTapi(
         "TSPI_linePark\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  dwParkMode = 0x%08x\n"
@@ -91,8 +92,8 @@ TK_EXPORT LONG TSPI_linePark(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, DWORD d
   });
 }
 
-TK_EXPORT LONG TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HTAPICALL htCall,
-                               LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID,
+                                         HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress) {
   return NoThrow("TSPI_lineUnpark()", [&] {
     traceTapi(
         "TSPI_lineUnpark\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  dwAddressID = %u\n  htCall = 0x%zx\n"
@@ -105,8 +106,9 @@ TK_EXPORT LONG TSPI_lineUnpark(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD
   });
 }
 
-TK_EXPORT LONG TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID, HTAPICALL htCall,
-                               LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress, LPCWSTR lpszGroupID) {
+TK_EXPORT LONG TK_WINAPI TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD dwAddressID,
+                                         HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR lpszDestAddress,
+                                         LPCWSTR lpszGroupID) {
   return NoThrow("TSPI_linePickup()", [&] {
     traceTapi(
         "TSPI_linePickup\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  dwAddressID = %u\n  htCall = 0x%zx\n"
@@ -119,7 +121,7 @@ TK_EXPORT LONG TSPI_linePickup(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD
   });
 }
 
-TK_EXPORT LONG TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall) {
   return NoThrow("TSPI_lineSwapHold()", [&] {
     traceTapi("TSPI_lineSwapHold\n  (\n  dwRequestID = 0x%08x\n  hdActiveCall = 0x%zx\n  hdHeldCall = 0x%zx\n  )",
               dwRequestID, TraceHandle(hdActiveCall), TraceHandle(hdHeldCall));
@@ -127,8 +129,8 @@ TK_EXPORT LONG TSPI_lineSwapHold(DRV_REQUESTID dwRequestID, HDRVCALL hdActiveCal
   });
 }
 
-TK_EXPORT LONG TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
-                                 DWORD dwCountryCode) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPCWSTR lpszDestAddress,
+                                           DWORD dwCountryCode) {
   return NoThrow("TSPI_lineRedirect()", [&] {
     traceTapi(
         "TSPI_lineRedirect\n  (\n  dwRequestID = 0x%08x\n  hdCall = 0x%zx\n  lpszDestAddress = \"%s\"\n"
@@ -138,9 +140,10 @@ TK_EXPORT LONG TSPI_lineRedirect(DRV_REQUESTID dwRequestID, HDRVCALL hdCall, LPC
   });
 }
 
-TK_EXPORT LONG TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD bAllAddresses, DWORD dwAddressID,
-                                LPLINEFORWARDLIST lpForwardList, DWORD dwNumRingsNoAnswer, HTAPICALL htConsultCall,
-                                LPHDRVCALL lphdConsultCall, LPLINECALLPARAMS lpCallParams) {
+TK_EXPORT LONG TK_WINAPI TSPI_lineForward(DRV_REQUESTID dwRequestID, HDRVLINE hdLine, DWORD bAllAddresses,
+                                          DWORD dwAddressID, LPLINEFORWARDLIST lpForwardList, DWORD dwNumRingsNoAnswer,
+                                          HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
+                                          LPLINECALLPARAMS lpCallParams) {
   return NoThrow("TSPI_lineForward()", [&] {
     traceTapi(
         "TSPI_lineForward\n  (\n  dwRequestID = 0x%08x\n  hdLine = 0x%zx\n  bAllAddresses = %u\n  dwAddressID = %u\n"

@@ -568,9 +568,9 @@ static_assert(offsetof(LINECALLSTATUS, tStateEntryTime) == 40);
 static_assert(sizeof(LINEPROVIDERENTRY) == 12);
 static_assert(sizeof(LINEPROVIDERLIST) == 24);
 
-static_assert(sizeof(LINEINITIALIZEEXPARAMS) == 28);
+static_assert(sizeof(LINEINITIALIZEEXPARAMS) == 20 + sizeof(HANDLE));  // 28 on x64, 24 on x86
 static_assert(offsetof(LINEINITIALIZEEXPARAMS, Handles) == 16);
-static_assert(offsetof(LINEINITIALIZEEXPARAMS, dwCompletionKey) == 24);
+static_assert(offsetof(LINEINITIALIZEEXPARAMS, dwCompletionKey) == 16 + sizeof(HANDLE));
 
 static_assert(sizeof(LINEEXTENSIONID) == 16);
 static_assert(sizeof(LINEGENERATETONE) == 16);
@@ -772,7 +772,7 @@ static_assert(tapi::layout::MembersInOrder(sizeof(LINEPROVIDERLIST), {
     TAPI_MEMBER(LINEPROVIDERLIST, dwUsedSize), TAPI_MEMBER(LINEPROVIDERLIST, dwNumProviders),
     TAPI_MEMBER(LINEPROVIDERLIST, dwProviderListSize), TAPI_MEMBER(LINEPROVIDERLIST, dwProviderListOffset)}));
 static_assert(offsetof(LINEINITIALIZEEXPARAMS, dwOptions) == 12);
-static_assert(sizeof(LINEINITIALIZEEXPARAMS::Handles) == 8);
+static_assert(sizeof(LINEINITIALIZEEXPARAMS::Handles) == sizeof(void*));
 // Both handles of LINEINITIALIZEEXPARAMS share one place.
 static_assert(offsetof(LINEINITIALIZEEXPARAMS, Handles.hEvent) == offsetof(LINEINITIALIZEEXPARAMS, Handles.hCompletionPort));
 

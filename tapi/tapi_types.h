@@ -1,5 +1,6 @@
 #pragma once
-// The Windows base types as TAPI uses them, in the sizes of 64-bit Windows.
+// The Windows base types as TAPI uses them, in the sizes of 64-bit Windows
+// (32-bit Windows for KVARSP32: the pointer-sized ones are 4 bytes there).
 //
 // TAPI structures are filled in and read byte for byte, so every type here has
 // a fixed width. Note that LONG is 32 bits although "long" is 64 bits on Linux,
@@ -11,7 +12,10 @@
 #include <cstdint>
 #include <type_traits>
 
-static_assert(sizeof(void*) == 8, "the TAPI definitions describe the 64-bit Windows layout");
+// The Windows layouts of x64 and, for the 32-bit provider KVARSP32, of x86:
+// handles and pointer-sized integers are as wide as a pointer.
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4,
+              "the TAPI definitions describe the Windows layouts of x64 and x86");
 
 // --- Integers ----------------------------------------------------------------
 
@@ -126,13 +130,19 @@ using DRV_REQUESTID = DWORD;
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(WORD) == 2 && sizeof(BYTE) == 1);
 static_assert(sizeof(BOOL) == 4 && sizeof(WCHAR) == 2);
-static_assert(sizeof(DWORD_PTR) == 8 && sizeof(LONG_PTR) == 8 && sizeof(HANDLE) == 8);
+constexpr auto kTapiPointerSize = sizeof(void*);
+static_assert(sizeof(DWORD_PTR) == kTapiPointerSize && sizeof(LONG_PTR) == kTapiPointerSize &&
+              sizeof(HANDLE) == kTapiPointerSize);
 static_assert(sizeof(HLINE) == 4 && sizeof(HCALL) == 4 && sizeof(HLINEAPP) == 4);
-static_assert(sizeof(HDRVLINE) == 8 && sizeof(HTAPICALL) == 8 && sizeof(HPROVIDER) == 8);
-static_assert(sizeof(ULONG) == 4 && sizeof(ULONG_PTR) == 8 && sizeof(HWND) == 8 && sizeof(HICON) == 8);
-static_assert(sizeof(HINSTANCE) == 8 && sizeof(HPHONE) == 4 && sizeof(HPHONEAPP) == 4);
-static_assert(sizeof(HDRVCALL) == 8 && sizeof(HDRVPHONE) == 8 && sizeof(HDRVDIALOGINSTANCE) == 8);
-static_assert(sizeof(HTAPILINE) == 8 && sizeof(HTAPIPHONE) == 8 && sizeof(HTAPIDIALOGINSTANCE) == 8);
+static_assert(sizeof(HDRVLINE) == kTapiPointerSize && sizeof(HTAPICALL) == kTapiPointerSize &&
+              sizeof(HPROVIDER) == kTapiPointerSize);
+static_assert(sizeof(ULONG) == 4 && sizeof(ULONG_PTR) == kTapiPointerSize && sizeof(HWND) == kTapiPointerSize &&
+              sizeof(HICON) == kTapiPointerSize);
+static_assert(sizeof(HINSTANCE) == kTapiPointerSize && sizeof(HPHONE) == 4 && sizeof(HPHONEAPP) == 4);
+static_assert(sizeof(HDRVCALL) == kTapiPointerSize && sizeof(HDRVPHONE) == kTapiPointerSize &&
+              sizeof(HDRVDIALOGINSTANCE) == kTapiPointerSize);
+static_assert(sizeof(HTAPILINE) == kTapiPointerSize && sizeof(HTAPIPHONE) == kTapiPointerSize &&
+              sizeof(HTAPIDIALOGINSTANCE) == kTapiPointerSize);
 static_assert(std::is_signed_v<LONG> && std::is_signed_v<LONG_PTR>);
 static_assert(std::is_unsigned_v<DWORD> && std::is_unsigned_v<DWORD_PTR>);
 static_assert(std::is_same_v<WCHAR, char16_t> && std::is_same_v<LPCWSTR, const char16_t*>);

@@ -20,16 +20,16 @@
 #include "link/api/vnl2_api.h"
 #include "platform/module.h"
 
-using Vnl2OpenConnectionFn = int32_t (*)(uint32_t service);
-using Vnl2CloseConnectionFn = int32_t (*)(uint32_t service);
-using Vnl2EnableNotificationFn = int32_t (*)(uint32_t service, platform::WindowHandle window);
-using Vnl2SendDataFn = int32_t (*)(uint32_t service, const void* data, uint32_t length);
-using Vnl2ReceiveDataFn = int32_t (*)(uint32_t service, void* buffer, uint32_t size);
-using Vnl2GetStateFn = void (*)(uint32_t service, VNL2_STATE* state);
-using Vnl2CopyRecDataFn = int32_t (*)(uint32_t service, const void* data, uint32_t length);
-using Vnl2LinkInfoFn = int32_t (*)(uint32_t kind);
-using Vnl2OpenConnectionExAFn = int32_t (*)(uint32_t service, const char* link);
-using Vnl2OpenConnectionExWFn = int32_t (*)(uint32_t service, const char16_t* link);
+using Vnl2OpenConnectionFn = int32_t (TK_WINAPI*)(uint32_t service);
+using Vnl2CloseConnectionFn = int32_t (TK_WINAPI*)(uint32_t service);
+using Vnl2EnableNotificationFn = int32_t (TK_WINAPI*)(uint32_t service, platform::WindowHandle window);
+using Vnl2SendDataFn = int32_t (TK_WINAPI*)(uint32_t service, const void* data, uint32_t length);
+using Vnl2ReceiveDataFn = int32_t (TK_WINAPI*)(uint32_t service, void* buffer, uint32_t size);
+using Vnl2GetStateFn = void (TK_WINAPI*)(uint32_t service, VNL2_STATE* state);
+using Vnl2CopyRecDataFn = int32_t (TK_WINAPI*)(uint32_t service, const void* data, uint32_t length);
+using Vnl2LinkInfoFn = int32_t (TK_WINAPI*)(uint32_t kind);
+using Vnl2OpenConnectionExAFn = int32_t (TK_WINAPI*)(uint32_t service, const char* link);
+using Vnl2OpenConnectionExWFn = int32_t (TK_WINAPI*)(uint32_t service, const char16_t* link);
 
 namespace vnl2 {
 

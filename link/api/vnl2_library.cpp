@@ -1,20 +1,22 @@
 #include "link/api/vnl2_library.h"
 
-#include <cstring>
-#include <vector>
-
 #include "link/common/link_log.h"
 
 namespace {
 
-std::vector<std::byte> InitialArea() {
-  std::vector<std::byte> bytes(sizeof(Vnl2SharedArea));
-  auto* area = reinterpret_cast<Vnl2SharedArea*>(bytes.data());
-  area->linkState = 16;
-  for (int32_t& index : area->recIndex) index = -1;
-  std::memset(area->spare4, 0xFF, sizeof area->spare4);
-  return bytes;
+// The area as the first process finds it: link starting, every receive
+// queue empty, spare4 all 0xFF.
+constexpr Vnl2SharedArea InitialArea() {
+  Vnl2SharedArea area{};
+  area.linkState = 16;
+  for (int32_t& index : area.recIndex) index = -1;
+  for (uint8_t& byte : area.spare4) byte = 0xFF;
+  return area;
 }
+
+// The module's shared data area (platform/shared_section.h): constant-
+// initialised, so that no process that loads the library writes it at load.
+TK_SHARED_SECTION constinit Vnl2SharedArea g_sharedArea = InitialArea();
 
 }  // namespace
 
@@ -23,14 +25,13 @@ Vnl2Library::Vnl2Library()
       openLock_("VNL2D32.Open"),
       areaLock_("VNL2D32.Area"),
       controlWatch_(Vnl2WatchedControlProcess, Vnl2ControlProcessEnded) {
-  std::vector<std::byte> initial = InitialArea();
-  memory_ = std::make_unique<platform::SharedMemory>("VNL2D32.SharedDa", sizeof(Vnl2SharedArea), initial);
+  section_ = std::make_unique<platform::SharedSection>("VNL2D32.SharedDa", &g_sharedArea, sizeof g_sharedArea);
   // Without its locks the area cannot be used safely: every call refuses then.
   bool locks = queueLock_.valid() && openLock_.valid() && areaLock_.valid();
-  if (memory_->valid() && locks) area_ = static_cast<Vnl2SharedArea*>(memory_->data());
-  LinkLogSetup(memory_->valid() ? &static_cast<Vnl2SharedArea*>(memory_->data())->logMask : nullptr);
+  if (section_->valid() && locks) area_ = static_cast<Vnl2SharedArea*>(section_->data());
+  LinkLogSetup(section_->valid() ? &static_cast<Vnl2SharedArea*>(section_->data())->logMask : nullptr);
   LinkLog(kLogTrace, " - Process_Attach");
-  if (!memory_->valid()) LinkLog(kLogError, "Shared data area not available: %s", memory_->error().c_str());
+  if (!section_->valid()) LinkLog(kLogError, "Shared data area not available: %s", section_->error().c_str());
   if (!locks) LinkLog(kLogError, "Shared data area locks not available");
 }
 

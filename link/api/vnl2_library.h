@@ -1,5 +1,5 @@
 #pragma once
-// What one process holds of VNL2D32: its mapping of the shared area, the
+// What one process holds of VNL2D32: its view of the shared area, the
 // cross-process locks that the area itself does not carry, and the control
 // process this process started (if any), and the watch of the control
 // process while this process has services open.
@@ -17,7 +17,7 @@
 #include "link/api/vnl2_shared_area.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
-#include "platform/shared_memory.h"
+#include "platform/shared_section.h"
 
 class Vnl2Library {
  public:
@@ -41,7 +41,7 @@ class Vnl2Library {
   ControlWatch& controlWatch() { return controlWatch_; }
 
  private:
-  std::unique_ptr<platform::SharedMemory> memory_;
+  std::unique_ptr<platform::SharedSection> section_;
   Vnl2SharedArea* area_ = nullptr;
   platform::NamedMutex queueLock_;
   platform::NamedMutex openLock_;

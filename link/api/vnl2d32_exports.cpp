@@ -229,7 +229,7 @@ void Vnl2ControlProcessEnded(uint32_t processId) {
 
 extern "C" {
 
-TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   LinkLog(kLogTrace, "VNL2_OpenConnectionExA(0x%x,%s)", service, link ? link : "");
   Vnl2SharedArea* area = Vnl2().area();
   int slot = Vnl2SlotOf(service);
@@ -240,12 +240,12 @@ TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   return opened;
 }
 
-TK_EXPORT int32_t VNL2_OpenConnection(uint32_t service) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnection(uint32_t service) {
   LinkLog(kLogTrace, "VNL2_OpenConnection (0x%x)", service);
   return VNL2_OpenConnectionExA(service, "");
 }
 
-TK_EXPORT int32_t VNL2_OpenConnectionExW(uint32_t service, const char16_t* link) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnectionExW(uint32_t service, const char16_t* link) {
   std::string name = link ? platform::wideToAnsi(link) : std::string();
   LinkLog(kLogTrace, "VNL2_OpenConnectionExW(0x%x,%s)", service, name.c_str());
   // Link names are at most 11 characters; a longer one is refused rather
@@ -254,7 +254,7 @@ TK_EXPORT int32_t VNL2_OpenConnectionExW(uint32_t service, const char16_t* link)
   return VNL2_OpenConnectionExA(service, name.c_str());
 }
 
-TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
+TK_EXPORT int32_t TK_WINAPI VNL2_CloseConnection(uint32_t service) {
   LinkLog(kLogTrace, "VNL2_CloseConnection (0x%x)", service);
   Vnl2SharedArea* area = Vnl2().area();
   int slot = Vnl2SlotOf(service);
@@ -268,7 +268,7 @@ TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
   return closed;
 }
 
-TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
+TK_EXPORT int32_t TK_WINAPI VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
   LinkLog(kLogTrace, "VNL2_EnableNotification 0x%x ,0x%lx", service, Hex(window));
   Vnl2SharedArea* area = Vnl2().area();
   if (!area) return 0;
@@ -295,9 +295,9 @@ TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHand
   return static_cast<int32_t>(id);
 }
 
-TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t length) {
-  LinkLog(kLogTrace, "VNL2_SendData (0x%x,0x%lx,%i)", service, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)),
-          static_cast<int>(length));
+TK_EXPORT int32_t TK_WINAPI VNL2_SendData(uint32_t service, const void* data, uint32_t length) {
+  LinkLog(kLogTrace, "VNL2_SendData (0x%x,0x%lx,%i)", service,
+          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)), static_cast<int>(length));
   Vnl2SharedArea* area = Vnl2().area();
   int slot = Vnl2SlotOf(service);
   if (!area || slot == 0) return kVnl2SendFailed;
@@ -313,7 +313,7 @@ TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t len
   return answer != 0 ? 1 : kVnl2SendFailed;
 }
 
-TK_EXPORT int32_t VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size) {
+TK_EXPORT int32_t TK_WINAPI VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size) {
   LinkLog(kLogTrace, "VNL2_ReceiveData (0x%x,0x%lx,%i)", service,
           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(buffer)), static_cast<int>(size));
   Vnl2SharedArea* area = Vnl2().area();
@@ -330,7 +330,7 @@ TK_EXPORT int32_t VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size
   return static_cast<int32_t>(copied);
 }
 
-TK_EXPORT void VNL2_GetState(uint32_t service, VNL2_STATE* state) {
+TK_EXPORT void TK_WINAPI VNL2_GetState(uint32_t service, VNL2_STATE* state) {
   LinkLog(kLogTrace, "VNL2_GetState (0x%x,0x%lx)", service,
           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(state)));
   if (!state) return;
@@ -350,7 +350,7 @@ TK_EXPORT void VNL2_GetState(uint32_t service, VNL2_STATE* state) {
           state->RecQueue, state->Length);
 }
 
-TK_EXPORT int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length) {
+TK_EXPORT int32_t TK_WINAPI VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length) {
   Vnl2SharedArea* area = Vnl2().area();
   int slot = Vnl2SlotOf(service);
   if (!area || !IsOpen(*area, slot)) return -1;
@@ -376,7 +376,7 @@ TK_EXPORT int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t 
   return 1;
 }
 
-TK_EXPORT int32_t VNL2_LinkInfo(uint32_t kind) {
+TK_EXPORT int32_t TK_WINAPI VNL2_LinkInfo(uint32_t kind) {
   LinkLog(kLogDetail, "VNL2_Linkinfo (0x%x)", kind);
   Vnl2SharedArea* area = Vnl2().area();
   if (!area) return 0;

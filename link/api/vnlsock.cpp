@@ -58,42 +58,42 @@ unsigned long Hex(const void* p) { return static_cast<unsigned long>(reinterpret
 
 extern "C" {
 
-TK_EXPORT int32_t VNL2_OpenConnection(uint32_t service) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnection(uint32_t service) {
   LinkLog(kLogTrace, "VNL2_OpenConnection (0x%x)", service);
   return Target().openConnection ? Target().openConnection(service) : 0;
 }
 
-TK_EXPORT int32_t VNL2_OpenConnectionExA(uint32_t service, const char* link) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnectionExA(uint32_t service, const char* link) {
   LinkLog(kLogTrace, "VNL2_OpenConnectionExA(0x%x,%s)", service, link ? link : "");
   return Target().openConnectionExA ? Target().openConnectionExA(service, link) : 0;
 }
 
-TK_EXPORT int32_t VNL2_OpenConnectionExW(uint32_t service, const char16_t* link) {
+TK_EXPORT int32_t TK_WINAPI VNL2_OpenConnectionExW(uint32_t service, const char16_t* link) {
   LinkLog(kLogTrace, "VNL2_OpenConnectionExW(0x%x,%s)", service, link ? platform::wideToAnsi(link).c_str() : "");
   return Target().openConnectionExW ? Target().openConnectionExW(service, link) : 0;
 }
 
-TK_EXPORT int32_t VNL2_CloseConnection(uint32_t service) {
+TK_EXPORT int32_t TK_WINAPI VNL2_CloseConnection(uint32_t service) {
   LinkLog(kLogTrace, "VNL2_CloseConnection (0x%x)", service);
   return Target().closeConnection ? Target().closeConnection(service) : 0;
 }
 
-TK_EXPORT int32_t VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
+TK_EXPORT int32_t TK_WINAPI VNL2_EnableNotification(uint32_t service, platform::WindowHandle window) {
   LinkLog(kLogTrace, "VNL2_EnableNotification 0x%x ,0x%lx", service, Hex(window));
   return Target().enableNotification ? Target().enableNotification(service, window) : 0;
 }
 
-TK_EXPORT int32_t VNL2_SendData(uint32_t service, const void* data, uint32_t length) {
+TK_EXPORT int32_t TK_WINAPI VNL2_SendData(uint32_t service, const void* data, uint32_t length) {
   LinkLog(kLogTrace, "VNL2_SendData (0x%x,0x%lx,%i)", service, Hex(data), static_cast<int>(length));
   return Target().sendData ? Target().sendData(service, data, length) : 0;
 }
 
-TK_EXPORT int32_t VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size) {
+TK_EXPORT int32_t TK_WINAPI VNL2_ReceiveData(uint32_t service, void* buffer, uint32_t size) {
   LinkLog(kLogTrace, "VNL2_ReceiveData (0x%x,0x%lx,%i)", service, Hex(buffer), static_cast<int>(size));
   return Target().receiveData ? Target().receiveData(service, buffer, size) : 0;
 }
 
-TK_EXPORT void VNL2_GetState(uint32_t service, VNL2_STATE* state) {
+TK_EXPORT void TK_WINAPI VNL2_GetState(uint32_t service, VNL2_STATE* state) {
   LinkLog(kLogTrace, "VNL2_GetState (0x%x,0x%lx)", service, Hex(state));
   if (Target().getState) Target().getState(service, state);
 }

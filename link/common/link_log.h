@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/printf_format.h"
 
 // Levels; a message is written when level AND mask is not 0.
 constexpr uint32_t kLogError = 1, kLogWarning = 2, kLogTrace = 4, kLogDetail = 8;
@@ -28,7 +29,7 @@ constexpr size_t kLinkLogMaxMessage = 1024;
 void LinkLogSetup(uint32_t* sharedMask = nullptr);
 uint32_t LinkLogMask();
 
-void LinkLog(uint32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LinkLog(uint32_t level, const char* format, ...) TK_PRINTF_FORMAT(2, 3);
 
 // Logs title, "\r\n" and the bytes as "%02X " each, with "\r\n>>" after the
 // 17th byte and after every further 16; bytes stop once the text passes

@@ -2,11 +2,12 @@
 
 #include "link/api/vnl2_api.h"
 #include "link/api/vnl2_shared_area.h"
+#include "platform/export.h"
 
 extern "C" {
-int32_t VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length);
-int32_t VNL2_LinkInfo(uint32_t kind);
-void VNL2_GetState(uint32_t service, VNL2_STATE* state);
+int32_t TK_WINAPI VNL2_CopyRecData(uint32_t service, const void* data, uint32_t length);
+int32_t TK_WINAPI VNL2_LinkInfo(uint32_t kind);
+void TK_WINAPI VNL2_GetState(uint32_t service, VNL2_STATE* state);
 }
 
 namespace {

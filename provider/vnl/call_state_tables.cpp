@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <limits>
-#include <locale>
 
+#include "platform/user_locale.h"
 #include "provider/config_store.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 #include "tapi/tapi.h"
@@ -153,13 +153,6 @@ std::string ChargingText(const vnl::Charging& charging, std::string_view decimal
   return std::string(number) + std::string(decimalPoint) + fraction + " " + currency;
 }
 
-std::string EnvironmentDecimalPoint() {
-  try {
-    const std::locale environment("");
-    return std::string(1, std::use_facet<std::numpunct<char>>(environment).decimal_point());
-  } catch (const std::exception&) {
-    return ".";
-  }
-}
+std::string EnvironmentDecimalPoint() { return platform::userDecimalPoint(); }
 
 }  // namespace kvarsp

@@ -61,9 +61,10 @@ uint32_t ForwardModeOfLineState(uint8_t lineState);
 // too large for the whole units is shown at their largest value.
 std::string ChargingText(const vnl::Charging& charging, std::string_view decimalPoint);
 
-// The decimal point of the locale the environment names; "." when the
-// environment names none or one that is not available. The process's global
-// locale is left alone.
+// The decimal point of the user's locale (platform::userDecimalPoint: on
+// Linux the locale the environment names, on Windows the regional
+// settings); "." when there is none. The process's global locale is left
+// alone.
 std::string EnvironmentDecimalPoint();
 
 }  // namespace kvarsp

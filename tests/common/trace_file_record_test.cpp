@@ -5,6 +5,9 @@
 #include <cstdarg>
 #include <string>
 
+#include "platform/printf_format.h"
+#include "platform/root.h"
+
 namespace {
 
 const platform::SystemTime kTime{2024, 3, 4, 7, 14, 5, 9, 42};  // Thursday 07.03.2024 14:05:09,042
@@ -13,7 +16,7 @@ const std::u16string kIndent(24, u' ');
 
 std::u16string Record(std::u16string_view message) { return ComposeTraceFileRecord(kTime, message); }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -98,11 +101,13 @@ TEST(FormatTraceMessage, FormatsAnyLengthAndCutsAt16384Characters) {
 }
 
 TEST(TraceFilePath, AddsTheSeparatorOnlyWhenMissingAndTakesWindowsStyleFolders) {
-  EXPECT_EQ(TraceFilePath(u"/var/log/tk", TraceFile::Tapi), "/var/log/tk/KVARTAPI.LOG");
-  EXPECT_EQ(TraceFilePath(u"/var/log/tk/", TraceFile::Cti), "/var/log/tk/KVARVNL.LOG");
-  EXPECT_EQ(TraceFilePath(u"\\var\\log\\tk\\", TraceFile::Tapi), "/var/log/tk/KVARTAPI.LOG");
-  EXPECT_EQ(TraceFilePath(u"\\var\\log\\tk", TraceFile::Cti), "/var/log/tk/KVARVNL.LOG");
-  EXPECT_EQ(TraceFilePath(u"/", TraceFile::Tapi), "/KVARTAPI.LOG");
+  // In the platform's form: "/var/log/tk/KVARTAPI.LOG" on Linux, with backslashes on Windows.
+  auto native = [](const char* path) { return platform::toNativePath(path); };
+  EXPECT_EQ(TraceFilePath(u"/var/log/tk", TraceFile::Tapi), native("/var/log/tk/KVARTAPI.LOG"));
+  EXPECT_EQ(TraceFilePath(u"/var/log/tk/", TraceFile::Cti), native("/var/log/tk/KVARVNL.LOG"));
+  EXPECT_EQ(TraceFilePath(u"\\var\\log\\tk\\", TraceFile::Tapi), native("/var/log/tk/KVARTAPI.LOG"));
+  EXPECT_EQ(TraceFilePath(u"\\var\\log\\tk", TraceFile::Cti), native("/var/log/tk/KVARVNL.LOG"));
+  EXPECT_EQ(TraceFilePath(u"/", TraceFile::Tapi), native("/KVARTAPI.LOG"));
   EXPECT_EQ(TraceFilePath(u"", TraceFile::Tapi), "");
 }
 

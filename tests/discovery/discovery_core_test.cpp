@@ -42,6 +42,17 @@ TEST(DiscoveryCore, NormalisesAddressesLikeTheSocketInterface) {
       {"0x7f.1", 0x7F000001, "127.0.0.1"},
       {"192.168.001.010", 0xC0A80108, "192.168.1.8"},  // octal parts
       {"0.0.0.0", 0, "0.0.0.0"},
+      {"4294967294", 0xFFFFFFFE, "255.255.255.254"},   // one part: all 32 bits
+      {"10.65536", 0x0A010000, "10.1.0.0"},              // two parts: the last one 24 bits
+      {"10.16777216", 0xFFFFFFFF, "255.255.255.255"},
+      {"10.1.65535", 0x0A01FFFF, "10.1.255.255"},
+      {"1.2.3.4.5", 0xFFFFFFFF, "255.255.255.255"},
+      {"1.2.3.", 0xFFFFFFFF, "255.255.255.255"},
+      {"08.1.1.1", 0xFFFFFFFF, "255.255.255.255"},      // 8 is no octal digit
+      {"0XA.0.0.1", 0x0A000001, "10.0.0.1"},
+      {"1.2.3.4 junk", 0x01020304, "1.2.3.4"},          // blanks end the address
+      {"1.2.3.4junk", 0xFFFFFFFF, "255.255.255.255"},
+      {"4294967296", 0xFFFFFFFF, "255.255.255.255"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(parseAddress(row.text), row.address) << row.text;
@@ -90,6 +101,10 @@ TEST(DiscoveryCore, SearchTargetNeverFallsBackToBroadcast) {
       {"255.255.255.255", Kind::Refused, "", ""},
       {"localhost", Kind::Refused, "", ""},
       {"127.1", Kind::Refused, "", ""},
+      {"127.0.0.01", Kind::Refused, "", ""},   // a leading zero
+      {"127.0.0.1 ", Kind::Refused, "", ""},
+      {"127.0.0.256", Kind::Refused, "", ""},
+      {"0x7f.0.0.1", Kind::Refused, "", ""},
   };
   for (const auto& row : rows) {
     const SearchTarget target = searchTarget(row.setting);

@@ -18,7 +18,7 @@ constexpr DWORD kFirstListSize = 4096;
 constexpr int kMaxListCalls = 8;
 constexpr DWORD kMaxListSize = 16u << 20;
 
-void ignoreLineEvent(DWORD, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+void TK_WINAPI ignoreLineEvent(DWORD, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 
 // The file name part of a provider entry: providers may be registered by
 // path (tksetup stores the plug-in's absolute path), so what is compared is

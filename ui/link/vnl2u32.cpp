@@ -32,12 +32,16 @@ TK_DLL_MAIN(vnl2u32Main)
 
 extern "C" {
 
-TK_EXPORT int32_t Vnl2ConfigDialog(platform::WindowHandle owner) { return ui::link::RunVnl2ConfigDialog(owner); }
+TK_EXPORT int32_t TK_WINAPI Vnl2ConfigDialog(platform::WindowHandle owner) {
+  return ui::link::RunVnl2ConfigDialog(owner);
+}
 
-TK_EXPORT int32_t UninstInitialize(platform::WindowHandle owner, void* instance, intptr_t /*reserved*/) {
+TK_EXPORT int32_t TK_WINAPI UninstInitialize(platform::WindowHandle owner, void* instance, intptr_t /*reserved*/) {
   return ui::link::UninstInitializeHook(owner, instance);
 }
 
-TK_EXPORT int32_t UninstUnInitialize(intptr_t, intptr_t, intptr_t) { return ui::link::UninstUnInitializeHook(); }
+TK_EXPORT int32_t TK_WINAPI UninstUnInitialize(intptr_t, intptr_t, intptr_t) {
+  return ui::link::UninstUnInitializeHook();
+}
 
 }  // extern "C"

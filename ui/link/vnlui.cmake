@@ -20,9 +20,20 @@ tk_warnings(tk_vnlui_check)
 # loaded as "VNLUI.DLL" / "vnlui.dll".
 add_library(vnlui MODULE ${CMAKE_CURRENT_SOURCE_DIR}/vnlui.cpp)
 target_link_libraries(vnlui PRIVATE tk_vnlui_check tk_uninstall_hook tklinkcommon tkplatformui tkplatform)
-tk_module(vnlui ".so")
+if(WIN32)
+  # vnlui.dll with the plain names of vnlui.def on both architectures.
+  tk_module(vnlui ".dll")
+  target_sources(vnlui PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/vnlui.def)
+  target_link_options(vnlui PRIVATE $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-Wl,--enable-stdcall-fixup>)
+else()
+  tk_module(vnlui ".so")
+endif()
 
 # vnluiwow: the dialog as a program of its own; its exit status is the dialog's result.
+# On Windows a 64-bit console program only (x86 callers start the 64-bit one).
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  return()
+endif()
 add_executable(vnluiwow ${CMAKE_CURRENT_SOURCE_DIR}/vnluiwow.cpp)
 target_link_libraries(vnluiwow PRIVATE tkplatformui tkplatform)
 tk_warnings(vnluiwow)

@@ -19,13 +19,15 @@
 
 namespace {
 
-using ConfigDialogFn = int32_t (*)(platform::WindowHandle owner);
+using ConfigDialogFn = int32_t (TK_WINAPI*)(platform::WindowHandle owner);
 
 // The strings of the firmware check's boxes, for as long as vnlui is loaded.
 const platform::ui::ResourceRegistration g_resources(ui::link::VnluiResources());
 
-// VNL2U32, loaded while vnlui is, and its dialog entry (this 64-bit build
-// looks it up under its plain name).
+// VNL2U32, loaded while vnlui is, and its dialog entry: the 32-bit Windows
+// VNL2U32 exports it under its stdcall-decorated name for one 4-byte
+// argument, every other build under its plain name.
+constexpr const char* kDialogEntry = TK_STDCALL_DECORATED ? "_Vnl2ConfigDialog@4" : "Vnl2ConfigDialog";
 platform::ModuleHandle g_dialogLibrary = nullptr;
 ConfigDialogFn g_configDialog = nullptr;
 
@@ -33,7 +35,7 @@ bool vnluiMain(platform::ModuleHandle, uint32_t reason) {
   if (reason == platform::kDllProcessAttach) {
     LinkLogSetup();
     g_dialogLibrary = platform::loadLibrary("vnl2u32.dll");
-    if (g_dialogLibrary && !platform::getProcAddress(g_dialogLibrary, "Vnl2ConfigDialog", g_configDialog)) {
+    if (g_dialogLibrary && !platform::getProcAddress(g_dialogLibrary, kDialogEntry, g_configDialog)) {
       platform::freeLibrary(g_dialogLibrary);
       g_dialogLibrary = nullptr;
     }
@@ -52,7 +54,7 @@ TK_DLL_MAIN(vnluiMain)
 
 extern "C" {
 
-TK_EXPORT int32_t Vnl2ConfigDialog(platform::WindowHandle owner) {
+TK_EXPORT int32_t TK_WINAPI Vnl2ConfigDialog(platform::WindowHandle owner) {
   LinkLog(kLogTrace, "VNL2_ConfigDialog 0x%x", LinkLogPointer(owner));
   if (!g_configDialog) return 0;
   const int32_t result = g_configDialog(owner);
@@ -60,10 +62,12 @@ TK_EXPORT int32_t Vnl2ConfigDialog(platform::WindowHandle owner) {
   return ui::link::CheckFirmware();
 }
 
-TK_EXPORT int32_t UninstInitialize(platform::WindowHandle owner, void* instance, intptr_t /*reserved*/) {
+TK_EXPORT int32_t TK_WINAPI UninstInitialize(platform::WindowHandle owner, void* instance, intptr_t /*reserved*/) {
   return ui::link::UninstInitializeHook(owner, instance);
 }
 
-TK_EXPORT int32_t UninstUnInitialize(intptr_t, intptr_t, intptr_t) { return ui::link::UninstUnInitializeHook(); }
+TK_EXPORT int32_t TK_WINAPI UninstUnInitialize(intptr_t, intptr_t, intptr_t) {
+  return ui::link::UninstUnInitializeHook();
+}
 
 }  // extern "C"

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vnluiwow: cannot load vnlui.dll: %s\n", platform::lastModuleError().c_str());
     return 0;
   }
-  int32_t (*configDialog)(platform::WindowHandle) = nullptr;
+  int32_t(TK_WINAPI * configDialog)(platform::WindowHandle) = nullptr;
   if (!platform::getProcAddress(vnlui, "Vnl2ConfigDialog", configDialog)) {
     std::fprintf(stderr, "vnluiwow: %s does not export Vnl2ConfigDialog\n", platform::moduleFileName(vnlui).c_str());
     platform::freeLibrary(vnlui);

@@ -13,4 +13,12 @@ tk_warnings(tk_kvarui_core)
 # KVARUI: the provider's configuration UI, loaded as "KVARUI.DLL" / "kvarui.dll".
 add_library(kvarui MODULE ${CMAKE_CURRENT_SOURCE_DIR}/kvarui.cpp)
 target_link_libraries(kvarui PRIVATE tk_kvarui_core)
-tk_module(kvarui ".so")
+if(WIN32)
+  # kvarui.dll with the ordinals of kvarui.def (x86: the stdcall functions
+  # under their plain names).
+  tk_module(kvarui ".dll")
+  target_sources(kvarui PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/kvarui.def)
+  target_link_options(kvarui PRIVATE $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>:-Wl,--enable-stdcall-fixup>)
+else()
+  tk_module(kvarui ".so")
+endif()

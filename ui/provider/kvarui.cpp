@@ -34,23 +34,23 @@ TK_DLL_MAIN(kvaruiMain)
 
 extern "C" {
 
-TK_EXPORT LONG TUISPI_lineConfigDialog(TUISPIDLLCALLBACK lpfnUIDLLCallback, DWORD dwDeviceID, HWND hwndOwner,
-                                       LPCWSTR lpszDeviceClass) {
+TK_EXPORT LONG TK_WINAPI TUISPI_lineConfigDialog(TUISPIDLLCALLBACK lpfnUIDLLCallback, DWORD dwDeviceID, HWND hwndOwner,
+                                                 LPCWSTR lpszDeviceClass) {
   return ui::provider::LineConfigDialog(lpfnUIDLLCallback, dwDeviceID, window(hwndOwner), lpszDeviceClass);
 }
 
-TK_EXPORT LONG TUISPI_providerConfig(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
-                                     DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TUISPI_providerConfig(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
+                                               DWORD dwPermanentProviderID) {
   return ui::provider::ProviderConfig(lpfnUIDLLCallback, window(hwndOwner), dwPermanentProviderID);
 }
 
-TK_EXPORT LONG TUISPI_providerInstall(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
-                                      DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TUISPI_providerInstall(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
+                                                DWORD dwPermanentProviderID) {
   return ui::provider::ProviderInstall(lpfnUIDLLCallback, window(hwndOwner), dwPermanentProviderID);
 }
 
-TK_EXPORT LONG TUISPI_providerRemove(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
-                                     DWORD dwPermanentProviderID) {
+TK_EXPORT LONG TK_WINAPI TUISPI_providerRemove(TUISPIDLLCALLBACK lpfnUIDLLCallback, HWND hwndOwner,
+                                               DWORD dwPermanentProviderID) {
   return ui::provider::ProviderRemove(lpfnUIDLLCallback, window(hwndOwner), dwPermanentProviderID);
 }
 

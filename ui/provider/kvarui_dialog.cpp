@@ -23,7 +23,7 @@ namespace pui = platform::ui;
 using platform::WindowHandle;
 using namespace kvarsp;  // request codes
 
-using LinkDialogFn = int32_t (*)(WindowHandle owner);
+using LinkDialogFn = int32_t (TK_WINAPI*)(WindowHandle owner);
 
 constexpr size_t kLineNameChars = 100;
 constexpr size_t kPrefixChars = 4;       // kept of the 5 the edits take

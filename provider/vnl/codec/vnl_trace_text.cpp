@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/printf_format.h"
 #include "provider/vnl/codec/vnl_protocol.h"
 
 namespace vnl {
@@ -11,7 +12,7 @@ namespace {
 // Continuation lines of a decoded message line up under its first parameter.
 constexpr const char* kNext = ",\n            ";
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TK_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
