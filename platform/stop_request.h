@@ -13,4 +13,12 @@ void watchStopRequests();
 // because of it exits with 128 + that number).
 int stopRequest();
 
+// Called once the first stop request is recorded, so that a program waiting
+// for something else wakes up and looks at stopRequest() instead of polling
+// it. It runs in a signal handler (on Windows on a thread of the system's),
+// so it may only do what is safe there: write to a pipe or an eventfd, set
+// an event. A null wake removes it; context is handed to it unchanged.
+using StopRequestWake = void (*)(void* context);
+void setStopRequestWake(StopRequestWake wake, void* context);
+
 }  // namespace platform

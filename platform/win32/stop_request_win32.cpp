@@ -27,11 +27,16 @@ namespace {
 std::atomic<int> g_request{0};
 HANDLE g_stopEvent = nullptr;
 HANDLE g_stopWait = nullptr;
+// The context is stored before the function and cleared after it, so a
+// handler never calls a function with another one's context.
+std::atomic<StopRequestWake> g_wake{nullptr};
+std::atomic<void*> g_wakeContext{nullptr};
 
-// Records the request; a second one ends the process at once.
+// Records the request and wakes the program; a second one ends the process at once.
 void record(int sig) {
   int none = 0;
   if (!g_request.compare_exchange_strong(none, sig)) TerminateProcess(GetCurrentProcess(), 128u + static_cast<UINT>(sig));
+  if (StopRequestWake wake = g_wake.load()) wake(g_wakeContext.load());
 }
 
 BOOL WINAPI onConsoleControl(DWORD type) {
@@ -63,6 +68,12 @@ void onSignal(int sig) {
 void CALLBACK onStopEvent(void*, BOOLEAN) { record(SIGTERM); }
 
 }  // namespace
+
+void setStopRequestWake(StopRequestWake wake, void* context) {
+  g_wake.store(nullptr);
+  g_wakeContext.store(context);
+  g_wake.store(wake);
+}
 
 void watchStopRequests() {
   signal(SIGTERM, onSignal);

@@ -193,7 +193,11 @@ int RunService(bool toStderr, std::optional<uint32_t> callLimitMs) {
     // started, and the start of a detached service waits for exactly that.
     if (server.Listen(ServiceSocketPath(), &error)) {
       log.Write("serving at " + ServiceSocketPath());
+      // A stop request wakes the loop (Wake writes to an eventfd, which a
+      // signal handler may do), so the idle service sleeps until then.
+      platform::setStopRequestWake([](void* server) { static_cast<ServiceServer*>(server)->Wake(); }, &server);
       server.Run(handler, [] { return platform::stopRequest() != 0; });
+      platform::setStopRequestWake(nullptr, nullptr);
       log.Write("stopped");
     } else {
       log.Write(error);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/wait.h"
 #include "platform/win_error.h"
 
 namespace tapisrv {
@@ -190,7 +191,7 @@ bool ServiceServer::Reap(ServerHandler& handler) {
 }
 
 void ServiceServer::Run(ServerHandler& handler, const std::function<bool()>& stopRequested) {
-  while (!stopRequested()) Poll(handler, kStopCheckMs);
+  while (!stopRequested()) Poll(handler, platform::kInfinite);
   Stop(handler);
 }
 

@@ -61,8 +61,6 @@ class ServiceServer final : public ClientSink {
  public:
   // A client whose queue has not moved for this long is dropped.
   static constexpr uint32_t kStuckSendMs = 2000;
-  // Run checks the stop request at least this often.
-  static constexpr uint32_t kStopCheckMs = 50;
   // While a queue waits for its connection, the loop retries this often.
   static constexpr uint32_t kRetrySendMs = 10;
   // How long Stop goes on sending what is queued.
@@ -85,7 +83,10 @@ class ServiceServer final : public ClientSink {
   // One round: waits up to timeoutMs for a connection, data or a wake-up and
   // handles what came, then sends what is queued.
   void Poll(ServerHandler& handler, uint32_t timeoutMs);
-  // Rounds until stopRequested() holds, then Stop.
+  // Rounds until stopRequested() holds, then Stop. It is looked at after
+  // every round; an idle loop sleeps until something comes, so whoever makes
+  // it true calls Wake() as well (the program hands Wake to the platform's
+  // stop request).
   void Run(ServerHandler& handler, const std::function<bool()>& stopRequested);
   // Closes the listener (its socket file goes), calls the handler's OnStop,
   // sends what is queued (for at most kFlushMs) and closes every connection.

@@ -325,10 +325,14 @@ TEST(Process, CpuTimeGrowsWithWorkAndIsUnknownForNoProcess) {
   EXPECT_FALSE(platform::processCpuTimeMs(0x7FFFFFF0).has_value());
 }
 
-TEST(StopRequest, TheFirstRequestIsRecordedAndTheProgramGoesOn) {
+TEST(StopRequest, TheFirstRequestIsRecordedWakesTheProgramAndItGoesOn) {
   EXPECT_EQ(platform::stopRequest(), 0);
   platform::watchStopRequests();
+  int wakes = 0;
+  platform::setStopRequestWake([](void* counter) { ++*static_cast<int*>(counter); }, &wakes);
   ASSERT_EQ(std::raise(SIGTERM), 0);
+  platform::setStopRequestWake(nullptr, nullptr);
+  EXPECT_EQ(wakes, 1);
   // Still running, with the request recorded for an orderly end.
   EXPECT_EQ(platform::stopRequest(), SIGTERM);
 }

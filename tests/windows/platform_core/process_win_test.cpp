@@ -135,10 +135,14 @@ TEST(WindowsProcess, AStopRequestEndsAWatchingProgramInOrderAndAnotherAtOnce) {
   EXPECT_FALSE(platform::requestProcessStop(0));
 }
 
-TEST(WindowsStopRequest, TheFirstRequestIsRecordedAndTheProgramGoesOn) {
+TEST(WindowsStopRequest, TheFirstRequestIsRecordedWakesTheProgramAndItGoesOn) {
   EXPECT_EQ(platform::stopRequest(), 0);
   platform::watchStopRequests();
+  int wakes = 0;
+  platform::setStopRequestWake([](void* counter) { ++*static_cast<int*>(counter); }, &wakes);
   ASSERT_EQ(std::raise(SIGTERM), 0);
+  platform::setStopRequestWake(nullptr, nullptr);
+  EXPECT_EQ(wakes, 1);
   EXPECT_EQ(platform::stopRequest(), SIGTERM);
 }
 
