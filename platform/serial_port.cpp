@@ -121,21 +121,6 @@ long SerialPort::open(std::string_view name) {
   return kErrorSuccess;
 }
 
-bool SerialPort::isOpen() const {
-  std::lock_guard guard(mutex_);
-  return fd_ >= 0 && !closing_;
-}
-
-bool SerialPort::hungUp() const {
-  std::lock_guard guard(mutex_);
-  return hungUp_;
-}
-
-long SerialPort::handleValue() const {
-  std::lock_guard guard(mutex_);
-  return fd_;
-}
-
 long SerialPort::configure(uint32_t speed) {
   speed_t code = B0;
   for (const SpeedPair& pair : kSpeeds)
@@ -200,30 +185,6 @@ bool SerialPort::dsr() const {
   int first = std::fgetc(file);
   std::fclose(file);
   return first == '1';
-}
-
-bool SerialPort::enter(intptr_t* fd, intptr_t* wakeFd) {
-  std::lock_guard guard(mutex_);
-  if (fd_ < 0 || closing_) return false;
-  ++users_;
-  *fd = fd_;
-  *wakeFd = wakeFd_;
-  return true;
-}
-
-void SerialPort::leave() {
-  std::lock_guard guard(mutex_);
-  if (--users_ == 0) idle_.notify_all();
-}
-
-bool SerialPort::closingNow() const {
-  std::lock_guard guard(mutex_);
-  return closing_;
-}
-
-void SerialPort::markHungUp() {
-  std::lock_guard guard(mutex_);
-  hungUp_ = true;
 }
 
 long SerialPort::receive(void* buffer, size_t capacity, long* error) {

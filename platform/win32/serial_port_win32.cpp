@@ -140,21 +140,6 @@ long SerialPort::open(std::string_view name) {
   return kErrorSuccess;
 }
 
-bool SerialPort::isOpen() const {
-  std::lock_guard guard(mutex_);
-  return fd_ >= 0 && !closing_;
-}
-
-bool SerialPort::hungUp() const {
-  std::lock_guard guard(mutex_);
-  return hungUp_;
-}
-
-long SerialPort::handleValue() const {
-  std::lock_guard guard(mutex_);
-  return static_cast<long>(fd_);
-}
-
 long SerialPort::configure(uint32_t speed) {
   if (std::find(std::begin(kSpeeds), std::end(kSpeeds), speed) == std::end(kSpeeds)) return kErrorInvalidParameter;
   std::lock_guard guard(mutex_);
@@ -222,30 +207,6 @@ bool SerialPort::dsr() const {
   if (fd_ < 0 || closing_) return false;
   DWORD lines = 0;
   return GetCommModemStatus(handleOf(fd_), &lines) && (lines & MS_DSR_ON) != 0;
-}
-
-bool SerialPort::enter(intptr_t* fd, intptr_t* wakeFd) {
-  std::lock_guard guard(mutex_);
-  if (fd_ < 0 || closing_) return false;
-  ++users_;
-  *fd = fd_;
-  *wakeFd = wakeFd_;
-  return true;
-}
-
-void SerialPort::leave() {
-  std::lock_guard guard(mutex_);
-  if (--users_ == 0) idle_.notify_all();
-}
-
-bool SerialPort::closingNow() const {
-  std::lock_guard guard(mutex_);
-  return closing_;
-}
-
-void SerialPort::markHungUp() {
-  std::lock_guard guard(mutex_);
-  hungUp_ = true;
 }
 
 long SerialPort::receive(void* buffer, size_t capacity, long* error) {
