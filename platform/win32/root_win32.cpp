@@ -1,4 +1,4 @@
-// Where the folders live on Windows, and how they come to exist.
+// The Windows part of the root folders (root_folders.cpp holds the rest).
 //
 // With TK_ROOT set (tests, demos, several installations side by side) the
 // layout is the same as on Linux: <root>\registry, <root>\run and
@@ -12,10 +12,9 @@
 // that callers append are accepted by the system as well.
 #include "platform/root.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <optional>
 
+#include "platform/root_internal.h"
 #include "platform/win32/core_text_win32.h"
 
 namespace platform {
@@ -23,30 +22,6 @@ namespace {
 
 using wincore::narrow;
 using wincore::widen;
-
-constexpr uint8_t kRootFolder = 1;
-constexpr uint8_t kRegistryFolder = 2;
-constexpr uint8_t kRuntimeFolder = 4;
-constexpr uint8_t kSystemFolder = 8;
-
-// Trivially destructible, as on Linux: no destructor to register per thread.
-struct EnsuredFolders {
-  char root[512];
-  size_t rootSize;
-  uint8_t done;
-
-  bool isRoot(const std::string& dir) const {
-    return dir.size() == rootSize && std::memcmp(root, dir.data(), rootSize) == 0;
-  }
-  void setRoot(const std::string& dir) {
-    done = 0;
-    rootSize = dir.size() < sizeof root ? dir.size() : 0;
-    std::memcpy(root, dir.data(), rootSize);
-  }
-  bool remembers() const { return rootSize != 0; }
-};
-
-thread_local EnsuredFolders t_ensured;
 
 std::string environment(const wchar_t* name) {
   wchar_t buffer[32768];
@@ -73,19 +48,6 @@ std::string defaultRoot() {
   return base + "\\tk";
 }
 
-bool rootFromEnvironment() { return !environment(L"TK_ROOT").empty(); }
-
-void ensureOnce(const std::string& path, uint8_t bit) {
-  if (t_ensured.remembers() && (t_ensured.done & bit) != 0) return;
-  if (ensureDirectory(path)) t_ensured.done |= bit;
-}
-
-std::string subDir(const char* name, uint8_t bit) {
-  std::string dir = rootDir() + "\\" + name;
-  ensureOnce(dir, bit);
-  return dir;
-}
-
 bool isFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -93,25 +55,24 @@ bool isFolder(const std::wstring& path) {
 
 }  // namespace
 
-std::string rootDir() {
+namespace rootimpl {
+
+std::string configuredRoot() {
   std::string dir = environment(L"TK_ROOT");
   if (dir.empty()) dir = defaultRoot();
   trimTrailingSeparators(dir);
-  if (!t_ensured.isRoot(dir)) t_ensured.setRoot(dir);
-  ensureOnce(dir, kRootFolder);
   return dir;
 }
 
-std::string registryDir() { return subDir("registry", kRegistryFolder); }
-std::string runtimeDir() { return subDir("run", kRuntimeFolder); }
-
-std::string systemDir() {
-  if (rootFromEnvironment()) return subDir("system", kSystemFolder);
+std::optional<std::string> ownSystemDir() {
+  if (!environment(L"TK_ROOT").empty()) return std::nullopt;
   wchar_t buffer[MAX_PATH + 1];
   const UINT n = GetSystemDirectoryW(buffer, MAX_PATH + 1);
-  if (n == 0 || n > MAX_PATH) return subDir("system", kSystemFolder);
+  if (n == 0 || n > MAX_PATH) return std::nullopt;
   return narrow(std::wstring_view(buffer, n));
 }
+
+}  // namespace rootimpl
 
 bool ensureDirectory(const std::string& path) {
   if (path.empty()) return false;
