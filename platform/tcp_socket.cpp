@@ -128,12 +128,14 @@ int connectWithin(int fd, const sockaddr_in& address, uint32_t timeoutMs) {
 
 TcpSocket::~TcpSocket() { close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = std::exchange(other.fd_, -1);
+    sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
   }
   return *this;
 }
@@ -166,11 +168,25 @@ long TcpSocket::send(const void* data, size_t count, int* error) {
     return -1;
   }
   const char* bytes = static_cast<const char*>(data);
+  // With a time limit each part waits for room first and then goes out
+  // without blocking, so that a peer that takes no byte ends the send.
+  const bool limited = sendTimeoutMs_ != 0;
   size_t sent = 0;
   while (sent < count) {
-    ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
+    if (limited) {
+      pollfd entry{static_cast<int>(fd_), POLLOUT, 0};
+      const int ready = ::poll(&entry, 1, pollTimeout(sendTimeoutMs_));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) {
+        setError(error, kWsaTimedOut);
+        return -1;
+      }
+      // An error or hang-up shows in the send below.
+    }
+    ssize_t n = ::send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL | (limited ? MSG_DONTWAIT : 0));
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (limited && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;  // the room went to no one else: wait again
       setSystemError(error, errno);
       return -1;
     }

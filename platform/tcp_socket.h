@@ -31,6 +31,13 @@ class TcpSocket {
 
   // Every byte, or -1 on an error (its number in *error).
   long send(const void* data, size_t count, int* error = nullptr);
+  // A send that moves no byte for timeoutMs fails with kWsaTimedOut (0, the
+  // default: no limit). Part of it may have gone out then, so the stream is
+  // broken and the caller must close the connection. Set it before the first
+  // send; it is not synchronised with a send running on another thread. On
+  // Windows the system reports no progress within one send operation, so
+  // there the limit is the time of each operation (at most 2 GiB).
+  void setSendTimeout(uint32_t timeoutMs) { sendTimeoutMs_ = timeoutMs; }
   // Bytes read (at most capacity), 0 when the peer closed, -1 on an error.
   long receive(void* buffer, size_t capacity, int* error = nullptr);
   // True when a receive would not block (data, end of stream or an error);
@@ -47,6 +54,7 @@ class TcpSocket {
   explicit TcpSocket(intptr_t fd) : fd_(fd) {}
   friend class TcpListener;
   intptr_t fd_ = -1;  // the descriptor (a SOCKET on Windows); -1: none
+  uint32_t sendTimeoutMs_ = 0;
 };
 
 class TcpListener {

@@ -14,7 +14,7 @@ constexpr uint32_t kCloseDelayMs = 20;
 
 LanTransport::~LanTransport() { Release(); }
 
-int LanTransport::Open(const char* address, uint16_t port, int* error) {
+int LanTransport::Open(const char* address, uint16_t port, int* error, uint32_t sendLimitMs) {
   LinkLog(kLogDetail, "OpenSocket(%s,%i)", address, port);
   LinkLog(kLogDetail, "Client connecting to: %s:%u", address, port);
   int code = 0;
@@ -24,8 +24,10 @@ int LanTransport::Open(const char* address, uint16_t port, int* error) {
     LinkLog(kLogError, "connect() failed: %d", code);
     return 0;
   }
+  socket.setSendTimeout(sendLimitMs);
   std::lock_guard guard(stateLock_);
   socket_ = std::move(socket);
+  sendLimitMs_ = sendLimitMs;
   open_ = true;
   shutDown_ = false;
   return 1;
@@ -70,6 +72,10 @@ int LanTransport::Send(const uint8_t* data, size_t count) {
   }
   if (sent < 0) {
     LinkLog(kLogError, "send() failed: error %d !", error);
+    if (error == platform::kWsaTimedOut) {
+      LinkLog(kLogError, "SendSocket: no byte taken for %u ms, connection closed", sendLimitMs_);
+      Close();
+    }
     return 0;
   }
   return static_cast<int>(sent);

@@ -7,8 +7,12 @@
 // and closes, and both send under the host's link lock. Its send lock keeps
 // whole sends apart; Close does not take it. A send can block for as long
 // as the peer takes no bytes, and Close must still end the connection then:
-// the shut-down wakes the blocked send, which fails. After Close no byte
-// goes out, and a later send fails with kWsaNotConnected.
+// the shut-down wakes the blocked send, which fails. A send the peer takes
+// no byte of for the send time limit fails as well and closes the
+// connection itself (part of a frame may have gone out: the stream is
+// broken), so that no thread, not even the only one that could close, stays
+// blocked in it. After Close no byte goes out, and a later send fails with
+// kWsaNotConnected.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +29,9 @@ class LanTransport final : public LinkTransport {
   LanTransport& operator=(const LanTransport&) = delete;
 
   // Connects to a dotted IPv4 address (OpenSocket): 1 connected, 0 failed
-  // (with the socket error number in *error when given).
-  int Open(const char* address, uint16_t port, int* error = nullptr);
+  // (with the socket error number in *error when given). sendLimitMs: the
+  // send time limit (0: none).
+  int Open(const char* address, uint16_t port, int* error = nullptr, uint32_t sendLimitMs = 0);
 
   // One receive (ReceiveSocket); 0 on close or failure.
   int Receive(uint8_t* buffer, size_t capacity) override;
@@ -45,4 +50,5 @@ class LanTransport final : public LinkTransport {
   std::mutex stateLock_;  // never held while waiting for the peer
   bool open_ = false;
   bool shutDown_ = false;  // Close was called: the end of the stream is ours
+  uint32_t sendLimitMs_ = 0;
 };

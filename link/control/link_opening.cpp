@@ -44,7 +44,9 @@ bool OpenLanTransport(LanTransport& transport, const LinkConfig& config, std::st
   std::string address = FieldText(config.TapiSvrIpAddr, sizeof config.TapiSvrIpAddr);
   const uint16_t port = static_cast<uint16_t>(config.TapiSvrIpPort & 0xFFFF);
   int error = 0;
-  if (transport.Open(address.c_str(), port, &error) == 1) return true;
+  // A frame the exchange takes no byte of for a whole supervision period
+  // (whether the keep-alive supervision is on or not) ends the connection.
+  if (transport.Open(address.c_str(), port, &error, KeepAlivePeriodFromEnvironment()) == 1) return true;
   if (!platform::isIpv4Address(address)) {
     *failure = "cannot connect to the exchange: the configured TapiSvrIpAddr '" + address +
                "' is no dotted IPv4 address";

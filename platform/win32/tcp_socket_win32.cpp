@@ -115,12 +115,14 @@ int connectWithin(SOCKET s, const sockaddr_in& address, uint32_t timeoutMs) {
 
 TcpSocket::~TcpSocket() { close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = std::exchange(other.fd_, -1);
+    sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
   }
   return *this;
 }
@@ -157,7 +159,8 @@ long TcpSocket::send(const void* data, size_t count, int* error) {
   size_t sent = 0;
   while (sent < count) {
     unsigned long n = 0;
-    int failure = win32::transferOnce(toSocket(fd_), win32::Transfer::Send, bytes + sent, count - sent, nullptr, &n);
+    int failure = win32::transferOnce(toSocket(fd_), win32::Transfer::Send, bytes + sent, count - sent, nullptr, &n,
+                                      sendTimeoutMs_ == 0 ? INFINITE : sendTimeoutMs_);
     if (failure != 0) {
       // Cancelled by shutdownBoth: the send after a shut-down.
       setError(error, failure == WSA_OPERATION_ABORTED ? kWsaShutDown : failure);

@@ -56,23 +56,31 @@ class OperationEvent {
 ULONG capped(size_t count) { return count > INT_MAX ? static_cast<ULONG>(INT_MAX) : static_cast<ULONG>(count); }
 
 // Waits for a started operation (result and error of the WSA call that
-// started it) and gives its outcome. A wake event signalled first cancels it.
-int finish(SOCKET socket, WSAOVERLAPPED& overlapped, int started, HANDLE wake, unsigned long* bytes) {
+// started it) and gives its outcome. A wake event signalled first, or the
+// end of timeoutMs, cancels it.
+int finish(SOCKET socket, WSAOVERLAPPED& overlapped, int started, HANDLE wake, unsigned long* bytes,
+           DWORD timeoutMs = INFINITE) {
   if (started != 0) {
     int error = WSAGetLastError();
     if (error != WSA_IO_PENDING) return error;
   }
-  if (wake) {
+  bool timedOut = false;
+  if (wake || timeoutMs != INFINITE) {
     HANDLE events[2] = {overlapped.hEvent, wake};
     // The operation's own event comes first: one that completed wins over a wake.
-    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0)
+    const DWORD waited = WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs);
+    if (waited != WAIT_OBJECT_0) {
+      timedOut = waited == WAIT_TIMEOUT;
       CancelIoEx(reinterpret_cast<HANDLE>(socket), &overlapped);
+    }
   }
   DWORD done = 0, flags = 0;
-  // Waits (TRUE) for the completion, also of a cancelled operation.
+  // Waits (TRUE) for the completion, also of a cancelled operation. One that
+  // completed before the cancel reached it counts as completed.
   if (!WSAGetOverlappedResult(socket, &overlapped, &done, TRUE, &flags)) {
     int error = WSAGetLastError();
     if (error == WSAEMSGSIZE) *bytes = done;
+    if (timedOut && error == WSA_OPERATION_ABORTED) return WSAETIMEDOUT;
     return error;
   }
   *bytes = done;
@@ -81,7 +89,8 @@ int finish(SOCKET socket, WSAOVERLAPPED& overlapped, int started, HANDLE wake, u
 
 }  // namespace
 
-int transferOnce(SOCKET socket, Transfer kind, void* buffer, size_t count, HANDLE wake, unsigned long* bytes) {
+int transferOnce(SOCKET socket, Transfer kind, void* buffer, size_t count, HANDLE wake, unsigned long* bytes,
+                 DWORD timeoutMs) {
   *bytes = 0;
   OperationEvent event;
   if (!event.valid()) return WSAGetLastError();
@@ -91,7 +100,7 @@ int transferOnce(SOCKET socket, Transfer kind, void* buffer, size_t count, HANDL
   DWORD flags = 0;
   int started = kind == Transfer::Send ? WSASend(socket, &part, 1, nullptr, 0, &overlapped, nullptr)
                                        : WSARecv(socket, &part, 1, nullptr, &flags, &overlapped, nullptr);
-  return finish(socket, overlapped, started, wake, bytes);
+  return finish(socket, overlapped, started, wake, bytes, timeoutMs);
 }
 
 int receiveFromOnce(SOCKET socket, void* buffer, size_t count, sockaddr_in* from, HANDLE wake,

@@ -30,13 +30,16 @@ inline SOCKET toSocket(intptr_t value) { return value < 0 ? INVALID_SOCKET : sta
 bool toAddress(const std::string& ipv4, uint16_t port, sockaddr_in& address);
 
 // One overlapped WSASend / WSARecv / WSARecvFrom on a socket, waited for
-// without end; the I/O may be cancelled from another thread with
-// CancelIoEx(socket), and ends as cancelled when the event wake (may be
-// nullptr) is signalled before it completes. Returns 0 with *bytes set, or the Windows Sockets error
-// (WSA_OPERATION_ABORTED 995 for a cancelled one, WSAEMSGSIZE for a datagram
-// cut to the buffer, with *bytes the part received).
+// without end (transferOnce: at most timeoutMs); the I/O may be cancelled
+// from another thread with CancelIoEx(socket), and ends as cancelled when the
+// event wake (may be nullptr) is signalled before it completes. Returns 0
+// with *bytes set, or the Windows Sockets error (WSA_OPERATION_ABORTED 995
+// for a cancelled one, WSAETIMEDOUT for one cancelled at its time limit,
+// WSAEMSGSIZE for a datagram cut to the buffer, with *bytes the part
+// received).
 enum class Transfer { Send, Receive };
-int transferOnce(SOCKET socket, Transfer kind, void* buffer, size_t count, HANDLE wake, unsigned long* bytes);
+int transferOnce(SOCKET socket, Transfer kind, void* buffer, size_t count, HANDLE wake, unsigned long* bytes,
+                 DWORD timeoutMs = INFINITE);
 int receiveFromOnce(SOCKET socket, void* buffer, size_t count, sockaddr_in* from, HANDLE wake,
                     unsigned long* bytes);
 

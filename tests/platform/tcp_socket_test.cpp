@@ -1,8 +1,10 @@
-// TCP on loopback: connect, whole sends, peer close, shutdown waking a
-// blocked receive, refused connections, the Windows Sockets error numbers
+// TCP on loopback: connect, whole sends, the send time limit, peer close,
+// shutdown waking a blocked receive, refused connections, the Windows Sockets error numbers
 // every failure reports, and the address checks.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,25 +35,57 @@ Pair Connected() {
   return p;
 }
 
+// With and without a send time limit (which a peer that reads never meets).
 TEST(TcpSocket, LargeSendsArriveWholeAndAPeerCloseReadsAsZero) {
-  Pair p = Connected();
-  std::vector<char> block(1 << 20);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
-  std::thread writer([&] { EXPECT_EQ(p.client.send(block.data(), block.size()), static_cast<long>(block.size())); });
-  std::vector<char> received;
-  char buffer[65536];
-  while (received.size() < block.size()) {
-    ASSERT_TRUE(p.server.waitReadable(5000));
-    long n = p.server.receive(buffer, sizeof buffer);
-    ASSERT_GT(n, 0);
-    received.insert(received.end(), buffer, buffer + n);
-  }
-  writer.join();
-  EXPECT_EQ(received, block);
+  for (uint32_t limitMs : {0u, 10000u}) {
+    SCOPED_TRACE(limitMs);
+    Pair p = Connected();
+    p.client.setSendTimeout(limitMs);
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+    std::thread writer(
+        [&] { EXPECT_EQ(p.client.send(block.data(), block.size()), static_cast<long>(block.size())); });
+    std::vector<char> received;
+    char buffer[65536];
+    while (received.size() < block.size()) {
+      if (!p.server.waitReadable(5000) || p.server.receive(buffer, 1) != 1) break;
+      received.push_back(buffer[0]);
+      // Slow at first, so that the sender finds the buffers full.
+      if (received.size() < 8) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      const long n = p.server.receive(buffer, sizeof buffer);
+      if (n <= 0) break;
+      received.insert(received.end(), buffer, buffer + n);
+    }
+    writer.join();
+    EXPECT_EQ(received, block);
 
-  p.client.close();
-  ASSERT_TRUE(p.server.waitReadable(5000));
-  EXPECT_EQ(p.server.receive(buffer, sizeof buffer), 0);
+    p.client.close();
+    ASSERT_TRUE(p.server.waitReadable(5000));
+    EXPECT_EQ(p.server.receive(buffer, sizeof buffer), 0);
+  }
+}
+
+// A peer that takes no byte: the send fails at its time limit with
+// WSAETIMEDOUT instead of blocking for good.
+TEST(TcpSocket, ASendThePeerTakesNothingOfEndsAtItsTimeLimit) {
+  Pair p = Connected();
+  p.client.setSendTimeout(200);
+  // Far more than the buffers of both ends hold.
+  const std::vector<char> block(64 << 20, 'x');
+  int error = 0;
+  long result = 0;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    result = p.client.send(block.data(), block.size(), &error);
+    done = true;
+  });
+  for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const bool ended = done;
+  if (!ended) p.server.close();  // frees the send, so that the test can end
+  writer.join();
+  ASSERT_TRUE(ended) << "the send went on past its time limit";
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(error, platform::kWsaTimedOut);
 }
 
 TEST(TcpSocket, ShutdownWakesABlockedReceiveAndSendsAfterwardsFail) {

@@ -1,6 +1,7 @@
 // The LAN link's transport over a real loopback connection to a peer of the
 // test: our own close ends a receive blocked in another thread, quietly, and
-// later sends fail with the Windows socket error number. (Bytes both ways,
+// later sends fail with the Windows socket error number; a send the peer
+// takes nothing of ends at its time limit and closes. (Bytes both ways,
 // the peer's close and a refused connection are the process tests'.)
 #include "link/control/lan_transport.h"
 
@@ -69,3 +70,29 @@ TEST(LanTransport, ClosingEndsASendBlockedOnAPeerThatTakesNoBytes) {
 }
 
 }  // namespace
+
+// The only thread that could close is the one blocked in the send (the
+// window thread sending a client's block): the send time limit ends it, and
+// the connection with it, since part of the frame may have gone out. The
+// receive side then sees the end, which takes the link down.
+TEST(LanTransport, ASendThePeerTakesNoByteOfEndsAtTheLimitAndClosesTheConnection) {
+  tktest::LinkLogCapture log;
+  tktest::DeafPeer peer;
+  ASSERT_TRUE(peer.listening());
+  LanTransport transport;
+  ASSERT_EQ(transport.Open("127.0.0.1", peer.port(), nullptr, 300), 1);
+  ASSERT_TRUE(peer.Accept());
+  const std::vector<uint8_t> block(16 << 20, 0x55);
+  auto sent = std::async(std::launch::async, [&] { return transport.Send(block.data(), block.size()); });
+  const bool ended = sent.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  if (!ended) peer.Hangup();  // frees the send, so that the test can end
+  ASSERT_TRUE(ended) << "the send went on past its time limit";
+  EXPECT_EQ(sent.get(), 0);
+  EXPECT_TRUE(log.Contains("send() failed: error 10060 !\r\n")) << "WSAETIMEDOUT\n" << log.Text();
+  EXPECT_TRUE(log.Contains("SendSocket: no byte taken for 300 ms, connection closed\r\n")) << log.Text();
+  uint8_t buffer[16];
+  EXPECT_EQ(transport.Receive(buffer, sizeof buffer), 0) << "the connection is closed";
+  EXPECT_EQ(transport.Send(block.data(), 1), 0);
+  EXPECT_TRUE(log.Contains("send() failed: error 10057 !\r\n")) << "WSAENOTCONN\n" << log.Text();
+  transport.Release();
+}

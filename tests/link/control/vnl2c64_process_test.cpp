@@ -456,3 +456,48 @@ TEST_F(Vnl2c64Process, AnEchoStuckOnAnExchangeThatStoppedReadingDoesNotHoldUpThe
 }
 
 }  // namespace
+
+// The exchange stops taking bytes while a client sends: the block that
+// fills the connection blocks VNL2C64's window thread, the one thread that
+// could close it. The send time limit (the supervision period, also with
+// keep-alive off) ends that send and the link, and the control process
+// goes; the client is told.
+TEST_F(Vnl2c64Process, AClientBlockStuckOnAnExchangeThatTakesNoBytesEndsTheLink) {
+  tktest::LinkLogCapture log;
+  tktest::DeafPeer exchange;
+  ASSERT_TRUE(exchange.listening());
+  Configure("TCP", exchange.port(), 0);
+  setenv("TK_KEEPALIVE_MS", "1500", 1);
+  ASSERT_EQ(vnl2.open(kCti), 1);
+  const uint32_t controlPid = ControlPid();
+  ASSERT_TRUE(exchange.Accept());
+  tktest::NotificationWindow window;
+  ASSERT_NE(vnl2.enable(kCti, window.handle()), 0);
+  ASSERT_EQ(window.WaitFor(1).size(), 1u);
+
+  // Blocks until one is refused: the connection is full and then closed.
+  // The sends run on a thread of their own: should one stay blocked, the
+  // control process is killed, which frees it, and the case fails.
+  const std::string block(2000, 'b');
+  std::atomic<int> sent{0};
+  std::atomic<bool> refused{false};
+  std::thread sender([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (sent < 20000 && std::chrono::steady_clock::now() < deadline &&
+           vnl2.send(kCti, block.data(), static_cast<uint32_t>(block.size())) == 1)
+      ++sent;
+    refused = true;
+  });
+  const bool ended = tktest::waitUntil([&] { return refused.load(); }, 90s);
+  if (!ended) ::kill(static_cast<pid_t>(controlPid), SIGKILL);
+  sender.join();
+  ASSERT_TRUE(ended) << "a send stayed blocked after " << sent << " blocks\n" << log.Text();
+  EXPECT_GT(sent.load(), 0);
+  auto seen = window.WaitFor(2, 10s);
+  ASSERT_EQ(seen.size(), 2u) << "sent " << sent << " blocks\n" << log.Text();
+  EXPECT_EQ(seen[1].kind, VNL2_DISCONNECT_IND);
+  EXPECT_TRUE(platform::waitForProcessExit(controlPid, 5000)) << "the control process hangs";
+  EXPECT_TRUE(log.Contains("SendSocket: no byte taken for 1500 ms, connection closed\r\n")) << log.Text();
+  EXPECT_EQ(Area().openCount, 0);
+  exchange.Hangup();
+}
