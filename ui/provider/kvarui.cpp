@@ -54,13 +54,16 @@ TK_EXPORT LONG TK_WINAPI TUISPI_providerRemove(TUISPIDLLCALLBACK lpfnUIDLLCallba
   return ui::provider::ProviderRemove(lpfnUIDLLCallback, window(hwndOwner), dwPermanentProviderID);
 }
 
-TK_EXPORT intptr_t bConfigDlgProc(platform::WindowHandle dialog, uint32_t message, platform::WParam wParam,
-                                  platform::LParam lParam) {
+// The two exported procedures have the calling convention of a DLGPROC and
+// a WNDPROC (stdcall on x86), so that a program may hand them to the system
+// itself; the dialog layer calls the procedures they forward to.
+TK_EXPORT intptr_t TK_WINAPI bConfigDlgProc(platform::WindowHandle dialog, uint32_t message, platform::WParam wParam,
+                                            platform::LParam lParam) {
   return ui::provider::ConfigDialogProc(dialog, message, wParam, lParam);
 }
 
-TK_EXPORT platform::LResult lCheckListBoxProc(platform::WindowHandle list, uint32_t message, platform::WParam wParam,
-                                              platform::LParam lParam) {
+TK_EXPORT platform::LResult TK_WINAPI lCheckListBoxProc(platform::WindowHandle list, uint32_t message,
+                                                        platform::WParam wParam, platform::LParam lParam) {
   return ui::provider::CheckListBoxProc(list, message, wParam, lParam);
 }
 
