@@ -248,22 +248,79 @@ std::vector<DWORD> buildTemplate(const DialogTemplate& t, bool centreOnOwner) {
 }
 
 // ---- hooks of the tests, time limits ----
+//
+// The layer is a static library: the program and every DLL that shows
+// dialogs (vnl2u32.dll, gwprobe.dll, kvarui.dll ...) carry a copy of it. A
+// test's OnNextDialog and SetDialogTimeout must still reach a dialog or box
+// whichever copy opens it, so the queue and the limit live in one block per
+// process: the first copy that needs it makes it and puts its address into a
+// named file mapping of the process ("TkUiTestHooks.<pid>"), where the other
+// copies find it. The block is plain data (an SRW lock, the limit, the
+// queue; the actions in it are the tests' own) and is never freed, so it
+// outlives whichever module made it; the maker's mapping handle stays open
+// for the life of the process. A copy built with another layout of the
+// block keeps a block of its own.
 
-std::mutex g_lock;  // g_hooks, g_timeoutMs
-std::deque<std::function<void(WindowHandle)>> g_hooks;
-uint32_t g_timeoutMs = 0;
+struct TestHooks {
+  uint32_t layout = layoutStamp();
+  SRWLOCK lock = SRWLOCK_INIT;
+  uint32_t timeoutMs = 0;
+  std::deque<std::function<void(WindowHandle)>> queue;
+
+  static constexpr uint32_t layoutStamp() {
+    return static_cast<uint32_t>(sizeof(TestHooks) << 16 | sizeof(std::function<void(WindowHandle)>) << 8 |
+                                 sizeof(std::deque<std::function<void(WindowHandle)>>)) ^
+           (__GNUC__ << 24);
+  }
+};
+
+TestHooks* findOrMakeTestHooks() {
+  const std::wstring name = L"TkUiTestHooks." + std::to_wstring(GetCurrentProcessId());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(void*), name.c_str());
+  if (mapping == nullptr) return new TestHooks;
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(void*));
+  if (view == nullptr) {
+    CloseHandle(mapping);
+    return new TestHooks;
+  }
+  auto* mine = new TestHooks;
+  auto* found =
+      static_cast<TestHooks*>(InterlockedCompareExchangePointer(static_cast<void* volatile*>(view), mine, nullptr));
+  if (found == nullptr) return mine;  // made here: the mapping and its view stay open
+  delete mine;
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+  return found->layout == TestHooks::layoutStamp() ? found : new TestHooks;
+}
+
+TestHooks& testHooks() {
+  static TestHooks* const hooks = findOrMakeTestHooks();
+  return *hooks;
+}
+
+class HooksLock {
+ public:
+  HooksLock() : hooks_(testHooks()) { AcquireSRWLockExclusive(&hooks_.lock); }
+  ~HooksLock() { ReleaseSRWLockExclusive(&hooks_.lock); }
+  HooksLock(const HooksLock&) = delete;
+  HooksLock& operator=(const HooksLock&) = delete;
+  TestHooks* operator->() const { return &hooks_; }
+
+ private:
+  TestHooks& hooks_;
+};
 
 std::function<void(WindowHandle)> takeHook() {
-  std::lock_guard<std::mutex> lock(g_lock);
-  if (g_hooks.empty()) return {};
-  auto hook = std::move(g_hooks.front());
-  g_hooks.pop_front();
+  HooksLock hooks;
+  if (hooks->queue.empty()) return {};
+  auto hook = std::move(hooks->queue.front());
+  hooks->queue.pop_front();
   return hook;
 }
 
 uint32_t dialogTimeout() {
-  std::lock_guard<std::mutex> lock(g_lock);
-  return g_timeoutMs;
+  HooksLock hooks;
+  return hooks->timeoutMs;
 }
 
 // Timer ids of the layer's own on a dialog (a procedure's timers are small numbers).
@@ -739,13 +796,13 @@ bool DisplayAvailable(std::string* why) {
 namespace testing {
 
 void OnNextDialog(std::function<void(WindowHandle dialog)> action) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_hooks.push_back(std::move(action));
+  HooksLock hooks;
+  hooks->queue.push_back(std::move(action));
 }
 
 void SetDialogTimeout(uint32_t ms) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_timeoutMs = ms;
+  HooksLock hooks;
+  hooks->timeoutMs = ms;
 }
 
 namespace {
