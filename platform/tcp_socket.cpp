@@ -129,12 +129,15 @@ int connectWithin(int fd, const sockaddr_in& address, uint32_t timeoutMs) {
 TcpSocket::~TcpSocket() { close(); }
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      shutEvent_(std::exchange(other.shutEvent_, 0)),
+      sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = std::exchange(other.fd_, -1);
+    shutEvent_ = std::exchange(other.shutEvent_, 0);
     sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
   }
   return *this;

@@ -51,9 +51,12 @@ class TcpSocket {
   uint16_t localPort() const;
 
  private:
-  explicit TcpSocket(intptr_t fd) : fd_(fd) {}
+  explicit TcpSocket(intptr_t fd, intptr_t shutEvent = 0) : fd_(fd), shutEvent_(shutEvent) {}
   friend class TcpListener;
   intptr_t fd_ = -1;  // the descriptor (a SOCKET on Windows); -1: none
+  // Windows: a manual-reset event that shutdownBoth sets, which ends every
+  // send and receive of the socket from then on (0: none; unused on Linux).
+  intptr_t shutEvent_ = 0;
   uint32_t sendTimeoutMs_ = 0;
 };
 

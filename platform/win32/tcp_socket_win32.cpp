@@ -9,10 +9,12 @@
 // Where Windows differs and this file keeps the Linux behaviour:
 // - Windows does not promise that shutdown(SD_BOTH) wakes a receive (or a
 //   send) blocked in another thread. Sends and receives are overlapped
-//   operations (winsock_win32.h), and shutdownBoth cancels those in progress
-//   (CancelIoEx); one that starts after the shutdown fails with WSAESHUTDOWN.
-//   Either way a receive returns 0 (as recv after shutdown does on Linux)
-//   and a send fails with kWsaShutDown.
+//   operations (winsock_win32.h) that wait on the socket's shut event too;
+//   shutdownBoth sets it, which cancels those in progress and every one
+//   that starts later. Cancelling them with CancelIoEx alone left a send
+//   that was being started at that moment blocked for good (seen under
+//   Wine, about one run in six). Either way a receive returns 0 (as recv
+//   after shutdown does on Linux) and a send fails with kWsaShutDown.
 // - SO_REUSEADDR would let a second socket take a port already in use on
 //   Windows; listeners take SO_EXCLUSIVEADDRUSE instead, so a second listen
 //   on the same port fails with kWsaAddressInUse as on Linux.
@@ -111,17 +113,26 @@ int connectWithin(SOCKET s, const sockaddr_in& address, uint32_t timeoutMs) {
   return ioctlsocket(s, FIONBIO, &off) == 0 ? 0 : WSAGetLastError();
 }
 
+// The shut event of a new socket (0 when none could be made: shutdownBoth
+// then cancels only what is in progress).
+intptr_t newShutEvent() { return reinterpret_cast<intptr_t>(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
+
+HANDLE shutEventOf(intptr_t event) { return reinterpret_cast<HANDLE>(event); }
+
 }  // namespace
 
 TcpSocket::~TcpSocket() { close(); }
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      shutEvent_(std::exchange(other.shutEvent_, 0)),
+      sendTimeoutMs_(std::exchange(other.sendTimeoutMs_, 0)) {}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = std::exchange(other.fd_, -1);
+    shutEvent_ = std::exchange(other.shutEvent_, 0);
     sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
   }
   return *this;
@@ -146,7 +157,7 @@ TcpSocket TcpSocket::connect(const std::string& ipv4, uint16_t port, int* error,
   }
   noDelay(s);
   setError(error, 0);
-  return TcpSocket(win32::toNeutral(s));
+  return TcpSocket(win32::toNeutral(s), newShutEvent());
 }
 
 long TcpSocket::send(const void* data, size_t count, int* error) {
@@ -159,10 +170,10 @@ long TcpSocket::send(const void* data, size_t count, int* error) {
   size_t sent = 0;
   while (sent < count) {
     unsigned long n = 0;
-    int failure = win32::transferOnce(toSocket(fd_), win32::Transfer::Send, bytes + sent, count - sent, nullptr, &n,
-                                      sendTimeoutMs_ == 0 ? INFINITE : sendTimeoutMs_);
+    int failure = win32::transferOnce(toSocket(fd_), win32::Transfer::Send, bytes + sent, count - sent,
+                                      shutEventOf(shutEvent_), &n, sendTimeoutMs_ == 0 ? INFINITE : sendTimeoutMs_);
     if (failure != 0) {
-      // Cancelled by shutdownBoth: the send after a shut-down.
+      // Cancelled by shutdownBoth (WSAETIMEDOUT when at its time limit).
       setError(error, failure == WSA_OPERATION_ABORTED ? kWsaShutDown : failure);
       return -1;
     }
@@ -178,7 +189,8 @@ long TcpSocket::receive(void* buffer, size_t capacity, int* error) {
     return -1;
   }
   unsigned long n = 0;
-  int failure = win32::transferOnce(toSocket(fd_), win32::Transfer::Receive, buffer, capacity, nullptr, &n);
+  int failure =
+      win32::transferOnce(toSocket(fd_), win32::Transfer::Receive, buffer, capacity, shutEventOf(shutEvent_), &n);
   // Shut down (before or during the receive): the end of the stream.
   if (failure == WSA_OPERATION_ABORTED || failure == WSAESHUTDOWN) failure = 0;
   if (failure != 0) {
@@ -194,13 +206,16 @@ bool TcpSocket::waitReadable(uint32_t timeoutMs) { return fd_ >= 0 && selectRead
 void TcpSocket::shutdownBoth() {
   if (fd_ < 0) return;
   ::shutdown(toSocket(fd_), SD_BOTH);
-  // Ends the send or receive another thread is blocked in.
+  // Ends the send or receive another thread is blocked in, and every later one.
+  if (shutEvent_ != 0) SetEvent(shutEventOf(shutEvent_));
   CancelIoEx(reinterpret_cast<HANDLE>(toSocket(fd_)), nullptr);
 }
 
 void TcpSocket::close() {
   if (fd_ >= 0) closesocket(toSocket(fd_));
   fd_ = -1;
+  if (shutEvent_ != 0) CloseHandle(shutEventOf(shutEvent_));
+  shutEvent_ = 0;
 }
 
 uint16_t TcpSocket::localPort() const { return boundPort(fd_); }
@@ -261,7 +276,7 @@ TcpSocket TcpListener::accept(uint32_t timeoutMs, int* error) {
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   noDelay(s);
   setError(error, 0);
-  return TcpSocket(win32::toNeutral(s));
+  return TcpSocket(win32::toNeutral(s), newShutEvent());
 }
 
 void TcpListener::close() {
