@@ -4,7 +4,8 @@
 # The Wine prefix lives in the build folder (WINEPREFIX, default
 # build-windows/wineprefix beside the program's bin/ folder); the first run
 # creates it, under a lock, with Wine's null graphics driver (no display) and
-# without the Mono and Gecko installers.
+# without the Mono and Gecko installers. The prefix's server is started under
+# the same lock.
 #
 # usage: scripts/wine-run.sh PROGRAM.exe [ARGUMENTS...]
 set -euo pipefail
@@ -29,17 +30,23 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 unset DISPLAY WAYLAND_DISPLAY
 
-if [ ! -f "$WINEPREFIX/.tk-ready" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/.tk-ready" ]; then
-      echo "wine-run: creating the Wine prefix $WINEPREFIX" >&2
-      "$wine" wineboot -i >/dev/null 2>&1 || true
-      "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-      "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w 2>/dev/null || true
-      touch "$WINEPREFIX/.tk-ready"
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
+server=$(dirname "$wine")/wineserver
+[ -x "$server" ] || server=$(command -v wineserver || echo wineserver)
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/.tk-ready" ]; then
+    echo "wine-run: creating the Wine prefix $WINEPREFIX" >&2
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$server" -w 2>/dev/null || true
+    touch "$WINEPREFIX/.tk-ready"
+  fi
+  # The prefix's server is started here, by one program at a time: programs
+  # that start it at the same moment (tests run in parallel) can fail
+  # without a word. It stays 10 s after its last program, so the next test
+  # finds it; where one runs already, this start gives up at once. It must
+  # not inherit the lock (descriptor 9), or it would hold it while it runs.
+  "$server" -p10 9>&- >/dev/null 2>&1 || true
+) 9>"$WINEPREFIX.lock"
 exec "$wine" "$program" "$@"
