@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -26,12 +25,12 @@
 
 #include "link/common/link_config.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/root.h"
 #include "platform/tcp_socket.h"
 #include "platform/window.h"
 #include "tapi/host/provider_harness.h"
+#include "tests/link/control/loopback_link.h"
 
 namespace {
 
@@ -126,15 +125,7 @@ class WindowsChain : public ::testing::Test {
     }
     ASSERT_EQ(_putenv_s("TK_MODULE_PATH", system.c_str()), 0);
 
-    LinkConfig link;
-    DefaultLinkConfiguration(&link);
-    std::memset(link.Link, 0, sizeof link.Link);
-    std::memcpy(link.Link, kLanLinkStored, sizeof kLanLinkStored);
-    std::memset(link.TapiSvrIpAddr, 0, sizeof link.TapiSvrIpAddr);
-    std::strcpy(link.TapiSvrIpAddr, "127.0.0.1");
-    link.TapiSvrIpPort = static_cast<uint32_t>(std::stoul(port));
-    link.Keepalive = 0;
-    ASSERT_TRUE(SaveLinkConfiguration(link));
+    ASSERT_TRUE(tktest::WriteLoopbackLinkConfiguration(static_cast<uint16_t>(std::stoul(port))));
     ASSERT_EQ(platform::regImport(kProviderConfiguration, "provider configuration"), 0);
 
     ASSERT_TRUE(harness.load(system + "\\kvarsp64.tsp")) << harness.loadError();
@@ -154,12 +145,7 @@ class WindowsChain : public ::testing::Test {
       // case fails.
       EXPECT_TRUE(ControlProcessGone()) << "VNL2C64.EXE outlived the provider";
     }
-    for (int i = 0; i < 5 && platform::findWindow(kControlClass); ++i) {
-      platform::WindowHandle control = platform::findWindow(kControlClass);
-      const uint32_t pid = platform::windowProcessId(control);
-      platform::postMessage(control, platform::kWmClose, 0, 0);
-      platform::waitForProcessExit(pid, 5000);
-    }
+    tktest::EndLinkControlProcesses();
     platform::regDeleteTree(platform::kHkeyLocalMachine, kProviderKey);
     std::u16string linkKey(std::begin(kLinkConfigKey), std::end(kLinkConfigKey) - 1);
     platform::regDeleteTree(platform::kHkeyLocalMachine, linkKey);
