@@ -6,6 +6,7 @@
 // which takes the messages out under the lock and hands them to the
 // procedures in the order posted).
 #include "platform/ui/dialog.h"
+#include "platform/ui/dialog_int_text.h"
 #include "platform/ui/animation_qt.h"
 #include "platform/ui/drawing.h"
 #include "platform/ui/drawing_qt.h"
@@ -1090,27 +1091,9 @@ bool SetDlgItemInt(WindowHandle dialog, int id, uint32_t value, bool isSigned) {
 uint32_t GetDlgItemInt(WindowHandle dialog, int id, bool* translated, bool isSigned) {
   if (translated != nullptr) *translated = false;
   if (item(dialog, id) == nullptr) return 0;
-  const std::string text = GetDlgItemText(dialog, id);
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (isSigned && i < text.size() && text[i] == '-') {
-    negative = true;
-    ++i;
-  }
-  const size_t digitsStart = i;
-  uint64_t value = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (value > 0xFFFFFFFFull) return 0;
-    ++i;
-  }
-  if (i == digitsStart) return 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i != text.size()) return 0;
-  if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
-  if (translated != nullptr) *translated = true;
-  return negative ? static_cast<uint32_t>(0 - value) : static_cast<uint32_t>(value);
+  const std::optional<uint32_t> value = internal::dialogIntFromText(GetDlgItemText(dialog, id), isSigned);
+  if (translated != nullptr) *translated = value.has_value();
+  return value.value_or(0);
 }
 
 bool CheckDlgButton(WindowHandle dialog, int id, uint32_t check) {

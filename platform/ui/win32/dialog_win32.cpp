@@ -51,6 +51,7 @@
 #include <mutex>
 
 #include "platform/codepage.h"
+#include "platform/ui/dialog_int_text.h"
 #include "platform/ui/resources.h"
 
 namespace platform::ui {
@@ -525,32 +526,13 @@ bool SetDlgItemInt(WindowHandle dialog, int id, uint32_t value, bool isSigned) {
   return SetDlgItemText(dialog, id, text);
 }
 
-// The layer's reading of a number (the same on every backend): blanks around
-// it, a minus sign only when signed, nothing else.
+// The layer's reading of a number is the same on every backend (dialog_int_text.h).
 uint32_t GetDlgItemInt(WindowHandle dialog, int id, bool* translated, bool isSigned) {
   if (translated != nullptr) *translated = false;
   if (::GetDlgItem(hwndOf(dialog), id) == nullptr) return 0;
-  const std::string text = GetDlgItemText(dialog, id);
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (isSigned && i < text.size() && text[i] == '-') {
-    negative = true;
-    ++i;
-  }
-  const size_t digitsStart = i;
-  uint64_t value = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (value > 0xFFFFFFFFull) return 0;
-    ++i;
-  }
-  if (i == digitsStart) return 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i != text.size()) return 0;
-  if (isSigned && value > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return 0;
-  if (translated != nullptr) *translated = true;
-  return negative ? static_cast<uint32_t>(0 - value) : static_cast<uint32_t>(value);
+  const std::optional<uint32_t> value = internal::dialogIntFromText(GetDlgItemText(dialog, id), isSigned);
+  if (translated != nullptr) *translated = value.has_value();
+  return value.value_or(0);
 }
 
 bool CheckDlgButton(WindowHandle dialog, int id, uint32_t check) {
